@@ -1,0 +1,161 @@
+// Linux stand-ins for the operating-system services the programs were
+// written against: raw drives, INI profile files, Windows-1252 text, PC
+// volumes, file times, process start, shell open, priority and power.
+//
+// Standard library and POSIX only. Nothing here knows the recorder's format.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+// ---------------------------------------------------------------- raw drives
+//
+// A drive handle is a small positive number (an open file descriptor, never
+// below 3). Anything below 1 means failure.
+
+constexpr int kMaxDrives = 32;          // "PhysicalDrive0" .. "PhysicalDrive31"
+
+// The file or device behind "PhysicalDriveN". When QUENBRIX_DEVICES names a
+// folder, drive N is the entry "PhysicalDriveN" in it (an image file or a link
+// to a block device); otherwise drive N is the N-th whole-disk block device
+// under /sys/block in name order (loop, ram, zram, dm-, md, sr and fd left
+// out). Empty when there is no such drive.
+std::string ResolveDrive(int n);
+
+// Opens a drive or a PC file. `name` is either "PhysicalDriveN" (resolved as
+// above, case ignored) or a path. Read-only, or read/write with write-through
+// (O_DSYNC). Returns the handle, or -1 on failure (LastError() tells why).
+int DriveOpen(const std::string& name, bool write);
+void DriveClose(int handle);
+
+// Whole-buffer transfers at a 64-bit byte offset (pread/pwrite, retried on
+// EINTR). A short transfer, or one at or past the end, is a failure.
+bool ReadAt(int handle, uint64_t offset, void* buffer, size_t length);
+bool WriteAt(int handle, uint64_t offset, const void* buffer, size_t length);
+
+// Size in bytes of the block device or file behind the handle; -1 on failure.
+int64_t DriveSize(int handle);
+bool IsBlockDevice(int handle);
+
+// The geometry as the recorder tools always saw it: 512 bytes a sector,
+// 63 sectors a track, 255 tracks a cylinder, cylinders = sectors / 16065.
+struct DriveGeometry {
+  int64_t Cylinders = 0;
+  uint32_t TracksPerCylinder = 255;
+  uint32_t SectorsPerTrack = 63;
+  uint32_t BytesPerSector = 512;
+};
+bool GetDriveGeometry(int handle, DriveGeometry& geometry);
+
+// errno of the last failed call of this layer on this thread (0 when none).
+int LastError();
+
+// ----------------------------------------------------------- INI profiles
+//
+// Sections and keys match without regard to case and to blanks around them
+// (some keys end with a blank); the first match wins. Values are trimmed and
+// one pair of enclosing quotes is removed; at most 511 characters are read.
+// A missing file, section or key reads as "".
+std::string IniRead(const std::string& file, const std::string& section,
+                    const std::string& key);
+// Replaces the key in place (keeping the rest of the file), or appends a
+// missing key or section. Creates a missing file but not a missing folder.
+// Never leaves a half-written file. False on failure (LastError()).
+bool IniWrite(const std::string& file, const std::string& section,
+              const std::string& key, const std::string& value);
+
+// --------------------------------------------------------------------- text
+//
+// Windows-1252 <-> UTF-8. Code points that 1252 leaves undefined (0x81, 0x8D,
+// 0x8F, 0x90, 0x9D) map to the C1 controls U+0081.. and back, so all 256
+// byte values round-trip. UTF-8 characters with no 1252 byte become '?';
+// invalid UTF-8 bytes are taken as 1252 bytes.
+std::string Cp1252ToUtf8(std::string_view text);
+std::string Utf8ToCp1252(std::string_view text);
+
+// ------------------------------------------------------------ PC volumes
+//
+// The mounted local and network file systems, pseudo file systems left out,
+// in mount-table order, each mount point once.
+enum class DriveType { Unknown = 0, Fixed = 3, Network = 4 };
+struct Volume {
+  std::string MountPoint;   // "/", "/home", "/mnt/usb" (no trailing "/" except the root)
+  std::string FsName;       // "ext4", "vfat", "nfs", ...
+  std::string Label;        // file-system label, or "" when unknown
+  uint64_t TotalBytes = 0;
+  uint64_t FreeBytes = 0;   // available to this user
+  DriveType Type = DriveType::Unknown;
+};
+std::vector<Volume> ListVolumes();
+// The volume that holds `path` (longest mount point that is a prefix of it).
+bool VolumeOf(const std::string& path, Volume& volume);
+// True for the FAT family (vfat, msdos, fat): no file may reach 4 GB there.
+bool IsFat4GBLimited(const std::string& fsName);
+
+// ------------------------------------------------------------------- files
+
+// Sets access and modification time of `path` to the given local date and time.
+bool SetFileTimesLocal(const std::string& path, int year, int month, int day,
+                       int hour, int minute, int second);
+// Creates `folder` and every missing folder above it (mkdir -p).
+bool MakePath(const std::string& folder);
+// The real 64-bit length of a file; -1 on failure.
+int64_t FileLength(const std::string& path);
+// Sets the exact length of an existing file (shorter or longer).
+bool TruncateFile(const std::string& path, int64_t length);
+// The folder of the running executable, with a trailing "/".
+std::string ExeDir();
+// Sleeps the calling thread.
+void SleepMs(int milliseconds);
+
+// One entry of a PC folder. Symbolic links are reported as links and never
+// as folders, so no walk over PC folders follows a link out of its tree.
+struct FolderEntry {
+  std::string Name;           // name only, UTF-8 as the file system holds it
+  bool IsDir = false;         // a real folder (never a link)
+  bool IsRegular = false;     // a regular file, or a link to one
+  bool IsSymlink = false;
+  bool LinkToDir = false;     // a link whose target is a folder
+  bool Hidden = false;        // the name starts with "."
+  int64_t Size = 0;           // regular files (and links to them): length; else 0
+  int64_t ModifiedTime = 0;   // seconds since 1970 (UTC)
+};
+// Lists one folder, "." and ".." left out, in the order the file system
+// returns them. False when the folder cannot be read (LastError()).
+bool ListFolder(const std::string& folder, std::vector<FolderEntry>& entries);
+// Removes a file or link, or a folder with everything below it. A symbolic
+// link is removed itself and never followed. False when anything remained.
+bool RemoveTree(const std::string& path);
+// Local calendar time of a time stamp.
+struct LocalTime {
+  int Year = 0, Month = 0, Day = 0, Hour = 0, Minute = 0, Second = 0;
+};
+LocalTime ToLocalTime(int64_t unixSeconds);
+
+// ---------------------------------------------------------------- processes
+
+// Starts `program` with the argument list, never through a shell, without
+// waiting for it. False when it could not be started.
+bool StartProgram(const std::string& program, const std::vector<std::string>& args);
+// Opens a file with the desktop (xdg-open), not waiting for it.
+bool ShellOpen(const std::string& path);
+// The process priority classes the programs ask for:
+// 0 idle, 1 below normal, 2 normal, 4 above normal, 5 high. A refused raise is ignored.
+void SetOwnPriority(int priorityClass);
+
+// -------------------------------------------------------------------- power
+
+enum class PowerAction { Hibernate, Shutdown, ForcedShutdown };
+// Carries out a power action through the current handler. The default handler
+// asks systemd (systemctl hibernate / poweroff); tests replace it.
+bool Power(PowerAction action);
+using PowerHandler = std::function<bool(PowerAction)>;
+// Replaces the handler; returns the previous one.
+PowerHandler SetPowerHandler(PowerHandler handler);
+
+}  // namespace platform

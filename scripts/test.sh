@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds, and runs every test.
+#   scripts/test.sh              normal (Release) build in build/
+#   SANITIZE=1 scripts/test.sh   AddressSanitizer + UBSan (Debug) build in build-asan/
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+if [ "${SANITIZE:-0}" = 1 ]; then
+  dir=build-asan; opts=(-DCMAKE_BUILD_TYPE=Debug -DQUENBRIX_SANITIZE=ON)
+  export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+  export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+else
+  dir=build; opts=(-DCMAKE_BUILD_TYPE=Release)
+fi
+cmake -S . -B "$dir" -G Ninja "${opts[@]}" >/dev/null
+cmake --build "$dir" -j "$(nproc)"
+export QT_QPA_PLATFORM=offscreen
+ctest --test-dir "$dir" --output-on-failure -j "$(nproc)" --timeout 600
