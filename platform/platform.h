@@ -24,7 +24,9 @@ constexpr int kMaxDrives = 32;          // "PhysicalDrive0" .. "PhysicalDrive31"
 // folder, drive N is the entry "PhysicalDriveN" in it (an image file or a link
 // to a block device); otherwise drive N is the N-th whole-disk block device
 // under /sys/block in name order (loop, ram, zram, dm-, md, sr and fd left
-// out). Empty when there is no such drive.
+// out). Empty when there is no such drive. While QUENBRIX_DEVICES is set
+// (not empty) only its folder counts, even when that folder is missing, so a
+// test or demo run never reaches the machine's real disks.
 std::string ResolveDrive(int n);
 
 // Opens a drive or a PC file. `name` is either "PhysicalDriveN" (resolved as
@@ -89,6 +91,7 @@ struct Volume {
   std::string Label;        // file-system label, or "" when unknown
   uint64_t TotalBytes = 0;
   uint64_t FreeBytes = 0;   // available to this user
+  uint32_t Serial = 0;      // the file system's id (statvfs f_fsid, low 32 bits); 0 when unknown
   DriveType Type = DriveType::Unknown;
 };
 std::vector<Volume> ListVolumes();
@@ -155,7 +158,8 @@ enum class PowerAction { Hibernate, Shutdown, ForcedShutdown };
 // asks systemd (systemctl hibernate / poweroff); tests replace it.
 bool Power(PowerAction action);
 using PowerHandler = std::function<bool(PowerAction)>;
-// Replaces the handler; returns the previous one.
+// Replaces the handler; returns the previous one. An empty handler puts the
+// default back.
 PowerHandler SetPowerHandler(PowerHandler handler);
 
 }  // namespace platform

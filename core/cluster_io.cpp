@@ -1,0 +1,317 @@
+#include "core/cluster_io.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "core/disk_io.h"
+#include "core/disk_model.h"
+#include "core/error_handler.h"
+#include "core/iodebug.h"
+#include "library/loader.h"
+#include "platform/platform.h"
+
+namespace core {
+
+namespace {
+
+// "ReadTopfCluster  0 000005/2068"
+std::string Head(const char* name, int side, int64_t cluster, int32_t spc) {
+  char numbers[64];
+  std::snprintf(numbers, sizeof numbers, "%d %06lld/%04d", side, static_cast<long long>(cluster),
+                spc);
+  return IODebugHead(name, kIODebugNarrowName) + numbers;
+}
+
+void Log(const char* name, int side, int64_t cluster, int32_t spc, const std::string& suffix) {
+  if (!IODebug) return;
+  AddIODebugLog(Head(name, side, cluster, spc) + suffix);
+}
+
+void ZeroBuffer(std::vector<uint8_t>& buffer, int64_t bytes) {
+  if (bytes > 0) buffer.assign(size_t(bytes), 0);
+  else std::fill(buffer.begin(), buffer.end(), 0);
+}
+
+void InvalidateAllSlots() {
+  for (auto& side : ClusterCache)
+    for (CacheSlot& slot : side) slot.Valid = false;
+}
+
+// Puts the buffer into slot (side, cluster); a slot of another size is
+// resized first, which invalidates all twelve slots.
+void StoreInSlot(int side, int32_t cluster, const std::vector<uint8_t>& buffer) {
+  CacheSlot& slot = ClusterCache[side][cluster];
+  if (slot.Data.size() != buffer.size()) {
+    slot.Data.resize(buffer.size());
+    InvalidateAllSlots();
+  }
+  std::memcpy(slot.Data.data(), buffer.data(), buffer.size());
+  slot.Valid = true;
+}
+
+void InvalidateSlot(int side, int32_t cluster) {
+  ClusterCache[side][cluster].Valid = false;
+  if (SameDisk()) ClusterCache[OtherSide(side)][cluster].Valid = false;
+}
+
+const char* kNotInDump = " FileMode failed because the rquested cluster is not in the dump file.";
+
+// File mode: where disk cluster `cluster` lies in the dump, or false.
+bool DumpLocation(int side, int64_t cluster, std::string& file, int64_t& offset) {
+  if (cluster == 0) {
+    file = Disk[side].Name + ".scc";
+    offset = 0;
+    return true;
+  }
+  if (cluster < 0 || cluster > kMaxFatIndex || ScdIndex[size_t(cluster)] == 0) return false;
+  file = Disk[side].Name + ".scd";
+  offset = ScdIndex[size_t(cluster)] - 1 + 4;
+  return true;
+}
+
+// One transfer with a dump file, opened and closed around it.
+bool DumpTransfer(const std::string& file, int64_t offset, void* data, size_t length, bool write) {
+  int handle = platform::DriveOpen(file, write);
+  if (handle < 1) RaiseSystemError(platform::LastError(), file);
+  bool ok = write ? platform::WriteAt(handle, uint64_t(offset), data, length)
+                  : platform::ReadAt(handle, uint64_t(offset), data, length);
+  platform::DriveClose(handle);
+  return ok;
+}
+
+}  // namespace
+
+bool ClusterOnDisk(int side, int64_t cluster) {
+  const DiskRec& d = Disk[side];
+  if (cluster < 0 || d.SectorsPerCluster <= 0) return false;
+  if (cluster > int64_t(d.LastCluster) + 1) return false;
+  if (DeviceSectors[side] < 0) return cluster <= d.LastCluster;
+  return (cluster + 1) * int64_t(d.SectorsPerCluster) <= DeviceSectors[side];
+}
+
+bool ReadTopfCluster(int side, int32_t cluster) {
+  ProcScope scope("ReadTopfCluster");
+  CheckSideIndex(side);
+  DiskRec& d = Disk[side];
+
+  if (InFileMode()) {
+    const int32_t spc = FileModeSectorsPerCluster;
+    const int64_t bytes = int64_t(spc) * kSectorSize;
+    std::string file;
+    int64_t offset = 0;
+    if (spc <= 0 || !DumpLocation(side, cluster, file, offset)) {
+      ZeroBuffer(ClusterBuffer, bytes);
+      Log("ReadTopfCluster", side, cluster, d.SectorsPerCluster, kNotInDump);
+      return false;
+    }
+    ClusterBuffer.resize(size_t(bytes));
+    if (!DumpTransfer(file, offset, ClusterBuffer.data(), ClusterBuffer.size(), false)) {
+      ZeroBuffer(ClusterBuffer, bytes);
+      Log("ReadTopfCluster", side, cluster, d.SectorsPerCluster,
+          " FileMode failed because the dump file is too short.");
+      return false;
+    }
+    Log("ReadTopfCluster", side, cluster, d.SectorsPerCluster, " FileMode");
+    return true;
+  }
+
+  const int32_t spc = d.SectorsPerCluster;
+  const int64_t bytes = int64_t(spc) * kSectorSize;
+  if (cluster < 0 || spc <= 0) {
+    ZeroBuffer(ClusterBuffer, bytes);
+    Log("ReadTopfCluster", side, cluster, spc, " failed");
+    return false;
+  }
+  if (!ClusterOnDisk(side, cluster)) {
+    ZeroBuffer(ClusterBuffer, bytes);
+    if (cluster > d.LastCluster)
+      Log("ReadTopfCluster", side, cluster, spc,
+          " failed because Cluster>LastCluster (" + std::to_string(d.LastCluster) + ")");
+    else
+      Log("ReadTopfCluster", side, cluster, spc,
+          " failed because the cluster lies beyond the end of the disk");
+    return false;
+  }
+
+  if (cluster < kCachedClusters) {
+    CacheSlot& slot = ClusterCache[side][cluster];
+    if (slot.Valid && int64_t(slot.Data.size()) == bytes) {
+      ClusterBuffer.resize(size_t(bytes));
+      std::memcpy(ClusterBuffer.data(), slot.Data.data(), size_t(bytes));
+      Log("ReadTopfCluster", side, cluster, spc, " served by the cache");
+      return true;
+    }
+  }
+  if (int64_t(ClusterBuffer.size()) != bytes) ClusterBuffer.resize(size_t(bytes));
+
+  const uint32_t first = uint32_t(int64_t(cluster) * spc);
+  if (ReadSectors(d.Handle, first, spc, ClusterBuffer.data()) != 0) {
+    Log("ReadTopfCluster", side, cluster, spc, "");
+    qlib::TopfSwapDWORD(ClusterBuffer.data(), spc);
+    if (cluster < kCachedClusters) StoreInSlot(side, cluster, ClusterBuffer);
+    return true;
+  }
+  Log("ReadTopfCluster", side, cluster, spc, " failed because ReadSectors failed");
+  if (ReadSectors(d.Handle, 0, 1, ProbeBuffer.data()) == 0) CheckHDConnection(side);
+  ZeroBuffer(ClusterBuffer, bytes);
+  return false;
+}
+
+bool WriteTopfCluster(int side, int32_t cluster, bool allowSystem) {
+  ProcScope scope("WriteTopfCluster");
+  CheckSideIndex(side);
+  DiskRec& d = Disk[side];
+
+  if (cluster < 1 && !allowSystem) {
+    Log("WriteTopfCluster", side, cluster, d.SectorsPerCluster,
+        " failed because of an unauthorized system cluster access.");
+    EmergencyStop(
+        "Something has freaked out and tried an unauthorized write to the system area! "
+        "Emergency stop!",
+        ui::Icon::Critical);
+  }
+
+  const int32_t spc = InFileMode() ? FileModeSectorsPerCluster : d.SectorsPerCluster;
+  const int64_t bytes = int64_t(spc) * kSectorSize;
+  if (spc <= 0 || cluster < 0 || int64_t(ClusterBuffer.size()) < bytes ||
+      (cluster == 0 && (!ValidSectorsPerCluster(spc) || d.LastCluster < 1))) {
+    Log("WriteTopfCluster", side, cluster, d.SectorsPerCluster,
+        " failed because the cluster buffer or the cluster size does not fit.");
+    return false;
+  }
+  ClusterBuffer.resize(size_t(bytes));
+
+  if (cluster == 0) qlib::Calc_CRC(ClusterBuffer.data(), d.LastCluster);
+
+  if (InFileMode()) {
+    std::string file;
+    int64_t offset = 0;
+    if (!DumpLocation(side, cluster, file, offset)) {
+      ZeroBuffer(ClusterBuffer, bytes);
+      if (IODebug)
+        AddIODebugLog(IODebugHead("WriteTopfCluster", kIODebugNarrowName + 1) +
+                      Head("", side, cluster, d.SectorsPerCluster).substr(kIODebugNarrowName) +
+                      kNotInDump);
+      return false;
+    }
+    bool ok = DumpTransfer(file, offset, ClusterBuffer.data(), ClusterBuffer.size(), true);
+    if (IODebug)
+      AddIODebugLog(IODebugHead("WriteTopfCluster", kIODebugNarrowName + 1) +
+                    Head("", side, cluster, d.SectorsPerCluster).substr(kIODebugNarrowName) +
+                    (ok ? " FileMode" : " FileMode failed because the dump file could not be written."));
+    return ok;
+  }
+
+  if (!ClusterOnDisk(side, cluster)) {
+    Log("WriteTopfCluster", side, cluster, spc,
+        cluster > d.LastCluster
+            ? " failed because Cluster>LastCluster (" + std::to_string(d.LastCluster) + ")"
+            : std::string(" failed because the cluster lies beyond the end of the disk"));
+    return false;
+  }
+
+  if (cluster < kCachedClusters) {
+    StoreInSlot(side, cluster, ClusterBuffer);
+    if (SameDisk()) StoreInSlot(OtherSide(side), cluster, ClusterBuffer);
+  }
+
+  qlib::TopfSwapDWORD(ClusterBuffer.data(), spc);
+  const uint32_t first = uint32_t(int64_t(cluster) * spc);
+  const bool ok = WriteSectors(d.Handle, first, spc, ClusterBuffer.data()) != 0;
+
+  // Back to the view.
+  if (cluster < kCachedClusters)
+    std::memcpy(ClusterBuffer.data(), ClusterCache[side][cluster].Data.data(), size_t(bytes));
+  else
+    qlib::TopfSwapDWORD(ClusterBuffer.data(), spc);
+
+  if (!ok) {
+    // What the disk holds now is unknown.
+    if (cluster < kCachedClusters) InvalidateSlot(side, cluster);
+    Log("WriteTopfCluster", side, cluster, spc, " failed because WriteSectors failed");
+    CheckHDConnection(side);
+  }
+  return ok;
+}
+
+bool ReadTopfSector(int side, int32_t cluster) {
+  ProcScope scope("ReadTopfSector");
+  CheckSideIndex(side);
+  DiskRec& d = Disk[side];
+
+  if (InFileMode()) {
+    std::string file;
+    int64_t offset = 0;
+    if (!DumpLocation(side, cluster, file, offset)) {
+      SectorBuffer.fill(0);
+      Log("ReadTopfSector", side, cluster, d.SectorsPerCluster,
+          " FilMode failed because the rquested cluster is not in the dump file.");
+      return false;
+    }
+    if (!DumpTransfer(file, offset, SectorBuffer.data(), SectorBuffer.size(), false)) {
+      SectorBuffer.fill(0);
+      return false;
+    }
+    Log("ReadTopfSector", side, cluster, d.SectorsPerCluster, " FileMode");
+    return true;
+  }
+
+  const int64_t sector = int64_t(cluster) * d.SectorsPerCluster;
+  if (cluster < 0 || d.SectorsPerCluster <= 0 || sector > 0xFFFFFFFFLL ||
+      (DeviceSectors[side] >= 0 && sector >= DeviceSectors[side])) {
+    // Not on the device: nothing to read, and no reason to doubt the link.
+    SectorBuffer.fill(0);
+    return false;
+  }
+  if (ReadSectors(d.Handle, uint32_t(sector), 1, SectorBuffer.data()) != 0) {
+    qlib::TopfSwapDWORD(SectorBuffer.data(), 1);
+    return true;
+  }
+  CheckHDConnection(side);
+  SectorBuffer.fill(0);
+  return false;
+}
+
+int16_t GetTopfWord(int32_t offset) {
+  if (offset < 0 || size_t(offset) + 2 > ClusterBuffer.size())
+    Raise(9, "Subscript out of range (offset " + std::to_string(offset) + ")");
+  return int16_t(GetBE16(ClusterBuffer.data() + offset));
+}
+
+int32_t GetTopfLong(int32_t offset) {
+  if (offset < 0 || size_t(offset) + 4 > ClusterBuffer.size())
+    Raise(9, "Subscript out of range (offset " + std::to_string(offset) + ")");
+  return int32_t(GetBE32(ClusterBuffer.data() + offset));
+}
+
+void SetTopfLong(int32_t offset, int32_t value) {
+  if (offset < 0 || size_t(offset) + 4 > ClusterBuffer.size())
+    Raise(9, "Subscript out of range (offset " + std::to_string(offset) + ")");
+  PutBE32(ClusterBuffer.data() + offset, uint32_t(value));
+}
+
+void CheckArraySize(int side) {
+  CheckSideIndex(side);
+  DiskRec& d = Disk[side];
+  if (d.FileCount < 0) d.FileCount = 0;
+  if (size_t(d.FileCount) + 1 > d.Files.size()) d.Files.resize(size_t(d.FileCount) * 2 + 1);
+}
+
+void InvalidateCachedSectors(int side, uint32_t firstSector, int64_t count) {
+  CheckSideIndex(side);
+  const int64_t spc = Disk[side].SectorsPerCluster;
+  const int64_t begin = firstSector;
+  const int64_t end = begin + std::max<int64_t>(count, 0);
+  for (int32_t c = 0; c < kCachedClusters; ++c) {
+    bool touched = spc <= 0 || (begin < (c + 1) * spc && end > c * spc);
+    if (touched) InvalidateSlot(side, c);
+  }
+}
+
+void InvalidateSideCache(int side) {
+  CheckSideIndex(side);
+  for (CacheSlot& slot : ClusterCache[side]) slot.Valid = false;
+}
+
+}  // namespace core

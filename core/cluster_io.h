@@ -1,0 +1,54 @@
+// Cluster and sector I/O of a recorder disk by side (0 or 1) and disk cluster
+// number (FAT index + 1): the byte order (callers always see the view), the
+// write-through cache of disk clusters 0..5 per side, the guard that keeps
+// unintended writes off the system cluster, the FAT CRC refreshed on every
+// write of cluster 0, and file mode, where the same calls work on the
+// system-cluster dump (.scc/.scd) instead of the disk.
+#pragma once
+
+#include <cstdint>
+
+namespace core {
+
+// Reads disk cluster `cluster` of the side into ClusterBuffer (made SPC x 512
+// bytes). True on success; on failure the buffer is all zeros. Clusters that
+// do not lie on the disk (above LastCluster + 1, or past the device's end)
+// are refused without a device access.
+bool ReadTopfCluster(int side, int32_t cluster);
+
+// Writes ClusterBuffer to disk cluster `cluster`. Disk cluster 0 needs
+// allowSystem; without it the program stops with an emergency message.
+// Every write of cluster 0 first stores the FAT CRC (for LastCluster
+// entries) at offsets 48 and 560. Afterwards the buffer again holds the view.
+// Clusters that do not lie on the disk are refused like reads. A failed
+// write invalidates the cache slot it touched (both sides on one disk).
+bool WriteTopfCluster(int side, int32_t cluster, bool allowSystem);
+
+// The first sector of the cluster into SectorBuffer (the view); zeros and
+// false on failure. No cache. With the side's SectorsPerCluster set to 1 it
+// reads sector `cluster`.
+bool ReadTopfSector(int side, int32_t cluster);
+
+// Big-endian fields of ClusterBuffer; a field outside the buffer is a
+// run-time error.
+int16_t GetTopfWord(int32_t offset);
+int32_t GetTopfLong(int32_t offset);
+void SetTopfLong(int32_t offset, int32_t value);
+
+// Grows Disk[side].Files to 0 .. 2 x FileCount (keeping its contents) when
+// FileCount is beyond its upper bound. Call before adding at FileCount.
+void CheckArraySize(int side);
+
+// Invalidates the cache slots that the sectors [firstSector, firstSector +
+// count) of the side's disk touch, on both sides when both show that disk.
+// The transfer layer calls it after every direct sector write.
+void InvalidateCachedSectors(int side, uint32_t firstSector, int64_t count);
+// Invalidates the six slots of one side.
+void InvalidateSideCache(int side);
+
+// True when disk cluster `cluster` may be read or written on the side in
+// disk mode: 0 <= cluster <= LastCluster + 1 and the cluster lies wholly on
+// the device (when its size is known).
+bool ClusterOnDisk(int side, int64_t cluster);
+
+}  // namespace core

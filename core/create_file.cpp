@@ -1,0 +1,251 @@
+#include "core/create_file.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "core/cluster_io.h"
+#include "core/disk_format.h"
+#include "core/disk_model.h"
+#include "core/erase.h"
+#include "core/error_handler.h"
+#include "platform/platform.h"
+#include "ui/ui.h"
+
+namespace core {
+
+namespace {
+
+bool IsErased(const FileRec& r) { return r.Name == kErasedName; }
+
+void Tell(const std::string& text) {
+  ui::Current().MsgBox(text, ui::Buttons::OK, ui::Icon::Exclamation);
+}
+
+std::string Shown(const std::string& recorderName) { return platform::Cp1252ToUtf8(recorderName); }
+
+// The first live folder record whose name (case ignored) is `lowerName`.
+int FindFolder(int side, const std::string& lowerName) {
+  const DiskRec& d = Disk[side];
+  for (int32_t i = 0; i < d.FileCount; ++i) {
+    const FileRec& r = d.Files[size_t(i)];
+    if (r.IsDir && !r.Recovered && !IsErased(r) && LowerCaseName(r.Name) == lowerName) return i;
+  }
+  return -1;
+}
+
+int FirstFreeSlot(const std::vector<uint8_t>& cluster) {
+  const size_t slots = cluster.size() / kDirEntrySize;
+  for (size_t s = 0; s < slots; ++s)
+    if (cluster[s * kDirEntrySize] == AttrUnused) return int(s);
+  return -1;
+}
+
+}  // namespace
+
+std::string LowerCaseName(const std::string& name) {
+  std::string out = name;
+  for (char& ch : out) {
+    const uint8_t c = uint8_t(ch);
+    if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7))
+      ch = char(c + 0x20);
+    else if (c == 0x8A || c == 0x8C || c == 0x8E)
+      ch = char(c + 0x10);
+    else if (c == 0x9F)
+      ch = char(0xFF);
+  }
+  return out;
+}
+
+void BuildSubDirBuffer(int side, int32_t own, const std::string& path) {
+  ProcScope scope("BuildSubDirBuffer");
+  CheckSideIndex(side);
+  const int32_t spc = Disk[side].SectorsPerCluster;
+  if (spc <= 0) Raise(5, "Invalid procedure call or argument (cluster size)");
+  const size_t bytes = size_t(spc) * kSectorSize;
+
+  if (SubDirBuffer.size() != bytes || SubDirBuffer.empty() || SubDirBuffer[0] != AttrSelf) {
+    SubDirBuffer.assign(bytes, 0xFF);
+    std::fill(SubDirBuffer.begin(), SubDirBuffer.begin() + 2 * kDirEntrySize, uint8_t(0));
+    uint8_t* self = SubDirBuffer.data();
+    self[kDeAttribute] = AttrSelf;
+    PutBE32(self + kDeClusterCount, 1);
+    PutBE32(self + kDeFreeBytes, uint32_t(bytes - 2 * kDirEntrySize));
+    self[kDeName] = '.';
+    uint8_t* parent = SubDirBuffer.data() + kDirEntrySize;
+    parent[kDeAttribute] = AttrParent;
+    PutBE32(parent + kDeClusterCount, 1);
+    PutBE32(parent + kDeFreeBytes, uint32_t(bytes - 2 * kDirEntrySize));
+    parent[kDeName] = '.';
+    parent[kDeName + 1] = '.';
+  }
+  ClusterBuffer = SubDirBuffer;
+  PutBE32(ClusterBuffer.data() + kDeStartCluster, uint32_t(own));
+
+  int32_t parentIndex = 0;   // the root
+  const size_t cut = path.rfind('\\');
+  if (cut != std::string::npos && cut > 0) {
+    const int found = FindFolder(side, LowerCaseName(path.substr(0, cut)));
+    if (found >= 0) parentIndex = Disk[side].Files[size_t(found)].StartCluster;
+  }
+  PutBE32(ClusterBuffer.data() + kDirEntrySize + kDeStartCluster, uint32_t(parentIndex));
+}
+
+bool CreateTopfFile(int side, const std::string& path, bool isDir, double size, double date,
+                    int32_t first) {
+  ProcScope scope("CreateTopfFile");
+  CheckSideIndex(side);
+  DiskRec& d = Disk[side];
+  if (IsPCSide(side)) return false;
+  const int32_t spc = d.SectorsPerCluster;
+  const int64_t clusterBytes = int64_t(spc) * kSectorSize;
+
+  // Directory part (with its "\") and entry name: base + "." + extension.
+  const size_t cut = path.rfind('\\');
+  const std::string dirPart = cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+  std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
+  if (!name.empty() && name.back() == '.') name.pop_back();   // no extension after the point
+  const size_t dot = name.rfind('.');
+  const std::string ext = dot == std::string::npos ? std::string() : name.substr(dot + 1);
+  const std::string entryName = name.substr(0, size_t(kMaxEntryName));
+  const std::string what = "\"" + Shown(dirPart + entryName) + "\"";
+
+  if (name.empty()) {
+    Tell("Unable to create " + what + ": the name is empty.");
+    return false;
+  }
+  if (!isDir && !(size > 0)) {
+    Tell(what + " is empty (0 bytes). The recorder's file system cannot hold an empty file; "
+                "it was not created.");
+    return false;
+  }
+  if (spc <= 0 || first < 1 || first > std::min(d.LastCluster, kMaxFatIndex) ||
+      d.FAT[size_t(first)].Next == 0) {
+    Tell("Unable to create " + what + ": its first cluster (" + std::to_string(first) +
+         ") is not allocated.");
+    return false;
+  }
+
+  // The parent folder: a live folder record.
+  std::string dirKey = dirPart;
+  if (dirKey.size() > 1) dirKey.pop_back();
+  dirKey = LowerCaseName(dirKey);
+  const int parent = dirPart.empty() ? -1 : FindFolder(side, dirKey);
+  if (parent < 0) {
+    Tell("Unable to create " + what + ": the folder \"" + Shown(dirPart) +
+         "\" was not found on the disk.");
+    return false;
+  }
+  const int32_t parentCluster = d.Files[size_t(parent)].StartCluster;
+  if (parentCluster < 0 || parentCluster > kMaxFatIndex) {
+    Tell("Unable to create " + what + ": the folder \"" + Shown(dirPart) + "\" is damaged.");
+    return false;
+  }
+
+  // An older entry of the same name (case ignored) in that folder.
+  const std::string keyWhole = dirKey + "\\" + LowerCaseName(name);
+  const std::string keyCut = dirKey + "\\" + LowerCaseName(entryName);
+  int older = -1;
+  for (int32_t i = 0; i < d.FileCount; ++i) {
+    const FileRec& r = d.Files[size_t(i)];
+    if (r.Recovered || IsErased(r)) continue;
+    const std::string lower = LowerCaseName(r.Name);
+    if (lower == keyWhole || lower == keyCut) {
+      older = i;
+      break;
+    }
+  }
+  if (older >= 0 && (isDir || d.Files[size_t(older)].IsDir)) {
+    Tell("Unable to create " + what + ": an entry of that name already exists.");
+    return false;
+  }
+
+  // The parent's cluster must be readable, a directory, and have room.
+  if (!ReadTopfCluster(side, parentCluster + 1) || int64_t(ClusterBuffer.size()) < clusterBytes ||
+      ClusterBuffer.size() < 2 * size_t(kDirEntrySize)) {
+    Tell("Unable to create " + what + ": the folder \"" + Shown(dirPart) +
+         "\" could not be read.");
+    return false;
+  }
+  if (ClusterBuffer[kDeAttribute] != AttrSelf) {
+    Tell("Unable to create " + what + ": the folder \"" + Shown(dirPart) + "\" is damaged.");
+    return false;
+  }
+  const bool olderHere = older >= 0 && d.Files[size_t(older)].DirCluster == parentCluster;
+  if (FirstFreeSlot(ClusterBuffer) < 0 && !olderHere) {
+    Tell("Unable to create " + what + ": the folder \"" + Shown(dirPart) + "\" is full.");
+    return false;
+  }
+
+  // Replace the older file. When it already references `first` (the same
+  // chain, moved under a new name), its slot goes but its chain stays.
+  if (older >= 0) {
+    const bool sameChain = d.Files[size_t(older)].StartCluster == first;
+    if (!FSEraseFile(side, older, !sameChain)) return false;
+    if (!ReadTopfCluster(side, parentCluster + 1) ||
+        int64_t(ClusterBuffer.size()) < clusterBytes) {
+      Tell("Unable to create " + what + ": the folder \"" + Shown(dirPart) +
+           "\" could not be read.");
+      return false;
+    }
+  }
+  const int slotIndex = FirstFreeSlot(ClusterBuffer);
+  if (slotIndex < 0) {
+    Tell("Unable to create " + what + ": the folder \"" + Shown(dirPart) + "\" is full.");
+    return false;
+  }
+
+  // The new entry.
+  const EntrySizeFields fields = SizeToEntryFields(size, spc);
+  uint8_t* slot = ClusterBuffer.data() + size_t(slotIndex) * kDirEntrySize;
+  std::memset(slot, 0, kDirEntrySize);
+  uint8_t attribute = AttrDirectory;
+  if (!isDir) attribute = LowerCaseName(ext) == "rec" ? AttrRecording : AttrFile;
+  slot[kDeAttribute] = attribute;
+  WriteTopfDate(slot + kDeDate, DateValueToTopfDate(date));
+  PutBE32(slot + kDeStartCluster, uint32_t(first));
+  PutBE32(slot + kDeClusterCount, uint32_t(fields.ClusterCount));
+  PutBE32(slot + kDeFreeBytes, uint32_t(fields.FreeBytes));
+  PutBE16(slot + kDeLastSectorBytes, fields.LastSectorBytes);
+  if (!isDir) slot[kDeCheckByte] = fields.CheckByte;
+  std::memcpy(slot + kDeName, entryName.data(), entryName.size());
+
+  // The parent's "." free bytes: behind the highest slot in use.
+  const size_t slots = ClusterBuffer.size() / kDirEntrySize;
+  size_t highest = 0;
+  for (size_t s = 0; s < slots; ++s)
+    if (ClusterBuffer[s * kDirEntrySize] < AttrUnused) highest = s;
+  const uint32_t freeBytes = uint32_t(clusterBytes - int64_t(kDirEntrySize) * int64_t(highest + 1));
+  PutBE32(ClusterBuffer.data() + kDeFreeBytes, freeBytes);
+
+  if (!WriteTopfCluster(side, parentCluster + 1, false)) {
+    Tell("Unable to create " + what + ": the folder \"" + Shown(dirPart) +
+         "\" could not be written.");
+    return false;
+  }
+  FSRecalculateDirSizes(side, kDirSizesAdd, parentCluster);
+
+  if (isDir && ReadTopfCluster(side, first + 1) &&
+      ClusterBuffer.size() >= 2 * size_t(kDirEntrySize) && ClusterBuffer[0] == AttrSelf) {
+    PutBE32(ClusterBuffer.data() + kDirEntrySize + kDeFreeBytes, freeBytes);
+    WriteTopfCluster(side, first + 1, false);
+  }
+
+  CheckArraySize(side);
+  FileRec& r = d.Files[size_t(d.FileCount)];
+  r = FileRec();
+  r.Name = dirPart + entryName;
+  r.EntryType = attribute;
+  r.IsDir = isDir;
+  r.StartCluster = first;
+  r.ClusterCount = fields.ClusterCount;
+  r.Size = isDir ? 0 : size;
+  r.RecDate = date;
+  r.DirCluster = parentCluster;
+  r.Slot = slotIndex;
+  r.ServiceType = 0;
+  d.FileCount += 1;
+  return true;
+}
+
+}  // namespace core

@@ -1,0 +1,44 @@
+// Making new entries in a recorder disk's directory tree: the cluster image
+// of a new, empty subdirectory, and the directory entry of a new file or
+// subdirectory (with the parent's "." free-byte count, the new folder's ".."
+// free-byte count, the directory-size queue and the side's file list).
+//
+// Neither routine allocates clusters or writes the FAT: the caller has linked
+// the chain in Disk[side].FAT and writes it with UpdateTopfFAT afterwards.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace core {
+
+// Builds the new directory cluster of FAT index `own` in ClusterBuffer (made
+// the side's cluster size): "." (own index, FreeBytes SPC x 512 - 256) and
+// ".." (the parent folder's index, or 0 for the root), every further slot
+// unused. The parent is the live folder record whose name, compared without
+// regard to case, is the part of `path` before its last "\".
+void BuildSubDirBuffer(int side, int32_t own, const std::string& path);
+
+// Writes the entry for `path` ("\DataFiles\Film.rec") into its parent folder
+// and appends its record to Disk[side].Files. `size` in bytes (a folder: its
+// cluster size), `date` a date value, `first` the FAT index of the first
+// cluster (already linked in memory).
+//
+// Order: the parent (a live folder record) and a free slot are found first;
+// only then is an older entry of the same name (case ignored) replaced - a
+// file by a file only, and when it already references `first` its slot is
+// dropped but its chain kept. A file of 0 bytes, a `first` that is not a used
+// FAT index, a missing or full parent, an existing entry of the other kind,
+// and a parent cluster that cannot be read or written are reported to the
+// user (message box) and nothing is added.
+//
+// True when the entry is on the disk and in the list; false otherwise, so
+// that the caller can undo its chain in memory.
+bool CreateTopfFile(int side, const std::string& path, bool isDir, double size, double date,
+                    int32_t first);
+
+// Windows-1252 text in lower case (A-Z and the accented capitals of the code
+// page), as the recorder names are compared.
+std::string LowerCaseName(const std::string& name);
+
+}  // namespace core

@@ -1,0 +1,30 @@
+// Opening a side (a recorder disk, a PC file for a transfer, or in file mode
+// the system-cluster dump) and estimating the cluster size of a disk.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace core {
+
+// Closes whatever handle the side holds, then: in file mode maps the dump
+// (`Disk[side].Name` + ".scc"/".scd") for the cluster I/O; otherwise opens
+// `name` (up to five attempts 100 ms apart). Invalidates the side's six cache
+// slots. True when the side is open. A dump whose cluster size is unusable is
+// refused with a message.
+bool InitTopf(int side, const std::string& name, bool readWrite);
+
+// Sectors per cluster: file mode the .scc length / 512; otherwise the scan
+// below, failing that an estimate from the disk's size (2068, 2444, 3760 or
+// 4512).
+int32_t GuessClusterSize(int side);
+
+// Looks for the first directory "." entry in sectors 0..18800; the sector
+// number divided by the directory's disk cluster number is the cluster size.
+// -1 when nothing is found.
+int32_t ScanForClusterSize(int side);
+
+// The size estimate alone, from a disk size in bytes.
+int32_t ClusterSizeForDiskBytes(double bytes);
+
+}  // namespace core

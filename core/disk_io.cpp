@@ -1,0 +1,85 @@
+#include "core/disk_io.h"
+
+#include "core/disk_model.h"
+#include "core/error_handler.h"
+#include "core/iodebug.h"
+#include "library/loader.h"
+#include "platform/platform.h"
+
+namespace core {
+
+uint64_t SectorReadCalls = 0;
+uint64_t SectorWriteCalls = 0;
+
+std::string DevicePath(const std::string& name) {
+  // A drive name stands for a device; a PC path is logged as it is.
+  if (name.find('/') == std::string::npos) return "\\\\.\\" + name;
+  return name;
+}
+
+int32_t OpenDisk(const std::string& name, bool readWrite) {
+  ProcScope scope("OpenDisk");
+  int32_t handle = platform::DriveOpen(name, readWrite);
+  const std::string rw = readWrite ? "True" : "False";
+  if (handle >= 1) {
+    AddIODebugLog(IODebugHead("OpenDisk", kIODebugWideName) + "successfully opened " +
+                  DevicePath(name) + ", Handle=" + std::to_string(handle) + ", ReadWrite=" + rw);
+  } else {
+    AddIODebugLog(IODebugHead("OpenDisk", kIODebugWideName) + "failed to opened " +
+                  DevicePath(name) + ", ErrorCode=" + std::to_string(platform::LastError()) +
+                  ", ReadWrite=" + rw);
+  }
+  return handle;
+}
+
+void CloseDisk(int32_t handle) {
+  ProcScope scope("CloseDisk");
+  if (handle >= 1) platform::DriveClose(handle);
+  AddIODebugLog(IODebugHead("CloseDisk", kIODebugWideName) + "Handle=" + std::to_string(handle));
+}
+
+int32_t ReadSectors(int32_t handle, uint32_t firstSector, int32_t count, void* buffer) {
+  ++SectorReadCalls;
+  if (handle < 1 || count <= 0) return 0;
+  return qlib::DiskIOReadSectors(handle, firstSector, count, kSectorSize, buffer);
+}
+
+int32_t WriteSectors(int32_t handle, uint32_t firstSector, int32_t count, const void* buffer) {
+  ++SectorWriteCalls;
+  if (handle < 1 || count <= 0) return 0;
+  return qlib::DiskIOWriteSectors(handle, firstSector, count, kSectorSize, buffer);
+}
+
+void DiskGeometry(int32_t handle, double& Cylinders, int32_t& TracksPerCylinder,
+                  int32_t& SectorsPerTrack, int32_t& BytesPerSector) {
+  ProcScope scope("DiskGeometry");
+  if (InFileMode()) {
+    int64_t length = platform::FileLength(Disk[0].Name + ".scc");
+    Cylinders = 1.0;
+    TracksPerCylinder = 1;
+    SectorsPerTrack = length > 0 ? int32_t(length / 512) : 0;
+    BytesPerSector = 512;
+    return;
+  }
+  Cylinders = 0;
+  TracksPerCylinder = 0;
+  SectorsPerTrack = 0;
+  BytesPerSector = 0;
+  platform::DriveGeometry g;
+  if (handle >= 1 && platform::GetDriveGeometry(handle, g)) {
+    Cylinders = double(g.Cylinders);
+    TracksPerCylinder = int32_t(g.TracksPerCylinder);
+    SectorsPerTrack = int32_t(g.SectorsPerTrack);
+    BytesPerSector = int32_t(g.BytesPerSector);
+  }
+}
+
+void CheckHDConnection(int side) {
+  ProcScope scope("CheckHDConnection");
+  CheckSideIndex(side);
+  if (ReadSectors(Disk[side].Handle, 0, 1, ProbeBuffer.data()) != 0) return;
+  EmergencyStop("Quenbrix has lost the link to the hard drive! Terminating now!",
+                ui::Icon::Critical);
+}
+
+}  // namespace core

@@ -1,0 +1,42 @@
+// The lowest layer of disk access: opening a physical drive or a PC file as
+// a raw handle, whole-sector reads and writes through the raw-disk library,
+// the drive geometry, and the link check that ends the program when the
+// drive is gone. No byte-order conversion and no caching here.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace core {
+
+// Opens "PhysicalDriveN" (resolved by the platform layer) or a PC file path,
+// read-only or read/write (write-through). Returns the handle (>= 1) or a
+// value below 1. Logs one I/O debug line; never shows anything, never retries.
+int32_t OpenDisk(const std::string& name, bool readWrite);
+// Closes the handle (the result is ignored) and logs it.
+void CloseDisk(int32_t handle);
+
+// count x 512 bytes at sector `firstSector`; 1 success, 0 failure. The buffer
+// must hold count x 512 bytes.
+int32_t ReadSectors(int32_t handle, uint32_t firstSector, int32_t count, void* buffer);
+int32_t WriteSectors(int32_t handle, uint32_t firstSector, int32_t count, const void* buffer);
+
+// Device transfers so far (tests and benchmarks count them).
+extern uint64_t SectorReadCalls;
+extern uint64_t SectorWriteCalls;
+
+// The geometry as the recorder tools always computed it: 512 bytes a sector,
+// 63 sectors a track, 255 tracks a cylinder. All zeros when the query fails.
+// In file mode: 1 cylinder, 1 track, the .scc file of Disk[0] in sectors.
+void DiskGeometry(int32_t handle, double& Cylinders, int32_t& TracksPerCylinder,
+                  int32_t& SectorsPerTrack, int32_t& BytesPerSector);
+
+// Reads sector 0 of the side's handle; when that fails too, shows "Quenbrix
+// has lost the link to the hard drive! Terminating now!" and ends the program
+// (exit status non-zero).
+void CheckHDConnection(int side);
+
+// The device path OpenDisk logs for a name ("\\.\PhysicalDrive2" for a drive).
+std::string DevicePath(const std::string& name);
+
+}  // namespace core

@@ -1,0 +1,74 @@
+#include "core/disk_probe.h"
+
+#include "core/disk_format.h"
+#include "core/disk_io.h"
+#include "core/disk_model.h"
+#include "core/error_handler.h"
+#include "core/iodebug.h"
+#include "core/pc_helpers.h"
+#include "core/smart.h"
+#include "library/loader.h"
+#include "platform/platform.h"
+
+namespace core {
+
+namespace {
+std::string ProbeHead() { return IODebugHead("FSShowDisks", kIODebugWideName); }
+}  // namespace
+
+std::string PCDriveEntryText(const PcDrive& drive) {
+  std::string root = drive.Root;
+  if (root.size() > 1 && root.back() == '/') root.pop_back();
+  if (drive.DriveType == 4) return root + "  [Network: " + drive.Label + "]";
+  return root + "  [" + drive.Label + "]";
+}
+
+std::vector<ChooserEntry> RecorderChooserEntries() {
+  std::vector<ChooserEntry> entries;
+  for (const ChooserEntry& e : ChooserEntries[0])
+    if (e.DiskId <= 0) entries.push_back(e);
+  return entries;
+}
+
+void FSShowDisks() {
+  ProcScope scope("FSShowDisks");
+  ChooserEntries[0].clear();
+  ChooserEntries[1].clear();
+
+  if (!InFileMode()) {
+    for (int n = 0; n < platform::kMaxDrives; ++n) {
+      const std::string name = "PhysicalDrive" + std::to_string(n);
+      const int32_t handle = OpenDisk(name, false);
+      if (handle < 1) {
+        AddIODebugLog(ProbeHead() + "failed to opened disk " + name +
+                      ", ErrorCode=" + std::to_string(platform::LastError()));
+        continue;
+      }
+      AddIODebugLog(ProbeHead() + "successfully opened disk " + name);
+      uint8_t sector[512] = {};
+      if (ReadSectors(handle, 0, 1, sector) != 0) {
+        AddIODebugLog(ProbeHead() + "successfully read sector 0");
+        qlib::TopfSwapDWORD(sector, 1);
+        if (ReadIdString(sector) == kTopfieldId) {
+          AddIODebugLog(ProbeHead() + "recognized that drive as a Topfield 5000 drive");
+          ChooserEntries[0].push_back(
+              {"Topfield Disk, Drive " + std::to_string(n) + SmartLabelSuffix(handle), -n});
+        }
+      } else {
+        AddIODebugLog(ProbeHead() + "failed to read sector 0, ErrorCode=" +
+                      std::to_string(platform::LastError()));
+      }
+      CloseDisk(handle);
+      AddIODebugLog(ProbeHead() + "closed");
+    }
+  }
+
+  if (Flags & FlagWriteMode) ChooserEntries[1] = ChooserEntries[0];
+
+  for (const PcDrive& drive : DriveList()) {
+    if (drive.DriveType != 3 && drive.DriveType != 4) continue;
+    ChooserEntries[1].push_back({PCDriveEntryText(drive), drive.DiskId});
+  }
+}
+
+}  // namespace core

@@ -1,0 +1,33 @@
+// The disk probe: physical drives 0..31 whose sector 0 carries the recorder's
+// identity become entries of the left disk chooser (and of the right one in
+// write mode); the right chooser then gets the PC's fixed and network drives.
+// The entries are kept as data; the main window shows them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace core {
+
+struct ChooserEntry {
+  std::string Text;     // "Topfield Disk, Drive 1  (ST3160023A)", "/home  [data]"
+  int32_t DiskId = 0;   // -drive for a recorder disk, the volume position for a PC drive
+};
+
+// The entries of Combo1[0] and Combo1[1], in order.
+extern std::vector<ChooserEntry> ChooserEntries[2];
+
+// Fills ChooserEntries. The main window then selects the first left entry.
+void FSShowDisks();
+
+// The recorder entries of the left chooser, as the right one gets them in
+// write mode (Enable Write Mode adds and removes them).
+std::vector<ChooserEntry> RecorderChooserEntries();
+
+// The entry text of a PC volume: mount point + "  [" + label + "]", or
+// "  [Network: " + label + "]" for a network file system.
+struct PcDrive;
+std::string PCDriveEntryText(const PcDrive& drive);
+
+}  // namespace core

@@ -1,0 +1,328 @@
+#include "core/dumps.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "core/cluster_io.h"
+#include "core/disk_init.h"
+#include "core/disk_io.h"
+#include "core/disk_model.h"
+#include "core/error_handler.h"
+#include "core/pc_helpers.h"
+#include "platform/platform.h"
+
+namespace core {
+
+namespace {
+
+struct BusyPointer {
+  BusyPointer() { ui::Current().SetBusy(true); }
+  ~BusyPointer() { ui::Current().SetBusy(false); }
+};
+
+struct File {
+  std::FILE* f = nullptr;
+  ~File() {
+    if (f) std::fclose(f);
+  }
+};
+
+void PutLE32(uint8_t* p, uint32_t v) {
+  p[0] = uint8_t(v);
+  p[1] = uint8_t(v >> 8);
+  p[2] = uint8_t(v >> 16);
+  p[3] = uint8_t(v >> 24);
+}
+uint32_t GetLE32(const uint8_t* p) {
+  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+
+// Writes `length` bytes or raises the system error.
+void WriteAll(std::FILE* f, const void* data, size_t length, const std::string& name) {
+  if (std::fwrite(data, 1, length, f) != length) RaiseSystemError(errno ? errno : EIO, name);
+}
+
+// Reads `length` bytes at `offset` of a PC file; false when it is shorter.
+bool ReadFileAt(const std::string& path, int64_t offset, void* data, size_t length) {
+  int handle = platform::DriveOpen(path, false);
+  if (handle < 1) return false;
+  bool ok = platform::ReadAt(handle, uint64_t(offset), data, length);
+  platform::DriveClose(handle);
+  return ok;
+}
+
+// The cluster size the disk's own superblock gives (0 when it is no recorder
+// disk or gives no usable value).
+int32_t SuperblockClusterSize(int side) {
+  DiskRec& d = Disk[side];
+  const int32_t saved = d.SectorsPerCluster;
+  d.SectorsPerCluster = 1;
+  const bool read = ReadTopfSector(side, 0);
+  d.SectorsPerCluster = saved;
+  if (!read || ReadIdString(SectorBuffer.data()) != kTopfieldId) return 0;
+  const int32_t spc = int16_t(GetBE16(SectorBuffer.data() + kSbSectorsPerCluster));
+  return ValidSectorsPerCluster(spc) ? spc : 0;
+}
+
+// The cluster size of the disk shown on the side, as far as it can be told.
+int32_t DiskClusterSize(int side) {
+  if (InFileMode()) return FileModeSectorsPerCluster;
+  int32_t spc = SuperblockClusterSize(side);
+  if (spc == 0 && ValidSectorsPerCluster(Disk[side].SectorsPerCluster))
+    spc = Disk[side].SectorsPerCluster;
+  if (spc == 0) spc = GuessClusterSize(side);
+  return spc;
+}
+
+double DiskSectors(int side, double& cylinders, int32_t& tracks, int32_t& sectors) {
+  int32_t bytesPerSector = 0;
+  DiskGeometry(Disk[side].Handle, cylinders, tracks, sectors, bytesPerSector);
+  return cylinders * tracks * sectors;
+}
+
+}  // namespace
+
+std::string DumpBasePath(const std::string& path) {
+  std::string folder, name, extension;
+  SeparatePathComponents(path, folder, name, extension);
+  return folder + name;
+}
+
+bool SaveTopfSystemClusters(int side, const std::string& path) {
+  ProcScope scope("SaveTopfSystemClusters");
+  CheckSideIndex(side);
+  if (IsPCSide(side)) return false;
+  BusyPointer busy;
+  DiskRec& d = Disk[side];
+  const std::string base = DumpBasePath(path);
+  const int32_t rememberedSpc = d.SectorsPerCluster;
+  const int32_t rememberedLast = d.LastCluster;
+
+  // Geometry and cluster size of what is saved.
+  double cylinders = 0;
+  int32_t tracks = 0, sectors = 0;
+  int32_t spc = 0, last = 0;
+  if (InFileMode()) {
+    spc = FileModeSectorsPerCluster;
+    last = d.LastCluster > 0 ? d.LastCluster : kMaxFatIndex;
+    // The new dump keeps the geometry of the disk the source dump was made from.
+    uint8_t trailer[16] = {};
+    if (spc > 0 && ReadFileAt(d.Name + ".scc", int64_t(spc) * kSectorSize, trailer, 16)) {
+      std::memcpy(&cylinders, trailer, 8);
+      tracks = int32_t(GetLE32(trailer + 8));
+      sectors = int32_t(GetLE32(trailer + 12));
+    } else {
+      DiskSectors(side, cylinders, tracks, sectors);
+    }
+  } else {
+    const double total = DiskSectors(side, cylinders, tracks, sectors);
+    spc = DiskClusterSize(side);
+    last = (spc == d.SectorsPerCluster && d.LastCluster > 0) ? d.LastCluster
+                                                             : ComputeLastCluster(total, spc);
+  }
+  if (!ValidSectorsPerCluster(spc)) {
+    ui::Current().MsgBox("Saving system clusters failed because the cluster size of the disk (" +
+                             std::to_string(spc) + " sectors) is not usable.",
+                         ui::Buttons::OK, ui::Icon::Exclamation);
+    return false;
+  }
+  d.SectorsPerCluster = spc;
+  d.LastCluster = last;
+  struct Restore {
+    DiskRec& d;
+    int32_t spc, last;
+    ~Restore() {
+      if (spc != 0) {
+        d.SectorsPerCluster = spc;
+        if (last != 0) d.LastCluster = last;
+      }
+    }
+  } restore{d, rememberedSpc, rememberedLast};
+
+  if (!ReadTopfCluster(side, 0)) {
+    ui::Current().MsgBox("Saving system clusters failed because the system cluster could not be read.",
+                         ui::Buttons::OK, ui::Icon::Exclamation);
+    return false;
+  }
+  const size_t clusterBytes = size_t(spc) * kSectorSize;
+
+  const std::string sccName = base + ".scc";
+  bool written = Guard([&] {
+    File scc;
+    scc.f = std::fopen(sccName.c_str(), "wb");
+    if (!scc.f) RaiseSystemError(errno, sccName);
+    uint8_t trailer[16];
+    std::memcpy(trailer, &cylinders, 8);
+    PutLE32(trailer + 8, uint32_t(tracks));
+    PutLE32(trailer + 12, uint32_t(sectors));
+    WriteAll(scc.f, ClusterBuffer.data(), clusterBytes, sccName);
+    WriteAll(scc.f, trailer, sizeof trailer, sccName);
+    if (std::fclose(scc.f) != 0) {
+      scc.f = nullptr;
+      RaiseSystemError(errno ? errno : EIO, sccName);
+    }
+    scc.f = nullptr;
+  });
+  if (!written) return false;
+
+  const std::string scdName = base + ".scd";
+  File scd;
+  if (!Guard([&] {
+        scd.f = std::fopen(scdName.c_str(), "wb");
+        if (!scd.f) RaiseSystemError(errno, scdName);
+      }))
+    return false;
+
+  // Breadth-first from the root; each FAT index is saved once, so a loop in
+  // the tree cannot make the dump grow without end.
+  std::vector<uint8_t> queued(size_t(kFatEntries), 0);
+  queued[0] = 1;
+  List1.Clear();
+  List1.AddItem("0 \\");
+  while (!List1.Empty()) {
+    const std::string line = List1.TakeFirst();
+    const int32_t index = int32_t(std::strtol(line.c_str(), nullptr, 10));
+    const std::string folder = line.substr(line.find(' ') + 1);
+    ReadTopfCluster(side, index + 1);   // a failed read is saved as zeros
+    ClusterBuffer.resize(clusterBytes);
+    uint8_t head[4];
+    PutLE32(head, uint32_t(index));
+    if (!Guard([&] {
+          WriteAll(scd.f, head, 4, scdName);
+          WriteAll(scd.f, ClusterBuffer.data(), clusterBytes, scdName);
+        }))
+      return false;
+    for (size_t o = 0; o + kDirEntrySize <= clusterBytes; o += kDirEntrySize) {
+      const uint8_t* slot = ClusterBuffer.data() + o;
+      if (slot[kDeAttribute] != AttrDirectory && slot[kDeAttribute] != AttrRecycle) continue;
+      const uint32_t s = GetBE32(slot + kDeStartCluster);
+      if (s > uint32_t(std::min(last, kMaxFatIndex)) || queued[s]) continue;
+      queued[s] = 1;
+      List1.AddItem(std::to_string(s) + " " + folder + ReadEntryNameRaw(slot) + "\\");
+    }
+  }
+  std::FILE* f = scd.f;
+  scd.f = nullptr;
+  if (std::fclose(f) != 0) {
+    ui::Current().MsgBox("Saving system clusters failed while writing " + scdName + ".",
+                         ui::Buttons::OK, ui::Icon::Exclamation);
+    return false;
+  }
+  return true;
+}
+
+bool RestoreTopfSystemClusters(int side, const std::string& path) {
+  ProcScope scope("RestoreTopfSystemClusters");
+  CheckSideIndex(side);
+  if (IsPCSide(side)) return false;
+  DiskRec& d = Disk[side];
+  std::vector<std::string> failures;
+  int32_t total = 0;
+  {
+    BusyPointer busy;
+    const std::string base = DumpBasePath(path);
+    const std::string sccName = base + ".scc";
+    const std::string scdName = base + ".scd";
+    const int64_t sccLength = platform::FileLength(sccName);
+    const int64_t scdLength = platform::FileLength(scdName);
+    if (sccLength < 0 || scdLength < 0) {
+      ui::Current().MsgBox(
+          "Restore system clusters failed because *.scc or *.scd file does not exist!",
+          ui::Buttons::OK, ui::Icon::Exclamation);
+      return false;
+    }
+    auto refuse = [&](const std::string& why) {
+      ui::Current().MsgBox("Restore system clusters failed because " + why +
+                               " Nothing was written.",
+                           ui::Buttons::OK, ui::Icon::Exclamation);
+      return false;
+    };
+
+    // Check everything before the first write.
+    uint8_t sector[512] = {};
+    if (!ReadFileAt(sccName, 0, sector, sizeof sector))
+      return refuse("the *.scc file is too short.");
+    const int32_t spc = int16_t(GetBE16(sector + kSbSectorsPerCluster));
+    if (!ValidSectorsPerCluster(spc))
+      return refuse("the *.scc file gives an unusable cluster size (" + std::to_string(spc) +
+                    " sectors).");
+    const int64_t clusterBytes = int64_t(spc) * kSectorSize;
+    if (sccLength != clusterBytes + 16)
+      return refuse("the *.scc file has " + std::to_string(sccLength) + " bytes instead of " +
+                    std::to_string(clusterBytes + 16) + ".");
+    const int64_t record = 4 + clusterBytes;
+    if (scdLength % record != 0)
+      return refuse("the *.scd file does not hold whole records of " + std::to_string(record) +
+                    " bytes.");
+    const int32_t diskSpc = DiskClusterSize(side);
+    if (spc != diskSpc)
+      return refuse("the dump's cluster size (" + std::to_string(spc) +
+                    " sectors) does not match the disk's (" + std::to_string(diskSpc) +
+                    " sectors).");
+
+    int32_t last = d.LastCluster;
+    if (InFileMode()) {
+      last = kMaxFatIndex;
+    } else if (d.SectorsPerCluster != spc || last < 1) {
+      double cylinders = 0;
+      int32_t tracks = 0, sectors = 0;
+      last = ComputeLastCluster(DiskSectors(side, cylinders, tracks, sectors), spc);
+    }
+    if (last < 1) return refuse("the size of the disk is not known.");
+    const int32_t savedSpc = d.SectorsPerCluster, savedLast = d.LastCluster;
+    d.SectorsPerCluster = spc;
+    d.LastCluster = last;
+
+    std::vector<int32_t> indexes;
+    const int64_t records = scdLength / record;
+    indexes.reserve(size_t(records));
+    for (int64_t r = 0; r < records; ++r) {
+      uint8_t head[4];
+      bool ok = ReadFileAt(scdName, r * record, head, 4);
+      const int64_t index = ok ? int64_t(GetLE32(head)) : -1;
+      const int64_t cluster = index + 1;
+      bool fits = ok && index >= 0 && index < kMaxFatIndex &&
+                  (InFileMode() ? ScdIndex[size_t(cluster)] != 0 : ClusterOnDisk(side, cluster));
+      if (!fits) {
+        d.SectorsPerCluster = savedSpc;
+        d.LastCluster = savedLast;
+        return refuse("record " + std::to_string(r + 1) + " of the *.scd file names FAT index " +
+                      std::to_string(index) + ", which is not on this disk.");
+      }
+      indexes.push_back(int32_t(index));
+    }
+
+    // The writes.
+    ClusterBuffer.assign(size_t(clusterBytes), 0);
+    total = 1 + int32_t(indexes.size());
+    if (!ReadFileAt(sccName, 0, ClusterBuffer.data(), size_t(clusterBytes)) ||
+        !WriteTopfCluster(side, 0, true))
+      failures.push_back("0");
+    for (size_t r = 0; r < indexes.size(); ++r) {
+      ClusterBuffer.resize(size_t(clusterBytes));
+      if (!ReadFileAt(scdName, int64_t(r) * record + 4, ClusterBuffer.data(),
+                      size_t(clusterBytes)) ||
+          !WriteTopfCluster(side, indexes[r] + 1, false))
+        failures.push_back(std::to_string(indexes[r] + 1));
+    }
+  }
+
+  if (!failures.empty()) {
+    std::string list;
+    for (size_t i = 0; i < failures.size() && i < 10; ++i) list += (i ? ", " : "") + failures[i];
+    if (failures.size() > 10) list += ", ...";
+    ui::Current().MsgBox("Restore system clusters failed for " + std::to_string(failures.size()) +
+                             " of " + std::to_string(total) + " clusters (disk clusters " + list +
+                             "). The disk may be inconsistent; please run a file system check.",
+                         ui::Buttons::OK, ui::Icon::Critical);
+  }
+  ui::Current().MsgBox("The program will close now. Please restart it to load the modified disk.",
+                       ui::Buttons::OK, ui::Icon::Information);
+  ui::Current().EndProgram(failures.empty() ? ui::kExitNormal : ui::kExitAbort);
+}
+
+}  // namespace core

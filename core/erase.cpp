@@ -1,0 +1,239 @@
+#include "core/erase.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "core/cluster_io.h"
+#include "core/disk_format.h"
+#include "core/disk_model.h"
+#include "core/error_handler.h"
+#include "core/fat_write.h"
+#include "platform/platform.h"
+#include "ui/ui.h"
+
+namespace core {
+
+namespace {
+
+bool IsErased(const FileRec& r) { return r.Name == kErasedName; }
+
+void Tell(const std::string& text) {
+  ui::Current().MsgBox(text, ui::Buttons::OK, ui::Icon::Exclamation);
+}
+
+std::string Shown(const std::string& recorderName) { return platform::Cp1252ToUtf8(recorderName); }
+
+int32_t SlotsPerCluster(int side) { return Disk[side].SectorsPerCluster * (kSectorSize / kDirEntrySize); }
+
+// PC side: deletes a file, a symbolic link (the link itself) or an empty
+// folder. True when nothing of that name is left.
+bool DeletePcEntry(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::file_status st = fs::symlink_status(path, ec);
+  if (ec || !fs::exists(st)) return true;
+  if (fs::is_symlink(st) || !fs::is_directory(st)) {
+    fs::remove(path, ec);   // unlinks; a link is never followed
+  } else {
+    fs::remove(path, ec);   // rmdir: only an empty folder goes
+  }
+  ec.clear();
+  return !fs::exists(fs::symlink_status(path, ec));
+}
+
+// True when the folder record `dir` still holds something: a live record of
+// the list inside it, or a used slot (beyond "." and "..") in its cluster.
+// A folder cluster that cannot be read counts as not empty.
+bool FolderHoldsEntries(int side, const FileRec& dir) {
+  const DiskRec& d = Disk[side];
+  const std::string prefix = dir.Name + "\\";
+  for (int32_t i = 0; i < d.FileCount; ++i) {
+    const FileRec& r = d.Files[size_t(i)];
+    if (&r == &dir || IsErased(r)) continue;
+    if (r.DirCluster == dir.StartCluster || r.Name.compare(0, prefix.size(), prefix) == 0)
+      return true;
+  }
+  if (dir.StartCluster < 1 || dir.StartCluster > kMaxFatIndex) return true;
+  if (!ReadTopfCluster(side, dir.StartCluster + 1)) return true;
+  const size_t slots = ClusterBuffer.size() / kDirEntrySize;
+  for (size_t s = 2; s < slots; ++s) {
+    const uint8_t a = ClusterBuffer[s * kDirEntrySize];
+    if (a != AttrUnused && a != 0x00) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool FSEraseFile(int side, int index, bool freeChain) {
+  ProcScope scope("FSEraseFile");
+  CheckSideIndex(side);
+  DiskRec& d = Disk[side];
+  if (index < 0 || index >= d.FileCount || size_t(index) >= d.Files.size())
+    Raise(9, "Subscript out of range");
+  FileRec& e = d.Files[size_t(index)];
+  if (IsErased(e)) return true;
+
+  if (IsPCSide(side)) {
+    if (!DeletePcEntry(e.Name)) {
+      Tell("\"" + e.Name + "\" could not be deleted.");
+      return false;
+    }
+    e.Name = kErasedName;
+    return true;
+  }
+
+  // A pending recovered record has no slot on the disk.
+  if (e.DirCluster < 0) {
+    e.Name = kErasedName;
+    return true;
+  }
+  if (e.DirCluster == 0) {
+    Tell("\"" + Shown(e.Name) + "\" lies in the root directory and was not erased.");
+    return false;
+  }
+  if (e.Slot < 2 || e.Slot >= SlotsPerCluster(side) || e.DirCluster > kMaxFatIndex) {
+    Tell("The entry of \"" + Shown(e.Name) +
+         "\" has no valid place on the disk; it was not erased. Please run a file system check.");
+    return false;
+  }
+  if (e.IsDir && FolderHoldsEntries(side, e)) {
+    Tell("The folder \"" + Shown(e.Name) + "\" is not empty; it was not erased.");
+    return false;
+  }
+
+  // The directory cluster that holds the entry: it must hold this entry.
+  if (!ReadTopfCluster(side, e.DirCluster + 1)) {
+    Tell("The folder holding \"" + Shown(e.Name) + "\" could not be read; nothing was erased.");
+    return false;
+  }
+  uint8_t* slot = ClusterBuffer.data() + size_t(e.Slot) * kDirEntrySize;
+  if (slot[kDeAttribute] != e.EntryType || int32_t(GetBE32(slot + kDeStartCluster)) != e.StartCluster) {
+    Tell("The entry of \"" + Shown(e.Name) +
+         "\" on the disk does not match; it was not erased. Please run a file system check.");
+    return false;
+  }
+  std::fill(slot, slot + kDirEntrySize, uint8_t(0xFF));
+  if (!WriteTopfCluster(side, e.DirCluster + 1, false)) {
+    Tell("The folder holding \"" + Shown(e.Name) + "\" could not be written; nothing was erased.");
+    return false;
+  }
+  FSRecalculateDirSizes(side, kDirSizesAdd, e.DirCluster);
+
+  if (freeChain) FSKillFATChain(side, e.StartCluster);
+
+  if (ReadTopfCluster(side, 0) && int64_t(ClusterBuffer.size()) >= kMinClusterBytes) {
+    const uint32_t used = uint32_t(CountUsedClusters(side));
+    PutBE32(ClusterBuffer.data() + kSbUsedClusters, used);
+    PutBE32(ClusterBuffer.data() + kBackupSuperblock + kSbUsedClusters, used);
+    WriteTopfCluster(side, 0, true);
+  }
+
+  e.Name = kErasedName;
+  return true;
+}
+
+void FSRecalculateDirSizes(int side, int request, int32_t cluster) {
+  ProcScope scope("FSRecalculateDirSizes");
+  CheckSideIndex(side);
+  if (IsPCSide(side)) return;
+  WorkList& list = List4[side];
+  switch (request) {
+    case kDirSizesClear:
+      list.Clear();
+      return;
+    case kDirSizesAdd:
+      list.AddItem(std::to_string(cluster));
+      return;
+    case kDirSizesRun:
+      break;
+    default:
+      return;
+  }
+  if (list.Empty()) return;
+
+  // Equal items stand next to each other in a sorted list.
+  for (size_t k = list.ListCount() - 1; k-- > 0;)
+    if (list.List(k + 1) == list.List(k)) list.RemoveItem(k + 1);
+
+  DiskRec& d = Disk[side];
+  std::vector<uint8_t> seen;
+  while (!list.Empty()) {
+    const std::string item = list.TakeFirst();
+    int64_t start = 0;
+    try {
+      start = std::stoll(item);
+    } catch (...) {
+      continue;
+    }
+    if (start < 0 || start > kMaxFatIndex) continue;
+    int32_t dir = int32_t(start);
+    seen.assign(kFatEntries, 0);
+
+    // Up from the folder to its top-level folder; each folder once.
+    while (!seen[size_t(dir)]) {
+      seen[size_t(dir)] = 1;
+      int64_t clusters = 0;
+      double bytes = 0;
+      for (int32_t i = 0; i < d.FileCount; ++i) {
+        const FileRec& r = d.Files[size_t(i)];
+        if (IsErased(r) || r.DirCluster != dir) continue;
+        if (r.EntryType == AttrFile || r.EntryType == AttrRecording ||
+            r.EntryType == AttrDirectory || r.EntryType == AttrRecycle) {
+          clusters += r.ClusterCount;
+          bytes += r.Size;
+        }
+      }
+      clusters += 1;
+      const int32_t count = int32_t(std::clamp<int64_t>(clusters, 0, INT32_MAX));
+
+      FileRec* owner = nullptr;
+      for (int32_t i = 0; i < d.FileCount; ++i) {
+        FileRec& r = d.Files[size_t(i)];
+        if (!IsErased(r) && r.IsDir && r.StartCluster == dir) {
+          owner = &r;
+          break;
+        }
+      }
+      if (!owner) break;
+
+      bool rewritten = false;
+      if (owner->DirCluster >= 0 && owner->DirCluster <= kMaxFatIndex && owner->Slot >= 0 &&
+          owner->Slot < SlotsPerCluster(side) && ReadTopfCluster(side, owner->DirCluster + 1)) {
+        uint8_t* slot = ClusterBuffer.data() + size_t(owner->Slot) * kDirEntrySize;
+        if (int32_t(GetBE32(slot + kDeStartCluster)) == dir &&
+            (slot[kDeAttribute] == AttrDirectory || slot[kDeAttribute] == AttrRecycle)) {
+          PutBE32(slot + kDeClusterCount, uint32_t(count));
+          rewritten = WriteTopfCluster(side, owner->DirCluster + 1, false);
+        }
+      }
+      owner->ClusterCount = count;
+      owner->Size = bytes;
+
+      if (owner->DirCluster == 0) {
+        if (rewritten) {
+          for (int32_t k = 0; k < d.RootCopyCount && size_t(k) < d.RootCopy.size(); ++k) {
+            const RootCopyEntry& rc = d.RootCopy[size_t(k)];
+            if (rc.StartCluster != owner->StartCluster) continue;
+            if (rc.Slot >= 0 && rc.Slot < kRootCopySlots && ReadTopfCluster(side, 0) &&
+                int64_t(ClusterBuffer.size()) >= kMinClusterBytes) {
+              PutBE32(ClusterBuffer.data() + kRootDirectoryCopy + rc.Slot * kDirEntrySize +
+                          kDeClusterCount,
+                      uint32_t(count));
+              WriteTopfCluster(side, 0, true);
+            }
+            break;
+          }
+        }
+        break;
+      }
+      if (owner->DirCluster < 0 || owner->DirCluster > kMaxFatIndex) break;
+      dir = owner->DirCluster;
+    }
+  }
+}
+
+}  // namespace core

@@ -1,0 +1,493 @@
+#include "core/fsck.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "core/cluster_io.h"
+#include "core/disk_format.h"
+#include "core/disk_init.h"
+#include "core/disk_io.h"
+#include "core/error_handler.h"
+#include "core/side_file.h"
+#include "ui/ui.h"
+
+namespace core {
+
+FsckResult FsckResults[kFsckSteps];
+int FsckSide = 0;
+int32_t FsckLastCluster = -1;
+std::vector<FsckLink> FsckFAT1(kFatEntries);
+std::vector<FsckLink> FsckFAT2(kFatEntries);
+std::vector<FileRec> FsckFiles;
+int32_t FsckFileCount = 0;
+
+namespace {
+
+constexpr int32_t kFsckFirstFiles = 1001;
+
+bool fsckRunning = false;
+// The data-scan estimate is taken once per check (it may read 18,801 sectors).
+bool scanCached = false;
+int32_t scanResult = -1;
+
+void ResetStep(int step, int32_t fatalMask) {
+  FsckResults[step] = FsckResult();
+  FsckResults[step].FatalMask = fatalMask;
+}
+
+void SetStatus(int step) {
+  FsckResult& r = FsckResults[step];
+  if (r.Flags & r.FatalMask) r.Status = 2;
+  else if (r.Flags != 0) r.Status = 1;
+  else r.Status = 0;
+}
+
+// Byte of ClusterBuffer, 0 past its end.
+uint8_t At(size_t offset) { return offset < ClusterBuffer.size() ? ClusterBuffer[offset] : 0; }
+
+int16_t Word(size_t offset) { return int16_t(uint16_t((At(offset) << 8) | At(offset + 1))); }
+
+uint32_t Long(size_t offset) {
+  return (uint32_t(At(offset)) << 24) | (uint32_t(At(offset + 1)) << 16) |
+         (uint32_t(At(offset + 2)) << 8) | At(offset + 3);
+}
+
+bool MagicOk(size_t offset) {
+  return At(offset) == 0x07 && At(offset + 1) == 0x08 && At(offset + 2) == 0x26 &&
+         At(offset + 3) == 0x07;
+}
+
+// The ID string: the non-zero bytes from `offset` up to the first zero byte
+// found from offset + 1 on, never past the buffer.
+std::string IdString(size_t offset) {
+  size_t end = offset + 1;
+  while (end < ClusterBuffer.size() && ClusterBuffer[end] != 0) ++end;
+  std::string text;
+  for (size_t i = offset; i < end && i < ClusterBuffer.size(); ++i)
+    if (ClusterBuffer[i] != 0) text.push_back(char(ClusterBuffer[i]));
+  return text;
+}
+
+bool IdOk(const std::string& id) { return id == kTopfieldIdShort || id == kTopfieldId; }
+
+std::string Version(size_t offset) {
+  return "V" + std::to_string(At(offset)) + "." + std::to_string(At(offset + 1));
+}
+
+int32_t DataScanEstimate() {
+  if (!scanCached) {
+    scanResult = ScanForClusterSize(FsckSide);
+    scanCached = true;
+  }
+  return scanResult;
+}
+
+// GuessClusterSize with the scan taken once per check.
+int32_t DiskSizeEstimate() {
+  if (InFileMode()) return GuessClusterSize(FsckSide);
+  const int32_t scan = DataScanEstimate();
+  if (scan >= 1) return scan;
+  double cylinders = 0;
+  int32_t tracks = 0, sectors = 0, bytesPerSector = 0;
+  DiskGeometry(Disk[FsckSide].Handle, cylinders, tracks, sectors, bytesPerSector);
+  return ClusterSizeForDiskBytes(cylinders * tracks * sectors * bytesPerSector);
+}
+
+void CheckClusterSize(int step, int32_t superblockValue) {
+  const int32_t diskSize = DiskSizeEstimate();
+  if (!InFileMode()) {
+    const int32_t scan = DataScanEstimate();
+    if (!(superblockValue == diskSize && diskSize == scan))
+      AddResult(step, 3,
+                "Sectors per Cluster mismatch (Super Block=" + std::to_string(superblockValue) +
+                    ", Disk Size=" + std::to_string(diskSize) +
+                    ", Data Scan=" + std::to_string(scan) + ")");
+  } else if (superblockValue != diskSize) {
+    AddResult(step, 3,
+              "Sectors per Cluster mismatch (Super Block=" + std::to_string(superblockValue) +
+                  ", Disk Size=" + std::to_string(diskSize) + ")");
+  }
+}
+
+// Restores a side's cluster size however the read in between ends.
+class SpcRestore {
+ public:
+  explicit SpcRestore(int side) : side_(side), saved_(Disk[side].SectorsPerCluster) {}
+  ~SpcRestore() { Disk[side_].SectorsPerCluster = saved_; }
+  SpcRestore(const SpcRestore&) = delete;
+  SpcRestore& operator=(const SpcRestore&) = delete;
+
+ private:
+  int side_;
+  int32_t saved_;
+};
+
+std::string Join(const std::vector<std::string>& items) {
+  std::string text;
+  for (const std::string& item : items) {
+    if (!text.empty()) text += ", ";
+    text += item;
+  }
+  return text;
+}
+
+// Steps 3 and 4: decode one FAT of cluster 0 into `table` and look for
+// entries out of range, broken chains, crosslinks and circular chains.
+// False when the side's cluster cannot hold that FAT (the step has then
+// recorded it).
+void CheckFat(int step, int32_t fatOffset, std::vector<FsckLink>& table) {
+  table.assign(kFatEntries, FsckLink());
+  const int32_t spc = InFileMode() ? FileModeSectorsPerCluster : Disk[FsckSide].SectorsPerCluster;
+  ReadTopfCluster(FsckSide, 0);
+  const int32_t last = FsckLastCluster;
+  const int64_t need = int64_t(fatOffset) + 3 * (int64_t(last) + 1);
+  if (spc < kMinSectorsPerCluster || int64_t(ClusterBuffer.size()) < need) {
+    AddResult(step, 0, "Outside FAT Range (Sectors per Cluster=" + std::to_string(spc) + ")");
+    return;
+  }
+  const uint8_t* view = ClusterBuffer.data();
+
+  // Decode.
+  std::vector<std::string> list;
+  for (int32_t i = 0; i <= last; ++i) {
+    const uint32_t raw = ReadFat24(view, fatOffset, i);
+    int32_t v;
+    if (raw == kFat24Free) v = 0;
+    else if (raw == kFat24End) v = -1;
+    else v = int32_t(raw);
+    if (v < -1 || v >= kFatEntries) {
+      list.push_back(std::to_string(i));
+      v = 0;
+    }
+    table[size_t(i)].Next = v;
+    if (v >= 1) table[size_t(v)].Referrer = i;
+  }
+  if (!list.empty()) AddResult(step, 0, "Outside FAT Range (" + Join(list) + ")");
+
+  // Broken chains.
+  list.clear();
+  for (int32_t i = 0; i <= last; ++i) {
+    const int32_t n = table[size_t(i)].Next;
+    if (n > 0 && table[size_t(n)].Next == 0) list.push_back(std::to_string(i));
+  }
+  if (!list.empty()) AddResult(step, 1, "Broken Chains (" + Join(list) + ")");
+
+  // Crosslinks: each further entry pointing to a marked cluster pairs with
+  // the nearest earlier entry pointing there.
+  list.clear();
+  std::vector<uint8_t> marked(kFatEntries, 0);
+  for (int32_t i = 0; i <= last; ++i) {
+    const int32_t n = table[size_t(i)].Next;
+    if (n <= 0) continue;
+    if (marked[size_t(n)]) {
+      int32_t j = i - 1;
+      while (j >= 0 && table[size_t(j)].Next != n) --j;
+      list.push_back(std::to_string(j) + " & " + std::to_string(i));
+    }
+    marked[size_t(n)] = 1;
+  }
+  if (!list.empty()) AddResult(step, 4, "Crosslinked Clusters (" + Join(list) + ")");
+
+  // Circular chains: a walk along Next that comes back to itself. Each
+  // circle is named by its lowest index.
+  list.clear();
+  std::vector<uint8_t> state(kFatEntries, 0);   // 0 new, 1 on the current walk, 2 done
+  std::vector<int32_t> walk;
+  for (int32_t i = 0; i <= last; ++i) {
+    if (state[size_t(i)] != 0 || table[size_t(i)].Next <= 0) continue;
+    walk.clear();
+    int32_t c = i;
+    while (c >= 0 && c <= last && state[size_t(c)] == 0) {
+      state[size_t(c)] = 1;
+      walk.push_back(c);
+      c = table[size_t(c)].Next;
+      if (c <= 0) break;
+    }
+    if (c > 0 && c <= last && state[size_t(c)] == 1) {
+      int32_t lowest = c;
+      int32_t k = table[size_t(c)].Next;
+      for (int32_t steps = 0; k != c && k > 0 && steps <= last; ++steps) {
+        lowest = std::min(lowest, k);
+        k = table[size_t(k)].Next;
+      }
+      list.push_back(std::to_string(lowest));
+    }
+    for (int32_t w : walk) state[size_t(w)] = 2;
+  }
+  if (!list.empty()) AddResult(step, 2, "Circular Chains (" + Join(list) + ")");
+}
+
+void AddFsckFile(const FileRec& r) {
+  if (size_t(FsckFileCount) >= FsckFiles.size())
+    FsckFiles.resize(size_t(2 * FsckFileCount + 1));
+  FsckFiles[size_t(FsckFileCount)] = r;
+  ++FsckFileCount;
+}
+
+// The name in a slot: from +20 up to the first zero byte, at most 97 bytes,
+// bytes below 32 left out.
+std::string SlotName(const uint8_t* slot) {
+  std::string name;
+  for (int k = 0; k < kMaxReadName; ++k) {
+    const uint8_t b = slot[kDeName + k];
+    if (b == 0) break;
+    if (b >= 32) name.push_back(char(b));
+  }
+  return name;
+}
+
+}  // namespace
+
+void ResetFsckState() {
+  for (FsckResult& r : FsckResults) r = FsckResult();
+  FsckSide = 0;
+  FsckLastCluster = -1;
+  FsckFAT1.assign(kFatEntries, FsckLink());
+  FsckFAT2.assign(kFatEntries, FsckLink());
+  FsckFiles.clear();
+  FsckFileCount = 0;
+  scanCached = false;
+  scanResult = -1;
+}
+
+void AddResult(int step, int bit, const std::string& text) {
+  if (step < 0 || step >= kFsckSteps || bit < 0 || bit > 31) return;
+  FsckResult& r = FsckResults[step];
+  const int32_t m = int32_t(uint32_t(1) << bit);
+  if (r.Flags & m) return;
+  r.Flags |= m;
+  if (!r.Text.empty()) r.Text += ", ";
+  r.Text += text;
+}
+
+void FSCK_01_SuperBlock() {
+  ProcScope scope("FSCK_01_SuperBlock");
+  ResetStep(1, kFsckFatalSuperblock);
+  {
+    SpcRestore restore(FsckSide);
+    Disk[FsckSide].SectorsPerCluster = DiskSizeEstimate();
+    ReadTopfCluster(FsckSide, 0);
+  }
+
+  if (!MagicOk(kSbMagicNumber)) {
+    char hex[16];
+    const uint32_t le = uint32_t(At(0)) | (uint32_t(At(1)) << 8) | (uint32_t(At(2)) << 16) |
+                        (uint32_t(At(3)) << 24);
+    std::snprintf(hex, sizeof hex, "%08X", le);
+    AddResult(1, 0, std::string("Magic Number (found 0x") + hex + ")");
+  }
+  const std::string id = IdString(kSbIdString);
+  if (!IdOk(id)) AddResult(1, 1, "ID String (found \"" + id + "\")");
+  const std::string version = Version(kSbLayoutMajor);
+  if (version != "V1.0" && version != "V1.1")
+    AddResult(1, 2, "Layout Version (found " + version + ")");
+
+  const int32_t s = Word(kSbSectorsPerCluster);
+  if (InFileMode()) {
+    FsckLastCluster = kMaxFatIndex;
+  } else if (s >= 1) {
+    double cylinders = 0;
+    int32_t tracks = 0, sectors = 0, bytesPerSector = 0;
+    DiskGeometry(Disk[FsckSide].Handle, cylinders, tracks, sectors, bytesPerSector);
+    const double clusters = std::ceil(cylinders * tracks * sectors / double(s)) - 1;
+    FsckLastCluster = int32_t(std::clamp(clusters, -1.0, double(kMaxFatIndex)));
+  }
+  CheckClusterSize(1, s);
+  SetStatus(1);
+}
+
+void FSCK_02_BackupSuperBlock() {
+  ProcScope scope("FSCK_02_BackupSuperBlock");
+  ResetStep(2, kFsckFatalSuperblock);
+  if (!MagicOk(kBackupSuperblock + kSbMagicNumber)) AddResult(2, 0, "Magic Number");
+  if (!IdOk(IdString(kBackupSuperblock + kSbIdString))) AddResult(2, 1, "ID String");
+  const std::string version = Version(kBackupSuperblock + kSbLayoutMajor);
+  if (version != "V1.0" && version != "V1.1") AddResult(2, 2, "Layout Version");
+  CheckClusterSize(2, Word(kBackupSuperblock + kSbSectorsPerCluster));
+  int differ = 0;
+  for (size_t i = 0; i < 512; ++i)
+    if (At(i) != At(512 + i)) ++differ;
+  if (differ != 0) AddResult(2, 4, "1:1 Copy of Sector 0");
+  SetStatus(2);
+}
+
+void FSCK_03_FAT1() {
+  ProcScope scope("FSCK_03_FAT1");
+  ResetStep(3, kFsckFatalFat);
+  CheckFat(3, kFAT1, FsckFAT1);
+  SetStatus(3);
+}
+
+void FSCK_04_FAT2() {
+  ProcScope scope("FSCK_04_FAT2");
+  ResetStep(4, kFsckFatalFat);
+  CheckFat(4, kFAT2, FsckFAT2);
+  for (int32_t i = 0; i <= FsckLastCluster; ++i) {
+    if (FsckFAT1[size_t(i)].Next != FsckFAT2[size_t(i)].Next) {
+      AddResult(4, 5, "1:1 Copy of FAT1");
+      break;
+    }
+  }
+  SetStatus(4);
+}
+
+int32_t GetFATChainLength(int32_t start) {
+  if (start < 0 || start > kMaxFatIndex) return 1;
+  const int32_t limit = std::max(FsckLastCluster, 0) + 1;
+  int32_t n = 1;
+  int32_t c = start;
+  while (FsckFAT1[size_t(c)].Next >= 1 && n <= limit) {
+    c = FsckFAT1[size_t(c)].Next;
+    ++n;
+  }
+  return n;
+}
+
+void ReadDir() {
+  ProcScope scope("ReadDir");
+  FsckFiles.assign(kFsckFirstFiles, FileRec());
+  FsckFileCount = 0;
+  List1.Clear();
+  List1.AddItem("0 \\");
+
+  const int32_t spc = Disk[FsckSide].SectorsPerCluster;
+  const int64_t clusterBytes = int64_t(std::max(spc, 0)) * kSectorSize;
+  const int32_t highestStart = std::min<int64_t>(int64_t(FsckLastCluster) + 10, kMaxFatIndex);
+  std::vector<uint8_t> walked(kFatEntries, 0);   // folders queued or walked
+  walked[0] = 1;
+  bool invalidAttribute = false;
+  std::vector<std::string> loops;
+
+  while (!List1.Empty()) {
+    const std::string line = List1.TakeFirst();
+    const size_t blank = line.find(' ');
+    const int32_t c = int32_t(std::stol(line.substr(0, blank)));
+    const std::string path = blank == std::string::npos ? std::string() : line.substr(blank + 1);
+
+    ReadTopfCluster(FsckSide, c + 1);
+    // The slots that begin below SPC x 512 - FreeBytes ("." entry, signed),
+    // never beyond the cluster buffer.
+    const int64_t used = clusterBytes - int64_t(int32_t(Long(kDeFreeBytes)));
+    const int64_t size = int64_t(ClusterBuffer.size());
+    for (int64_t o = 0; o < used && o + kDirEntrySize <= size; o += kDirEntrySize) {
+      const uint8_t* slot = ClusterBuffer.data() + o;
+      const uint8_t a = slot[kDeAttribute];
+      if (c != 0) {
+        if (o == 0 && a != AttrSelf) AddResult(5, 4, "Invalid . directory");
+        if (o == kDirEntrySize && a != AttrParent) AddResult(5, 4, "Invalid .. directory");
+      }
+      if (a == 0x00 || a == AttrUnused) continue;
+      if (a == AttrParent || a == AttrSelf) continue;
+      const int32_t s = int32_t(GetBE32(slot + kDeStartCluster));
+      if (a == AttrDirectory || a == AttrRecycle) {
+        if (s < 1 || s > highestStart) continue;
+        FileRec r;
+        r.Name = path + SlotName(slot);
+        r.IsDir = true;
+        r.EntryType = a;
+        r.StartCluster = s;
+        r.ClusterCount = int32_t(GetBE32(slot + kDeClusterCount));
+        r.DirCluster = c;
+        r.Slot = int32_t(o / kDirEntrySize);
+        AddFsckFile(r);
+        if (walked[size_t(s)]) {
+          loops.push_back(r.Name);   // a folder reached a second time
+        } else {
+          walked[size_t(s)] = 1;
+          List1.AddItem(std::to_string(s) + " " + r.Name + "\\");
+        }
+      } else if (a == AttrFile || a == AttrRecording) {
+        if (slot[kDeSkipByte] != 0) continue;
+        if (s < 1 || s > highestStart) continue;
+        FileRec r;
+        r.Name = path + SlotName(slot);
+        r.IsDir = false;
+        r.EntryType = a;
+        r.StartCluster = s;
+        r.ClusterCount = int32_t(GetBE32(slot + kDeClusterCount));
+        r.DirCluster = c;
+        r.Slot = int32_t(o / kDirEntrySize);
+        AddFsckFile(r);
+      } else {
+        invalidAttribute = true;
+      }
+    }
+  }
+  if (invalidAttribute) AddResult(5, 3, "Invalid Attribute");
+  if (!loops.empty()) AddResult(5, 5, "Directory Loop (" + Join(loops) + ")");
+}
+
+void FSCK_05_Files() {
+  ProcScope scope("FSCK_05_Files");
+  ResetStep(5, kFsckFatalFiles);
+  ReadDir();
+
+  std::vector<std::string> list;
+  for (int32_t k = 0; k < FsckFileCount; ++k) {
+    const FileRec& r = FsckFiles[size_t(k)];
+    if (FsckFAT1[size_t(r.StartCluster)].Next == 0) list.push_back(r.Name);
+  }
+  if (!list.empty()) AddResult(5, 0, "File points to an Empty Cluster (" + Join(list) + ")");
+
+  std::vector<uint8_t> owned(kFatEntries, 0);
+  for (int32_t k = 0; k < FsckFileCount; ++k) owned[size_t(FsckFiles[size_t(k)].StartCluster)] = 1;
+  std::string lost;
+  for (int32_t i = 3; i <= FsckLastCluster; ++i) {
+    if (FsckFAT1[size_t(i)].Next != 0 && FsckFAT1[size_t(i)].Referrer == 0 && !owned[size_t(i)])
+      lost += "\r\n\t" + std::to_string(i) + "  [" + std::to_string(GetFATChainLength(i)) + "]";
+  }
+  if (!lost.empty()) AddResult(5, 1, "Lost Clusters" + lost);
+
+  list.clear();
+  for (int32_t k = 0; k < FsckFileCount; ++k) {
+    const FileRec& r = FsckFiles[size_t(k)];
+    if (!r.IsDir && r.ClusterCount != GetFATChainLength(r.StartCluster)) list.push_back(r.Name);
+  }
+  if (!list.empty()) AddResult(5, 2, "File Size vs. Cluster Length (" + Join(list) + ")");
+  SetStatus(5);
+}
+
+bool FSCK(int side) {
+  ProcScope scope("FSCK");
+  CheckSideIndex(side);
+  if (fsckRunning) return false;
+
+  struct Running {
+    explicit Running(int s) : side(s) { fsckRunning = true; }
+    ~Running() {
+      fsckRunning = false;
+      scanCached = false;
+      List1.Clear();
+      try {
+        FSCloseFile(side);
+      } catch (...) {
+      }
+      ui::Current().HideWait();
+    }
+    int side;
+  } running(side);
+
+  ui::Current().ShowWait("Scanning Topfield Disk " + std::to_string(std::abs(DiskId[side])) +
+                         ". Please stand by.");
+  ui::Current().DoEvents();
+
+  FsckSide = side;
+  scanCached = false;
+  // Each check starts from the loaded disk's last cluster, within the FAT.
+  FsckLastCluster = std::clamp(Disk[side].LastCluster, -1, kMaxFatIndex);
+
+  FSCK_01_SuperBlock();
+  if (FsckResults[1].Status == 2) return false;
+  FSCK_02_BackupSuperBlock();
+  if (FsckResults[2].Status == 2) return false;
+  FSCK_03_FAT1();
+  if (FsckResults[3].Status == 2) return false;
+  FSCK_04_FAT2();
+  if (FsckResults[4].Status == 2) return false;
+  FSCK_05_Files();
+  return FsckResults[5].Status != 2;
+}
+
+}  // namespace core

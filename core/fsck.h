@@ -1,0 +1,75 @@
+// The file-system check of the recorder disk shown on one side. It reads the
+// disk (through the side's cluster and sector readers) and writes nothing to
+// it. Five steps run in order; the first step with a fatal finding ends the
+// check with "fail". Findings are kept in FsckResults with their texts.
+//
+//   1 superblock        2 backup superblock   3 FAT1
+//   4 FAT2              5 directories and files
+//
+// Beyond the classic findings the check fails on a FAT chain that runs in a
+// circle (steps 3 and 4, bit 2, "Circular Chains (...)"), on a FAT that the
+// side's cluster size cannot hold (bit 0, "Outside FAT Range (Sectors per
+// Cluster=...)") and on a directory reached a second time, a loop in the
+// tree (step 5, bit 5, "Directory Loop (...)"). Every walk is bounded.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/disk_model.h"
+
+namespace core {
+
+struct FsckResult {
+  int32_t Flags = 0;       // one bit per kind of finding
+  int32_t FatalMask = 0;   // the bits that make the step fatal
+  int32_t Status = 0;      // 0 nothing found, 1 warnings only, 2 fatal
+  std::string Text;        // the findings' texts joined by ", "
+};
+
+constexpr int kFsckSteps = 11;   // entries 0..10; entry n belongs to step n (1..5)
+extern FsckResult FsckResults[kFsckSteps];
+
+// Fatal masks of the steps.
+constexpr int32_t kFsckFatalSuperblock = 7;    // steps 1 and 2
+constexpr int32_t kFsckFatalFat = 19 | 4;      // steps 3 and 4 (with circular chains)
+constexpr int32_t kFsckFatalFiles = 1 | 32;    // step 5 (with directory loops)
+
+// One decoded FAT element of the check's own tables.
+struct FsckLink {
+  int32_t Next = 0;       // 0 free, -1 end of chain, else the next FAT index
+  int32_t Referrer = 0;   // the (highest) FAT index pointing here, 0 when none
+};
+
+// Check-wide state, kept until the next check.
+extern int FsckSide;
+extern int32_t FsckLastCluster;             // -1 .. 0x1FFFF
+extern std::vector<FsckLink> FsckFAT1;      // kFatEntries elements
+extern std::vector<FsckLink> FsckFAT2;
+extern std::vector<FileRec> FsckFiles;
+extern int32_t FsckFileCount;
+
+// Checks the side's recorder disk (or dump). True when no step had a fatal
+// finding. Shows the wait window "Scanning Topfield Disk N. Please stand
+// by." while it runs and closes the side's open file at the end.
+bool FSCK(int side);
+
+// Records finding `bit` of `step` with `text`, unless that bit is set already.
+void AddResult(int step, int bit, const std::string& text);
+
+void FSCK_01_SuperBlock();
+void FSCK_02_BackupSuperBlock();
+void FSCK_03_FAT1();
+void FSCK_04_FAT2();
+void FSCK_05_Files();
+// The directory walk of step 5: fills FsckFiles from the root down.
+void ReadDir();
+// Clusters of the chain from `start` in FsckFAT1 (at least 1; a chain that
+// does not end is cut after FsckLastCluster + 1 clusters).
+int32_t GetFATChainLength(int32_t start);
+
+// Empties the results and tables (tests).
+void ResetFsckState();
+
+}  // namespace core

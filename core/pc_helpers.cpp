@@ -1,0 +1,234 @@
+#include "core/pc_helpers.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+
+#include "core/error_handler.h"
+#include "library/loader.h"
+#include "platform/platform.h"
+#include "ui/ui.h"
+
+namespace core {
+
+namespace {
+std::string RootOf(const std::string& mountPoint) {
+  if (mountPoint.empty() || mountPoint.back() == '/') return mountPoint;
+  return mountPoint + "/";
+}
+}  // namespace
+
+std::vector<PcDrive> DriveList() {
+  ProcScope scope("DriveList");
+  std::vector<PcDrive> drives;
+  const std::vector<platform::Volume> volumes = platform::ListVolumes();
+  drives.reserve(volumes.size());
+  for (size_t i = 0; i < volumes.size(); ++i) {
+    PcDrive d;
+    d.DiskId = static_cast<int>(i) + 1;
+    d.Root = RootOf(volumes[i].MountPoint);
+    d.DriveType = static_cast<int>(volumes[i].Type);
+    d.FsName = volumes[i].FsName;
+    d.Label = volumes[i].Label;
+    drives.push_back(std::move(d));
+  }
+  return drives;
+}
+
+std::string DriveRoot(int diskId) {
+  const std::vector<platform::Volume> volumes = platform::ListVolumes();
+  if (diskId < 1 || static_cast<size_t>(diskId) > volumes.size()) return std::string();
+  return RootOf(volumes[static_cast<size_t>(diskId) - 1].MountPoint);
+}
+
+int DriveIdOf(const std::string& path) {
+  platform::Volume volume;
+  if (!platform::VolumeOf(path, volume)) return 0;
+  const std::vector<platform::Volume> volumes = platform::ListVolumes();
+  for (size_t i = 0; i < volumes.size(); ++i)
+    if (volumes[i].MountPoint == volume.MountPoint) return static_cast<int>(i) + 1;
+  return 0;
+}
+
+bool DriveInformation(const std::string& path, std::string& label, std::string& fileSystem,
+                      std::string& serial, double& totalKiB, double& freeKiB) {
+  ProcScope scope("DriveInformation");
+  label.clear();
+  fileSystem.clear();
+  serial.clear();
+  totalKiB = 0;
+  freeKiB = 0;
+  platform::Volume volume;
+  if (path.empty() || !platform::VolumeOf(path, volume)) return false;
+  label = volume.Label;
+  fileSystem = volume.FsName;
+  totalKiB = static_cast<double>(volume.TotalBytes) / 1024.0;
+  freeKiB = static_cast<double>(volume.FreeBytes) / 1024.0;
+  struct statvfs info {};
+  if (statvfs(volume.MountPoint.c_str(), &info) == 0) {
+    const uint32_t id = static_cast<uint32_t>(info.f_fsid);
+    char text[16];
+    std::snprintf(text, sizeof text, "%04X-%04X", id >> 16, id & 0xFFFFu);
+    serial = text;
+  }
+  return true;
+}
+
+void SeparatePathComponents(const std::string& path, std::string& folder, std::string& name,
+                            std::string& extension, const char* separators) {
+  ProcScope scope("SeparatePathComponents");
+  folder.clear();
+  extension.clear();
+  std::string rest = path;
+  const size_t slash = path.find_last_of(separators ? separators : "\\/");
+  if (slash != std::string::npos) {
+    folder = path.substr(0, slash + 1);
+    rest = path.substr(slash + 1);
+  }
+  const size_t dot = rest.rfind('.');
+  if (dot != std::string::npos) {
+    extension = rest.substr(dot + 1);
+    name = rest.substr(0, dot);
+  } else {
+    name = rest;
+  }
+}
+
+namespace {
+// Cuts UTF-8 text to at most `limit` bytes without splitting a character.
+void CutUtf8(std::string& text, size_t limit) {
+  if (text.size() <= limit) return;
+  size_t cut = limit;
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  text.resize(cut);
+}
+}  // namespace
+
+std::string CleanupFileNameComponent(const std::string& recorderName) {
+  ProcScope scope("CleanupFileName");
+  // The recorder's name ends at a NUL byte.
+  std::string source = recorderName.substr(0, recorderName.find('\0'));
+  std::string adapted;
+  if (!source.empty()) {
+    // Every replacement at most doubles a character (Æ -> Ae); room to spare.
+    std::vector<char> buffer(source.size() * 2 + 512, '\0');
+    qlib::AdaptFilename(source.c_str(), buffer.data());
+    buffer.back() = '\0';
+    adapted = buffer.data();
+  }
+  std::string utf8 = platform::Cp1252ToUtf8(adapted);
+  std::string safe;
+  safe.reserve(utf8.size());
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(utf8[i]);
+    if (c < 0x20 || c == 0x7F || c == '/') {
+      safe.push_back('_');
+    } else if (c == 0xC2 && i + 1 < utf8.size() &&
+               static_cast<unsigned char>(utf8[i + 1]) >= 0x80 &&
+               static_cast<unsigned char>(utf8[i + 1]) <= 0x9F) {
+      safe.push_back('_');   // C1 control (from the bytes 1252 leaves undefined)
+      ++i;
+    } else {
+      safe.push_back(static_cast<char>(c));
+    }
+  }
+  if (safe == ".") safe = "_";
+  if (safe == "..") safe = "__";
+  CutUtf8(safe, kMaxPcNameBytes);
+  return safe;
+}
+
+std::string CleanupFileName(const std::string& path) {
+  const size_t slash = path.find_last_of("\\/");
+  if (slash == std::string::npos) return CleanupFileNameComponent(path);
+  return path.substr(0, slash + 1) + CleanupFileNameComponent(path.substr(slash + 1));
+}
+
+std::string SafeRelativePcPath(const std::string& recorderRelativePath) {
+  std::string result;
+  size_t start = 0;
+  while (start <= recorderRelativePath.size()) {
+    size_t end = recorderRelativePath.find('\\', start);
+    const bool last = end == std::string::npos;
+    if (last) end = recorderRelativePath.size();
+    const std::string component = recorderRelativePath.substr(start, end - start);
+    if (!component.empty()) {
+      result += CleanupFileNameComponent(component);
+      if (!last) result += '/';
+    }
+    if (last) break;
+    start = end + 1;
+  }
+  return result;
+}
+
+namespace {
+// Date value (days since 30 Dec 1899, time as the fraction) -> local time_t.
+bool DateValueToTime(double value, struct timespec& out) {
+  if (!std::isfinite(value) || value < -657434.0 || value > 2958466.0) return false;
+  double days = std::floor(value);
+  long long seconds = std::llround((value - days) * 86400.0);
+  long long z = static_cast<long long>(days) - 25569 + 719468;   // days since 0000-03-01
+  if (seconds >= 86400) {
+    seconds -= 86400;
+    ++z;
+  }
+  const long long era = (z >= 0 ? z : z - 146096) / 146097;
+  const long long doe = z - era * 146097;
+  const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  long long y = yoe + era * 400;
+  const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const long long mp = (5 * doy + 2) / 153;
+  const long long d = doy - (153 * mp + 2) / 5 + 1;
+  const long long m = mp < 10 ? mp + 3 : mp - 9;
+  if (m <= 2) ++y;
+  std::tm local{};
+  local.tm_year = static_cast<int>(y - 1900);
+  local.tm_mon = static_cast<int>(m - 1);
+  local.tm_mday = static_cast<int>(d);
+  local.tm_hour = static_cast<int>(seconds / 3600);
+  local.tm_min = static_cast<int>(seconds / 60 % 60);
+  local.tm_sec = static_cast<int>(seconds % 60);
+  local.tm_isdst = -1;
+  const std::time_t t = std::mktime(&local);
+  if (t == static_cast<std::time_t>(-1)) return false;
+  out.tv_sec = t;
+  out.tv_nsec = 0;
+  return true;
+}
+}  // namespace
+
+void FileDateTimeSet(const std::string& path, double created, double accessed, double written) {
+  ProcScope scope("FileDateTimeSet");
+  (void)created;
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) return;
+  struct timespec times[2];
+  if (!DateValueToTime(accessed, times[0])) times[0].tv_nsec = UTIME_OMIT;
+  if (!DateValueToTime(written, times[1])) times[1].tv_nsec = UTIME_OMIT;
+  utimensat(AT_FDCWD, path.c_str(), times, 0);
+}
+
+void MakePath(const std::string& folder) {
+  ProcScope scope("MakePath");
+  if (!folder.empty()) platform::MakePath(folder);
+}
+
+double GetFileLen(int handle) {
+  ProcScope scope("GetFileLen");
+  const int64_t size = platform::DriveSize(handle);
+  return size < 0 ? -1.0 : static_cast<double>(size);
+}
+
+bool Execute(const std::string& file, bool print, const std::string& folder, int showMode) {
+  ProcScope scope("Execute");
+  (void)folder;
+  (void)showMode;
+  return ui::Current().OpenWithDesktop(file, print);
+}
+
+}  // namespace core

@@ -1,0 +1,256 @@
+// PC files and folders: times, folder creation, lengths, listing, removal.
+#include "platform/internal.h"
+#include "platform/platform.h"
+
+#include <cerrno>
+#include <climits>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+using detail::SetLastError;
+
+bool SetFileTimesLocal(const std::string& path, int year, int month, int day,
+                       int hour, int minute, int second) {
+  std::tm tm{};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = month - 1;
+  tm.tm_mday = day;
+  tm.tm_hour = hour;
+  tm.tm_min = minute;
+  tm.tm_sec = second;
+  tm.tm_isdst = -1;
+  std::time_t t = std::mktime(&tm);
+  if (t == static_cast<std::time_t>(-1) && !(year == 1969 || year == 1970)) {
+    SetLastError(EINVAL);
+    return false;
+  }
+  struct timespec times[2];
+  times[0].tv_sec = times[1].tv_sec = t;
+  times[0].tv_nsec = times[1].tv_nsec = 0;
+  if (utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) {
+    SetLastError(errno);
+    return false;
+  }
+  return true;
+}
+
+bool MakePath(const std::string& folder) {
+  if (folder.empty()) {
+    SetLastError(ENOENT);
+    return false;
+  }
+  std::string path;
+  size_t pos = 0;
+  while (pos <= folder.size()) {
+    size_t slash = folder.find('/', pos);
+    if (slash == std::string::npos) slash = folder.size();
+    path = folder.substr(0, slash);
+    pos = slash + 1;
+    if (path.empty()) continue;                       // the leading "/"
+    if (mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) {
+      SetLastError(errno);
+      return false;
+    }
+  }
+  struct stat st;
+  if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    SetLastError(ENOTDIR);
+    return false;
+  }
+  return true;
+}
+
+int64_t FileLength(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) {
+    SetLastError(errno);
+    return -1;
+  }
+  if (S_ISREG(st.st_mode)) return static_cast<int64_t>(st.st_size);
+  if (S_ISBLK(st.st_mode)) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      SetLastError(errno);
+      return -1;
+    }
+    uint64_t bytes = 0;
+    int rc = ioctl(fd, BLKGETSIZE64, &bytes);
+    int error = errno;
+    close(fd);
+    if (rc != 0) {
+      SetLastError(error);
+      return -1;
+    }
+    return static_cast<int64_t>(bytes);
+  }
+  SetLastError(EISDIR);
+  return -1;
+}
+
+bool TruncateFile(const std::string& path, int64_t length) {
+  if (length < 0) {
+    SetLastError(EINVAL);
+    return false;
+  }
+  int rc;
+  do {
+    rc = truncate(path.c_str(), static_cast<off_t>(length));
+  } while (rc != 0 && errno == EINTR);
+  if (rc != 0) {
+    SetLastError(errno);
+    return false;
+  }
+  return true;
+}
+
+std::string ExeDir() {
+  char buffer[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (n <= 0) return "./";
+  std::string path(buffer, static_cast<size_t>(n));
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "./" : path.substr(0, slash + 1);
+}
+
+void SleepMs(int milliseconds) {
+  if (milliseconds <= 0) return;
+  struct timespec ts;
+  ts.tv_sec = milliseconds / 1000;
+  ts.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
+  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
+}
+
+bool ListFolder(const std::string& folder, std::vector<FolderEntry>& entries) {
+  entries.clear();
+  int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    SetLastError(errno);
+    return false;
+  }
+  DIR* dir = fdopendir(fd);
+  if (!dir) {
+    SetLastError(errno);
+    close(fd);
+    return false;
+  }
+  errno = 0;
+  while (dirent* e = readdir(dir)) {
+    std::string name = e->d_name;
+    if (name == "." || name == "..") continue;
+    FolderEntry entry;
+    entry.Name = name;
+    entry.Hidden = name[0] == '.';
+    struct stat st;
+    if (fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;   // gone meanwhile
+    entry.ModifiedTime = static_cast<int64_t>(st.st_mtime);
+    if (S_ISLNK(st.st_mode)) {
+      entry.IsSymlink = true;
+      struct stat target;
+      if (fstatat(fd, name.c_str(), &target, 0) == 0) {
+        entry.LinkToDir = S_ISDIR(target.st_mode);
+        entry.IsRegular = S_ISREG(target.st_mode);
+        if (entry.IsRegular) entry.Size = static_cast<int64_t>(target.st_size);
+        entry.ModifiedTime = static_cast<int64_t>(target.st_mtime);
+      }
+    } else if (S_ISDIR(st.st_mode)) {
+      entry.IsDir = true;
+    } else if (S_ISREG(st.st_mode)) {
+      entry.IsRegular = true;
+      entry.Size = static_cast<int64_t>(st.st_size);
+    }
+    entries.push_back(std::move(entry));
+    errno = 0;
+  }
+  int error = errno;
+  closedir(dir);
+  if (error != 0) {
+    SetLastError(error);
+    return false;
+  }
+  return true;
+}
+
+namespace {
+
+// Removes `name` in the folder `dirfd`; folders with their contents, links
+// as links. Never follows a link.
+bool RemoveAt(int dirfd, const char* name) {
+  struct stat st;
+  if (fstatat(dirfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (errno == ENOENT) return true;
+    SetLastError(errno);
+    return false;
+  }
+  if (!S_ISDIR(st.st_mode)) {
+    if (unlinkat(dirfd, name, 0) != 0 && errno != ENOENT) {
+      SetLastError(errno);
+      return false;
+    }
+    return true;
+  }
+  int fd = openat(dirfd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
+    SetLastError(errno);
+    return false;
+  }
+  // List first, then remove: removing while reading may skip entries.
+  std::vector<std::string> names;
+  int listFd = dup(fd);
+  DIR* dir = listFd >= 0 ? fdopendir(listFd) : nullptr;
+  if (!dir) {
+    SetLastError(errno);
+    if (listFd >= 0) close(listFd);
+    close(fd);
+    return false;
+  }
+  while (dirent* e = readdir(dir)) {
+    std::string n = e->d_name;
+    if (n != "." && n != "..") names.push_back(n);
+  }
+  closedir(dir);
+  bool ok = true;
+  for (const std::string& n : names) ok = RemoveAt(fd, n.c_str()) && ok;
+  close(fd);
+  if (ok && unlinkat(dirfd, name, AT_REMOVEDIR) != 0 && errno != ENOENT) {
+    SetLastError(errno);
+    ok = false;
+  }
+  return ok;
+}
+
+}  // namespace
+
+bool RemoveTree(const std::string& path) {
+  std::string p = path;
+  // "dir/" would make the system follow a link named dir.
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  if (p.empty() || p == "/" || p == "." || p == "..") {
+    SetLastError(EINVAL);
+    return false;
+  }
+  return RemoveAt(AT_FDCWD, p.c_str());
+}
+
+LocalTime ToLocalTime(int64_t unixSeconds) {
+  std::time_t t = static_cast<std::time_t>(unixSeconds);
+  std::tm tm{};
+  LocalTime lt;
+  if (!localtime_r(&t, &tm)) return lt;
+  lt.Year = tm.tm_year + 1900;
+  lt.Month = tm.tm_mon + 1;
+  lt.Day = tm.tm_mday;
+  lt.Hour = tm.tm_hour;
+  lt.Minute = tm.tm_min;
+  lt.Second = tm.tm_sec;
+  return lt;
+}
+
+}  // namespace platform

@@ -1,0 +1,213 @@
+// System-cluster dumps: save, restore with its checks, file mode.
+#include <cstring>
+
+#include "core/cluster_io.h"
+#include "core/disk_io.h"
+#include "core/dumps.h"
+#include "platform/platform.h"
+#include "tests/core/disk_fixture.h"
+
+namespace {
+
+using namespace imagebuilder;
+using disktest::DiskTest;
+
+const char kClosing[] = "The program will close now. Please restart it to load the modified disk.";
+
+class DumpTest : public DiskTest {
+ protected:
+  DiskImage Image(uint32_t spc = 2068) {
+    ImageSpec spec;
+    spec.SectorsPerCluster = spc;
+    spec.LastCluster = 40;
+    DiskImage img(spec);
+    img.AddFolder("\\DataFiles\\Sub");
+    img.AddFolder("\\DataFiles\\Sub\\Deeper");
+    FileSpec f;
+    f.Path = "\\DataFiles\\Sub\\film.rec";
+    f.Size = 3 * img.ClusterBytes();
+    f.Header = RecHeader{};
+    img.AddFile(f);
+    return img;
+  }
+  void ExpectEnd(int status) {
+    try {
+      core::RestoreTopfSystemClusters(0, Folder() + "/dump.scc");
+      FAIL() << "the program went on";
+    } catch (const ui::ProgramEnded& end) {
+      EXPECT_EQ(end.Status, status);
+    }
+  }
+};
+
+TEST_F(DumpTest, SaveThenRestoreRoundTrips) {
+  DiskImage img = Image();
+  WriteImage(img, 0);
+  const std::string original = ReadWholeFile(DrivePath(0));
+  ASSERT_TRUE(OpenAndLoad(0, 0));
+  ASSERT_TRUE(core::SaveTopfSystemClusters(0, Folder() + "/dump.scc"));
+  EXPECT_EQ(script.BusyCount(), 1);
+  EXPECT_FALSE(script.Busy());
+
+  const int64_t clusterBytes = 2068 * 512;
+  EXPECT_EQ(platform::FileLength(Folder() + "/dump.scc"), clusterBytes + 16);
+  const std::vector<uint32_t> order = img.FolderWalkOrder();
+  const std::string scd = ReadWholeFile(Folder() + "/dump.scd");
+  ASSERT_EQ(int64_t(scd.size()), int64_t(order.size()) * (clusterBytes + 4));
+  for (size_t r = 0; r < order.size(); ++r) {
+    uint32_t index;
+    std::memcpy(&index, scd.data() + r * size_t(clusterBytes + 4), 4);
+    EXPECT_EQ(index, order[r]);
+  }
+  // The builder writes the same dump from its own tables.
+  img.WriteDump(Folder() + "/model");
+  EXPECT_EQ(ReadWholeFile(Folder() + "/dump.scc"), ReadWholeFile(Folder() + "/model.scc"));
+  EXPECT_EQ(scd, ReadWholeFile(Folder() + "/model.scd"));
+
+  // Damage the disk, then restore.
+  {
+    ImageFile raw(DrivePath(0));
+    raw.SetFatEntry(3, 0x000123);
+    raw.WriteClusterView(img.FolderIndex("\\DataFiles\\Sub") + 1,
+                         std::vector<uint8_t>(size_t(clusterBytes), 0xEE));
+  }
+  core::InvalidateSideCache(0);
+  script.ExpectMsgBox(kClosing, ui::Answer::OK, ui::ScriptedUi::Match::Exact);
+  ExpectEnd(ui::kExitNormal);
+  EXPECT_EQ(ReadWholeFile(DrivePath(0)), original);
+}
+
+TEST_F(DumpTest, RestoreChecksTheDumpBeforeWriting) {
+  WriteImage(Image(), 0);
+  ASSERT_TRUE(OpenAndLoad(0, 0));
+  ASSERT_TRUE(core::SaveTopfSystemClusters(0, Folder() + "/dump"));
+  const std::string disk = ReadWholeFile(DrivePath(0));
+  const std::string scc = ReadWholeFile(Folder() + "/dump.scc");
+  const std::string scd = ReadWholeFile(Folder() + "/dump.scd");
+  const uint64_t writes = core::SectorWriteCalls;
+
+  // Only the .scc exists.
+  std::remove((Folder() + "/dump.scd").c_str());
+  script.ExpectMsgBox("Restore system clusters failed because *.scc or *.scd file does not exist!",
+                      ui::Answer::OK, ui::ScriptedUi::Match::Exact);
+  EXPECT_FALSE(core::RestoreTopfSystemClusters(0, Folder() + "/dump.scc"));
+  EXPECT_FALSE(script.Busy());
+
+  // A truncated .scd.
+  WriteWholeFile(Folder() + "/dump.scd", scd.substr(0, scd.size() - 100));
+  script.ExpectMsgBox("does not hold whole records", ui::Answer::OK);
+  EXPECT_FALSE(core::RestoreTopfSystemClusters(0, Folder() + "/dump.scc"));
+
+  // A record index beyond the disk.
+  std::string bad = scd;
+  const uint32_t huge = 0x1FFFE;
+  std::memcpy(bad.data() + (2068 * 512 + 4), &huge, 4);
+  WriteWholeFile(Folder() + "/dump.scd", bad);
+  script.ExpectMsgBox("names FAT index 131070", ui::Answer::OK);
+  EXPECT_FALSE(core::RestoreTopfSystemClusters(0, Folder() + "/dump.scc"));
+
+  // Sectors per cluster 0 in the .scc.
+  WriteWholeFile(Folder() + "/dump.scd", scd);
+  std::string zero = scc;
+  zero[34] = 0;   // the dump holds the view
+  zero[35] = 0;
+  WriteWholeFile(Folder() + "/dump.scc", zero);
+  script.ExpectMsgBox("unusable cluster size (0 sectors)", ui::Answer::OK);
+  EXPECT_FALSE(core::RestoreTopfSystemClusters(0, Folder() + "/dump.scc"));
+
+  // A dump of a disk with another cluster size.
+  WriteImage(Image(2444), 5);
+  ASSERT_TRUE(OpenAndLoad(1, 5));
+  ASSERT_TRUE(core::SaveTopfSystemClusters(1, Folder() + "/other.scc"));
+  script.ExpectMsgBox("does not match the disk's (2068 sectors)", ui::Answer::OK);
+  EXPECT_FALSE(core::RestoreTopfSystemClusters(0, Folder() + "/other.scc"));
+
+  EXPECT_TRUE(script.AllAnswered());
+  EXPECT_EQ(core::SectorWriteCalls, writes);
+  EXPECT_EQ(ReadWholeFile(DrivePath(0)), disk);
+}
+
+TEST_F(DumpTest, RestoreReportsFailedWrites) {
+  WriteImage(Image(), 0);
+  ASSERT_TRUE(OpenAndLoad(0, 0));
+  ASSERT_TRUE(core::SaveTopfSystemClusters(0, Folder() + "/dump"));
+  // Reopen read-only: every write fails while the link stays.
+  ASSERT_TRUE(core::InitTopf(0, Drive(0), false));
+  script.ExpectMsgBox("Restore system clusters failed for 7 of 7 clusters", ui::Answer::OK);
+  script.ExpectMsgBox(kClosing, ui::Answer::OK);
+  ExpectEnd(ui::kExitAbort);
+}
+
+TEST_F(DumpTest, FileModeWorksOnASavedDump) {
+  DiskImage img = Image();
+  WriteImage(img, 0);
+  ASSERT_TRUE(OpenAndLoad(0, 0));
+  const int32_t count = core::Disk[0].FileCount;
+  const std::string crc = core::Disk[0].CrcId;
+  ASSERT_TRUE(core::SaveTopfSystemClusters(0, Folder() + "/dump.scc"));
+  const std::string base = Folder() + "/dump";
+  const std::string trailer = ReadWholeFile(base + ".scc").substr(2068 * 512);
+  core::CloseDisk(core::Disk[0].Handle);
+  core::ResetState();
+
+  core::Flags = core::FlagFileMode;
+  core::DiskId[0] = 0;
+  core::Disk[0].Name = base;
+  ASSERT_TRUE(core::InitTopf(0, base, true));
+  EXPECT_EQ(core::ScdIndex[1], 1);
+  EXPECT_EQ(core::ScdIndex[2], 1 + (2068 * 512 + 4));
+  ASSERT_TRUE(core::LoadTopf(0, true));
+  EXPECT_EQ(core::Disk[0].LastCluster, 0x1FFFF);
+  EXPECT_EQ(core::Disk[0].FileCount, count);
+  EXPECT_EQ(core::Disk[0].CrcId, crc);
+  EXPECT_NE(Find(0, "\\DataFiles\\Sub\\Deeper"), nullptr);
+  // Files have no data in a dump.
+  EXPECT_FALSE(Find(0, "\\DataFiles\\Sub\\film.rec")->HasRecHeader);
+
+  double cylinders = 0;
+  int32_t tracks = 0, sectors = 0, bytes = 0;
+  core::DiskGeometry(12345, cylinders, tracks, sectors, bytes);
+  EXPECT_EQ(cylinders, 1.0);
+  EXPECT_EQ(tracks, 1);
+  EXPECT_EQ(sectors, 2068);
+  EXPECT_EQ(bytes, 512);
+  EXPECT_EQ(core::GuessClusterSize(0), 2068);
+  EXPECT_EQ(core::ScanForClusterSize(0), 1);   // the recycle folder's "." at record 2
+
+  EXPECT_FALSE(core::ReadTopfCluster(0, 30));   // not in the dump
+  ASSERT_TRUE(core::ReadTopfCluster(0, 0));
+  core::ClusterBuffer[1500] = 0x42;
+  ASSERT_TRUE(core::WriteTopfCluster(0, 0, true));
+  const std::string scc = ReadWholeFile(base + ".scc");
+  EXPECT_EQ(uint8_t(scc[1500]), 0x42);
+  EXPECT_EQ(scc.substr(2068 * 512), trailer);
+
+  // A dump saved in file mode keeps the geometry of the source dump.
+  ASSERT_TRUE(core::SaveTopfSystemClusters(0, Folder() + "/again.scc"));
+  EXPECT_EQ(ReadWholeFile(Folder() + "/again.scc").substr(2068 * 512), trailer);
+  EXPECT_EQ(ReadWholeFile(Folder() + "/again.scd"), ReadWholeFile(base + ".scd"));
+}
+
+TEST_F(DumpTest, DumpWithUnusableClusterSizeIsRefused) {
+  WriteImage(Image(), 0);
+  ASSERT_TRUE(OpenAndLoad(0, 0));
+  ASSERT_TRUE(core::SaveTopfSystemClusters(0, Folder() + "/dump"));
+  // A short .scc with cluster size 0: the length gives 2 sectors.
+  WriteWholeFile(Folder() + "/tiny.scc", std::string(1040, '\0'));
+  WriteWholeFile(Folder() + "/tiny.scd", "");
+  core::CloseDisk(core::Disk[0].Handle);
+  core::ResetState();
+  core::Flags = core::FlagFileMode;
+  core::Disk[0].Name = Folder() + "/tiny";
+  script.ExpectMsgBox("cannot be used", ui::Answer::OK);
+  EXPECT_FALSE(core::InitTopf(0, Folder() + "/tiny", true));
+  EXPECT_TRUE(script.AllAnswered());
+}
+
+TEST_F(DumpTest, SavingFromAPCSideWritesNothing) {
+  core::DiskId[1] = 1;
+  EXPECT_FALSE(core::SaveTopfSystemClusters(1, Folder() + "/pc.scc"));
+  EXPECT_LT(platform::FileLength(Folder() + "/pc.scc"), 0);
+}
+
+}  // namespace

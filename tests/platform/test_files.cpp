@@ -1,0 +1,135 @@
+// PC files and folders: lengths, times, folder creation, listing, removal.
+#include "platform/platform.h"
+#include "tests/support/image_builder.h"
+
+#include <algorithm>
+#include <ctime>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using imagebuilder::ReadWholeFile;
+using imagebuilder::TempDir;
+using imagebuilder::WriteWholeFile;
+using namespace platform;
+
+namespace {
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+}  // namespace
+
+TEST(FileLength, RealSixtyFourBitLengths) {
+  TempDir dir;
+  for (uint64_t size : {0ull, 4294967295ull, 4294967296ull, 5000000000ull}) {
+    const std::string f = dir / "f.bin";
+    int fd = open(f.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ftruncate(fd, static_cast<off_t>(size)), 0);
+    close(fd);
+    EXPECT_EQ(FileLength(f), int64_t(size));
+  }
+  EXPECT_EQ(FileLength(dir / "none"), -1);
+  EXPECT_EQ(FileLength(dir.Path()), -1);
+}
+
+TEST(TruncateFile, SetsTheExactLength) {
+  TempDir dir;
+  const std::string f = dir / "f.bin";
+  WriteWholeFile(f, "0123456789");
+  ASSERT_TRUE(TruncateFile(f, 4));
+  EXPECT_EQ(ReadWholeFile(f), "0123");
+  ASSERT_TRUE(TruncateFile(f, 5000000000ll));
+  EXPECT_EQ(FileLength(f), 5000000000ll);
+  EXPECT_FALSE(TruncateFile(dir / "none", 1));
+}
+
+TEST(SetFileTimesLocal, SetsModificationTimeAsLocalTime) {
+  TempDir dir;
+  const std::string f = dir / "rec.ts";
+  WriteWholeFile(f, "x");
+  ASSERT_TRUE(SetFileTimesLocal(f, 2006, 3, 14, 20, 15, 30));
+  struct stat st;
+  ASSERT_EQ(stat(f.c_str(), &st), 0);
+  LocalTime lt = ToLocalTime(st.st_mtime);
+  EXPECT_EQ(lt.Year, 2006);
+  EXPECT_EQ(lt.Month, 3);
+  EXPECT_EQ(lt.Day, 14);
+  EXPECT_EQ(lt.Hour, 20);
+  EXPECT_EQ(lt.Minute, 15);
+  EXPECT_EQ(lt.Second, 30);
+  EXPECT_EQ(st.st_atime, st.st_mtime);
+  EXPECT_FALSE(SetFileTimesLocal(dir / "none", 2006, 3, 14, 20, 15, 30));
+}
+
+TEST(MakePath, CreatesEveryMissingFolder) {
+  TempDir dir;
+  EXPECT_TRUE(MakePath(dir / "a/b/c/"));
+  EXPECT_TRUE(MakePath(dir / "a/b/c"));      // exists already
+  struct stat st;
+  ASSERT_EQ(stat((dir / "a/b/c").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+  WriteWholeFile(dir / "file", "x");
+  EXPECT_FALSE(MakePath(dir / "file/sub"));
+}
+
+TEST(ExeDir, EndsWithASlashAndHoldsTheProgram) {
+  const std::string d = ExeDir();
+  ASSERT_FALSE(d.empty());
+  EXPECT_EQ(d.back(), '/');
+  EXPECT_TRUE(Exists(d + "platform_test_files"));
+}
+
+TEST(ListFolder, ReportsLinksAsLinksNeverAsFolders) {
+  TempDir dir, outside;
+  MakePath(dir / "sub");
+  WriteWholeFile(dir / "file.rec", "12345");
+  WriteWholeFile(dir / ".hidden", "");
+  WriteWholeFile(outside / "target.bin", "abc");
+  ASSERT_EQ(symlink(outside.Path().c_str(), (dir / "linkdir").c_str()), 0);
+  ASSERT_EQ(symlink((outside / "target.bin").c_str(), (dir / "linkfile").c_str()), 0);
+  std::vector<FolderEntry> entries;
+  ASSERT_TRUE(ListFolder(dir.Path(), entries));
+  std::sort(entries.begin(), entries.end(), [](auto& a, auto& b) { return a.Name < b.Name; });
+  ASSERT_EQ(entries.size(), 5u);
+  EXPECT_EQ(entries[0].Name, ".hidden");
+  EXPECT_TRUE(entries[0].Hidden);
+  EXPECT_EQ(entries[1].Name, "file.rec");
+  EXPECT_TRUE(entries[1].IsRegular);
+  EXPECT_EQ(entries[1].Size, 5);
+  EXPECT_FALSE(entries[1].Hidden);
+  EXPECT_EQ(entries[2].Name, "linkdir");
+  EXPECT_FALSE(entries[2].IsDir);
+  EXPECT_TRUE(entries[2].IsSymlink);
+  EXPECT_TRUE(entries[2].LinkToDir);
+  EXPECT_EQ(entries[3].Name, "linkfile");
+  EXPECT_TRUE(entries[3].IsSymlink);
+  EXPECT_TRUE(entries[3].IsRegular);
+  EXPECT_EQ(entries[3].Size, 3);
+  EXPECT_EQ(entries[4].Name, "sub");
+  EXPECT_TRUE(entries[4].IsDir);
+  EXPECT_FALSE(ListFolder(dir / "none", entries));
+}
+
+TEST(RemoveTree, NeverFollowsALink) {
+  TempDir dir, outside;
+  WriteWholeFile(outside / "precious.rec", "keep");
+  MakePath(dir / "tree/sub");
+  WriteWholeFile(dir / "tree/sub/a", "a");
+  WriteWholeFile(dir / "tree/b", "b");
+  ASSERT_EQ(symlink(outside.Path().c_str(), (dir / "tree/sub/link").c_str()), 0);
+  ASSERT_EQ(symlink(outside.Path().c_str(), (dir / "toplink").c_str()), 0);
+
+  EXPECT_TRUE(RemoveTree(dir / "toplink/"));    // the link itself goes, trailing slash or not
+  EXPECT_FALSE(Exists(dir / "toplink"));
+  EXPECT_TRUE(RemoveTree(dir / "tree"));
+  EXPECT_FALSE(Exists(dir / "tree"));
+  EXPECT_EQ(ReadWholeFile(outside / "precious.rec"), "keep");
+  EXPECT_TRUE(RemoveTree(dir / "none"));        // nothing there is fine
+  EXPECT_FALSE(RemoveTree("/"));
+  EXPECT_FALSE(RemoveTree(""));
+}

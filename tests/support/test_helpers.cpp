@@ -1,0 +1,50 @@
+// Small helpers for the tests: temporary folders and whole-file access.
+#include "platform/platform.h"
+#include "tests/support/image_builder.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <unistd.h>
+
+#ifndef QUENBRIX_TEST_DATA
+#define QUENBRIX_TEST_DATA "tests/data"
+#endif
+
+namespace imagebuilder {
+
+TempDir::TempDir(const std::string& prefix) {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern = std::string(base && *base ? base : "/tmp") + "/" + prefix + "-XXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  if (!mkdtemp(name.data())) throw std::runtime_error("cannot make a temporary folder: " + std::string(std::strerror(errno)));
+  path_ = name.data();
+}
+
+TempDir::~TempDir() {
+  if (!path_.empty()) platform::RemoveTree(path_);
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+void WriteWholeFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) throw std::runtime_error("cannot write " + path);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.flush();
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+std::string TestDataPath(const std::string& name) { return std::string(QUENBRIX_TEST_DATA) + "/" + name; }
+
+}  // namespace imagebuilder
