@@ -1,0 +1,63 @@
+#include "transfer/names.h"
+
+#include "core/pc_helpers.h"
+#include "platform/platform.h"
+#include "ui/ui.h"
+
+namespace transfer {
+
+std::string SafePcComponent(const std::string& utf8Name) {
+  std::string safe;
+  safe.reserve(utf8Name.size());
+  for (size_t i = 0; i < utf8Name.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(utf8Name[i]);
+    if (c < 0x20 || c == 0x7F || c == '/') {
+      safe.push_back('_');
+    } else if (c == 0xC2 && i + 1 < utf8Name.size() &&
+               static_cast<unsigned char>(utf8Name[i + 1]) >= 0x80 &&
+               static_cast<unsigned char>(utf8Name[i + 1]) <= 0x9F) {
+      safe.push_back('_');
+      ++i;
+    } else {
+      safe.push_back(static_cast<char>(c));
+    }
+  }
+  if (safe == ".") safe = "_";
+  if (safe == "..") safe = "__";
+  if (safe.size() > core::kMaxPcNameBytes) {
+    size_t cut = core::kMaxPcNameBytes;
+    while (cut > 0 && (static_cast<unsigned char>(safe[cut]) & 0xC0) == 0x80) --cut;
+    safe.resize(cut);
+  }
+  return safe;
+}
+
+std::string RecorderComponentFromPc(const std::string& utf8Name) {
+  std::string name = platform::Utf8ToCp1252(utf8Name);
+  for (char& ch : name) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    if (c < 0x20 || c == 0x7F || c == '\\') ch = '_';
+  }
+  if (name == ".") name = "_";
+  if (name == "..") name = "__";
+  return name;
+}
+
+bool HasParentComponent(const std::string& pcPath) {
+  size_t start = 0;
+  while (start <= pcPath.size()) {
+    size_t end = pcPath.find('/', start);
+    if (end == std::string::npos) end = pcPath.size();
+    if (pcPath.compare(start, end - start, "..") == 0 && end - start == 2) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+void Tell(const std::string& text) {
+  ui::Current().MsgBox(text, ui::Buttons::OK, ui::Icon::Exclamation);
+}
+
+std::string Shown(const std::string& recorderName) { return platform::Cp1252ToUtf8(recorderName); }
+
+}  // namespace transfer

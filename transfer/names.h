@@ -1,0 +1,26 @@
+// Name conversions of the file layer (internal).
+#pragma once
+
+#include <string>
+
+namespace transfer {
+
+// A PC name component (UTF-8) made safe: "/", NUL, control characters (C0,
+// DEL, C1) become "_", "." and ".." become "_" and "__", cut on a character
+// boundary to 255 bytes. Safe input comes back unchanged.
+std::string SafePcComponent(const std::string& utf8Name);
+
+// A PC name component (UTF-8) as a recorder name component (Windows-1252):
+// "\" and control characters become "_", "." and ".." become "_" and "__".
+std::string RecorderComponentFromPc(const std::string& utf8Name);
+
+// True when one of the "/"-separated components of a PC path is "..".
+bool HasParentComponent(const std::string& pcPath);
+
+// The message box of the file layer (exclamation icon, OK).
+void Tell(const std::string& text);
+
+// The text of a recorder name for the screen.
+std::string Shown(const std::string& recorderName);
+
+}  // namespace transfer
