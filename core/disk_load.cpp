@@ -23,7 +23,7 @@ namespace {
 struct WaitWindow {
   explicit WaitWindow(const std::string& text) {
     ui::Current().ShowWait(text);
-    ui::Current().DoEvents();
+    ui::Current().DoEvents(false);  // paint the wait window; no user input now
   }
   ~WaitWindow() { ui::Current().HideWait(); }
 };

@@ -471,7 +471,7 @@ bool FSCK(int side) {
 
   ui::Current().ShowWait("Scanning Topfield Disk " + std::to_string(std::abs(DiskId[side])) +
                          ". Please stand by.");
-  ui::Current().DoEvents();
+  ui::Current().DoEvents(false);  // paint the wait window; no user input now
 
   FsckSide = side;
   scanCached = false;

@@ -99,7 +99,7 @@ int ListView::AddColumn(const QString& caption, int widthPixels, Qt::Alignment a
   QSignalBlocker block(this);
   setColumnCount(index + 1);
   headerItem()->setText(index, caption);
-  headerItem()->setTextAlignment(index, static_cast<int>(alignment | Qt::AlignVCenter));
+  headerItem()->setTextAlignment(index, alignment | Qt::AlignVCenter);
   header()->resizeSection(index, widthPixels > 0 ? widthPixels : header()->defaultSectionSize());
   return index;
 }
@@ -169,7 +169,7 @@ bool ListView::AddItem(const QString& key, const QString& text, const QString& i
   item->setCheckState(0, Qt::Unchecked);
   item->setIcon(0, IconFor(iconKey));
   for (int c = 0; c < ColumnCount(); ++c)
-    item->setTextAlignment(c, static_cast<int>(columns_[c].Align | Qt::AlignVCenter));
+    item->setTextAlignment(c, columns_[c].Align | Qt::AlignVCenter);
   addTopLevelItem(item);
   items_.insert(key, item);
   MarkUnsorted();
@@ -232,7 +232,7 @@ void ListView::SetSubItem(const QString& key, int column, const QString& text) {
   if (!item || column < 1 || column >= ColumnCount()) return;
   QSignalBlocker block(this);
   item->setText(column, text);
-  item->setTextAlignment(column, static_cast<int>(columns_[column].Align | Qt::AlignVCenter));
+  item->setTextAlignment(column, columns_[column].Align | Qt::AlignVCenter);
   if (item->data(0, kBoldRole).toBool()) ApplyFont(item);
   if (sortColumn_ == column) MarkUnsorted();
 }

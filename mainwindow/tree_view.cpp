@@ -182,8 +182,8 @@ void TreeView::UserClickNode(const QString& key) {
   if (!item) return;
   emit MouseDown(Qt::LeftButton, Qt::NoModifier, visualItemRect(item).center());
   if (Find(key) != item) return;
+  // No scrolling: that would expand the parents, which a click does not.
   setCurrentItem(item);
-  scrollToItem(item);
   emit NodeClick(KeyOf(item));
 }
 

@@ -37,8 +37,8 @@ class TreeView : public QTreeWidget {
   QString Tag(const QString& key) const;
   void SetTag(const QString& key, const QString& tag);
 
-  // Expands or collapses a node. Expanding raises Expand, as the control did
-  // when a program set a node expanded.
+  // Expands or collapses a node. Expanding a collapsed node raises Expand,
+  // as the control did when a program set a node expanded.
   void SetExpanded(const QString& key, bool expanded);
   bool Expanded(const QString& key) const;
 

@@ -9,6 +9,7 @@ if [ "${SANITIZE:-0}" = 1 ]; then
   dir=build-asan; opts=(-DCMAKE_BUILD_TYPE=Debug -DQUENBRIX_SANITIZE=ON)
   export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+  export LSAN_OPTIONS=suppressions=$PWD/scripts/lsan.supp:print_suppressions=0
 else
   dir=build; opts=(-DCMAKE_BUILD_TYPE=Release)
 fi

@@ -1,0 +1,51 @@
+// The File menu: Exit, and Export List (the left pane's list as a
+// tab-separated text file named after the disk).
+#include <cerrno>
+#include <cstdio>
+
+#include "core/disk_model.h"
+#include "core/error_handler.h"
+#include "core/pc_helpers.h"
+#include "core/settings.h"
+#include "mainwindow/form1.h"
+#include "ui/ui.h"
+
+namespace mainwindow {
+
+void Form1::Menu_File_Exit_Click() {
+  core::ProcScope scope("Menu_File_Exit_Click");
+  close();
+  ui::Current().EndProgram(ui::kExitNormal);
+}
+
+std::string Form1::ExportListPath() const {
+  return core::AppDir() + core::Disk[0].CrcId + "_FileList.txt";
+}
+
+void Form1::Menu_File_ExportList_Click() {
+  core::ProcScope scope("Menu_File_ExportList_Click");
+  const std::string path = ExportListPath();
+  const bool extras = Extras && LV1[0]->ColumnCount() > 5;
+  std::string text = "R\tFileName\tSize\tDate\tType\tDuration";
+  if (extras) text += "\tFirst";
+  text += "\r\n";
+  ListView* lv = LV1[0];
+  for (const QString& key : lv->Keys()) {
+    QString line = lv->IconKey(key) == "Recovered" ? "R" : "";
+    line += "\t" + lv->Text(key);
+    for (int column = 1; column <= 4; ++column) line += "\t" + lv->SubItem(key, column);
+    if (extras) line += "\t" + lv->SubItem(key, 5);
+    text += line.toStdString();   // a PC file: UTF-8
+    text += "\r\n";
+  }
+  core::Guard([&] {
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) core::RaiseSystemError(errno, path);
+    const size_t written = std::fwrite(text.data(), 1, text.size(), file);
+    const int error = written == text.size() ? 0 : (errno != 0 ? errno : EIO);
+    if (std::fclose(file) != 0 || error != 0) core::RaiseSystemError(error != 0 ? error : EIO, path);
+  });
+  core::Execute(path, false, "", 3);
+}
+
+}  // namespace mainwindow

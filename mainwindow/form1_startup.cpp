@@ -1,0 +1,385 @@
+// Start-up of the main program: single instance, settings, command line,
+// write-mode disclaimer, both panes, the disk probe and the three start-up
+// modes (normal, disaster, file mode), placement and sorting.
+#include <QComboBox>
+#include <QCryptographicHash>
+#include <QLabel>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QAction>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <unistd.h>
+
+#include "core/cluster_io.h"
+#include "core/disk_init.h"
+#include "core/disk_io.h"
+#include "core/disk_model.h"
+#include "core/disk_probe.h"
+#include "core/error_handler.h"
+#include "core/format.h"
+#include "core/iodebug.h"
+#include "core/pc_helpers.h"
+#include "core/settings.h"
+#include "core/smart.h"
+#include "mainwindow/form1.h"
+#include "mainwindow/form6.h"
+#include "platform/platform.h"
+#include "transfer/transfer_buffer.h"
+#include "ui/ui.h"
+
+namespace mainwindow {
+
+namespace {
+
+QString g_instanceName;
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+std::string Trim(const std::string& text) {
+  const size_t first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return std::string();
+  const size_t last = text.find_last_not_of(' ');
+  return text.substr(first, last - first + 1);
+}
+
+int32_t WholeSetting(const std::string& key) {
+  return static_cast<int32_t>(std::nearbyint(core::GetSettingNumber("View", key)));
+}
+
+// The geometry of one physical drive as the probe of disaster mode saw it.
+struct ProbedDrive {
+  double Cylinders = 0;
+  int32_t Tracks = 0;
+  int32_t Sectors = 0;
+  int32_t Bytes = 0;
+};
+
+bool BytesAre(const uint8_t* p, const char* text, size_t n) {
+  return std::memcmp(p, text, n) == 0;
+}
+
+}  // namespace
+
+// ------------------------------------------------------- single instance
+
+QString Form1::InstanceName() {
+  if (!g_instanceName.isEmpty()) return g_instanceName;
+  const QByteArray folder = QByteArray::fromStdString(core::AppDir());
+  const QString hash = QString::fromLatin1(
+      QCryptographicHash::hash(folder, QCryptographicHash::Sha1).toHex().left(12));
+  return QString("Quenbrix-%1-%2").arg(static_cast<qulonglong>(getuid())).arg(hash);
+}
+
+void Form1::SetInstanceName(const QString& name) { g_instanceName = name; }
+
+bool Form1::StartSingleInstance() {
+  const QString name = InstanceName();
+  {
+    QLocalSocket probe;
+    probe.connectToServer(name);
+    if (probe.waitForConnected(500)) {
+      // Another instance runs: bring it forward and end.
+      const QString title = windowTitle();
+      setWindowTitle("%&irgendwas");
+      probe.write("activate " + title.toUtf8() + "\n");
+      probe.flush();
+      probe.waitForBytesWritten(1000);
+      probe.disconnectFromServer();
+      return false;
+    }
+  }
+  instanceServer_ = new QLocalServer(this);
+  instanceServer_->setSocketOptions(QLocalServer::UserAccessOption);
+  if (!instanceServer_->listen(name)) {
+    // A socket left behind by an instance that did not end normally.
+    QLocalServer::removeServer(name);
+    instanceServer_->listen(name);
+  }
+  connect(instanceServer_, &QLocalServer::newConnection, this, [this] {
+    while (QLocalSocket* socket = instanceServer_->nextPendingConnection()) {
+      connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+      if (isMinimized()) showNormal();
+      show();
+      raise();
+      activateWindow();
+    }
+  });
+  return true;
+}
+
+// ---------------------------------------------------------- command line
+
+int32_t Form1::ApplyCommandLine(const std::string& text, int32_t flags, bool& saveSystemClusters,
+                                bool& ioDebug) {
+  std::string t = text;
+  while (!t.empty()) {
+    size_t p = t.find(' ');
+    if (p == std::string::npos) p = t.size();
+    const std::string word = Lower(t.substr(0, p));
+    if (word == "/disaster") flags |= core::FlagDisasterMode;
+    if (word == "/filemode") flags |= core::FlagFileMode;
+    if (word == "/savesystemclusters") saveSystemClusters = true;
+    if (word == "/iodebug") ioDebug = true;
+    t = p < t.size() ? Trim(t.substr(p + 1)) : std::string();
+  }
+  return flags;
+}
+
+// -------------------------------------------------------------- Form_Load
+
+void Form1::Form_Load() {
+  loading_ = true;
+  struct Done {
+    bool& flag;
+    ~Done() { flag = false; }
+  } done{loading_};
+  core::TrapProcedure("Form_Load", [&] {
+    // 1. One instance only.
+    if (!StartSingleInstance()) ui::Current().EndProgram(ui::kExitNormal);
+
+    // 2. No disk chosen yet.
+    core::DiskId[0] = core::kNoDisk;
+    core::DiskId[1] = core::kNoDisk;
+
+    // 3. The program folder (core::AppDir, always with its trailing "/").
+    const std::string appDir = core::AppDir();
+
+    // 4. Version label.
+    const core::ProgramIdentity& id = core::Program();
+    Label2->setText(QString("V%1.%2.%3").arg(id.Major).arg(id.Minor).arg(id.Revision));
+
+    // 5. Settings migration, once.
+    const std::string oldIni = appDir + "Veldranoth.ini";
+    const std::string newIni = appDir + "Quenbrix.ini";
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(oldIni, ec) && !std::filesystem::exists(newIni, ec)) {
+      std::filesystem::copy_file(oldIni, newIni, ec);
+      if (ec) core::RaiseSystemError(ec.value(), newIni);
+    }
+
+    // 6. Size limits.
+    Size4GB = 4294967296.0;
+    Size2GB = Size4GB / 2;
+
+    // 7. The model of both sides at its start sizes.
+    core::ResetState();
+    core::DiskId[0] = core::kNoDisk;
+    core::DiskId[1] = core::kNoDisk;
+
+    // 8. Mode and switches.
+    core::Flags = core::FlagNormal;
+    SaveSystemClustersSwitch = false;
+    Extras = false;
+    transfer::BadlyInterleavedFiles = false;
+    core::IODebug = false;
+
+    // 9. Command line.
+    bool save = false;
+    bool ioDebug = false;
+    core::Flags = ApplyCommandLine(commandLine_, core::Flags, save, ioDebug);
+    SaveSystemClustersSwitch = save;
+    core::IODebug = ioDebug;
+
+    // 10. Settings.
+    if (core::GetSettingOn("View", "WriteMode")) core::Flags |= core::FlagWriteMode;
+    Extras = core::GetSettingOn("View", "Extras");
+    core::ShowGB = core::GetSettingOn("View", "ShowGB");
+    IgnoreRec = core::GetSettingOn("View", "IgnoreRec");
+    Menu_View_ShowGB->setChecked(core::ShowGB);
+    transfer::BadlyInterleavedFiles = core::GetSettingOn("View", "BadlyInterleavedFiles");
+
+    // 11. File mode wins over disaster mode; both switch write mode off.
+    if (core::Flags & core::FlagFileMode) core::Flags &= 0xF4;
+    if (core::Flags & core::FlagDisasterMode) core::Flags &= 0xF2;
+
+    // 12. The write-mode disclaimer.
+    if (core::Flags & core::FlagWriteMode) {
+      if (!RWDisclaimer()) core::Flags &= 7;
+    }
+
+    // 13. Lists and trees.
+    SetupLV();
+    SetupTV();
+
+    // 14. Disk probe. In disaster mode the left chooser holds only the
+    // disaster entry added below, so the probe's recorder disks are not
+    // offered (nor opened) there.
+    core::FSShowDisks();
+    const bool disaster = (core::Flags & 7) == core::FlagDisasterMode;
+    for (int side = 0; side < 2; ++side) {
+      QSignalBlocker block(Combo1[side]);
+      Combo1[side]->clear();
+      if (side == 0 && disaster) continue;
+      for (const core::ChooserEntry& e : core::ChooserEntries[side])
+        AddChooserEntry(side, RecorderToDisplay(e.Text), e.DiskId);
+      Combo1[side]->setCurrentIndex(-1);
+    }
+    if (Combo1[0]->count() > 0) SelectChooserEntry(0, 0);
+
+    // 15. The right pane on the stored PC folder.
+    SetDefaultPCDir();
+
+    // 16. The mode.
+    switch (core::Flags & 7) {
+      case core::FlagNormal:
+        if (Combo1[0]->count() == 0) {
+          ui::Current().MsgBox(
+              "i didn't find a Topfield PVR5000 hard drive.\r\n\r\n"
+              "Is the HD visible in the device manager?\r\n"
+              "Did you start Veldranoth/Write as administrator?",
+              ui::Buttons::OK);
+          ui::Current().EndProgram(ui::kExitAbort);
+        }
+        break;
+      case core::FlagDisasterMode:
+        StartDisasterMode();
+        break;
+      case core::FlagFileMode:
+        StartFileMode();
+        break;
+      default:
+        break;
+    }
+
+    // 17. ETA display.
+    if (WholeSetting("RelativeETA") != 0)
+      Menu_View_RelativeETA->setChecked(true);
+    else
+      Menu_View_AbsoluteETA->setChecked(true);
+
+    // 18. Chooser labels and menu state.
+    UpdateComboBoxes();
+    EnableMenus();
+
+    // 19. Placement.
+    LoadPlacement();
+
+    // 20. Sorting.
+    BuildSort(0);
+    BuildSort(1);
+  });
+}
+
+void Form1::LoadPlacement() {
+  if (WholeSetting("WindowState") == 2) {
+    setWindowState(windowState() | Qt::WindowMaximized);
+    return;
+  }
+  const int height = WholeSetting("WindowHeight");
+  const int width = WholeSetting("WindowWidth");
+  if (height == 0 || width == 0) return;
+  const int top = WholeSetting("WindowTop");
+  const int left = WholeSetting("WindowLeft");
+  const QSize frame = frameGeometry().size() - geometry().size();
+  const int frameWidth = frame.width() > 0 ? frame.width() : 8;
+  const int frameHeight = frame.height() > 0 ? frame.height() : 31;
+  move(TwipsToPixels(left), TwipsToPixels(top));
+  resize(std::max(1, TwipsToPixels(width) - frameWidth),
+         std::max(1, TwipsToPixels(height) - frameHeight));
+}
+
+// ---------------------------------------------------------- disaster mode
+
+void Form1::StartDisasterMode() {
+  core::ProcScope scope("Form_Load");
+  core::DiskRec& d = core::Disk[0];
+  d.SectorsPerCluster = 1;
+  std::vector<std::pair<std::string, int>> entries;
+  std::vector<ProbedDrive> probed(platform::kMaxDrives);
+  for (int n = 0; n < platform::kMaxDrives; ++n) {
+    const std::string name = "PhysicalDrive" + std::to_string(n);
+    d.Handle = core::OpenDisk(name, true);
+    if (d.Handle <= 0) {
+      d.Handle = 0;
+      continue;
+    }
+    core::DeviceSectors[0] = -1;
+    std::string remark;
+    std::string model;
+    std::vector<uint8_t> attributes;
+    int32_t count = 0;
+    core::Smart(d.Handle, model, attributes, count);
+    if (count > 0) remark = "  (" + model + ")";
+
+    ProbedDrive& g = probed[n];
+    core::DiskGeometry(d.Handle, g.Cylinders, g.Tracks, g.Sectors, g.Bytes);
+    core::InvalidateSideCache(0);
+
+    bool topfield = false;
+    core::ReadTopfSector(0, 0);
+    if (BytesAre(core::SectorBuffer.data() + 4, "TOPF", 4)) topfield = true;
+    if (!topfield) {
+      core::ReadTopfSector(0, 1);
+      if (BytesAre(core::SectorBuffer.data() + 4, "TOPF", 4)) topfield = true;
+    }
+    if (!topfield) {
+      core::ReadTopfSector(0, 2);
+      if (core::SectorBuffer[0] == 0xF1 && BytesAre(core::SectorBuffer.data() + 22, "ROOT_", 5))
+        topfield = true;
+    }
+    core::InvalidateSideCache(0);
+    if (topfield) remark += " (this seems to be a TF disk)";
+
+    const double bytes = g.Cylinders * g.Tracks * g.Sectors * g.Bytes;
+    entries.emplace_back("Disk " + std::to_string(n) + ": \t" +
+                             platform::Cp1252ToUtf8(core::FileSizeToString(bytes, 1, false)) +
+                             "\t" + platform::Cp1252ToUtf8(remark),
+                         n);
+    core::CloseDisk(d.Handle);
+    d.Handle = 0;
+  }
+
+  SelectedDisk = -1;
+  const int chosen = RunForm6(entries, this);
+  SelectedDisk = chosen;
+  if (SelectedDisk < 0 || SelectedDisk >= platform::kMaxDrives)
+    ui::Current().EndProgram(ui::kExitNormal);
+
+  core::DiskId[0] = -SelectedDisk;
+  const std::string name = "PhysicalDrive" + std::to_string(SelectedDisk);
+  if (!core::InitTopf(0, name, true)) {
+    // The chosen drive cannot be opened (any more): nothing to work on.
+    core::EmergencyStop("Unable to initialze the selected disk! Bailing out!", ui::Icon::Critical);
+  }
+  int32_t spc = core::GuessClusterSize(0);
+  if (spc <= 0) spc = 4512;
+  d.SectorsPerCluster = spc;
+  // LastCluster from the chosen drive's own geometry.
+  const ProbedDrive& g = probed[SelectedDisk];
+  const double sectors = g.Cylinders * g.Tracks * g.Sectors;
+  double last = std::nearbyint(sectors / spc);
+  if (last > 0x1FFFF) last = 0x1FFFF;
+  if (last < 0) last = 0;
+  d.LastCluster = static_cast<int32_t>(last);
+  core::ClusterBuffer.assign(static_cast<size_t>(spc) * 512, 0);
+  core::ReadTopfCluster(0, 0);
+  d.CrcId = core::Hex32(core::GetTopfLong(48));
+
+  AddChooserEntry(0, "Topfield: Disaster Mode", -SelectedDisk);
+  SelectChooserEntry(0, Combo1[0]->count() - 1);
+}
+
+// -------------------------------------------------------------- file mode
+
+void Form1::StartFileMode() {
+  core::ProcScope scope("Form_Load");
+  const std::string path = ui::Current().OpenFileDialog(
+      "", "Topfield System Cluster (*.scc)|*.scc|All files|*.*", "", "");
+  if (path.empty()) ui::Current().EndProgram(ui::kExitNormal);
+  if (chdir(core::AppDir().c_str()) != 0) {
+    // The current folder only matters for relative names; go on.
+  }
+  std::string folder, base, ext;
+  core::SeparatePathComponents(path, folder, base, ext, core::kPcSeparator);
+  core::Disk[0].Name = folder + base;
+  AddChooserEntry(0, QString::fromStdString("FileMode: " + path), 0);
+  SelectChooserEntry(0, 0);
+}
+
+}  // namespace mainwindow

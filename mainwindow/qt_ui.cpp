@@ -1,0 +1,263 @@
+#include "mainwindow/qt_ui.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "mainwindow/form9.h"
+#include "mainwindow/script_runner.h"
+#include "platform/platform.h"
+
+namespace mainwindow {
+
+namespace {
+
+QString FromUtf8(const std::string& text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string ToUtf8(const QString& text) { return text.toUtf8().toStdString(); }
+
+std::vector<std::string> SplitBars(const std::string& text) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (;;) {
+    size_t bar = text.find('|', start);
+    parts.push_back(text.substr(start, bar == std::string::npos ? std::string::npos : bar - start));
+    if (bar == std::string::npos) break;
+    start = bar + 1;
+  }
+  return parts;
+}
+
+// Message box texts come with CR LF line ends.
+QString BoxText(const std::string& text) {
+  QString result = FromUtf8(text);
+  result.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  result.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+  return result;
+}
+
+}  // namespace
+
+QString ConvertFilter(const std::string& filter) {
+  if (filter.empty()) return QString();
+  const std::vector<std::string> parts = SplitBars(filter);
+  QStringList filters;
+  for (size_t i = 0; i + 1 < parts.size(); i += 2) {
+    const QString description = FromUtf8(parts[i]).trimmed();
+    QString patterns = FromUtf8(parts[i + 1]).trimmed();
+    patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
+    patterns = patterns.simplified();
+    if (patterns.isEmpty()) continue;
+    const QString tail = QLatin1Char('(') + patterns + QLatin1Char(')');
+    const QString tailBars = QLatin1Char('(') + FromUtf8(parts[i + 1]).trimmed() + QLatin1Char(')');
+    if (description.endsWith(tail))
+      filters.append(description);
+    else if (description.endsWith(tailBars))
+      filters.append(description.left(description.size() - tailBars.size()) + tail);
+    else if (description.isEmpty())
+      filters.append(tail);
+    else
+      filters.append(description + QLatin1Char(' ') + tail);
+  }
+  return filters.join(QStringLiteral(";;"));
+}
+
+std::string OneLine(const std::string& text) {
+  std::string result;
+  result.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '\r') {
+      result += "\\n";
+      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    } else if (c == '\n') {
+      result += "\\n";
+    } else {
+      result.push_back(c);
+    }
+  }
+  return result;
+}
+
+QtUi::QtUi() = default;
+
+QtUi::~QtUi() {
+  if (wait_) delete wait_.data();
+}
+
+QWidget* QtUi::DialogParent() const {
+  if (QWidget* modal = QApplication::activeModalWidget()) return modal;
+  if (mainWindow_ && mainWindow_->isVisible()) return mainWindow_;
+  return nullptr;
+}
+
+void QtUi::ProcessPending(QEventLoop::ProcessEventsFlags flags) {
+  QCoreApplication::processEvents(flags);
+}
+
+ui::Answer QtUi::DoMsgBox(const std::string& text, ui::Buttons buttons, ui::Icon icon,
+                          const std::string& title) {
+  QMessageBox::Icon boxIcon = QMessageBox::NoIcon;
+  switch (icon) {
+    case ui::Icon::None: boxIcon = QMessageBox::NoIcon; break;
+    case ui::Icon::Critical: boxIcon = QMessageBox::Critical; break;
+    case ui::Icon::Question: boxIcon = QMessageBox::Question; break;
+    case ui::Icon::Exclamation: boxIcon = QMessageBox::Warning; break;
+    case ui::Icon::Information: boxIcon = QMessageBox::Information; break;
+  }
+  struct Choice {
+    QMessageBox::StandardButton Button;
+    ui::Answer Answer;
+  };
+  std::vector<Choice> choices;
+  switch (buttons) {
+    case ui::Buttons::OK: choices = {{QMessageBox::Ok, ui::Answer::OK}}; break;
+    case ui::Buttons::OKCancel:
+      choices = {{QMessageBox::Ok, ui::Answer::OK}, {QMessageBox::Cancel, ui::Answer::Cancel}};
+      break;
+    case ui::Buttons::AbortRetryIgnore:
+      choices = {{QMessageBox::Abort, ui::Answer::Abort},
+                 {QMessageBox::Retry, ui::Answer::Retry},
+                 {QMessageBox::Ignore, ui::Answer::Ignore}};
+      break;
+    case ui::Buttons::YesNoCancel:
+      choices = {{QMessageBox::Yes, ui::Answer::Yes},
+                 {QMessageBox::No, ui::Answer::No},
+                 {QMessageBox::Cancel, ui::Answer::Cancel}};
+      break;
+    case ui::Buttons::YesNo:
+      choices = {{QMessageBox::Yes, ui::Answer::Yes}, {QMessageBox::No, ui::Answer::No}};
+      break;
+    case ui::Buttons::RetryCancel:
+      choices = {{QMessageBox::Retry, ui::Answer::Retry},
+                 {QMessageBox::Cancel, ui::Answer::Cancel}};
+      break;
+  }
+  QMessageBox box(boxIcon, FromUtf8(title), BoxText(text), QMessageBox::NoButton,
+                  DialogParent());
+  box.setTextFormat(Qt::PlainText);
+  for (const Choice& choice : choices) box.addButton(choice.Button);
+  // The first button is the default, as in the boxes the program was made for.
+  box.setDefaultButton(choices.front().Button);
+  box.exec();
+  QAbstractButton* clicked = box.clickedButton();
+  for (const Choice& choice : choices)
+    if (clicked && clicked == box.button(choice.Button)) return choice.Answer;
+  return ui::DefaultAnswer(buttons);
+}
+
+std::optional<std::string> QtUi::DoInputBox(const std::string& prompt, const std::string& title,
+                                            const std::string& defaultText) {
+  QInputDialog dialog(DialogParent());
+  dialog.setInputMode(QInputDialog::TextInput);
+  dialog.setWindowTitle(FromUtf8(title));
+  dialog.setLabelText(BoxText(prompt));
+  dialog.setTextValue(FromUtf8(defaultText));
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  return ToUtf8(dialog.textValue());
+}
+
+std::string QtUi::DoFileDialog(const ui::FileDialogRequest& request) {
+  QString start = FromUtf8(request.InitialFolder);
+  if (!request.DefaultName.empty()) {
+    if (!start.isEmpty() && !start.endsWith(QLatin1Char('/'))) start += QLatin1Char('/');
+    start += FromUtf8(request.DefaultName);
+  }
+  const QString filter = ConvertFilter(request.Filter);
+  const QString title = FromUtf8(request.Title);
+  const QString path =
+      request.Save ? QFileDialog::getSaveFileName(DialogParent(), title, start, filter)
+                   : QFileDialog::getOpenFileName(DialogParent(), title, start, filter);
+  return ToUtf8(path);
+}
+
+int QtUi::DoRunModal(const std::string&, const std::function<int()>& run) {
+  return run ? run() : 0;
+}
+
+void QtUi::DoShowWait(const std::string& text) {
+  if (!wait_) {
+    wait_ = new Form9(DialogParent());
+    wait_->setAttribute(Qt::WA_DeleteOnClose, false);
+  }
+  wait_->Label1->setText(FromUtf8(text));
+  wait_->show();
+  wait_->raise();
+  // Once, so that the notice is painted before the long step starts.
+  ProcessPending(QEventLoop::ExcludeUserInputEvents);
+}
+
+void QtUi::DoHideWait() {
+  if (!wait_) return;
+  Form9* window = wait_;
+  wait_ = nullptr;
+  window->hide();
+  delete window;
+}
+
+void QtUi::DoSetBusy(bool busy) {
+  if (busy == busy_) return;
+  busy_ = busy;
+  if (busy)
+    QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+  else
+    QApplication::restoreOverrideCursor();
+}
+
+void QtUi::DoDoEvents(bool allowUserInput) {
+  ProcessPending(allowUserInput ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
+}
+
+bool QtUi::DoOpenWithDesktop(const std::string& path, bool print) {
+  if (print) return platform::StartProgram("lp", {path});
+  return platform::ShellOpen(path);
+}
+
+void QtUi::DoEndProgram(int exitStatus) {
+  // At once: no window is unloaded, no close handler runs.
+  std::fflush(nullptr);
+  std::_Exit(exitStatus);
+}
+
+// ------------------------------------------------------------ installation
+
+namespace {
+QtUi* g_installed = nullptr;
+}  // namespace
+
+QtUi& InstallUi() {
+  if (g_installed) return *g_installed;
+  const char* scriptPath = std::getenv("QUENBRIX_UI_SCRIPT");
+  if (scriptPath && *scriptPath) {
+    std::vector<ScriptStep> steps;
+    std::string error;
+    if (!LoadScript(scriptPath, steps, error)) {
+      std::fprintf(stderr, "SCRIPT ERROR\t%s\n", error.c_str());
+      std::fflush(nullptr);
+      std::_Exit(kExitScriptError);
+    }
+    // Lives until the process ends.
+    g_installed = new ScriptUi(std::move(steps));
+  } else {
+    g_installed = new QtUi();
+  }
+  ui::SetCurrent(g_installed);
+  return *g_installed;
+}
+
+QtUi* InstalledUi() { return g_installed; }
+
+void SetMainWindow(QWidget* window) {
+  if (g_installed) g_installed->SetMainWindow(window);
+}
+
+}  // namespace mainwindow

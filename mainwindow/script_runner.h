@@ -1,0 +1,152 @@
+// Scripted runs: QUENBRIX_UI_SCRIPT names a script whose steps stand in for
+// the user, headless under Qt's offscreen platform.
+//
+// One step a line; blank lines and lines starting with "#" are skipped;
+// words are separated by one blank and the last argument runs to the end of
+// the line:
+//   click NAME            button click / menu item trigger
+//   choose NAME TEXT      first combo or list box entry beginning with TEXT
+//   tab NAME N            tab N (from 1) of a tab strip
+//   node NAME KEY         click on tree node KEY
+//   select NAME KEY       click on list item KEY
+//   check NAME KEY        check mark of list item KEY on / off, as a click
+//   uncheck NAME KEY
+//   dblclick NAME KEY     double click on list item KEY
+//   rename NAME KEY TEXT  in-place edit of item KEY ending with Enter
+//   answer BUTTON         next message box: OK Cancel Yes No Abort Retry Ignore
+//   input [TEXT]          next input box (no text: Cancel)
+//   file [PATH]           next open or save dialog (no path: Cancel)
+//   print NAME            the control's state to standard output
+//   close                 closes the active window as its close box would
+// NAME is a control's objectName, looked up in the open modal window first,
+// then in the main window and the other windows; "WINDOW.NAME" looks only
+// inside the window (or widget) named WINDOW.
+//
+// A step runs whenever the program waits for the user: in the main window's
+// event loop or in a modal window's, never inside a job's event processing.
+// After each step pending events are processed. When a prompt comes and no
+// answer is queued for it, the next steps run until one queues an answer; a
+// prompt that stays unanswered prints "UNANSWERED" and ends the program with
+// status 3. When the steps run out while a window waits, the program ends
+// with status 0. A step that cannot be carried out (unknown control, no such
+// item) ends the program with status 4 after "SCRIPT ERROR" on standard
+// error.
+//
+// Output lines (fields TAB-separated, line breaks in texts as "\n"):
+//   == NAME, then per entry of the control:
+//     list view   key, checked 0/1, bold 0/1, icon key, text, every sub-item
+//     tree view   key, icon key, text (each node before its children)
+//     combo/list  the entry text, "*" before the selected one
+//     tab strip   the tab captions, "*" before the selected one
+//     label/button  caption, enabled 0/1 (a check box or option button also
+//                 its value 0/1); text box: text, enabled
+//     menu item   enabled, visible, checked (0/1); Qt disables a hidden item
+//     window      caption, enabled, visible
+//   MSGBOX / INPUTBOX / FILEDIALOG, title, text (file dialogs: the filter),
+//     answer used (input box and file dialog: "" when cancelled)
+//   OPEN / PRINT, path            a file handed to the desktop (not opened)
+#pragma once
+
+#include <QPointer>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "mainwindow/qt_ui.h"
+
+class QObject;
+class QTimer;
+class QWidget;
+
+namespace mainwindow {
+
+// Exit status of a scripted run whose script is faulty.
+constexpr int kExitScriptError = 4;
+
+enum class StepKind {
+  Click, Choose, Tab, Node, Select, Check, Uncheck, DblClick, Rename,
+  Answer, Input, File, Print, Close
+};
+const char* ToString(StepKind kind);
+
+struct ScriptStep {
+  StepKind Kind = StepKind::Click;
+  int Line = 0;                 // line number in the script (from 1)
+  std::string Name;             // control name
+  std::string Key;              // item or node key; tab number as text
+  std::string Text;             // choose / rename text, input text, file path
+  bool Cancel = false;          // input / file without an argument
+  ui::Answer AnswerValue = ui::Answer::None;
+  int TabNumber = 0;
+};
+
+// Parses a whole script. On a fault: false, `error` = "line N: why".
+bool ParseScript(const std::string& text, std::vector<ScriptStep>& steps, std::string& error);
+// Reads and parses a script file.
+bool LoadScript(const std::string& path, std::vector<ScriptStep>& steps, std::string& error);
+
+class ScriptUi : public QtUi {
+ public:
+  // Starts running steps at once when the application exists (else at
+  // Start()).
+  explicit ScriptUi(std::vector<ScriptStep> steps);
+  ~ScriptUi() override;
+
+  void Start();
+  // Where output lines go (default: standard output, flushed per line).
+  void SetOutput(std::function<void(const std::string& line)> output) { output_ = std::move(output); }
+  // What happens when the steps have run out while a window waits (default:
+  // end the program with status 0).
+  void SetOnFinished(std::function<void()> onFinished) { onFinished_ = std::move(onFinished); }
+  // What happens on a step that cannot be carried out (default: message on
+  // standard error, end with status 4). The step is skipped when it returns.
+  void SetOnError(std::function<void(const std::string& message)> onError) { onError_ = std::move(onError); }
+
+  bool StepsLeft() const { return next_ < steps_.size(); }
+  size_t NextStepIndex() const { return next_; }
+  // Runs the next step now; false when there is none.
+  bool RunNextStep();
+
+  // The control a step's NAME means; nullptr when there is none.
+  QObject* FindControl(const std::string& name) const;
+  // The lines `print NAME` writes for a control (without the "==" line).
+  std::vector<std::string> Describe(QObject* control) const;
+
+ protected:
+  ui::Answer DoMsgBox(const std::string& text, ui::Buttons buttons, ui::Icon icon,
+                      const std::string& title) override;
+  std::optional<std::string> DoInputBox(const std::string& prompt, const std::string& title,
+                                        const std::string& defaultText) override;
+  std::string DoFileDialog(const ui::FileDialogRequest& request) override;
+  bool DoOpenWithDesktop(const std::string& path, bool print) override;
+  void ProcessPending(QEventLoop::ProcessEventsFlags flags) override;
+
+ private:
+  class BusyScope;
+  void Tick();
+  void ScheduleTick();
+  bool MayRunStep() const;
+  void Execute(const ScriptStep& step);
+  void Fail(const ScriptStep& step, const std::string& why);
+  void Output(const std::string& line);
+  [[noreturn]] void Unanswered(const std::string& kind, const std::string& title,
+                               const std::string& text);
+  QWidget* ActiveWindow() const;
+  std::vector<QWidget*> SearchRoots() const;
+
+  std::vector<ScriptStep> steps_;
+  size_t next_ = 0;
+  std::deque<ui::Answer> answers_;
+  std::deque<std::optional<std::string>> inputs_;
+  std::deque<std::optional<std::string>> files_;
+  std::vector<int> busyLevels_;   // event-loop level of each step / event processing running
+  bool finished_ = false;
+  QPointer<QObject> context_;   // owns the tick timers; dies with the application
+  std::function<void(const std::string&)> output_;
+  std::function<void()> onFinished_;
+  std::function<void(const std::string&)> onError_;
+};
+
+}  // namespace mainwindow

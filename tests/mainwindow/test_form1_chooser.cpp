@@ -1,0 +1,207 @@
+// The disk choosers, the transfer and refresh buttons and the keyboard
+// shortcuts of the main window.
+#include "core/disk_probe.h"
+#include "tests/mainwindow/form1_pane_fixture.h"
+
+namespace form1test {
+namespace {
+
+class Chooser : public PaneTest {};
+
+TEST_F(Chooser, RecorderDiskOpensItsDataFolder) {
+  WriteDrive(StandardImage(), 1);
+  core::IODebug = true;
+  Choose(0, AddRecorder(0, 1));
+  core::IODebug = false;
+  EXPECT_EQ(core::DiskId[0], -1);
+  EXPECT_EQ(form->PathLabel(0), "\\DataFiles\\");
+  EXPECT_EQ(form->TabStrip1[0]->currentIndex(), 0);   // "Files" in front
+  const QStringList texts = Texts(0);
+  EXPECT_TRUE(texts.contains("good.rec"));
+  EXPECT_TRUE(texts.contains("Sub"));
+  EXPECT_TRUE(form->TV1[0]->Contains("\\DataFiles\\Sub\\"));
+  const std::string log = ib::ReadWholeFile(core::IODebugLogFile());
+  EXPECT_NE(log.find("Combo1           0 Selected drive PhysicalDrive1"), std::string::npos) << log;
+  EXPECT_TRUE(script.Prompts().empty());
+}
+
+TEST_F(Chooser, DiskWithoutDataFolderOpensItsRoot) {
+  WriteDrive(StandardImage(false), 3);
+  Choose(0, AddRecorder(0, 3));
+  EXPECT_EQ(form->PathLabel(0), "\\");
+  EXPECT_TRUE(form->AtRecorderRoot(0));
+}
+
+TEST_F(Chooser, PcDriveOpensTheCurrentFolder) {
+  ib::WriteWholeFile(pc_ + "/film.ts", "1234");
+  Choose(1, AddPc(1));
+  EXPECT_EQ(core::DiskId[1], PcDriveId());
+  EXPECT_EQ(form->PathLabel(1), PcFolder());
+  EXPECT_EQ(core::GetSetting("Copy", "Destination"), pc_ + "/");
+  EXPECT_EQ(form->TabStrip1[1]->currentIndex(), 1);   // "Tree" in front
+  EXPECT_TRUE(Texts(1).contains("film.ts"));
+  EXPECT_TRUE(Form1::SideWritable(1));
+}
+
+TEST_F(Chooser, DiskThatCannotBeOpenedEndsTheProgram) {
+  script.ExpectMsgBox("Unable to initialze the selected disk! Bailing out!", ui::Answer::OK,
+                      ui::ScriptedUi::Match::Exact);
+  const int entry = AddRecorder(0, 7);   // no such drive
+  try {
+    Choose(0, entry);
+    FAIL() << "the program went on";
+  } catch (const ui::ProgramEnded& end) {
+    EXPECT_NE(end.Status, 0);
+  }
+  EXPECT_EQ(script.Prompts().at(0).IconShown, ui::Icon::Critical);
+}
+
+TEST_F(Chooser, SavesSystemClustersWhenAsked) {
+  WriteDrive(StandardImage(), 1);
+  mainwindow::SaveSystemClustersSwitch = true;
+  script.ExpectFile("");   // cancelled: loads without saving, no message
+  Choose(0, AddRecorder(0, 1));
+  EXPECT_EQ(form->PathLabel(0), "\\DataFiles\\");
+  EXPECT_EQ(script.Prompts().size(), 1u);
+
+  script.ExpectFile(app_ + "/saved.scc");
+  Choose(0, 0);
+  EXPECT_TRUE(script.AllAnswered());
+  EXPECT_GT(platform::FileLength(app_ + "/saved.scc"), 0);
+  EXPECT_GT(platform::FileLength(app_ + "/saved.scd"), 0);
+  const auto& waits = script.WaitTexts();
+  EXPECT_NE(std::find(waits.begin(), waits.end(), "Saving system clusters. Please stand by."),
+            waits.end());
+  EXPECT_EQ(script.Prompts().at(1).Text, "System Clusters (*.scc)|*.scc|All files|*.*");
+}
+
+TEST_F(Chooser, SameDiskOnBothSides) {
+  Flags() = core::FlagNormal | core::FlagWriteMode;
+  WriteDrive(StandardImage(), 1);
+  Choose(0, AddRecorder(0, 1));
+  Choose(1, AddRecorder(1, 1));
+  EXPECT_EQ(core::DiskId[1], -1);
+  EXPECT_EQ(form->PathLabel(1), "\\DataFiles\\");
+  EXPECT_EQ(core::Disk[1].FileCount, core::Disk[0].FileCount);
+  EXPECT_TRUE(Form1::SideWritable(0));
+  EXPECT_TRUE(Form1::SideWritable(1));
+}
+
+// ----------------------------------------------------------- the buttons
+
+TEST_F(Chooser, TransferButtonsStartTheirJobs) {
+  for (int i = 0; i < 4; ++i) form->Command1_Click(i);
+  const std::vector<JobCall> want = {
+      {"copy", 0, true}, {"copy", 0, false}, {"copy", 1, true}, {"copy", 1, false}};
+  EXPECT_EQ(JobCalls(), want);
+}
+
+TEST_F(Chooser, RefreshShowsWhatChanged) {
+  StandardPanes();
+  ib::WriteWholeFile(pc_ + "/later.ts", "x");
+  EXPECT_FALSE(Texts(1).contains("later.ts"));
+  form->Command2[1]->click();
+  EXPECT_TRUE(Texts(1).contains("later.ts"));
+  EXPECT_EQ(form->PathLabel(1), PcFolder());
+  // The left pane keeps its folder.
+  form->Command2_Click(0);
+  EXPECT_EQ(form->PathLabel(0), "\\DataFiles\\");
+  EXPECT_TRUE(Texts(0).contains("good.rec"));
+}
+
+// --------------------------------------------------------- the shortcuts
+
+class Shortcuts : public PaneTest {
+ protected:
+  int Press(int code) {
+    int k = code;
+    form->Form_KeyPress(k);
+    return k;
+  }
+  void Select(int side, const QString& text) {
+    form->LV1[side]->SetSelectedKey(KeyOf(side, text));
+  }
+};
+
+TEST_F(Shortcuts, SelectAllInTheFocusedList) {
+  StandardPanes();
+  form->SelectDirectory(0, "\\DataFiles\\Sub\\");
+  Select(0, "inner.ts");
+  FocusList(0);
+  EXPECT_EQ(Press(1), 0);
+  EXPECT_FALSE(form->LV1[0]->Checked("D.."));
+  EXPECT_TRUE(form->LV1[0]->Checked(KeyOf(0, "inner.ts")));
+  EXPECT_EQ(mainwindow::ActiveSide, 0);
+  // Other keys pass on.
+  EXPECT_EQ(Press('x'), 'x');
+}
+
+TEST_F(Shortcuts, CopyAndMoveFollowTheContextRules) {
+  StandardPanes();   // left read-only recorder, right PC folder
+  Select(0, "good.rec");
+  Select(1, "film.ts");
+  FocusList(1);
+  EXPECT_EQ(Press(3), 3);    // no copy into the read-only recorder disk
+  EXPECT_EQ(Press(13), 13);  // nor a move
+  FocusList(0);
+  EXPECT_EQ(Press(13), 13);  // no move out of it
+  EXPECT_TRUE(JobCalls().empty());
+  EXPECT_EQ(Press(3), 0);    // copy to the PC
+  const std::vector<JobCall> want = {{"copy", 0, false}};
+  EXPECT_EQ(JobCalls(), want);
+}
+
+TEST_F(Shortcuts, EnterMovesWhenBothSidesAreWritable) {
+  Flags() = core::FlagNormal | core::FlagWriteMode;
+  StandardPanes();
+  Select(1, "film.ts");
+  FocusList(1);
+  ASSERT_EQ(form->focusWidget(), form->LV1[1]);
+  EXPECT_EQ(Press(13), 0);
+  const std::vector<JobCall> want = {{"copy", 1, true}};
+  EXPECT_EQ(JobCalls(), want);
+  EXPECT_EQ(mainwindow::ActiveSide, 1);
+}
+
+TEST_F(Shortcuts, NothingHappensWithoutFocusSelectionOrItems) {
+  Flags() = core::FlagNormal | core::FlagWriteMode;
+  StandardPanes();
+  // The list does not have the focus.
+  Select(1, "film.ts");
+  mainwindow::FocusSide = 1;
+  EXPECT_EQ(Press(13), 13);
+  EXPECT_EQ(Press(1), 1);
+  // Focus but no selected item.
+  FocusList(1);
+  form->LV1[1]->SetSelectedKey("");
+  EXPECT_EQ(Press(13), 13);
+  EXPECT_EQ(Press(1), 1);
+  EXPECT_FALSE(form->LV1[1]->Checked(KeyOf(1, "film.ts")));
+  // An empty list.
+  form->LV1[1]->Clear();
+  EXPECT_EQ(Press(3), 3);
+  EXPECT_TRUE(JobCalls().empty());
+}
+
+TEST_F(Shortcuts, NothingWhileAJobRunsOrAfterAnEdit) {
+  Flags() = core::FlagNormal | core::FlagWriteMode;
+  StandardPanes();
+  Select(1, "film.ts");
+  FocusList(1);
+  form->DisableMenus();
+  EXPECT_EQ(Press(13), 13);
+  EXPECT_EQ(Press(3), 3);
+  form->EnableMenus();
+  FocusList(1);
+  mainwindow::ShortcutsOff = true;
+  EXPECT_EQ(Press(13), 13);
+  EXPECT_EQ(Press(1), 1);
+  EXPECT_TRUE(JobCalls().empty());
+  // The next click in a list lets them work again.
+  form->LV1[1]->UserClickItem(KeyOf(1, "film.ts"));
+  EXPECT_FALSE(mainwindow::ShortcutsOff);
+  EXPECT_EQ(Press(1), 0);
+}
+
+}  // namespace
+}  // namespace form1test
