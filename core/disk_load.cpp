@@ -122,7 +122,9 @@ bool LoadPCFolder(int side) {
     }
     closedir(dir);
   }
-  Disk[1].SectorsPerCluster = Disk[0].SectorsPerCluster;
+  // The PC side works in the other side's cluster size; a recorder side's own
+  // value is never touched by a PC load.
+  d.SectorsPerCluster = Disk[1 - side].SectorsPerCluster;
   return true;
 }
 

@@ -1,0 +1,441 @@
+// The copy and move job in every direction, with its filters, cancel paths,
+// damaged sources and the end step.
+#include <sys/stat.h>
+
+#include "core/disk_format.h"
+#include "core/erase.h"
+#include "core/fat_write.h"
+#include "tests/transfer/job_fixture.h"
+
+namespace jobtest {
+namespace {
+
+namespace ib = imagebuilder;
+using transfertest::Spec;
+
+constexpr uint32_t kSpc = 2068;                  // the recorder's usual cluster size
+constexpr uint64_t kCluster = kSpc * 512;
+
+ib::FileSpec File(const std::string& path, uint64_t size, uint32_t seed) {
+  ib::FileSpec f;
+  f.Path = path;
+  f.Size = size;
+  f.Data = ib::Content::Pattern(seed);
+  return f;
+}
+
+std::string PatternBytes(uint32_t seed, uint64_t size) {
+  std::string s(size_t(size), '\0');
+  for (uint64_t o = 0; o < size; ++o) s[size_t(o)] = char(ib::PatternByte(seed, o));
+  return s;
+}
+
+int64_t MTime(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return -1;
+  return int64_t(st.st_mtime);
+}
+
+class CopyJobTest : public JobTest {
+ protected:
+  // A disk with \DataFiles\a.rec (3.5 clusters), b.dat (exactly 2) and
+  // \DataFiles\Films\c.rec (1 byte) with \DataFiles\Films\Old\d.rec.
+  ib::DiskImage Sample() {
+    ib::DiskImage model(Spec(kSpc, 400));
+    model.AddFile(File("\\DataFiles\\a.rec", kCluster * 3 + 100, 1));
+    model.AddFile(File("\\DataFiles\\b.dat", kCluster * 2, 2));
+    model.AddFolder("\\DataFiles\\Films");
+    model.AddFile(File("\\DataFiles\\Films\\c.rec", 1, 3));
+    model.AddFolder("\\DataFiles\\Films\\Old");
+    model.AddFile(File("\\DataFiles\\Films\\Old\\d.rec", kCluster + 7, 4));
+    return model;
+  }
+  ib::ImageFile Image(int n) { return ib::ImageFile(DrivePath(n)); }
+};
+
+TEST_F(CopyJobTest, RecorderToPcCopiesBytesSizesDatesAndFolders) {
+  const ib::DiskImage model = Sample();
+  ShowRecorder(model, 0, 0);
+  ShowPc(1);
+  host.Check(0, "\\DataFiles\\a.rec");
+  host.Check(0, "\\DataFiles\\b.dat");
+  host.Check(0, "\\DataFiles\\Films");
+  transfer::DoCopy(0, false);
+
+  EXPECT_TRUE(SameBytes(ib::ReadWholeFile(Pc() + "a.rec"), model.FileBytes("\\DataFiles\\a.rec")));
+  EXPECT_TRUE(SameBytes(ib::ReadWholeFile(Pc() + "b.dat"), model.FileBytes("\\DataFiles\\b.dat")));
+  EXPECT_TRUE(SameBytes(ib::ReadWholeFile(Pc() + "Films/c.rec"), model.FileBytes("\\DataFiles\\Films\\c.rec")));
+  EXPECT_TRUE(SameBytes(ib::ReadWholeFile(Pc() + "Films/Old/d.rec"),
+            model.FileBytes("\\DataFiles\\Films\\Old\\d.rec")));
+  // The recording date becomes the file's time.
+  const core::DateParts when = core::SplitDateValue(ib::DateValueOf(ib::Date{}));
+  struct tm tm {};
+  tm.tm_year = when.Year - 1900;
+  tm.tm_mon = when.Month - 1;
+  tm.tm_mday = when.Day;
+  tm.tm_hour = when.Hour;
+  tm.tm_min = when.Minute;
+  tm.tm_isdst = -1;
+  EXPECT_EQ(MTime(Pc() + "a.rec"), int64_t(mktime(&tm)));
+  // The job's window state.
+  EXPECT_EQ(host.DisableCount, 1);
+  EXPECT_EQ(host.EnableCount, 1);
+  EXPECT_FALSE(transfer::JobRunning);
+  EXPECT_FALSE(transfer::ProgressWindowLoaded());
+  EXPECT_GE(host.FileListCount[1], 1);   // target reloaded
+  EXPECT_EQ(host.FileListCount[0], 0);   // a copy leaves the source pane alone
+  EXPECT_TRUE(script.Prompts().empty());
+  EXPECT_TRUE(powered.empty());
+}
+
+TEST_F(CopyJobTest, NothingCheckedCopiesTheSelectedItemAndEmptyPaneDoesNothing) {
+  const ib::DiskImage model = Sample();
+  ShowRecorder(model, 0, 0);
+  ShowPc(1);
+  host.Selected[0] = host.ItemOf(0, "\\DataFiles\\b.dat");
+  transfer::DoCopy(0, false);
+  EXPECT_TRUE(SameBytes(ib::ReadWholeFile(Pc() + "b.dat"), model.FileBytes("\\DataFiles\\b.dat")));
+  EXPECT_FALSE(platform::FileLength(Pc() + "a.rec") >= 0);
+
+  host.List[1].clear();
+  transfer::DoCopy(1, false);   // empty pane: nothing at all
+  EXPECT_FALSE(transfer::ProgressWindowLoaded());
+  EXPECT_EQ(host.DisableCount, 1);
+}
+
+TEST_F(CopyJobTest, PcToRecorderWritesDataFatEntryAndFolderSizes) {
+  ib::DiskImage model(Spec(kSpc, 400));
+  model.AddFolder("\\DataFiles\\Keep");
+  ShowRecorder(model, 0, 0);
+  const std::string big = PatternBytes(7, kCluster * 5 + 3);
+  const std::string small = PatternBytes(8, 10);
+  ASSERT_TRUE(platform::MakePath(Pc() + "Show"));
+  ib::WriteWholeFile(Pc() + "Show/big.rec", big);
+  ib::WriteWholeFile(Pc() + "Show/small.txt", small);
+  ShowPc(1);
+  host.Check(1, Pc() + "Show");
+  transfer::DoCopy(1, false);
+  ASSERT_TRUE(script.Prompts().empty()) << script.Prompts()[0].Text;
+
+  ib::ImageFile image = Image(0);
+  ib::DecodedEntry folder;
+  ASSERT_TRUE(FindEntry(image, model.FolderIndex("\\DataFiles"), "Show", folder));
+  ib::DecodedEntry e;
+  ASSERT_TRUE(FindEntry(image, folder.StartCluster, "big.rec", e));
+  EXPECT_EQ(e.Attribute, ib::kAttrRecording);
+  EXPECT_EQ(e.ClusterCount, 6u);
+  EXPECT_EQ(ib::SizeFromFields(e.ClusterCount, e.FreeBytes, e.LastSectorBytes, kSpc), big.size());
+  EXPECT_TRUE(SameBytes(ImageFileBytes(image, e.StartCluster, big.size()), big));
+  EXPECT_EQ(ImageChain(image, e.StartCluster).size(), 6u);
+  EXPECT_EQ(image.FatEntry(ImageChain(image, e.StartCluster).back(), 2), ib::kFatEnd);
+  ib::DecodedEntry s;
+  ASSERT_TRUE(FindEntry(image, folder.StartCluster, "small.txt", s));
+  EXPECT_EQ(s.Attribute, ib::kAttrFile);
+  EXPECT_TRUE(SameBytes(ImageFileBytes(image, s.StartCluster, small.size()), small));
+  // The folder's size: its own cluster and the seven of its files.
+  EXPECT_EQ(folder.ClusterCount, 8u);
+  // The superblock counts what the FAT holds and its CRC is right.
+  const uint32_t last = uint32_t(model.LastCluster());
+  uint32_t used = 0;
+  for (uint32_t c = 0; c <= last; ++c)
+    if (image.FatEntry(c) != ib::kFatFree) ++used;
+  EXPECT_EQ(image.SuperU32(ib::kSbUsedClusters), used);
+  EXPECT_EQ(image.SuperU32(ib::kSbFatCrc), image.ComputeFatCrc(last));
+}
+
+TEST_F(CopyJobTest, RecorderToRecorderWithOtherClusterSizeAndMove) {
+  const ib::DiskImage source = Sample();
+  ib::DiskImage target(Spec(4512, 300));
+  ShowRecorder(source, 0, 0);
+  ShowRecorder(target, 1, 1);
+  host.Check(0, "\\DataFiles\\a.rec");
+  host.Check(0, "\\DataFiles\\b.dat");
+  transfer::DoCopy(0, true);
+  ASSERT_TRUE(script.Prompts().empty()) << script.Prompts()[0].Text;
+
+  ib::ImageFile t = Image(1);
+  for (const char* name : {"a.rec", "b.dat"}) {
+    ib::DecodedEntry e;
+    ASSERT_TRUE(FindEntry(t, target.FolderIndex("\\DataFiles"), name, e)) << name;
+    const std::string path = std::string("\\DataFiles\\") + name;
+    const uint64_t size = source.Entry(path).Size;
+    EXPECT_EQ(ib::SizeFromFields(e.ClusterCount, e.FreeBytes, e.LastSectorBytes, 4512), size);
+    EXPECT_TRUE(SameBytes(ImageFileBytes(t, e.StartCluster, size), source.FileBytes(path)));
+  }
+  // Moved: the sources' entries are gone and their clusters free.
+  ib::ImageFile s = Image(0);
+  ib::DecodedEntry gone;
+  EXPECT_FALSE(FindEntry(s, source.FolderIndex("\\DataFiles"), "a.rec", gone));
+  EXPECT_FALSE(FindEntry(s, source.FolderIndex("\\DataFiles"), "b.dat", gone));
+  for (uint32_t c : source.Entry("\\DataFiles\\a.rec").Chain) EXPECT_EQ(s.FatEntry(c), ib::kFatFree);
+  EXPECT_GE(host.FileListCount[0], 1);   // a move redraws the source
+}
+
+TEST_F(CopyJobTest, SameDiskMoveRelinksWithoutMovingData) {
+  ib::DiskImage model = Sample();
+  ShowSameRecorder(model, 0, "\\DataFiles\\", "\\DataFiles\\Films\\");
+  host.Check(0, "\\DataFiles\\a.rec");
+  const std::vector<uint8_t> fatBefore = Image(0).ReadView(0x20000, 3 * 400);
+  transfer::DoCopy(0, true);
+  ASSERT_TRUE(script.Prompts().empty()) << script.Prompts()[0].Text;
+
+  ib::ImageFile image = Image(0);
+  ib::DecodedEntry e, gone;
+  ASSERT_TRUE(FindEntry(image, model.FolderIndex("\\DataFiles\\Films"), "a.rec", e));
+  EXPECT_FALSE(FindEntry(image, model.FolderIndex("\\DataFiles"), "a.rec", gone));
+  EXPECT_EQ(e.StartCluster, model.Entry("\\DataFiles\\a.rec").Chain.front());
+  EXPECT_EQ(image.ReadView(0x20000, 3 * 400), fatBefore);   // no cluster moved
+  EXPECT_TRUE(powered.empty());
+  // Both panes show the result.
+  EXPECT_EQ(core::Disk[0].FileCount, core::Disk[1].FileCount);
+  EXPECT_EQ(host.ItemOf(0, "\\DataFiles\\a.rec"), 0);
+  EXPECT_GT(host.ItemOf(1, "\\DataFiles\\Films\\a.rec"), 0);
+}
+
+TEST_F(CopyJobTest, SameDiskCopyKeepsBothSidesFatsInStep) {
+  ib::DiskImage model = Sample();
+  ShowSameRecorder(model, 0, "\\DataFiles\\", "\\DataFiles\\Films\\Old\\");
+  host.Check(0, "\\DataFiles\\a.rec");
+  host.Check(0, "\\DataFiles\\b.dat");
+  transfer::DoCopy(0, false);
+  ASSERT_TRUE(script.Prompts().empty()) << script.Prompts()[0].Text;
+
+  ib::ImageFile image = Image(0);
+  const uint32_t old = model.FolderIndex("\\DataFiles\\Films\\Old");
+  ib::DecodedEntry a, b;
+  ASSERT_TRUE(FindEntry(image, old, "a.rec", a));
+  ASSERT_TRUE(FindEntry(image, old, "b.dat", b));
+  std::set<uint32_t> seen;
+  for (uint32_t c : ImageChain(image, a.StartCluster)) EXPECT_TRUE(seen.insert(c).second);
+  for (uint32_t c : ImageChain(image, b.StartCluster)) EXPECT_TRUE(seen.insert(c).second);
+  for (const std::string& p : model.Paths())
+    for (uint32_t c : model.Entry(p).Chain) EXPECT_FALSE(seen.count(c)) << p;
+  EXPECT_TRUE(SameBytes(ImageFileBytes(image, b.StartCluster, kCluster * 2), model.FileBytes("\\DataFiles\\b.dat")));
+  for (size_t c = 0; c < 500; ++c) EXPECT_EQ(core::Disk[0].FAT[c].Next, core::Disk[1].FAT[c].Next);
+}
+
+TEST_F(CopyJobTest, OverwriteQuestionYesReplacesNoEndsWithNothingToCopy) {
+  const ib::DiskImage model = Sample();
+  ShowRecorder(model, 0, 0);
+  ib::WriteWholeFile(Pc() + "b.dat", "old");
+  ShowPc(1);
+  host.Check(0, "\\DataFiles\\b.dat");
+  script.ExpectMsgBox("Some file(s) already exist.\r\nOverwrite?", ui::Answer::No)
+      .ExpectMsgBox("Nothing to copy!", ui::Answer::OK);
+  transfer::DoCopy(0, false);
+  EXPECT_TRUE(script.AllAnswered());
+  EXPECT_TRUE(SameBytes(ib::ReadWholeFile(Pc() + "b.dat"), "old"));
+  EXPECT_FALSE(transfer::ProgressWindowLoaded());
+  EXPECT_EQ(host.DisableCount, 0);
+
+  script.ExpectMsgBox("Overwrite?", ui::Answer::Yes);
+  transfer::DoCopy(0, false);
+  EXPECT_TRUE(script.AllAnswered());
+  EXPECT_TRUE(SameBytes(ib::ReadWholeFile(Pc() + "b.dat"), model.FileBytes("\\DataFiles\\b.dat")));
+}
+
+TEST_F(CopyJobTest, FatFamilyTargetExcludesFilesOf4GB) {
+  // A sparse PC file of 4 GiB + 5 bytes bound for a FAT-family folder.
+  ASSERT_TRUE(platform::MakePath(Pc() + "src"));
+  ASSERT_TRUE(platform::MakePath(Pc() + "usb"));
+  ib::WriteWholeFile(Pc() + "src/huge.ts", "x");
+  ASSERT_TRUE(platform::TruncateFile(Pc() + "src/huge.ts", 4294967296ll + 5));
+  ShowPc(0, "src/");
+  ShowPc(1, "usb/");
+  transfer::SetVolumeLimitCheck([this](const std::string& folder) { return folder == Pc() + "usb/"; });
+  host.Check(0, Pc() + "src/huge.ts");
+  script.ExpectMsgBox("You are trying to copy files >4GB to a non NTFS partition.", ui::Answer::OK)
+      .ExpectMsgBox("Nothing to copy!", ui::Answer::OK);
+  transfer::DoCopy(0, false);
+  EXPECT_TRUE(script.AllAnswered());
+  EXPECT_LT(platform::FileLength(Pc() + "usb/huge.ts"), 0);
+}
+
+TEST_F(CopyJobTest, NoSpaceOnTheRecorderAsksAndCopiesWhatFits) {
+  ib::DiskImage model(Spec(kSpc, 12));
+  ShowRecorder(model, 0, 0);
+  const double freeBytes = core::FSGetFreeSpace(0);
+  const uint64_t fits = uint64_t(freeBytes) - kCluster;
+  ib::WriteWholeFile(Pc() + "1.bin", PatternBytes(1, fits));
+  ib::WriteWholeFile(Pc() + "2.bin", PatternBytes(2, uint64_t(freeBytes) + 1));   // never fits
+  ShowPc(1);
+  host.Check(1, Pc() + "1.bin");
+  host.Check(1, Pc() + "2.bin");
+  script.ExpectMsgBox("Copy as much as possible?", ui::Answer::No);
+  transfer::DoCopy(1, false);
+  EXPECT_TRUE(script.AllAnswered());
+  EXPECT_EQ(core::FSGetFreeSpace(0), freeBytes);
+
+  script.ExpectMsgBox("Copy as much as possible?", ui::Answer::Yes);
+  transfer::DoCopy(1, false);
+  EXPECT_TRUE(script.AllAnswered());
+  ib::ImageFile image = Image(0);
+  ib::DecodedEntry e;
+  ASSERT_TRUE(FindEntry(image, model.FolderIndex("\\DataFiles"), "1.bin", e));
+  EXPECT_TRUE(SameBytes(ImageFileBytes(image, e.StartCluster, fits), PatternBytes(1, fits)));
+  EXPECT_FALSE(FindEntry(image, model.FolderIndex("\\DataFiles"), "2.bin", e));
+}
+
+TEST_F(CopyJobTest, MoveToPcErasesEachSourceOnlyAfterItsCopy) {
+  const ib::DiskImage model = Sample();
+  ShowRecorder(model, 0, 0);
+  ShowPc(1);
+  host.Check(0, "\\DataFiles\\a.rec");
+  host.Check(0, "\\DataFiles\\b.dat");
+  // Stop at once while b.dat (the second file) is being copied.
+  int events = 0;
+  script.SetDoEventsHook([&](bool) {
+    if (++events == 1) return;
+    if (platform::FileLength(Pc() + "b.dat") > 0 && transfer::CancelState == 0) {
+      script.ExpectMsgBox("Cancel immediately", ui::Answer::Yes);
+      transfer::ProgressWindow()->Command1->click();
+    }
+  });
+  transfer::DoCopy(0, true);
+  script.SetDoEventsHook(nullptr);
+  EXPECT_EQ(transfer::CancelState, 2);
+  EXPECT_TRUE(SameBytes(ib::ReadWholeFile(Pc() + "a.rec"), model.FileBytes("\\DataFiles\\a.rec")));
+  EXPECT_LT(platform::FileLength(Pc() + "b.dat"), 0);   // the unfinished copy is gone
+  ib::ImageFile image = Image(0);
+  ib::DecodedEntry e;
+  EXPECT_FALSE(FindEntry(image, model.FolderIndex("\\DataFiles"), "a.rec", e));   // moved
+  ASSERT_TRUE(FindEntry(image, model.FolderIndex("\\DataFiles"), "b.dat", e));    // kept
+  EXPECT_TRUE(SameBytes(ImageFileBytes(image, e.StartCluster, kCluster * 2), model.FileBytes("\\DataFiles\\b.dat")));
+  EXPECT_TRUE(powered.empty());
+}
+
+TEST_F(CopyJobTest, FinishCurrentFileCompletesItThenStops) {
+  const ib::DiskImage model = Sample();
+  ShowRecorder(model, 0, 0);
+  ShowPc(1);
+  host.Check(0, "\\DataFiles\\a.rec");
+  host.Check(0, "\\DataFiles\\b.dat");
+  bool asked = false;
+  script.SetDoEventsHook([&](bool) {
+    if (!asked && platform::FileLength(Pc() + "a.rec") > 0) {
+      asked = true;
+      script.ExpectMsgBox("Cancel immediately", ui::Answer::No);
+      transfer::ProgressWindow()->Command1->click();
+    }
+  });
+  transfer::ProgressWindow()->Combo1->setCurrentIndex(2);
+  transfer::DoCopy(0, true);
+  script.SetDoEventsHook(nullptr);
+  EXPECT_TRUE(SameBytes(ib::ReadWholeFile(Pc() + "a.rec"), model.FileBytes("\\DataFiles\\a.rec")));
+  EXPECT_LT(platform::FileLength(Pc() + "b.dat"), 0);
+  ib::DecodedEntry e;
+  ib::ImageFile image = Image(0);
+  EXPECT_FALSE(FindEntry(image, model.FolderIndex("\\DataFiles"), "a.rec", e));
+  EXPECT_TRUE(FindEntry(image, model.FolderIndex("\\DataFiles"), "b.dat", e));
+  EXPECT_TRUE(powered.empty());   // cancelled: no after-job action
+}
+
+TEST_F(CopyJobTest, DamagedChainIsReportedAndItsSourceKept) {
+  ib::DiskImage model = Sample();
+  ShowRecorder(model, 0, 0);
+  ShowPc(1);
+  // a.rec's chain loops back after its third cluster; b.dat's ends after its first.
+  const std::vector<uint32_t> a = model.Entry("\\DataFiles\\a.rec").Chain;
+  const std::vector<uint32_t> b = model.Entry("\\DataFiles\\b.dat").Chain;
+  core::Disk[0].FAT[a[2]].Next = int32_t(a[0]);
+  core::Disk[0].FAT[b[0]].Next = -1;
+  host.Check(0, "\\DataFiles\\a.rec");
+  host.Check(0, "\\DataFiles\\b.dat");
+  host.Check(0, "\\DataFiles\\Films");
+  script.ExpectMsgBox("These files were not copied or moved as asked:", ui::Answer::OK);
+  transfer::DoCopy(0, true);
+  ASSERT_TRUE(script.AllAnswered());
+  const std::string report = script.Prompts().back().Text;
+  EXPECT_NE(report.find("a.rec: the file is damaged"), std::string::npos) << report;
+  EXPECT_NE(report.find("b.dat: the file is damaged"), std::string::npos) << report;
+  EXPECT_LT(platform::FileLength(Pc() + "a.rec"), 0);
+  EXPECT_LT(platform::FileLength(Pc() + "b.dat"), 0);
+  ib::DecodedEntry e;
+  ib::ImageFile image = Image(0);
+  EXPECT_TRUE(FindEntry(image, model.FolderIndex("\\DataFiles"), "a.rec", e));
+  EXPECT_TRUE(FindEntry(image, model.FolderIndex("\\DataFiles"), "b.dat", e));
+  // The sound folder was moved.
+  EXPECT_TRUE(SameBytes(ib::ReadWholeFile(Pc() + "Films/c.rec"), model.FileBytes("\\DataFiles\\Films\\c.rec")));
+}
+
+TEST_F(CopyJobTest, FoldersAfterAFileLineStillGetTheirFolder) {
+  const ib::DiskImage model = Sample();
+  ShowRecorder(model, 0, 0);
+  ib::DiskImage target(Spec(kSpc, 300));
+  ShowRecorder(target, 1, 1);
+  // a.rec stands above Films in the list: the queue starts with a file line.
+  ASSERT_LT(host.ItemOf(0, "\\DataFiles\\a.rec"), host.ItemOf(0, "\\DataFiles\\Films"));
+  host.Check(0, "\\DataFiles\\a.rec");
+  host.Check(0, "\\DataFiles\\Films");
+  transfer::DoCopy(0, false);
+  ASSERT_TRUE(script.Prompts().empty()) << script.Prompts()[0].Text;
+  ib::ImageFile image = Image(1);
+  ib::DecodedEntry films, old, d;
+  ASSERT_TRUE(FindEntry(image, target.FolderIndex("\\DataFiles"), "Films", films));
+  ASSERT_TRUE(FindEntry(image, films.StartCluster, "Old", old));
+  ASSERT_TRUE(FindEntry(image, old.StartCluster, "d.rec", d));
+  EXPECT_TRUE(SameBytes(ImageFileBytes(image, d.StartCluster, kCluster + 7),
+            model.FileBytes("\\DataFiles\\Films\\Old\\d.rec")));
+  EXPECT_EQ(old.ClusterCount, 3u);     // its own cluster and d.rec's two
+  EXPECT_EQ(films.ClusterCount, 5u);   // + c.rec and its own
+}
+
+TEST_F(CopyJobTest, MissingTargetFolderIsReportedChainUndoneSourceKept) {
+  const ib::DiskImage model = Sample();
+  ShowRecorder(model, 0, 0);
+  ib::DiskImage target(Spec(kSpc, 300));
+  ShowRecorder(target, 1, 1, "\\DataFiles\\Gone\\");   // a folder the disk does not hold
+  host.Check(0, "\\DataFiles\\b.dat");
+  const double freeBefore = core::FSGetFreeSpace(1);
+  script.ExpectMsgBox("", ui::Answer::OK)   // the file layer's own message
+      .ExpectMsgBox("These files were not copied or moved as asked:", ui::Answer::OK);
+  transfer::DoCopy(0, true);
+  EXPECT_TRUE(script.AllAnswered());
+  EXPECT_EQ(core::FSGetFreeSpace(1), freeBefore);
+  ib::DecodedEntry e;
+  EXPECT_TRUE(FindEntry(Image(0), model.FolderIndex("\\DataFiles"), "b.dat", e));
+}
+
+TEST_F(CopyJobTest, CancelInFolderPhaseStillReloadsAndRecomputesSizes) {
+  const ib::DiskImage model = Sample();
+  ShowRecorder(model, 0, 0);
+  ib::DiskImage target(Spec(kSpc, 300));
+  ShowRecorder(target, 1, 1);
+  host.Check(0, "\\DataFiles\\Films");
+  script.SetDoEventsHook([&](bool) {
+    if (transfer::JobRunning && transfer::CancelState == 0) {
+      script.ExpectMsgBox("Cancel immediately", ui::Answer::Yes);
+      transfer::CheckCancelCopy();
+    }
+  });
+  transfer::DoCopy(0, false);
+  script.SetDoEventsHook(nullptr);
+  EXPECT_EQ(host.FileListCount[1], 1);
+  EXPECT_EQ(host.DisableCount, host.EnableCount);
+  EXPECT_FALSE(transfer::JobRunning);
+  // The first folder was made and its parent's size counts it.
+  ib::ImageFile image = Image(1);
+  ib::DecodedEntry films, data;
+  ASSERT_TRUE(FindEntry(image, target.FolderIndex("\\DataFiles"), "Films", films));
+  ASSERT_TRUE(FindEntry(image, 0, "DataFiles", data));
+  EXPECT_EQ(data.ClusterCount, 2u);
+  EXPECT_FALSE(FindEntry(image, films.StartCluster, "c.rec", films));
+}
+
+TEST_F(CopyJobTest, AfterJobHibernationRunsTheCountdownThenPowers) {
+  const ib::DiskImage model = Sample();
+  ShowRecorder(model, 0, 0);
+  ShowPc(1);
+  host.Check(0, "\\DataFiles\\b.dat");
+  script.SetDoEventsHook([&](bool) {
+    if (transfer::ProgressWindowLoaded()) transfer::ProgressWindow()->Combo1->setCurrentIndex(1);
+  });
+  transfer::DoCopy(0, false);
+  script.SetDoEventsHook(nullptr);
+  ASSERT_EQ(powered.size(), 1u);
+  EXPECT_EQ(powered[0], platform::PowerAction::Hibernate);
+  EXPECT_EQ(transfer::CountdownWindow(), nullptr);
+}
+
+}  // namespace
+}  // namespace jobtest
