@@ -1,0 +1,103 @@
+// State the check driver shares with the check steps, and the results list.
+//
+// The results list holds one line per finding: kind + TAB + text, the kinds
+// being "Fixed:", "OK:", "Info:", "Skipped:" and "Error:" (separator lines and
+// hints have an empty kind). It never holds more than kMaxResultLines lines:
+// before a line is added the oldest lines are dropped while it holds that
+// many. The list lives here, independent of any window, so the check steps
+// can run (and be tested) without one; the main window shows it by
+// installing a ResultsObserver.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "core/work_list.h"
+
+namespace checker {
+
+// ------------------------------------------------------------ results list
+
+constexpr size_t kMaxResultLines = 32701;
+
+// Kinds of result lines.
+inline constexpr const char* kFixed = "Fixed:";
+inline constexpr const char* kOK = "OK:";
+inline constexpr const char* kInfo = "Info:";
+inline constexpr const char* kSkipped = "Skipped:";
+inline constexpr const char* kError = "Error:";
+
+// Appends kind + TAB + text (after dropping the oldest lines as needed),
+// tells the observer, and processes pending window messages when
+// processMessages is true.
+void Addinfo(const std::string& kind, const std::string& text, bool processMessages = true);
+// Appends one line as it is (no kind, no TAB), with the same line limit.
+void AddResultLine(const std::string& line);
+// Empties the list.
+void ClearResults();
+// The lines, oldest first.
+const std::deque<std::string>& ResultLines();
+// The lines as one vector (tests).
+std::vector<std::string> ResultLinesCopy();
+
+// Told about every change of the list (the main window mirrors it).
+struct ResultsObserver {
+  std::function<void(const std::string& line)> Added;    // a line was appended
+  std::function<void(size_t count)> DroppedFront;        // the oldest `count` lines went
+  std::function<void()> Cleared;                          // the list was emptied
+};
+// Installs the observer (an empty one removes it).
+void SetResultsObserver(ResultsObserver observer);
+
+// ------------------------------------------------------------ shared flags
+
+// Set by the directory scan when a directory cluster could not be read;
+// steps 5 to 7 then skip their work and the summary is replaced.
+extern bool DirScanIncomplete;
+// Cleared before each pass of steps 1 to 5; set when the lost-chain recovery
+// recovered a directory (the driver then runs steps 1 to 5 again).
+extern bool LostDirectoryRecovered;
+// Numbers the recovered lost chains; 0 at start-up, never reset by a check.
+extern int32_t LostCounter;
+// Set by the FAT step when it changed an entry.
+extern bool FatChanged;
+// True after the start-up hints were added; the next check clears the list.
+extern bool HintShown;
+
+// ------------------------------------------------------------ found entries
+
+// One directory entry found by the directory scan.
+struct FoundEntry {
+  std::string Name;            // full path; a directory's ends with "\" (Windows-1252 bytes)
+  bool IsDir = false;          // Attribute 0xF2 or 0xF3
+  int32_t StartCluster = 0;    // the entry's StartCluster (+8)
+  int32_t ClusterCount = 0;    // the entry's ClusterCount (+12); 1 for directories
+  double Size = 0;             // files: bytes; directories: 0
+  int32_t DirCluster = 0;      // FAT index of the directory cluster holding the entry
+  int32_t Slot = 0;            // its slot in that cluster
+  int32_t ParentCluster = 0;   // StartCluster of the holding directory's ".." (0 in the root)
+};
+
+// Indexes 0 .. kMaxFoundEntries - 1. Nothing may be stored at or beyond
+// kMaxFoundEntries: a disk with more entries leaves the rest unrecorded.
+constexpr int32_t kMaxFoundEntries = 10001;
+extern std::vector<FoundEntry> FoundEntries;   // sized kMaxFoundEntries by AllocateFoundEntries
+extern int32_t FoundEntryCount;
+
+// Sizes FoundEntries to kMaxFoundEntries empty records, FoundEntryCount 0.
+void AllocateFoundEntries();
+
+// The hidden sorted work list List1 of the main window (the directory walk of
+// the scan step and of the system-cluster save). Lines: FAT index, a blank,
+// the directory's path.
+core::WorkList& List1();
+
+// Puts the results list, the flags, the found entries and List1 back to
+// their start state (tests).
+void ResetCheckerState();
+
+}  // namespace checker

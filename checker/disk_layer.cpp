@@ -1,0 +1,468 @@
+#include "checker/disk_layer.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "core/disk_io.h"
+#include "core/error_handler.h"
+#include "library/loader.h"
+#include "platform/platform.h"
+
+namespace checker {
+
+bool FileMode = false;
+std::string DiskName;
+int32_t DiskHandle = 0;
+int32_t SectorsPerCluster = 0;
+int32_t LastCluster = 0;
+std::vector<uint8_t> ClusterBuffer;
+std::array<uint8_t, 512> SectorBuffer{};
+std::vector<int64_t> ScdIndex(kFatIndexCount, 0);
+int32_t SpcFromSize = -1;
+int32_t SpcFromSuperblock = -1;
+int32_t SpcFromBackup = -1;
+int32_t SpcFromDirScan = -1;
+std::string SessionPrefix;
+double DumpCylinders = 0;
+int32_t DumpTracksPerCylinder = 0;
+int32_t DumpSectorsPerTrack = 0;
+
+namespace {
+
+// The disk cluster whose read into ClusterBuffer failed last (-1: the last
+// read succeeded, or the buffer was filled from elsewhere). Its zeroed
+// buffer stands for nothing and must not be written over that cluster.
+int32_t failedReadCluster = -1;
+
+std::array<uint8_t, 512> probeBuffer{};
+
+// ---- PC file helpers (binary, exact lengths) ----
+
+std::string SccFile() { return DiskName + ".scc"; }
+std::string ScdFile() { return DiskName + ".scd"; }
+
+// Reads length bytes at offset; the count actually read (0 on any failure).
+size_t ReadFileAt(const std::string& path, int64_t offset, void* buffer, size_t length) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  size_t done = 0;
+  auto* p = static_cast<uint8_t*>(buffer);
+  while (done < length) {
+    ssize_t n = ::pread(fd, p + done, length - done, offset + int64_t(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += size_t(n);
+  }
+  ::close(fd);
+  return done;
+}
+
+// Writes length bytes at offset of an existing or new file (not truncated).
+void WriteFileAt(const std::string& path, int64_t offset, const void* buffer, size_t length) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) core::RaiseSystemError(errno, path);
+  size_t done = 0;
+  const auto* p = static_cast<const uint8_t*>(buffer);
+  while (done < length) {
+    ssize_t n = ::pwrite(fd, p + done, length - done, offset + int64_t(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      int e = n < 0 ? errno : EIO;
+      ::close(fd);
+      core::RaiseSystemError(e, path);
+    }
+    done += size_t(n);
+  }
+  if (::close(fd) != 0) core::RaiseSystemError(errno, path);
+}
+
+// Creates (or replaces) a file holding exactly these bytes.
+void WriteWholeFile(const std::string& path, const void* buffer, size_t length) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) core::RaiseSystemError(errno, path);
+  ::close(fd);
+  WriteFileAt(path, 0, buffer, length);
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+size_t ClusterBytes() { return size_t(SectorsPerCluster > 0 ? SectorsPerCluster : 0) * kSectorBytes; }
+
+void SizeBuffer() {
+  if (ClusterBuffer.size() != ClusterBytes()) ClusterBuffer.assign(ClusterBytes(), 0);
+}
+
+void ZeroBuffer() { std::fill(ClusterBuffer.begin(), ClusterBuffer.end(), uint8_t(0)); }
+
+bool ValidClusterSize(int64_t spc) { return spc >= 1 && spc <= kMaxSectorsPerCluster; }
+
+// Reads disk cluster c of the drive into `buffer` (view order); false when
+// it cannot be read.
+bool ReadDiskCluster(int32_t c, std::vector<uint8_t>& buffer) {
+  const uint64_t first = uint64_t(c) * uint64_t(SectorsPerCluster);
+  if (first > UINT32_MAX) return false;
+  if (core::ReadSectors(DiskHandle, uint32_t(first), SectorsPerCluster, buffer.data()) == 0)
+    return false;
+  qlib::TopfSwapDWORD(buffer.data(), SectorsPerCluster);
+  return true;
+}
+
+}  // namespace
+
+void ResetDiskState() {
+  if (DiskHandle >= 1) CloseDisk(DiskHandle);
+  FileMode = false;
+  DiskName.clear();
+  DiskHandle = 0;
+  SectorsPerCluster = 0;
+  LastCluster = 0;
+  ClusterBuffer.clear();
+  SectorBuffer.fill(0);
+  ScdIndex.assign(kFatIndexCount, 0);
+  SpcFromSize = SpcFromSuperblock = SpcFromBackup = SpcFromDirScan = -1;
+  SessionPrefix.clear();
+  DumpCylinders = 0;
+  DumpTracksPerCylinder = DumpSectorsPerTrack = 0;
+  failedReadCluster = -1;
+}
+
+void MarkClusterBufferLoaded() { failedReadCluster = -1; }
+
+void IndexDumpRecords() {
+  ScdIndex.assign(kFatIndexCount, 0);
+  // Index every complete record; a record cut short at the end of the
+  // file, or one numbered outside the FAT, is not indexed.
+  const int64_t recordBytes = 4 + int64_t(SectorsPerCluster) * kSectorBytes;
+  const int64_t length = platform::FileLength(ScdFile());
+  for (int64_t position = 0; length > 0 && position + recordBytes <= length; position += recordBytes) {
+    uint8_t head[4] = {0, 0, 0, 0};
+    if (ReadFileAt(ScdFile(), position, head, 4) != 4) break;
+    const int32_t n = int32_t(uint32_t(head[0]) | uint32_t(head[1]) << 8 |
+                              uint32_t(head[2]) << 16 | uint32_t(head[3]) << 24);
+    const int64_t c = int64_t(n) + 1;
+    if (c >= 0 && c < kFatIndexCount) ScdIndex[size_t(c)] = position + 1;
+  }
+}
+
+std::string ClusterFileStem(int32_t fatIndex) {
+  char text[32];
+  const int64_t n = fatIndex;
+  if (n < 0)
+    std::snprintf(text, sizeof text, "Cluster_-%06lld", static_cast<long long>(-n));
+  else
+    std::snprintf(text, sizeof text, "Cluster_%06lld", static_cast<long long>(n));
+  return text;
+}
+
+std::string OriginalClusterFile(int32_t diskCluster) {
+  return SessionPrefix + ClusterFileStem(diskCluster - 1) + "_Original.bin";
+}
+
+std::string FixedClusterFile(int32_t diskCluster) {
+  return SessionPrefix + ClusterFileStem(diskCluster - 1) + "_Fixed.bin";
+}
+
+std::string MakeSessionPrefix() {
+  const std::tm now = core::LocalNow();
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d%02d%02d %02d%02d - ", now.tm_year + 1900, now.tm_mon + 1,
+                now.tm_mday, now.tm_hour, now.tm_min);
+  return text;
+}
+
+int32_t OpenDisk(const std::string& name, bool readWrite) {
+  core::ProcScope scope("OpenDisk");
+  int32_t handle = core::OpenDisk(name, readWrite);
+  return handle >= 1 ? handle : -1;
+}
+
+void CloseDisk(int32_t handle) {
+  core::ProcScope scope("CloseDisk");
+  if (handle >= 1) core::CloseDisk(handle);
+}
+
+void DiskGeometry(int32_t handle, double& Cylinders, int32_t& TracksPerCylinder,
+                  int32_t& SectorsPerTrack, int32_t& BytesPerSector) {
+  core::ProcScope scope("DiskGeometry");
+  if (FileMode) {
+    const int64_t length = platform::FileLength(SccFile());
+    Cylinders = 1;
+    TracksPerCylinder = 1;
+    SectorsPerTrack = length > 0 ? int32_t(length / 512) : 0;
+    BytesPerSector = 512;
+    return;
+  }
+  Cylinders = 0;
+  TracksPerCylinder = SectorsPerTrack = BytesPerSector = 0;
+  platform::DriveGeometry g;
+  if (handle >= 1 && platform::GetDriveGeometry(handle, g)) {
+    Cylinders = double(g.Cylinders);
+    TracksPerCylinder = int32_t(g.TracksPerCylinder);
+    SectorsPerTrack = int32_t(g.SectorsPerTrack);
+    BytesPerSector = int32_t(g.BytesPerSector);
+  }
+}
+
+void CheckHDConnection() {
+  core::ProcScope scope("CheckHDConnection");
+  if (core::ReadSectors(DiskHandle, 0, 1, probeBuffer.data()) != 0) return;
+  core::EmergencyStop("Quenbrix has lost the link to the hard drive! Terminating now!",
+                      ui::Icon::Critical);
+}
+
+void ReadTopfSector(int32_t n) {
+  core::ProcScope scope("ReadTopfSector");
+  if (FileMode) {
+    SectorBuffer.fill(0);
+    if (n == 0) {
+      ReadFileAt(SccFile(), 0, SectorBuffer.data(), 512);
+    } else if (n > 0 && n < kFatIndexCount && ScdIndex[size_t(n)] != 0) {
+      if (ReadFileAt(ScdFile(), ScdIndex[size_t(n)] - 1 + 4, SectorBuffer.data(), 512) != 512)
+        SectorBuffer.fill(0);
+    }
+    return;
+  }
+  const int64_t first = int64_t(n) * int64_t(SectorsPerCluster);
+  if (n >= 0 && first <= int64_t(UINT32_MAX) &&
+      core::ReadSectors(DiskHandle, uint32_t(first), 1, SectorBuffer.data()) != 0) {
+    qlib::TopfSwapDWORD(SectorBuffer.data(), 1);
+    return;
+  }
+  CheckHDConnection();
+  SectorBuffer.fill(0);
+}
+
+bool ReadTopfCluster(int32_t c) {
+  core::ProcScope scope("ReadTopfCluster");
+  SizeBuffer();
+  bool ok = false;
+  if (FileMode) {
+    if (c == 0) {
+      ok = ReadFileAt(SccFile(), 0, ClusterBuffer.data(), ClusterBuffer.size()) ==
+           ClusterBuffer.size();
+    } else if (c > 0 && c < kFatIndexCount && ScdIndex[size_t(c)] != 0) {
+      ok = ReadFileAt(ScdFile(), ScdIndex[size_t(c)] - 1 + 4, ClusterBuffer.data(),
+                      ClusterBuffer.size()) == ClusterBuffer.size();
+    }
+  } else if (c >= 0 && c <= LastCluster && SectorsPerCluster > 0) {
+    ok = ReadDiskCluster(c, ClusterBuffer);
+    if (!ok && core::ReadSectors(DiskHandle, 0, 1, probeBuffer.data()) == 0) CheckHDConnection();
+  }
+  if (!ok) ZeroBuffer();
+  failedReadCluster = ok ? -1 : c;
+  return ok;
+}
+
+bool WriteTopfCluster(int32_t c, bool allowSystem) {
+  core::ProcScope scope("WriteTopfCluster");
+  if (c < 1 && !allowSystem)
+    core::EmergencyStop(
+        "Something has freaked out and tried an unauthorized write to the system area! "
+        "Emergency stop!",
+        ui::Icon::Critical);
+  SizeBuffer();
+  // A cluster that does not exist, or whose last read failed (the buffer
+  // holds zeros standing for it, not its content), is never written.
+  if (c < 0 || c >= kFatIndexCount || ClusterBuffer.empty()) return false;
+  if (!FileMode && c > LastCluster) return false;
+  if (c == failedReadCluster) return false;
+
+  if (c == 0) {
+    // The FAT CRC over the entries that fit into the buffer.
+    const int64_t room = int64_t(ClusterBuffer.size()) - 0x20000;
+    int64_t entries = LastCluster;
+    if (room <= 0) entries = 0;
+    else if (entries * 3 > room) entries = room / 3;
+    while (entries > 0 && int64_t(std::ceil(3.0 * double(entries) / 512.0)) * 512 > room) --entries;
+    if (entries > 0 && ClusterBuffer.size() >= 564) qlib::Calc_CRC(ClusterBuffer.data(), int32_t(entries));
+  }
+
+  const std::string original = OriginalClusterFile(c);
+  const std::string fixed = FixedClusterFile(c);
+  const std::vector<uint8_t> kept = ClusterBuffer;
+  if (!FileExists(original)) {
+    // The undo copy: what is on the disk (or in the dump) now.
+    bool read = ReadTopfCluster(c);
+    const bool inDumpOnlyMissing = FileMode && c != 0 && ScdIndex[size_t(c)] == 0;
+    if (!read && !inDumpOnlyMissing) {
+      ClusterBuffer = kept;
+      failedReadCluster = -1;
+      return false;
+    }
+    bool saved = core::Guard([&] { WriteWholeFile(original, ClusterBuffer.data(), ClusterBuffer.size()); });
+    ClusterBuffer = kept;
+    failedReadCluster = -1;
+    if (!saved) return false;
+  } else if (!FileMode) {
+    // The cluster must still be readable before it is overwritten.
+    std::vector<uint8_t> probe(ClusterBuffer.size());
+    if (!ReadDiskCluster(c, probe)) {
+      if (core::ReadSectors(DiskHandle, 0, 1, probeBuffer.data()) == 0) CheckHDConnection();
+      return false;
+    }
+  }
+
+  if (FileMode) {
+    bool written;
+    if (c != 0) {
+      written = core::Guard([&] {
+        if (ScdIndex[size_t(c)] != 0) {
+          WriteFileAt(ScdFile(), ScdIndex[size_t(c)] - 1 + 4, ClusterBuffer.data(), ClusterBuffer.size());
+        } else {
+          int64_t length = platform::FileLength(ScdFile());
+          if (length < 0) length = 0;
+          const int32_t number = c - 1;
+          uint8_t head[4] = {uint8_t(number), uint8_t(number >> 8), uint8_t(number >> 16),
+                             uint8_t(number >> 24)};
+          std::vector<uint8_t> record(head, head + 4);
+          record.insert(record.end(), ClusterBuffer.begin(), ClusterBuffer.end());
+          WriteFileAt(ScdFile(), length, record.data(), record.size());
+          ScdIndex[size_t(c)] = length + 1;
+        }
+      });
+    } else {
+      written = core::Guard([&] { WriteFileAt(SccFile(), 0, ClusterBuffer.data(), ClusterBuffer.size()); });
+    }
+    core::Guard([&] { WriteWholeFile(fixed, ClusterBuffer.data(), ClusterBuffer.size()); });
+    return written;
+  }
+
+  core::Guard([&] { WriteWholeFile(fixed, ClusterBuffer.data(), ClusterBuffer.size()); });
+  qlib::TopfSwapDWORD(ClusterBuffer.data(), SectorsPerCluster);
+  const uint64_t first = uint64_t(c) * uint64_t(SectorsPerCluster);
+  bool ok = first <= UINT32_MAX &&
+            core::WriteSectors(DiskHandle, uint32_t(first), SectorsPerCluster, ClusterBuffer.data()) != 0;
+  qlib::TopfSwapDWORD(ClusterBuffer.data(), SectorsPerCluster);
+  if (!ok) CheckHDConnection();
+  return ok;
+}
+
+void GuessClusterSize() {
+  core::ProcScope scope("GuessClusterSize");
+  if (FileMode) {
+    const int64_t length = platform::FileLength(SccFile());
+    SpcFromSize = length > 0 ? int32_t(std::min<int64_t>(length / 512, INT32_MAX)) : 0;
+  } else {
+    double cylinders = 0;
+    int32_t tracks = 0, sectors = 0, bytes = 0;
+    DiskGeometry(DiskHandle, cylinders, tracks, sectors, bytes);
+    const double gib = cylinders * tracks * sectors * bytes / 1048576.0 / 1024.0;
+    SpcFromSize = 2068;
+    if (gib > 130) SpcFromSize = 2444;
+    if (gib > 160) SpcFromSize = 3760;
+    if (gib > 250) SpcFromSize = 4512;
+  }
+  // A dump whose size gives no cluster size cannot be worked on.
+  if (!ValidClusterSize(SpcFromSize))
+    core::EmergencyStop("Unable to open the disk!", ui::Icon::Critical);
+
+  SectorsPerCluster = SpcFromSize;
+  SizeBuffer();
+  ReadTopfCluster(0);
+  auto word = [](size_t offset) {
+    return int16_t(uint16_t(ClusterBuffer[offset] << 8 | ClusterBuffer[offset + 1]));
+  };
+  SpcFromSuperblock = word(34);
+  SpcFromBackup = ClusterBuffer.size() >= 548 ? word(546) : -1;
+  if (SpcFromSuperblock < 0 || SpcFromSuperblock >= 6001) SpcFromSuperblock = -1;
+  if (SpcFromBackup < 0 || SpcFromBackup >= 6001) SpcFromBackup = -1;
+
+  SpcFromDirScan = -1;
+  if (!FileMode) {
+    SectorsPerCluster = 1;
+    for (int32_t s = 0; s <= 18800; ++s) {
+      ReadTopfSector(s);
+      if (SectorBuffer[0] == 0xF1 && SectorBuffer[20] == '.' && SectorBuffer[21] == 0) {
+        const int64_t n = int32_t(uint32_t(SectorBuffer[8]) << 24 | uint32_t(SectorBuffer[9]) << 16 |
+                                  uint32_t(SectorBuffer[10]) << 8 | SectorBuffer[11]);
+        if (n + 1 > 0) SpcFromDirScan = int32_t(std::nearbyint(double(s) / double(n + 1)));
+        break;
+      }
+    }
+    SectorsPerCluster = SpcFromSize;
+  }
+}
+
+int32_t LastClusterFromGeometry(double cylinders, int32_t tracksPerCylinder,
+                                int32_t sectorsPerTrack, int32_t sectorsPerCluster) {
+  if (sectorsPerCluster <= 0) return -1;
+  const double clusters =
+      std::nearbyint(cylinders * double(tracksPerCylinder) * double(sectorsPerTrack) /
+                     double(sectorsPerCluster));
+  const double last = clusters - 1;
+  if (last < 0) return -1;
+  if (last > double(kFatIndexCount - 1)) return kFatIndexCount - 1;
+  return int32_t(last);
+}
+
+void InitTopf(const std::string& name) {
+  core::ProcScope scope("InitTopf");
+  DiskName = name;
+  double cylinders = 0;
+  int32_t tracks = 0, sectors = 0, bytes = 0;
+  if (FileMode) {
+    GuessClusterSize();
+    IndexDumpRecords();
+    uint8_t geometry[16] = {};
+    if (ReadFileAt(SccFile(), int64_t(SectorsPerCluster) * kSectorBytes, geometry, 16) == 16) {
+      std::memcpy(&cylinders, geometry, 8);
+      std::memcpy(&tracks, geometry + 8, 4);
+      std::memcpy(&sectors, geometry + 12, 4);
+      if (!std::isfinite(cylinders) || cylinders < 0) cylinders = 0;
+    }
+    DumpCylinders = cylinders;
+    DumpTracksPerCylinder = tracks;
+    DumpSectorsPerTrack = sectors;
+  } else {
+    DiskHandle = OpenDisk(DiskName, true);
+    if (DiskHandle < 1) {
+      DiskHandle = 0;
+      core::EmergencyStop("Unable to open the disk!", ui::Icon::Critical);
+    }
+    GuessClusterSize();
+    // The superblock's cluster size decides. A word that is no cluster size
+    // at all (0, negative, huge) would leave nothing to work with: then the
+    // best estimate stands in, and the superblock step repairs the word.
+    int32_t spc = int16_t(uint16_t(ClusterBuffer[34] << 8 | ClusterBuffer[35]));
+    if (!ValidClusterSize(spc)) {
+      if (ValidClusterSize(SpcFromBackup)) spc = SpcFromBackup;
+      else if (ValidClusterSize(SpcFromDirScan)) spc = SpcFromDirScan;
+      else spc = SpcFromSize;
+    }
+    SectorsPerCluster = spc;
+    DiskGeometry(DiskHandle, cylinders, tracks, sectors, bytes);
+  }
+  LastCluster = LastClusterFromGeometry(cylinders, tracks, sectors, SectorsPerCluster);
+  if (LastCluster < 0) LastCluster = kFatIndexCount - 1;
+  SizeBuffer();
+  failedReadCluster = -1;
+}
+
+std::string FileSizeToString(double size, int32_t decimals) {
+  std::string units = " kMGT";
+  while (size > 1024 && units.size() >= 2) {
+    size /= 1024;
+    units.erase(0, 1);
+  }
+  char text[400];
+  if (decimals <= 0 || units[0] == ' ') {
+    std::snprintf(text, sizeof text, "%.0f", std::round(size));
+  } else {
+    if (decimals > 15) decimals = 15;
+    const double scale = std::pow(10.0, decimals);
+    std::snprintf(text, sizeof text, "%.*f", decimals, std::round(size * scale) / scale);
+  }
+  return std::string(text) + " " + units[0] + "B";
+}
+
+}  // namespace checker

@@ -1,0 +1,144 @@
+// The check-and-repair program's own disk and cluster layer: one recorder
+// disk per run, or one dump of its system and directory clusters (the files
+// DiskName + ".scc" and ".scd"). Unlike the main program's layer it has no
+// sides, no cache and no I/O debug log, and every cluster write leaves undo
+// copies in the current folder:
+//   SessionPrefix + "Cluster_" + Format(c - 1, "000000") + "_Original.bin"
+//     the cluster as it was before its first write in this run,
+//   SessionPrefix + "Cluster_" + Format(c - 1, "000000") + "_Fixed.bin"
+//     the content of its last write,
+// both exactly SectorsPerCluster x 512 bytes in view order (words reversed,
+// every multi-byte field big-endian). Disk cluster 0 is "Cluster_-000001".
+//
+// Cluster numbers here are disk clusters: disk cluster 0 is the system
+// cluster, disk cluster c holds FAT index c - 1 and starts at sector
+// c x SectorsPerCluster.
+//
+// Sound behaviour on a damaged disk or dump:
+//   - a cluster is written only after its current content was read
+//     successfully and saved as the "_Original.bin" copy; when that read
+//     fails the write is refused (WriteTopfCluster returns false) and nothing
+//     on the disk or in the dump changes;
+//   - a dump's cluster size is validated (1 to 6000 sectors) before it is
+//     used, and a ".scd" record that ends early or carries a number outside
+//     the FAT is never indexed.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace checker {
+
+constexpr int32_t kSectorBytes = 512;
+constexpr int32_t kFatIndexCount = 0x20000;      // FAT indexes 0 .. 0x1FFFF
+constexpr int32_t kMaxSectorsPerCluster = 6000;  // larger values are not a cluster size
+
+// ------------------------------------------------------------ module state
+
+// True: work on the dump files DiskName + ".scc" / ".scd".
+extern bool FileMode;
+// "PhysicalDrive" + number, or the dump's base path (folder + name).
+extern std::string DiskName;
+// The open drive (disk mode); 0 when none.
+extern int32_t DiskHandle;
+// Cluster size in 512-byte sectors.
+extern int32_t SectorsPerCluster;
+// Highest FAT index the summary and the FAT loops use.
+extern int32_t LastCluster;
+// The one cluster buffer (view order): target of reads, source of writes.
+// Always SectorsPerCluster x 512 bytes after InitTopf.
+extern std::vector<uint8_t> ClusterBuffer;
+// Target of ReadTopfSector.
+extern std::array<uint8_t, 512> SectorBuffer;
+// File mode: for disk cluster c (0 .. 0x1FFFF) the 1-based byte position in
+// the ".scd" file of the record that holds it; 0 = not in the dump.
+extern std::vector<int64_t> ScdIndex;
+// The four cluster-size estimates; -1 = invalid or not found.
+extern int32_t SpcFromSize;
+extern int32_t SpcFromSuperblock;
+extern int32_t SpcFromBackup;
+extern int32_t SpcFromDirScan;
+// Prefix of the undo copies: Format(now, "yyyymmdd hhnn") + " - ".
+extern std::string SessionPrefix;
+// File mode: the drive geometry stored behind the system cluster in the
+// ".scc" file (0 when it holds none).
+extern double DumpCylinders;
+extern int32_t DumpTracksPerCylinder;
+extern int32_t DumpSectorsPerTrack;
+
+// Puts every variable above back to its start state and closes the drive
+// (tests).
+void ResetDiskState();
+
+// ------------------------------------------------------------ names
+
+// "Cluster_" + Format(fatIndex, "000000"); "Cluster_-000001" for -1.
+std::string ClusterFileStem(int32_t fatIndex);
+// The undo copies of disk cluster c (relative names: the current folder).
+std::string OriginalClusterFile(int32_t diskCluster);
+std::string FixedClusterFile(int32_t diskCluster);
+// Format(now, "yyyymmdd hhnn") + " - " for the given local time.
+std::string MakeSessionPrefix();
+
+// ------------------------------------------------------------ disk access
+
+// Opens a drive ("PhysicalDriveN") or file: read, or read and write
+// (write-through). Handle >= 1, or -1 on failure.
+int32_t OpenDisk(const std::string& name, bool readWrite);
+void CloseDisk(int32_t handle);
+
+// Disk mode: the drive's geometry (all 0 when it cannot be queried).
+// File mode: 1, 1, length of DiskName + ".scc" / 512, 512.
+void DiskGeometry(int32_t handle, double& Cylinders, int32_t& TracksPerCylinder,
+                  int32_t& SectorsPerTrack, int32_t& BytesPerSector);
+
+// Reads sector 0 of DiskHandle; when that fails shows "Quenbrix has lost the
+// link to the hard drive! Terminating now!" and ends the program.
+void CheckHDConnection();
+
+// Fills SectorBuffer with the first sector of disk cluster n (n is a plain
+// sector number while SectorsPerCluster is 1). Zeros when it cannot be read.
+void ReadTopfSector(int32_t n);
+
+// Fills ClusterBuffer with disk cluster c in view order. False (buffer
+// zeroed) when c is outside 0 .. LastCluster (disk mode), not in the dump
+// (file mode) or unreadable.
+bool ReadTopfCluster(int32_t c);
+
+// Writes ClusterBuffer to disk cluster c, keeping the undo copies. Below 1
+// without allowSystem: emergency stop. Disk cluster 0 gets the FAT CRC
+// computed into the buffer first. Returns false, writing nothing, when the
+// cluster's current content could not be read for its "_Original.bin" copy
+// (or, in disk mode, when c lies past LastCluster); true otherwise. The
+// buffer is in view order again when it returns.
+bool WriteTopfCluster(int32_t c, bool allowSystem);
+
+// Tells the layer that ClusterBuffer was filled from elsewhere (a PC file),
+// so it no longer stands for a failed read.
+void MarkClusterBufferLoaded();
+
+// File mode: rebuilds ScdIndex from the ".scd" file (complete records only).
+void IndexDumpRecords();
+
+// Sets the four estimates and SectorsPerCluster (= SpcFromSize), sizes the
+// buffer and reads cluster 0 into it.
+void GuessClusterSize();
+
+// Opens the disk or dump and sets DiskName, SectorsPerCluster, LastCluster,
+// ClusterBuffer and ScdIndex. FileMode must be set before. Ends the program
+// with "Unable to open the disk!" when the drive cannot be opened, and with
+// a message when the dump cannot be used (missing ".scc", no valid cluster
+// size).
+void InitTopf(const std::string& name);
+
+// "512  B", "1.00 kB", "1.5 MB": divided by 1024 while above 1024 and a
+// larger unit of " kMGT" is left; bytes or decimals 0 as a whole number.
+std::string FileSizeToString(double size, int32_t decimals);
+
+// LastCluster from a geometry: round-half-even(cyl x tracks x sectors / spc) - 1.
+int32_t LastClusterFromGeometry(double cylinders, int32_t tracksPerCylinder,
+                                int32_t sectorsPerTrack, int32_t sectorsPerCluster);
+
+}  // namespace checker

@@ -1,0 +1,352 @@
+#include "checker/dump_tools.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <vector>
+
+#include "checker/checker_state.h"
+#include "checker/disk_layer.h"
+#include "checker/startup.h"
+#include "core/error_handler.h"
+#include "core/pc_helpers.h"
+#include "core/settings.h"
+#include "core/work_list.h"
+#include "platform/platform.h"
+#include "ui/ui.h"
+
+namespace checker {
+
+namespace {
+
+// A PC file opened for binary work; closed with the object.
+class File {
+ public:
+  File(const std::string& path, const char* mode) : path_(path), f_(std::fopen(path.c_str(), mode)) {}
+  ~File() {
+    if (f_) std::fclose(f_);
+  }
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  bool Open() const { return f_ != nullptr; }
+  // Reads up to length bytes; the count read.
+  size_t Read(void* buffer, size_t length) { return f_ ? std::fread(buffer, 1, length, f_) : 0; }
+  void Write(const void* buffer, size_t length) {
+    if (!f_ || std::fwrite(buffer, 1, length, f_) != length) core::RaiseSystemError(errno ? errno : EIO, path_);
+  }
+  bool Seek(int64_t offset) { return f_ && fseeko(f_, offset, SEEK_SET) == 0; }
+  void Close() {
+    if (f_) {
+      const int result = std::fclose(f_);
+      f_ = nullptr;
+      if (result != 0) core::RaiseSystemError(errno ? errno : EIO, path_);
+    }
+  }
+
+ private:
+  std::string path_;
+  std::FILE* f_;
+};
+
+// Opens for reading; a missing file is run-time error 53 for the handler.
+void RequireOpen(const File& file, const std::string& path) {
+  if (!file.Open()) core::RaiseSystemError(errno ? errno : ENOENT, path);
+}
+
+// Replaces the file at path with exactly these bytes.
+void WriteClusterFile(const std::string& path, const uint8_t* data, size_t length) {
+  std::remove(path.c_str());
+  File out(path, "wb");
+  if (!out.Open()) core::RaiseSystemError(errno ? errno : EIO, path);
+  out.Write(data, length);
+  out.Close();
+}
+
+int32_t LittleEndian32(const uint8_t* p) {
+  return int32_t(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24);
+}
+
+void PutLittleEndian32(uint8_t* p, int32_t v) {
+  const uint32_t u = uint32_t(v);
+  p[0] = uint8_t(u); p[1] = uint8_t(u >> 8); p[2] = uint8_t(u >> 16); p[3] = uint8_t(u >> 24);
+}
+
+size_t ClusterSize() { return size_t(SectorsPerCluster > 0 ? SectorsPerCluster : 0) * kSectorBytes; }
+
+bool SameFile(const std::string& a, const std::string& b) {
+  std::error_code error;
+  const auto ca = std::filesystem::weakly_canonical(a, error);
+  if (error) return false;
+  const auto cb = std::filesystem::weakly_canonical(b, error);
+  if (error) return false;
+  return ca == cb;
+}
+
+// Six ASCII digits.
+bool SixDigits(const std::string& text) {
+  if (text.size() != 6) return false;
+  for (char c : text)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+bool EqualsNoCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = char(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = char(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string DumpFolder() {
+  if (!FileMode) return "";
+  std::string folder, name, extension;
+  core::SeparatePathComponents(DiskName, folder, name, extension, core::kPcSeparator);
+  return folder;
+}
+
+void SeparateSCD() {
+  core::ProcScope scope("SeparateSCD");
+  const std::string path = DiskName + ".scd";
+  File dump(path, "rb");
+  RequireOpen(dump, path);
+  const std::string folder = DumpFolder();
+  std::vector<uint8_t> data(ClusterSize());
+  for (;;) {
+    uint8_t head[4];
+    if (dump.Read(head, 4) != 4) break;
+    if (dump.Read(data.data(), data.size()) != data.size()) break;   // a record cut short
+    const std::string name = folder + ClusterFileStem(LittleEndian32(head)) + ".bin";
+    core::Guard([&] { WriteClusterFile(name, data.data(), data.size()); });
+  }
+}
+
+void CombineSCD() {
+  core::ProcScope scope("CombineSCD");
+  const std::string folder = DumpFolder();
+  core::WorkList& list = List1();
+  list.Clear();
+  std::vector<platform::FolderEntry> entries;
+  platform::ListFolder(folder.empty() ? "." : folder, entries);
+  for (const auto& e : entries) {
+    if (!e.IsRegular || e.Name.size() != 18) continue;
+    if (!EqualsNoCase(e.Name.substr(0, 8), "Cluster_") || !EqualsNoCase(e.Name.substr(14), ".bin"))
+      continue;
+    // Only six digits name a cluster: "Cluster_-000001.bin" (the system
+    // cluster) and names with other characters never go into the dump.
+    if (!SixDigits(e.Name.substr(8, 6))) continue;
+    list.AddItem(e.Name);
+  }
+  if (list.Empty()) return;
+
+  const int64_t recordBytes = platform::FileLength(folder + list.List(0));
+  if (recordBytes <= 0) return;
+  // The new dump is written beside the old one and replaces it only when
+  // it is complete.
+  const std::string target = DiskName + ".scd";
+  const std::string partial = target + ".part";
+  bool done = core::Guard([&] {
+    File out(partial, "wb");
+    if (!out.Open()) core::RaiseSystemError(errno ? errno : EIO, partial);
+    std::vector<uint8_t> data(static_cast<size_t>(recordBytes));
+    for (size_t i = 0; i < list.ListCount(); ++i) {
+      const std::string name = list.List(i);
+      if (platform::FileLength(folder + name) != recordBytes) continue;   // not one cluster
+      File in(folder + name, "rb");
+      RequireOpen(in, folder + name);
+      if (in.Read(data.data(), data.size()) != data.size()) core::RaiseSystemError(EIO, folder + name);
+      uint8_t head[4];
+      PutLittleEndian32(head, int32_t(std::stol(name.substr(8, 6))));
+      out.Write(head, 4);
+      out.Write(data.data(), data.size());
+    }
+    out.Close();
+    if (std::rename(partial.c_str(), target.c_str()) != 0) core::RaiseSystemError(errno, target);
+  });
+  if (!done) std::remove(partial.c_str());
+  list.Clear();
+}
+
+void CompareSCD(const std::string& secondPath) {
+  core::ProcScope scope("CompareSCD");
+  const std::string second = DumpBasePath(secondPath);
+  const std::string folder = DumpFolder();
+  const size_t clusterBytes = ClusterSize();
+
+  // System clusters.
+  {
+    std::vector<uint8_t> mine(clusterBytes, 0), theirs(clusterBytes, 0);
+    File a(DiskName + ".scc", "rb");
+    RequireOpen(a, DiskName + ".scc");
+    const size_t got = a.Read(mine.data(), mine.size());
+    File b(second + ".scc", "rb");   // a missing file reads as empty
+    const size_t gotSecond = b.Read(theirs.data(), theirs.size());
+    if (got != gotSecond || mine != theirs)
+      core::Guard([&] { WriteClusterFile(folder + ClusterFileStem(-1) + ".bin", mine.data(), got); });
+  }
+
+  // The second dump's records by number (the first record of a number
+  // counts, as a search from the start would find it).
+  std::map<int32_t, int64_t> index;
+  {
+    File b(second + ".scd", "rb");
+    int64_t position = 0;
+    uint8_t head[4];
+    while (b.Open() && b.Seek(position) && b.Read(head, 4) == 4) {
+      index.emplace(LittleEndian32(head), position + 4);
+      position += 4 + int64_t(clusterBytes);
+    }
+  }
+
+  File a(DiskName + ".scd", "rb");
+  RequireOpen(a, DiskName + ".scd");
+  File b(second + ".scd", "rb");
+  std::vector<uint8_t> mine(clusterBytes), theirs(clusterBytes);
+  for (;;) {
+    uint8_t head[4];
+    if (a.Read(head, 4) != 4) break;
+    if (a.Read(mine.data(), mine.size()) != mine.size()) break;
+    const int32_t n = LittleEndian32(head);
+    bool unchanged = false;
+    auto found = index.find(n);
+    if (found != index.end() && b.Seek(found->second))
+      unchanged = b.Read(theirs.data(), theirs.size()) == theirs.size() && theirs == mine;
+    if (!unchanged)
+      core::Guard([&] { WriteClusterFile(folder + ClusterFileStem(n) + ".bin", mine.data(), mine.size()); });
+  }
+}
+
+void SaveTopfSystemClusters(const std::string& path) {
+  core::ProcScope scope("SaveTopfSystemClusters");
+  ui::Current().SetBusy(true);
+  const int32_t savedSpc = SectorsPerCluster;
+  const std::string base = DumpBasePath(path);
+  const std::string scc = base + ".scc", scd = base + ".scd";
+  const std::string sccPart = scc + ".part", scdPart = scd + ".part";
+  const bool replacesOwnDump = FileMode && (SameFile(scd, DiskName + ".scd") || SameFile(scc, DiskName + ".scc"));
+
+  double cylinders = 0;
+  int32_t tracks = 0, sectors = 0, bytes = 0;
+  DiskGeometry(DiskHandle, cylinders, tracks, sectors, bytes);
+  if (FileMode && DumpCylinders > 0) {
+    // A dump keeps the geometry of the disk it came from.
+    cylinders = DumpCylinders;
+    tracks = DumpTracksPerCylinder;
+    sectors = DumpSectorsPerTrack;
+  }
+  ReadTopfCluster(0);
+
+  bool done = core::Guard([&] {
+    {
+      File out(sccPart, "wb");
+      if (!out.Open()) core::RaiseSystemError(errno ? errno : EIO, sccPart);
+      out.Write(ClusterBuffer.data(), ClusterBuffer.size());
+      uint8_t geometry[16];
+      std::memcpy(geometry, &cylinders, 8);
+      std::memcpy(geometry + 8, &tracks, 4);
+      std::memcpy(geometry + 12, &sectors, 4);
+      out.Write(geometry, 16);
+      out.Close();
+    }
+    File out(scdPart, "wb");
+    if (!out.Open()) core::RaiseSystemError(errno ? errno : EIO, scdPart);
+    core::WorkList& list = List1();
+    list.Clear();
+    // The directories above each pending line: a directory entry that leads
+    // back to one of them (a cycle) is not walked again.
+    std::multimap<std::string, std::vector<int32_t>> ancestors;
+    auto add = [&](const std::string& line, std::vector<int32_t> above) {
+      list.AddItem(line);
+      ancestors.emplace(line, std::move(above));
+    };
+    add("0 \\", {});
+    int64_t walks = 0;
+    const int64_t maxWalks = int64_t(kFatIndexCount) * 4;
+    while (!list.Empty() && walks++ < maxWalks) {
+      const std::string line = list.TakeFirst();
+      std::vector<int32_t> above;
+      auto it = ancestors.find(line);
+      if (it != ancestors.end()) {
+        above = std::move(it->second);
+        ancestors.erase(it);
+      }
+      const size_t blank = line.find(' ');
+      const int64_t c = int64_t(core::NumericValue(line.substr(0, blank)));
+      const std::string p = blank == std::string::npos ? std::string() : line.substr(blank + 1);
+      if (c < 0 || c >= kFatIndexCount - 1) continue;   // no directory cluster
+      if (!ReadTopfCluster(int32_t(c + 1))) continue;
+      if (c >= 0) {
+        uint8_t head[4];
+        PutLittleEndian32(head, int32_t(c));
+        out.Write(head, 4);
+        out.Write(ClusterBuffer.data(), ClusterBuffer.size());
+      }
+      above.push_back(int32_t(c));
+      for (size_t slot = 0; slot + 128 <= ClusterBuffer.size(); slot += 128) {
+        const uint8_t* e = ClusterBuffer.data() + slot;
+        if (e[0] != 0xF2 && e[0] != 0xF3) continue;
+        std::string name;
+        for (size_t k = 20; k < 20 + 97 && e[k] != 0 && e[k] != 255; ++k) name.push_back(char(e[k]));
+        const int32_t s = int32_t(uint32_t(e[8]) << 24 | uint32_t(e[9]) << 16 | uint32_t(e[10]) << 8 | e[11]);
+        bool cycle = false;
+        for (int32_t a : above) cycle = cycle || a == s;
+        if (cycle) continue;
+        add(std::to_string(s) + " " + p + name + "\\", above);
+      }
+    }
+    list.Clear();
+    out.Close();
+    if (std::rename(sccPart.c_str(), scc.c_str()) != 0) core::RaiseSystemError(errno, scc);
+    if (std::rename(scdPart.c_str(), scd.c_str()) != 0) core::RaiseSystemError(errno, scd);
+  });
+  if (!done) {
+    std::remove(sccPart.c_str());
+    std::remove(scdPart.c_str());
+  }
+  if (savedSpc != 0) SectorsPerCluster = savedSpc;
+  if (replacesOwnDump) IndexDumpRecords();
+  ui::Current().SetBusy(false);
+}
+
+int32_t ClusterNumberFromText(const std::string& text) {
+  double value = std::nearbyint(core::NumericValue(text));
+  if (!std::isfinite(value)) value = 0;
+  if (value < -2147483647.0) value = -2147483647.0;
+  if (value > 2147483646.0) value = 2147483646.0;
+  return int32_t(value);
+}
+
+void ReadClusterToFile(int32_t fatIndex) {
+  core::ProcScope scope("Menu_Expert_ReadCluster_Click");
+  ReadTopfCluster(fatIndex + 1);
+  const std::string name = ClusterFileStem(fatIndex) + ".bin";
+  core::Guard([&] { WriteClusterFile(name, ClusterBuffer.data(), ClusterBuffer.size()); });
+}
+
+bool WriteClusterFromFile(int32_t fatIndex, const std::string& file) {
+  core::ProcScope scope("Menu_Expert_WriteCluster_Click");
+  const size_t clusterBytes = ClusterSize();
+  std::vector<uint8_t> data(clusterBytes);
+  File in(file, "rb");
+  RequireOpen(in, file);
+  if (clusterBytes == 0 || in.Read(data.data(), data.size()) != data.size()) {
+    // Whatever the buffer held before would fill the rest of the cluster.
+    ui::Current().MsgBox("The file is smaller than one cluster! Nothing has been written.",
+                         ui::Buttons::OK, ui::Icon::Exclamation);
+    return false;
+  }
+  ClusterBuffer = std::move(data);
+  MarkClusterBufferLoaded();
+  return WriteTopfCluster(fatIndex + 1, true);
+}
+
+}  // namespace checker

@@ -1,0 +1,215 @@
+#include "checker/fat_tables.h"
+
+#include <algorithm>
+
+#include "core/error_handler.h"
+
+namespace checker {
+
+std::vector<TopfFatEntry> FAT1(kFatIndexCount);
+std::vector<TopfFatEntry> FAT2(kFatIndexCount);
+std::vector<int32_t> Sense(kFatIndexCount, 0);
+int32_t LongestStart = -1;
+int32_t LongestLength = 0;
+bool LongestInFAT1 = true;
+
+namespace {
+
+// The index a Value leads to, or -1 when the walk ends after this entry
+// (end mark, free, invalid, or 0).
+inline int32_t NextIndex(int32_t value) {
+  return (value > 0 && value < kFatIndexCount) ? value : -1;
+}
+
+// Last index the loops over the disk's entries use.
+int32_t LoopLast() { return std::min<int32_t>(LastCluster, kFatIndexCount - 1); }
+
+// The number of different entries a walk from every index visits (each
+// entry counted, also a free one reached from a predecessor). An entry on a
+// circle counts the circle once.
+void TailLengths(const std::vector<TopfFatEntry>& table, std::vector<int32_t>& tail) {
+  tail.assign(kFatIndexCount, 0);
+  std::vector<uint8_t> state(kFatIndexCount, 0);   // 0 new, 1 on the current path, 2 done
+  std::vector<int32_t> path;
+  path.reserve(1024);
+  for (int32_t start = 0; start < kFatIndexCount; ++start) {
+    if (state[size_t(start)] == 2) continue;
+    path.clear();
+    int32_t x = start;
+    int32_t carry = 0;   // tail length of the entry after the path's last
+    for (;;) {
+      state[size_t(x)] = 1;
+      path.push_back(x);
+      const int32_t next = NextIndex(table[size_t(x)].Value);
+      if (next < 0) { carry = 0; break; }
+      if (state[size_t(next)] == 2) { carry = tail[size_t(next)]; break; }
+      if (state[size_t(next)] == 1) {
+        // A circle: every entry from `next` to the end of the path.
+        size_t at = path.size();
+        while (at > 0 && path[at - 1] != next) --at;
+        const int32_t circle = int32_t(path.size() - (at - 1));
+        for (size_t k = at - 1; k < path.size(); ++k) {
+          tail[size_t(path[k])] = circle;
+          state[size_t(path[k])] = 2;
+        }
+        path.resize(at - 1);
+        carry = circle;
+        break;
+      }
+      x = next;
+    }
+    for (size_t k = path.size(); k-- > 0;) {
+      carry += 1;
+      tail[size_t(path[k])] = carry;
+      state[size_t(path[k])] = 2;
+    }
+  }
+}
+
+}  // namespace
+
+void ResetFatTables() {
+  FAT1.assign(kFatIndexCount, TopfFatEntry{});
+  FAT2.assign(kFatIndexCount, TopfFatEntry{});
+  Sense.assign(kFatIndexCount, 0);
+  LongestStart = -1;
+  LongestLength = 0;
+  LongestInFAT1 = true;
+}
+
+int32_t FatLastIndex() {
+  const int64_t bytes = int64_t(ClusterBuffer.size());
+  int64_t last = LoopLast();
+  // Both tables' entries must lie wholly inside the buffer.
+  const int64_t capacity = bytes >= kFat2Offset + 3 ? (bytes - kFat2Offset) / 3 - 1 : -1;
+  return int32_t(std::min(last, capacity));
+}
+
+void LoadTopfFAT() {
+  core::ProcScope scope("LoadTopfFAT");
+  if (FAT1.size() != size_t(kFatIndexCount) || Sense.size() != size_t(kFatIndexCount)) ResetFatTables();
+  for (auto* table : {&FAT1, &FAT2})
+    for (auto& e : *table) e.Value = e.XRef = e.NrRef = 0;
+  const int32_t readable = FatLastIndex();
+  const int32_t last = LoopLast();
+  const uint8_t* b = ClusterBuffer.data();
+  for (int32_t i = 0; i <= last; ++i) {
+    if (i <= readable) {
+      const uint8_t* p1 = b + kFat1Offset + 3 * i;
+      const uint8_t* p2 = b + kFat2Offset + 3 * i;
+      FAT1[size_t(i)].Value = int32_t(p1[0]) << 16 | int32_t(p1[1]) << 8 | p1[2];
+      FAT2[size_t(i)].Value = int32_t(p2[0]) << 16 | int32_t(p2[1]) << 8 | p2[2];
+    } else {
+      // Outside the system cluster: nothing to read, taken as free.
+      FAT1[size_t(i)].Value = FAT2[size_t(i)].Value = kFatFree;
+    }
+  }
+  CalcFATXRefs();
+}
+
+bool SaveTopfFAT() {
+  core::ProcScope scope("SaveTopfFAT");
+  if (!ReadTopfCluster(0)) return false;
+  const int32_t last = FatLastIndex();
+  uint8_t* b = ClusterBuffer.data();
+  for (int32_t i = 0; i <= last; ++i) {
+    const uint32_t v1 = uint32_t(FAT1[size_t(i)].Value);
+    const uint32_t v2 = uint32_t(FAT2[size_t(i)].Value);
+    uint8_t* p1 = b + kFat1Offset + 3 * i;
+    uint8_t* p2 = b + kFat2Offset + 3 * i;
+    p1[0] = uint8_t(v1 >> 16); p1[1] = uint8_t(v1 >> 8); p1[2] = uint8_t(v1);
+    p2[0] = uint8_t(v2 >> 16); p2[1] = uint8_t(v2 >> 8); p2[2] = uint8_t(v2);
+  }
+  return true;
+}
+
+void CalcFATXRefs() {
+  if (FAT1.size() != size_t(kFatIndexCount)) ResetFatTables();
+  for (auto* table : {&FAT1, &FAT2})
+    for (auto& e : *table) e.XRef = e.NrRef = e.Length = 0;
+  LongestStart = -1;
+  LongestLength = 0;
+  LongestInFAT1 = true;
+  const int32_t last = LoopLast();
+  for (auto* table : {&FAT1, &FAT2}) {
+    auto& t = *table;
+    for (int32_t i = 0; i <= last; ++i) {
+      const int32_t v = t[size_t(i)].Value;
+      if (v >= 0 && v < kFatIndexCount) {
+        t[size_t(v)].XRef = i;
+        t[size_t(v)].NrRef += 1;
+      }
+    }
+  }
+}
+
+void CalcFATChainLengths() {
+  core::ProcScope scope("CalcFATChainLengths");
+  if (FAT1.size() != size_t(kFatIndexCount)) ResetFatTables();
+  const int32_t last = LoopLast();
+  for (int32_t i = 0; i <= last; ++i) FAT1[size_t(i)].Length = FAT2[size_t(i)].Length = 0;
+  LongestStart = -1;
+  LongestLength = 0;
+  LongestInFAT1 = true;
+  std::vector<int32_t> tail1, tail2;
+  TailLengths(FAT1, tail1);
+  TailLengths(FAT2, tail2);
+  auto length = [](const std::vector<TopfFatEntry>& t, const std::vector<int32_t>& tail, int32_t i) {
+    return t[size_t(i)].Value == kFatFree ? 0 : tail[size_t(i)];
+  };
+  for (int32_t i = 0; i <= last; ++i) {
+    if (Sense[size_t(i)] != 0) continue;
+    const int32_t l1 = length(FAT1, tail1, i);
+    FAT1[size_t(i)].Length = l1;
+    if (l1 > LongestLength) { LongestLength = l1; LongestStart = i; LongestInFAT1 = true; }
+    const int32_t l2 = length(FAT2, tail2, i);
+    FAT2[size_t(i)].Length = l2;
+    if (l2 > LongestLength) { LongestLength = l2; LongestStart = i; LongestInFAT1 = false; }
+  }
+}
+
+int32_t FindChainLength(int32_t index, bool inFAT1) {
+  if (index < 0 || index >= kFatIndexCount) return 0;
+  const auto& t = FatTable(inFAT1);
+  if (t.size() != size_t(kFatIndexCount)) return 0;
+  if (t[size_t(index)].Value == kFatFree) return 0;
+  if (t[size_t(index)].Value == kFatEnd) return 1;
+  // Each entry is visited once: a circle ends the walk where it closes.
+  static std::vector<uint32_t> stamp(kFatIndexCount, 0);
+  static uint32_t generation = 0;
+  if (++generation == 0) {
+    std::fill(stamp.begin(), stamp.end(), 0u);
+    generation = 1;
+  }
+  int32_t count = 0;
+  int32_t x = index;
+  while (x >= 0 && stamp[size_t(x)] != generation && count < kFatIndexCount) {
+    stamp[size_t(x)] = generation;
+    ++count;
+    x = NextIndex(t[size_t(x)].Value);
+  }
+  return count;
+}
+
+int32_t FindChainStart(int32_t index, bool inFAT1) {
+  if (index < 0 || index >= kFatIndexCount) return index;
+  const auto& t = FatTable(inFAT1);
+  if (t.size() != size_t(kFatIndexCount)) return index;
+  static std::vector<uint32_t> stamp(kFatIndexCount, 0);
+  static uint32_t generation = 0;
+  if (++generation == 0) {
+    std::fill(stamp.begin(), stamp.end(), 0u);
+    generation = 1;
+  }
+  int32_t x = index;
+  stamp[size_t(x)] = generation;
+  for (int32_t steps = 0; steps < kFatIndexCount; ++steps) {
+    const int32_t previous = t[size_t(x)].XRef;
+    if (previous <= 0 || previous >= kFatIndexCount || stamp[size_t(previous)] == generation) break;
+    stamp[size_t(previous)] = generation;
+    x = previous;
+  }
+  return x;
+}
+
+}  // namespace checker

@@ -1,0 +1,183 @@
+// Check step 6: directory entries against the FAT chains, and the size
+// fields of every directory ("." cluster count and free bytes, the
+// SubDirSize in the parent).
+//
+// Sound on a damaged disk: an entry is changed only when its slot still
+// holds it (Attribute and StartCluster as the scan found them); an entry
+// removed for an invalid start is not used again by the directory passes; a
+// cluster reached as a directory that does not begin with "." is never
+// changed; a file whose start cluster is free keeps its size (the FAT has no
+// chain to measure); and the chain lengths always come from tables loaded
+// from this disk.
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "checker/checker_state.h"
+#include "checker/disk_layer.h"
+#include "checker/fat_tables.h"
+#include "checker/field_access.h"
+#include "checker/step_dirscan.h"
+#include "checker/step_fat.h"
+#include "checker/steps.h"
+#include "core/error_handler.h"
+
+namespace checker {
+
+namespace {
+
+void CouldNotRead(int32_t fatIndex) {
+  Addinfo(kError, "Files - Couldn't read cluster " + std::to_string(fatIndex));
+}
+
+// Reads the directory cluster that holds r and checks r is still there.
+bool ReadHoldingCluster(const FoundEntry& r) {
+  if (r.DirCluster < 0 || !ReadTopfCluster(r.DirCluster + 1)) {
+    CouldNotRead(r.DirCluster);
+    return false;
+  }
+  if (!SlotHoldsEntry(r)) {
+    Addinfo(kError, "Files - Directory entry of '" + r.Name + "' has changed since the scan: left unchanged");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void fsck_06_FATSubDirsXCheck() {
+  core::ProcScope scope("fsck_06_FATSubDirsXCheck");
+  if (DirScanIncomplete) {
+    Addinfo(kSkipped, "Fixing the subdirectory structures doesn't make sense without the full directory data.");
+    return;
+  }
+  // The chain lengths must be those of this disk.
+  if (!FatTablesLoaded) {
+    if (!ReadTopfCluster(0)) {
+      ReportSystemClusterUnreadable("Files - ");
+      return;
+    }
+    LoadTopfFAT();
+    FatTablesLoaded = true;
+  }
+
+  const int32_t count = std::min<int32_t>(FoundEntryCount, int32_t(FoundEntries.size()));
+  const double clusterBytes = double(SectorsPerCluster) * 512.0;
+  const int32_t dirFree = SectorsPerCluster * 512 - 256;
+  std::vector<uint8_t> skip(size_t(std::max(count, 0)), 0);   // removed or no longer there
+  bool fixed = false;
+
+  // Pass A: start clusters and cluster counts.
+  for (int32_t k = 0; k < count; ++k) {
+    FoundEntry& r = FoundEntries[size_t(k)];
+    if (!ReadHoldingCluster(r)) {
+      skip[size_t(k)] = 1;
+      continue;
+    }
+    const int32_t off = r.Slot * slot::kBytes;
+    if (r.StartCluster < 1 || r.StartCluster > LastCluster) {
+      std::fill_n(ClusterBuffer.begin() + off, slot::kBytes, uint8_t(0xFF));
+      Addinfo(kFixed, "Files - Invalid cluster pointer in directory entry " + r.Name + "': Removed");
+      fixed = true;
+      skip[size_t(k)] = 1;
+      WriteBackCluster(r.DirCluster + 1, false, "Files - ");
+      continue;
+    }
+    const int32_t n = FindChainLength(r.StartCluster, true);
+    if (n == 0) {
+      Addinfo(kError, "Files - File '" + r.Name + "' starts at the free cluster " + std::to_string(r.StartCluster) +
+                          ": size left unchanged");
+      continue;
+    }
+    if (r.ClusterCount != n) {
+      const std::string before = FileSizeToString(r.Size, 2);
+      const std::string after = FileSizeToString(double(n) * clusterBytes, 2);
+      if (r.ClusterCount < n)
+        Addinfo(kFixed, "Files - File '" + r.Name + "' is larger than expected: changed size from " + before +
+                            " to " + after);
+      else
+        Addinfo(kFixed, "Files - File '" + r.Name + "' is shorter than expected: changed size from " + before +
+                            " to " + after);
+      r.ClusterCount = n;
+      r.Size = double(n) * clusterBytes;
+      SetTopfLong(off + slot::kClusterCount, n);
+      SetTopfLong(off + slot::kFreeBytes, 0);
+      SetTopfWord(off + slot::kLastSectorBytes, 0);
+      fixed = true;
+      WriteBackCluster(r.DirCluster + 1, false, "Files - ");
+    }
+  }
+
+  // Pass B: the "." slot of every directory.
+  for (int32_t k = 0; k < count; ++k) {
+    const FoundEntry& r = FoundEntries[size_t(k)];
+    if (!r.IsDir || skip[size_t(k)]) continue;
+    if (!ReadTopfCluster(r.StartCluster + 1)) {
+      CouldNotRead(r.StartCluster);
+      continue;
+    }
+    if (SlotsPerCluster() < 1 || SlotAttribute(0) != slot::kSelf) {
+      Addinfo(kError, "Files - Cluster " + std::to_string(r.StartCluster) + " of '" + r.Name +
+                          "' is not a directory cluster: left unchanged");
+      skip[size_t(k)] = 1;
+      continue;
+    }
+    bool changed = false;
+    if (r.StartCluster != 0 && GetTopfLong(slot::kClusterCount) != 1) {
+      SetTopfLong(slot::kClusterCount, 1);
+      SetTopfWord(slot::kLastSectorBytes, 0);
+      Addinfo(kFixed, "Files - Size Field of '" + r.Name + ".': set to 1 cluster");
+      changed = true;
+    }
+    const int32_t last = LastSlotInUse();
+    if (last >= 0) {
+      const int32_t want = SectorsPerCluster * 512 - (last + 1) * slot::kBytes;
+      if (GetTopfLong(slot::kFreeBytes) != want) {
+        SetTopfLong(slot::kFreeBytes, want);
+        SetTopfWord(slot::kLastSectorBytes, 0);
+        Addinfo(kFixed, "Files - FreeBytes field of '" + r.Name + "': corrected");
+        changed = true;
+      }
+    }
+    if (changed) {
+      fixed = true;
+      WriteBackCluster(r.StartCluster + 1, false, "Files - ");
+    }
+  }
+
+  // Pass C: SubDirSize, deepest directories first.
+  for (int32_t k = count - 1; k >= 0; --k) {
+    const FoundEntry& r = FoundEntries[size_t(k)];
+    if (!r.IsDir || skip[size_t(k)]) continue;
+    if (!ReadTopfCluster(r.StartCluster + 1)) {
+      CouldNotRead(r.StartCluster);
+      continue;
+    }
+    const int32_t slots = SlotsPerCluster();
+    if (slots < 1 || SlotAttribute(0) != slot::kSelf) continue;
+    // The last slot in use as the "." free bytes say, kept inside the cluster.
+    const int64_t freeBytes = GetTopfLong(slot::kFreeBytes);
+    int64_t last = (int64_t(SectorsPerCluster) * 512 - freeBytes) / slot::kBytes - 1;
+    last = std::clamp<int64_t>(last, -1, slots - 1);
+    int64_t total = 0;
+    for (int64_t s = last; s >= 2; --s)
+      if (SlotAttribute(int32_t(s)) != slot::kUnused)
+        total += GetTopfLong(int32_t(s) * slot::kBytes + slot::kClusterCount);
+    total += 1;
+
+    if (!ReadHoldingCluster(r)) continue;
+    const int32_t off = r.Slot * slot::kBytes;
+    if (GetTopfLong(off + slot::kClusterCount) != int32_t(total)) {
+      SetTopfLong(off + slot::kClusterCount, int32_t(total));
+      SetTopfLong(off + slot::kFreeBytes, dirFree);
+      Addinfo(kFixed, "Files - SubDirSize field of '" + r.Name + ": corrected");
+      fixed = true;
+      WriteBackCluster(r.DirCluster + 1, false, "Files - ");
+    }
+  }
+
+  if (!fixed) Addinfo(kOK, "Files");
+}
+
+}  // namespace checker

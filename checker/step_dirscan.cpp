@@ -1,0 +1,255 @@
+// Check step 4: the directory walk that repairs "." and ".." slots, invalid
+// slots and impossible dates, and fills FoundEntries.
+#include "checker/step_dirscan.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "checker/disk_layer.h"
+#include "checker/field_access.h"
+#include "checker/steps.h"
+#include "core/error_handler.h"
+
+namespace checker {
+
+// ------------------------------------------------------------ slot helpers
+
+int32_t SlotsPerCluster() {
+  const int64_t bySize = int64_t(ClusterBuffer.size()) / slot::kBytes;
+  const int64_t bySpc = int64_t(SectorsPerCluster > 0 ? SectorsPerCluster : 0) * 4;
+  return int32_t(std::min(bySize, bySpc));
+}
+
+uint8_t SlotAttribute(int32_t s) {
+  const size_t at = size_t(s) * slot::kBytes;
+  return at < ClusterBuffer.size() ? ClusterBuffer[at] : slot::kUnused;
+}
+
+bool SlotInUse(uint8_t a) {
+  return a == slot::kFile || a == slot::kRecording || a == slot::kParent || a == slot::kSelf ||
+         a == slot::kDirectory || a == slot::kRecycle;
+}
+
+int32_t LastSlotInUse() {
+  for (int32_t s = SlotsPerCluster() - 1; s >= 0; --s)
+    if (SlotInUse(SlotAttribute(s))) return s;
+  return -1;
+}
+
+bool LooksLikeDirectory() {
+  if (SlotsPerCluster() < 2) return false;
+  return SlotAttribute(0) == slot::kSelf || SlotAttribute(1) == slot::kParent;
+}
+
+bool SlotHoldsEntry(const FoundEntry& r) {
+  if (r.Slot < 0 || r.Slot >= SlotsPerCluster()) return false;
+  const int32_t off = r.Slot * slot::kBytes;
+  const uint8_t a = ClusterBuffer[size_t(off)];
+  const bool dir = a == slot::kDirectory || a == slot::kRecycle;
+  const bool file = a == slot::kFile || a == slot::kRecording;
+  if (r.IsDir ? !dir : !file) return false;
+  return GetTopfLong(off + slot::kStartCluster) == r.StartCluster;
+}
+
+bool WriteBackCluster(int32_t diskCluster, bool allowSystem, const std::string& prefix) {
+  if (WriteTopfCluster(diskCluster, allowSystem)) return true;
+  Addinfo(kError, prefix + "Couldn't write cluster " + std::to_string(diskCluster - 1));
+  return false;
+}
+
+void ReportSystemClusterUnreadable(const std::string& prefix) {
+  Addinfo(kError, prefix + "Couldn't read the system cluster");
+}
+
+// ------------------------------------------------------------ the walk
+
+namespace {
+
+// The name at +20 of the slot at `off`: up to the first zero byte, at most
+// to the end of the slot (a name without its zero never runs into the next
+// slots).
+std::string SlotName(int32_t off) {
+  const int32_t from = off + slot::kName;
+  const int32_t to = std::min<int32_t>(off + slot::kBytes, int32_t(ClusterBuffer.size()));
+  std::string name;
+  for (int32_t i = from; i < to && ClusterBuffer[size_t(i)] != 0; ++i)
+    name.push_back(char(ClusterBuffer[size_t(i)]));
+  return name;
+}
+
+void ClearSlot(int32_t off, uint8_t fill) {
+  std::fill_n(ClusterBuffer.begin() + off, slot::kBytes, fill);
+}
+
+struct ScanState {
+  bool fixed = false;
+  bool error = false;
+  bool overflow = false;
+  std::vector<uint8_t> seen;   // FAT indexes queued or walked
+};
+
+// Appends a record; beyond the table's last index nothing is stored and
+// the scan becomes incomplete.
+void AppendRecord(ScanState& st, const FoundEntry& record) {
+  const int32_t capacity = std::min<int32_t>(kMaxFoundEntries, int32_t(FoundEntries.size()));
+  if (FoundEntryCount < capacity) {
+    FoundEntries[size_t(FoundEntryCount)] = record;
+    ++FoundEntryCount;
+    return;
+  }
+  if (!st.overflow) {
+    st.overflow = true;
+    st.error = true;
+    DirScanIncomplete = true;
+    Addinfo(kError, "Scan structure for subdirectories: more than " + std::to_string(kMaxFoundEntries) +
+                        " entries; the rest could not be recorded");
+  }
+}
+
+// Walks one directory cluster (already in ClusterBuffer).
+void ScanCluster(ScanState& st, int32_t index, const std::string& path) {
+  const int32_t slots = SlotsPerCluster();
+  const double now = NowDateValue();
+  const double clusterBytes = double(SectorsPerCluster) * 512.0;
+  bool changed = false;
+  int32_t parent = 0;
+
+  for (int32_t s = 0; s < slots; ++s) {
+    const int32_t off = s * slot::kBytes;
+    const uint8_t a = ClusterBuffer[size_t(off)];
+    if (index > 0 && s == 0 && a != slot::kSelf) {
+      ClearSlot(off, 0);
+      ClusterBuffer[size_t(off)] = slot::kSelf;
+      SetTopfLong(off + slot::kStartCluster, index);
+      SetTopfLong(off + slot::kClusterCount, 1);
+      SetTopfString(off + slot::kName, ".");
+      Addinfo(kFixed, "Files - Attribute of slot 0 of directory '" + path + "': recreated '.' directory");
+      changed = true;
+    } else if (index > 0 && s == 1 && a != slot::kParent) {
+      int32_t up = 0;
+      for (int32_t k = FoundEntryCount - 1; k >= 0; --k)
+        if (FoundEntries[size_t(k)].StartCluster == index) {
+          up = FoundEntries[size_t(k)].DirCluster;
+          break;
+        }
+      ClearSlot(off, 0);
+      ClusterBuffer[size_t(off)] = slot::kParent;
+      SetTopfLong(off + slot::kStartCluster, up);
+      SetTopfLong(off + slot::kClusterCount, 1);
+      SetTopfString(off + slot::kName, "..");
+      Addinfo(kFixed, "Files - Attribute of slot 1 of directory '" + path + "': recreated '..' directory");
+      changed = true;
+    } else if (s > 1 && a != slot::kFile && a != slot::kRecording && a != slot::kDirectory &&
+               a != slot::kRecycle && a != slot::kUnused) {
+      ClearSlot(off, slot::kUnused);
+      Addinfo(kFixed, "Files - Attribute of slot " + std::to_string(s) + " of directory '" + path +
+                          "' is invalid: set slot to unused");
+      changed = true;
+    }
+
+    const uint8_t attr = ClusterBuffer[size_t(off)];
+    if (attr == slot::kFile || attr == slot::kRecording) {
+      const int32_t raw = GetTopfLong(off + slot::kDate);
+      if (raw != 0 && raw != -1) {
+        const double when = GetTopfDate(off + slot::kDate);
+        if (when < kEarliestEntryDate || when > now + 2.0) {
+          SetTopfDate(off + slot::kDate, now);
+          Addinfo(kFixed, "Files - Date/Time of " + path + SlotName(off) + ": set to actual date/time");
+          changed = true;
+        }
+      }
+      FoundEntry r;
+      r.Name = path + SlotName(off);
+      r.IsDir = false;
+      r.StartCluster = GetTopfLong(off + slot::kStartCluster);
+      r.ClusterCount = GetTopfLong(off + slot::kClusterCount);
+      const double freeBytes = GetTopfLong(off + slot::kFreeBytes);
+      double lastSector = uint16_t(GetTopfWord(off + slot::kLastSectorBytes));
+      if (lastSector == 0) lastSector = 512;
+      r.Size = double(r.ClusterCount) * clusterBytes - freeBytes - 512.0 + lastSector;
+      r.DirCluster = index;
+      r.Slot = s;
+      r.ParentCluster = parent;
+      AppendRecord(st, r);
+    } else if (attr == slot::kParent) {
+      parent = GetTopfLong(off + slot::kStartCluster);
+    } else if (attr == slot::kDirectory || attr == slot::kRecycle) {
+      const int32_t c = GetTopfLong(off + slot::kStartCluster);
+      const std::string name = SlotName(off);
+      if (uint32_t(c) < uint32_t(kFatIndexCount)) {
+        if (st.seen[size_t(c)]) {
+          Addinfo(kError, "Scan structure for subdirectories: " + path + name +
+                              " leads to a directory that was already scanned");
+          st.error = true;
+        } else {
+          st.seen[size_t(c)] = 1;
+          List1().AddItem(std::to_string(c) + " " + path + name + "\\");
+        }
+      } else {
+        Addinfo(kSkipped, "Scan structure for subdirectories: " + path + name +
+                              " contains an invalid pointer (this will be fixed later)");
+      }
+      FoundEntry r;
+      r.Name = path + name + "\\";
+      r.IsDir = true;
+      r.StartCluster = c;
+      r.ClusterCount = 1;
+      r.Size = 0;
+      r.DirCluster = index;
+      r.Slot = s;
+      r.ParentCluster = parent;
+      AppendRecord(st, r);
+    }
+  }
+
+  if (changed) {
+    st.fixed = true;
+    WriteBackCluster(index + 1, false, "Files - ");
+  }
+}
+
+}  // namespace
+
+void fsck_04_ScanDirectories() {
+  core::ProcScope scope("fsck_04_ScanDirectories");
+  if (FoundEntries.size() < size_t(kMaxFoundEntries)) AllocateFoundEntries();
+  FoundEntryCount = 0;
+  DirScanIncomplete = false;
+  List1().Clear();
+  List1().AddItem("0 \\");
+
+  ScanState st;
+  st.seen.assign(size_t(kFatIndexCount), 0);
+  st.seen[0] = 1;
+
+  // Each FAT index is queued at most once, so the walk ends.
+  while (!List1().Empty()) {
+    const std::string line = List1().TakeFirst();
+    const size_t blank = line.find(' ');
+    const int32_t index = int32_t(std::strtol(line.substr(0, blank).c_str(), nullptr, 10));
+    std::string path = blank == std::string::npos ? std::string() : line.substr(blank + 1);
+    if (path.empty() || path.back() != '\\') path += "\\";
+
+    if (!ReadTopfCluster(index + 1)) {
+      Addinfo(kInfo, "Scan structure for subdirectories: couldn't find cluster " + std::to_string(index));
+      DirScanIncomplete = true;
+      continue;
+    }
+    if (index > 0 && !LooksLikeDirectory()) {
+      // Neither "." nor "..": not a directory cluster (perhaps a recording's
+      // data behind a damaged entry). Nothing in it is changed.
+      Addinfo(kError, "Scan structure for subdirectories: cluster " + std::to_string(index) + " of '" +
+                          path + "' is not a directory cluster: left unchanged");
+      st.error = true;
+      DirScanIncomplete = true;
+      continue;
+    }
+    ScanCluster(st, index, path);
+  }
+
+  if (!st.fixed && !st.error) Addinfo(kOK, "Subdirectory Scan");
+}
+
+}  // namespace checker

@@ -1,0 +1,450 @@
+// Check step 5: FAT repair (both tables made to agree on every chain a
+// directory entry refers to, invalid, broken, circular and crosslinked links
+// removed) and the recovery of lost chains as new entries of DataFiles.
+#include "checker/step_fat.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "checker/checker_state.h"
+#include "checker/disk_layer.h"
+#include "checker/fat_tables.h"
+#include "checker/field_access.h"
+#include "checker/step_dirscan.h"
+#include "checker/steps.h"
+#include "core/error_handler.h"
+
+namespace checker {
+
+bool FatTablesLoaded = false;
+
+namespace {
+
+// Highest FAT index the passes use (-1: none).
+int32_t Last() { return FatLastIndex(); }
+
+bool ValidIndex(int32_t v) { return v >= 0 && v <= Last(); }
+
+// One line for a count: nothing for 0, `one` for 1, head + n + `many` else.
+void ReportCount(int32_t n, const std::string& one, const std::string& head, const std::string& many) {
+  if (n == 1)
+    Addinfo(kFixed, one);
+  else if (n > 1)
+    Addinfo(kFixed, head + std::to_string(n) + many);
+}
+
+std::string FourDigits(int32_t n) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%04d", n);
+  return text;
+}
+
+std::string Lower(std::string s) {
+  for (char& ch : s)
+    if (ch >= 'A' && ch <= 'Z') ch = char(ch - 'A' + 'a');
+  return s;
+}
+
+// Claims the lost chain from x, found in the table of inFAT1 with `length`
+// entries, at `level`; returns the number of clusters walked. The walk
+// copies each entry to the other table, ends the chain (in both tables)
+// where it would run into a cluster claimed already, and ends it with an end
+// mark where its successor is free or invalid. Each index is visited once.
+int32_t ClaimLostChain(int32_t x, bool inFAT1, int32_t length, int32_t level) {
+  auto& src = FatTable(inFAT1);
+  auto& dst = FatTable(!inFAT1);
+  if (length < 2) {
+    Sense[size_t(x)] = level;
+    // A one-cluster file: its cluster is marked used in both tables.
+    if (FAT1[size_t(x)].Value != kFatEnd || FAT2[size_t(x)].Value != kFatEnd) {
+      FAT1[size_t(x)].Value = FAT2[size_t(x)].Value = kFatEnd;
+      FatChanged = true;
+    }
+    return 1;
+  }
+  int32_t walked = 0;
+  for (int32_t steps = 0; steps <= Last(); ++steps) {
+    Sense[size_t(x)] = level;
+    if (dst[size_t(x)].Value != src[size_t(x)].Value) {
+      dst[size_t(x)].Value = src[size_t(x)].Value;
+      FatChanged = true;
+    }
+    ++walked;
+    const int32_t v = FAT1[size_t(x)].Value;
+    if (v == kFatEnd) break;
+    if (!ValidIndex(v) || Sense[size_t(v)] > 0) {
+      FAT1[size_t(x)].Value = FAT2[size_t(x)].Value = kFatEnd;
+      FatChanged = true;
+      break;
+    }
+    x = v;
+  }
+  return walked;
+}
+
+}  // namespace
+
+// ------------------------------------------------------------ the passes
+
+void fsck_05_FAT_ClearInvalidPointers() {
+  core::ProcScope scope("fsck_05_FAT_ClearInvalidPointers");
+  const int32_t last = Last();
+  for (int t = 1; t <= 2; ++t) {
+    auto& table = FatTable(t == 1);
+    int32_t n = 0;
+    for (int32_t i = 0; i <= last; ++i) {
+      const int32_t v = table[size_t(i)].Value;
+      if (v < 5 || (v > last && v < kFatEnd)) {
+        table[size_t(i)].Value = kFatFree;
+        ++n;
+      }
+    }
+    const std::string fat = t == 1 ? "FAT1" : "FAT2";
+    ReportCount(n, "FAT: removed 1 invalid pointer from " + fat, "FAT: removed ", " invalid pointers from " + fat);
+    if (n > 0) FatChanged = true;
+  }
+}
+
+void fsck_05_FAT_StopBrokenChains() {
+  core::ProcScope scope("fsck_05_FAT_StopBrokenChains");
+  const int32_t last = Last();
+  for (int t = 1; t <= 2; ++t) {
+    auto& table = FatTable(t == 1);
+    int32_t n = 0;
+    for (int32_t i = 0; i <= last; ++i) {
+      const int32_t v = table[size_t(i)].Value;
+      if (ValidIndex(v) && table[size_t(v)].Value == kFatFree) {
+        table[size_t(v)].Value = kFatEnd;
+        ++n;
+      }
+    }
+    const std::string fat = t == 1 ? "FAT1" : "FAT2";
+    ReportCount(n, "FAT: terminated 1 broken chain in " + fat, "FAT: terminated ", " broken chains in " + fat);
+    if (n > 0) FatChanged = true;
+  }
+}
+
+void fsck_05_FAT_StopCircularChains() {
+  core::ProcScope scope("fsck_05_FAT_StopCircularChains");
+  const int32_t last = Last();
+  if (last < 0) return;
+  for (int t = 1; t <= 2; ++t) {
+    auto& table = FatTable(t == 1);
+    std::vector<int32_t> refs(size_t(last) + 1, 0);
+    for (int32_t i = 0; i <= last; ++i) {
+      const int32_t v = table[size_t(i)].Value;
+      if (ValidIndex(v)) ++refs[size_t(v)];
+    }
+    // Walks start at chain heads first, so a chain that runs into a circle is
+    // cut where it closes and keeps all its clusters in order; circles
+    // without a head start at their lowest index.
+    std::vector<int32_t> walkOf(size_t(last) + 1, 0);
+    int32_t walk = 0;
+    int32_t n = 0;
+    auto run = [&](int32_t start) {
+      ++walk;
+      int32_t x = start;
+      int32_t previous = -1;
+      while (ValidIndex(x) && walkOf[size_t(x)] == 0) {
+        walkOf[size_t(x)] = walk;
+        previous = x;
+        x = table[size_t(x)].Value;
+      }
+      if (ValidIndex(x) && walkOf[size_t(x)] == walk && previous >= 0) {
+        table[size_t(previous)].Value = kFatEnd;
+        ++n;
+      }
+    };
+    for (int32_t i = 0; i <= last; ++i)
+      if (refs[size_t(i)] == 0 && walkOf[size_t(i)] == 0) run(i);
+    for (int32_t i = 0; i <= last; ++i)
+      if (walkOf[size_t(i)] == 0) run(i);
+    const std::string fat = t == 1 ? "FAT1" : "FAT2";
+    ReportCount(n, "FAT: terminated 1 circular chain in " + fat, "FAT: terminated ", " circular chains in " + fat);
+    if (n > 0) FatChanged = true;
+  }
+}
+
+bool SyncChains(int32_t cluster, bool fromFAT1, int32_t level) {
+  if (!ValidIndex(cluster)) return false;
+  auto& src = FatTable(fromFAT1);
+  auto& dst = FatTable(!fromFAT1);
+  bool changed = false;
+  const int32_t value = src[size_t(cluster)].Value;
+  if (value == kFatFree || value == kFatEnd) {
+    if (dst[size_t(cluster)].Value != value) {
+      dst[size_t(cluster)].Value = value;
+      changed = true;
+    }
+    Sense[size_t(cluster)] = level;
+    return changed;
+  }
+  int32_t x = FindChainStart(cluster, fromFAT1);
+  if (!ValidIndex(x)) x = cluster;
+  for (int32_t steps = 0; steps <= Last(); ++steps) {
+    if (dst[size_t(x)].Value != src[size_t(x)].Value) {
+      dst[size_t(x)].Value = src[size_t(x)].Value;
+      changed = true;
+    }
+    Sense[size_t(x)] = level;
+    const int32_t v = src[size_t(x)].Value;
+    if (!ValidIndex(v)) break;
+    x = v;
+  }
+  return changed;
+}
+
+void fsck_05_FAT_Sense9() {
+  core::ProcScope scope("fsck_05_FAT_Sense9");
+  const int32_t count = std::min<int32_t>(FoundEntryCount, int32_t(FoundEntries.size()));
+  int32_t n = 0;
+  int32_t kept = 0;
+  for (int32_t k = 0; k < count; ++k) {
+    const int32_t s = FoundEntries[size_t(k)].StartCluster;
+    if (!ValidIndex(s)) continue;   // outside the tables: step 6 removes the entry
+    const bool fromFAT1 = FindChainLength(s, true) > FindChainLength(s, false);
+    if (SyncChains(s, fromFAT1, SenseReferenced)) ++n;
+    // A cluster a directory entry starts at is never left free.
+    if (FAT1[size_t(s)].Value == kFatFree && FAT2[size_t(s)].Value == kFatFree) {
+      FAT1[size_t(s)].Value = FAT2[size_t(s)].Value = kFatEnd;
+      ++kept;
+    }
+  }
+  if (n == 1)
+    Addinfo(kFixed, "FAT: synchronized 1 entry");
+  else if (n > 1)
+    Addinfo(kFixed, "FAT: synchronized " + std::to_string(n) + " entries");
+  ReportCount(kept, "FAT: marked 1 free start cluster of a directory entry as used", "FAT: marked ",
+              " free start clusters of directory entries as used");
+  if (n > 0 || kept > 0) FatChanged = true;
+}
+
+void fsck_05_FAT_FixSenseCrosslink() {
+  core::ProcScope scope("fsck_05_FAT_FixSenseCrosslink");
+  const int32_t last = Last();
+  int32_t n1 = 0, n2 = 0;
+  for (int32_t i = 0; i <= last; ++i) {
+    if (Sense[size_t(i)] != 0) continue;
+    const int32_t v1 = FAT1[size_t(i)].Value;
+    if (ValidIndex(v1) && Sense[size_t(v1)] > 0) {
+      FAT1[size_t(i)].Value = kFatEnd;
+      ++n1;
+    }
+    const int32_t v2 = FAT2[size_t(i)].Value;
+    if (ValidIndex(v2) && Sense[size_t(v2)] > 0) {
+      FAT2[size_t(i)].Value = kFatEnd;
+      ++n2;
+    }
+  }
+  ReportCount(n1, "FAT - terminated 1 crosslinked chain in FAT1", "FAT - terminated ", " crosslinked chains in FAT1");
+  ReportCount(n2, "FAT - terminated 1 crosslinked chain in FAT2", "FAT - terminated ", " crosslinked chains in FAT2");
+  if (n1 + n2 > 0) FatChanged = true;
+}
+
+void fsck_05_FAT_Sense8() {
+  const int32_t last = Last();
+  for (int32_t i = 0; i <= last; ++i) {
+    const TopfFatEntry& a = FAT1[size_t(i)];
+    const TopfFatEntry& b = FAT2[size_t(i)];
+    if (a.Value == kFatFree && b.Value == kFatFree && a.NrRef == 0 && b.NrRef == 0)
+      Sense[size_t(i)] = SenseFree;
+  }
+}
+
+// ------------------------------------------------------------ lost chains
+
+void fsck_05_FAT_LostCrosslinkedChains() {
+  core::ProcScope scope("fsck_05_FAT_LostCrosslinkedChains");
+  const int32_t last = Last();
+  // Each round claims at least one unclaimed index, so the rounds end.
+  for (int32_t round = 0; round <= last + 1; ++round) {
+    CalcFATXRefs();
+    bool crosslink = false;
+    for (int32_t i = 0; i <= last && !crosslink; ++i) crosslink = FAT1[size_t(i)].NrRef > 1;
+    if (!crosslink) return;
+    CalcFATChainLengths();
+    if (!ValidIndex(LongestStart) || Sense[size_t(LongestStart)] != 0) return;
+    ++LostCounter;
+    const int32_t walked = ClaimLostChain(LongestStart, LongestInFAT1, LongestLength, SenseLostCrosslinked);
+    fsck_05_FAT_CreateFile(walked);
+  }
+}
+
+bool fsck_05_FAT_LostDirectories() {
+  core::ProcScope scope("fsck_05_FAT_LostDirectories");
+  const int32_t last = Last();
+  CalcFATXRefs();
+  CalcFATChainLengths();
+  bool recovered = false;
+  for (int32_t i = 0; i <= last; ++i) {
+    if (Sense[size_t(i)] != 0) continue;
+    const int32_t l1 = FAT1[size_t(i)].NrRef == 0 ? FAT1[size_t(i)].Length : 0;
+    const int32_t l2 = FAT2[size_t(i)].NrRef == 0 ? FAT2[size_t(i)].Length : 0;
+    if (l1 <= 0 && l2 <= 0) continue;
+    // The first sector tells a directory cluster: "." at its start.
+    ReadTopfSector(i + 1);
+    if (SectorBuffer[0] != slot::kSelf || SectorBuffer[20] != '.' || SectorBuffer[21] != 0) continue;
+    LongestStart = i;
+    LongestInFAT1 = l1 >= l2;
+    LongestLength = std::max(l1, l2);
+    ++LostCounter;
+    const int32_t walked = ClaimLostChain(i, LongestInFAT1, LongestLength, SenseLost);
+    fsck_05_FAT_CreateFile(walked);
+    recovered = recovered || LostDirectoryRecovered;
+  }
+  return recovered;
+}
+
+void fsck_05_FAT_LostChains() {
+  core::ProcScope scope("fsck_05_FAT_LostChains");
+  const int32_t last = Last();
+  CalcFATXRefs();
+  CalcFATChainLengths();
+  for (int32_t round = 0; round <= last + 1; ++round) {
+    // A free entry (length 0) is no chain to recover.
+    int32_t best = 0;
+    int32_t start = -1;
+    bool inFAT1 = true;
+    for (int32_t i = 0; i <= last; ++i) {
+      if (Sense[size_t(i)] != 0) continue;
+      if (FAT1[size_t(i)].NrRef == 0 && FAT1[size_t(i)].Length > best) {
+        best = FAT1[size_t(i)].Length;
+        start = i;
+        inFAT1 = true;
+      }
+      if (FAT2[size_t(i)].NrRef == 0 && FAT2[size_t(i)].Length > best) {
+        best = FAT2[size_t(i)].Length;
+        start = i;
+        inFAT1 = false;
+      }
+    }
+    if (start < 0) return;
+    LongestStart = start;
+    LongestLength = best;
+    LongestInFAT1 = inFAT1;
+    ++LostCounter;
+    const int32_t walked = ClaimLostChain(start, inFAT1, best, SenseLost);
+    fsck_05_FAT_CreateFile(walked);
+  }
+}
+
+void fsck_05_FAT_CreateFile(int32_t clusters) {
+  core::ProcScope scope("fsck_05_FAT_CreateFile");
+  const int32_t count = std::min<int32_t>(FoundEntryCount, int32_t(FoundEntries.size()));
+  int32_t dataFiles = 0;
+  for (int32_t k = 0; k < count; ++k)
+    if (Lower(FoundEntries[size_t(k)].Name) == "\\datafiles\\") dataFiles = FoundEntries[size_t(k)].StartCluster;
+
+  const int32_t start = LongestStart;
+  bool isDir = false;
+  if (ValidIndex(start) && ReadTopfCluster(start + 1) && ClusterBuffer.size() >= 22)
+    isDir = ClusterBuffer[0] == slot::kSelf && ClusterBuffer[20] == '.' && ClusterBuffer[21] == 0;
+  const std::string name =
+      isDir ? "LostDirectory" + FourDigits(LostCounter) : "LostCluster" + FourDigits(LostCounter) + ".rec";
+
+  if (!ValidIndex(dataFiles)) {
+    Addinfo(kError, "Files - Invalid cluster pointer of \\DataFiles\\ (" + std::to_string(dataFiles) + "); " + name +
+                        " not created");
+    return;
+  }
+  if (!ReadTopfCluster(dataFiles + 1)) {
+    Addinfo(kError, "Files - Couldn't read cluster " + std::to_string(dataFiles) + "; " + name + " not created");
+    return;
+  }
+  if (!LooksLikeDirectory()) {
+    Addinfo(kError, "Files - Cluster " + std::to_string(dataFiles) + " is not a directory cluster; " + name +
+                        " not created");
+    return;
+  }
+  int32_t s = -1;
+  const int32_t slots = SlotsPerCluster();
+  for (int32_t k = 0; k < slots && s < 0; ++k)
+    if (SlotAttribute(k) == slot::kUnused) s = k;
+  if (s < 0) {
+    Addinfo(kError, "Files - No unused slot in cluster " + std::to_string(dataFiles) + "; " + name + " not created");
+    return;
+  }
+
+  const int32_t off = s * slot::kBytes;
+  std::fill_n(ClusterBuffer.begin() + off, slot::kBytes, uint8_t(0));
+  ClusterBuffer[size_t(off)] = isDir ? slot::kDirectory : slot::kRecording;
+  SetTopfDate(off + slot::kDate, NowDateValue());
+  SetTopfLong(off + slot::kStartCluster, start);
+  SetTopfLong(off + slot::kClusterCount, clusters);
+  SetTopfString(off + slot::kName, name);
+  if (!WriteBackCluster(dataFiles + 1, false, "Files - ")) return;
+
+  FoundEntry r;
+  r.Name = "\\DataFiles\\" + name;
+  r.IsDir = isDir;
+  r.StartCluster = start;
+  r.ClusterCount = clusters;
+  r.Size = double(SectorsPerCluster) * 512.0 * double(clusters);
+  r.DirCluster = dataFiles;
+  r.Slot = s;
+  r.ParentCluster = 0;
+  const int32_t capacity = std::min<int32_t>(kMaxFoundEntries, int32_t(FoundEntries.size()));
+  if (isDir) {
+    LostDirectoryRecovered = true;
+    Addinfo(kInfo, "Files - the lost cluster check has recovered a subdirectory. This requires to restart all tests.");
+    Addinfo("", std::string(80, '-'));
+    if (FoundEntryCount < capacity) FoundEntries[size_t(FoundEntryCount)] = r;
+  } else {
+    Addinfo(kInfo, "Files - Created File " + name + " (" + FileSizeToString(r.Size, 1) + ")");
+    if (FoundEntryCount < capacity) FoundEntries[size_t(FoundEntryCount++)] = r;
+  }
+}
+
+// ------------------------------------------------------------ the step
+
+void fsck_05_FAT() {
+  core::ProcScope scope("fsck_05_FAT");
+  FatChanged = false;
+  FatTablesLoaded = false;
+  if (DirScanIncomplete) {
+    Addinfo(kSkipped, "Fixing the FAT structures doesn't make sense without the full directory data.");
+    return;
+  }
+  LostDirectoryRecovered = false;
+  if (!ReadTopfCluster(0)) {
+    ReportSystemClusterUnreadable("FAT - ");
+    return;
+  }
+  LoadTopfFAT();
+  FatTablesLoaded = true;
+
+  fsck_05_FAT_ClearInvalidPointers();
+  fsck_05_FAT_StopBrokenChains();
+  fsck_05_FAT_StopCircularChains();
+  CalcFATXRefs();
+
+  std::fill(Sense.begin(), Sense.end(), 0);
+  Sense[0] = SenseReferenced;
+
+  fsck_05_FAT_Sense9();
+  CalcFATXRefs();
+  fsck_05_FAT_FixSenseCrosslink();
+  fsck_05_FAT_Sense8();
+
+  // Lost directories come back first: the next round of steps 1 to 5 walks
+  // them and claims their contents, which must not be recovered a second
+  // time as separate files now.
+  if (!fsck_05_FAT_LostDirectories()) {
+    fsck_05_FAT_LostCrosslinkedChains();
+    fsck_05_FAT_LostChains();
+  }
+
+  if (FatChanged) {
+    if (!SaveTopfFAT()) {
+      ReportSystemClusterUnreadable("FAT - ");
+      return;
+    }
+    WriteBackCluster(0, true, "FAT - ");
+  } else {
+    Addinfo(kOK, "FAT");
+  }
+}
+
+}  // namespace checker

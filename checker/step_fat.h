@@ -1,0 +1,59 @@
+// Check step 5, the FAT repair (fsck_05_FAT, steps.h), its passes and the
+// lost-chain recovery that ends it. The sense levels live with the tables
+// (fat_tables.h: SenseUnknown, SenseReferenced, SenseFree,
+// SenseLostCrosslinked, SenseLost).
+//
+// Beyond the classic passes the step is sound on a damaged FAT:
+//   - a chain that runs in a circle is cut where it closes (the entry that
+//     leads back becomes the end of the chain) and reported as
+//     "FAT: terminated 1 circular chain in FAT1" / "... n circular chains ...";
+//     nothing is freed;
+//   - every walk visits each index at most once and uses only indexes
+//     0 .. LastCluster; entries outside that range are passed over;
+//   - a recovered chain never takes clusters of a chain already claimed (it
+//     ends where it would run into one), is always ended by an end mark in
+//     both tables, and a free cluster is never recovered as a file;
+//   - a recovered entry is recorded (and a recovered directory asks for the
+//     restart of steps 1 to 5) only once its directory slot was written;
+//   - lost directories are recovered before any other lost chain, and the
+//     other chains wait for the next round, so the contents of a recovered
+//     directory are never recovered a second time as separate files;
+//   - FAT entries changed by the lost-chain recovery set FatChanged, so both
+//     tables reach the disk.
+#pragma once
+
+#include <cstdint>
+
+namespace checker {
+
+// True once the FAT step of the current check loaded the tables from the
+// disk; step 7 loads them itself otherwise.
+extern bool FatTablesLoaded;
+
+// The passes, in the order the step runs them.
+void fsck_05_FAT_ClearInvalidPointers();
+void fsck_05_FAT_StopBrokenChains();
+void fsck_05_FAT_StopCircularChains();
+void fsck_05_FAT_Sense9();
+void fsck_05_FAT_FixSenseCrosslink();
+void fsck_05_FAT_Sense8();
+// Recovers the unreferenced chains whose first cluster is a directory
+// cluster (before any other lost chain); true when one was recovered, and
+// the two phases below then wait for the next round.
+bool fsck_05_FAT_LostDirectories();
+// The two lost-chain phases: chains touched by a crosslink (level 7), then
+// the remaining unreferenced chains (level 6).
+void fsck_05_FAT_LostCrosslinkedChains();
+void fsck_05_FAT_LostChains();
+
+// Makes the chain through `cluster` agree between the tables, copying from
+// FAT1 to FAT2 when fromFAT1 is true, else from FAT2 to FAT1, and sets the
+// sense of every cluster it touches to `level`. True when an entry changed.
+bool SyncChains(int32_t cluster, bool fromFAT1, int32_t level);
+
+// Writes the directory entry (and FoundEntries record) for the chain that
+// starts at LongestStart with `clusters` clusters into the first unused slot
+// of the DataFiles directory's first cluster.
+void fsck_05_FAT_CreateFile(int32_t clusters);
+
+}  // namespace checker

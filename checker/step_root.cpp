@@ -1,0 +1,157 @@
+// Check steps 2 and 3: the two copies of the root directory's head (the
+// RootDirectoryCopy at bytes 1024..1535 of the system cluster, and slots 0
+// to 3 of the root directory, disk cluster 1).
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "checker/checker_state.h"
+#include "checker/disk_layer.h"
+#include "checker/field_access.h"
+#include "checker/step_dirscan.h"
+#include "checker/steps.h"
+#include "core/error_handler.h"
+
+namespace checker {
+
+namespace {
+
+constexpr int32_t kRootCopy = 1024;
+constexpr int32_t kHeadBytes = 4 * slot::kBytes;   // slots 0 to 3
+
+struct StandardSlot {
+  uint8_t Attribute;
+  int32_t StartCluster;
+  int32_t ClusterCount;
+  const char* Name;
+  uint8_t Byte124;
+};
+constexpr StandardSlot kStandard[4] = {
+    {slot::kSelf, 0, 1, "__ROOT__", 0x31},
+    {slot::kRecycle, 1, 1, "__RECYCLE__", 0xBA},
+    {slot::kDirectory, 2, 1, "DataFiles", 0x44},
+    {slot::kDirectory, 3, 2, "ProgramFiles", 0x1C},
+};
+
+// The four slots at `base` of ClusterBuffer carry the standard Attributes.
+bool Sound(int32_t base) {
+  if (ClusterBuffer.size() < size_t(base + kHeadBytes)) return false;
+  for (int k = 0; k < 4; ++k)
+    if (ClusterBuffer[size_t(base + k * slot::kBytes)] != kStandard[k].Attribute) return false;
+  return true;
+}
+
+bool Sound(const std::vector<uint8_t>& head) {
+  if (head.size() < size_t(kHeadBytes)) return false;
+  for (int k = 0; k < 4; ++k)
+    if (head[size_t(k * slot::kBytes)] != kStandard[k].Attribute) return false;
+  return true;
+}
+
+std::vector<uint8_t> Head(int32_t base) {
+  return std::vector<uint8_t>(ClusterBuffer.begin() + base, ClusterBuffer.begin() + base + kHeadBytes);
+}
+
+void PutHead(int32_t base, const std::vector<uint8_t>& head) {
+  std::copy(head.begin(), head.end(), ClusterBuffer.begin() + base);
+}
+
+// The system cluster must reach past the RootDirectoryCopy.
+bool ReadSystemCluster(const std::string& prefix) {
+  if (!ReadTopfCluster(0)) {
+    ReportSystemClusterUnreadable(prefix);
+    return false;
+  }
+  if (ClusterBuffer.size() < size_t(kRootCopy + kHeadBytes)) {
+    Addinfo(kError, prefix + "The cluster size of " + std::to_string(SectorsPerCluster) +
+                        " sectors cannot hold a system cluster");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+// ------------------------------------------------------------ step 2
+
+void fsck_02_RootDir() {
+  core::ProcScope scope("fsck_02_RootDir");
+  if (!ReadSystemCluster("Superblock - ")) return;
+  if (Sound(kRootCopy)) {
+    Addinfo(kOK, "Superblock - Root Directory");
+    return;
+  }
+
+  if (ReadTopfCluster(1) && Sound(0)) {
+    const std::vector<uint8_t> head = Head(0);
+    if (!ReadSystemCluster("Superblock - ")) return;
+    PutHead(kRootCopy, head);
+    Addinfo(kFixed, "Superblock - Root Directory copied from cluster 0");
+  } else {
+    if (!ReadSystemCluster("Superblock - ")) return;
+    std::fill_n(ClusterBuffer.begin() + kRootCopy, 2 * slot::kBytes, uint8_t(0xFF));
+    std::fill_n(ClusterBuffer.begin() + kRootCopy + 2 * slot::kBytes, 2 * slot::kBytes, uint8_t(0));
+    const int32_t dirFree = SectorsPerCluster * 512 - 256;
+    for (int k = 0; k < 4; ++k) {
+      const int32_t off = kRootCopy + k * slot::kBytes;
+      const StandardSlot& want = kStandard[k];
+      ClusterBuffer[size_t(off + slot::kAttribute)] = want.Attribute;
+      SetTopfLong(off + slot::kStartCluster, want.StartCluster);
+      SetTopfLong(off + slot::kClusterCount, want.ClusterCount);
+      SetTopfLong(off + slot::kFreeBytes, dirFree);
+      SetTopfString(off + slot::kName, want.Name);
+      ClusterBuffer[size_t(off + slot::kByte124)] = want.Byte124;
+    }
+    Addinfo(kFixed, "Superblock - Root Directory reconstructed");
+  }
+  WriteBackCluster(0, true, "Superblock - ");
+}
+
+// ------------------------------------------------------------ step 3
+
+void fsck_03_Cluster0Root() {
+  core::ProcScope scope("fsck_03_Cluster0Root");
+  if (!ReadTopfCluster(1)) {
+    Addinfo(kError, "Root Directory - Couldn't read cluster 0");
+    return;
+  }
+  if (ClusterBuffer.size() < size_t(kHeadBytes)) return;
+  bool fixed = false;
+
+  if (!Sound(0)) {
+    if (!ReadSystemCluster("Root Directory - ")) return;
+    const std::vector<uint8_t> head = Head(kRootCopy);
+    if (!ReadTopfCluster(1)) {
+      Addinfo(kError, "Root Directory - Couldn't read cluster 0");
+      return;
+    }
+    if (Sound(head)) {
+      PutHead(0, head);
+      Addinfo(kFixed, "Root Directory - entries copied from superblock");
+      fixed = true;
+    } else {
+      // Step 2 could not make the copy sound: copying it would only spread
+      // the damage.
+      Addinfo(kError, "Root Directory - the copy in the superblock is damaged too: entries not copied");
+    }
+  }
+
+  const int32_t slots = SlotsPerCluster();
+  for (int32_t s = 4; s < slots; ++s) {
+    const int32_t off = s * slot::kBytes;
+    const uint8_t a = ClusterBuffer[size_t(off)];
+    if (a != 0x00 && a != slot::kFile && a != slot::kRecording && a != slot::kDirectory && a != slot::kUnused) {
+      std::fill_n(ClusterBuffer.begin() + off, slot::kBytes, uint8_t(0xFF));
+      Addinfo(kFixed, "Root Directory - Slot " + std::to_string(s) + ": erased invalid entry");
+      fixed = true;
+    }
+  }
+
+  if (fixed)
+    WriteBackCluster(1, true, "Root Directory - ");
+  else
+    Addinfo(kOK, "Cluster 0 - Root Directory");
+}
+
+}  // namespace checker

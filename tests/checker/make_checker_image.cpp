@@ -1,0 +1,30 @@
+// Writes the disk image of the check program's end-to-end test:
+//   MakeCheckerImage FOLDER   -> FOLDER/PhysicalDrive0
+// A small recorder disk with one recording, one folder, and a lost chain
+// (FAT entries that no directory entry refers to).
+#include <cstdio>
+#include <string>
+
+#include "tests/support/image_builder.h"
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: MakeCheckerImage FOLDER\n");
+    return 2;
+  }
+  namespace ib = imagebuilder;
+  try {
+    ib::DiskImage image;
+    image.AddFolder("\\DataFiles\\Films");
+    ib::FileSpec f;
+    f.Path = "\\DataFiles\\Films\\news.rec";
+    f.Size = 3ull * 2068 * 512;
+    image.AddFile(f);
+    image.AddLostChain({300, 301, 302, 303});
+    image.Write(std::string(argv[1]) + "/PhysicalDrive0");
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "MakeCheckerImage: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}

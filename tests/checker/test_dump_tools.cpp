@@ -1,0 +1,219 @@
+// The dump tools: system-cluster save, separate / combine / compare of the
+// directory-cluster dump, and the single-cluster commands.
+#include <cstring>
+#include <map>
+
+#include "checker/dump_tools.h"
+#include "checker/startup.h"
+#include "layer_fixture.h"
+#include "platform/platform.h"
+
+namespace checkertest {
+namespace {
+
+using namespace checker;
+
+constexpr size_t kRecord = 4 + 2068 * 512;
+
+// The record numbers of a ".scd" file in file order.
+std::vector<int32_t> RecordNumbers(const std::string& path) {
+  const std::string scd = ib::ReadWholeFile(path);
+  std::vector<int32_t> numbers;
+  for (size_t at = 0; at + kRecord <= scd.size(); at += kRecord)
+    numbers.push_back(int32_t(uint8_t(scd[at]) | uint8_t(scd[at + 1]) << 8 |
+                              uint8_t(scd[at + 2]) << 16 | uint32_t(uint8_t(scd[at + 3])) << 24));
+  EXPECT_EQ(scd.size() % kRecord, 0u);
+  return numbers;
+}
+
+class DumpToolsTest : public LayerTest {
+ protected:
+  // A tree with directories at FAT indexes 2 (DataFiles), 10 and 20.
+  ib::DiskImage Tree() {
+    ib::DiskImage image;
+    ib::FolderSpec a;
+    a.Path = "\\DataFiles\\A";
+    a.Index = 20;
+    image.AddFolder(a);
+    ib::FolderSpec b;
+    b.Path = "\\DataFiles\\B";
+    b.Index = 10;
+    image.AddFolder(b);
+    ib::FolderSpec c;
+    c.Path = "\\DataFiles\\A\\C";
+    c.Index = 9;
+    image.AddFolder(c);
+    return image;
+  }
+};
+
+TEST_F(DumpToolsTest, SaveWalksInTextOrderOfTheWalkLines) {
+  ib::DiskImage image = Tree();
+  OpenImage(image);
+  SaveTopfSystemClusters(Path("saved.scc"));
+  // Lines: "0 \", then "1 \__RECYCLE__\", "2 \DataFiles\", "3 \ProgramFiles\",
+  // then "10 \DataFiles\B\" before "20 \DataFiles\A\", whose "9 ..." comes last.
+  EXPECT_EQ(RecordNumbers(Path("saved.scd")), (std::vector<int32_t>{0, 1, 2, 10, 20, 3, 9}));
+  const std::string scc = ib::ReadWholeFile(Path("saved.scc"));
+  ASSERT_EQ(scc.size(), 2068u * 512 + 16);
+  EXPECT_EQ(Bytes(scc.substr(0, 2068 * 512)), image.SystemClusterView());
+  double cylinders = 0;
+  std::memcpy(&cylinders, scc.data() + 2068 * 512, 8);
+  EXPECT_EQ(cylinders, double(ib::CylindersOf(image.SizeBytes())));
+
+  // Opened as a dump it gives the same clusters.
+  ResetDiskState();
+  SessionPrefix = MakeSessionPrefix();
+  FileMode = true;
+  InitTopf(Path("saved"));
+  EXPECT_EQ(LastCluster, image.LastCluster());
+  for (const char* folder : {"\\", "\\DataFiles", "\\DataFiles\\A", "\\DataFiles\\A\\C", "\\DataFiles\\B"}) {
+    ASSERT_TRUE(ReadTopfCluster(int32_t(image.FolderIndex(folder)) + 1)) << folder;
+    EXPECT_EQ(ClusterBuffer, image.FolderClusterView(folder)) << folder;
+  }
+  // A dump saved from the dump keeps the disk's geometry.
+  SaveTopfSystemClusters(Path("again"));
+  ResetDiskState();
+  FileMode = true;
+  InitTopf(Path("again"));
+  EXPECT_EQ(LastCluster, image.LastCluster());
+}
+
+TEST_F(DumpToolsTest, SaveReplacesALongerDumpCompletely) {
+  ib::DiskImage image;
+  OpenImage(image);
+  ib::WriteWholeFile(Path("d.scd"), std::string(20 * kRecord, 'x'));
+  ib::WriteWholeFile(Path("d.scc"), std::string(3 * 2068 * 512, 'x'));
+  SaveTopfSystemClusters(Path("d"));
+  EXPECT_EQ(platform::FileLength(Path("d.scd")), int64_t(4 * kRecord));
+  EXPECT_EQ(platform::FileLength(Path("d.scc")), int64_t(2068 * 512 + 16));
+  EXPECT_FALSE(Exists(Path("d.scd.part")));
+}
+
+TEST_F(DumpToolsTest, DirectoryCycleEndsTheWalk) {
+  ib::DiskImage image = Tree();
+  const std::string path = OpenImage(image);
+  {
+    // \DataFiles\A\C gets an entry leading back to \DataFiles.
+    ib::ImageFile file(path);
+    std::vector<uint8_t> slot = file.ReadSlot(9, 0);
+    slot[0] = ib::kAttrDirectory;
+    ib::PutBE32(slot.data() + 8, 2);
+    std::memcpy(slot.data() + 20, "Loop\0", 5);
+    file.WriteSlot(9, 5, slot);
+    // and the root an entry leading to itself.
+    slot = file.ReadSlot(0, 0);
+    slot[0] = ib::kAttrDirectory;
+    ib::PutBE32(slot.data() + 8, 0);
+    std::memcpy(slot.data() + 20, "Self\0", 5);
+    file.WriteSlot(0, 6, slot);
+  }
+  SaveTopfSystemClusters(Path("cyc"));
+  const auto numbers = RecordNumbers(Path("cyc.scd"));
+  EXPECT_EQ(numbers.size(), 7u);
+}
+
+TEST_F(DumpToolsTest, SeparateThenCombineGivesTheRecordsByNumber) {
+  ib::DiskImage image = Tree();
+  OpenImage(image);
+  ASSERT_TRUE(platform::MakePath(Path("work")));
+  SaveTopfSystemClusters(Path("work/d.scc"));
+  const std::string original = ib::ReadWholeFile(Path("work/d.scd"));
+
+  ResetDiskState();
+  SessionPrefix = MakeSessionPrefix();
+  FileMode = true;
+  InitTopf(Path("work/d"));
+  EXPECT_EQ(DumpFolder(), Path("work/"));
+  SeparateSCD();
+  for (int n : {0, 1, 2, 3, 9, 10, 20})
+    EXPECT_EQ(platform::FileLength(Path("work/" + ClusterFileStem(n) + ".bin")), 2068 * 512) << n;
+  // Foreign names stay out.
+  ib::WriteWholeFile(Path("work/Cluster_-000001.bin"), std::string(2068 * 512, 's'));
+  ib::WriteWholeFile(Path("work/Cluster_12ab56.bin"), std::string(2068 * 512, 'q'));
+  ib::WriteWholeFile(Path("work/Cluster_000077.bin"), std::string(100, 'q'));   // not one cluster
+  CombineSCD();
+  EXPECT_EQ(RecordNumbers(Path("work/d.scd")), (std::vector<int32_t>{0, 1, 2, 3, 9, 10, 20}));
+  // Same records as saved, only in number order.
+  const std::string combined = ib::ReadWholeFile(Path("work/d.scd"));
+  std::map<int32_t, std::string> before, after;
+  for (size_t at = 0; at < original.size(); at += kRecord) before[uint8_t(original[at])] = original.substr(at, kRecord);
+  for (size_t at = 0; at < combined.size(); at += kRecord) after[uint8_t(combined[at])] = combined.substr(at, kRecord);
+  EXPECT_EQ(before, after);
+}
+
+TEST_F(DumpToolsTest, CombineOfTwoFilesAndOfNone) {
+  ASSERT_TRUE(platform::MakePath(Path("w")));
+  ib::WriteWholeFile(Path("w/x.scc"), std::string(8 * 512 + 16, '\0'));
+  FileMode = true;
+  InitTopf(Path("w/x"));
+  CombineSCD();
+  EXPECT_FALSE(Exists(Path("w/x.scd"))) << "no files: no change";
+  ib::WriteWholeFile(Path("w/Cluster_000012.bin"), std::string(8 * 512, 'b'));
+  ib::WriteWholeFile(Path("w/Cluster_000005.bin"), std::string(8 * 512, 'a'));
+  CombineSCD();
+  const std::string scd = ib::ReadWholeFile(Path("w/x.scd"));
+  ASSERT_EQ(scd.size(), 2u * (4 + 8 * 512));
+  EXPECT_EQ(scd.substr(0, 5), std::string("\x05\0\0\0a", 5));
+  EXPECT_EQ(scd.substr(4 + 8 * 512, 5), std::string("\x0C\0\0\0b", 5));
+}
+
+TEST_F(DumpToolsTest, CompareWritesWhatDiffers) {
+  ib::DiskImage image = Tree();
+  image.WriteDump(Path("one"));
+  ib::DiskImage other = Tree();
+  other.AddFolder("\\DataFiles\\B\\New");   // changes cluster 10 and the FAT
+  ASSERT_TRUE(platform::MakePath(Path("o")));
+  other.WriteDump(Path("o/two"));
+  FileMode = true;
+  InitTopf(Path("one"));
+
+  CompareSCD(Path("one.scc"));
+  std::vector<platform::FolderEntry> entries;
+  ASSERT_TRUE(platform::ListFolder(temp_.Path(), entries));
+  for (const auto& e : entries) EXPECT_EQ(e.Name.find("Cluster_"), std::string::npos) << e.Name;
+
+  CompareSCD(Path("o/two.scc"));
+  EXPECT_TRUE(Exists(Path("Cluster_-000001.bin")));
+  EXPECT_TRUE(Exists(Path("Cluster_000010.bin")));
+  EXPECT_FALSE(Exists(Path("Cluster_000020.bin")));
+  EXPECT_EQ(Bytes(ib::ReadWholeFile(Path("Cluster_000010.bin"))), image.FolderClusterView("\\DataFiles\\B"));
+
+  // A second dump that does not exist: everything counts as changed, and
+  // nothing is created for it.
+  CompareSCD(Path("nothing.scc"));
+  EXPECT_TRUE(Exists(Path("Cluster_000020.bin")));
+  EXPECT_FALSE(Exists(Path("nothing.scd")));
+}
+
+TEST_F(DumpToolsTest, ReadAndWriteClusterCommands) {
+  ib::DiskImage image;
+  const std::string path = OpenImage(image);
+  ReadClusterToFile(ClusterNumberFromText("-1"));
+  EXPECT_EQ(Bytes(ib::ReadWholeFile(Path("Cluster_-000001.bin"))), image.SystemClusterView());
+  ReadClusterToFile(ClusterNumberFromText("2"));
+  EXPECT_EQ(Bytes(ib::ReadWholeFile(Path("Cluster_000002.bin"))), image.FolderClusterView("\\DataFiles"));
+  ReadClusterToFile(ClusterNumberFromText("abc"));   // not a number: the root
+  EXPECT_EQ(Bytes(ib::ReadWholeFile(Path("Cluster_000000.bin"))), image.FolderClusterView("\\"));
+
+  // Write the system cluster back with one change: CRC and undo copies.
+  std::string system = ib::ReadWholeFile(Path("Cluster_-000001.bin"));
+  system[0x20000 + 3 * 600 + 2] = char(0xFE);
+  ib::WriteWholeFile(Path("sys.bin"), system);
+  ASSERT_TRUE(WriteClusterFromFile(-1, Path("sys.bin")));
+  ib::ImageFile file(path);
+  EXPECT_EQ(file.SuperU32(ib::kSbFatCrc), file.ComputeFatCrc(uint32_t(LastCluster)));
+  EXPECT_EQ(Bytes(ib::ReadWholeFile(Path(OriginalClusterFile(0)))), image.SystemClusterView());
+  EXPECT_EQ(ib::ReadWholeFile(Path(FixedClusterFile(0))).size(), 2068u * 512);
+
+  // A file shorter than a cluster is refused.
+  ib::WriteWholeFile(Path("short.bin"), std::string(1000, 'z'));
+  ui_.ExpectMsgBox("smaller than one cluster", ui::Answer::OK);
+  EXPECT_FALSE(WriteClusterFromFile(5, Path("short.bin")));
+  EXPECT_FALSE(Exists(Path(OriginalClusterFile(6))));
+  EXPECT_EQ(ClusterNumberFromText("1e20"), 2147483646);
+  EXPECT_EQ(ClusterNumberFromText(" 7.5"), 8);
+}
+
+}  // namespace
+}  // namespace checkertest
