@@ -1,0 +1,190 @@
+// The recording editors of the Disk menu and of the file lists' context
+// menu: adding a recording header (and its undo), the crypt-flag setters,
+// the event editor and the two file-date commands. Their work lives in
+// commands/; here the panes' checked items are walked.
+#include <QString>
+#include <QStringList>
+
+#include "commands/crypt_flags.h"
+#include "commands/event_editor.h"
+#include "commands/file_date.h"
+#include "commands/rec_header.h"
+#include "core/disk_load.h"
+#include "core/disk_model.h"
+#include "core/error_handler.h"
+#include "core/side_file.h"
+#include "mainwindow/form1.h"
+#include "ui/ui.h"
+
+namespace mainwindow {
+
+namespace {
+
+int Side() { return ActiveSide == 1 ? 1 : 0; }
+
+// The busy pointer for the life of a command.
+class BusyPointer {
+ public:
+  BusyPointer() { ui::Current().SetBusy(true); }
+  ~BusyPointer() { ui::Current().SetBusy(false); }
+  BusyPointer(const BusyPointer&) = delete;
+  BusyPointer& operator=(const BusyPointer&) = delete;
+};
+
+bool RecorderSide(int side) {
+  return core::DiskId[side] != core::kNoDisk && core::DiskId[side] < 1;
+}
+
+}  // namespace
+
+// ------------------------------------------------------ recording header
+
+void Form1::Menu_Disk_AddREC_Click() {
+  core::ProcScope scope("Menu_Disk_AddREC_Click");
+  // The header commands act on the left pane, a recorder disk in write mode.
+  if (!RecorderSide(0) || !(core::Flags & core::FlagWriteMode)) return;
+  {
+    BusyPointer busy;
+    const bool opened = core::Disk[0].FileCount > 0;
+    if (opened) core::FSOpenFile(0, 0, true);
+    for (const QString& key : LV1[0]->Keys()) {
+      if (!LV1[0]->Checked(key)) continue;
+      const int index = IndexFromKey(key);
+      if (index >= 0) commands::FSAddRECHeader(0, index);
+      LV1[0]->SetChecked(key, false);
+    }
+    if (opened) core::FSCloseFile(0);
+    core::LoadTopf(0, true);
+    ShowFileList(0);
+    if (core::DiskId[0] == core::DiskId[1]) {
+      core::LoadTopf(1, false);
+      ShowFileList(1);
+    }
+    EnableMenus();
+  }
+}
+
+void Form1::Menu_Disk_UndoAddREC_Click() {
+  core::ProcScope scope("Menu_Disk_UndoAddREC_Click");
+  if (!RecorderSide(0) || !(core::Flags & core::FlagWriteMode)) return;
+  {
+    BusyPointer busy;
+    const bool opened = core::Disk[0].FileCount > 0;
+    if (opened) core::FSOpenFile(0, 0, true);
+    for (const QString& key : LV1[0]->Keys()) {
+      if (!LV1[0]->Checked(key)) continue;
+      const int index = IndexFromKey(key);
+      if (index >= 0) commands::FSUndoAddRECHeader(0, index);
+      LV1[0]->SetChecked(key, false);
+    }
+    if (opened) core::FSCloseFile(0);
+    ShowFileList(0);
+    if (core::DiskId[0] == core::DiskId[1]) ShowFileList(1);
+    EnableMenus();
+  }
+}
+
+// ------------------------------------------------------- crypt-flag setters
+
+namespace {
+
+// Walks the items of the pane once: each is shown bold while it is handled;
+// checked recordings get the value; every item ends unchecked. Pending
+// events are processed without user input, so that no command refills the
+// list or the file list during the walk.
+void SetCryptValueOfChecked(Form1& form, int side, uint8_t value) {
+  ListView* lv = form.LV1[side];
+  if (!RecorderSide(side)) return;
+  if (form.CountSelected(side) == 0) {
+    const QString selected = lv->SelectedKey();
+    if (selected.isEmpty()) return;
+    lv->SetChecked(selected, true);
+  }
+  const QStringList keys = lv->Keys();
+  for (const QString& key : keys) {
+    lv->SetBold(key, true);
+    ui::Current().DoEvents(false);
+    if (lv->Checked(key)) {
+      const int index = Form1::IndexFromKey(key);
+      if (index >= 0) commands::SetRecordingCryptValue(side, index, value);
+    }
+    lv->SetBold(key, false);
+    lv->SetChecked(key, false);
+  }
+  form.ShowFileList(side);
+  if (core::SameDisk()) form.ShowFileList(core::OtherSide(side));
+}
+
+}  // namespace
+
+void Form1::Menu_LVContext_SetCrypted_Click() {
+  core::ProcScope scope("Menu_LVContext_SetCrypted_Click");
+  SetCryptValueOfChecked(*this, Side(), commands::kCryptCrypted);
+}
+
+void Form1::Menu_LVContext_SetPartiallyCrypted_Click() {
+  core::ProcScope scope("Menu_LVContext_SetPartiallyCrypted_Click");
+  SetCryptValueOfChecked(*this, Side(), commands::kCryptPartially);
+}
+
+void Form1::Menu_LVContext_SetUnCrypted_Click() {
+  core::ProcScope scope("Menu_LVContext_SetUnCrypted_Click");
+  SetCryptValueOfChecked(*this, Side(), commands::kCryptNotCrypted);
+}
+
+// ------------------------------------------------------------ event editor
+
+void Form1::Menu_LVContext_EditEventDescriptions_Click() {
+  core::ProcScope scope("Menu_LVContext_EditEventDescriptions_Click");
+  const int s = Side();
+  if (core::DiskId[s] == core::kNoDisk) return;
+  const QString key = LV1[s]->SelectedKey();
+  if (!key.startsWith('i')) return;
+  const int index = IndexFromKey(key);
+  if (index < 0) return;
+  commands::RunEventEditor(s, index, this);
+}
+
+// -------------------------------------------------------------- file dates
+
+void Form1::Menu_LVContext_AutoSetFileDate_Click() {
+  core::ProcScope scope("Menu_LVContext_AutoSetFileDate_Click");
+  const int s = Side();
+  if (core::DiskId[s] == core::kNoDisk || !SideWritable(s)) return;
+  ListView* lv = LV1[s];
+  if (CountSelected(s) == 0) {
+    const QString selected = lv->SelectedKey();
+    if (selected.isEmpty()) return;
+    lv->SetChecked(selected, true);
+  }
+  double d = commands::NowDateValue();
+  const QStringList keys = lv->Keys();
+  for (int i = keys.size() - 1; i >= 0; --i) {
+    const QString& key = keys[i];
+    lv->SetBold(key, true);
+    ui::Current().DoEvents(false);
+    if (lv->Checked(key)) {
+      const int index = IndexFromKey(key);
+      if (index >= 0) {
+        commands::SetFileRecDate(s, index, d);
+        d -= 1.0 / 1440.0;
+      }
+    }
+    lv->SetBold(key, false);
+    lv->SetChecked(key, false);
+  }
+  ShowFileList(s);
+}
+
+void Form1::Menu_LVContext_EditFileDate_Click() {
+  core::ProcScope scope("Menu_LVContext_EditFileDate_Click");
+  const int s = Side();
+  if (core::DiskId[s] == core::kNoDisk || !SideWritable(s)) return;
+  const QString key = LV1[s]->SelectedKey();
+  const int index = IndexFromKey(key);
+  if (index < 0) return;
+  commands::RunDateWindow(s, index, this);
+  ShowFileList(s);
+}
+
+}  // namespace mainwindow
