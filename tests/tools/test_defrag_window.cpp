@@ -1,0 +1,164 @@
+// The defragmenter window driven in-process (offscreen, scripted Ui): its
+// controls and texts, a whole run from the Defrag button, the clearing
+// captions, the refused close while running, the after-job action.
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTabBar>
+
+#include "core/power.h"
+#include "core/settings.h"
+#include "mainwindow/list_view.h"
+#include "platform/platform.h"
+#include "tests/tools/defrag_fixture.h"
+#include "tools/cluster_map.h"
+#include "tools/defrag.h"
+#include "tools/form_defrag.h"
+#include "transfer/form4.h"
+
+namespace defragtest {
+namespace {
+
+class WindowTest : public DefragTest {
+ protected:
+  void SetUp() override {
+    DefragTest::SetUp();
+    transfer::SetCountdownTickInterval(0);
+    platform::SetPowerHandler([this](platform::PowerAction a) {
+      powered.push_back(a);
+      return true;
+    });
+  }
+  void TearDown() override {
+    tools::DefragRunning = false;
+    tools::UnloadDefragWindow();
+    transfer::UnloadCountdownWindow();
+    platform::SetPowerHandler([](platform::PowerAction) { return false; });
+    transfer::SetCountdownTickInterval(10);
+    DefragTest::TearDown();
+  }
+  tools::Form3* Open() {
+    tools::ShowDefragmenter();
+    return tools::DefragWindow();
+  }
+  std::vector<platform::PowerAction> powered;
+};
+
+ib::DiskImage Image() {
+  ib::DiskImage image(DefragTest::Spec(80));
+  image.AddFile(DefragTest::File("\\DataFiles\\a.rec", {10, 12, 14}, 1));
+  image.AddFile(DefragTest::File("\\DataFiles\\b.rec", {11, 13}, 2));
+  return image;
+}
+
+TEST_F(WindowTest, LoadShowsMapReportAndControls) {
+  Load(Image());
+  tools::Form3* f = Open();
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(f->objectName(), "Form3");
+  EXPECT_EQ(f->windowTitle(), "Topfield Zyphonel - Defragment Disk");
+  EXPECT_EQ(f->Command1->text(), "Defrag");
+  EXPECT_EQ(f->Command2->text(), "Close");
+  EXPECT_EQ(f->Command3->text(), "Clear free space");
+  EXPECT_EQ(f->Label1[0]->text(), "Ready");
+  EXPECT_EQ(f->Label2[5]->text(), "Set process priority to ");
+  EXPECT_EQ(f->Label2[6]->text(), "After the copy has finished");
+  ASSERT_EQ(f->Combo1->count(), 3);
+  EXPECT_EQ(f->Combo1->currentIndex(), 0);
+  EXPECT_EQ(f->Combo1->itemText(2), "shut down");
+  EXPECT_EQ(f->Combo2->currentIndex(), 1);
+  EXPECT_EQ(f->Combo2->itemText(0), "Low");
+  EXPECT_EQ(f->TabStrip1->tabText(0), "Graphic");
+  EXPECT_EQ(f->TabStrip1->tabText(1), "Report");
+  EXPECT_EQ(f->CurrentPage(), 0);
+  EXPECT_EQ(tools::NeedsPlacing.size(), size_t(core::Disk[0].FileCount));
+  // The report lists both fragmented files.
+  EXPECT_EQ(f->LV1->ItemCount(), 2);
+  // The map shows the fragmented clusters red.
+  EXPECT_EQ(f->Picture1->ColorOf(12), 0xC02020u);
+  f->TabStrip1->setCurrentIndex(1);
+  EXPECT_EQ(f->CurrentPage(), 1);
+  // A second call brings the same window forward.
+  tools::ShowDefragmenter();
+  EXPECT_EQ(tools::DefragWindow(), f);
+}
+
+TEST_F(WindowTest, DefragButtonRunsAWholeRunAndCanLogIt) {
+  Load(Image());
+  const auto before = ReadImageFiles(ImagePath());
+  core::INISetString(core::AppDir() + "Quenbrix.ini", "View", "DefragDebug", "1");
+  tools::Form3* f = Open();
+  f->Command1->click();
+  EXPECT_FALSE(tools::DefragRunning);
+  EXPECT_EQ(f->Command1->text(), "Defrag");
+  EXPECT_TRUE(f->Command1->isEnabled());
+  EXPECT_TRUE(f->Command2->isEnabled());
+  EXPECT_TRUE(f->Command3->isEnabled());
+  EXPECT_EQ(f->Label1[0]->text(), "Ready");
+  EXPECT_EQ(f->LV1->ItemCount(), 0);   // nothing fragmented any more
+  const auto after = ReadImageFiles(ImagePath());
+  ExpectSameFiles(before, after);
+  ExpectContiguous(after);
+  ExpectPacked();
+  ExpectConsistent();
+  EXPECT_NE(ib::ReadWholeFile(tools::DefragLogPath()).find("  Defrag.\r\n"), std::string::npos);
+  EXPECT_TRUE(powered.empty());
+}
+
+TEST_F(WindowTest, EmergencyExitKeepsDefragDisabledUntilClearing) {
+  Load(Image(), /*writable=*/false);
+  tools::Form3* f = Open();
+  f->Command1->click();
+  EXPECT_FALSE(f->Command1->isEnabled());
+  EXPECT_TRUE(f->Command2->isEnabled());
+  EXPECT_EQ(f->Label1[1]->text().left(4), "--- ");
+  EXPECT_EQ(f->Label1[0]->text(), "Ready");
+}
+
+TEST_F(WindowTest, ClearFreeSpaceCaptionsAndAfterJobShutdown) {
+  Load(Image());
+  tools::Form3* f = Open();
+  QString captionDuring;
+  script.SetDoEventsHook([&](bool) {
+    if (captionDuring.isEmpty() && tools::DefragRunning) captionDuring = f->windowTitle();
+  });
+  f->Combo1->setCurrentIndex(2);   // shut down
+  f->Command3->click();
+  script.SetDoEventsHook(nullptr);
+  EXPECT_EQ(captionDuring, "Topfield Zyph - Clearing unused space");
+  EXPECT_EQ(f->windowTitle(), "Topfield Zyph - Defragment Disk");
+  EXPECT_EQ(f->Command3->text(), "Clear free space");
+  ASSERT_EQ(powered.size(), 1u);
+  EXPECT_EQ(powered[0], platform::PowerAction::Shutdown);
+}
+
+TEST_F(WindowTest, CancelledRunHasNoAfterJobAction) {
+  Load(Image());
+  tools::Form3* f = Open();
+  f->Combo1->setCurrentIndex(1);   // hibernate
+  script.SetDoEventsHook([&](bool) {
+    if (tools::DefragRunning && f->Command1->text() == "Cancel") f->Command1->click();
+  });
+  f->Command1->click();
+  script.SetDoEventsHook(nullptr);
+  EXPECT_NE(transfer::CancelState, 0);
+  EXPECT_TRUE(powered.empty());
+  ExpectConsistent();
+}
+
+TEST_F(WindowTest, CloseIsRefusedWhileRunning) {
+  Load(Image());
+  tools::Form3* f = Open();
+  tools::DefragRunning = true;
+  EXPECT_FALSE(f->close());
+  EXPECT_EQ(transfer::CancelState, -1);
+  EXPECT_EQ(tools::DefragWindow(), f);
+  tools::DefragRunning = false;
+  f->Command2->click();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_EQ(tools::DefragWindow(), nullptr);
+  EXPECT_EQ(tools::CurrentMap(), nullptr);
+}
+
+}  // namespace
+}  // namespace defragtest

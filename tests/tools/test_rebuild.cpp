@@ -1,0 +1,225 @@
+// Scan, match and rebuild on builder images: lost recordings come back as
+// pending entries whose chains and bytes are the originals, and nothing but
+// side 0's in-memory model changes.
+#include "tests/tools/recovery_fixture.h"
+
+#include <QCheckBox>
+
+#include <cstdio>
+#include <cstring>
+#include <functional>
+
+#include "core/cluster_io.h"
+#include "tools/chain_match.h"
+#include "tools/found_clusters.h"
+#include "tools/rebuild.h"
+#include "tools/recovery_window.h"
+
+namespace recoverytest {
+namespace {
+
+// A digest of the whole image file.
+size_t ImageDigest(const std::string& path) {
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return 0;
+  std::string block(1 << 20, '\0');
+  size_t digest = 0, got;
+  while ((got = std::fread(block.data(), 1, block.size(), f)) > 0)
+    digest = digest * 1000003u ^ std::hash<std::string_view>{}(std::string_view(block.data(), got));
+  std::fclose(f);
+  return digest;
+}
+
+class RebuildTest : public RecoveryTest {
+ protected:
+  void LoseBothAndLoad() {
+    BuildScene();
+    Lose("\\DataFiles\\LostA.rec");
+    Lose("\\DataFiles\\LostB.rec");
+    ASSERT_TRUE(OpenAndLoad());
+    ASSERT_EQ(Find("\\DataFiles\\LostA.rec"), nullptr);
+    ASSERT_NE(Find("\\DataFiles\\Kept.rec"), nullptr);
+  }
+  void Scan(bool freeOnly) {
+    tools::Form5 window;
+    window.Check1->setChecked(freeOnly);
+    window.Scanner();
+    ASSERT_FALSE(window.ScanRunning);
+  }
+  // The pending entry's clusters hold the lost file's bytes.
+  void ExpectSameBytes(const core::FileRec& e, const std::string& lostPath) {
+    ib::ImageFile f(DrivePath());
+    const std::vector<int32_t> chain = ChainOf(e.StartCluster);
+    const uint64_t cb = image->ClusterBytes();
+    const std::string original = image->FileBytes(lostPath);
+    ASSERT_EQ(chain.size(), (original.size() + cb - 1) / cb);
+    for (size_t i = 0; i < chain.size(); ++i) {
+      const std::vector<uint8_t> view = f.ReadClusterView(uint32_t(chain[i]) + 1);
+      const std::string want = original.substr(i * cb, cb);
+      ASSERT_GE(view.size(), want.size());
+      ASSERT_EQ(std::memcmp(want.data(), view.data(), want.size()), 0) << "cluster " << chain[i];
+    }
+  }
+};
+
+TEST_F(RebuildTest, LostRecordingsComeBackWithTheirChainsAndBytes) {
+  LoseBothAndLoad();
+  const size_t before = ImageDigest(DrivePath());
+  const int32_t filesBefore = core::Disk[0].FileCount;
+  Scan(true);
+  ASSERT_TRUE(tools::Matcher());
+  EXPECT_EQ(tools::UpdateStructure(), 2);
+  EXPECT_EQ(ImageDigest(DrivePath()), before);   // the disk was only read
+  ASSERT_EQ(core::Disk[0].FileCount, filesBefore + 2);
+
+  const core::FileRec* a = Find("\\DataFiles\\Recovered_0001_Chan One_Film.rec");
+  ASSERT_NE(a, nullptr);
+  EXPECT_EQ(ChainOf(a->StartCluster), (std::vector<int32_t>{20, 35, 22, 41, 23}));
+  EXPECT_EQ(a->ClusterCount, 5);
+  EXPECT_EQ(a->Size, 5.0 * 2068 * 512);
+  EXPECT_TRUE(a->Recovered);
+  EXPECT_TRUE(a->HasRecHeader);
+  EXPECT_EQ(a->DirCluster, -1);
+  EXPECT_EQ(a->Slot, -1);
+  EXPECT_EQ(a->VideoPid, 0x100);
+  EXPECT_EQ(a->Duration, 1);
+  EXPECT_EQ(a->ServiceType, 0);
+  EXPECT_FALSE(a->IsDir);
+  ExpectSameBytes(*a, "\\DataFiles\\LostA.rec");
+  EXPECT_EQ(core::Disk[0].FAT[20].Prev, 0);
+  EXPECT_EQ(core::Disk[0].FAT[35].Prev, 20);
+  EXPECT_EQ(core::Disk[0].FAT[23].Next, -1);
+
+  const core::FileRec* b = Find("\\DataFiles\\Recovered_0002.rec");
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(ChainOf(b->StartCluster), (std::vector<int32_t>{30, 31, 32}));
+  EXPECT_FALSE(b->HasRecHeader);
+  ExpectSameBytes(*b, "\\DataFiles\\LostB.rec");
+
+  // The kept recording is untouched.
+  EXPECT_EQ(ChainOf(10), (std::vector<int32_t>{10, 11}));
+  EXPECT_EQ(core::Disk[0].FAT[10].Prev, 0);
+
+  // The match list holds the two chains.
+  const std::string match = ib::ReadWholeFile(tools::MatchListFile());
+  EXPECT_NE(match.find(std::string(100, '-')), std::string::npos);
+  EXPECT_NE(match.find(" 000041 "), std::string::npos);
+}
+
+TEST_F(RebuildTest, HitsOnUsedClustersNeverChangeAFile) {
+  LoseBothAndLoad();
+  Scan(false);   // the whole disk, the kept recording's clusters too
+  // The search list names the kept file as the owner of its clusters.
+  const std::string list = ib::ReadWholeFile(tools::SearchListFile());
+  EXPECT_NE(list.find(" 000010   000011 \\DataFiles\\Kept.rec"), std::string::npos);
+  ASSERT_TRUE(tools::Matcher());
+  EXPECT_EQ(tools::UpdateStructure(), 2);
+  EXPECT_EQ(ChainOf(10), (std::vector<int32_t>{10, 11}));
+  const core::FileRec* kept = Find("\\DataFiles\\Kept.rec");
+  ASSERT_NE(kept, nullptr);
+  EXPECT_FALSE(kept->Recovered);
+  EXPECT_EQ(kept->ClusterCount, 2);
+  for (int i = 0; i < core::Disk[0].FileCount; ++i) {
+    if (core::Disk[0].Files[size_t(i)].Recovered) {
+      EXPECT_NE(core::Disk[0].Files[size_t(i)].StartCluster, 10);
+    }
+  }
+}
+
+TEST_F(RebuildTest, NamesInDisasterModeAndPastNamesTheDiskHolds) {
+  LoseBothAndLoad();
+  Scan(true);
+  ASSERT_TRUE(tools::Matcher());
+  // An entry of that name exists already.
+  core::DiskRec& d = core::Disk[0];
+  core::CheckArraySize(0);
+  d.Files[size_t(d.FileCount)].Name = "\\RECOVERED_0002.rec";
+  d.Files[size_t(d.FileCount)].StartCluster = 999999;
+  d.FileCount += 1;
+  core::Flags |= core::FlagDisasterMode;
+  EXPECT_EQ(tools::UpdateStructure(), 2);
+  EXPECT_NE(Find("\\Recovered_0001_Chan One_Film.rec"), nullptr);
+  EXPECT_EQ(Find("\\Recovered_0002.rec"), nullptr);
+  const core::FileRec* b = Find("\\Recovered_0003.rec");
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(b->StartCluster, 30);
+}
+
+TEST_F(RebuildTest, HeaderLabels) {
+  auto label = [](const std::string& service, const std::string& event) {
+    std::vector<uint8_t> h(1656, 0);
+    std::copy(service.begin(), service.end(), h.begin() + 28);
+    std::copy(event.begin(), event.end(), h.begin() + 87);
+    return tools::HeaderLabel(h.data(), h.size());
+  };
+  EXPECT_EQ(label("BBC One", "\x05News"), "BBC One_News");
+  EXPECT_EQ(label("", "\x05News"), "News");
+  EXPECT_EQ(label("Arte", ""), "Arte");
+  EXPECT_EQ(label("", ""), "");
+  EXPECT_EQ(label("\x01\x85\x9f", "\x05 "), "");
+  EXPECT_EQ(label("  Sp\x81ort\x1f  ", "\x05M\xe4rz\\Teil 2 "), "Sport_M\xe4rzTeil 2");
+  EXPECT_EQ(tools::RecoveredName(1, "", false), "\\DataFiles\\Recovered_0001.rec");
+  EXPECT_EQ(tools::RecoveredName(12, "A_B", true), "\\Recovered_0012_A_B.rec");
+  // A name stays within the 94 characters a directory entry keeps.
+  const std::string longLabel = label(std::string(23, 'S'), "\x05" + std::string(120, 'E'));
+  EXPECT_LE(("Recovered_0001_" + longLabel + ".rec").size(), 94u);
+}
+
+TEST_F(RebuildTest, DamagedTableLinksNothingTwiceAndEnds) {
+  core::DiskRec& d = core::Disk[0];
+  d.LastCluster = 1000;
+  d.SectorsPerCluster = 2068;
+  d.FileCount = 0;
+  d.FAT[7] = {-1, 0};   // some file's cluster
+  auto rec = [](int32_t cluster, int32_t next, int32_t prev) {
+    tools::FoundCluster r;
+    r.Cluster = cluster;
+    r.Pid = 0x100;
+    r.NextRec = next;
+    r.PrevRec = prev;
+    r.Used = true;
+    return r;
+  };
+  tools::FoundClusters = {rec(5, 1, -1), rec(6, 0, 0),      // a loop of links
+                          rec(5, -1, -1),                   // cluster 5 again
+                          rec(7, -1, -1),                   // a used cluster
+                          rec(2000, -1, -1),                // beyond the disk
+                          rec(8, 70, -1), rec(9, -1, 5),    // 8 -> (out of table)
+                          rec(10, 3, -1)};                  // 10 -> 7 (used) -> end
+  tools::FoundCount = int32_t(tools::FoundClusters.size());
+  EXPECT_EQ(tools::UpdateStructure(), 3);
+  EXPECT_EQ(ChainOf(5), (std::vector<int32_t>{5, 6}));
+  EXPECT_EQ(ChainOf(8), (std::vector<int32_t>{8}));
+  EXPECT_EQ(ChainOf(10), (std::vector<int32_t>{10}));
+  EXPECT_EQ(d.FAT[7].Next, -1);
+  EXPECT_EQ(d.FAT[7].Prev, 0);
+  EXPECT_EQ(d.FileCount, 3);
+}
+
+TEST_F(RebuildTest, AnEntryWithADirectoryEntryIsNotMadePending) {
+  core::DiskRec& d = core::Disk[0];
+  d.LastCluster = 1000;
+  d.SectorsPerCluster = 2068;
+  d.Files[0].Name = "\\DataFiles\\Old.rec";
+  d.Files[0].StartCluster = 5;   // its FAT chain was lost
+  d.Files[0].ClusterCount = 1;
+  d.Files[0].DirCluster = 2;
+  d.Files[0].Slot = 3;
+  d.FileCount = 1;
+  tools::FoundCluster a, b;
+  a.Cluster = 5;
+  a.Pid = 0x100;
+  a.NextRec = 1;
+  b.Cluster = 6;
+  b.Pid = 0x100;
+  b.PrevRec = 0;
+  tools::FoundClusters = {a, b};
+  tools::FoundCount = 2;
+  EXPECT_EQ(tools::UpdateStructure(), 0);
+  EXPECT_EQ(d.FileCount, 1);
+  EXPECT_FALSE(d.Files[0].Recovered);
+  EXPECT_EQ(d.Files[0].ClusterCount, 1);
+}
+
+}  // namespace
+}  // namespace recoverytest

@@ -1,0 +1,28 @@
+// The chain matcher: links the hits of the found-cluster table into chains
+// whose video time stamps continue each other, one presumed recording each,
+// and lists them in AppDir + CrcId + "_Match.txt" (the hits' lines in chain
+// order, a line of 100 "-" between two chains, CR LF line ends).
+//
+// Only clusters that side 0's FAT marks free take part, each at most once:
+// a hit on a used cluster, or a second hit on a cluster already listed, is
+// left out (Excluded, Used) and joins no chain.
+#pragma once
+
+#include <cstdint>
+
+namespace tools {
+
+// Time-stamp step between the end of one hit and the start of the next that
+// continues a chain (90 kHz units).
+bool PtsContinues(double d);
+
+// Reloads the table from the search list and links it (NextRec, PrevRec).
+// False when the search list was refused (nothing is matched or written).
+// With no hits nothing is written.
+bool Matcher();
+
+// The linking alone, on the table as it stands (the list file is written
+// when `writeList` is set).
+void MatchLoadedTable(bool writeList);
+
+}  // namespace tools

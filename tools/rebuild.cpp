@@ -1,0 +1,229 @@
+// Rebuilding matched chains into pending recovered files of side 0.
+#include "tools/rebuild.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include <QString>
+
+#include "core/cluster_io.h"
+#include "core/disk_model.h"
+#include "core/error_handler.h"
+#include "mainwindow/form1.h"
+#include "tools/found_clusters.h"
+#include "transfer/job_state.h"
+
+namespace tools {
+
+namespace {
+
+// The recording header's bytes that the label may be taken from.
+constexpr size_t kHeaderBytes = 1656;
+// A recorder name keeps at most 94 characters; "Recovered_0001_" and ".rec"
+// take 19 of them.
+constexpr size_t kMaxLabelBytes = 94 - 19;
+
+// Bytes from `offset` up to the first zero (within the header), keeping
+// only 32..127 and 160..255; "\" would split the path and is dropped too.
+std::string HeaderText(const uint8_t* header, size_t length, size_t offset) {
+  std::string out;
+  const size_t end = std::min(length, kHeaderBytes);
+  for (size_t i = offset; i < end && header[i] != 0; ++i) {
+    const uint8_t b = header[i];
+    if (b == '\\') continue;
+    if ((b >= 32 && b <= 127) || b >= 160) out += char(b);
+  }
+  const size_t first = out.find_first_not_of(' ');
+  if (first == std::string::npos) return std::string();
+  const size_t last = out.find_last_not_of(' ');
+  return out.substr(first, last - first + 1);
+}
+
+bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = char(x + 32);
+    if (y >= 'A' && y <= 'Z') y = char(y + 32);
+    if (x != y) return false;
+  }
+  return true;
+}
+
+bool NameTaken(const std::string& name) {
+  const core::DiskRec& d = core::Disk[0];
+  const int32_t count = std::min<int32_t>(d.FileCount, int32_t(d.Files.size()));
+  for (int32_t i = 0; i < count; ++i)
+    if (SameNameIgnoringCase(d.Files[size_t(i)].Name, name)) return true;
+  return false;
+}
+
+// First entry of side 0's list whose StartCluster is `start`, -1 when none.
+int32_t EntryStartingAt(int32_t start) {
+  const core::DiskRec& d = core::Disk[0];
+  const int32_t count = std::min<int32_t>(d.FileCount, int32_t(d.Files.size()));
+  for (int32_t i = 0; i < count; ++i) {
+    const core::FileRec& f = d.Files[size_t(i)];
+    if (f.StartCluster == start && f.Name != core::kErasedName) return i;
+  }
+  return -1;
+}
+
+struct Chain {
+  int32_t FirstRec = -1;            // table index of the chain's first hit
+  std::vector<int32_t> Clusters;    // FAT indexes in playing order
+};
+
+}  // namespace
+
+std::string RecoveredName(int32_t n, const std::string& label, bool disasterMode) {
+  char number[16];
+  std::snprintf(number, sizeof number, "%04d", n);
+  std::string name = disasterMode ? "\\" : "\\DataFiles\\";
+  name += "Recovered_";
+  name += number;
+  if (!label.empty()) name += "_" + label;
+  name += ".rec";
+  return name;
+}
+
+std::string HeaderLabel(const uint8_t* header, size_t length) {
+  const std::string service = HeaderText(header, length, 28);
+  const std::string event = HeaderText(header, length, 87);
+  std::string label = service;
+  if (!service.empty() && !event.empty()) label += "_";
+  label += event;
+  if (label.size() > kMaxLabelBytes) {
+    label.resize(kMaxLabelBytes);
+    const size_t last = label.find_last_not_of(' ');
+    label.resize(last == std::string::npos ? 0 : last + 1);
+  }
+  return label;
+}
+
+int32_t UpdateStructure() {
+  core::ProcScope scope("UpdateStructure");
+  core::DiskRec& d = core::Disk[0];
+  const bool disaster = (core::Flags & core::FlagDisasterMode) != 0;
+  const int32_t last = std::min<int32_t>(d.LastCluster, int32_t(d.FAT.size()) - 1);
+
+  // What may be linked: FAT indexes 1 .. LastCluster that are free now, each
+  // once.
+  std::vector<bool> usable(size_t(std::max(last, 0)) + 1, false);
+  for (int32_t c = 1; c <= last; ++c) usable[size_t(c)] = d.FAT[size_t(c)].Next == 0;
+
+  // 1. The chains, from each chain start in table order along NextRec. A
+  // cluster that may not be linked splits its chain.
+  std::vector<Chain> chains;
+  std::vector<bool> visited(size_t(FoundCount), false);
+  for (int32_t r = 0; r < FoundCount; ++r) {
+    const FoundCluster& start = FoundClusters[size_t(r)];
+    if (start.PrevRec != -1 || start.Excluded || visited[size_t(r)]) continue;
+    Chain current;
+    for (int32_t x = r; x >= 0 && x < FoundCount && !visited[size_t(x)];
+         x = FoundClusters[size_t(x)].NextRec) {
+      visited[size_t(x)] = true;
+      const FoundCluster& hit = FoundClusters[size_t(x)];
+      const int32_t c = hit.Cluster;
+      if (!hit.Excluded && c >= 1 && c <= last && usable[size_t(c)]) {
+        usable[size_t(c)] = false;
+        if (current.Clusters.empty()) current.FirstRec = x;
+        current.Clusters.push_back(c);
+      } else if (!current.Clusters.empty()) {
+        chains.push_back(std::move(current));
+        current = Chain{};
+      }
+    }
+    if (!current.Clusters.empty()) chains.push_back(std::move(current));
+  }
+
+  // 2. Links in the in-memory FAT.
+  for (const Chain& chain : chains) {
+    const auto& cl = chain.Clusters;
+    d.FAT[size_t(cl[0])].Prev = 0;
+    for (size_t i = 0; i < cl.size(); ++i) {
+      if (i + 1 < cl.size()) {
+        d.FAT[size_t(cl[i])].Next = cl[i + 1];
+        d.FAT[size_t(cl[i + 1])].Prev = cl[i];
+      } else {
+        d.FAT[size_t(cl[i])].Next = -1;
+      }
+    }
+  }
+
+  // 3. Files.
+  int32_t created = 0;
+  int32_t n = 0;
+  const int32_t bound = std::max(last, 0) + 1;
+  for (const Chain& chain : chains) {
+    const FoundCluster& firstHit = FoundClusters[size_t(chain.FirstRec)];
+    const int32_t head = chain.Clusters[0];
+    // Clusters from the head to the end mark, bounded.
+    int32_t count = 0;
+    for (int32_t c = head; c >= 1 && c <= last && count < bound; c = d.FAT[size_t(c)].Next) {
+      ++count;
+      if (d.FAT[size_t(c)].Next == -1) break;
+    }
+    const double size = double(count) * d.SectorsPerCluster * 512.0;
+
+    const int32_t existing = EntryStartingAt(head);
+    if (existing < 0) {
+      core::CheckArraySize(0);
+      core::FileRec e;
+      e.IsDir = false;
+      e.EntryType = 0xD1;
+      e.CryptValid = false;
+      e.CryptFlags = 0;
+      e.StartCluster = head;
+      e.ClusterCount = count;
+      e.Size = size;
+      e.ServiceType = 0;
+      e.RecDate = transfer::JobNow();
+      e.Duration = 0;
+      e.Recovered = true;
+      e.HasRecHeader = firstHit.HasTFrc;
+      e.DirCluster = -1;
+      e.Slot = -1;
+      e.VideoPid = firstHit.Pid;
+      std::string label;
+      if (firstHit.HasTFrc && core::ReadTopfCluster(0, head + 1)) {
+        e.ServiceType = core::ClusterBuffer.size() > 13 ? core::ClusterBuffer[13] : 0;
+        e.Duration = core::GetTopfWord(8);
+        label = HeaderLabel(core::ClusterBuffer.data(), core::ClusterBuffer.size());
+      }
+      // The number counts this run's entries from 1; a name the disk holds
+      // already is passed over, so no folder gets two entries of one name.
+      std::string name;
+      do {
+        ++n;
+        name = RecoveredName(n, label, disaster);
+      } while (NameTaken(name) && n < 9999);
+      e.Name = name;
+      d.Files[size_t(d.FileCount)] = std::move(e);
+      d.FileCount += 1;
+      ++created;
+    } else {
+      core::FileRec& e = d.Files[size_t(existing)];
+      // Only an entry that is itself still pending may grow; one with a
+      // directory entry on the disk keeps it as it is.
+      if (e.Recovered && e.DirCluster == -1 && count > e.ClusterCount) {
+        e.Duration = 0;
+        e.Recovered = true;
+        e.VideoPid = firstHit.Pid;
+        e.Size = size;
+        e.ClusterCount = count;
+      }
+    }
+  }
+  ResetOwnerCache();
+
+  if (mainwindow::Form1* form = mainwindow::MainForm()) {
+    form->SetPathLabel(0, disaster ? QStringLiteral("\\") : QStringLiteral("\\DataFiles\\"));
+    form->ShowFileList(0);
+    form->EnableMenus();
+  }
+  return created;
+}
+
+}  // namespace tools

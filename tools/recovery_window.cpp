@@ -1,0 +1,474 @@
+// The recovery window and its scan.
+#include "tools/recovery_window.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPointer>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "core/disk_io.h"
+#include "core/disk_model.h"
+#include "core/error_handler.h"
+#include "core/fat_write.h"
+#include "core/power.h"
+#include "core/settings.h"
+#include "core/side_file.h"
+#include "library/loader.h"
+#include "mainwindow/form1.h"
+#include "platform/platform.h"
+#include "tools/chain_match.h"
+#include "tools/found_clusters.h"
+#include "tools/rebuild.h"
+#include "tools/recovery.h"
+#include "transfer/form4.h"
+#include "transfer/job_progress.h"
+#include "transfer/job_state.h"
+#include "ui/ui.h"
+
+namespace tools {
+
+namespace {
+
+QPointer<Form5> g_window;
+
+constexpr double kThreeSeconds = 3.0 / 86400.0;
+constexpr double kThirtyMinutes = 30.0 / 1440.0;
+
+bool FileExists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// A CRC id as the loader makes it: 8 hexadecimal digits.
+bool LooksLikeCrcId(const std::string& id) {
+  if (id.size() != 8) return false;
+  for (char ch : id)
+    if (!((ch >= '0' && ch <= '9') || (ch >= 'A' && ch <= 'F') || (ch >= 'a' && ch <= 'f')))
+      return false;
+  return true;
+}
+
+// Deletes every regular file of the program folder whose name begins with
+// `prefix` (the per-disk files of an old CRC id).
+void DeleteFilesStartingWith(const std::string& prefix) {
+  if (!LooksLikeCrcId(prefix)) return;
+  std::vector<platform::FolderEntry> entries;
+  if (!platform::ListFolder(core::AppDir(), entries)) return;
+  for (const auto& e : entries)
+    if (e.IsRegular && e.Name.compare(0, prefix.size(), prefix) == 0)
+      ::unlink((core::AppDir() + e.Name).c_str());
+}
+
+bool AbsoluteEta() {
+  mainwindow::Form1* form = mainwindow::MainForm();
+  return form && form->Menu_View_AbsoluteETA && form->Menu_View_AbsoluteETA->isChecked();
+}
+
+void MainDisableMenus() {
+  if (mainwindow::Form1* form = mainwindow::MainForm()) form->DisableMenus();
+}
+void MainEnableMenus() {
+  if (mainwindow::Form1* form = mainwindow::MainForm()) form->EnableMenus();
+}
+
+// The highest FAT index the scan may visit on side 0.
+int32_t ScanLast() {
+  const core::DiskRec& d = core::Disk[0];
+  return std::min<int32_t>(d.LastCluster, int32_t(d.FAT.size()) - 1);
+}
+
+}  // namespace
+
+bool ParseNextCluster(const std::string& text, int32_t lastCluster, int32_t& value) {
+  value = 0;
+  if (text.empty()) return true;
+  if (text.size() > 9) return false;
+  int64_t v = 0;
+  for (char ch : text) {
+    if (ch < '0' || ch > '9') return false;
+    v = v * 10 + (ch - '0');
+  }
+  if (v > int64_t(lastCluster) + 1) return false;
+  value = int32_t(v);
+  return true;
+}
+
+Form5* RecoveryWindow() { return g_window.data(); }
+
+void ShowRecovery() {
+  core::TrapProcedure("ShowRecovery", [&] {
+    if (g_window) {
+      g_window->show();
+      g_window->raise();
+      g_window->activateWindow();
+      return;
+    }
+    Form5* form = new Form5(mainwindow::MainForm());
+    form->setAttribute(Qt::WA_DeleteOnClose);
+    form->setWindowFlag(Qt::Window);
+    form->Form_Load();
+    form->show();
+  });
+}
+
+Form5::Form5(QWidget* parent) : QWidget(parent) {
+  setObjectName("Form5");
+  setWindowTitle(kForm5Caption);
+  setWindowFlag(Qt::Window);
+  g_window = this;
+
+  auto px = [](int twips) { return mainwindow::TwipsToPixels(twips); };
+  resize(px(6600), px(3600));
+
+  Check1 = new QCheckBox("Search on free area only", this);
+  Check1->setObjectName("Check1");
+  Check1->setGeometry(px(240), px(180), px(4200), px(300));
+
+  Label1[0] = new QLabel("Set process priority to ", this);
+  Label1[0]->setObjectName("Label1_0");
+  Label1[0]->setGeometry(px(240), px(600), px(2400), px(300));
+  Combo1 = new QComboBox(this);
+  Combo1->setObjectName("Combo1");
+  Combo1->setGeometry(px(2760), px(560), px(1500), px(320));
+
+  Label1[3] = new QLabel("After the search has finished", this);
+  Label1[3]->setObjectName("Label1_3");
+  Label1[3]->setGeometry(px(240), px(1020), px(2400), px(300));
+  Combo2 = new QComboBox(this);
+  Combo2->setObjectName("Combo2");
+  Combo2->setGeometry(px(2760), px(980), px(1500), px(320));
+
+  PB1 = new QProgressBar(this);
+  PB1->setObjectName("PB1");
+  PB1->setRange(0, 100);
+  PB1->setValue(0);
+  PB1->setTextVisible(false);
+  PB1->setGeometry(px(240), px(1500), px(6000), px(300));
+
+  Label1[2] = new QLabel("Actual file", this);
+  Label1[2]->setObjectName("Label1_2");
+  Label1[2]->setGeometry(px(240), px(1900), px(4200), px(300));
+  Label1[1] = new QLabel("ETA=", this);
+  Label1[1]->setObjectName("Label1_1");
+  Label1[1]->setGeometry(px(4500), px(1900), px(1800), px(300));
+
+  Command1 = new QPushButton("Scan", this);
+  Command1->setObjectName("Command1");
+  Command1->setGeometry(px(1200), px(2600), px(1800), px(420));
+  Command2 = new QPushButton("Match", this);
+  Command2->setObjectName("Command2");
+  Command2->setGeometry(px(3600), px(2600), px(1800), px(420));
+
+  connect(Command1, &QPushButton::clicked, this,
+          [this] { core::TrapProcedure("Command1_Click", [this] { Command1_Click(); }); });
+  connect(Command2, &QPushButton::clicked, this,
+          [this] { core::TrapProcedure("Command2_Click", [this] { Command2_Click(); }); });
+  connect(Combo1, qOverload<int>(&QComboBox::activated), this,
+          [this](int) { core::TrapProcedure("Combo1_Click", [this] { Combo1_Click(); }); });
+
+  QPointer<Form5> self(this);
+  SetRecoveryDisplay(RecoveryDisplay{
+      [self](const std::string& text) {
+        if (self) self->Label1[2]->setText(QString::fromStdString(text));
+      },
+      [self](int percent) {
+        if (self) self->PB1->setValue(std::clamp(percent, 0, 100));
+      }});
+}
+
+Form5::~Form5() {
+  if (g_window == this) {
+    SetRecoveryDisplay(RecoveryDisplay{});
+    g_window = nullptr;
+  }
+}
+
+void Form5::closeEvent(QCloseEvent* event) {
+  // The scan runs inside a click handler of this window: the window stays
+  // until it has stopped, then closes.
+  if (ScanRunning) {
+    transfer::CancelState = 1;
+    closeAfterScan_ = true;
+    event->ignore();
+    return;
+  }
+  event->accept();
+}
+
+void Form5::Form_Load() {
+  core::ProcScope scope("Form_Load");
+  {
+    const QSignalBlocker b1(Combo1), b2(Combo2);
+    Combo2->clear();
+    Combo2->addItems({"do nothing", "hibernate", "shut down"});
+    Combo2->setCurrentIndex(0);
+    Combo1->clear();
+    Combo1->addItems({"Low", "Normal", "High"});
+    Combo1->setCurrentIndex(1);
+  }
+  Combo1_Click();
+
+  Check1->setChecked(true);
+  if (core::Flags & core::FlagDisasterMode) {
+    Check1->setChecked(false);
+    Check1->setEnabled(false);
+  }
+  core::SetProgressBarColor(PB1, core::Rgb(255, 192, 0), -1);
+
+  core::DiskRec& d = core::Disk[0];
+  const bool recorder = core::DiskId[0] != core::kNoDisk && core::DiskId[0] < 1;
+  if (!recorder || d.Handle < 1 || d.SectorsPerCluster < 1) {
+    // Nothing to scan on this side.
+    Command1->setEnabled(false);
+    Command2->setEnabled(false);
+    Label1[2]->setText("Ready");
+    return;
+  }
+
+  // Results of an earlier search of this disk before it was changed.
+  const std::string app = core::AppDir();
+  if (FileExists(app + d.CrcId + "_Search.ini")) {
+    core::CopyBackupCRC(0);
+  } else if (!d.BackupCrcId.empty() && FileExists(app + d.BackupCrcId + "_Search.ini")) {
+    const ui::Answer answer =
+        ui::Current().MsgBox("The disk has been modified! Reuse the old search results?",
+                             ui::Buttons::YesNo, ui::Icon::Question);
+    if (answer == ui::Answer::Yes) {
+      d.CrcId = d.BackupCrcId;
+    } else {
+      DeleteFilesStartingWith(d.BackupCrcId);
+      core::CopyBackupCRC(0);
+    }
+  }
+  if (d.BackupCrcId.empty()) core::CopyBackupCRC(0);
+
+  const std::string stateFile = SearchStateFile();
+  if (FileExists(SearchListFile())) {
+    const std::string state = core::INIGetString(stateFile, kRecoverySection, "State");
+    if (state == "0") {
+      Command1->setEnabled(true);
+      Command1->setText("Scan");
+      Command2->setEnabled(false);
+    } else if (state == "1") {
+      Command1->setEnabled(true);
+      Command1->setText("Continue Scan");
+      Command2->setEnabled(false);
+    } else if (state == "2") {
+      Command1->setEnabled(false);
+      Command1->setText("Scan");
+      Command2->setEnabled(true);
+    }
+  } else {
+    core::INISetString(stateFile, kRecoverySection, "NextCluster", "0");
+    core::INISetString(stateFile, kRecoverySection, "State", "0");
+    Command1->setEnabled(true);
+    Command1->setText("Scan");
+    Command2->setEnabled(false);
+  }
+
+  const int32_t count = std::min<int32_t>(d.FileCount, int32_t(d.Files.size()));
+  for (int32_t i = 0; i < count; ++i) {
+    if (d.Files[size_t(i)].Recovered) {
+      Command1->setEnabled(false);
+      Command2->setEnabled(false);
+      break;
+    }
+  }
+  if (core::Flags & core::FlagFileMode) Command1->setEnabled(false);
+}
+
+void Form5::Combo1_Click() {
+  core::ProcScope scope("Combo1_Click");
+  const int index = Combo1->currentIndex();
+  if (index >= 0 && index <= 2) core::ProcessPrioritySetOwn(index);
+}
+
+void Form5::Command1_Click() {
+  core::ProcScope scope("Command1_Click");
+  MainDisableMenus();
+  Scanner();
+  MainEnableMenus();
+}
+
+void Form5::Command2_Click() {
+  core::ProcScope scope("Command2_Click");
+  MainDisableMenus();
+  const bool matched = Matcher();
+  if (matched) UpdateStructure();
+  MainEnableMenus();
+  close();
+}
+
+bool Form5::ReadNextCluster(int32_t& start) {
+  const std::string file = SearchStateFile();
+  const std::string text = core::INIGetString(file, kRecoverySection, "NextCluster");
+  if (ParseNextCluster(text, ScanLast(), start)) return true;
+  ui::Current().MsgBox("The search state file " + file +
+                           " is damaged or does not belong to this disk (NextCluster = \"" +
+                           text + "\"). It is not used; delete it to start a new search.",
+                       ui::Buttons::OK, ui::Icon::Exclamation);
+  return false;
+}
+
+void Form5::Scanner() {
+  core::ProcScope scope("Scanner");
+  if (ScanRunning) {
+    transfer::CancelState = 1;
+    return;
+  }
+  core::DiskRec& d = core::Disk[0];
+  if (d.Handle < 1 || d.SectorsPerCluster < 1 || d.FAT.empty()) return;
+
+  // Where to start: only a value this disk can have written is taken.
+  int32_t start = 0;
+  if (!ReadNextCluster(start)) return;
+
+  if (d.FileCount > 0) core::FSOpenFile(0, 0, true);
+  transfer::CancelState = 0;
+  ScanRunning = true;
+  if (!LoadScanner()) {
+    // The old hits cannot be trusted: no scan, nothing saved over them.
+    core::FSCloseFile(0);
+    ScanRunning = false;
+    Label1[2]->setText("Ready");
+    FinishScan();
+    return;
+  }
+
+  // What this scan works on; the state is written for this disk even if the
+  // window system lets something else happen meanwhile.
+  const std::string stateFile = SearchStateFile();
+  const int32_t handle = d.Handle;
+  const int32_t spc = d.SectorsPerCluster;
+  const int32_t last = ScanLast();
+
+  Label1[2]->setText("Scanning for MPEG stream patterns");
+  Command1->setText("Cancel");
+  Command2->setEnabled(false);
+  ui::Current().DoEvents();
+
+  int64_t total = 0;
+  if (Check1->isChecked()) {
+    for (int32_t c = start; c <= last; ++c)
+      if (d.FAT[size_t(c)].Next == 0) ++total;
+  } else {
+    total = int64_t(last) - start + 1;
+    if (total < 0) total = 0;
+  }
+
+  int64_t done = 0;
+  const double scanStart = transfer::JobNow();
+  double lastDisplay = scanStart;
+  double lastSave = scanStart;
+  std::vector<uint8_t> buffer(size_t(spc) * 512);
+  const int32_t length = int32_t(buffer.size()) - 1;   // highest index of the buffer
+
+  auto diskChanged = [&] {
+    return d.Handle != handle || d.SectorsPerCluster != spc || ScanLast() != last;
+  };
+
+  int32_t c = start;
+  bool stopped = false;   // left the loop with clusters not read (not a read failure)
+  for (; c <= last; ++c) {
+    if (Check1->isChecked() && d.FAT[size_t(c)].Next != 0) continue;
+
+    const double now = transfer::JobNow();
+    if (now - lastDisplay > kThreeSeconds) {
+      PB1->setValue(PercentOf(double(done), double(total)));
+      lastDisplay = now;
+      ui::Current().DoEvents();
+      Label1[1]->setText(QString::fromStdString(
+          "ETA = " + transfer::EstimateText(scanStart, now, double(done), double(total),
+                                            AbsoluteEta())));
+      if (diskChanged()) transfer::CancelState = 1;
+      if (transfer::CancelState != 0) {
+        stopped = true;
+        break;
+      }
+    }
+
+    if (core::ReadSectors(handle, uint32_t(int64_t(c) + 1) * uint32_t(spc), spc, buffer.data()) ==
+        0)
+      break;
+    qlib::TopfSwapDWORD(buffer.data(), spc);
+    int32_t firstHigh = 0, firstLow = 0, lastHigh = 0, lastLow = 0, pid = 0;
+    uint8_t header = 0;
+    qlib::SearchPTS(buffer.data(), length, &firstHigh, &firstLow, &lastHigh, &lastLow, &pid,
+                    &header);
+    if (pid != 0) {
+      FoundCluster hit;
+      hit.Cluster = c;
+      hit.Pid = pid;
+      hit.HasTFrc = header != 0;
+      hit.FirstPts = double(firstHigh) * 65536.0 + firstLow;
+      hit.LastPts = double(lastHigh) * 65536.0 + lastLow;
+      hit.NextRec = 0;
+      hit.PrevRec = 0;
+      hit.Used = false;
+      TRY_STATEMENT(AddRecoveredCluster(hit));
+    }
+    ++done;
+
+    const double after = transfer::JobNow();
+    if (after - lastSave >= kThirtyMinutes) {
+      SaveScanner();
+      core::INISetString(stateFile, kRecoverySection, "NextCluster", std::to_string(c + 1));
+      core::INISetString(stateFile, kRecoverySection, "State", "1");
+      Label1[2]->setText("Scanning for MPEG stream patterns");
+      lastSave = after;
+      ui::Current().DoEvents();
+      if (diskChanged()) transfer::CancelState = 1;
+      if (transfer::CancelState != 0) {
+        // Cluster c has been read: the next scan begins after it.
+        ++c;
+        stopped = true;
+        break;
+      }
+    }
+  }
+  (void)stopped;
+
+  Label1[1]->setText("ETA");
+  SaveScanner();
+  core::FSCloseFile(0);
+  PB1->setValue(0);
+
+  const bool finished = transfer::CancelState == 0;
+  if (finished) {
+    core::INISetString(stateFile, kRecoverySection, "NextCluster", std::to_string(c));
+    core::INISetString(stateFile, kRecoverySection, "State", "2");
+    const int action = Combo2->currentIndex();
+    if (action == 1) transfer::DoHibernate();
+    if (action == 2) transfer::DoShutdown();
+  } else {
+    core::INISetString(stateFile, kRecoverySection, "NextCluster", std::to_string(c));
+    core::INISetString(stateFile, kRecoverySection, "State", "1");
+  }
+  transfer::UnloadCountdownWindow();
+
+  ScanRunning = false;
+  Command1->setText("Search");
+  Command1->setEnabled(false);
+  Command2->setEnabled(finished);
+  Label1[2]->setText("Ready");
+  FinishScan();
+}
+
+void Form5::FinishScan() {
+  if (closeAfterScan_) {
+    closeAfterScan_ = false;
+    QMetaObject::invokeMethod(this, "close", Qt::QueuedConnection);
+  }
+}
+
+}  // namespace tools
