@@ -16,6 +16,7 @@
 #include "core/error_handler.h"
 #include "core/settings.h"
 #include "mainwindow/form6.h"
+#include "mainwindow/menu_build.h"
 #include "platform/platform.h"
 #include "ui/ui.h"
 
@@ -28,24 +29,9 @@ constexpr int Twips(int twips) { return twips / 15; }
 const char* kTitle = "Topfield 5000/5500 Kelmirra";
 const char* kSccFilter = "Topfield System Cluster (*.scc)|*.scc|All files|*.*";
 
-QAction* AddItem(QMenu* menu, const char* name, const char* caption) {
-  QAction* action = menu->addAction(QString::fromUtf8(caption));
-  action->setObjectName(QString::fromUtf8(name));
-  return action;
-}
-
-QAction* AddSeparator(QMenu* menu, const char* name) {
-  QAction* action = menu->addSeparator();
-  action->setObjectName(QString::fromUtf8(name));
-  return action;
-}
-
-QMenu* AddMenu(QMenuBar* bar, const char* name, const char* caption) {
-  QMenu* menu = bar->addMenu(QString::fromUtf8(caption));
-  menu->setObjectName(QString::fromUtf8(name));
-  menu->menuAction()->setObjectName(QString::fromUtf8(name));
-  return menu;
-}
+using mainwindow::AddItem;
+using mainwindow::AddMenu;
+using mainwindow::AddSeparator;
 
 QString Display(const std::string& line) {
   const std::string utf8 = platform::Cp1252ToUtf8(line);

@@ -108,6 +108,20 @@ void AppendRecord(ScanState& st, const FoundEntry& record) {
   }
 }
 
+// Writes slot s (0 or 1) of the directory cluster in ClusterBuffer afresh as
+// its "." or ".." entry (`name`) pointing at `start`, and reports it.
+void RecreateDotSlot(int32_t s, uint8_t attribute, int32_t start, const char* name,
+                     const std::string& path) {
+  const int32_t off = s * slot::kBytes;
+  ClearSlot(off, 0);
+  ClusterBuffer[size_t(off)] = attribute;
+  SetTopfLong(off + slot::kStartCluster, start);
+  SetTopfLong(off + slot::kClusterCount, 1);
+  SetTopfString(off + slot::kName, name);
+  Addinfo(kFixed, "Files - Attribute of slot " + std::to_string(s) + " of directory '" + path +
+                      "': recreated '" + name + "' directory");
+}
+
 // Walks one directory cluster (already in ClusterBuffer).
 void ScanCluster(ScanState& st, int32_t index, const std::string& path) {
   const int32_t slots = SlotsPerCluster();
@@ -120,12 +134,7 @@ void ScanCluster(ScanState& st, int32_t index, const std::string& path) {
     const int32_t off = s * slot::kBytes;
     const uint8_t a = ClusterBuffer[size_t(off)];
     if (index > 0 && s == 0 && a != slot::kSelf) {
-      ClearSlot(off, 0);
-      ClusterBuffer[size_t(off)] = slot::kSelf;
-      SetTopfLong(off + slot::kStartCluster, index);
-      SetTopfLong(off + slot::kClusterCount, 1);
-      SetTopfString(off + slot::kName, ".");
-      Addinfo(kFixed, "Files - Attribute of slot 0 of directory '" + path + "': recreated '.' directory");
+      RecreateDotSlot(s, slot::kSelf, index, ".", path);
       changed = true;
     } else if (index > 0 && s == 1 && a != slot::kParent) {
       int32_t up = 0;
@@ -134,12 +143,7 @@ void ScanCluster(ScanState& st, int32_t index, const std::string& path) {
           up = FoundEntries[size_t(k)].DirCluster;
           break;
         }
-      ClearSlot(off, 0);
-      ClusterBuffer[size_t(off)] = slot::kParent;
-      SetTopfLong(off + slot::kStartCluster, up);
-      SetTopfLong(off + slot::kClusterCount, 1);
-      SetTopfString(off + slot::kName, "..");
-      Addinfo(kFixed, "Files - Attribute of slot 1 of directory '" + path + "': recreated '..' directory");
+      RecreateDotSlot(s, slot::kParent, up, "..", path);
       changed = true;
     } else if (s > 1 && a != slot::kFile && a != slot::kRecording && a != slot::kDirectory &&
                a != slot::kRecycle && a != slot::kUnused) {

@@ -35,6 +35,23 @@ void ReportCount(int32_t n, const std::string& one, const std::string& head, con
     Addinfo(kFixed, head + std::to_string(n) + many);
 }
 
+// Runs `fix(table, i)` over every index of FAT1, then of FAT2, counting the
+// entries it mended, and reports each table's count as
+// `one` + name, or head + n + `many` + name.
+template <class Fix>
+void FixEachFat(const char* one, const char* head, const char* many, Fix fix) {
+  const int32_t last = Last();
+  for (int t = 1; t <= 2; ++t) {
+    auto& table = FatTable(t == 1);
+    int32_t n = 0;
+    for (int32_t i = 0; i <= last; ++i)
+      if (fix(table, i)) ++n;
+    const std::string fat = t == 1 ? "FAT1" : "FAT2";
+    ReportCount(n, one + fat, head, many + fat);
+    if (n > 0) FatChanged = true;
+  }
+}
+
 std::string FourDigits(int32_t n) {
   char text[16];
   std::snprintf(text, sizeof text, "%04d", n);
@@ -91,39 +108,28 @@ int32_t ClaimLostChain(int32_t x, bool inFAT1, int32_t length, int32_t level) {
 void fsck_05_FAT_ClearInvalidPointers() {
   core::ProcScope scope("fsck_05_FAT_ClearInvalidPointers");
   const int32_t last = Last();
-  for (int t = 1; t <= 2; ++t) {
-    auto& table = FatTable(t == 1);
-    int32_t n = 0;
-    for (int32_t i = 0; i <= last; ++i) {
-      const int32_t v = table[size_t(i)].Value;
-      if (v < 5 || (v > last && v < kFatEnd)) {
-        table[size_t(i)].Value = kFatFree;
-        ++n;
-      }
-    }
-    const std::string fat = t == 1 ? "FAT1" : "FAT2";
-    ReportCount(n, "FAT: removed 1 invalid pointer from " + fat, "FAT: removed ", " invalid pointers from " + fat);
-    if (n > 0) FatChanged = true;
-  }
+  FixEachFat("FAT: removed 1 invalid pointer from ", "FAT: removed ", " invalid pointers from ",
+             [last](std::vector<TopfFatEntry>& table, int32_t i) {
+               const int32_t v = table[size_t(i)].Value;
+               if (v < 5 || (v > last && v < kFatEnd)) {
+                 table[size_t(i)].Value = kFatFree;
+                 return true;
+               }
+               return false;
+             });
 }
 
 void fsck_05_FAT_StopBrokenChains() {
   core::ProcScope scope("fsck_05_FAT_StopBrokenChains");
-  const int32_t last = Last();
-  for (int t = 1; t <= 2; ++t) {
-    auto& table = FatTable(t == 1);
-    int32_t n = 0;
-    for (int32_t i = 0; i <= last; ++i) {
-      const int32_t v = table[size_t(i)].Value;
-      if (ValidIndex(v) && table[size_t(v)].Value == kFatFree) {
-        table[size_t(v)].Value = kFatEnd;
-        ++n;
-      }
-    }
-    const std::string fat = t == 1 ? "FAT1" : "FAT2";
-    ReportCount(n, "FAT: terminated 1 broken chain in " + fat, "FAT: terminated ", " broken chains in " + fat);
-    if (n > 0) FatChanged = true;
-  }
+  FixEachFat("FAT: terminated 1 broken chain in ", "FAT: terminated ", " broken chains in ",
+             [](std::vector<TopfFatEntry>& table, int32_t i) {
+               const int32_t v = table[size_t(i)].Value;
+               if (ValidIndex(v) && table[size_t(v)].Value == kFatFree) {
+                 table[size_t(v)].Value = kFatEnd;
+                 return true;
+               }
+               return false;
+             });
 }
 
 void fsck_05_FAT_StopCircularChains() {

@@ -14,18 +14,6 @@
 
 namespace commands {
 
-namespace {
-
-bool IsRecName(const std::string& name) {
-  std::string folder, base, ext;
-  core::SeparatePathComponents(name, folder, base, ext, core::kRecorderSeparator);
-  for (char& c : ext)
-    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-  return ext == "rec";
-}
-
-}  // namespace
-
 bool SetRecordingCryptValue(int side, int index, uint8_t value) {
   core::ProcScope scope("SetRecordingCryptValue");
   core::CheckSideIndex(side);

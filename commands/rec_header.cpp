@@ -31,14 +31,6 @@ core::FileRec* Record(int side, int index) {
   return &d.Files[size_t(index)];
 }
 
-bool IsRecName(const std::string& name) {
-  std::string folder, base, ext;
-  core::SeparatePathComponents(name, folder, base, ext, core::kRecorderSeparator);
-  for (char& c : ext)
-    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-  return ext == "rec";
-}
-
 // Writes `bytes` to a new file `path`; an existing file is never replaced.
 // A file left incomplete by a failed write is removed again.
 bool WriteNewFile(const std::string& path, const std::vector<uint8_t>& bytes) {
@@ -228,6 +220,14 @@ RecHeaderResult FSUndoAddRECHeader(int side, int index) {
   f->HasRecHeader = false;
   if (core::FileRec* o = SameEntryOnOtherSide(side, *f)) o->HasRecHeader = false;
   return RecHeaderResult::Done;
+}
+
+bool IsRecName(const std::string& name) {
+  std::string folder, base, ext;
+  core::SeparatePathComponents(name, folder, base, ext, core::kRecorderSeparator);
+  for (char& c : ext)
+    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+  return ext == "rec";
 }
 
 }  // namespace commands

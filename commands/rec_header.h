@@ -34,6 +34,9 @@ enum class RecHeaderResult {
   WriteFailed,     // the cluster write failed
 };
 
+// True for a recorder name whose extension is "rec" (case ignored).
+bool IsRecName(const std::string& name);
+
 // The undo copy's path for a recording starting at FAT index `startCluster`
 // on the side.
 std::string RECUndoFile(int side, int32_t startCluster);

@@ -371,6 +371,18 @@ void ReadDir() {
     // never beyond the cluster buffer.
     const int64_t used = clusterBytes - int64_t(int32_t(Long(kDeFreeBytes)));
     const int64_t size = int64_t(ClusterBuffer.size());
+    // The record of the entry in the slot at offset o, starting at s.
+    auto entryRecord = [&](const uint8_t* slot, int64_t o, int32_t s, bool isDir) {
+      FileRec r;
+      r.Name = path + SlotName(slot);
+      r.IsDir = isDir;
+      r.EntryType = slot[kDeAttribute];
+      r.StartCluster = s;
+      r.ClusterCount = int32_t(GetBE32(slot + kDeClusterCount));
+      r.DirCluster = c;
+      r.Slot = int32_t(o / kDirEntrySize);
+      return r;
+    };
     for (int64_t o = 0; o < used && o + kDirEntrySize <= size; o += kDirEntrySize) {
       const uint8_t* slot = ClusterBuffer.data() + o;
       const uint8_t a = slot[kDeAttribute];
@@ -383,14 +395,7 @@ void ReadDir() {
       const int32_t s = int32_t(GetBE32(slot + kDeStartCluster));
       if (a == AttrDirectory || a == AttrRecycle) {
         if (s < 1 || s > highestStart) continue;
-        FileRec r;
-        r.Name = path + SlotName(slot);
-        r.IsDir = true;
-        r.EntryType = a;
-        r.StartCluster = s;
-        r.ClusterCount = int32_t(GetBE32(slot + kDeClusterCount));
-        r.DirCluster = c;
-        r.Slot = int32_t(o / kDirEntrySize);
+        const FileRec r = entryRecord(slot, o, s, /*isDir=*/true);
         AddFsckFile(r);
         if (walked[size_t(s)]) {
           loops.push_back(r.Name);   // a folder reached a second time
@@ -401,15 +406,7 @@ void ReadDir() {
       } else if (a == AttrFile || a == AttrRecording) {
         if (slot[kDeSkipByte] != 0) continue;
         if (s < 1 || s > highestStart) continue;
-        FileRec r;
-        r.Name = path + SlotName(slot);
-        r.IsDir = false;
-        r.EntryType = a;
-        r.StartCluster = s;
-        r.ClusterCount = int32_t(GetBE32(slot + kDeClusterCount));
-        r.DirCluster = c;
-        r.Slot = int32_t(o / kDirEntrySize);
-        AddFsckFile(r);
+        AddFsckFile(entryRecord(slot, o, s, /*isDir=*/false));
       } else {
         invalidAttribute = true;
       }

@@ -25,6 +25,37 @@ bool RequestBounds(uint32_t first, int32_t count, int32_t size, uint64_t& offset
   return true;
 }
 
+// Moves a whole request through `io` (pread or pwrite) in chunks, going on
+// after interrupted calls; 1 on success, 0 with errno set on failure, with
+// `noProgressErrno` when a call moved nothing.
+template <class Byte, class Io>
+int32_t TransferAll(int32_t handle, uint32_t first, int32_t count, int32_t size, Byte* p,
+                    int noProgressErrno, Io io) {
+  uint64_t offset;
+  size_t length;
+  if (handle < 0 || !RequestBounds(first, count, size, offset, length)) {
+    errno = EINVAL;
+    return 0;
+  }
+  if (length == 0) return 1;
+  while (length > 0) {
+    const ssize_t n = io(handle, p, length < kMaxChunk ? length : kMaxChunk,
+                         static_cast<off_t>(offset));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return 0;
+    }
+    if (n == 0) {
+      errno = noProgressErrno;
+      return 0;
+    }
+    p += n;
+    offset += static_cast<uint64_t>(n);
+    length -= static_cast<size_t>(n);
+  }
+  return 1;
+}
+
 }  // namespace
 
 extern "C" {
@@ -35,58 +66,19 @@ extern "C" {
 // call left it (EIO for a transfer that ended at the end of the device).
 int32_t DiskIOReadSectors(int32_t handle, uint32_t first, int32_t count, int32_t size,
                           void* buffer) {
-  uint64_t offset;
-  size_t length;
-  if (handle < 0 || !RequestBounds(first, count, size, offset, length)) {
-    errno = EINVAL;
-    return 0;
-  }
-  if (length == 0) return 1;
-  auto* p = static_cast<uint8_t*>(buffer);
-  while (length > 0) {
-    const ssize_t n = ::pread(handle, p, length < kMaxChunk ? length : kMaxChunk,
-                              static_cast<off_t>(offset));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return 0;
-    }
-    if (n == 0) {  // end of file or device before the request was complete
-      errno = EIO;
-      return 0;
-    }
-    p += n;
-    offset += static_cast<uint64_t>(n);
-    length -= static_cast<size_t>(n);
-  }
-  return 1;
+  // A read that meets the end of the file or device before the request is
+  // complete fails with EIO.
+  return TransferAll(handle, first, count, size, static_cast<uint8_t*>(buffer), EIO,
+                     [](int fd, uint8_t* p, size_t n, off_t at) { return ::pread(fd, p, n, at); });
 }
 
 int32_t DiskIOWriteSectors(int32_t handle, uint32_t first, int32_t count, int32_t size,
                            const void* buffer) {
-  uint64_t offset;
-  size_t length;
-  if (handle < 0 || !RequestBounds(first, count, size, offset, length)) {
-    errno = EINVAL;
-    return 0;
-  }
-  if (length == 0) return 1;
-  const auto* p = static_cast<const uint8_t*>(buffer);
-  while (length > 0) {
-    const ssize_t n = ::pwrite(handle, p, length < kMaxChunk ? length : kMaxChunk,
-                               static_cast<off_t>(offset));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return 0;
-    }
-    if (n == 0) {  // no progress (end of a device)
-      errno = ENOSPC;
-      return 0;
-    }
-    p += n;
-    offset += static_cast<uint64_t>(n);
-    length -= static_cast<size_t>(n);
-  }
-  return 1;
+  // A write that makes no progress (end of a device) fails with ENOSPC.
+  return TransferAll(handle, first, count, size, static_cast<const uint8_t*>(buffer), ENOSPC,
+                     [](int fd, const uint8_t* p, size_t n, off_t at) {
+                       return ::pwrite(fd, p, n, at);
+                     });
 }
 
 uint16_t SwapOrderWord(uint16_t value) { return __builtin_bswap16(value); }

@@ -20,6 +20,7 @@
 #include "core/error_handler.h"
 #include "core/pc_helpers.h"
 #include "mainwindow/icon_set.h"
+#include "mainwindow/menu_build.h"
 #include "mainwindow/qt_ui.h"
 #include "ui/scripted_ui.h"
 #include "platform/platform.h"
@@ -343,29 +344,6 @@ void Form1::CreateControls() {
     Command2[side]->raise();
   }
 }
-
-namespace {
-
-QAction* AddItem(QMenu* menu, const char* name, const char* caption) {
-  QAction* action = menu->addAction(caption);
-  action->setObjectName(name);
-  return action;
-}
-
-QAction* AddSeparator(QMenu* menu, const char* name) {
-  QAction* action = menu->addSeparator();
-  action->setObjectName(name);
-  return action;
-}
-
-QMenu* AddMenu(QMenuBar* bar, const char* name, const char* caption) {
-  QMenu* menu = bar->addMenu(caption);
-  menu->setObjectName(name);
-  menu->menuAction()->setObjectName(name);
-  return menu;
-}
-
-}  // namespace
 
 void Form1::CreateMenus() {
   QMenuBar* bar = menuBar();

@@ -35,6 +35,30 @@ bool RecorderSide(int side) {
   return core::DiskId[side] != core::kNoDisk && core::DiskId[side] < 1;
 }
 
+// Runs a header command on every checked item of the left pane (the file
+// system held open meanwhile), unchecks it, and shows the lists again: read
+// back from the disk first with `reload`, else as they stand in memory.
+void ApplyToCheckedLeft(Form1& form, commands::RecHeaderResult (*command)(int, int),
+                        bool reload) {
+  BusyPointer busy;
+  const bool opened = core::Disk[0].FileCount > 0;
+  if (opened) core::FSOpenFile(0, 0, true);
+  for (const QString& key : form.LV1[0]->Keys()) {
+    if (!form.LV1[0]->Checked(key)) continue;
+    const int index = Form1::IndexFromKey(key);
+    if (index >= 0) command(0, index);
+    form.LV1[0]->SetChecked(key, false);
+  }
+  if (opened) core::FSCloseFile(0);
+  if (reload) core::LoadTopf(0, true);
+  form.ShowFileList(0);
+  if (core::DiskId[0] == core::DiskId[1]) {
+    if (reload) core::LoadTopf(1, false);
+    form.ShowFileList(1);
+  }
+  form.EnableMenus();
+}
+
 }  // namespace
 
 // ------------------------------------------------------ recording header
@@ -43,45 +67,13 @@ void Form1::Menu_Disk_AddREC_Click() {
   core::ProcScope scope("Menu_Disk_AddREC_Click");
   // The header commands act on the left pane, a recorder disk in write mode.
   if (!RecorderSide(0) || !(core::Flags & core::FlagWriteMode)) return;
-  {
-    BusyPointer busy;
-    const bool opened = core::Disk[0].FileCount > 0;
-    if (opened) core::FSOpenFile(0, 0, true);
-    for (const QString& key : LV1[0]->Keys()) {
-      if (!LV1[0]->Checked(key)) continue;
-      const int index = IndexFromKey(key);
-      if (index >= 0) commands::FSAddRECHeader(0, index);
-      LV1[0]->SetChecked(key, false);
-    }
-    if (opened) core::FSCloseFile(0);
-    core::LoadTopf(0, true);
-    ShowFileList(0);
-    if (core::DiskId[0] == core::DiskId[1]) {
-      core::LoadTopf(1, false);
-      ShowFileList(1);
-    }
-    EnableMenus();
-  }
+  ApplyToCheckedLeft(*this, &commands::FSAddRECHeader, /*reload=*/true);
 }
 
 void Form1::Menu_Disk_UndoAddREC_Click() {
   core::ProcScope scope("Menu_Disk_UndoAddREC_Click");
   if (!RecorderSide(0) || !(core::Flags & core::FlagWriteMode)) return;
-  {
-    BusyPointer busy;
-    const bool opened = core::Disk[0].FileCount > 0;
-    if (opened) core::FSOpenFile(0, 0, true);
-    for (const QString& key : LV1[0]->Keys()) {
-      if (!LV1[0]->Checked(key)) continue;
-      const int index = IndexFromKey(key);
-      if (index >= 0) commands::FSUndoAddRECHeader(0, index);
-      LV1[0]->SetChecked(key, false);
-    }
-    if (opened) core::FSCloseFile(0);
-    ShowFileList(0);
-    if (core::DiskId[0] == core::DiskId[1]) ShowFileList(1);
-    EnableMenus();
-  }
+  ApplyToCheckedLeft(*this, &commands::FSUndoAddRECHeader, /*reload=*/false);
 }
 
 // ------------------------------------------------------- crypt-flag setters

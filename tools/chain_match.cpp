@@ -22,16 +22,6 @@ constexpr double kThreeSeconds = 3.0 / 86400.0;
 constexpr double kMinStep = 2000;      // about 22 ms
 constexpr double kMaxStep = 216000;    // 2.4 s
 
-void WriteWholeText(const std::string& path, const std::string& content) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) core::RaiseSystemError(errno, path);
-  const size_t written = std::fwrite(content.data(), 1, content.size(), f);
-  const int writeError = written != content.size() ? (errno ? errno : EIO) : 0;
-  const int closeResult = std::fclose(f);
-  if (writeError != 0) core::RaiseSystemError(writeError, path);
-  if (closeResult != 0) core::RaiseSystemError(errno ? errno : EIO, path);
-}
-
 // Leaves out every hit whose cluster is not a free FAT index of side 0
 // (1 .. LastCluster, Next 0) and every later hit of a cluster already taken.
 void ExcludeUnusable() {

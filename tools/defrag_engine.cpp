@@ -279,11 +279,49 @@ int32_t FindPreviousFreeCluster(int side, int32_t from) {
   return 0;
 }
 
+namespace {
+
+// Moves one cluster of the chain of `r` from `source` to `destination`
+// (a free cluster), showing both on the map and leaving the destination in
+// `doneCode`. `newStart`, when given and still -1, takes the destination once
+// both checks have passed. False, after an emergency exit, when the
+// destination is in use, the chain has ended early, or the copy failed.
+bool MoveCluster(int side, const core::FileRec& r, int32_t source, int32_t destination,
+                 const char* indent, int doneCode, int32_t* newStart = nullptr) {
+  const int32_t last = LastIndex(side);
+  if (destination < 1 || destination > last || !IsFree(side, destination)) {
+    return EmergencyExit("--- Found an unexpected used cluster! Exiting defrag!",
+                         "Emergency exit: Found an unexpected used cluster " +
+                             std::to_string(destination) + " which points to " +
+                             std::to_string(NextOf(side, destination)));
+  }
+  if (source < 1 || source > last || IsFree(side, source)) {
+    return EmergencyExit("--- The chain of " + r.Name + " ends early! Exiting defrag!",
+                         "Emergency exit: The chain ends early at " + std::to_string(source));
+  }
+  if (newStart && *newStart < 0) *newStart = destination;
+  LogLine(std::string(indent) + "moving " + std::to_string(source) + " -> " +
+          std::to_string(destination));
+  SetPixelVB(source, kCodeMoving);
+  SetPixelVB(destination, kCodeMoving);
+  RefreshMap();
+  if (!transfer::FSRedirectFAT(side, source, destination, true)) {
+    return EmergencyExit("--- Couldn't copy cluster " + std::to_string(source) +
+                             "! Exiting defrag!",
+                         "Emergency exit: Couldn't copy cluster " + std::to_string(source) +
+                             " to " + std::to_string(destination));
+  }
+  SetPixelVB(source, kCodeFree);
+  SetPixelVB(destination, doneCode);
+  return true;
+}
+
+}  // namespace
+
 bool DefragFile(int side, int index) {
   core::ProcScope scope("DefragFile");
   core::DiskRec& d = Disk[side];
   core::FileRec& r = d.Files[size_t(index)];
-  const int32_t last = LastIndex(side);
 
   for (int32_t k = 0; k < PlaceCount; ++k) SetPixelVB(PlaceStart + k, kCodeReserved);
   RefreshMap();
@@ -295,28 +333,7 @@ bool DefragFile(int side, int index) {
   int32_t source = r.StartCluster;
   for (int32_t k = 0; k < PlaceCount; ++k) {
     const int32_t destination = PlaceStart + k;
-    if (destination < 1 || destination > last || !IsFree(side, destination)) {
-      return EmergencyExit("--- Found an unexpected used cluster! Exiting defrag!",
-                           "Emergency exit: Found an unexpected used cluster " +
-                               std::to_string(destination) + " which points to " +
-                               std::to_string(NextOf(side, destination)));
-    }
-    if (source < 1 || source > last || IsFree(side, source)) {
-      return EmergencyExit("--- The chain of " + r.Name + " ends early! Exiting defrag!",
-                           "Emergency exit: The chain ends early at " + std::to_string(source));
-    }
-    LogLine("  moving " + std::to_string(source) + " -> " + std::to_string(destination));
-    SetPixelVB(source, kCodeMoving);
-    SetPixelVB(destination, kCodeMoving);
-    RefreshMap();
-    if (!transfer::FSRedirectFAT(side, source, destination, true)) {
-      return EmergencyExit("--- Couldn't copy cluster " + std::to_string(source) +
-                               "! Exiting defrag!",
-                           "Emergency exit: Couldn't copy cluster " + std::to_string(source) +
-                               " to " + std::to_string(destination));
-    }
-    SetPixelVB(source, kCodeFree);
-    SetPixelVB(destination, kCodeDefragmented);
+    if (!MoveCluster(side, r, source, destination, "  ", kCodeDefragmented)) return false;
     source = NextOf(side, destination);
     DoEvents();
     if (Cancelled()) return true;
@@ -399,29 +416,8 @@ bool MoveAway(int side, int32_t cluster) {
   int32_t newStart = -1;
   for (size_t k = 0; k < destinations.size(); ++k) {
     const int32_t dst = destinations[k];
-    if (!IsFree(side, dst)) {
-      return EmergencyExit("--- Found an unexpected used cluster! Exiting defrag!",
-                           "Emergency exit: Found an unexpected used cluster " +
-                               std::to_string(dst) + " which points to " +
-                               std::to_string(NextOf(side, dst)));
-    }
-    if (source < 1 || source > last || IsFree(side, source)) {
-      return EmergencyExit("--- The chain of " + r.Name + " ends early! Exiting defrag!",
-                           "Emergency exit: The chain ends early at " + std::to_string(source));
-    }
-    if (newStart < 0) newStart = dst;
-    LogLine("    moving " + std::to_string(source) + " -> " + std::to_string(dst));
-    SetPixelVB(source, kCodeMoving);
-    SetPixelVB(dst, kCodeMoving);
-    RefreshMap();
-    if (!transfer::FSRedirectFAT(side, source, dst, true)) {
-      return EmergencyExit("--- Couldn't copy cluster " + std::to_string(source) +
-                               "! Exiting defrag!",
-                           "Emergency exit: Couldn't copy cluster " + std::to_string(source) +
-                               " to " + std::to_string(dst));
-    }
-    SetPixelVB(source, kCodeFree);
-    SetPixelVB(dst, kCodeFragmented);
+    // The destinations come from FindPreviousFreeCluster, inside 1..last.
+    if (!MoveCluster(side, r, source, dst, "    ", kCodeFragmented, &newStart)) return false;
     DoEvents();
     source = NextOf(side, dst);
     if (Cancelled()) return true;

@@ -146,6 +146,42 @@ int PercentOf(double done, double total) {
   return int(p);
 }
 
+void WriteWholeText(const std::string& path, const std::string& content) {
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) core::RaiseSystemError(errno, path);
+  const size_t written = std::fwrite(content.data(), 1, content.size(), f);
+  const int writeError = written != content.size() ? (errno ? errno : EIO) : 0;
+  const int closeResult = std::fclose(f);
+  if (writeError != 0) core::RaiseSystemError(writeError, path);
+  if (closeResult != 0) core::RaiseSystemError(errno ? errno : EIO, path);
+}
+
+namespace {
+
+// The progress bar and pending events of a long loop: the bar follows each
+// whole percent, events are processed at most every three seconds.
+class ProgressPacer {
+ public:
+  void Step(int32_t done, int32_t total) {
+    const int percent = PercentOf(done, total);
+    if (percent != shown_) {
+      ShowProgress(percent);
+      shown_ = percent;
+    }
+    const double now = transfer::JobNow();
+    if (now - lastEvents_ > kThreeSeconds) {
+      ui::Current().DoEvents();
+      lastEvents_ = now;
+    }
+  }
+
+ private:
+  double lastEvents_ = transfer::JobNow();
+  int shown_ = -1;
+};
+
+}  // namespace
+
 void ResetOwnerCache() {
   g_ownerCacheValid = false;
   g_headOf.clear();
@@ -238,20 +274,10 @@ void SaveScanner() {
 
   std::string content;
   content.reserve(size_t(FoundCount) * 64);
-  double lastEvents = transfer::JobNow();
-  int shown = -1;
+  ProgressPacer pacer;
   int32_t previous = 0;
   for (int32_t i = 0; i < FoundCount; ++i) {
-    const int percent = PercentOf(i, FoundCount);
-    if (percent != shown) {
-      ShowProgress(percent);
-      shown = percent;
-    }
-    const double now = transfer::JobNow();
-    if (now - lastEvents > kThreeSeconds) {
-      ui::Current().DoEvents();
-      lastEvents = now;
-    }
+    pacer.Step(i, FoundCount);
     const FoundCluster& r = FoundClusters[size_t(FoundIndex[size_t(i)])];
     if (r.Cluster != previous) {
       content += r.Text;
@@ -260,15 +286,7 @@ void SaveScanner() {
     previous = r.Cluster;
   }
 
-  TRY_STATEMENT({
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr) core::RaiseSystemError(errno, path);
-    const size_t written = std::fwrite(content.data(), 1, content.size(), f);
-    const int writeError = written != content.size() ? (errno ? errno : EIO) : 0;
-    const int closeResult = std::fclose(f);
-    if (writeError != 0) core::RaiseSystemError(writeError, path);
-    if (closeResult != 0) core::RaiseSystemError(errno ? errno : EIO, path);
-  });
+  TRY_STATEMENT(WriteWholeText(path, content));
   ShowProgress(0);
   ShowStatus("Ready");
 }
@@ -376,20 +394,10 @@ bool LoadScanner() {
                                ". It is not used; delete it to start a new search.",
                            ui::Buttons::OK, ui::Icon::Exclamation);
     } else {
-      double lastEvents = transfer::JobNow();
-      int shown = -1;
+      ProgressPacer pacer;
       const int32_t count = int32_t(hits.size());
       for (int32_t i = 0; i < count; ++i) {
-        const int percent = PercentOf(i, count);
-        if (percent != shown) {
-          ShowProgress(percent);
-          shown = percent;
-        }
-        const double now = transfer::JobNow();
-        if (now - lastEvents > kThreeSeconds) {
-          ui::Current().DoEvents();
-          lastEvents = now;
-        }
+        pacer.Step(i, count);
         AddRecoveredCluster(hits[size_t(i)]);
       }
     }

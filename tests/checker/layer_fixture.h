@@ -15,6 +15,7 @@
 #include "checker/fat_tables.h"
 #include "core/error_handler.h"
 #include "tests/support/image_builder.h"
+#include "tests/support/test_env.h"
 #include "ui/scripted_ui.h"
 
 namespace checkertest {
@@ -29,16 +30,7 @@ class LayerTest : public ::testing::Test {
     savedCwd_ = cwd;
     ASSERT_EQ(chdir(temp_.Path().c_str()), 0);
     core::ResetErrorState();
-    core::SetNowHook([] {
-      std::tm t{};
-      t.tm_year = 2024 - 1900;
-      t.tm_mon = 2;
-      t.tm_mday = 5;
-      t.tm_hour = 14;
-      t.tm_min = 7;
-      t.tm_sec = 30;
-      return t;
-    });
+    core::SetNowHook([] { return testenv::LocalTime(2024, 3, 5, 14, 7, 30); });
     checker::ResetDiskState();
     checker::ResetCheckerState();
     checker::ResetFatTables();

@@ -31,18 +31,9 @@ class DumpToolsTest : public LayerTest {
   // A tree with directories at FAT indexes 2 (DataFiles), 10 and 20.
   ib::DiskImage Tree() {
     ib::DiskImage image;
-    ib::FolderSpec a;
-    a.Path = "\\DataFiles\\A";
-    a.Index = 20;
-    image.AddFolder(a);
-    ib::FolderSpec b;
-    b.Path = "\\DataFiles\\B";
-    b.Index = 10;
-    image.AddFolder(b);
-    ib::FolderSpec c;
-    c.Path = "\\DataFiles\\A\\C";
-    c.Index = 9;
-    image.AddFolder(c);
+    image.AddFolder("\\DataFiles\\A", 20);
+    image.AddFolder("\\DataFiles\\B", 10);
+    image.AddFolder("\\DataFiles\\A\\C", 9);
     return image;
   }
 };

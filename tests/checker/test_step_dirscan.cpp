@@ -20,14 +20,8 @@ class DirScan : public StepTest {
   void SetUp() override {
     StepTest::SetUp();
     model_ = std::make_unique<ib::DiskImage>(SmallSpec());
-    ib::FolderSpec zeta;
-    zeta.Path = "\\Zeta";
-    zeta.Index = 10;
-    model_->AddFolder(zeta);
-    ib::FolderSpec films;
-    films.Path = "\\DataFiles\\Films";
-    films.Index = 12;
-    model_->AddFolder(films);
+    model_->AddFolder("\\Zeta", 10);
+    model_->AddFolder("\\DataFiles\\Films", 12);
     ib::FileSpec a;
     a.Path = "\\DataFiles\\a.rec";
     a.Size = 3 * kClusterBytes - 1000;

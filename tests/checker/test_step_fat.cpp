@@ -170,10 +170,7 @@ TEST_F(FatStep, CircularChainIsCutWhereItClosesAndNothingIsFreed) {
 }
 
 TEST_F(FatStep, LostDirectoryIsRecoveredBeforeItsContentsAndRestartsTheSteps) {
-  ib::FolderSpec old;
-  old.Path = "\\DataFiles\\Old";
-  old.Index = 15;
-  model_->AddFolder(old);
+  model_->AddFolder("\\DataFiles\\Old", 15);
   ib::FileSpec inside;
   inside.Path = "\\DataFiles\\Old\\b.rec";
   inside.Size = 4 * kClusterBytes;

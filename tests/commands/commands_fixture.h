@@ -93,4 +93,20 @@ class EditorTest : public writertest::WriterTest {
   }
 };
 
+// The editor image loaded on the left side; names are those of \DataFiles.
+class DataFilesTest : public EditorTest {
+ protected:
+  void SetUp() override {
+    EditorTest::SetUp();
+    Load(EditorImage());
+  }
+  int Index(const std::string& name) { return IndexOf("\\DataFiles\\" + name); }
+  core::FileRec& R(const std::string& name) { return Rec("\\DataFiles\\" + name); }
+  // Offset in the whole image of byte `offset` of the file's directory entry.
+  uint64_t EntryByte(const std::string& name, int offset) {
+    return uint64_t(DirClusterOf("\\DataFiles\\" + name)) * kClusterBytes +
+           SlotOffset("\\DataFiles\\" + name) + uint64_t(offset);
+  }
+};
+
 }  // namespace editortest

@@ -6,23 +6,10 @@
 
 namespace {
 
-using editortest::EditorTest;
 using mainwindow::Form1;
 namespace ib = imagebuilder;
 
-class CryptFlagsTest : public EditorTest {
- protected:
-  void SetUp() override {
-    EditorTest::SetUp();
-    Load(editortest::EditorImage());
-  }
-  int Index(const std::string& name) { return IndexOf("\\DataFiles\\" + name); }
-  core::FileRec& R(const std::string& name) { return Rec("\\DataFiles\\" + name); }
-  uint64_t EntryByte(const std::string& name, int offset) {
-    return uint64_t(DirClusterOf("\\DataFiles\\" + name)) * editortest::kClusterBytes +
-           SlotOffset("\\DataFiles\\" + name) + uint64_t(offset);
-  }
-};
+class CryptFlagsTest : public editortest::DataFilesTest {};
 
 TEST_F(CryptFlagsTest, RecordingWithHeaderGetsEntryAndHeaderByte) {
   const std::vector<uint8_t> before = Snapshot();

@@ -164,14 +164,7 @@ TEST(EventTexts, DisplayTextConversions) {
 
 // -------------------------------------------------------- on a recorder disk
 
-class EventEditorTest : public EditorTest {
- protected:
-  void SetUp() override {
-    EditorTest::SetUp();
-    Load(editortest::EditorImage());
-  }
-  int Index(const std::string& name) { return IndexOf("\\DataFiles\\" + name); }
-};
+class EventEditorTest : public editortest::DataFilesTest {};
 
 TEST_F(EventEditorTest, SavingWritesTheHeaderBytesOnly) {
   commands::Form10 form;

@@ -10,26 +10,16 @@
 #include "core/disk_format.h"
 #include "tests/commands/commands_fixture.h"
 #include "tests/mainwindow/form1_pane_fixture.h"
+#include "tests/support/test_env.h"
 
 namespace {
 
-using editortest::EditorTest;
 namespace ib = imagebuilder;
 
-class FileDateTest : public EditorTest {
+class FileDateTest : public editortest::DataFilesTest {
  protected:
-  void SetUp() override {
-    EditorTest::SetUp();
-    Load(editortest::EditorImage());
-  }
-  int Index(const std::string& name) { return IndexOf("\\DataFiles\\" + name); }
-  core::FileRec& R(const std::string& name) { return Rec("\\DataFiles\\" + name); }
   std::vector<uint8_t> Slot(const std::string& name) {
     return Image().ReadSlot(uint32_t(R(name).DirCluster), R(name).Slot);
-  }
-  uint64_t EntryByte(const std::string& name, int offset) {
-    return uint64_t(DirClusterOf("\\DataFiles\\" + name)) * editortest::kClusterBytes +
-           SlotOffset("\\DataFiles\\" + name) + uint64_t(offset);
   }
 };
 
@@ -102,16 +92,7 @@ class FileDateMenuTest : public form1test::PaneTest {
  protected:
   void SetUp() override {
     PaneTest::SetUp();
-    previousClock_ = core::SetNowHook([] {
-      std::tm t{};
-      t.tm_year = 2024 - 1900;
-      t.tm_mon = 4;
-      t.tm_mday = 17;
-      t.tm_hour = 20;
-      t.tm_min = 15;
-      t.tm_sec = 40;
-      return t;
-    });
+    previousClock_ = core::SetNowHook([] { return testenv::LocalTime(2024, 5, 17, 20, 15, 40); });
   }
   void TearDown() override {
     core::SetNowHook(previousClock_);

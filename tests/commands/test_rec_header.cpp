@@ -12,7 +12,6 @@
 namespace {
 
 using commands::RecHeaderResult;
-using editortest::EditorTest;
 using editortest::kClusterBytes;
 namespace ib = imagebuilder;
 
@@ -26,14 +25,8 @@ std::vector<uint8_t> FileBytes(const std::string& path) {
   return std::vector<uint8_t>(s.begin(), s.end());
 }
 
-class RecHeaderTest : public EditorTest {
+class RecHeaderTest : public editortest::DataFilesTest {
  protected:
-  void SetUp() override {
-    EditorTest::SetUp();
-    Load(editortest::EditorImage());
-  }
-  int Index(const std::string& name) { return IndexOf("\\DataFiles\\" + name); }
-  core::FileRec& R(const std::string& name) { return Rec("\\DataFiles\\" + name); }
   std::string UndoOf(const std::string& name) {
     return commands::RECUndoFile(0, R(name).StartCluster);
   }

@@ -17,6 +17,7 @@
 #include "core/iodebug.h"
 #include "core/settings.h"
 #include "tests/support/image_builder.h"
+#include "tests/support/test_env.h"
 #include "ui/scripted_ui.h"
 
 namespace disktest {
@@ -25,16 +26,11 @@ class DiskTest : public ::testing::Test {
  protected:
   void SetUp() override {
     tmp_ = std::make_unique<imagebuilder::TempDir>("qdisk");
-    core::SetAppDir(tmp_->Path());
-    setenv("QUENBRIX_DEVICES", tmp_->Path().c_str(), 1);
-    core::ResetState();
-    core::IODebug = false;
+    testenv::UseFolders(tmp_->Path(), tmp_->Path());
     use_ = std::make_unique<ui::CurrentUiScope>(script);
   }
   void TearDown() override {
-    for (int side = 0; side < 2; ++side)
-      if (core::Disk[side].Handle >= 1) core::CloseDisk(core::Disk[side].Handle);
-    core::ResetState();
+    testenv::CloseDisksAndReset();
     use_.reset();
   }
 

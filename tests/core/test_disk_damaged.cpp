@@ -155,10 +155,7 @@ TEST_F(DamagedTest, TruncatedImages) {
 
   // Cut inside the data area: the directories before the cut load.
   DiskImage far;
-  FolderSpec high;
-  high.Path = "\\DataFiles\\A";
-  high.Index = 600;
-  far.AddFolder(high);
+  far.AddFolder("\\DataFiles\\A", 600);
   WriteImage(far, 2);
   ASSERT_TRUE(platform::TruncateFile(DrivePath(2), int64_t(601) * 2068 * 512 + 4096));
   script.ExpectMsgBox("Damaged subdirectory '\\DataFiles\\A\\'; Cluster 600", ui::Answer::OK);

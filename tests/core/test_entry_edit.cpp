@@ -22,10 +22,7 @@ class EntryEdit : public WriterTest {
     films.Path = "\\DataFiles\\Films";
     films.Index = 7;
     model.AddFolder(films);
-    ib::FolderSpec sub;
-    sub.Path = "\\DataFiles\\Films\\Sub";
-    sub.Index = 8;
-    model.AddFolder(sub);
+    model.AddFolder("\\DataFiles\\Films\\Sub", 8);
     for (auto [path, start] : {std::pair<const char*, uint32_t>{"\\DataFiles\\a.rec", 10},
                                {"\\DataFiles\\Films\\b.rec", 12},
                                {"\\DataFiles\\Films\\c.rec", 14}}) {

@@ -20,10 +20,7 @@ class Erase : public WriterTest {
   void SetUp() override {
     WriterTest::SetUp();
     ib::DiskImage model(SmallSpec(30));
-    ib::FolderSpec films;
-    films.Path = "\\DataFiles\\Films";
-    films.Index = 7;
-    model.AddFolder(films);
+    model.AddFolder("\\DataFiles\\Films", 7);
     AddFile(model, "\\DataFiles\\three.rec", 3, 10);
     AddFile(model, "\\DataFiles\\five.rec", 5, 13);
     AddFile(model, "\\DataFiles\\Films\\in.rec", 2, 20);

@@ -11,6 +11,7 @@
 #include "core/settings.h"
 #include "platform/platform.h"
 #include "tests/support/image_builder.h"
+#include "tests/support/test_env.h"
 #include "ui/scripted_ui.h"
 
 namespace {
@@ -21,13 +22,7 @@ using imagebuilder::WriteWholeFile;
 using ui::Answer;
 
 std::tm FixedTime() {
-  std::tm t{};
-  t.tm_year = 2026 - 1900;
-  t.tm_mon = 11;
-  t.tm_mday = 8;
-  t.tm_hour = 14;
-  t.tm_min = 3;
-  t.tm_sec = 7;
+  std::tm t = testenv::LocalTime(2026, 12, 8, 14, 3, 7);
   t.tm_wday = 2;   // Tuesday
   t.tm_yday = 341;
   return t;

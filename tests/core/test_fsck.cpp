@@ -19,10 +19,7 @@ class Fsck : public WriterTest {
   void SetUp() override {
     WriterTest::SetUp();
     ib::DiskImage model(SmallSpec(45));
-    ib::FolderSpec films;
-    films.Path = "\\DataFiles\\Films";
-    films.Index = 7;
-    model.AddFolder(films);
+    model.AddFolder("\\DataFiles\\Films", 7);
     ib::FileSpec a;
     a.Path = "\\DataFiles\\a.rec";
     a.Size = 2 * kClusterBytes - 10;

@@ -5,6 +5,7 @@
 #include "core/settings.h"
 #include "platform/platform.h"
 #include "tests/support/image_builder.h"
+#include "tests/support/test_env.h"
 #include "ui/scripted_ui.h"
 
 namespace {
@@ -12,16 +13,7 @@ namespace {
 using imagebuilder::ReadWholeFile;
 using imagebuilder::TempDir;
 
-std::tm FixedTime() {
-  std::tm t{};
-  t.tm_year = 2026 - 1900;
-  t.tm_mon = 11;
-  t.tm_mday = 8;
-  t.tm_hour = 14;
-  t.tm_min = 3;
-  t.tm_sec = 7;
-  return t;
-}
+std::tm FixedTime() { return testenv::LocalTime(2026, 12, 8, 14, 3, 7); }
 
 class IODebugTest : public ::testing::Test {
  protected:

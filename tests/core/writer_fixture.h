@@ -24,6 +24,7 @@
 #include "core/iodebug.h"
 #include "core/settings.h"
 #include "tests/support/image_builder.h"
+#include "tests/support/test_env.h"
 #include "ui/scripted_ui.h"
 
 namespace writertest {
@@ -48,19 +49,14 @@ class WriterTest : public ::testing::Test {
  protected:
   void SetUp() override {
     tmp_ = std::make_unique<ib::TempDir>("qwriter");
-    core::SetAppDir(tmp_->Path());
-    setenv("QUENBRIX_DEVICES", tmp_->Path().c_str(), 1);
-    core::ResetState();
+    testenv::UseFolders(tmp_->Path(), tmp_->Path());
     core::ResetFsckState();
-    core::IODebug = false;
     core::Flags = core::FlagNormal | core::FlagWriteMode;
     use_ = std::make_unique<ui::CurrentUiScope>(script);
   }
   void TearDown() override {
     image_.reset();
-    for (int side = 0; side < 2; ++side)
-      if (core::Disk[side].Handle >= 1) core::CloseDisk(core::Disk[side].Handle);
-    core::ResetState();
+    testenv::CloseDisksAndReset();
     core::ResetFsckState();
     use_.reset();
   }

@@ -33,6 +33,7 @@
 #include "mainwindow/jobs.h"
 #include "tests/mainwindow/test_app.h"
 #include "tests/support/image_builder.h"
+#include "tests/support/test_env.h"
 #include "ui/scripted_ui.h"
 
 namespace form1test {
@@ -111,14 +112,11 @@ class PaneTest : public ::testing::Test {
     mkdir(devices_.c_str(), 0755);
     mkdir(pc_.c_str(), 0755);
     mkdir(app_.c_str(), 0755);
-    core::SetAppDir(app_);
-    setenv("QUENBRIX_DEVICES", devices_.c_str(), 1);
+    testenv::UseFolders(app_, devices_);
     char cwd[PATH_MAX];
     if (getcwd(cwd, sizeof cwd)) savedCwd_ = cwd;
     if (chdir(pc_.c_str()) != 0) FAIL() << "cannot enter " << pc_;
-    core::ResetState();
     mainwindow::ResetWindowState();
-    core::IODebug = false;
     use_ = std::make_unique<ui::CurrentUiScope>(script);
     JobCalls().clear();
     savedJobs_ = mainwindow::Jobs();
@@ -135,9 +133,7 @@ class PaneTest : public ::testing::Test {
 
   void TearDown() override {
     form.reset();
-    for (int side = 0; side < 2; ++side)
-      if (core::Disk[side].Handle >= 1) core::CloseDisk(core::Disk[side].Handle);
-    core::ResetState();
+    testenv::CloseDisksAndReset();
     mainwindow::ResetWindowState();
     mainwindow::Jobs() = savedJobs_;
     use_.reset();

@@ -32,6 +32,7 @@
 #include "mainwindow/form6.h"
 #include "tests/mainwindow/test_app.h"
 #include "tests/support/image_builder.h"
+#include "tests/support/test_env.h"
 #include "ui/scripted_ui.h"
 
 namespace {
@@ -76,8 +77,7 @@ class StartupTest : public ::testing::Test {
     mkdir(app_.c_str(), 0755);
     mkdir(home_.c_str(), 0755);
     mkdir((home_ + "/Videos").c_str(), 0755);
-    core::SetAppDir(app_);
-    setenv("QUENBRIX_DEVICES", devices_.c_str(), 1);
+    testenv::UseFolders(app_, devices_);
     char cwd[PATH_MAX];
     if (getcwd(cwd, sizeof cwd)) savedCwd_ = cwd;
     core::ProgramIdentity id;
@@ -86,7 +86,6 @@ class StartupTest : public ::testing::Test {
     id.Minor = 5;
     id.Revision = 17;
     core::SetProgramIdentity(id);
-    core::ResetState();
     mainwindow::ResetWindowState();
     core::ShowGB = false;
     use_ = std::make_unique<ui::CurrentUiScope>(script);
@@ -96,9 +95,7 @@ class StartupTest : public ::testing::Test {
 
   void TearDown() override {
     form.reset();
-    for (int side = 0; side < 2; ++side)
-      if (core::Disk[side].Handle >= 1) core::CloseDisk(core::Disk[side].Handle);
-    core::ResetState();
+    testenv::CloseDisksAndReset();
     mainwindow::ResetWindowState();
     use_.reset();
     Form1::SetInstanceName(QString());

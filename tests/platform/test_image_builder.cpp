@@ -318,10 +318,7 @@ TEST_F(BuiltImage, RawAccessDamagesWithoutTouchingTheCrc) {
 TEST(DiskImageDump, SccAndScdOfAFreshDisk) {
   TempDir dir;
   DiskImage disk;                 // SPC 2068
-  FolderSpec sub;
-  sub.Path = "\\DataFiles\\Sub";
-  sub.Index = 9;
-  disk.AddFolder(sub);
+  disk.AddFolder("\\DataFiles\\Sub", 9);
   disk.WriteDump(dir / "dump");
   const std::string scc = ReadWholeFile(dir / "dump.scc");
   const std::string scd = ReadWholeFile(dir / "dump.scd");

@@ -207,7 +207,7 @@ struct ModelEntry {
   uint64_t Size = 0;                  // files: bytes; folders: 0
   std::vector<uint32_t> Chain;        // FAT indexes in order (folders: one)
   int Slot = 0;
-  FileSpec File;                      // files: the spec as given
+  FileSpec File;                      // files: the description as given
 };
 
 class DiskImage {
@@ -230,6 +230,12 @@ class DiskImage {
   // Adds a folder (its parent must exist); returns its FAT index.
   uint32_t AddFolder(const FolderSpec& folder);
   uint32_t AddFolder(const std::string& path) { FolderSpec f; f.Path = path; return AddFolder(f); }
+  uint32_t AddFolder(const std::string& path, uint32_t index) {
+    FolderSpec f;
+    f.Path = path;
+    f.Index = index;
+    return AddFolder(f);
+  }
   // Adds a file (its folder must exist); returns its chain.
   std::vector<uint32_t> AddFile(const FileSpec& file);
   // Reserves a slot of a folder as erased (all 0xFF). Like any unused slot it

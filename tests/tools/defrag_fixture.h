@@ -23,6 +23,7 @@
 #include "core/settings.h"
 #include "tests/mainwindow/test_app.h"
 #include "tests/support/image_builder.h"
+#include "tests/support/test_env.h"
 #include "tools/defrag_engine.h"
 #include "transfer/job_state.h"
 #include "ui/scripted_ui.h"
@@ -92,19 +93,14 @@ class DefragTest : public ::testing::Test {
   void SetUp() override {
     TestApp();
     tmp_ = std::make_unique<ib::TempDir>("qdefrag");
-    core::SetAppDir(tmp_->Path());
-    setenv("QUENBRIX_DEVICES", tmp_->Path().c_str(), 1);
-    core::ResetState();
+    testenv::UseFolders(tmp_->Path(), tmp_->Path());
     core::ResetFsckState();
-    core::IODebug = false;
     tools::ResetDefragState();
     transfer::CancelState = 0;
     use_ = std::make_unique<ui::CurrentUiScope>(script);
   }
   void TearDown() override {
-    for (int side = 0; side < 2; ++side)
-      if (core::Disk[side].Handle >= 1) core::CloseDisk(core::Disk[side].Handle);
-    core::ResetState();
+    testenv::CloseDisksAndReset();
     tools::ResetDefragState();
     transfer::CancelState = 0;
     use_.reset();

@@ -20,6 +20,7 @@
 #include "core/settings.h"
 #include "tests/mainwindow/test_app.h"
 #include "tests/support/image_builder.h"
+#include "tests/support/test_env.h"
 #include "tools/found_clusters.h"
 #include "transfer/job_state.h"
 #include "ui/scripted_ui.h"
@@ -89,19 +90,14 @@ class RecoveryTest : public ::testing::Test {
   void SetUp() override {
     TestApp();
     tmp_ = std::make_unique<ib::TempDir>("qrecovery");
-    core::SetAppDir(tmp_->Path());
-    setenv("QUENBRIX_DEVICES", tmp_->Path().c_str(), 1);
-    core::ResetState();
-    core::IODebug = false;
+    testenv::UseFolders(tmp_->Path(), tmp_->Path());
     transfer::ResetJobState();
     tools::ClearFoundClusters();
     tools::ResetOwnerCache();
     use_ = std::make_unique<ui::CurrentUiScope>(script);
   }
   void TearDown() override {
-    for (int side = 0; side < 2; ++side)
-      if (core::Disk[side].Handle >= 1) core::CloseDisk(core::Disk[side].Handle);
-    core::ResetState();
+    testenv::CloseDisksAndReset();
     tools::ClearFoundClusters();
     tools::ResetOwnerCache();
     transfer::ResetJobState();

@@ -24,6 +24,7 @@
 #include "core/settings.h"
 #include "core/side_file.h"
 #include "tests/support/image_builder.h"
+#include "tests/support/test_env.h"
 #include "transfer/copy_queue.h"
 #include "transfer/file_create.h"
 #include "transfer/transfer_buffer.h"
@@ -45,10 +46,7 @@ class TransferTest : public ::testing::Test {
   void SetUp() override {
     tmp_ = std::make_unique<ib::TempDir>("qtransfer");
     pc_ = std::make_unique<ib::TempDir>("qtransferpc");
-    core::SetAppDir(tmp_->Path());
-    setenv("QUENBRIX_DEVICES", tmp_->Path().c_str(), 1);
-    core::ResetState();
-    core::IODebug = false;
+    testenv::UseFolders(tmp_->Path(), tmp_->Path());
     core::Flags = core::FlagNormal | core::FlagWriteMode;
     transfer::BadlyInterleavedFiles = false;
     transfer::ResetRandom();
@@ -56,9 +54,7 @@ class TransferTest : public ::testing::Test {
     use_ = std::make_unique<ui::CurrentUiScope>(script);
   }
   void TearDown() override {
-    for (int side = 0; side < 2; ++side)
-      if (core::Disk[side].Handle >= 1) core::CloseDisk(core::Disk[side].Handle);
-    core::ResetState();
+    testenv::CloseDisksAndReset();
     transfer::BadlyInterleavedFiles = false;
     transfer::List3.Clear();
     use_.reset();
