@@ -192,15 +192,22 @@ TEST_F(RecHeaderTest, AFailedReadWritesNothing) {
 
 // ---------------------------------------------------------- the menu commands
 
-class RecHeaderMenuTest : public form1test::PaneTest {};
+class RecHeaderMenuTest : public form1test::PaneTest {
+ protected:
+  // The standard disk plus \\DataFiles\\stream.rec, a recording without header.
+  static ib::DiskImage ImageWithHeaderlessStream() {
+    ib::DiskImage image = form1test::StandardImage();
+    ib::FileSpec ts;
+    ts.Path = "\\DataFiles\\stream.rec";
+    ts.Data = ib::Content::SampleTs();
+    ts.Size = 600000;
+    image.AddFile(ts);
+    return image;
+  }
+};
 
 TEST_F(RecHeaderMenuTest, AddAndUndoThroughTheDiskMenu) {
-  ib::DiskImage image = form1test::StandardImage();
-  ib::FileSpec ts;
-  ts.Path = "\\DataFiles\\stream.rec";
-  ts.Data = ib::Content::SampleTs();
-  ts.Size = 600000;
-  image.AddFile(ts);
+  ib::DiskImage image = ImageWithHeaderlessStream();
   StandardPanes(image);
   Flags() |= core::FlagWriteMode | core::FlagSide0Writable;
   form->SelectDirectory(0, "\\DataFiles\\");
@@ -236,12 +243,7 @@ TEST_F(RecHeaderMenuTest, AddAndUndoThroughTheDiskMenu) {
 }
 
 TEST_F(RecHeaderMenuTest, NothingHappensOutsideWriteMode) {
-  ib::DiskImage image = form1test::StandardImage();
-  ib::FileSpec ts;
-  ts.Path = "\\DataFiles\\stream.rec";
-  ts.Data = ib::Content::SampleTs();
-  ts.Size = 600000;
-  image.AddFile(ts);
+  ib::DiskImage image = ImageWithHeaderlessStream();
   StandardPanes(image);
   form->SelectDirectory(0, "\\DataFiles\\");
   form->LV1[0]->SetChecked(KeyOf(0, "stream.rec"), true);

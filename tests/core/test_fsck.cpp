@@ -368,18 +368,7 @@ TEST(FsckRegression, DamagedImagesNeitherCrashNorHang) {
     if (!file.is_regular_file()) continue;
     SCOPED_TRACE(file.path().string());
     fuzzimage::WriteDamaged(tmp / "PhysicalDrive0", ib::ReadWholeFile(file.path().string()));
-    core::ResetState();
-    core::ResetFsckState();
-    core::Flags = core::FlagNormal;
-    core::DiskId[0] = 0;
-    try {
-      if (core::InitTopf(0, "PhysicalDrive0", false)) {
-        core::LoadTopf(0, true);
-        core::FSCK(0);
-      }
-    } catch (const core::RuntimeError&) {
-    }
-    if (core::Disk[0].Handle >= 1) core::CloseDisk(core::Disk[0].Handle);
+    fuzzimage::LoadAndCheckDrive0();
     ++replayed;
   }
   core::ResetState();

@@ -21,6 +21,12 @@
 #include <utility>
 #include <vector>
 
+#include "core/disk_init.h"
+#include "core/disk_io.h"
+#include "core/disk_load.h"
+#include "core/disk_model.h"
+#include "core/error_handler.h"
+#include "core/fsck.h"
 #include "tests/support/image_builder.h"
 
 namespace fuzzimage {
@@ -112,6 +118,25 @@ inline void WriteDamaged(const std::string& path, const std::string& input) {
   if (fd < 0) throw std::runtime_error("cannot open " + path);
   Apply(fd, reinterpret_cast<const uint8_t*>(input.data()), input.size());
   close(fd);
+}
+
+// Opens drive 0 afresh, loads it and runs the check, the way a user's first
+// look at the disk does; closes it again. A run-time error would go to the
+// error handler in the program: here it simply ends the attempt.
+inline void LoadAndCheckDrive0() {
+  core::ResetState();
+  core::ResetFsckState();
+  core::Flags = core::FlagNormal;
+  core::DiskId[0] = 0;
+  try {
+    if (core::InitTopf(0, "PhysicalDrive0", false)) {
+      core::LoadTopf(0, true);
+      core::FSCK(0);
+    }
+  } catch (const core::RuntimeError&) {
+  }
+  if (core::Disk[0].Handle >= 1) core::CloseDisk(core::Disk[0].Handle);
+  core::Disk[0].Handle = 0;
 }
 
 }  // namespace fuzzimage

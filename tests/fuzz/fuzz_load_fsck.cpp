@@ -52,21 +52,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Setup& s = State();
   const auto saved = fuzzimage::Apply(s.fd, data, size);
 
-  core::ResetState();
-  core::ResetFsckState();
-  core::Flags = core::FlagNormal;
-  core::DiskId[0] = 0;
   try {
-    if (core::InitTopf(0, "PhysicalDrive0", false)) {
-      core::LoadTopf(0, true);
-      core::FSCK(0);
-    }
-  } catch (const core::RuntimeError&) {
-    // Goes to the central error handler in the program: a report, no crash.
+    fuzzimage::LoadAndCheckDrive0();
   } catch (const ui::ProgramEnded&) {
+    // An emergency stop is a message and an orderly end, not a crash.
+    if (core::Disk[0].Handle >= 1) core::CloseDisk(core::Disk[0].Handle);
+    core::Disk[0].Handle = 0;
   }
-  if (core::Disk[0].Handle >= 1) core::CloseDisk(core::Disk[0].Handle);
-  core::Disk[0].Handle = 0;
 
   fuzzimage::Restore(s.fd, saved);
   return 0;
