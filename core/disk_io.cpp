@@ -11,6 +11,16 @@ namespace core {
 uint64_t SectorReadCalls = 0;
 uint64_t SectorWriteCalls = 0;
 
+namespace {
+SectorIoFilter g_ioFilter;
+}
+
+SectorIoFilter SetSectorIoFilter(SectorIoFilter filter) {
+  SectorIoFilter previous = std::move(g_ioFilter);
+  g_ioFilter = std::move(filter);
+  return previous;
+}
+
 std::string DevicePath(const std::string& name) {
   // A drive name stands for a device; a PC path is logged as it is.
   if (name.find('/') == std::string::npos) return "\\\\.\\" + name;
@@ -41,12 +51,14 @@ void CloseDisk(int32_t handle) {
 int32_t ReadSectors(int32_t handle, uint32_t firstSector, int32_t count, void* buffer) {
   ++SectorReadCalls;
   if (handle < 1 || count <= 0) return 0;
+  if (g_ioFilter && !g_ioFilter(false, handle, firstSector, count, buffer)) return 0;
   return qlib::DiskIOReadSectors(handle, firstSector, count, kSectorSize, buffer);
 }
 
 int32_t WriteSectors(int32_t handle, uint32_t firstSector, int32_t count, const void* buffer) {
   ++SectorWriteCalls;
   if (handle < 1 || count <= 0) return 0;
+  if (g_ioFilter && !g_ioFilter(true, handle, firstSector, count, buffer)) return 0;
   return qlib::DiskIOWriteSectors(handle, firstSector, count, kSectorSize, buffer);
 }
 

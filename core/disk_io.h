@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace core {
@@ -20,6 +21,16 @@ void CloseDisk(int32_t handle);
 // must hold count x 512 bytes.
 int32_t ReadSectors(int32_t handle, uint32_t firstSector, int32_t count, void* buffer);
 int32_t WriteSectors(int32_t handle, uint32_t firstSector, int32_t count, const void* buffer);
+
+// A seam for tests that stand between the program and the device: the
+// filter sees every sector transfer before it happens and returns false to
+// make that transfer fail (nothing reaches the device, the call returns 0).
+// Tests use it to fail chosen reads or writes and to record every write,
+// so that a power cut after any single write can be replayed. Empty: no filter.
+using SectorIoFilter = std::function<bool(bool isWrite, int32_t handle, uint32_t firstSector,
+                                          int32_t count, const void* buffer)>;
+// Installs the filter; returns the previous one.
+SectorIoFilter SetSectorIoFilter(SectorIoFilter filter);
 
 // Device transfers so far (tests and benchmarks count them).
 extern uint64_t SectorReadCalls;

@@ -7,6 +7,7 @@
 #include "core/disk_probe.h"
 #include "platform/platform.h"
 #include "tests/core/disk_fixture.h"
+#include "tests/support/sector_faults.h"
 
 namespace {
 
@@ -184,6 +185,27 @@ TEST_F(ClusterIoTest, FailedReadWithLiveLinkReturnsZeros) {
   ASSERT_EQ(core::ClusterBuffer.size(), 2068u * 512);
   EXPECT_TRUE(std::all_of(core::ClusterBuffer.begin(), core::ClusterBuffer.end(),
                           [](uint8_t b) { return b == 0; }));
+}
+
+TEST_F(ClusterIoTest, SectorFaultsFailChosenTransfersAndReplayACut) {
+  const DiskImage img = SmallImage();
+  WriteImage(img, 0);
+  ASSERT_TRUE(OpenAndLoad(0, 0));
+  faults::SectorFaults f;
+  f.FailReadsWhere([](uint32_t first, int32_t) { return first == 7u * 2068; });
+  f.FailWritesAfter(1);
+  EXPECT_FALSE(core::ReadTopfCluster(0, 7));   // sector 0 still reads: the link lives
+  ASSERT_TRUE(core::ReadTopfCluster(0, 8));
+  core::ClusterBuffer[0] ^= 0xFF;
+  EXPECT_TRUE(core::WriteTopfCluster(0, 8, false));
+  EXPECT_FALSE(core::WriteTopfCluster(0, 9, false));   // after the cut
+  ASSERT_EQ(f.Writes().size(), 1u);
+  EXPECT_EQ(f.FailedWrites(), 1u);
+  // Replaying the recorded write on the image as it was gives the disk now.
+  const std::string copy = Folder() + "/replay.img";
+  img.Write(copy);
+  faults::ApplyWrites(copy, f.Writes(), f.Writes().size());
+  EXPECT_EQ(ReadWholeFile(copy), ReadWholeFile(DrivePath(0)));
 }
 
 TEST_F(ClusterIoTest, LostLinkEndsTheProgram) {
