@@ -11,6 +11,7 @@
 // from this disk.
 #include <algorithm>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,44 @@ bool ReadHoldingCluster(const FoundEntry& r) {
   return true;
 }
 
+// Reports every pair of entries whose chains in FAT1 share clusters (a
+// directory owns its first cluster, the root FAT index 0) as one "Error:"
+// line naming both and the shared clusters. The repair cannot tell whose
+// clusters they are, so it changes neither. True when a line was added.
+bool ReportSharedClusters(const std::vector<uint8_t>& skip) {
+  const int32_t last = FatLastIndex();
+  if (last < 0) return false;
+  const int32_t count = int32_t(skip.size());
+  std::vector<int32_t> owner(size_t(last) + 1, -1);
+  std::vector<int32_t> visited(size_t(last) + 1, -1);
+  owner[0] = count;   // the root
+  std::map<std::pair<int32_t, int32_t>, std::vector<int32_t>> shared;
+  for (int32_t k = 0; k < count; ++k) {
+    const FoundEntry& r = FoundEntries[size_t(k)];
+    if (skip[size_t(k)] || r.InvalidPointer || r.StartCluster < 0 || r.StartCluster > last) continue;
+    int32_t x = r.StartCluster;
+    for (int32_t steps = 0; steps <= last && visited[size_t(x)] != k; ++steps) {
+      visited[size_t(x)] = k;
+      if (owner[size_t(x)] < 0)
+        owner[size_t(x)] = k;
+      else
+        shared[{owner[size_t(x)], k}].push_back(x);
+      const int32_t v = FAT1[size_t(x)].Value;
+      if (r.IsDir || v < 0 || v > last) break;
+      x = v;
+    }
+  }
+  for (const auto& [pair, clusters] : shared) {
+    const std::string first = pair.first == count ? std::string("\\") : FoundEntries[size_t(pair.first)].Name;
+    std::string list;
+    for (size_t i = 0; i < clusters.size() && i < 10; ++i) list += (i ? ", " : "") + std::to_string(clusters[i]);
+    if (clusters.size() > 10) list += ", ...";
+    Addinfo(kError, "Files - '" + first + "' and '" + FoundEntries[size_t(pair.second)].Name + "' share " +
+                        (clusters.size() == 1 ? "the cluster " : "the clusters ") + list);
+  }
+  return !shared.empty();
+}
+
 }  // namespace
 
 void fsck_06_FATSubDirsXCheck() {
@@ -67,6 +106,7 @@ void fsck_06_FATSubDirsXCheck() {
   const int32_t dirFree = SectorsPerCluster * 512 - 256;
   std::vector<uint8_t> skip(size_t(std::max(count, 0)), 0);   // removed or no longer there
   bool fixed = false;
+  bool reported = false;   // an "Error:" line
 
   // Pass A: start clusters and cluster counts.
   for (int32_t k = 0; k < count; ++k) {
@@ -76,7 +116,17 @@ void fsck_06_FATSubDirsXCheck() {
       continue;
     }
     const int32_t off = r.Slot * slot::kBytes;
-    if (r.StartCluster < 1 || r.StartCluster > LastCluster) {
+    const bool invalid = r.InvalidPointer || r.StartCluster < 1 || r.StartCluster > LastCluster;
+    if (invalid && r.IsDir && r.DirCluster == 0 && r.Slot >= 1 && r.Slot <= 3) {
+      // A standard folder keeps its slot (its fixed cluster holds a
+      // recording's data: nothing here can mend that).
+      Addinfo(kError, "Files - Cluster " + std::to_string(r.StartCluster) + " of '" + r.Name +
+                          "' holds no directory: left unchanged");
+      reported = true;
+      skip[size_t(k)] = 1;
+      continue;
+    }
+    if (invalid) {
       std::fill_n(ClusterBuffer.begin() + off, slot::kBytes, uint8_t(0xFF));
       Addinfo(kFixed, "Files - Invalid cluster pointer in directory entry " + r.Name + "': Removed");
       fixed = true;
@@ -109,10 +159,13 @@ void fsck_06_FATSubDirsXCheck() {
     }
   }
 
-  // Pass B: the "." slot of every directory.
+  if (ReportSharedClusters(skip)) reported = true;
+
+  // Pass B: the "." slot of every directory (a directory reached through
+  // two entries counts through the one it was walked by).
   for (int32_t k = 0; k < count; ++k) {
     const FoundEntry& r = FoundEntries[size_t(k)];
-    if (!r.IsDir || skip[size_t(k)]) continue;
+    if (!r.IsDir || r.Duplicate || skip[size_t(k)]) continue;
     if (!ReadTopfCluster(r.StartCluster + 1)) {
       CouldNotRead(r.StartCluster);
       continue;
@@ -149,7 +202,7 @@ void fsck_06_FATSubDirsXCheck() {
   // Pass C: SubDirSize, deepest directories first.
   for (int32_t k = count - 1; k >= 0; --k) {
     const FoundEntry& r = FoundEntries[size_t(k)];
-    if (!r.IsDir || skip[size_t(k)]) continue;
+    if (!r.IsDir || r.Duplicate || skip[size_t(k)]) continue;
     if (!ReadTopfCluster(r.StartCluster + 1)) {
       CouldNotRead(r.StartCluster);
       continue;
@@ -177,7 +230,7 @@ void fsck_06_FATSubDirsXCheck() {
     }
   }
 
-  if (!fixed) Addinfo(kOK, "Files");
+  if (!fixed && !reported) Addinfo(kOK, "Files");
 }
 
 }  // namespace checker

@@ -137,7 +137,15 @@ void fsck_01_SuperBlock() {
     Addinfo(kFixed, "Superblock - Backup Layout Version");
     fixed = true;
   }
-  if (SectorsPerCluster != GetTopfWord(kBackup + kSbSpc)) {
+  const int32_t backupSpc = GetTopfWord(kBackup + kSbSpc);
+  if (SectorsPerCluster != backupSpc && ClusterSizeVotes(backupSpc) > 0 &&
+      ClusterSizeVotes(backupSpc) >= ClusterSizeVotes(SectorsPerCluster)) {
+    // As many sources speak for the backup word as for the size in use: a
+    // sound backup word is never overwritten with a disputed one.
+    Addinfo(kError, "Superblock - Backup Sectors per Cluster " + std::to_string(backupSpc) +
+                        " disagrees with the cluster size in use (" + std::to_string(SectorsPerCluster) +
+                        "): left unchanged");
+  } else if (SectorsPerCluster != backupSpc) {
     SetTopfWord(kBackup + kSbSpc, SectorsPerCluster);
     Addinfo(kFixed, "Superblock - Backup Sectors per Cluster set to " + std::to_string(SectorsPerCluster));
     fixed = true;
