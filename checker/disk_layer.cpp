@@ -403,7 +403,9 @@ int32_t ClusterSizeVotes(int32_t spc) {
 
 int32_t VotedClusterSize() {
   int32_t best = SpcFromSize, bestVotes = 0;
-  for (int32_t candidate : {SpcFromSuperblock, SpcFromBackup, SpcFromDirScan, SpcFromSize}) {
+  // On a tie the directory scan's value wins: it comes from where a real
+  // directory lies on the disk, while the two words are copies of one field.
+  for (int32_t candidate : {SpcFromDirScan, SpcFromSuperblock, SpcFromBackup, SpcFromSize}) {
     const int32_t votes = ClusterSizeVotes(candidate);
     if (votes > bestVotes) {
       best = candidate;

@@ -130,8 +130,8 @@ void GuessClusterSize();
 // SpcFromBackup, SpcFromSize, SpcFromDirScan) name `spc`; 0 for a value
 // that is no cluster size.
 int32_t ClusterSizeVotes(int32_t spc);
-// The cluster size of a disk: of the superblock word, the backup word, the
-// directory scan and the disk size (in that order of precedence on a tie),
+// The cluster size of a disk: of the directory scan, the superblock word,
+// the backup word and the disk size (in that order of precedence on a tie),
 // the valid one that most sources name. So the superblock's word stands
 // unless the other sources agree on another value against it; a word that
 // is no cluster size at all never stands.

@@ -59,7 +59,7 @@ bool ReportSharedClusters(const std::vector<uint8_t>& skip) {
   std::map<std::pair<int32_t, int32_t>, std::vector<int32_t>> shared;
   for (int32_t k = 0; k < count; ++k) {
     const FoundEntry& r = FoundEntries[size_t(k)];
-    if (skip[size_t(k)] || r.InvalidPointer || r.StartCluster < 0 || r.StartCluster > last) continue;
+    if (skip[size_t(k)] || r.InvalidPointer || r.StartCluster < 1 || r.StartCluster > last) continue;
     int32_t x = r.StartCluster;
     for (int32_t steps = 0; steps <= last && visited[size_t(x)] != k; ++steps) {
       visited[size_t(x)] = k;

@@ -137,15 +137,9 @@ void fsck_01_SuperBlock() {
     Addinfo(kFixed, "Superblock - Backup Layout Version");
     fixed = true;
   }
-  const int32_t backupSpc = GetTopfWord(kBackup + kSbSpc);
-  if (SectorsPerCluster != backupSpc && ClusterSizeVotes(backupSpc) > 0 &&
-      ClusterSizeVotes(backupSpc) >= ClusterSizeVotes(SectorsPerCluster)) {
-    // As many sources speak for the backup word as for the size in use: a
-    // sound backup word is never overwritten with a disputed one.
-    Addinfo(kError, "Superblock - Backup Sectors per Cluster " + std::to_string(backupSpc) +
-                        " disagrees with the cluster size in use (" + std::to_string(SectorsPerCluster) +
-                        "): left unchanged");
-  } else if (SectorsPerCluster != backupSpc) {
+  // The backup word lost the vote of the disk layer (or the dump's length
+  // decides): it is the one to mend.
+  if (SectorsPerCluster != GetTopfWord(kBackup + kSbSpc)) {
     SetTopfWord(kBackup + kSbSpc, SectorsPerCluster);
     Addinfo(kFixed, "Superblock - Backup Sectors per Cluster set to " + std::to_string(SectorsPerCluster));
     fixed = true;

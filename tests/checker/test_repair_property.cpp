@@ -58,7 +58,10 @@ class Watchdog {
 };
 
 class RepairProperty : public StepTest {
- protected:
+ public:
+  using StepTest::EditSlot;
+  using StepTest::HasLine;
+  using StepTest::AllLines;
   void SetUp() override {
     StepTest::SetUp();
     model_ = std::make_unique<ib::DiskImage>(SmallSpec(100));
@@ -194,7 +197,7 @@ class RepairProperty : public StepTest {
   }
 
   // The property for the damage already on the image; `what` names it.
-  void RepairAndVerify(const std::string& what) {
+  void RepairAndVerify(const std::string& what, const std::function<void()>& afterFirst = {}) {
     SCOPED_TRACE(what);
     std::vector<faults::SectorWrite> written;
     {
@@ -203,6 +206,7 @@ class RepairProperty : public StepTest {
       written = first.Writes();
     }
     const std::string firstRun = AllLines();
+    if (afterFirst) afterFirst();
     faults::SectorFaults second;
     StartAndCheck();
     const std::string secondRun = AllLines();
@@ -446,6 +450,93 @@ const std::vector<RepairProperty::Kind>& RepairProperty::Kinds() {
        }},
   };
   return kinds;
+}
+
+// Damage that used to cost recordings or to repeat on every run, with what
+// the first run must report about it (and, for what cannot be repaired, the
+// "Error:" line the second run repeats).
+TEST_F(RepairProperty, EachFaultHasItsFindingAndSettles) {
+  const std::string kSbSpc = "Fixed:\tSuperblock - Sectors per Cluster set to 2068";
+  struct Case {
+    const char* Name;
+    std::function<void(RepairProperty&)> Damage;
+    std::vector<std::string> FirstRun;    // lines the first run must hold
+    std::vector<std::string> SecondRun;   // lines the second run must hold
+    std::vector<std::string> Victims;
+  };
+  auto start = [](RepairProperty& t, uint32_t slot, uint32_t value) {
+    for (uint64_t base : {uint64_t(ib::kRootDirectoryCopy), kClusterBytes})
+      t.Img().WriteView(base + 128 * slot + 8, {uint8_t(value >> 24), uint8_t(value >> 16), uint8_t(value >> 8),
+                                                uint8_t(value)});
+  };
+  const std::vector<Case> cases = {
+      {"a plausible cluster size in the superblock only, read at start-up",
+       [](RepairProperty& t) { t.Img().SetSuperU16(ib::kSbSectorsPerCluster, 4512, true, false); },
+       {"Info:\tSectors per Cluster: Superblock: 4512, Backup Superblock: 2068, Disk Size: 2068, Dir Scan: 2068", kSbSpc},
+       {}},
+      {"\\DataFiles\\ beyond the FAT in both root copies",
+       [&](RepairProperty& t) { start(t, 2, 0x30000); },
+       {"Fixed:\tSuperblock - Root Directory slot 2 (DataFiles): start cluster set to 2",
+        "Fixed:\tRoot Directory - Slot 2 (DataFiles): start cluster set to 2"},
+       {}},
+      {"a folder past the last cluster",
+       [](RepairProperty& t) { t.EditEntry("\\DataFiles\\Series", [](auto& e) { ib::PutBE32(&e[8], 0x1000); }); },
+       {"Skipped:\tScan structure for subdirectories: \\DataFiles\\Series contains an invalid pointer (this will be "
+        "fixed later)",
+        "Fixed:\tFiles - Invalid cluster pointer in directory entry \\DataFiles\\Series\\': Removed",
+        "Info:\tFiles - the lost cluster check has recovered a subdirectory. This requires to restart all tests."},
+       {},
+       {"\\DataFiles\\Series"}},
+      {"a folder leading back to its parent",
+       [](RepairProperty& t) { t.Img().WriteSlot(7, t.FreeSlot(7), t.Entry(0xF2, 6, 40, "Back")); },
+       {"Fixed:\tFiles - Directory entry '\\DataFiles\\Films\\Old\\Back\\' leads back to '\\DataFiles\\Films\\': "
+        "removed"},
+       {}},
+      {"a folder of two clusters",
+       [](RepairProperty& t) {
+         t.SetFat(6, 45);
+         t.SetFat(45, 0xFFFFFE);
+       },
+       {"Fixed:\tFAT: ended the chain of 1 directory after its first cluster",
+        "Info:\tFiles - Created File LostCluster0001.rec (1.0 MB)"},
+       {}},
+      {"FAT2's chain of a folder running into a recording",
+       [](RepairProperty& t) { t.SetFat(6, 10, 2); },
+       {"Fixed:\tFAT: ended the chain of 1 directory after its first cluster"},
+       {}},
+      {"two recordings sharing clusters in both tables",
+       [](RepairProperty& t) { t.SetFat(29, 22); },
+       {},
+       {"Error:\tFiles - '\\DataFiles\\Films\\film.rec' and '\\DataFiles\\Series\\ep2.rec' share the clusters 22, 21"},
+       {"\\DataFiles\\Series\\ep2.rec"}},
+      {"the root's FAT entry pointing into a recording",
+       [](RepairProperty& t) { t.SetFat(0, 11); },
+       {"Fixed:\tFAT: ended the chain of 1 directory after its first cluster"},
+       {}},
+      {"a folder whose \".\" and \"..\" are both damaged",
+       [](RepairProperty& t) {
+         t.EditSlot(8, 0, [](auto& e) { e[0] = 0; });
+         t.EditSlot(8, 1, [](auto& e) { e[0] = 0; });
+       },
+       {"Fixed:\tFiles - Attribute of slot 0 of directory '\\DataFiles\\Series\\': recreated '.' directory",
+        "Fixed:\tFiles - Attribute of slot 1 of directory '\\DataFiles\\Series\\': recreated '..' directory"},
+       {}},
+  };
+  for (const Case& c : cases) {
+    victims_ = {c.Victims.begin(), c.Victims.end()};
+    c.Damage(*this);
+    RepairAndVerify(c.Name, [&] {
+      for (const std::string& line : c.FirstRun) EXPECT_TRUE(HasLine(line)) << line << "\n" << AllLines();
+      if (std::string(c.Name).rfind("a plausible", 0) == 0) {
+        EXPECT_EQ(checker::SectorsPerCluster, 2068);
+        EXPECT_EQ(Img().SuperU16(ib::kSbSectorsPerCluster), 2068);
+        EXPECT_EQ(Img().SuperU16(ib::kSbSectorsPerCluster, true), 2068);
+      }
+    });
+    for (const std::string& line : c.SecondRun) EXPECT_TRUE(HasLine(line)) << line << "\n" << AllLines();
+    if (!c.SecondRun.empty()) EXPECT_FALSE(HasLine("OK:\tFiles"));
+    if (HasFailure()) return;
+  }
 }
 
 TEST_F(RepairProperty, EveryDamageKindIsRepairedInOneRun) {
