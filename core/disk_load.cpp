@@ -175,7 +175,8 @@ void WalkDirectories(int side) {
     }
     used = std::min<int64_t>(used, available);
 
-    for (int64_t o = 0; o + kDirEntrySize <= used; o += kDirEntrySize) {
+    // Every slot that begins below `used`, as the check visits them.
+    for (int64_t o = 0; o < used && o + kDirEntrySize <= available; o += kDirEntrySize) {
       const uint8_t* slot = b + o;
       const uint8_t a = slot[kDeAttribute];
       if (a == AttrUnused) continue;
@@ -261,7 +262,12 @@ bool LoadRecorder(int side, bool force) {
     d.LastCluster = ComputeLastCluster(cylinders * tracks * sectors, spc);
   }
 
-  if (!ReadTopfCluster(side, 0)) return false;
+  // A device smaller than one cylinder has no cluster the program may write
+  // (LastCluster is below 1): the load goes on with what it could read, and
+  // the walk reports the damaged root. On a disk of usable size a system
+  // cluster that cannot be read ends the load: a FAT of zeros must never
+  // stand for the disk's.
+  if (!ReadTopfCluster(side, 0) && d.LastCluster >= 1) return false;
   const uint8_t* b = ClusterBuffer.data();
   const int64_t clusterBytes = int64_t(spc) * kSectorSize;
 

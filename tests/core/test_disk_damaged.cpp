@@ -146,12 +146,25 @@ TEST_F(DamagedTest, TruncatedImages) {
   EXPECT_TRUE(script.AllAnswered());
   EXPECT_EQ(core::Disk[0].FileCount, 0);
 
-  // Half a cluster: not even the system cluster can be read.
-  WriteImage(img, 1);
-  ASSERT_TRUE(platform::TruncateFile(DrivePath(1), 2068 * 256));
-  ASSERT_TRUE(Open(1, 1));
-  EXPECT_FALSE(core::LoadTopf(1, true));
-  EXPECT_EQ(core::Disk[1].FileCount, 0);
+  // Less than one cylinder, down to half a cluster where not even the system
+  // cluster can be read: the load goes on to the damaged root all the same,
+  // and the disk takes no write.
+  for (int64_t bytes : {int64_t(2068) * 256, int64_t(16064) * 512}) {
+    SCOPED_TRACE(bytes);
+    WriteImage(img, 1);
+    ASSERT_TRUE(platform::TruncateFile(DrivePath(1), bytes));
+    script.ExpectMsgBox("Damaged subdirectory '\\'; Cluster 0", ui::Answer::OK);
+    ASSERT_TRUE(Open(1, 1));
+    EXPECT_TRUE(core::LoadTopf(1, true));
+    EXPECT_TRUE(script.AllAnswered());
+    EXPECT_EQ(core::Disk[1].FileCount, 0);
+    EXPECT_LT(core::Disk[1].LastCluster, 1);
+    const std::string before = ReadWholeFile(DrivePath(1));
+    core::ClusterBuffer.assign(2068 * 512, 0);
+    EXPECT_FALSE(core::WriteTopfCluster(1, 0, true));
+    EXPECT_FALSE(core::WriteTopfCluster(1, 1, false));
+    EXPECT_EQ(ReadWholeFile(DrivePath(1)), before);
+  }
 
   // Cut inside the data area: the directories before the cut load.
   DiskImage far;
