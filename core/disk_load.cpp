@@ -265,9 +265,14 @@ bool LoadRecorder(int side, bool force) {
   // A device smaller than one cylinder has no cluster the program may write
   // (LastCluster is below 1): the load goes on with what it could read, and
   // the walk reports the damaged root. On a disk of usable size a system
-  // cluster that cannot be read ends the load: a FAT of zeros must never
-  // stand for the disk's.
-  if (!ReadTopfCluster(side, 0) && d.LastCluster >= 1) return false;
+  // cluster that cannot be read ends the load, and the side takes no write
+  // until a load succeeds: neither a FAT of zeros nor the FAT of the disk
+  // shown before may ever be written back as this disk's.
+  if (!ReadTopfCluster(side, 0) && d.LastCluster >= 1) {
+    d.LastCluster = -1;
+    std::fill(d.FAT.begin(), d.FAT.end(), FatLink());
+    return false;
+  }
   const uint8_t* b = ClusterBuffer.data();
   const int64_t clusterBytes = int64_t(spc) * kSectorSize;
 

@@ -117,7 +117,7 @@ bool SaveTopfSystemClusters(int side, const std::string& path) {
   int32_t spc = 0, last = 0;
   if (InFileMode()) {
     spc = FileModeSectorsPerCluster;
-    last = d.LastCluster > 0 ? d.LastCluster : kMaxFatIndex;
+    last = kMaxFatIndex;   // a dump holds clusters of the whole FAT
     // The new dump keeps the geometry of the disk the source dump was made from.
     uint8_t trailer[16] = {};
     if (spc > 0 && ReadFileAt(d.Name + ".scc", int64_t(spc) * kSectorSize, trailer, 16)) {

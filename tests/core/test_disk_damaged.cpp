@@ -3,7 +3,9 @@
 #include "core/dumps.h"
 #include "core/side_file.h"
 #include "platform/platform.h"
+#include "core/fat_write.h"
 #include "tests/core/disk_fixture.h"
+#include "tests/support/sector_faults.h"
 
 namespace {
 
@@ -175,6 +177,30 @@ TEST_F(DamagedTest, TruncatedImages) {
   ASSERT_TRUE(OpenAndLoad(0, 2));
   EXPECT_TRUE(script.AllAnswered());
   EXPECT_NE(Find(0, "\\DataFiles\\A"), nullptr);
+}
+
+TEST_F(DamagedTest, UnreadableSystemClusterLeavesTheSideWithoutWrites) {
+  DiskImage other;
+  other.AddFolder("\\DataFiles\\Other", 30);
+  WriteImage(other, 1);
+  WriteImage(Image(), 0);
+  ASSERT_TRUE(OpenAndLoad(0, 1));   // the disk the pane showed before
+  const std::string before = ReadWholeFile(DrivePath(0));
+  {
+    // The system cluster read fails; sector 0 alone still reads.
+    faults::SectorFaults f;
+    f.FailReadsWhere([](uint32_t first, int32_t count) { return first == 0 && count > 1; });
+    ASSERT_TRUE(Open(0, 0));
+    EXPECT_FALSE(core::LoadTopf(0, true));
+  }
+  // Neither the FAT of the disk shown before nor any other goes to this disk.
+  core::Disk[0].FAT[40].Next = -1;
+  EXPECT_FALSE(core::UpdateTopfFAT(0));
+  core::ClusterBuffer.assign(2068 * 512, 0);
+  EXPECT_FALSE(core::WriteTopfCluster(0, 1, false));
+  EXPECT_EQ(ReadWholeFile(DrivePath(0)), before);
+  ASSERT_TRUE(core::LoadTopf(0, true));
+  EXPECT_NE(Find(0, "\\DataFiles\\A\\film.rec"), nullptr);
 }
 
 }  // namespace
