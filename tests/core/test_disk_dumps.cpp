@@ -278,6 +278,8 @@ TEST_F(DumpTest, MissingDumpFilesGoToTheErrorHandler) {
   core::ResetState();
   core::Flags = core::FlagFileMode;
   core::Disk[0].Name = base;
+  core::ErrorHandlerInitFrom(Folder() + "/ErrorHandler.ini");   // missing: attended
+  core::LogPath = Folder() + "/";
   for (const char* missing : {".scc", ".scd"}) {
     SCOPED_TRACE(missing);
     ASSERT_EQ(std::rename((base + missing).c_str(), (base + ".away").c_str()), 0);
@@ -289,6 +291,9 @@ TEST_F(DumpTest, MissingDumpFilesGoToTheErrorHandler) {
     ASSERT_EQ(std::rename((base + ".away").c_str(), (base + missing).c_str()), 0);
   }
   EXPECT_TRUE(core::InitTopf(0, base, true));
+  EXPECT_NE(ReadWholeFile(Folder() + "/Error Debug/debug.log").find("---IGNORE pressed---"),
+            std::string::npos);
+  core::ResetErrorState();
 }
 
 TEST_F(DumpTest, DumpWithUnusableClusterSizeIsRefused) {
