@@ -130,8 +130,11 @@ bool SaveTopfSystemClusters(int side, const std::string& path) {
   } else {
     // The disk's own size, never the value the side kept from the disk it
     // showed before: a pane may have switched to another disk just now.
+    // Without a usable superblock the estimate decides, not the side's
+    // value, which may still be the previous disk's.
     const double total = DiskSectors(side, cylinders, tracks, sectors);
-    spc = DiskClusterSize(side);
+    spc = SuperblockClusterSize(side);
+    if (spc == 0) spc = GuessClusterSize(side);
     last = ComputeLastCluster(total, spc);
   }
   if (!ValidSectorsPerCluster(spc)) {

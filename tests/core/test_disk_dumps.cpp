@@ -243,6 +243,22 @@ TEST_F(DumpTest, SavingANewlyChosenDiskWalksItsOwnClusters) {
   EXPECT_EQ(ReadWholeFile(Folder() + "/big.scc"), ReadWholeFile(Folder() + "/model.scc"));
   EXPECT_EQ(ReadWholeFile(Folder() + "/big.scd"), ReadWholeFile(Folder() + "/model.scd"));
   EXPECT_EQ(core::Disk[0].LastCluster, last);   // the side's own values until the load
+
+  // A disk of another cluster size whose superblock gives none: the dump
+  // takes the disk's estimate, not the size of the disk shown before.
+  ImageSpec other;
+  other.SectorsPerCluster = 2444;
+  other.LastCluster = 30;
+  WriteImage(DiskImage(other), 2);
+  {
+    ImageFile raw(DrivePath(2), 2444);
+    raw.SetSuperU16(34, 0);
+  }
+  core::DiskId[0] = -2;
+  ASSERT_TRUE(core::InitTopf(0, Drive(2), true));
+  ASSERT_TRUE(core::SaveTopfSystemClusters(0, Folder() + "/other.scc"));
+  EXPECT_EQ(platform::FileLength(Folder() + "/other.scc"), 2444 * 512 + 16);
+  EXPECT_EQ(platform::FileLength(Folder() + "/other.scd"), 4 * (2444 * 512 + 4));
 }
 
 TEST_F(DumpTest, FolderAtTheLastFatIndexIsSavedAndRestored) {
