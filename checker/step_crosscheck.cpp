@@ -4,11 +4,16 @@
 //
 // Sound on a damaged disk: an entry is changed only when its slot still
 // holds it (Attribute and StartCluster as the scan found them); an entry
-// removed for an invalid start is not used again by the directory passes; a
-// cluster reached as a directory that does not begin with "." is never
-// changed; a file whose start cluster is free keeps its size (the FAT has no
-// chain to measure); and the chain lengths always come from tables loaded
-// from this disk.
+// removed for an invalid start (or one the scan found pointing at no
+// directory) is not used again by the directory passes, but a standard
+// folder of the root is never removed; a cluster reached as a directory
+// that does not begin with "." is never changed; a file whose start cluster
+// is free keeps its size (the FAT has no chain to measure); and the chain
+// lengths always come from tables loaded from this disk. Two entries whose
+// chains share clusters are reported as one "Error:" line naming both (the
+// repair cannot tell whose the clusters are), and "OK:" "Files" is then not
+// reported. A directory reached through two entries is sized through the
+// one it was walked by, so its sizes settle.
 #include <algorithm>
 #include <cstdint>
 #include <map>
@@ -109,7 +114,6 @@ void fsck_06_FATSubDirsXCheck() {
   held = -1;
   // The chain lengths must be those of this disk.
   if (!FatTablesLoaded) {
-    held = -1;
     if (!ReadTopfCluster(0)) {
       ReportSystemClusterUnreadable("Files - ");
       return;

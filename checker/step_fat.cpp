@@ -4,7 +4,6 @@
 #include "checker/step_fat.h"
 
 #include <algorithm>
-#include <climits>
 #include <cstdio>
 #include <set>
 #include <string>
@@ -196,12 +195,8 @@ void fsck_05_FAT_Sense9() {
       alsoSure.insert({x, k});
   };
   auto isSure = [&](int32_t x, int32_t k) { return sure[size_t(x)] == k || alsoSure.count({x, k}) > 0; };
-  auto soleSure = [&](int32_t x, int32_t k) {
-    if (sure[size_t(x)] != k) return false;
-    auto it = alsoSure.lower_bound({x, INT32_MIN});
-    return it == alsoSure.end() || it->first != x;
-  };
   std::vector<int32_t> stamp(size_t(last) + 1, -1);
+  std::vector<uint8_t> fileSure(size_t(last) + 1, 0);   // a file owns it surely
   claimSure(0, root);
   for (int32_t k = 0; k < count; ++k) {
     const FoundEntry& r = FoundEntries[size_t(k)];
@@ -210,6 +205,7 @@ void fsck_05_FAT_Sense9() {
     for (int32_t steps = 0; steps <= last && stamp[size_t(x)] != k; ++steps) {
       stamp[size_t(x)] = k;
       claimSure(x, k);
+      if (!r.IsDir) fileSure[size_t(x)] = 1;
       const int32_t v = FAT1[size_t(x)].Value;
       if (r.IsDir || v != FAT2[size_t(x)].Value || !ValidIndex(v)) break;
       x = v;
@@ -226,12 +222,12 @@ void fsck_05_FAT_Sense9() {
   };
 
   // A directory, and the root, is one cluster: its chain ends there (what
-  // followed becomes a lost chain and comes back as a file), unless another
-  // entry surely owns that cluster too.
+  // followed becomes a lost chain and comes back as a file), unless a file
+  // surely owns that cluster too.
   auto oneCluster = [&](int32_t s, int32_t k) {
     Sense[size_t(s)] = SenseReferenced;
     if (claimed[size_t(s)] < 0) claimed[size_t(s)] = k;
-    if (!soleSure(s, k)) return;
+    if (fileSure[size_t(s)]) return;
     const bool freeBoth = FAT1[size_t(s)].Value == kFatFree && FAT2[size_t(s)].Value == kFatFree;
     const bool pointer = ValidIndex(FAT1[size_t(s)].Value) || ValidIndex(FAT2[size_t(s)].Value);
     if (!setBoth(s, kFatEnd)) return;

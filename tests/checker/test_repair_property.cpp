@@ -230,6 +230,14 @@ class RepairProperty : public StepTest {
     for (const std::string& path : Files()) {
       if (IsVictim(path)) continue;
       auto it = found.find(path);
+      if (it == found.end()) {
+        // A folder two entries share is walked through the first one found.
+        const std::string name = path.substr(path.rfind('\\'));
+        for (it = found.begin(); it != found.end(); ++it)
+          if (it->first.size() > name.size() && it->first.compare(it->first.size() - name.size(), name.size(), name) == 0 &&
+              it->second->StartCluster == int32_t(E(path).Chain[0]) && error)
+            break;
+      }
       ASSERT_NE(it, found.end()) << path << " is gone\nfirst run:\n" << firstRun;
       const checker::FoundEntry& r = *it->second;
       EXPECT_EQ(r.Size, double(E(path).Size)) << path;
@@ -391,6 +399,11 @@ const std::vector<RepairProperty::Kind>& RepairProperty::Kinds() {
          const uint32_t ancestors[] = {0, 2, 6};
          const uint32_t into = Pick(rng, 2) ? 7 : 6;
          t.Img().WriteSlot(into, t.FreeSlot(into), t.Entry(0xF2, ancestors[Pick(rng, into == 7 ? 3 : 2)], 1, "Back"));
+       }},
+      {"two folders sharing a directory cluster",
+       [](T& t, Rng& rng) {
+         const uint32_t into = Pick(rng, 2) ? 8 : 3;   // \DataFiles\Series or \ProgramFiles
+         t.Img().WriteSlot(into, t.FreeSlot(into), t.Entry(0xF2, Pick(rng, 2) ? 6 : 7, 1, "Twin"));
        }},
       {"folder chain",
        [](T& t, Rng& rng) {
