@@ -26,7 +26,10 @@
 //     restart of steps 1 to 5) only once its directory slot was written;
 //   - lost directories are recovered before any other lost chain, and the
 //     other chains wait for the next round, so the contents of a recovered
-//     directory are never recovered a second time as separate files;
+//     directory are never recovered a second time as separate files; of lost
+//     directories that hold one another only the outermost come back (the
+//     walk finds the others inside them), and a chain is taken for a
+//     directory exactly when the directory scan will walk it as one;
 //   - FAT entries changed by the lost-chain recovery set FatChanged, so both
 //     tables reach the disk.
 #pragma once
