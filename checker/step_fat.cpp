@@ -181,7 +181,9 @@ void fsck_05_FAT_Sense9() {
   const int32_t count = std::min<int32_t>(FoundEntryCount, int32_t(FoundEntries.size()));
   const int32_t root = count;   // owner number of the root directory
   // Step 6 removes entries that start at the root or outside the disk.
-  auto usable = [](const FoundEntry& r) { return !r.InvalidPointer && r.StartCluster >= 1 && ValidIndex(r.StartCluster); };
+  auto usable = [](const FoundEntry& r) {
+    return !r.InvalidPointer && r.StartCluster >= 1 && ValidIndex(r.StartCluster);
+  };
 
   // Sure owners: from an entry's start, the clusters both tables agree on
   // (a directory, like the root, owns its first cluster only). A cluster

@@ -5,6 +5,7 @@
 // "Error:") lines and writes nothing; the main program's check passes
 // unless such an "Error:" line says why; and every recording that the
 // damage did not touch keeps its entry and its exact bytes.
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -88,7 +89,8 @@ class RepairProperty : public StepTest {
     // every file's clusters, as the builder wrote them (raw).
     for (uint64_t c = 0; c <= 9; ++c) systemAndFolders_.push_back(Img().ReadRaw(c * kClusterBytes, kClusterBytes));
     for (const std::string& path : Files())
-      for (uint32_t c : E(path).Chain) clusters_[path].push_back(Img().ReadRaw((uint64_t(c) + 1) * kClusterBytes, kClusterBytes));
+      for (uint32_t c : E(path).Chain)
+        clusters_[path].push_back(Img().ReadRaw((uint64_t(c) + 1) * kClusterBytes, kClusterBytes));
     std::filesystem::create_directory(Folder() + "/undo");
   }
 
@@ -184,7 +186,8 @@ class RepairProperty : public StepTest {
     for (size_t c = 0; c < systemAndFolders_.size(); ++c) Img().WriteRaw(c * kClusterBytes, systemAndFolders_[c]);
     ib::ImageFile pristine(Pristine(), kSpc);
     for (uint64_t c : clusters)
-      if ((c + 1) * kClusterBytes <= Img().Size()) Img().WriteRaw(c * kClusterBytes, pristine.ReadRaw(c * kClusterBytes, kClusterBytes));
+      if ((c + 1) * kClusterBytes <= Img().Size())
+        Img().WriteRaw(c * kClusterBytes, pristine.ReadRaw(c * kClusterBytes, kClusterBytes));
     std::filesystem::remove_all(Folder() + "/undo");
     std::filesystem::create_directory(Folder() + "/undo");
   }
@@ -235,10 +238,11 @@ class RepairProperty : public StepTest {
       if (it == found.end()) {
         // A folder two entries share is walked through the first one found.
         const std::string name = path.substr(path.rfind('\\'));
-        for (it = found.begin(); it != found.end(); ++it)
-          if (it->first.size() > name.size() && it->first.compare(it->first.size() - name.size(), name.size(), name) == 0 &&
-              it->second->StartCluster == int32_t(E(path).Chain[0]) && error)
-            break;
+        auto sameEntry = [&](const auto& f) {
+          return f.first.size() > name.size() && f.first.compare(f.first.size() - name.size(), name.size(), name) == 0 &&
+                 f.second->StartCluster == int32_t(E(path).Chain[0]);
+        };
+        it = error ? std::find_if(found.begin(), found.end(), sameEntry) : found.end();
       }
       ASSERT_NE(it, found.end()) << path << " is gone\nfirst run:\n" << firstRun;
       const checker::FoundEntry& r = *it->second;
@@ -364,7 +368,8 @@ const std::vector<RepairProperty::Kind>& RepairProperty::Kinds() {
          std::vector<uint32_t> chain;
          for (uint32_t k = 0; k < n; ++k) chain.push_back(t.FreeIndex(rng));
          const int table = 1 + int(Pick(rng, 3));
-         for (size_t k = 0; k < chain.size(); ++k) t.SetFat(chain[k], k + 1 < chain.size() ? chain[k + 1] : 0xFFFFFE, table);
+         for (size_t k = 0; k < chain.size(); ++k)
+           t.SetFat(chain[k], k + 1 < chain.size() ? chain[k + 1] : 0xFFFFFE, table);
        }},
       {"crosslink from a lost chain",
        [](T& t, Rng& rng) {
@@ -429,9 +434,13 @@ const std::vector<RepairProperty::Kind>& RepairProperty::Kinds() {
              t.Victim(file);
              break;
            }
-           case 1: t.EditSlot(6 + Pick(rng, 3), 0, [&](std::vector<uint8_t>& s) { ib::PutBE32(&s[16], rng() % 5000); }); break;
+           case 1:
+             t.EditSlot(6 + Pick(rng, 3), 0, [&](std::vector<uint8_t>& s) { ib::PutBE32(&s[16], rng() % 5000); });
+             break;
            case 2: t.EditSlot(6 + Pick(rng, 3), 0, [&](std::vector<uint8_t>& s) { ib::PutBE32(&s[12], 9); }); break;
-           default: t.EditEntry("\\DataFiles\\Films", [&](std::vector<uint8_t>& s) { ib::PutBE32(&s[12], rng() % 50); }); break;
+           default:
+             t.EditEntry("\\DataFiles\\Films", [&](std::vector<uint8_t>& s) { ib::PutBE32(&s[12], rng() % 50); });
+             break;
          }
        }},
       {"dates",
