@@ -267,7 +267,7 @@ Form1::Form1(QWidget* parent) : QMainWindow(parent) {
   ConnectSignals();
   // Designed placement (twips; the frame is outside the client size).
   move(TwipsToPixels(kDesignLeft), TwipsToPixels(kDesignTop));
-  resize(TwipsToPixels(kDesignWidth) - 8, TwipsToPixels(kDesignHeight) - 31);
+  resize(TwipsToPixels(kDesignWidth) - kFrameWidth, TwipsToPixels(kDesignHeight) - kFrameHeight);
   qApp->installEventFilter(this);
 }
 

@@ -193,8 +193,13 @@ class Form1 : public QMainWindow {
   // ------------------------------------------------- layout and shutdown
   void Form_Resize();
   void Form_Unload();
-  // Outer window size in twips (frame included; a nominal frame when the
-  // window system reports none).
+  // Outer window size in twips: the client size plus a fixed frame
+  // (kFrameWidth x kFrameHeight pixels). The frame a window manager really
+  // draws differs between desktops and is known only once the window is
+  // shown; a fixed one makes the saved size come back exactly at the next
+  // start, and the layout the same on every desktop.
+  static constexpr int kFrameWidth = 8;
+  static constexpr int kFrameHeight = 31;
   int OuterWidthTwips() const;
   int OuterHeightTwips() const;
 

@@ -43,20 +43,11 @@ void SetTopHeight(QWidget* w, int top, int height) {
   w->setGeometry(r.x(), TwipsToPixels(top), r.width(), std::max(0, TwipsToPixels(height)));
 }
 
-// The frame the window system adds around the client; a nominal one
-// (borders and title bar) where it reports none.
-QSize FrameExtra(const QWidget* w) {
-  const QSize frame = w->frameGeometry().size() - w->geometry().size();
-  return {frame.width() > 0 ? frame.width() : 8, frame.height() > 0 ? frame.height() : 31};
-}
-
 }  // namespace
 
-int Form1::OuterWidthTwips() const { return PixelsToTwips(width() + FrameExtra(this).width()); }
+int Form1::OuterWidthTwips() const { return PixelsToTwips(width() + kFrameWidth); }
 
-int Form1::OuterHeightTwips() const {
-  return PixelsToTwips(height() + FrameExtra(this).height());
-}
+int Form1::OuterHeightTwips() const { return PixelsToTwips(height() + kFrameHeight); }
 
 void Form1::resizeEvent(QResizeEvent* event) {
   QMainWindow::resizeEvent(event);
@@ -126,14 +117,12 @@ void Form1::closeEvent(QCloseEvent* event) {
 void Form1::Form_Unload() {
   core::ProcScope scope("Form_Unload");
   if (!isMinimized()) {
-    const QRect frame = frameGeometry();
-    const QSize extra = FrameExtra(this);
+    // pos() is where the frame starts, as move() takes it back at start-up.
     core::SetSetting("View", "WindowState", isMaximized() ? "2" : "0");
-    core::SetSetting("View", "WindowTop", std::to_string(PixelsToTwips(frame.y())));
-    core::SetSetting("View", "WindowLeft", std::to_string(PixelsToTwips(frame.x())));
-    core::SetSetting("View", "WindowHeight",
-                     std::to_string(PixelsToTwips(height() + extra.height())));
-    core::SetSetting("View", "WindowWidth", std::to_string(PixelsToTwips(width() + extra.width())));
+    core::SetSetting("View", "WindowTop", std::to_string(PixelsToTwips(pos().y())));
+    core::SetSetting("View", "WindowLeft", std::to_string(PixelsToTwips(pos().x())));
+    core::SetSetting("View", "WindowHeight", std::to_string(OuterHeightTwips()));
+    core::SetSetting("View", "WindowWidth", std::to_string(OuterWidthTwips()));
   }
   for (int i = 1; i <= 5; ++i) {
     char number[8];

@@ -276,12 +276,11 @@ void Form1::LoadPlacement() {
   if (height == 0 || width == 0) return;
   const int top = WholeSetting("WindowTop");
   const int left = WholeSetting("WindowLeft");
-  const QSize frame = frameGeometry().size() - geometry().size();
-  const int frameWidth = frame.width() > 0 ? frame.width() : 8;
-  const int frameHeight = frame.height() > 0 ? frame.height() : 31;
+  // The exact inverse of what Form_Unload saves (OuterWidthTwips and
+  // OuterHeightTwips), whatever frame the window manager draws.
   move(TwipsToPixels(left), TwipsToPixels(top));
-  resize(std::max(1, TwipsToPixels(width) - frameWidth),
-         std::max(1, TwipsToPixels(height) - frameHeight));
+  resize(std::max(1, TwipsToPixels(width) - kFrameWidth),
+         std::max(1, TwipsToPixels(height) - kFrameHeight));
 }
 
 // ---------------------------------------------------------- disaster mode

@@ -143,8 +143,10 @@ LocalTime ToLocalTime(int64_t unixSeconds);
 // ---------------------------------------------------------------- processes
 
 // Starts `program` with the argument list, never through a shell, without
-// waiting for it. False when it could not be started.
-bool StartProgram(const std::string& program, const std::vector<std::string>& args);
+// waiting for it; in `folder` as its current folder when one is given. False
+// when it could not be started (also when it cannot enter `folder`).
+bool StartProgram(const std::string& program, const std::vector<std::string>& args,
+                  const std::string& folder = std::string());
 // Opens a file with the desktop (xdg-open), not waiting for it.
 bool ShellOpen(const std::string& path);
 // The process priority classes the programs ask for:

@@ -15,7 +15,8 @@ namespace platform {
 
 using detail::SetLastError;
 
-bool StartProgram(const std::string& program, const std::vector<std::string>& args) {
+bool StartProgram(const std::string& program, const std::vector<std::string>& args,
+                  const std::string& folder) {
   if (program.empty()) {
     SetLastError(ENOENT);
     return false;
@@ -59,6 +60,11 @@ bool StartProgram(const std::string& program, const std::vector<std::string>& ar
       sigset_t none;
       sigemptyset(&none);
       sigprocmask(SIG_SETMASK, &none, nullptr);
+      if (!folder.empty() && chdir(folder.c_str()) != 0) {
+        int e = errno;
+        (void)!write(fds[1], &e, sizeof e);
+        _exit(127);
+      }
       execvp(argv[0], argv.data());
       int e = errno;
       (void)!write(fds[1], &e, sizeof e);
