@@ -192,6 +192,9 @@ class Form1 : public QMainWindow {
 
   // ------------------------------------------------- layout and shutdown
   void Form_Resize();
+  // Places pane `side`'s summary and path labels (after a resize and when
+  // the summary changes).
+  void PlaceLabels(int side);
   void Form_Unload();
   // Outer window size in twips: the client size plus a fixed frame
   // (kFrameWidth x kFrameHeight pixels). The frame a window manager really

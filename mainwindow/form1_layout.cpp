@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QLabel>
+#include <QLocalServer>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QTabWidget>
@@ -16,6 +17,7 @@
 #include "core/error_handler.h"
 #include "core/settings.h"
 #include "mainwindow/form1.h"
+#include "mainwindow/window_fit.h"
 
 namespace mainwindow {
 
@@ -81,11 +83,8 @@ void Form1::Form_Resize() {
     SetLeft(Label1[2], n0.Left + n0.Width - Get(Label1[2]).Width);
     SetLeft(Label1[3], n1.Left + n1.Width - Get(Label1[3]).Width);
     SetLeft(Label2, n0.Left + n0.Width + 100);
-    // The summary labels may use their pane's width up to the path label.
-    for (int side = 0; side < 2; ++side) {
-      const Rect s = Get(Label1[side]);
-      SetLeftWidth(Label1[side], s.Left, std::max(600, w - Get(Label1[side + 2]).Width - 100));
-    }
+    PlaceLabels(0);
+    PlaceLabels(1);
     for (int i = 0; i < 2; ++i)
       SetLeft(Command2[i], Get(TabStrip1[i]).Left + w - Get(Command2[i]).Width - 100);
   }
@@ -102,6 +101,21 @@ void Form1::Form_Resize() {
     SetTopHeight(LV1[1], lv.Top, lv.Height);
     SetTopHeight(TV1[1], lv.Top, lv.Height);
   }
+}
+
+// The summary label takes the width its text needs; the path label the rest
+// of the pane up to its right edge (where it ends, right-aligned), showing the
+// end of a path that does not fit.
+void Form1::PlaceLabels(int side) {
+  const QRect pane = Combo1[side]->geometry();
+  QLabel* summary = Label1[side];
+  QLabel* path = Label1[side + 2];
+  const int need = TextWidth(summary, summary->text()) + 2 * summary->margin() + 2;
+  const int width = std::min(need, pane.width());
+  summary->setGeometry(pane.x(), summary->y(), width, summary->height());
+  const int gap = TwipsToPixels(100);
+  const int left = std::min(pane.x() + width + gap, pane.x() + pane.width());
+  path->setGeometry(left, path->y(), pane.x() + pane.width() - left, path->height());
 }
 
 // ------------------------------------------------------------- shutdown
@@ -134,6 +148,8 @@ void Form1::Form_Unload() {
     core::SetSetting("View", std::string("RCol") + number + "Width ",
                      std::to_string(PixelsToTwips(right)));
   }
+  // The single-instance socket goes with the window.
+  if (instanceServer_ != nullptr) instanceServer_->close();
   // Every other window of the program goes with the main window.
   for (QWidget* w : QApplication::topLevelWidgets()) {
     if (w != this && w->isVisible()) w->close();

@@ -147,7 +147,9 @@ LocalTime ToLocalTime(int64_t unixSeconds);
 // when it could not be started (also when it cannot enter `folder`).
 bool StartProgram(const std::string& program, const std::vector<std::string>& args,
                   const std::string& folder = std::string());
-// Opens a file with the desktop (xdg-open), not waiting for it.
+// Opens a file with the desktop (xdg-open), not waiting for the program it
+// starts. False when xdg-open is missing or fails at once (no program for
+// the file).
 bool ShellOpen(const std::string& path);
 // The process priority classes the programs ask for:
 // 0 idle, 1 below normal, 2 normal, 4 above normal, 5 high. A refused raise is ignored.

@@ -344,6 +344,13 @@ TEST_F(ListsTest, ExportListWritesTheLeftListExactly) {
   form->ShowFileList(0);
   form->Menu_File_ExportList_Click();
   EXPECT_EQ(ReadFile(path), "R\tFileName\tSize\tDate\tType\tDuration\tFirst\r\n");
+
+  // A desktop without a program for the list: the user is told where it is.
+  script.SetDesktopOpens(false);
+  script.ExpectMsgBox("The list was written to " + path, ui::Answer::OK,
+                      ui::ScriptedUi::Match::Exact);
+  form->Menu_File_ExportList_Click();
+  EXPECT_TRUE(script.AllAnswered());
 }
 
 // ------------------------------------------------------- View menu, tabs
