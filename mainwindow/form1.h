@@ -319,6 +319,8 @@ class Form1 : public QMainWindow {
   QString PathLabel(int side) const;
   // Sets the path label; on a PC pane also core::CurrentFolder[side].
   void SetPathLabel(int side, const QString& path);
+  // Gives the keyboard focus back to the list of pane `side` (after a job).
+  void ReturnFocus(int side);
   // A pane is at a recorder root: recorder side and its path label is "\".
   bool AtRecorderRoot(int side) const;
   // A side's writable bit in core::Flags.

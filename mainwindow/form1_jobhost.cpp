@@ -96,39 +96,21 @@ class HostScope {
   transfer::JobHost* previous_;
 };
 
-// After a job the keyboard focus is back on the list the job started from
-// (disabling the window during the job moved it elsewhere).
-void FocusList(int side) {
-  Form1* form = MainForm();
-  if (form == nullptr || side < 0 || side > 1) return;
-  ListView* list = form->LV1[side];
-  if (list->isEnabled() && list->isVisible()) list->setFocus(Qt::OtherFocusReason);
-}
-
 }  // namespace
 
 void DoCopy(int side, bool move) {
-  {
-    HostScope scope;
-    transfer::DoCopy(side, move);
-  }
-  FocusList(side);
+  HostScope scope;
+  transfer::DoCopy(side, move);
 }
 
 void DoErase(int side) {
-  {
-    HostScope scope;
-    transfer::DoErase(side);
-  }
-  FocusList(side);
+  HostScope scope;
+  transfer::DoErase(side);
 }
 
 void DoScan(int side) {
-  {
-    HostScope scope;
-    transfer::DoScan(side);
-  }
-  FocusList(side);
+  HostScope scope;
+  transfer::DoScan(side);
 }
 
 }  // namespace mainwindow

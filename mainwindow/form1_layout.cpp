@@ -118,6 +118,14 @@ void Form1::PlaceLabels(int side) {
   path->setGeometry(left, path->y(), pane.x() + pane.width() - left, path->height());
 }
 
+// After a job the keyboard focus is back on the list the job started from
+// (disabling the window during the job moved it elsewhere).
+void Form1::ReturnFocus(int side) {
+  if (side < 0 || side > 1) return;
+  ListView* list = LV1[side];
+  if (list->isEnabled() && list->isVisible()) list->setFocus(Qt::OtherFocusReason);
+}
+
 // ------------------------------------------------------------- shutdown
 
 void Form1::closeEvent(QCloseEvent* event) {

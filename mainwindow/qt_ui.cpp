@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPalette>
 #include <QPushButton>
@@ -15,6 +16,7 @@
 #include "core/power.h"
 #include "mainwindow/form9.h"
 #include "mainwindow/script_runner.h"
+#include "mainwindow/window_fit.h"
 #include "platform/platform.h"
 
 namespace mainwindow {
@@ -164,6 +166,11 @@ std::optional<std::string> QtUi::DoInputBox(const std::string& prompt, const std
   dialog.setWindowTitle(FromUtf8(title));
   dialog.setLabelText(BoxText(prompt));
   dialog.setTextValue(FromUtf8(defaultText));
+  // Room for the title, and for a line of text as long as a path (the
+  // dialog's layout takes its width from the text field).
+  if (auto* edit = dialog.findChild<QLineEdit*>())
+    edit->setMinimumWidth(std::max(TitleWidth(dialog.windowTitle()),
+                                   edit->fontMetrics().horizontalAdvance(QString(40, QLatin1Char('x')))));
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   return ToUtf8(dialog.textValue());
 }

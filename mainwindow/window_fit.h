@@ -10,6 +10,9 @@
 #include <QApplication>
 #include <QFont>
 #include <QFontMetrics>
+#include <QGridLayout>
+#include <QSpacerItem>
+#include <QVBoxLayout>
 #include <QLabel>
 #include <QPainter>
 #include <QStyle>
@@ -27,15 +30,27 @@ inline int TitleWidth(const QString& title) {
   return QFontMetrics(font).horizontalAdvance(title) + 4 * 32;
 }
 
-// Makes `window` at least as wide as its title needs (a fixed-size window
-// stays fixed, at the wider size).
+// Makes `window` at least as wide as its title needs: a fixed-size window
+// stays fixed at the wider size; a window with a layout gets a blank row of
+// that width, so the layout keeps it (with whatever else it needs); any other
+// one opens wider.
 inline void FitTitle(QWidget* window) {
   const int need = TitleWidth(window->windowTitle());
   if (window->minimumWidth() == window->maximumWidth()) {
     if (window->width() < need) window->setFixedWidth(need);
     return;
   }
-  window->setMinimumWidth(std::max(window->minimumWidth(), need));
+  if (QLayout* layout = window->layout()) {
+    const QMargins m = layout->contentsMargins();
+    auto* blank = new QSpacerItem(need - m.left() - m.right(), 0, QSizePolicy::Minimum,
+                                  QSizePolicy::Fixed);
+    if (auto* grid = qobject_cast<QGridLayout*>(layout))
+      grid->addItem(blank, grid->rowCount(), 0, 1, std::max(1, grid->columnCount()));
+    else if (auto* box = qobject_cast<QVBoxLayout*>(layout))
+      box->addSpacerItem(blank);
+    else
+      delete blank;
+  }
   if (window->width() < need) window->resize(need, window->height());
 }
 
