@@ -338,6 +338,8 @@ void Form1::CreateControls() {
     Command1[i]->setAutoDefault(true);
     Place(Command1[i], 6015 + (945 - 795) / 2, tops[i], 795, 390);
   }
+  for (QPushButton* b : Command1) FitButton(b, b->text());
+  for (QPushButton* b : Command2) FitButton(b, b->text());
   Label2 = new QLabel(client);
   Label2->setObjectName("Label2");
   Label2->setAlignment(Qt::AlignCenter);

@@ -40,6 +40,8 @@ Form6::Form6(QWidget* parent) : QDialog(parent) {
   Command1 = new QPushButton(QStringLiteral("Select"), this);
   Command1->setObjectName(QStringLiteral("Command1"));
   Command1->setGeometry((width - Twips(975)) / 2, Twips(3120), Twips(975), Twips(375));
+  FitButton(Command1, Command1->text());
+  Command1->move((width - Command1->width()) / 2, Command1->y());
   Command1->setAutoDefault(false);
 
   // The selection, not the current row: the list moves its current row to

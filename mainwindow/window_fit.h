@@ -59,6 +59,13 @@ inline int TextWidth(const QWidget* widget, const QString& text) {
   return widget->fontMetrics().horizontalAdvance(text);
 }
 
+// Makes a button of fixed design size at least as wide as its caption needs.
+inline void FitButton(QWidget* button, const QString& caption) {
+  const int need = TextWidth(button, caption) +
+                   2 * button->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button) + 4;
+  if (button->width() < need) button->resize(need, button->height());
+}
+
 // A label that, when its text is wider than itself, shows the end of the
 // text with "…" in front. text() stays the whole text.
 class ElidedLabel : public QLabel {
