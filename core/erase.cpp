@@ -68,6 +68,47 @@ bool FolderHoldsEntries(int side, const FileRec& dir) {
 
 }  // namespace
 
+std::vector<int32_t> EntryChain(int side, int index) {
+  CheckSideIndex(side);
+  const DiskRec& d = Disk[side];
+  std::vector<int32_t> chain;
+  if (index < 0 || index >= d.FileCount || size_t(index) >= d.Files.size()) return chain;
+  const int32_t last = std::min<int32_t>({d.LastCluster, kMaxFatIndex, int32_t(d.FAT.size()) - 1});
+  if (last < 1) return chain;
+  std::vector<uint8_t> seen(size_t(last) + 1, 0);
+  for (int32_t c = d.Files[size_t(index)].StartCluster; c >= 1 && c <= last && !seen[size_t(c)];
+       c = d.FAT[size_t(c)].Next) {
+    seen[size_t(c)] = 1;
+    chain.push_back(c);
+  }
+  return chain;
+}
+
+bool ChainReachedByOthers(int side, int index, const std::vector<int32_t>& chain) {
+  CheckSideIndex(side);
+  const DiskRec& d = Disk[side];
+  if (chain.empty()) return false;
+  std::vector<uint8_t> inChain(d.FAT.size(), 0);
+  for (int32_t c : chain)
+    if (c >= 0 && size_t(c) < inChain.size()) inChain[size_t(c)] = 1;
+  // A link into the chain from outside it (another chain runs on into it).
+  for (size_t i = 0; i < d.FAT.size(); ++i) {
+    const int32_t n = d.FAT[i].Next;
+    if (n >= 1 && size_t(n) < inChain.size() && inChain[size_t(n)] && !inChain[i]) return true;
+  }
+  // Another live record that starts inside the chain.
+  const int32_t n = std::min<int32_t>(d.FileCount, int32_t(d.Files.size()));
+  for (int32_t j = 0; j < n; ++j) {
+    if (j == index) continue;
+    const FileRec& r = d.Files[size_t(j)];
+    if (IsErased(r)) continue;
+    if (r.StartCluster >= 1 && size_t(r.StartCluster) < inChain.size() &&
+        inChain[size_t(r.StartCluster)])
+      return true;
+  }
+  return false;
+}
+
 bool FSEraseFile(int side, int index, bool freeChain) {
   ProcScope scope("FSEraseFile");
   CheckSideIndex(side);
@@ -123,7 +164,9 @@ bool FSEraseFile(int side, int index, bool freeChain) {
   }
   FSRecalculateDirSizes(side, kDirSizesAdd, e.DirCluster);
 
-  if (freeChain) FSKillFATChain(side, e.StartCluster);
+  // Clusters another entry still reaches stay allocated: only the entry goes.
+  if (freeChain && !ChainReachedByOthers(side, index, EntryChain(side, index)))
+    FSKillFATChain(side, e.StartCluster);
 
   if (ReadTopfCluster(side, 0) && int64_t(ClusterBuffer.size()) >= kMinClusterBytes) {
     const uint32_t used = uint32_t(CountUsedClusters(side));
