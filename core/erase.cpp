@@ -84,17 +84,20 @@ std::vector<int32_t> EntryChain(int side, int index) {
   return chain;
 }
 
-bool ChainReachedByOthers(int side, int index, const std::vector<int32_t>& chain) {
+size_t FirstReachedByOthers(int side, int index, const std::vector<int32_t>& chain) {
   CheckSideIndex(side);
   const DiskRec& d = Disk[side];
-  if (chain.empty()) return false;
-  std::vector<uint8_t> inChain(d.FAT.size(), 0);
-  for (int32_t c : chain)
-    if (c >= 0 && size_t(c) < inChain.size()) inChain[size_t(c)] = 1;
+  if (chain.empty()) return 0;
+  // Position of each chain cluster in the chain, + 1 (0: not in the chain).
+  std::vector<int32_t> position(d.FAT.size(), 0);
+  for (size_t k = 0; k < chain.size(); ++k)
+    if (chain[k] >= 0 && size_t(chain[k]) < position.size()) position[size_t(chain[k])] = int32_t(k) + 1;
+  size_t first = chain.size();
   // A link into the chain from outside it (another chain runs on into it).
   for (size_t i = 0; i < d.FAT.size(); ++i) {
     const int32_t n = d.FAT[i].Next;
-    if (n >= 1 && size_t(n) < inChain.size() && inChain[size_t(n)] && !inChain[i]) return true;
+    if (n >= 1 && size_t(n) < position.size() && position[size_t(n)] > 0 && position[i] == 0)
+      first = std::min(first, size_t(position[size_t(n)] - 1));
   }
   // Another live record that starts inside the chain.
   const int32_t n = std::min<int32_t>(d.FileCount, int32_t(d.Files.size()));
@@ -102,11 +105,15 @@ bool ChainReachedByOthers(int side, int index, const std::vector<int32_t>& chain
     if (j == index) continue;
     const FileRec& r = d.Files[size_t(j)];
     if (IsErased(r)) continue;
-    if (r.StartCluster >= 1 && size_t(r.StartCluster) < inChain.size() &&
-        inChain[size_t(r.StartCluster)])
-      return true;
+    if (r.StartCluster >= 1 && size_t(r.StartCluster) < position.size() &&
+        position[size_t(r.StartCluster)] > 0)
+      first = std::min(first, size_t(position[size_t(r.StartCluster)] - 1));
   }
-  return false;
+  return first;
+}
+
+bool ChainReachedByOthers(int side, int index, const std::vector<int32_t>& chain) {
+  return FirstReachedByOthers(side, index, chain) < chain.size();
 }
 
 bool FSEraseFile(int side, int index, bool freeChain) {
@@ -164,11 +171,32 @@ bool FSEraseFile(int side, int index, bool freeChain) {
   }
   FSRecalculateDirSizes(side, kDirSizesAdd, e.DirCluster);
 
-  // Clusters another entry still reaches stay allocated: only the entry goes.
-  if (freeChain && !ChainReachedByOthers(side, index, EntryChain(side, index)))
-    FSKillFATChain(side, e.StartCluster);
+  // Clusters another entry still reaches stay allocated with it; only the
+  // clusters in front of them, which nothing else reaches, are freed.
+  std::vector<int32_t> head;
+  if (freeChain) {
+    const std::vector<int32_t> chain = EntryChain(side, index);
+    const size_t shared = FirstReachedByOthers(side, index, chain);
+    if (shared >= chain.size()) {
+      FSKillFATChain(side, e.StartCluster);
+    } else {
+      head.assign(chain.begin(), chain.begin() + long(shared));
+      for (int32_t c : head) d.FAT[size_t(c)].Next = d.FAT[size_t(c)].Prev = 0;
+      FatLink& rest = d.FAT[size_t(chain[shared])];
+      if (!head.empty() && rest.Prev == head.back()) rest.Prev = 0;
+    }
+  }
 
   if (ReadTopfCluster(side, 0) && int64_t(ClusterBuffer.size()) >= kMinClusterBytes) {
+    const int32_t writable = std::min(d.LastCluster, kMaxFatIndex);
+    const int64_t need = int64_t(kFAT2) + 3 * (int64_t(writable) + 1);
+    if (int64_t(ClusterBuffer.size()) >= need) {
+      for (int32_t c : head) {
+        if (c > writable) continue;
+        WriteFat24(ClusterBuffer.data(), kFAT1, c, kFat24Free);
+        WriteFat24(ClusterBuffer.data(), kFAT2, c, kFat24Free);
+      }
+    }
     const uint32_t used = uint32_t(CountUsedClusters(side));
     PutBE32(ClusterBuffer.data() + kSbUsedClusters, used);
     PutBE32(ClusterBuffer.data() + kBackupSuperblock + kSbUsedClusters, used);
