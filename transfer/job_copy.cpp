@@ -47,9 +47,17 @@ enum class FileResult { Copied, Failed, StoppedNow };
 // The name under which a target path lands on the target side: on a PC the
 // file FSCreateFile makes; on a recorder disk the entry name as
 // CreateTopfFile stores and compares it (case ignored, cut to what an entry
-// holds). Two sources with one key would replace each other.
+// holds). Two sources with one key would replace each other. Recorder names
+// differ in more than case, so copies from a recorder to a PC drive compare
+// without case too: a FAT-family stick would take two such names as one.
 std::string TargetNameKey(int target, const std::string& path) {
-  if (core::IsPCSide(target)) return PcCreateName(path);
+  if (core::IsPCSide(target)) {
+    std::string key = PcCreateName(path);
+    if (!core::IsPCSide(core::OtherSide(target)))
+      for (char& c : key)
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    return key;
+  }
   const size_t cut = path.rfind('\\');
   const std::string folder = cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
   std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
