@@ -232,11 +232,9 @@ bool CreateTopfFile(int side, const std::string& path, bool isDir, double size, 
   d.FileCount += 1;
 
   // Now the older file goes. Its chain is freed unless another entry (the
-  // new one, when it took over that chain) still reaches it.
-  if (older >= 0 && !FSEraseFile(side, older, true)) {
-    Tell("\"" + Shown(dirPart + entryName) + "\" was written, but the older entry of that name "
-         "could not be removed; both are listed now.");
-  }
+  // new one, when it took over that chain) still reaches it. An erase that
+  // fails has told the user why; both entries then stay listed.
+  if (older >= 0) FSEraseFile(side, older, true);
   return true;
 }
 
