@@ -1,0 +1,456 @@
+// A power cut after any single write of any action that writes a recorder
+// disk loses no recording: each action runs once with its writes recorded,
+// then every cut is replayed on a fresh copy of the disk as it was before
+// the action. At every cut each recording present before is readable from
+// an entry with its exact bytes (at its old place or, for a moved or
+// renamed one, at its new place; an edited one also in its new state), no
+// entry stands on a free cluster, two entries share a cluster only where
+// the file-system check fails the disk, and otherwise the check passes (at
+// most lost clusters are left).
+#include <chrono>
+#include <functional>
+#include <map>
+#include <set>
+
+#include "commands/crypt_flags.h"
+#include "commands/disk_maint.h"
+#include "commands/event_editor.h"
+#include "commands/fat_text.h"
+#include "commands/file_date.h"
+#include "commands/rec_header.h"
+#include "core/fsck.h"
+#include "tests/support/sector_faults.h"
+#include "tests/transfer/job_fixture.h"
+#include "transfer/entry_edits.h"
+
+namespace cuttest {
+namespace {
+
+namespace ib = imagebuilder;
+using transfertest::Spec;
+
+constexpr uint32_t kSpc = 2068;
+constexpr uint64_t kCluster = kSpc * 512;
+
+ib::FileSpec File(const std::string& path, uint64_t size, uint32_t seed) {
+  ib::FileSpec f;
+  f.Path = path;
+  f.Size = size;
+  f.Data = ib::Content::Pattern(seed);
+  return f;
+}
+
+// \DataFiles: a.rec, b.dat, bare.rec (a stream without header), good.rec
+// (with header), plain.rec (a 0xD0 entry); \DataFiles\Films: c.rec, b.dat;
+// \DataFiles\Films\Old: d.rec.
+ib::DiskImage Model() {
+  ib::DiskImage model(Spec(kSpc, 60));
+  model.AddFile(File("\\DataFiles\\a.rec", kCluster * 3 + 100, 1));
+  model.AddFile(File("\\DataFiles\\b.dat", kCluster * 2, 2));
+  ib::FileSpec bare;
+  bare.Path = "\\DataFiles\\bare.rec";
+  bare.Data = ib::Content::SampleTs();
+  bare.Size = 2 * kCluster - 1000;
+  model.AddFile(bare);
+  ib::FileSpec good = bare;
+  good.Path = "\\DataFiles\\good.rec";
+  good.Header = ib::RecHeader{};
+  good.Header->EventName = "News";
+  good.Size = kCluster + 5000;
+  model.AddFile(good);
+  ib::FileSpec plain = File("\\DataFiles\\plain.rec", 7000, 6);
+  plain.Attribute = ib::kAttrFile;
+  model.AddFile(plain);
+  model.AddFolder("\\DataFiles\\Films");
+  model.AddFile(File("\\DataFiles\\Films\\c.rec", 1, 3));
+  model.AddFile(File("\\DataFiles\\Films\\b.dat", kCluster + 9, 5));
+  model.AddFolder("\\DataFiles\\Films\\Old");
+  model.AddFile(File("\\DataFiles\\Films\\Old\\d.rec", kCluster + 7, 4));
+  return model;
+}
+
+// An entry as an image shows it, read with the builder's decoder.
+struct Seen {
+  int Slot = 0;
+  ib::DecodedEntry Entry;
+  std::vector<uint32_t> Clusters;   // the entry's clusters as its FAT chain gives them
+  std::string Bytes;                // files: their bytes
+};
+// Every entry of the disks, keyed "<disk>:<path>" (a name may stand twice).
+using Snapshot = std::multimap<std::string, Seen>;
+
+class WriteCutTest : public jobtest::JobTest {
+ protected:
+  // One action: its panes and set-up, the action, and what it may change.
+  struct Action {
+    std::string Name;
+    bool TwoDisks = false;                 // drives 1 and 2, else drive 1 alone
+    std::function<void()> Show;            // loads the panes (before the recording)
+    std::function<void()> Setup;           // recorded, but not cut (an add before its undo)
+    std::function<void()> Run;
+    // Paths (or folders) that move: "1:\DataFiles\a.rec" -> "1:\DataFiles\Films\a.rec";
+    // an empty target: erased.
+    std::vector<std::pair<std::string, std::string>> Moves;
+    std::set<std::string> Edited;          // may hold the bytes the action left
+    std::vector<std::string> Made;         // there after the action
+  };
+
+  std::string Image(int disk) { return DrivePath(disk == 1 ? 5 : 6); }
+
+  void Walk(const ib::ImageFile& image, const std::string& prefix, uint32_t folder,
+            std::set<uint32_t>& visited, Snapshot& out) {
+    if (!visited.insert(folder).second || visited.size() > 50) return;
+    for (auto& [slot, e] : ib::DecodeDirectory(image.ReadClusterView(folder + 1), false)) {
+      if (e.Attribute == ib::kAttrSelf || e.Attribute == ib::kAttrParent) continue;
+      const std::string path = prefix + "\\" + e.Name;
+      Seen s{slot, e, {}, {}};
+      const bool dir = e.Attribute == ib::kAttrDirectory || e.Attribute == ib::kAttrRecycle;
+      uint32_t c = e.StartCluster;
+      const uint32_t count = dir ? 1 : e.ClusterCount;
+      for (uint32_t k = 0; k < count && c < 0x20000; ++k) {
+        s.Clusters.push_back(c);
+        c = image.FatEntry(c, 1);
+      }
+      if (!dir)
+        s.Bytes = ImageFileBytes(image, e.StartCluster,
+                                 ib::SizeFromFields(e.ClusterCount, e.FreeBytes, e.LastSectorBytes, kSpc));
+      out.emplace(path, s);
+      if (dir) Walk(image, path, e.StartCluster, visited, out);
+    }
+  }
+  Snapshot Read(int disks) {
+    Snapshot out;
+    for (int disk = 1; disk <= disks; ++disk) {
+      const ib::ImageFile image(Image(disk));
+      std::set<uint32_t> visited;
+      Walk(image, std::to_string(disk) + ":", 0, visited, out);
+    }
+    return out;
+  }
+  // The check of the core on disk `disk`'s copy, loaded on side 0.
+  bool CheckPasses(int disk, std::string& findings) {
+    core::DiskId[0] = disk == 1 ? -5 : -6;
+    const bool ok = core::InitTopf(0, disk == 1 ? "PhysicalDrive5" : "PhysicalDrive6", true) &&
+                    core::LoadTopf(0, true) && core::FSCK(0);
+    findings.clear();
+    for (const core::FsckResult& r : core::FsckResults)
+      if (!r.Text.empty()) findings += r.Text + "; ";
+    return ok;
+  }
+
+  // The places a recording of `path` may stand after a cut.
+  static std::vector<std::string> Places(const Action& a, const std::string& path, bool& erased) {
+    std::vector<std::string> places{path};
+    erased = false;
+    for (const auto& [from, to] : a.Moves) {
+      if (path != from && path.compare(0, from.size() + 1, from + "\\") != 0) continue;
+      if (to.empty())
+        erased = true;
+      else
+        places.push_back(to + path.substr(from.size()));
+    }
+    return places;
+  }
+
+  void Check(const Action& a) {
+    SCOPED_TRACE(a.Name);
+    script.Reset();
+    const ib::DiskImage model = Model();
+    a.Show();
+    std::map<int32_t, int> diskOf;   // device handle -> disk
+    for (int side = 0; side < 2; ++side)
+      if (core::DiskId[side] == -1 || core::DiskId[side] == -2)
+        diskOf[core::Disk[side].Handle] = -core::DiskId[side];
+    faults::SectorFaults f;
+    if (a.Setup) a.Setup();
+    const size_t first = f.Writes().size();
+    a.Run();
+    EXPECT_TRUE(script.AllAnswered());
+    const std::vector<faults::SectorWrite> writes = f.Writes();
+    ASSERT_GT(writes.size(), first);
+    for (const faults::SectorWrite& w : writes) ASSERT_TRUE(diskOf.count(w.Handle)) << w.Handle;
+    const int disks = a.TwoDisks ? 2 : 1;
+    auto replay = [&](size_t n) {
+      for (int disk = 1; disk <= disks; ++disk) {
+        model.Write(Image(disk));
+        for (const auto& [handle, on] : diskOf)
+          if (on == disk) faults::ApplyWrites(Image(disk), writes, n, 0, a.TwoDisks ? handle : 0);
+      }
+    };
+    replay(first);
+    const Snapshot before = Read(disks);
+    replay(writes.size());
+    const Snapshot after = Read(disks);
+    for (const std::string& made : a.Made) EXPECT_TRUE(after.count(made)) << made;
+
+    const auto started = std::chrono::steady_clock::now();
+    for (size_t n = first; n <= writes.size(); ++n) {
+      SCOPED_TRACE("cut after write " + std::to_string(n) + " of " + std::to_string(writes.size()));
+      replay(n);
+      const Snapshot now = n == writes.size() ? after : Read(disks);
+      // Every recording: at one of its places, with its bytes.
+      for (const auto& [path, was] : before) {
+        if (was.Entry.Attribute == ib::kAttrDirectory) continue;
+        bool erased = false;
+        const std::vector<std::string> places = Places(a, path, erased);
+        if (erased) continue;
+        bool found = false;
+        for (const std::string& p : places) {
+          const bool edited = a.Edited.count(p) || a.Edited.count(path);
+          for (auto [it, end] = now.equal_range(p); it != end; ++it) {
+            if (it->second.Entry.Attribute == ib::kAttrDirectory) continue;
+            found = found || it->second.Bytes == was.Bytes;
+            for (auto [f, fend] = after.equal_range(p); edited && f != fend; ++f)
+              found = found || it->second.Bytes == f->second.Bytes;
+          }
+        }
+        EXPECT_TRUE(found) << path;
+      }
+      // No entry on a free cluster; two entries on one only where the check fails.
+      std::set<int> shared;
+      std::map<std::pair<int, uint32_t>, const Seen*> owner;
+      const ib::ImageFile images[2] = {ib::ImageFile(Image(1)), ib::ImageFile(Image(disks))};
+      for (const auto& [path, e] : now) {
+        const int disk = path[0] - '0';
+        for (uint32_t c : e.Clusters) {
+          EXPECT_NE(images[disk - 1].FatEntry(c, 1), ib::kFatFree)
+              << path << " stands on free cluster " << c;
+          const auto [it, fresh] = owner.emplace(std::make_pair(disk, c), &e);
+          if (!fresh && it->second != &e) shared.insert(disk);
+        }
+      }
+      for (int disk = 1; disk <= disks; ++disk) {
+        std::string findings;
+        EXPECT_EQ(CheckPasses(disk, findings), !shared.count(disk)) << "disk " << disk << ": " << findings;
+      }
+      ASSERT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(60));
+    }
+    transfer::UnloadProgressWindow();
+    testenv::CloseDisksAndReset();
+    core::Flags = core::FlagNormal | core::FlagWriteMode;
+    transfer::ResetJobState();
+    transfer::List3.Clear();
+  }
+
+  int Index(int side, const std::string& path) {
+    const int i = IndexOf(side, path);
+    EXPECT_GE(i, 0) << path;
+    return i;
+  }
+  void OneDisk(const std::string& folder = "\\DataFiles\\") { ShowRecorder(Model(), 0, 1, folder); }
+  void SameDisk(const std::string& left, const std::string& right) {
+    ShowSameRecorder(Model(), 1, left, right);
+  }
+};
+
+TEST_F(WriteCutTest, NoActionLosesARecordingAtAnyWrite) {
+  const std::string d = "1:\\DataFiles";
+  const std::vector<Action> actions = {
+      {"copy PC to recorder",
+       false,
+       [&] {
+         ib::WriteWholeFile(Pc() + "new.rec", std::string(size_t(kCluster * 3 + 17), 'n'));
+         ShowPc(0);
+         ShowRecorder(Model(), 1, 1, "\\DataFiles\\Films\\");
+         host.Check(0, Pc() + "new.rec");
+       },
+       nullptr,
+       [&] { transfer::DoCopy(0, false); },
+       {},
+       {},
+       {d + "\\Films\\new.rec"}},
+      {"erase a file",
+       false,
+       [&] {
+         OneDisk();
+         host.Check(0, "\\DataFiles\\a.rec");
+       },
+       nullptr,
+       [&] {
+         script.ExpectMsgBox("Do you really want", ui::Answer::Yes);
+         transfer::DoErase(0);
+       },
+       {{d + "\\a.rec", ""}},
+       {},
+       {}},
+      {"erase a folder with its content",
+       false,
+       [&] {
+         OneDisk();
+         host.Check(0, "\\DataFiles\\Films");
+       },
+       nullptr,
+       [&] {
+         script.ExpectMsgBox("Do you really want", ui::Answer::Yes);
+         transfer::DoErase(0);
+       },
+       {{d + "\\Films", ""}},
+       {},
+       {}},
+      {"rename a file and a folder",
+       false,
+       [&] { OneDisk(); },
+       nullptr,
+       [&] {
+         EXPECT_TRUE(transfer::FSRenameFile(0, Index(0, "\\DataFiles\\a.rec"), "z.rec"));
+         EXPECT_TRUE(transfer::FSRenameFile(0, Index(0, "\\DataFiles\\Films"), "Movies"));
+       },
+       {{d + "\\a.rec", d + "\\z.rec"}, {d + "\\Films", d + "\\Movies"}},
+       {},
+       {d + "\\z.rec", d + "\\Movies\\Old\\d.rec"}},
+      {"create a folder",
+       false,
+       [&] { OneDisk(); },
+       nullptr,
+       [&] { EXPECT_TRUE(transfer::FSCreateDir(0, "\\DataFiles\\Films\\New")); },
+       {},
+       {},
+       {d + "\\Films\\New"}},
+      {"move between folders of one disk",
+       false,
+       [&] {
+         SameDisk("\\DataFiles\\", "\\DataFiles\\Films\\");
+         host.Check(0, "\\DataFiles\\a.rec");
+         host.Check(0, "\\DataFiles\\b.dat");
+       },
+       nullptr,
+       [&] {
+         script.ExpectMsgBox("Overwrite?", ui::Answer::Yes);
+         transfer::DoCopy(0, true);
+       },
+       {{d + "\\a.rec", d + "\\Films\\a.rec"}, {d + "\\b.dat", d + "\\Films\\b.dat"}},
+       {d + "\\Films\\b.dat"},
+       {d + "\\Films\\a.rec"}},
+      {"move between two disks",
+       true,
+       [&] {
+         OneDisk();
+         ShowRecorder(Model(), 1, 2, "\\DataFiles\\Films\\");
+         host.Check(0, "\\DataFiles\\a.rec");
+         host.Check(0, "\\DataFiles\\b.dat");
+       },
+       nullptr,
+       [&] {
+         script.ExpectMsgBox("Overwrite?", ui::Answer::Yes);
+         transfer::DoCopy(0, true);
+       },
+       {{d + "\\a.rec", "2:\\DataFiles\\Films\\a.rec"}, {d + "\\b.dat", "2:\\DataFiles\\Films\\b.dat"}},
+       {"2:\\DataFiles\\Films\\b.dat"},
+       {"2:\\DataFiles\\Films\\a.rec"}},
+      {"Add REC Header",
+       false,
+       [&] { OneDisk(); },
+       nullptr,
+       [&] {
+         EXPECT_EQ(commands::FSAddRECHeader(0, Index(0, "\\DataFiles\\bare.rec")),
+                   commands::RecHeaderResult::Done);
+       },
+       {},
+       {d + "\\bare.rec"},
+       {}},
+      {"undo of Add REC Header",
+       false,
+       [&] { OneDisk(); },
+       [&] {
+         ASSERT_EQ(commands::FSAddRECHeader(0, Index(0, "\\DataFiles\\bare.rec")),
+                   commands::RecHeaderResult::Done);
+       },
+       [&] {
+         EXPECT_EQ(commands::FSUndoAddRECHeader(0, Index(0, "\\DataFiles\\bare.rec")),
+                   commands::RecHeaderResult::Done);
+       },
+       {},
+       {d + "\\bare.rec"},
+       {}},
+      {"file dates",
+       false,
+       [&] { OneDisk(); },
+       nullptr,
+       [&] {
+         EXPECT_TRUE(commands::SetFileRecDate(0, Index(0, "\\DataFiles\\good.rec"), 41000.5));
+         EXPECT_TRUE(commands::SetFileRecDate(0, Index(0, "\\DataFiles\\Films"), 41000.5));
+       },
+       {},
+       {},
+       {}},
+      {"event text",
+       false,
+       [&] { OneDisk(); },
+       nullptr,
+       [&] {
+         const int i = Index(0, "\\DataFiles\\good.rec");
+         std::vector<uint8_t> image;
+         ASSERT_TRUE(commands::LoadEventImage(0, i, image));
+         commands::EventTexts t = commands::ReadEventTexts(image);
+         t.ShortDescription = "Other news";
+         commands::StoreEventTexts(image, t);
+         EXPECT_TRUE(commands::StoreEventImage(0, i, image));
+       },
+       {},
+       {d + "\\good.rec"},
+       {}},
+      {"crypt flags",
+       false,
+       [&] { OneDisk(); },
+       nullptr,
+       [&] {
+         EXPECT_TRUE(commands::SetRecordingCryptValue(0, Index(0, "\\DataFiles\\good.rec"),
+                                                      commands::kCryptCrypted));
+       },
+       {},
+       {d + "\\good.rec"},
+       {}},
+      {"0xD0 to 0xD1",
+       false,
+       [&] { OneDisk(); },
+       nullptr,
+       [&] { EXPECT_EQ(commands::FSChangeD0D1(), 1); },
+       {},
+       {},
+       {}},
+      {"FAT import",
+       false,
+       [&] { OneDisk(); },
+       nullptr,
+       [&] {
+         ib::WriteWholeFile(Pc() + "fat.txt", commands::BuildClusterChainText(0));
+         EXPECT_TRUE(commands::ImportClusterChain(Pc() + "fat.txt"));
+       },
+       {},
+       {},
+       {}},
+      {"Write Recovered",
+       false,
+       [&] { OneDisk(); },
+       nullptr,
+       [&] {
+         core::DiskRec& disk = core::Disk[0];
+         std::vector<int32_t> chain;
+         for (int32_t c = disk.LastCluster; c > 1 && chain.size() < 2; --c)
+           if (disk.FAT[size_t(c)].Next == 0) chain.push_back(c);
+         ASSERT_EQ(chain.size(), 2u);
+         disk.FAT[size_t(chain[0])] = {chain[1], 0};
+         disk.FAT[size_t(chain[1])] = {-1, chain[0]};
+         core::CheckArraySize(0);
+         core::FileRec r;
+         r.Name = "\\DataFiles\\Films\\Recovered_1.rec";
+         r.EntryType = core::AttrRecording;
+         r.StartCluster = chain[0];
+         r.ClusterCount = 2;
+         r.Size = double(kCluster) + 1000;
+         r.RecDate = 38000.5;
+         r.Recovered = true;
+         r.DirCluster = -1;
+         r.Slot = -1;
+         disk.Files[size_t(disk.FileCount++)] = r;
+         EXPECT_EQ(commands::WriteRecovered(), 1);
+       },
+       {},
+       {},
+       {d + "\\Films\\Recovered_1.rec"}},
+  };
+  for (const Action& a : actions) Check(a);
+}
+
+}  // namespace
+}  // namespace cuttest
