@@ -42,7 +42,7 @@ ib::FileSpec File(const std::string& path, uint64_t size, uint32_t seed) {
 
 // \DataFiles: a.rec, b.dat, bare.rec (a stream without header), good.rec
 // (with header), plain.rec (a 0xD0 entry); \DataFiles\Films: c.rec, b.dat;
-// \DataFiles\Films\Old: d.rec.
+// \DataFiles\Films\Old: d.rec; \DataFiles\Misc\Inner: m.rec.
 ib::DiskImage Model() {
   ib::DiskImage model(Spec(kSpc, 60));
   model.AddFile(File("\\DataFiles\\a.rec", kCluster * 3 + 100, 1));
@@ -66,6 +66,9 @@ ib::DiskImage Model() {
   model.AddFile(File("\\DataFiles\\Films\\b.dat", kCluster + 9, 5));
   model.AddFolder("\\DataFiles\\Films\\Old");
   model.AddFile(File("\\DataFiles\\Films\\Old\\d.rec", kCluster + 7, 4));
+  model.AddFolder("\\DataFiles\\Misc");
+  model.AddFolder("\\DataFiles\\Misc\\Inner");
+  model.AddFile(File("\\DataFiles\\Misc\\Inner\\m.rec", kCluster * 2 + 1, 7));
   return model;
 }
 
@@ -170,23 +173,24 @@ class WriteCutTest : public jobtest::JobTest {
     ASSERT_GT(writes.size(), first);
     for (const faults::SectorWrite& w : writes) ASSERT_TRUE(diskOf.count(w.Handle)) << w.Handle;
     const int disks = a.TwoDisks ? 2 : 1;
-    auto replay = [&](size_t n) {
+    // Writes [from, to) onto the copies; from 0 on a fresh copy of the disks.
+    auto replay = [&](size_t from, size_t to) {
       for (int disk = 1; disk <= disks; ++disk) {
-        model.Write(Image(disk));
+        if (from == 0) model.Write(Image(disk));
         for (const auto& [handle, on] : diskOf)
-          if (on == disk) faults::ApplyWrites(Image(disk), writes, n, 0, a.TwoDisks ? handle : 0);
+          if (on == disk) faults::ApplyWrites(Image(disk), writes, to, from, a.TwoDisks ? handle : 0);
       }
     };
-    replay(first);
-    const Snapshot before = Read(disks);
-    replay(writes.size());
+    replay(0, writes.size());
     const Snapshot after = Read(disks);
     for (const std::string& made : a.Made) EXPECT_TRUE(after.count(made)) << made;
+    replay(0, first);
+    const Snapshot before = Read(disks);
 
     const auto started = std::chrono::steady_clock::now();
     for (size_t n = first; n <= writes.size(); ++n) {
       SCOPED_TRACE("cut after write " + std::to_string(n) + " of " + std::to_string(writes.size()));
-      replay(n);
+      if (n > first) replay(n - 1, n);   // the cut one write later
       const Snapshot now = n == writes.size() ? after : Read(disks);
       // Every recording: at one of its places, with its bytes.
       for (const auto& [path, was] : before) {
@@ -225,6 +229,7 @@ class WriteCutTest : public jobtest::JobTest {
       }
       ASSERT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(60));
     }
+    EXPECT_EQ(f.Writes().size(), writes.size());   // the check wrote nothing
     transfer::UnloadProgressWindow();
     testenv::CloseDisksAndReset();
     core::Flags = core::FlagNormal | core::FlagWriteMode;
@@ -250,15 +255,18 @@ TEST_F(WriteCutTest, NoActionLosesARecordingAtAnyWrite) {
        false,
        [&] {
          ib::WriteWholeFile(Pc() + "new.rec", std::string(size_t(kCluster * 3 + 17), 'n'));
+         ASSERT_TRUE(platform::MakePath(Pc() + "Show/Inner/"));
+         ib::WriteWholeFile(Pc() + "Show/Inner/s.rec", std::string(size_t(kCluster * 2 + 5), 's'));
          ShowPc(0);
          ShowRecorder(Model(), 1, 1, "\\DataFiles\\Films\\");
          host.Check(0, Pc() + "new.rec");
+         host.Check(0, Pc() + "Show");
        },
        nullptr,
        [&] { transfer::DoCopy(0, false); },
        {},
        {},
-       {d + "\\Films\\new.rec"}},
+       {d + "\\Films\\new.rec", d + "\\Films\\Show\\Inner\\s.rec"}},
       {"erase a file",
        false,
        [&] {
@@ -312,15 +320,18 @@ TEST_F(WriteCutTest, NoActionLosesARecordingAtAnyWrite) {
          SameDisk("\\DataFiles\\", "\\DataFiles\\Films\\");
          host.Check(0, "\\DataFiles\\a.rec");
          host.Check(0, "\\DataFiles\\b.dat");
+         host.Check(0, "\\DataFiles\\Misc");
        },
        nullptr,
        [&] {
          script.ExpectMsgBox("Overwrite?", ui::Answer::Yes);
          transfer::DoCopy(0, true);
        },
-       {{d + "\\a.rec", d + "\\Films\\a.rec"}, {d + "\\b.dat", d + "\\Films\\b.dat"}},
+       {{d + "\\a.rec", d + "\\Films\\a.rec"},
+        {d + "\\b.dat", d + "\\Films\\b.dat"},
+        {d + "\\Misc", d + "\\Films\\Misc"}},
        {d + "\\Films\\b.dat"},
-       {d + "\\Films\\a.rec"}},
+       {d + "\\Films\\a.rec", d + "\\Films\\Misc\\Inner\\m.rec"}},
       {"move between two disks",
        true,
        [&] {
@@ -328,15 +339,18 @@ TEST_F(WriteCutTest, NoActionLosesARecordingAtAnyWrite) {
          ShowRecorder(Model(), 1, 2, "\\DataFiles\\Films\\");
          host.Check(0, "\\DataFiles\\a.rec");
          host.Check(0, "\\DataFiles\\b.dat");
+         host.Check(0, "\\DataFiles\\Misc");
        },
        nullptr,
        [&] {
          script.ExpectMsgBox("Overwrite?", ui::Answer::Yes);
          transfer::DoCopy(0, true);
        },
-       {{d + "\\a.rec", "2:\\DataFiles\\Films\\a.rec"}, {d + "\\b.dat", "2:\\DataFiles\\Films\\b.dat"}},
+       {{d + "\\a.rec", "2:\\DataFiles\\Films\\a.rec"},
+        {d + "\\b.dat", "2:\\DataFiles\\Films\\b.dat"},
+        {d + "\\Misc", "2:\\DataFiles\\Films\\Misc"}},
        {"2:\\DataFiles\\Films\\b.dat"},
-       {"2:\\DataFiles\\Films\\a.rec"}},
+       {"2:\\DataFiles\\Films\\a.rec", "2:\\DataFiles\\Films\\Misc\\Inner\\m.rec"}},
       {"Add REC Header",
        false,
        [&] { OneDisk(); },
