@@ -455,7 +455,14 @@ FileResult CopyJob::CopyFile(size_t i, size_t n, const QueueLine& line) {
 
   written_.insert(TargetNameKey(target_, path));
 
-  if (move_ && rec.Slot > -1 && !rec.Recovered) {
+  // A move erases its source next: the PC copy must be on the PC's storage
+  // before, or a power cut right after the erase could take both.
+  bool keepSource = false;
+  if (move_ && pcTarget && !platform::SyncFile(pcPath)) {
+    Fail(rec, "copied, but the copy could not be saved safely on the PC; the source is kept");
+    keepSource = true;
+  }
+  if (move_ && !keepSource && rec.Slot > -1 && !rec.Recovered) {
     if (core::FSEraseFile(side_, line.Entry, true)) {
       SyncOtherSide(side_);
     } else {
