@@ -414,6 +414,17 @@ TEST_F(WriteCutTest, NoActionLosesARecordingAtAnyWrite) {
        {},
        {d + "\\good.rec"},
        {}},
+      {"stream scan",
+       false,
+       [&] {
+         OneDisk();
+         host.Check(0, "\\DataFiles\\bare.rec");
+       },
+       nullptr,
+       [&] { transfer::DoScan(0); },
+       {},
+       {d + "\\bare.rec"},
+       {}},
       {"0xD0 to 0xD1",
        false,
        [&] { OneDisk(); },
