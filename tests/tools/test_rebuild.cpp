@@ -169,8 +169,10 @@ TEST_F(RebuildTest, DamagedTableLinksNothingTwiceAndEnds) {
   core::DiskRec& d = core::Disk[0];
   d.LastCluster = 1000;
   d.SectorsPerCluster = 2068;
-  d.FileCount = 0;
-  d.FAT[7] = {-1, 0};   // some file's cluster
+  d.Files[0].Name = "\\DataFiles\\Old.rec";
+  d.Files[0].StartCluster = 7;
+  d.FileCount = 1;
+  d.FAT[7] = {-1, 0};   // the file's cluster
   auto rec = [](int32_t cluster, int32_t next, int32_t prev) {
     tools::FoundCluster r;
     r.Cluster = cluster;
@@ -193,10 +195,10 @@ TEST_F(RebuildTest, DamagedTableLinksNothingTwiceAndEnds) {
   EXPECT_EQ(ChainOf(10), (std::vector<int32_t>{10}));
   EXPECT_EQ(d.FAT[7].Next, -1);
   EXPECT_EQ(d.FAT[7].Prev, 0);
-  EXPECT_EQ(d.FileCount, 3);
+  EXPECT_EQ(d.FileCount, 4);
 }
 
-TEST_F(RebuildTest, AnEntryWithADirectoryEntryIsNotMadePending) {
+TEST_F(RebuildTest, AFoundChainThroughAFilesLastClusterContinuesThatFile) {
   core::DiskRec& d = core::Disk[0];
   d.LastCluster = 1000;
   d.SectorsPerCluster = 2068;
@@ -215,10 +217,13 @@ TEST_F(RebuildTest, AnEntryWithADirectoryEntryIsNotMadePending) {
   b.PrevRec = 0;
   tools::FoundClusters = {a, b};
   tools::FoundCount = 2;
-  EXPECT_EQ(tools::UpdateStructure(), 0);
+  int32_t grown = 0;
+  EXPECT_EQ(tools::UpdateStructure(&grown), 0);
+  EXPECT_EQ(grown, 1);
   EXPECT_EQ(d.FileCount, 1);
-  EXPECT_FALSE(d.Files[0].Recovered);
-  EXPECT_EQ(d.Files[0].ClusterCount, 1);
+  EXPECT_TRUE(d.Files[0].Recovered);   // its new size is still to be written
+  EXPECT_EQ(d.Files[0].ClusterCount, 2);
+  EXPECT_EQ(ChainOf(5), (std::vector<int32_t>{5, 6}));
 }
 
 }  // namespace

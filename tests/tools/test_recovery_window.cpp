@@ -253,7 +253,9 @@ TEST_F(RecoveryWindowTest, MatchButtonRebuildsAndCloses) {
   tools::Form5 w;
   w.Form_Load();
   w.show();
+  script.ExpectMsgBox("recordings rebuilt", ui::Answer::OK);
   w.Command2_Click();
+  EXPECT_TRUE(script.AllAnswered());
   EXPECT_FALSE(w.isVisible());
   EXPECT_TRUE(Exists(tools::MatchListFile()));
   int pending = 0;
