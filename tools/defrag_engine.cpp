@@ -414,9 +414,17 @@ bool CommitMove(int side, int index, const OldChain& old, int32_t newStart, cons
   core::DiskRec& d = Disk[side];
   core::FileRec& r = d.Files[size_t(index)];
   auto& fat = d.FAT;
-  for (size_t k = 0; k < old.Clusters.size(); ++k) fat[size_t(old.Clusters[k])] = old.Links[k];
+  // (The destinations were free, so no old cluster is part of the new chain.)
+  std::vector<uint8_t> restored(old.Clusters.size(), 0);
+  for (size_t k = 0; k < old.Clusters.size(); ++k) {
+    core::FatLink& link = fat[size_t(old.Clusters[k])];
+    if (link.Next != 0) continue;
+    link = old.Links[k];
+    restored[k] = 1;
+  }
   const bool bothWritten = core::UpdateTopfFAT(side);
-  for (int32_t c : old.Clusters) fat[size_t(c)] = core::FatLink();
+  for (size_t k = 0; k < old.Clusters.size(); ++k)
+    if (restored[k]) fat[size_t(old.Clusters[k])] = core::FatLink();
   if (!bothWritten) return FatWriteFailed();
 
   if (r.StartCluster != newStart) {
@@ -433,7 +441,8 @@ bool CommitMove(int side, int index, const OldChain& old, int32_t newStart, cons
     }
   }
   if (r.IsDir)
-    for (int32_t c : old.Clusters) core::ZeroTopfCluster(side, c + 1);
+    for (size_t k = 0; k < old.Clusters.size(); ++k)
+      if (restored[k]) core::ZeroTopfCluster(side, old.Clusters[k] + 1);
   if (!core::UpdateTopfFAT(side)) return FatWriteFailed();
   return true;
 }
