@@ -5,6 +5,7 @@
 #include <QFrame>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QScrollArea>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -107,8 +108,16 @@ Form3::Form3(QWidget* parent) : QWidget(parent) {
 
   // Graphic page: the map, the legend and the two status lines.
   auto* graphic = new QVBoxLayout(Frame1[0]);
-  Picture1 = new ClusterMap(Frame1[0]);
-  graphic->addWidget(Picture1);
+  // The map keeps its size; on a small screen it scrolls.
+  auto* mapArea = new QScrollArea(Frame1[0]);
+  mapArea->setObjectName("MapArea");
+  Picture1 = new ClusterMap(mapArea);
+  mapArea->setWidget(Picture1);
+  mapArea->setWidgetResizable(false);
+  mapArea->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  mapArea->setMinimumSize(160, 120);
+  mapArea->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+  graphic->addWidget(mapArea, 1);
   auto* legend = new QHBoxLayout();
   static const int kLegendCodes[5] = {kCodeFragmented, kCodeNeedsMove, kCodeDefragmented,
                                       kCodeCleared, kCodeFree};
@@ -182,6 +191,12 @@ Form3::Form3(QWidget* parent) : QWidget(parent) {
   connect(LV1, &mainwindow::ListView::ColumnClick, this, [this](int column) {
     core::TrapProcedure("LV1_ColumnClick", [this, column] { LV1_ColumnClick(column); });
   });
+
+  // Large enough for the whole map; PlaceOnScreen shrinks it to a small screen.
+  const int frame = 2 * mapArea->frameWidth();
+  const QSize lacking(std::max(0, Picture1->width() + frame - mapArea->sizeHint().width()),
+                      std::max(0, Picture1->height() + frame - mapArea->sizeHint().height()));
+  resize(sizeHint() + lacking);
 
   SetCurrentMap(Picture1);
   InstallHooks();

@@ -1,7 +1,9 @@
 // The defragmentation engine on builder images with fragmented files: the
 // bytes of every file survive, chains end up contiguous and packed, the FAT
 // copies and CRC stay right, and every early end leaves a consistent disk.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <fstream>
@@ -9,6 +11,7 @@
 #include "core/disk_io.h"
 #include "core/fat_write.h"
 #include "tests/support/sector_faults.h"
+#include "platform/platform.h"
 #include "tests/tools/defrag_fixture.h"
 #include "tools/cluster_map.h"
 #include "tools/defrag_engine.h"
@@ -340,6 +343,38 @@ TEST_F(DefragTest, ClearFreeWritesOnlyClustersFreeInMemoryAndOnDisk) {
   EXPECT_TRUE(ib::ImageFile(ImagePath()).ReadClusterRaw(0) == sys);
   const auto cleared = ib::ImageFile(ImagePath()).ReadClusterRaw(81);
   EXPECT_EQ(std::count(cleared.begin(), cleared.end(), 0), long(cleared.size()));
+}
+
+TEST_F(DefragTest, ClearedClustersOfAnImageFileBecomeHoles) {
+  const ib::DiskImage image = FragmentedImage();
+  Load(image);
+  const auto before = ReadImageFiles(ImagePath());
+  const size_t clusterBytes = 2068 * 512;
+  for (uint32_t c : {81u, 82u})
+    ib::ImageFile(ImagePath()).WriteClusterRaw(c, std::vector<uint8_t>(clusterBytes, 0x77));
+  auto blocks = [&] {
+    struct stat st;
+    return ::stat(ImagePath().c_str(), &st) == 0 ? int64_t(st.st_blocks) : -1;
+  };
+  const int64_t blocksBefore = blocks();
+  EXPECT_TRUE(tools::ClearFree(0));
+  ExpectSameFiles(before, ReadImageFiles(ImagePath()));
+  for (uint32_t c : {81u, 82u}) {
+    const auto cleared = ib::ImageFile(ImagePath()).ReadClusterRaw(c);
+    EXPECT_EQ(std::count(cleared.begin(), cleared.end(), 0), long(cleared.size())) << c;
+  }
+  // Where the file system can punch holes, the image got smaller instead of
+  // every free cluster being filled with zeros (the file system may keep a
+  // partial block at each end of a cluster).
+  const int fd = ::open(ImagePath().c_str(), O_RDWR);
+  ASSERT_GE(fd, 3);
+  const bool holes = platform::PunchHole(fd, uint64_t(99) * clusterBytes, clusterBytes);
+  ::close(fd);
+  if (holes) EXPECT_LE(blocks(), blocksBefore - int64_t(2 * clusterBytes / 512) + 4 * 8);
+  // Not on a device that is no regular file.
+  const int null = ::open("/dev/null", O_RDWR);
+  EXPECT_FALSE(platform::PunchHole(null, 0, 512));
+  ::close(null);
 }
 
 TEST_F(DefragTest, ClearFreeStopsOnCancel) {
