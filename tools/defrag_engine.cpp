@@ -395,6 +395,29 @@ OldChain CaptureChain(int side, int32_t start) {
   return old;
 }
 
+// Sets the "." entry of the folder cluster at FAT index c to name the
+// cluster itself, with the name "." (`named`) or an empty name. The loader
+// takes a cluster either way for the folder an entry names; the repair
+// program takes a lost cluster for a folder only by a "." named ".". So while
+// a folder moves, neither its copy nor its old cluster, whichever of them no
+// entry names, reads to it as a second copy of the folder. False when the
+// cluster could not be read or written, or holds no "." entry.
+bool MarkFolderCluster(int side, int32_t c, bool named) {
+  if (!core::ReadTopfCluster(side, c + 1) ||
+      core::ClusterBuffer.size() < size_t(core::kDirEntrySize))
+    return false;
+  uint8_t* self = core::ClusterBuffer.data();
+  if (self[core::kDeAttribute] != core::AttrSelf) return false;
+  self[core::kDeName] = named ? '.' : 0;
+  core::PutBE32(self + core::kDeStartCluster, uint32_t(c));
+  return core::WriteTopfCluster(side, c + 1, false);
+}
+
+bool FolderWriteFailed(const std::string& name) {
+  return EmergencyExit("--- Couldn't write the folder cluster of " + name + "! Exiting defrag!",
+                       "Emergency exit: Couldn't write the folder cluster");
+}
+
 bool FatWriteFailed() {
   return EmergencyExit("--- Couldn't write the FAT! Exiting defrag!",
                        "Emergency exit: Couldn't write the FAT");
@@ -404,16 +427,20 @@ bool FatWriteFailed() {
 // lost clusters, never an entry on freed clusters:
 //   1. the FAT with the new chain linked while the old chain is still
 //      allocated (the copy is an unowned chain until the entry names it);
-//   2. the entry (for a folder first its "." in the new cluster, then the
-//      entry, the root-slot copy and its subfolders' ".." entries);
-//   3. for a folder, the old cluster is zeroed so that it never reads as a
-//      second copy of the folder;
-//   4. the FAT with the old chain freed.
+//   2. the entry (for a folder its "." in the new cluster, the entry, the
+//      root-slot copy and its subfolders' ".." entries);
+//   3. the FAT with the old chain freed.
+// A folder's copy gets its "." (with an empty name) before step 1, its old
+// cluster loses the "." name before step 2, the copy gets it back after
+// step 2, and the old cluster is zeroed before step 3: no cluster that no
+// entry names ever reads as a second copy of the folder.
 // The in-memory FAT holds the moves already (new chain linked, old freed).
 bool CommitMove(int side, int index, const OldChain& old, int32_t newStart, const char* indent) {
   core::DiskRec& d = Disk[side];
   core::FileRec& r = d.Files[size_t(index)];
   auto& fat = d.FAT;
+  const bool folder = r.IsDir && !old.Clusters.empty() && r.StartCluster != newStart;
+  if (folder && !MarkFolderCluster(side, newStart, false)) return FolderWriteFailed(r.Name);
   // (The destinations were free, so no old cluster is part of the new chain.)
   std::vector<uint8_t> restored(old.Clusters.size(), 0);
   for (size_t k = 0; k < old.Clusters.size(); ++k) {
@@ -426,6 +453,7 @@ bool CommitMove(int side, int index, const OldChain& old, int32_t newStart, cons
   for (size_t k = 0; k < old.Clusters.size(); ++k)
     if (restored[k]) fat[size_t(old.Clusters[k])] = core::FatLink();
   if (!bothWritten) return FatWriteFailed();
+  if (folder && !MarkFolderCluster(side, old.Clusters[0], false)) return FolderWriteFailed(r.Name);
 
   if (r.StartCluster != newStart) {
     const int32_t oldStart = r.StartCluster;
@@ -440,9 +468,11 @@ bool CommitMove(int side, int index, const OldChain& old, int32_t newStart, cons
                            "Emergency exit: Couldn't write the directory entry");
     }
   }
-  if (r.IsDir)
+  if (folder) {
+    if (!MarkFolderCluster(side, newStart, true)) return FolderWriteFailed(r.Name);
     for (size_t k = 0; k < old.Clusters.size(); ++k)
       if (restored[k]) core::ZeroTopfCluster(side, old.Clusters[k] + 1);
+  }
   if (!core::UpdateTopfFAT(side)) return FatWriteFailed();
   return true;
 }

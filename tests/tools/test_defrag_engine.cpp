@@ -130,6 +130,14 @@ void ExpectEveryItemIntact(const std::string& folder, int n,
     EXPECT_TRUE(SameBytes(it->second.Bytes, bytes)) << where << ": " << key;
   }
   EXPECT_EQ(listed.size(), before.size()) << where;
+  // No lost cluster reads as a folder (the repair program would bring it
+  // back as a second folder listing the same entries).
+  for (int32_t c = 1; c <= d.LastCluster; ++c) {
+    if (d.FAT[size_t(c)].Next == 0 || owner.count(c)) continue;
+    const std::vector<uint8_t> view = img.ReadClusterView(uint32_t(c) + 1);
+    EXPECT_FALSE(view[0] == ib::kAttrSelf && view[20] == '.' && view[21] == 0)
+        << where << ": lost cluster " << c << " reads as a folder";
+  }
 }
 
 TEST_F(DefragTest, ACutAfterAnyWriteLeavesEveryItemReadableFromItsOwnEntry) {
