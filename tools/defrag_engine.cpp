@@ -98,31 +98,51 @@ bool NoProgressExit(const std::string& why) {
 }
 
 // Watches a run for progress. The compact area is DefragTarget after each
-// BuildList; since it last grew, every item's starts are remembered, and so
-// is the number of passes.
+// BuildList. Since it last grew, the starts every moved item has had are
+// remembered, and the passes are counted.
 class ProgressWatch {
  public:
   explicit ProgressWatch(int side) : side_(side) {
     const core::DiskRec& d = Disk[side];
-    for (int32_t i = 0; i < d.FileCount; ++i)
+    const int32_t count = std::max(d.FileCount, 0);
+    starts_.resize(size_t(count));
+    movedIn_.assign(size_t(count), 0);
+    for (int32_t i = 0; i < count; ++i) {
+      starts_[size_t(i)] = d.Files[size_t(i)].StartCluster;
       if (Placeable(d.Files[size_t(i)])) ++items_;
-    Restart();
+    }
+    best_ = DefragTarget;
   }
+  // After each pass's BuildList: false (with the reason) when the pass
+  // brought an item back to a start it had since the compact area last
+  // grew, or the area has not grown for more passes than there are items.
   bool Progressed(std::string& why) {
     const core::DiskRec& d = Disk[side_];
-    if (DefragTarget > best_) {
-      Restart();
-      return true;
+    const bool grew = DefragTarget > best_;
+    if (grew) {
+      best_ = DefragTarget;
+      stalled_ = 0;
+      seen_.clear();
+      ++epoch_;
     }
+    bool back = false;
     for (int32_t i = 0; i < d.FileCount && size_t(i) < starts_.size(); ++i) {
       const int32_t start = d.Files[size_t(i)].StartCluster;
       if (start == starts_[size_t(i)]) continue;
-      starts_[size_t(i)] = start;
-      if (!seen_.insert({i, start}).second) {
-        why = "(" + d.Files[size_t(i)].Name + " is back at " + std::to_string(start) + ")";
-        return false;
+      if (!grew) {
+        if (movedIn_[size_t(i)] != epoch_) {
+          movedIn_[size_t(i)] = epoch_;
+          seen_.insert({i, starts_[size_t(i)]});
+        }
+        if (!seen_.insert({i, start}).second && !back) {
+          back = true;
+          why = "(" + d.Files[size_t(i)].Name + " is back at " + std::to_string(start) + ")";
+        }
       }
+      starts_[size_t(i)] = start;
     }
+    if (grew) return true;
+    if (back) return false;
     if (++stalled_ > items_ + 2) {
       why = "(the compact area has not grown for " + std::to_string(stalled_) + " passes)";
       return false;
@@ -131,22 +151,13 @@ class ProgressWatch {
   }
 
  private:
-  void Restart() {
-    const core::DiskRec& d = Disk[side_];
-    best_ = DefragTarget;
-    stalled_ = 0;
-    seen_.clear();
-    starts_.assign(size_t(std::max(d.FileCount, 0)), 0);
-    for (int32_t i = 0; i < d.FileCount; ++i) {
-      starts_[size_t(i)] = d.Files[size_t(i)].StartCluster;
-      seen_.insert({i, starts_[size_t(i)]});
-    }
-  }
   int side_;
   int32_t items_ = 0;
   int32_t best_ = 0;
   int32_t stalled_ = 0;
+  uint32_t epoch_ = 1;
   std::vector<int32_t> starts_;
+  std::vector<uint32_t> movedIn_;
   std::set<std::pair<int32_t, int32_t>> seen_;
 };
 
