@@ -253,6 +253,20 @@ TEST_F(ClusterIoTest, ScanFindsTheFirstDirectory) {
   EXPECT_EQ(core::GuessClusterSize(1), 2444);
   EXPECT_EQ(core::Disk[0].SectorsPerCluster, 1234);
   EXPECT_EQ(core::Disk[1].SectorsPerCluster, 4321);
+
+  // The first match ends the scan, even one that gives no size: a "." entry
+  // of FAT index 100 at sector 10 rounds to 0, and the disk's size decides.
+  {
+    ImageFile raw(DrivePath(1));
+    std::vector<uint8_t> dot(512, 0);
+    dot[0] = 0xF1;
+    PutBE32(dot.data() + 8, 100);
+    dot[20] = '.';
+    raw.WriteView(10 * 512, dot);
+  }
+  core::InvalidateSideCache(1);
+  EXPECT_EQ(core::ScanForClusterSize(1), 0);
+  EXPECT_EQ(core::GuessClusterSize(1), 2068);
 }
 
 TEST_F(ClusterIoTest, GuessFallsBackOnTheDiskSize) {
@@ -298,6 +312,14 @@ TEST_F(ClusterIoTest, OpeningSides) {
   EXPECT_NE(log.find("OpenDisk           failed to opened \\\\.\\PhysicalDrive7, ErrorCode="),
             std::string::npos);
   EXPECT_NE(log.find("InitTopf         1 Failed to open disk PhysicalDrive7, ErrorCode= "),
+            std::string::npos);
+  // A PC file goes through the same open and is logged with the same prefix.
+  const std::string pc = Folder() + "/pc.bin";
+  WriteWholeFile(pc, std::string(512, 'p'));
+  const int32_t handle = core::OpenDisk(pc, false);
+  ASSERT_GE(handle, 1);
+  core::CloseDisk(handle);
+  EXPECT_NE(LogText().find("OpenDisk           successfully opened \\\\.\\" + pc + ", Handle="),
             std::string::npos);
 }
 
