@@ -12,6 +12,7 @@
 #include "commands/disk_maint.h"
 #include "core/cluster_io.h"
 #include "core/fsck.h"
+#include "tests/support/sector_faults.h"
 #include "tools/chain_match.h"
 #include "tools/found_clusters.h"
 #include "tools/rebuild.h"
@@ -179,7 +180,14 @@ TEST_F(RebuildTest, ALostChainComesBackAndACutFileGrowsWithTheirExactBytes) {
     EXPECT_EQ(match.find(c), match.rfind(c)) << c;
 
   // Written and loaded again: the grown file reads its whole stream.
-  EXPECT_EQ(commands::WriteRecovered(), 2);
+  const std::string copy = Folder() + "/PhysicalDrive1";
+  ib::WriteWholeFile(copy, ib::ReadWholeFile(DrivePath()));
+  std::vector<faults::SectorWrite> writes;
+  {
+    faults::SectorFaults record;
+    EXPECT_EQ(commands::WriteRecovered(), 2);
+    writes = record.Writes();
+  }
   ASSERT_TRUE(core::LoadTopf(0, true));
   cut = Find("\\DataFiles\\Cut.rec");
   ASSERT_NE(cut, nullptr);
@@ -197,6 +205,25 @@ TEST_F(RebuildTest, ALostChainComesBackAndACutFileGrowsWithTheirExactBytes) {
   ASSERT_NE(lost, nullptr);
   EXPECT_EQ(ChainOf(lost->StartCluster), (std::vector<int32_t>{30, 31}));
   EXPECT_TRUE(core::FSCK(0));
+
+  // A cut after any write of Write Recovered: the chains are on the disk
+  // before the entries that name them, so no entry names a free cluster.
+  for (size_t n = 0; n <= writes.size(); ++n) {
+    testenv::CloseDisksAndReset();
+    core::DiskId[0] = 0;
+    ASSERT_TRUE(core::InitTopf(0, "PhysicalDrive1", false));
+    ASSERT_TRUE(core::LoadTopf(0, true));
+    const core::DiskRec& d = core::Disk[0];
+    for (int32_t i = 0; i < d.FileCount; ++i) {
+      const core::FileRec& r = d.Files[size_t(i)];
+      if (r.IsDir || r.Name == core::kErasedName) continue;
+      const std::vector<int32_t> chain = ChainOf(r.StartCluster);
+      ASSERT_GE(chain.size(), size_t(r.ClusterCount)) << "cut after write " << n << ": " << r.Name;
+      for (int32_t c : chain)
+        ASSERT_NE(d.FAT[size_t(c)].Next, 0) << "cut after write " << n << ": " << r.Name;
+    }
+    faults::ApplyWrites(copy, writes, n + 1, n);
+  }
 }
 
 TEST_F(RebuildTest, NamesInDisasterModeAndPastNamesTheDiskHolds) {
