@@ -5,6 +5,7 @@
 #include "core/cluster_io.h"
 #include "core/disk_io.h"
 #include "core/disk_probe.h"
+#include "core/pc_helpers.h"
 #include "platform/platform.h"
 #include "tests/core/disk_fixture.h"
 #include "tests/support/sector_faults.h"
@@ -351,6 +352,19 @@ TEST_F(ClusterIoTest, ProbeListsImagesAsTopfieldDisks) {
   core::Flags = core::FlagFileMode;
   core::FSShowDisks();
   EXPECT_TRUE(core::ChooserEntries[0].empty());
+}
+
+TEST(PcDriveEntries, LabelInBracketsOnlyWhenThereIsOne) {
+  struct Case {
+    core::PcDrive Drive;
+    const char* Text;
+  };
+  const Case cases[] = {
+      {{1, "/", 3, "ext4", ""}, "/"},
+      {{2, "/mnt/usb/", 3, "vfat", "STICK"}, "/mnt/usb  [STICK]"},
+      {{3, "/net/films/", 4, "nfs", "server:/films"}, "/net/films  [Network: server:/films]"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(core::PCDriveEntryText(c.Drive), c.Text);
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
-// MakeDemoImage <folder> [sample.ts]
+// MakeDemoImage [--no-hint] <folder> [sample.ts]
 // Writes <folder>/PhysicalDrive0, the demo disk (tests/support/demo_disk.h) as a
 // sparse image of about 40 GB, for trying the programs out with
-// QUENBRIX_DEVICES=<folder>.
+// QUENBRIX_DEVICES=<folder>. --no-hint leaves out the line that says so (for
+// scripts that start the program themselves).
 #include "platform/platform.h"
 #include "tests/support/demo_disk.h"
 
@@ -17,8 +18,13 @@
 using namespace imagebuilder;
 
 int main(int argc, char** argv) {
+  const bool hint = !(argc > 1 && std::string(argv[1]) == "--no-hint");
+  if (!hint) {
+    --argc;
+    ++argv;
+  }
   if (argc < 2 || argc > 3) {
-    std::fprintf(stderr, "usage: MakeDemoImage <folder> [sample.ts]\n"
+    std::fprintf(stderr, "usage: MakeDemoImage [--no-hint] <folder> [sample.ts]\n"
                          "Writes <folder>/PhysicalDrive0, a sparse demo recorder disk image.\n");
     return 2;
   }
@@ -40,7 +46,7 @@ int main(int argc, char** argv) {
     std::printf("Wrote %s: %llu bytes (sparse), %u sectors per cluster, LastCluster %lld, %zu entries.\n",
                 path.c_str(), static_cast<unsigned long long>(disk.SizeBytes()), disk.SectorsPerCluster(),
                 static_cast<long long>(disk.LastCluster()), disk.Paths().size());
-    std::printf("Run the programs with QUENBRIX_DEVICES=%s\n", folder.c_str());
+    if (hint) std::printf("Run the programs with QUENBRIX_DEVICES=%s\n", folder.c_str());
   } catch (const std::exception& e) {
     std::fprintf(stderr, "MakeDemoImage: %s\n", e.what());
     return 1;
