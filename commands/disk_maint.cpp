@@ -198,7 +198,7 @@ int32_t WriteRecovered() {
   core::ProcScope scope("Menu_Disk_WriteRecovered_Click");
   core::DiskRec& d = core::Disk[0];
   core::FSRecalculateDirSizes(0, core::kDirSizesClear, 0);
-  // The chains reach the disk before the entries that name them: a cut in
+  // The chains reach the disk before any entry that names them: a cut in
   // between leaves lost clusters, never an entry on free clusters.
   if (!core::UpdateTopfFAT(0)) {
     ui::Current().MsgBox("The FAT could not be written to the disk.", ui::Buttons::OK,
@@ -206,6 +206,7 @@ int32_t WriteRecovered() {
     return 0;
   }
   int32_t written = 0;
+  bool released = false;
   // CreateTopfFile appends to the list: only the entries there now count.
   const int32_t count = std::min<int32_t>(d.FileCount, int32_t(d.Files.size()));
   for (int32_t i = 0; i < count; ++i) {
@@ -224,13 +225,14 @@ int32_t WriteRecovered() {
       d.Files[size_t(i)].Recovered = false;
       ++written;
     } else {
-      // No entry for it (the user was told why): its chain is not written
-      // either, so that the FAT on the disk keeps no chain without an entry.
+      // No entry for it (the user was told why): its chain is freed again,
+      // so that the FAT on the disk keeps no chain without an entry.
       ReleaseChain(f.StartCluster);
+      released = true;
     }
   }
   core::FSRecalculateDirSizes(0, core::kDirSizesRun, 0);
-  if (!core::UpdateTopfFAT(0))
+  if (released && !core::UpdateTopfFAT(0))
     ui::Current().MsgBox("The FAT could not be written to the disk.", ui::Buttons::OK,
                          ui::Icon::Exclamation);
   return written;
