@@ -115,8 +115,9 @@ class WriteCutTest : public jobtest::JobTest {
         c = image.FatEntry(c, 1);
       }
       if (!dir)
-        s.Bytes = ImageFileBytes(image, e.StartCluster,
-                                 ib::SizeFromFields(e.ClusterCount, e.FreeBytes, e.LastSectorBytes, kSpc));
+        s.Bytes = ImageFileBytes(
+            image, e.StartCluster,
+            ib::SizeFromFields(e.ClusterCount, e.FreeBytes, e.LastSectorBytes, kSpc));
       out.emplace(path, s);
       if (dir) Walk(image, path, e.StartCluster, visited, out);
     }
@@ -178,7 +179,8 @@ class WriteCutTest : public jobtest::JobTest {
       for (int disk = 1; disk <= disks; ++disk) {
         if (from == 0) model.Write(Image(disk));
         for (const auto& [handle, on] : diskOf)
-          if (on == disk) faults::ApplyWrites(Image(disk), writes, to, from, a.TwoDisks ? handle : 0);
+          if (on == disk)
+            faults::ApplyWrites(Image(disk), writes, to, from, a.TwoDisks ? handle : 0);
       }
     };
     replay(0, writes.size());
@@ -204,8 +206,8 @@ class WriteCutTest : public jobtest::JobTest {
           for (auto [it, end] = now.equal_range(p); it != end; ++it) {
             if (it->second.Entry.Attribute == ib::kAttrDirectory) continue;
             found = found || it->second.Bytes == was.Bytes;
-            for (auto [f, fend] = after.equal_range(p); edited && f != fend; ++f)
-              found = found || it->second.Bytes == f->second.Bytes;
+            for (auto [done, last] = after.equal_range(p); edited && done != last; ++done)
+              found = found || it->second.Bytes == done->second.Bytes;
           }
         }
         EXPECT_TRUE(found) << path;
@@ -225,7 +227,8 @@ class WriteCutTest : public jobtest::JobTest {
       }
       for (int disk = 1; disk <= disks; ++disk) {
         std::string findings;
-        EXPECT_EQ(CheckPasses(disk, findings), !shared.count(disk)) << "disk " << disk << ": " << findings;
+        EXPECT_EQ(CheckPasses(disk, findings), !shared.count(disk))
+            << "disk " << disk << ": " << findings;
       }
       ASSERT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(60));
     }
