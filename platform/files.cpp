@@ -132,6 +132,8 @@ bool SyncPath(const std::string& path, int flags) {
   int rc;
   do rc = fsync(fd);
   while (rc != 0 && errno == EINTR);
+  // A file system that has no such flush (some network and FUSE ones) writes through.
+  if (rc != 0 && (errno == EINVAL || errno == ENOTSUP || errno == EOPNOTSUPP)) rc = 0;
   if (rc != 0) SetLastError(errno);
   close(fd);
   return rc == 0;
