@@ -133,7 +133,7 @@ bool SyncPath(const std::string& path, int flags) {
   do rc = fsync(fd);
   while (rc != 0 && errno == EINTR);
   // A file system that has no such flush (some network and FUSE ones) writes through.
-  if (rc != 0 && (errno == EINVAL || errno == ENOTSUP || errno == EOPNOTSUPP)) rc = 0;
+  if (rc != 0 && (errno == EINVAL || errno == EOPNOTSUPP)) rc = 0;
   if (rc != 0) SetLastError(errno);
   close(fd);
   return rc == 0;
