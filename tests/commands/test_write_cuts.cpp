@@ -8,6 +8,7 @@
 // the file-system check fails the disk, and otherwise the check passes (at
 // most lost clusters are left).
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <set>
@@ -100,8 +101,15 @@ class WriteCutTest : public jobtest::JobTest {
 
   std::string Image(int disk) { return DrivePath(disk == 1 ? 5 : 6); }
 
+  // Reads the tree of folder `folder`. A file whose entry and clusters are as
+  // in `previous` and that the last write (sectors [from, to)) left alone
+  // keeps the bytes read there.
+  struct Reuse {
+    const Snapshot* Previous = nullptr;
+    uint64_t From = 0, To = 0;
+  };
   void Walk(const ib::ImageFile& image, const std::string& prefix, uint32_t folder,
-            std::set<uint32_t>& visited, Snapshot& out) {
+            std::set<uint32_t>& visited, const Reuse& reuse, Snapshot& out) {
     if (!visited.insert(folder).second || visited.size() > 50) return;
     for (auto& [slot, e] : ib::DecodeDirectory(image.ReadClusterView(folder + 1), false)) {
       if (e.Attribute == ib::kAttrSelf || e.Attribute == ib::kAttrParent) continue;
@@ -114,20 +122,36 @@ class WriteCutTest : public jobtest::JobTest {
         s.Clusters.push_back(c);
         c = image.FatEntry(c, 1);
       }
-      if (!dir)
+      const Seen* was = nullptr;
+      if (reuse.Previous && !dir)
+        for (auto [it, end] = reuse.Previous->equal_range(path); it != end; ++it)
+          if (it->second.Slot == slot && it->second.Clusters == s.Clusters &&
+              it->second.Entry.FreeBytes == e.FreeBytes &&
+              it->second.Entry.LastSectorBytes == e.LastSectorBytes)
+            was = &it->second;
+      for (uint32_t c : s.Clusters)
+        if (was && uint64_t(c + 2) * kSpc > reuse.From && uint64_t(c + 1) * kSpc < reuse.To)
+          was = nullptr;
+      if (was)
+        s.Bytes = was->Bytes;
+      else if (!dir)
         s.Bytes = ImageFileBytes(
             image, e.StartCluster,
             ib::SizeFromFields(e.ClusterCount, e.FreeBytes, e.LastSectorBytes, kSpc));
       out.emplace(path, s);
-      if (dir) Walk(image, path, e.StartCluster, visited, out);
+      if (dir) Walk(image, path, e.StartCluster, visited, reuse, out);
     }
   }
-  Snapshot Read(int disks) {
+  Snapshot Read(int disks, const Snapshot* previous = nullptr,
+                const faults::SectorWrite* last = nullptr, int lastDisk = 0) {
     Snapshot out;
     for (int disk = 1; disk <= disks; ++disk) {
       const ib::ImageFile image(Image(disk));
       std::set<uint32_t> visited;
-      Walk(image, std::to_string(disk) + ":", 0, visited, out);
+      Reuse reuse{previous, 0, 0};
+      if (last && disk == lastDisk)
+        reuse = {previous, last->FirstSector, last->FirstSector + last->Bytes.size() / 512};
+      Walk(image, std::to_string(disk) + ":", 0, visited, reuse, out);
     }
     return out;
   }
@@ -159,12 +183,15 @@ class WriteCutTest : public jobtest::JobTest {
   void Check(const Action& a) {
     SCOPED_TRACE(a.Name);
     script.Reset();
-    const ib::DiskImage model = Model();
     a.Show();
     std::map<int32_t, int> diskOf;   // device handle -> disk
     for (int side = 0; side < 2; ++side)
       if (core::DiskId[side] == -1 || core::DiskId[side] == -2)
         diskOf[core::Disk[side].Handle] = -core::DiskId[side];
+    const int disks = a.TwoDisks ? 2 : 1;
+    for (int disk = 1; disk <= disks; ++disk)   // the disks as the action finds them
+      std::filesystem::copy_file(DrivePath(disk), DrivePath(disk + 6),
+                                 std::filesystem::copy_options::overwrite_existing);
     faults::SectorFaults f;
     if (a.Setup) a.Setup();
     const size_t first = f.Writes().size();
@@ -173,11 +200,12 @@ class WriteCutTest : public jobtest::JobTest {
     const std::vector<faults::SectorWrite> writes = f.Writes();
     ASSERT_GT(writes.size(), first);
     for (const faults::SectorWrite& w : writes) ASSERT_TRUE(diskOf.count(w.Handle)) << w.Handle;
-    const int disks = a.TwoDisks ? 2 : 1;
     // Writes [from, to) onto the copies; from 0 on a fresh copy of the disks.
     auto replay = [&](size_t from, size_t to) {
       for (int disk = 1; disk <= disks; ++disk) {
-        if (from == 0) model.Write(Image(disk));
+        if (from == 0)
+          std::filesystem::copy_file(DrivePath(disk + 6), Image(disk),
+                                     std::filesystem::copy_options::overwrite_existing);
         for (const auto& [handle, on] : diskOf)
           if (on == disk)
             faults::ApplyWrites(Image(disk), writes, to, from, a.TwoDisks ? handle : 0);
@@ -190,10 +218,13 @@ class WriteCutTest : public jobtest::JobTest {
     const Snapshot before = Read(disks);
 
     const auto started = std::chrono::steady_clock::now();
+    Snapshot now = before;
     for (size_t n = first; n <= writes.size(); ++n) {
       SCOPED_TRACE("cut after write " + std::to_string(n) + " of " + std::to_string(writes.size()));
-      if (n > first) replay(n - 1, n);   // the cut one write later
-      const Snapshot now = n == writes.size() ? after : Read(disks);
+      if (n > first) {   // the cut one write later
+        replay(n - 1, n);
+        now = Read(disks, &now, &writes[n - 1], diskOf.at(writes[n - 1].Handle));
+      }
       // Every recording: at one of its places, with its bytes.
       for (const auto& [path, was] : before) {
         if (was.Entry.Attribute == ib::kAttrDirectory) continue;
