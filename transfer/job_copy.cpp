@@ -500,9 +500,11 @@ FileResult CopyJob::CopyFile(size_t i, size_t n, const QueueLine& line) {
 
   // The PC copy must be on the PC's storage before the older file of its
   // name goes, and before a move erases its source: a power cut right after
-  // either must not take both.
+  // either must not take both. A plain copy of a new file risks nothing, so
+  // it is left to the PC's own write-back.
   bool keepSource = false;
-  if (pcTarget && !platform::SyncFile(pcPath)) {
+  const bool mustSync = move_ || !keptPc_.empty();
+  if (pcTarget && mustSync && !platform::SyncFile(pcPath)) {
     Fail(rec, "copied, but the copy could not be saved safely on the PC; the source is kept" +
                   std::string(keptPc_.empty() ? "" : " and so is the older file, as \"" +
                                                          keptPc_ + "\""));
