@@ -1,0 +1,118 @@
+// What the job benchmarks share: timing, the best of several runs, a window
+// system that processes Qt's pending events at every DoEvents (as the real
+// program does) and counts the time spent there, and the printed figures.
+#pragma once
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <string>
+
+#include "ui/scripted_ui.h"
+
+namespace bench {
+
+using Clock = std::chrono::steady_clock;
+
+inline double Seconds(Clock::time_point since) {
+  return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+// The shortest of the runs measured so far.
+struct Best {
+  double Value = std::numeric_limits<double>::infinity();
+  void Add(double seconds) { Value = std::min(Value, seconds); }
+};
+
+// Writes what the file holds in memory through to the disk, so that a run
+// does not pay for the previous one's write-back.
+inline void Settle(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+// DoEvents processes the pending Qt events, as in the program, and the time
+// it takes is added up.
+class EventsUi : public ui::ScriptedUi {
+ public:
+  EventsUi() {
+    SetDoEventsHook([this](bool allowUserInput) {
+      const auto t = Clock::now();
+      QCoreApplication::processEvents(allowUserInput ? QEventLoop::AllEvents
+                                                     : QEventLoop::ExcludeUserInputEvents);
+      seconds_ += Seconds(t);
+      ++calls_;
+    });
+  }
+  void ResetCount() {
+    seconds_ = 0;
+    calls_ = 0;
+  }
+  double EventSeconds() const { return seconds_; }
+  long Calls() const { return calls_; }
+
+ private:
+  double seconds_ = 0;
+  long calls_ = 0;
+};
+
+// Share of a job's time spent processing events: measured, and what the
+// same cost per cluster would be with the smallest cluster the disks have.
+struct EventShare {
+  double Measured = 0;        // fraction of the job
+  double SmallestCluster = 0; // fraction at the smallest cluster size
+};
+inline EventShare ShareOfEvents(double eventSeconds, double jobSeconds, double clusters,
+                                double clusterBytes, double smallestClusterBytes) {
+  EventShare s;
+  if (jobSeconds <= 0 || clusters <= 0) return s;
+  s.Measured = eventSeconds / jobSeconds;
+  const double perCluster = eventSeconds / clusters;
+  const double transferPerCluster = (jobSeconds - eventSeconds) / clusters;
+  const double smallTransfer = transferPerCluster * smallestClusterBytes / clusterBytes;
+  s.SmallestCluster = perCluster / (perCluster + smallTransfer);
+  return s;
+}
+
+// "<label>  job  123.4 MB/s   <ref>  130.0 MB/s   ratio 0.949"; returns the ratio.
+inline double PrintFigure(const char* label, double megabytes, double jobSeconds,
+                          const char* reference, double referenceSeconds) {
+  const double job = megabytes / jobSeconds;
+  const double ref = megabytes / referenceSeconds;
+  std::printf("%-14s job %8.1f MB/s   %-10s %8.1f MB/s   ratio %.3f   (best of 3)\n", label, job,
+              reference, ref, job / ref);
+  return job / ref;
+}
+
+inline void PrintEvents(const char* label, const EventShare& share, double perClusterMicros) {
+  std::printf("%-14s events and progress %.2f%% of the job (%.1f us a cluster; %.2f%% with the "
+              "smallest clusters)\n",
+              label, 100.0 * share.Measured, perClusterMicros, 100.0 * share.SmallestCluster);
+}
+
+// `--small` anywhere on the command line: a quick run for CI; the first other
+// argument is the work folder.
+struct Args {
+  bool Small = false;
+  std::string Work;
+};
+inline Args ParseArgs(int argc, char** argv) {
+  Args a;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--small") == 0)
+      a.Small = true;
+    else if (a.Work.empty())
+      a.Work = argv[i];
+  }
+  return a;
+}
+
+}  // namespace bench
