@@ -24,6 +24,15 @@ bool ReadTopfCluster(int side, int32_t cluster);
 // write invalidates the cache slot it touched (both sides on one disk).
 bool WriteTopfCluster(int side, int32_t cluster, bool allowSystem);
 
+// Copies disk cluster `from` to disk cluster `to` of the same side: the
+// bytes go from the disk to the disk as they are (the reversal a read and a
+// write would each make cancels out), through a buffer of its own, so
+// ClusterBuffer keeps what it held. One device read, then one write, with
+// the same guards, failure handling and log lines as ReadTopfCluster
+// followed by WriteTopfCluster (`to` 0 needs allowSystem); cached clusters
+// and file mode go that way. True when both succeeded.
+bool CopyTopfCluster(int side, int32_t from, int32_t to, bool allowSystem);
+
 // The first sector of the cluster into SectorBuffer (the view); zeros and
 // false on failure. No cache. With the side's SectorsPerCluster set to 1 it
 // reads sector `cluster`.

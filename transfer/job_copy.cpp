@@ -254,6 +254,7 @@ void CopyJob::RelinkPhase() {
 }
 
 void CopyJob::AbandonTarget(const std::string& pcPath) {
+  FSDataBufferDrop();
   if (core::IsPCSide(target_)) {
     core::FSCloseFile(target_);
     if (!pcPath.empty()) ::unlink(pcPath.c_str());
@@ -477,6 +478,7 @@ void CopyJob::Run() {
   } catch (...) {
     // A run-time error ends the job: nothing stays half open or disabled.
     JobRunning = false;
+    FSDataBufferDrop();
     core::FSCloseFile(side_);
     core::FSCloseFile(target_);
     UnloadProgressWindow();

@@ -1,0 +1,73 @@
+#include "transfer/read_ahead.h"
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace transfer {
+
+struct ReadAheadWorker::State {
+  std::mutex mutex;
+  std::condition_variable changed;
+  Task task;            // waiting to run
+  bool running = false; // a task was handed over and is not done yet
+  bool result = false;
+  bool stop = false;
+  std::thread thread;
+
+  void Loop() {
+    std::unique_lock<std::mutex> lock(mutex);
+    for (;;) {
+      changed.wait(lock, [&] { return stop || task; });
+      if (stop) return;
+      Task run = std::move(task);
+      task = nullptr;
+      lock.unlock();
+      const bool ok = run();
+      lock.lock();
+      result = ok;
+      running = false;
+      changed.notify_all();
+    }
+  }
+};
+
+ReadAheadWorker& ReadAheadWorker::Instance() {
+  static ReadAheadWorker worker;
+  return worker;
+}
+
+ReadAheadWorker::ReadAheadWorker() : state_(new State) {
+  state_->thread = std::thread([s = state_] { s->Loop(); });
+}
+
+ReadAheadWorker::~ReadAheadWorker() {
+  {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->stop = true;
+  }
+  state_->changed.notify_all();
+  if (state_->thread.joinable()) state_->thread.join();
+  delete state_;
+}
+
+void ReadAheadWorker::Start(Task task) {
+  Wait();
+  {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->task = std::move(task);
+    state_->running = true;
+    state_->result = false;
+  }
+  state_->changed.notify_all();
+}
+
+bool ReadAheadWorker::Wait() {
+  std::unique_lock<std::mutex> lock(state_->mutex);
+  state_->changed.wait(lock, [&] { return !state_->running; });
+  const bool result = state_->result;
+  state_->result = false;
+  return result;
+}
+
+}  // namespace transfer
