@@ -119,7 +119,6 @@ int main(int argc, char** argv) {
 
   bench::Best moves, plain, clear;
   double eventSeconds = 0, moveSeconds = 0;
-  long eventCalls = 0;
   size_t moved = 0;
   uint32_t freeClusters = 0;
   for (int run = 0; run < kRuns; ++run) {
@@ -136,14 +135,12 @@ int main(int argc, char** argv) {
 
     bench::Clock::time_point start{}, movesEnd{}, clearStart{};
     double movesEvents = 0;
-    long movesCalls = 0;
     tools::DefragHooks hooks;
     hooks.SetStatus = [&](int line, const std::string& text) {
       if (line != 0) return;
       if (text == "Building defrag report") {
         movesEnd = bench::Clock::now();
         movesEvents = events.EventSeconds();
-        movesCalls = events.Calls();
       }
       if (text == "Clearing unused space") clearStart = bench::Clock::now();
     };
@@ -160,7 +157,6 @@ int main(int argc, char** argv) {
     moves.Add(runMoves);
     moveSeconds += runMoves;
     eventSeconds += movesEvents;
-    eventCalls += movesCalls;
     clear.Add(std::chrono::duration<double>(end - clearStart).count());
     freeClusters = uint32_t(core::Disk[0].LastCluster) + 1 - kFiles * clustersPerFile - 4;
     core::CloseDisk(core::Disk[0].Handle);
@@ -185,7 +181,7 @@ int main(int argc, char** argv) {
                      bench::ShareOfEvents(eventSeconds, moveSeconds, double(moved) * kRuns,
                                           double(kCluster),
                                           double(core::kMinSectorsPerCluster) * 512),
-                     1e6 * eventSeconds / std::max(1.0, double(eventCalls)));
+                     1e6 * eventSeconds / (double(moved) * kRuns));
   std::printf("%.3f\n", ratio);
   return 0;
 }

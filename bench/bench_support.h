@@ -39,17 +39,15 @@ inline void Settle(const std::string& path) {
   ::close(fd);
 }
 
-// DoEvents processes the pending Qt events, as in the program, and the time
-// it takes is added up.
+// DoEvents processes the pending Qt events, and StepEvents does so paced,
+// as in the program (ui::EventPacer); the time both take is added up.
 class EventsUi : public ui::ScriptedUi {
  public:
   EventsUi() {
     SetDoEventsHook([this](bool allowUserInput) {
-      const auto t = Clock::now();
       QCoreApplication::processEvents(allowUserInput ? QEventLoop::AllEvents
                                                      : QEventLoop::ExcludeUserInputEvents);
-      seconds_ += Seconds(t);
-      ++calls_;
+      pacer_.Processed();
     });
   }
   void ResetCount() {
@@ -58,10 +56,37 @@ class EventsUi : public ui::ScriptedUi {
   }
   double EventSeconds() const { return seconds_; }
   long Calls() const { return calls_; }
+  // From the first event call to the end of the last one since ResetCount.
+  double EventSpan() const {
+    return calls_ ? std::chrono::duration<double>(last_ - first_).count() : 0;
+  }
+
+ protected:
+  void DoDoEvents(bool allowUserInput) override {
+    Timed([&] { ui::ScriptedUi::DoDoEvents(allowUserInput); });
+  }
+  void DoStepEvents() override {
+    Timed([&] {
+      if (pacer_.Due()) ui::ScriptedUi::DoDoEvents(true);
+    });
+  }
 
  private:
+  template <class F>
+  void Timed(F f) {
+    const auto t = Clock::now();
+    f();
+    const auto end = Clock::now();
+    seconds_ += std::chrono::duration<double>(end - t).count();
+    if (calls_ == 0) first_ = t;
+    last_ = end;
+    ++calls_;
+  }
+
+  ui::EventPacer pacer_;
   double seconds_ = 0;
   long calls_ = 0;
+  Clock::time_point first_{}, last_{};
 };
 
 // Share of a job's time spent processing events: measured, and what the

@@ -362,7 +362,7 @@ FileResult CopyJob::CopyFile(size_t i, size_t n, const QueueLine& line) {
     }
     progress_.ClustersDone += 1;
     RefreshWhenDue(progress_, Disk[side_].OpenFile.ClustersDone, clusters, sourceBytes, host_);
-    ui::Current().DoEvents();
+    ui::Current().StepEvents();
   }
 
   // Finish the file: on a recorder disk the data is there, then the FAT,

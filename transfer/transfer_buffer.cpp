@@ -29,6 +29,11 @@ using core::DataBufferFill;
 constexpr uint32_t kRandomStart = 0x50000;   // the generator's state before the first draw
 uint32_t g_random = kRandomStart;
 
+// The buffer's first cluster came from a read made ahead for a recorder
+// target and is already in the disk's byte order (never the file's last
+// cluster, which the flush pads in the PC's order).
+bool g_frontInDiskOrder = false;
+
 int64_t ClusterBytes(int side) { return int64_t(Disk[side].SectorsPerCluster) * core::kSectorSize; }
 
 int32_t LastIndex(int side) { return std::min(Disk[side].LastCluster, core::kMaxFatIndex); }
@@ -38,6 +43,14 @@ int32_t LastIndex(int side) { return std::min(Disk[side].LastCluster, core::kMax
 void MakeRoom(int64_t bytes) {
   const size_t need = size_t(std::max<int64_t>(DataBufferFill, 0) + bytes);
   if (DataBuffer.size() < need) DataBuffer.resize(need);
+}
+
+// A first cluster left in the disk's byte order goes back to the PC's view
+// before anything else is done with the buffer (not on the usual path).
+void RestoreViewOrder(int32_t spc) {
+  if (!g_frontInDiskOrder) return;
+  if (DataBufferFill > 0) qlib::TopfSwapDWORD(DataBuffer.data(), spc);
+  g_frontInDiskOrder = false;
 }
 
 // Drops the first `bytes` of the buffer: only what is still held moves.
@@ -93,7 +106,9 @@ int32_t NextCluster(int side, int32_t step) {
 bool WriteRecorderCluster(int side, int32_t c) {
   core::DiskRec& d = Disk[side];
   const int32_t spc = d.SectorsPerCluster;
-  if (core::IsPCSide(core::OtherSide(side))) qlib::TopfSwapDWORD(DataBuffer.data(), spc);
+  if (core::IsPCSide(core::OtherSide(side)) && !g_frontInDiskOrder)
+    qlib::TopfSwapDWORD(DataBuffer.data(), spc);
+  g_frontInDiskOrder = false;
   const int64_t first = (int64_t(c) + 1) * spc;
   if (first > int64_t(UINT32_MAX)) return false;
   const bool ok = core::WriteSectors(d.Handle, uint32_t(first), spc, DataBuffer.data()) != 0;
@@ -122,6 +137,7 @@ struct AheadRead {
   int32_t Index = 0;     // ClustersDone of the source when the cluster is asked for
   int32_t Cluster = -1;  // recorder source: its FAT index
   int64_t Bytes = 0;
+  bool DiskOrder = false;  // word-reversed for a recorder target
 };
 AheadRead g_ahead;
 std::vector<uint8_t> g_aheadBuffer;
@@ -148,13 +164,19 @@ void StartReadAhead(int side) {
   const int32_t handle = d.Handle;
   ReadAheadWorker::Task task;
   int32_t cluster = -1;
+  bool diskOrder = false;
   if (core::IsPCSide(side)) {
     const int64_t offset = int64_t(f.ClustersDone) * bytes;
     if (double(offset) >= f.Size) return;
     const int64_t want = std::clamp<int64_t>(int64_t(f.Size) - offset, 0, bytes);
-    task = [handle, offset, want, bytes, into] {
+    // Bound for a recorder disk, a cluster that is not the file's last is
+    // put into the disk's byte order here too.
+    diskOrder = !core::IsPCSide(core::OtherSide(side)) && double(offset + bytes) < f.Size;
+    const int32_t spc = d.SectorsPerCluster;
+    task = [handle, offset, want, bytes, into, diskOrder, spc] {
       if (want > 0 && !platform::ReadAt(handle, uint64_t(offset), into, size_t(want))) return false;
       if (want < bytes) std::memset(into + want, 0, size_t(bytes - want));
+      if (diskOrder) qlib::TopfSwapDWORD(into, spc);
       return true;
     };
   } else {
@@ -175,7 +197,7 @@ void StartReadAhead(int side) {
       return true;
     };
   }
-  g_ahead = {true, side, handle, f.ClustersDone, cluster, bytes};
+  g_ahead = {true, side, handle, f.ClustersDone, cluster, bytes, diskOrder};
   ReadAheadWorker::Instance().Start(std::move(task));
 }
 
@@ -198,6 +220,7 @@ int TakeReadAhead(int side) {
     return 0;
   }
   DataBuffer.swap(g_aheadBuffer);
+  g_frontInDiskOrder = g_ahead.DiskOrder;
   if (!core::IsPCSide(side)) f.CurrentCluster = d.FAT[size_t(g_ahead.Cluster)].Next;
   DataBufferFill += int32_t(g_ahead.Bytes);
   f.ClustersDone += 1;
@@ -238,6 +261,7 @@ bool FSDataBufferRead(int side) {
       break;
   }
   MakeRoom(bytes);
+  RestoreViewOrder(spc);
   uint8_t* at = DataBuffer.data() + DataBufferFill;
 
   if (core::IsPCSide(side)) {
@@ -313,6 +337,7 @@ bool FSDataBufferFlush(int side) {
 
   // Recorder: as many clusters as the rest needs, each found with step 1.
   if (int64_t(DataBuffer.size()) < bytes) DataBuffer.resize(size_t(bytes));
+  RestoreViewOrder(d.SectorsPerCluster);
   while (DataBufferFill > 0) {
     const int64_t piece = std::min<int64_t>(DataBufferFill, bytes);
     if (piece < bytes) std::memset(DataBuffer.data() + piece, 0, size_t(bytes - piece));
