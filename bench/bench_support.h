@@ -30,6 +30,10 @@ struct Best {
   void Add(double seconds) { Value = std::min(Value, seconds); }
 };
 
+// Everything written so far goes to the disk before a timed step starts, so
+// that no step pays for the write-back of the one before.
+inline void Quiet() { ::sync(); }
+
 // Writes what the file holds in memory through to the disk, so that a run
 // does not pay for the previous one's write-back.
 inline void Settle(const std::string& path) {

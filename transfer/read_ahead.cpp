@@ -64,6 +64,18 @@ void ReadAheadWorker::Start(Task task) {
 
 bool ReadAheadWorker::Wait() {
   std::unique_lock<std::mutex> lock(state_->mutex);
+  if (state_->task) {
+    // The helper has not begun yet (a busy machine): the caller does the
+    // read itself rather than wait for the helper to get its turn.
+    Task run = std::move(state_->task);
+    state_->task = nullptr;
+    lock.unlock();
+    const bool ok = run();
+    lock.lock();
+    state_->running = false;
+    state_->result = false;
+    return ok;
+  }
   state_->changed.wait(lock, [&] { return !state_->running; });
   const bool result = state_->result;
   state_->result = false;

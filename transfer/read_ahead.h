@@ -18,7 +18,7 @@ class ReadAheadWorker {
   // Hands the task over (a task still running is waited for first).
   void Start(Task task);
   // Waits until the task handed over last is done; its result (false when
-  // there was none).
+  // there was none). A task the helper has not begun yet is run right here.
   bool Wait();
 
   ~ReadAheadWorker();
