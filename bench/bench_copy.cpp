@@ -96,6 +96,7 @@ int FindEntry(int side, const std::string& name) {
 
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
+  bench::QuietQt();
   QApplication app(argc, argv);
   const bench::Args args = bench::ParseArgs(argc, argv);
   const uint64_t size = args.Small ? 64ull * 1024 * 1024 : 2048ull * 1024 * 1024;

@@ -86,6 +86,7 @@ double PlainCopy(const std::string& image, const std::vector<std::pair<uint32_t,
 
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
+  bench::QuietQt();
   QApplication app(argc, argv);
   const bench::Args args = bench::ParseArgs(argc, argv);
   const uint32_t clustersPerFile = args.Small ? 20 : 100;

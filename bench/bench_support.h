@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QtGlobal>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -41,6 +42,15 @@ inline void Settle(const std::string& path) {
   if (fd < 0) return;
   ::fsync(fd);
   ::close(fd);
+}
+
+// Qt's own notes of the off-screen platform ("does not support raise()")
+// would drown the figures: only its errors are shown.
+inline void QuietQt() {
+  qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+      std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+  });
 }
 
 // DoEvents processes the pending Qt events, and StepEvents does so paced,
