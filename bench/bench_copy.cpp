@@ -160,7 +160,7 @@ int main(int argc, char** argv) {
   const uint64_t first = model.Entry("\\DataFiles\\film.rec").Chain.front();
 
   bench::Best jobOut, ddOut, jobIn, ddIn;
-  double eventSeconds = 0, jobSeconds = 0;
+  double eventSeconds = 0, stepSeconds = 0, jobSeconds = 0;
   auto timedJob = [&](int side) {
     events.ResetCount();
     bench::Quiet();
@@ -169,6 +169,7 @@ int main(int argc, char** argv) {
     const double s = bench::Seconds(t);
     if (std::getenv("BENCH_VERBOSE")) std::fprintf(stderr, "job %d: %.3f s\n", side, s);
     eventSeconds += events.EventSeconds();
+    stepSeconds += events.StepSeconds();
     jobSeconds += s;
     return s;
   };
@@ -204,10 +205,9 @@ int main(int argc, char** argv) {
   const double r1 = bench::PrintFigure("image -> PC", mb, jobOut.Value, "dd", ddOut.Value);
   const double r2 = bench::PrintFigure("PC -> image", mb, jobIn.Value, "dd", ddIn.Value);
   const double jobClusters = double(clusters) * 2 * kRuns;
-  bench::PrintEvents("copy job",
-                     bench::ShareOfEvents(eventSeconds, jobSeconds, jobClusters, double(kCluster),
-                                          double(core::kMinSectorsPerCluster) * 512),
-                     1e6 * eventSeconds / jobClusters);
+  bench::PrintEvents("copy job", bench::ShareOfEvents(eventSeconds, stepSeconds, jobSeconds,
+                                                      jobClusters, double(kCluster),
+                                                      double(core::kMinSectorsPerCluster) * 512));
   std::printf("%.3f\n", std::min(r1, r2));
   transfer::SetJobHost(nullptr);
   return 0;

@@ -119,7 +119,7 @@ int main(int argc, char** argv) {
   const std::string image = work + "/PhysicalDrive0";
 
   bench::Best moves, plain, clear;
-  double eventSeconds = 0, moveSeconds = 0;
+  double eventSeconds = 0, stepSeconds = 0, moveSeconds = 0;
   size_t moved = 0;
   uint32_t freeClusters = 0;
   for (int run = 0; run < kRuns; ++run) {
@@ -135,13 +135,14 @@ int main(int argc, char** argv) {
     map.ClearMap();
 
     bench::Clock::time_point start{}, movesEnd{}, clearStart{};
-    double movesEvents = 0;
+    double movesEvents = 0, movesSteps = 0;
     tools::DefragHooks hooks;
     hooks.SetStatus = [&](int line, const std::string& text) {
       if (line != 0) return;
       if (text == "Building defrag report") {
         movesEnd = bench::Clock::now();
         movesEvents = events.EventSeconds();
+        movesSteps = events.StepSeconds();
       }
       if (text == "Clearing unused space") clearStart = bench::Clock::now();
     };
@@ -158,6 +159,7 @@ int main(int argc, char** argv) {
     moves.Add(runMoves);
     moveSeconds += runMoves;
     eventSeconds += movesEvents;
+    stepSeconds += movesSteps;
     clear.Add(std::chrono::duration<double>(end - clearStart).count());
     freeClusters = uint32_t(core::Disk[0].LastCluster) + 1 - kFiles * clustersPerFile - 4;
     core::CloseDisk(core::Disk[0].Handle);
@@ -179,10 +181,9 @@ int main(int argc, char** argv) {
   std::printf("%-14s     %8.1f MB/s   (%.0f MB, best of 3)\n", "clear free", mbCleared / clear.Value,
               mbCleared);
   bench::PrintEvents("defrag moves",
-                     bench::ShareOfEvents(eventSeconds, moveSeconds, double(moved) * kRuns,
-                                          double(kCluster),
-                                          double(core::kMinSectorsPerCluster) * 512),
-                     1e6 * eventSeconds / (double(moved) * kRuns));
+                     bench::ShareOfEvents(eventSeconds, stepSeconds, moveSeconds,
+                                          double(moved) * kRuns, double(kCluster),
+                                          double(core::kMinSectorsPerCluster) * 512));
   std::printf("%.3f\n", ratio);
   return 0;
 }
