@@ -39,7 +39,24 @@ void ShowScanner() {
     NotAvailable("The scanner");
 }
 
-std::string CheckProgramPath() { return core::AppDir() + "Morvessantix"; }
+namespace {
+std::string& CheckProgramFolder() {
+  static std::string folder;
+  return folder;
+}
+}  // namespace
+
+void SetCheckProgramFolder(const std::string& folder) {
+  CheckProgramFolder() = folder;
+  if (!folder.empty() && folder.back() != '/') CheckProgramFolder() += '/';
+}
+
+// The check program is installed beside this one; the program folder
+// (AppDir, which QUENBRIX_APPDIR may move) holds only settings and data.
+std::string CheckProgramPath() {
+  const std::string& folder = CheckProgramFolder();
+  return (folder.empty() ? platform::ExeDir() : folder) + "Morvessantix";
+}
 
 void StartDiskCheck() {
   core::ProcScope scope("Menu_Disk_FSCK_Click");
@@ -47,7 +64,10 @@ void StartDiskCheck() {
   // base path may hold blanks or shell characters.
   std::vector<std::string> args;
   if (!core::Disk[0].Name.empty()) args.push_back(core::Disk[0].Name);
-  if (!platform::StartProgram(CheckProgramPath(), args)) {
+  // It runs in the program folder: it reads Quenbrix.ini and keeps the
+  // copies of the clusters it changes in its current folder, so they land
+  // beside this program's settings and undo copies.
+  if (!platform::StartProgram(CheckProgramPath(), args, core::AppDir())) {
     ui::Current().MsgBox("Didn't find Morvessantix.exe", ui::Buttons::OK, ui::Icon::Exclamation);
     return;
   }

@@ -22,12 +22,15 @@ ToolWindowTable& ToolWindows();
 void ShowDefragmenter();
 void ShowScanner();
 
-// The program file of the check and repair program: AppDir + "Morvessantix".
+// The program file of the check and repair program: "Morvessantix" in the
+// folder of the running program (not AppDir, which QUENBRIX_APPDIR may move).
 std::string CheckProgramPath();
+// Looks for the check program in `folder` instead ("" goes back; tests).
+void SetCheckProgramFolder(const std::string& folder);
 
 // Starts the check and repair program on the left disk (its one argument is
 // Disk(0).Name, a drive name or a dump's base path, passed as one argument
-// without any shell) and then ends this program at once, without the main
+// without any shell), in AppDir as its current folder, and then ends this program at once, without the main
 // window's unload handler. When it cannot be started: "Didn't find
 // Morvessantix.exe" and this program goes on (the function returns).
 void StartDiskCheck();

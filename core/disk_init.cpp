@@ -19,7 +19,15 @@ std::string InitHead(int side) {
   return IODebugHead("InitTopf", kIODebugNarrowName) + std::to_string(side);
 }
 
-// Maps the dump of the side for the file-mode cluster I/O.
+// A short read of a dump file: a run-time error like any other file error.
+void ReadDumpFile(int handle, uint64_t offset, void* data, size_t length, const std::string& file) {
+  if (!platform::ReadAt(handle, offset, data, length))
+    RaiseSystemError(platform::LastError(), file);
+}
+
+// Maps the dump of the side for the file-mode cluster I/O. A dump file that
+// is missing or cannot be read is a run-time error for the error handler
+// (Retry reads the dump again; Ignore leaves the side without a dump).
 bool PrepareDump(int side) {
   DiskRec& d = Disk[side];
   std::fill(ScdIndex.begin(), ScdIndex.end(), 0);
@@ -28,15 +36,17 @@ bool PrepareDump(int side) {
   const std::string scd = d.Name + ".scd";
 
   uint8_t sector[512] = {};
-  int handle = platform::DriveOpen(scc, false);
-  bool read = handle >= 1 && platform::ReadAt(handle, 0, sector, sizeof sector);
-  if (handle >= 1) platform::DriveClose(handle);
-  const int64_t sccLength = platform::FileLength(scc);
-  const int64_t scdLength = platform::FileLength(scd);
-  if (!read || scdLength < 0) {
-    AddIODebugLog(InitHead(side) + " FileMode: failed to read " + d.Name);
-    return false;
-  }
+  int64_t sccLength = -1, scdLength = -1;
+  const bool read = TRY_STATEMENT({
+    const int handle = platform::DriveOpen(scc, false);
+    if (handle < 1) RaiseSystemError(platform::LastError(), scc);
+    sccLength = platform::DriveSize(handle);
+    const bool whole = platform::ReadAt(handle, 0, sector, sizeof sector);
+    const int error = platform::LastError();
+    platform::DriveClose(handle);
+    if (!whole) RaiseSystemError(error, scc);
+  });
+  if (!read) return false;
 
   int32_t spc = GetBE16(sector + kSbSectorsPerCluster);
   if (spc == 0) spc = GuessClusterSize(side);
@@ -49,20 +59,28 @@ bool PrepareDump(int side) {
   }
 
   const int64_t record = 4 + int64_t(spc) * kSectorSize;
-  handle = platform::DriveOpen(scd, false);
-  if (handle < 1) {
-    AddIODebugLog(InitHead(side) + " FileMode: failed to read " + scd);
+  const bool mapped = TRY_STATEMENT({
+    std::fill(ScdIndex.begin(), ScdIndex.end(), 0);
+    const int handle = platform::DriveOpen(scd, false);
+    if (handle < 1) RaiseSystemError(platform::LastError(), scd);
+    struct Close {
+      int handle;
+      ~Close() { platform::DriveClose(handle); }
+    } close{handle};
+    scdLength = platform::DriveSize(handle);
+    for (int64_t start = 0; start + record <= scdLength; start += record) {
+      uint8_t index[4];
+      ReadDumpFile(handle, uint64_t(start), index, 4, scd);
+      const uint32_t fatIndex = uint32_t(index[0]) | (uint32_t(index[1]) << 8) |
+                                (uint32_t(index[2]) << 16) | (uint32_t(index[3]) << 24);
+      // Disk cluster fatIndex + 1 must exist in the map; other records are ignored.
+      if (fatIndex < uint32_t(kMaxFatIndex)) ScdIndex[fatIndex + 1] = start + 1;
+    }
+  });
+  if (!mapped) {
+    std::fill(ScdIndex.begin(), ScdIndex.end(), 0);
     return false;
   }
-  for (int64_t start = 0; start + record <= scdLength; start += record) {
-    uint8_t index[4];
-    if (!platform::ReadAt(handle, uint64_t(start), index, 4)) break;
-    const uint32_t fatIndex = uint32_t(index[0]) | (uint32_t(index[1]) << 8) |
-                              (uint32_t(index[2]) << 16) | (uint32_t(index[3]) << 24);
-    // Disk cluster fatIndex + 1 must exist in the map; other records are ignored.
-    if (fatIndex < uint32_t(kMaxFatIndex)) ScdIndex[fatIndex + 1] = start + 1;
-  }
-  platform::DriveClose(handle);
   FileModeSectorsPerCluster = spc;
   AddIODebugLog(InitHead(side) + " FileMode: Read " + d.Name);
   return true;
@@ -150,9 +168,8 @@ int32_t ScanForClusterSize(int side) {
     if (s[kDeAttribute] != AttrSelf || s[kDeName] != '.' || s[kDeName + 1] != 0) continue;
     const double divisor = double(GetBE32(s + kDeStartCluster)) + 1.0;
     if (divisor > 4294967295.5) continue;   // start field 0xFFFFFFFF: no cluster number
-    const double result = std::nearbyint(double(n) / divisor);
-    if (result < 1) continue;
-    return int32_t(result);
+    // The first match ends the scan, whatever it gives (below 1: no size).
+    return int32_t(std::nearbyint(double(n) / divisor));
   }
   return -1;
 }

@@ -22,9 +22,8 @@ SectorIoFilter SetSectorIoFilter(SectorIoFilter filter) {
 }
 
 std::string DevicePath(const std::string& name) {
-  // A drive name stands for a device; a PC path is logged as it is.
-  if (name.find('/') == std::string::npos) return "\\\\.\\" + name;
-  return name;
+  // Drives and PC files go through the same open, under the same prefix.
+  return "\\\\.\\" + name;
 }
 
 int32_t OpenDisk(const std::string& name, bool readWrite) {

@@ -52,7 +52,8 @@ void DiskGeometry(int32_t handle, double& Cylinders, int32_t& TracksPerCylinder,
 // (exit status non-zero).
 void CheckHDConnection(int side);
 
-// The device path OpenDisk logs for a name ("\\.\PhysicalDrive2" for a drive).
+// The device path OpenDisk logs for a name: "\\.\" before it, for a drive
+// ("\\.\PhysicalDrive2") and a PC file alike.
 std::string DevicePath(const std::string& name);
 
 }  // namespace core

@@ -175,7 +175,8 @@ void WalkDirectories(int side) {
     }
     used = std::min<int64_t>(used, available);
 
-    for (int64_t o = 0; o + kDirEntrySize <= used; o += kDirEntrySize) {
+    // Every slot that begins below `used`, as the check visits them.
+    for (int64_t o = 0; o < used && o + kDirEntrySize <= available; o += kDirEntrySize) {
       const uint8_t* slot = b + o;
       const uint8_t a = slot[kDeAttribute];
       if (a == AttrUnused) continue;
@@ -261,7 +262,17 @@ bool LoadRecorder(int side, bool force) {
     d.LastCluster = ComputeLastCluster(cylinders * tracks * sectors, spc);
   }
 
-  if (!ReadTopfCluster(side, 0)) return false;
+  // A device smaller than one cylinder has no cluster the program may write
+  // (LastCluster is below 1): the load goes on with what it could read, and
+  // the walk reports the damaged root. On a disk of usable size a system
+  // cluster that cannot be read ends the load, and the side takes no write
+  // until a load succeeds: neither a FAT of zeros nor the FAT of the disk
+  // shown before may ever be written back as this disk's.
+  if (!ReadTopfCluster(side, 0) && d.LastCluster >= 1) {
+    d.LastCluster = -1;
+    std::fill(d.FAT.begin(), d.FAT.end(), FatLink());
+    return false;
+  }
   const uint8_t* b = ClusterBuffer.data();
   const int64_t clusterBytes = int64_t(spc) * kSectorSize;
 

@@ -20,6 +20,8 @@ std::string PCDriveEntryText(const PcDrive& drive) {
   std::string root = drive.Root;
   if (root.size() > 1 && root.back() == '/') root.pop_back();
   if (drive.DriveType == 4) return root + "  [Network: " + drive.Label + "]";
+  // A file system without a label shows no empty brackets.
+  if (drive.Label.empty()) return root;
   return root + "  [" + drive.Label + "]";
 }
 

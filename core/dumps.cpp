@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 #include "core/cluster_io.h"
@@ -78,6 +80,13 @@ int32_t DiskClusterSize(int side) {
   return spc;
 }
 
+// True when both names lead to one existing file (links and other spellings
+// of a path included).
+bool SameFile(const std::string& a, const std::string& b) {
+  std::error_code error;
+  return std::filesystem::equivalent(a, b, error) && !error;
+}
+
 double DiskSectors(int side, double& cylinders, int32_t& tracks, int32_t& sectors) {
   int32_t bytesPerSector = 0;
   DiskGeometry(Disk[side].Handle, cylinders, tracks, sectors, bytesPerSector);
@@ -108,7 +117,7 @@ bool SaveTopfSystemClusters(int side, const std::string& path) {
   int32_t spc = 0, last = 0;
   if (InFileMode()) {
     spc = FileModeSectorsPerCluster;
-    last = d.LastCluster > 0 ? d.LastCluster : kMaxFatIndex;
+    last = kMaxFatIndex;   // a dump holds clusters of the whole FAT
     // The new dump keeps the geometry of the disk the source dump was made from.
     uint8_t trailer[16] = {};
     if (spc > 0 && ReadFileAt(d.Name + ".scc", int64_t(spc) * kSectorSize, trailer, 16)) {
@@ -119,14 +128,35 @@ bool SaveTopfSystemClusters(int side, const std::string& path) {
       DiskSectors(side, cylinders, tracks, sectors);
     }
   } else {
+    // The disk's own size, never the value the side kept from the disk it
+    // showed before: a pane may have switched to another disk just now.
+    // Without a usable superblock the estimate decides, not the side's
+    // value, which may still be the previous disk's.
     const double total = DiskSectors(side, cylinders, tracks, sectors);
-    spc = DiskClusterSize(side);
-    last = (spc == d.SectorsPerCluster && d.LastCluster > 0) ? d.LastCluster
-                                                             : ComputeLastCluster(total, spc);
+    spc = SuperblockClusterSize(side);
+    if (spc == 0) spc = GuessClusterSize(side);
+    last = ComputeLastCluster(total, spc);
   }
   if (!ValidSectorsPerCluster(spc)) {
     ui::Current().MsgBox("Saving system clusters failed because the cluster size of the disk (" +
                              std::to_string(spc) + " sectors) is not usable.",
+                         ui::Buttons::OK, ui::Icon::Exclamation);
+    return false;
+  }
+  if (last < 1) {
+    ui::Current().MsgBox(
+        "Saving system clusters failed because the size of the disk is not known.",
+        ui::Buttons::OK, ui::Icon::Exclamation);
+    return false;
+  }
+  // In file mode the walk reads the loaded dump's files: writing the new
+  // dump over them would destroy what is being read.
+  if (InFileMode() && (SameFile(base + ".scc", d.Name + ".scc") ||
+                       SameFile(base + ".scd", d.Name + ".scd") ||
+                       SameFile(base + ".scc", d.Name + ".scd") ||
+                       SameFile(base + ".scd", d.Name + ".scc"))) {
+    ui::Current().MsgBox("Saving system clusters failed because " + base +
+                             " is the dump that is loaded. Please save it under another name.",
                          ui::Buttons::OK, ui::Icon::Exclamation);
     return false;
   }
@@ -264,10 +294,9 @@ bool RestoreTopfSystemClusters(int side, const std::string& path) {
                     " sectors) does not match the disk's (" + std::to_string(diskSpc) +
                     " sectors).");
 
-    int32_t last = d.LastCluster;
-    if (InFileMode()) {
-      last = kMaxFatIndex;
-    } else if (d.SectorsPerCluster != spc || last < 1) {
+    // The disk's own cluster count, as for the save.
+    int32_t last = kMaxFatIndex;
+    if (!InFileMode()) {
       double cylinders = 0;
       int32_t tracks = 0, sectors = 0;
       last = ComputeLastCluster(DiskSectors(side, cylinders, tracks, sectors), spc);
@@ -285,8 +314,11 @@ bool RestoreTopfSystemClusters(int side, const std::string& path) {
       bool ok = ReadFileAt(scdName, r * record, head, 4);
       const int64_t index = ok ? int64_t(GetLE32(head)) : -1;
       const int64_t cluster = index + 1;
-      bool fits = ok && index >= 0 && index < kMaxFatIndex &&
-                  (InFileMode() ? ScdIndex[size_t(cluster)] != 0 : ClusterOnDisk(side, cluster));
+      // A record is good when its cluster lies on the disk (in file mode:
+      // has a record in the loaded dump), FAT index 0x1FFFF included.
+      bool fits = ok && index >= 0 && index <= kMaxFatIndex &&
+                  (InFileMode() ? cluster <= kMaxFatIndex && ScdIndex[size_t(cluster)] != 0
+                                : ClusterOnDisk(side, cluster));
       if (!fits) {
         d.SectorsPerCluster = savedSpc;
         d.LastCluster = savedLast;

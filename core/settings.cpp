@@ -10,8 +10,12 @@ namespace core {
 
 std::string INIGetString(const std::string& file, const std::string& section,
                          const std::string& key) {
+  // What a 512-byte buffer takes: at most 511 characters, up to the first
+  // zero byte.
   std::string value = platform::IniRead(file, section, key);
   if (value.size() > 511) value.resize(511);
+  const size_t zero = value.find('\0');
+  if (zero != std::string::npos) value.resize(zero);
   return value;
 }
 

@@ -22,6 +22,7 @@
 #include "mainwindow/icon_set.h"
 #include "mainwindow/menu_build.h"
 #include "mainwindow/qt_ui.h"
+#include "mainwindow/window_fit.h"
 #include "ui/scripted_ui.h"
 #include "platform/platform.h"
 
@@ -267,7 +268,7 @@ Form1::Form1(QWidget* parent) : QMainWindow(parent) {
   ConnectSignals();
   // Designed placement (twips; the frame is outside the client size).
   move(TwipsToPixels(kDesignLeft), TwipsToPixels(kDesignTop));
-  resize(TwipsToPixels(kDesignWidth) - 8, TwipsToPixels(kDesignHeight) - 31);
+  resize(TwipsToPixels(kDesignWidth) - kFrameWidth, TwipsToPixels(kDesignHeight) - kFrameHeight);
   qApp->installEventFilter(this);
 }
 
@@ -301,7 +302,8 @@ void Form1::CreateControls() {
     Label1[side]->setObjectName("Label1_" + n);
     Place(Label1[side], paneLeft[side], 360, 3900, 240);
 
-    Label1[side + 2] = new QLabel(client);
+    // The path label gives way to the summary: it shows the end of a long path.
+    Label1[side + 2] = new ElidedLabel(client);
     Label1[side + 2]->setObjectName("Label1_" + QString::number(side + 2));
     Label1[side + 2]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     Place(Label1[side + 2], paneLeft[side] + 6015 - 3000, 360, 3000, 240);
@@ -322,6 +324,7 @@ void Form1::CreateControls() {
     Place(LV1[side], paneLeft[side] + 100, 1200, 5815, 4700);
 
     Command2[side] = new QPushButton("Refresh", client);
+    Command2[side]->setAutoDefault(true);
     Command2[side]->setObjectName("Command2_" + n);
     Place(Command2[side], paneLeft[side] + 6015 - 1000 - 100, 630, 1000, 330);
   }
@@ -331,8 +334,12 @@ void Form1::CreateControls() {
     Command1[i] = new QPushButton(captions[i], client);
     Command1[i]->setObjectName("Command1_" + QString::number(i));
     Command1[i]->setToolTip(i < 2 ? "Left to right" : "Right to left");
+    // Enter on a focused button presses it, as Space does.
+    Command1[i]->setAutoDefault(true);
     Place(Command1[i], 6015 + (945 - 795) / 2, tops[i], 795, 390);
   }
+  for (QPushButton* b : Command1) FitButton(b, b->text());
+  for (QPushButton* b : Command2) FitButton(b, b->text());
   Label2 = new QLabel(client);
   Label2->setObjectName("Label2");
   Label2->setAlignment(Qt::AlignCenter);
@@ -364,6 +371,8 @@ void Form1::CreateMenus() {
   }
 
   Menu_Disk = AddMenu(bar, "Menu_Disk", "&Disk");
+  // The second separator stays at the end of the menu outside write mode.
+  Menu_Disk->setSeparatorsCollapsible(false);
   Menu_Disk_FSCK = AddItem(Menu_Disk, "Menu_Disk_FSCK", "&File system check");
   Menu_Disk_EnableWriting = AddItem(Menu_Disk, "Menu_Disk_EnableWriting", "Enable Write Mode");
   Menu_Disk_EnableWriting->setCheckable(true);

@@ -192,9 +192,17 @@ class Form1 : public QMainWindow {
 
   // ------------------------------------------------- layout and shutdown
   void Form_Resize();
+  // Places pane `side`'s summary and path labels (after a resize and when
+  // the summary changes).
+  void PlaceLabels(int side);
   void Form_Unload();
-  // Outer window size in twips (frame included; a nominal frame when the
-  // window system reports none).
+  // Outer window size in twips: the client size plus a fixed frame
+  // (kFrameWidth x kFrameHeight pixels). The frame a window manager really
+  // draws differs between desktops and is known only once the window is
+  // shown; a fixed one makes the saved size come back exactly at the next
+  // start, and the layout the same on every desktop.
+  static constexpr int kFrameWidth = 8;
+  static constexpr int kFrameHeight = 31;
   int OuterWidthTwips() const;
   int OuterHeightTwips() const;
 
@@ -311,6 +319,8 @@ class Form1 : public QMainWindow {
   QString PathLabel(int side) const;
   // Sets the path label; on a PC pane also core::CurrentFolder[side].
   void SetPathLabel(int side, const QString& path);
+  // Gives the keyboard focus back to the list of pane `side` (after a job).
+  void ReturnFocus(int side);
   // A pane is at a recorder root: recorder side and its path label is "\".
   bool AtRecorderRoot(int side) const;
   // A side's writable bit in core::Flags.

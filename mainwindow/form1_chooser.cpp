@@ -174,8 +174,9 @@ void Form1::Command1_Click(int index) {
     case 1: Jobs().Copy(0, false); break;
     case 2: Jobs().Copy(1, true); break;
     case 3: Jobs().Copy(1, false); break;
-    default: break;
+    default: return;
   }
+  ReturnFocus(index < 2 ? 0 : 1);
 }
 
 void Form1::Command2_Click(int side) {

@@ -69,21 +69,25 @@ int64_t NextNewFolderNumber(int side) {
 void Form1::Menu_LVContext_Copy_Click() {
   core::ProcScope scope("Menu_LVContext_Copy_Click");
   Jobs().Copy(Side(), false);
+  ReturnFocus(Side());
 }
 
 void Form1::Menu_LVContext_Move_Click() {
   core::ProcScope scope("Menu_LVContext_Move_Click");
   Jobs().Copy(Side(), true);
+  ReturnFocus(Side());
 }
 
 void Form1::Menu_LVContext_Erase_Click() {
   core::ProcScope scope("Menu_LVContext_Erase_Click");
   Jobs().Erase(Side());
+  ReturnFocus(Side());
 }
 
 void Form1::Menu_LVContext_ScanStream_Click() {
   core::ProcScope scope("Menu_LVContext_ScanStream_Click");
   Jobs().Scan(Side());
+  ReturnFocus(Side());
 }
 
 void Form1::Menu_LVContext_Refresh_Click() {

@@ -45,7 +45,10 @@ void Form1::Menu_File_ExportList_Click() {
     const int error = written == text.size() ? 0 : (errno != 0 ? errno : EIO);
     if (std::fclose(file) != 0 || error != 0) core::RaiseSystemError(error != 0 ? error : EIO, path);
   });
-  core::Execute(path, false, "", 3);
+  // Without a program to open it, the user is told where the list is.
+  if (!core::Execute(path, false, "", 3))
+    ui::Current().MsgBox("The list was written to " + path, ui::Buttons::OK,
+                         ui::Icon::Information);
 }
 
 }  // namespace mainwindow

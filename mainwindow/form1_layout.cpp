@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QLabel>
+#include <QLocalServer>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QTabWidget>
@@ -16,6 +17,7 @@
 #include "core/error_handler.h"
 #include "core/settings.h"
 #include "mainwindow/form1.h"
+#include "mainwindow/window_fit.h"
 
 namespace mainwindow {
 
@@ -43,20 +45,11 @@ void SetTopHeight(QWidget* w, int top, int height) {
   w->setGeometry(r.x(), TwipsToPixels(top), r.width(), std::max(0, TwipsToPixels(height)));
 }
 
-// The frame the window system adds around the client; a nominal one
-// (borders and title bar) where it reports none.
-QSize FrameExtra(const QWidget* w) {
-  const QSize frame = w->frameGeometry().size() - w->geometry().size();
-  return {frame.width() > 0 ? frame.width() : 8, frame.height() > 0 ? frame.height() : 31};
-}
-
 }  // namespace
 
-int Form1::OuterWidthTwips() const { return PixelsToTwips(width() + FrameExtra(this).width()); }
+int Form1::OuterWidthTwips() const { return PixelsToTwips(width() + kFrameWidth); }
 
-int Form1::OuterHeightTwips() const {
-  return PixelsToTwips(height() + FrameExtra(this).height());
-}
+int Form1::OuterHeightTwips() const { return PixelsToTwips(height() + kFrameHeight); }
 
 void Form1::resizeEvent(QResizeEvent* event) {
   QMainWindow::resizeEvent(event);
@@ -90,11 +83,8 @@ void Form1::Form_Resize() {
     SetLeft(Label1[2], n0.Left + n0.Width - Get(Label1[2]).Width);
     SetLeft(Label1[3], n1.Left + n1.Width - Get(Label1[3]).Width);
     SetLeft(Label2, n0.Left + n0.Width + 100);
-    // The summary labels may use their pane's width up to the path label.
-    for (int side = 0; side < 2; ++side) {
-      const Rect s = Get(Label1[side]);
-      SetLeftWidth(Label1[side], s.Left, std::max(600, w - Get(Label1[side + 2]).Width - 100));
-    }
+    PlaceLabels(0);
+    PlaceLabels(1);
     for (int i = 0; i < 2; ++i)
       SetLeft(Command2[i], Get(TabStrip1[i]).Left + w - Get(Command2[i]).Width - 100);
   }
@@ -113,6 +103,29 @@ void Form1::Form_Resize() {
   }
 }
 
+// The summary label takes the width its text needs; the path label the rest
+// of the pane up to its right edge (where it ends, right-aligned), showing the
+// end of a path that does not fit.
+void Form1::PlaceLabels(int side) {
+  const QRect pane = Combo1[side]->geometry();
+  QLabel* summary = Label1[side];
+  QLabel* path = Label1[side + 2];
+  const int need = TextWidth(summary, summary->text()) + 2 * summary->margin() + 2;
+  const int width = std::min(need, pane.width());
+  summary->setGeometry(pane.x(), summary->y(), width, summary->height());
+  const int gap = TwipsToPixels(100);
+  const int left = std::min(pane.x() + width + gap, pane.x() + pane.width());
+  path->setGeometry(left, path->y(), pane.x() + pane.width() - left, path->height());
+}
+
+// After a job the keyboard focus is back on the list the job started from
+// (disabling the window during the job moved it elsewhere).
+void Form1::ReturnFocus(int side) {
+  if (side < 0 || side > 1) return;
+  ListView* list = LV1[side];
+  if (list->isEnabled() && list->isVisible()) list->setFocus(Qt::OtherFocusReason);
+}
+
 // ------------------------------------------------------------- shutdown
 
 void Form1::closeEvent(QCloseEvent* event) {
@@ -126,14 +139,12 @@ void Form1::closeEvent(QCloseEvent* event) {
 void Form1::Form_Unload() {
   core::ProcScope scope("Form_Unload");
   if (!isMinimized()) {
-    const QRect frame = frameGeometry();
-    const QSize extra = FrameExtra(this);
+    // pos() is where the frame starts, as move() takes it back at start-up.
     core::SetSetting("View", "WindowState", isMaximized() ? "2" : "0");
-    core::SetSetting("View", "WindowTop", std::to_string(PixelsToTwips(frame.y())));
-    core::SetSetting("View", "WindowLeft", std::to_string(PixelsToTwips(frame.x())));
-    core::SetSetting("View", "WindowHeight",
-                     std::to_string(PixelsToTwips(height() + extra.height())));
-    core::SetSetting("View", "WindowWidth", std::to_string(PixelsToTwips(width() + extra.width())));
+    core::SetSetting("View", "WindowTop", std::to_string(PixelsToTwips(pos().y())));
+    core::SetSetting("View", "WindowLeft", std::to_string(PixelsToTwips(pos().x())));
+    core::SetSetting("View", "WindowHeight", std::to_string(OuterHeightTwips()));
+    core::SetSetting("View", "WindowWidth", std::to_string(OuterWidthTwips()));
   }
   for (int i = 1; i <= 5; ++i) {
     char number[8];
@@ -145,6 +156,8 @@ void Form1::Form_Unload() {
     core::SetSetting("View", std::string("RCol") + number + "Width ",
                      std::to_string(PixelsToTwips(right)));
   }
+  // The single-instance socket goes with the window.
+  if (instanceServer_ != nullptr) instanceServer_->close();
   // Every other window of the program goes with the main window.
   for (QWidget* w : QApplication::topLevelWidgets()) {
     if (w != this && w->isVisible()) w->close();

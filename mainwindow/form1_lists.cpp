@@ -2,6 +2,7 @@
 // from its side's model; sorting with ".." and folders on top; the summary.
 #include <QHeaderView>
 #include <QLabel>
+#include <QStyle>
 #include <QPalette>
 #include <QPushButton>
 
@@ -26,14 +27,26 @@ struct ColumnSpec {
   const char* Key;   // without the "L"/"R" prefix
   int DefaultWidth;  // twips
   Qt::Alignment Align;
+  const char* Widest;  // the widest value the column shows in practice
 };
 const ColumnSpec kColumns[5] = {
-    {"File name", "Col01Width ", 4000, Qt::AlignLeft},
-    {"Size", "Col02Width ", 1100, Qt::AlignRight},
-    {"Rec. Date", "Col03Width ", 1600, Qt::AlignLeft},
-    {"Type", "Col04Width ", 1000, Qt::AlignLeft},
-    {"Duration", "Col05Width ", 1000, Qt::AlignLeft},
+    {"File name", "Col01Width ", 4000, Qt::AlignLeft, ""},
+    {"Size", "Col02Width ", 1100, Qt::AlignRight, "8888.88 MB"},
+    {"Rec. Date", "Col03Width ", 1600, Qt::AlignLeft, "8888-88-88 88:88"},
+    {"Type", "Col04Width ", 1000, Qt::AlignLeft, "Radio"},
+    {"Duration", "Col05Width ", 1000, Qt::AlignLeft, "88:88"},
 };
+
+// The width in pixels column `c` of `lv` needs to show its caption with the
+// sort icon, and `widest`, whole in the list's font.
+int NeededWidth(ListView* lv, int c, const QString& widest) {
+  const QString icon = lv->ColumnIconKey(c);
+  lv->SetColumnIcon(c, "SortAsc");
+  const int header = lv->header()->sectionSizeHint(c);
+  lv->SetColumnIcon(c, icon);
+  const int margin = 2 * (lv->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, lv) + 1);
+  return std::max(header, lv->fontMetrics().horizontalAdvance(widest) + margin + 2);
+}
 
 int WholeNumber(const std::string& text) {
   return static_cast<int>(std::nearbyint(core::NumericValue(text)));
@@ -75,9 +88,12 @@ void Form1::SetupLV() {
     while (lv->ColumnCount() > 0) lv->RemoveLastColumn();
     lv->Clear();
     for (const ColumnSpec& c : kColumns) {
-      int width = WholeNumber(core::GetSetting("View", prefix + c.Key));
-      if (width <= 0) width = c.DefaultWidth;
-      lv->AddColumn(c.Caption, TwipsToPixels(width), c.Align);
+      const int width = WholeNumber(core::GetSetting("View", prefix + c.Key));
+      const int column = lv->AddColumn(c.Caption, TwipsToPixels(width), c.Align);
+      // The designed width, or what the font needs where that is more.
+      if (width <= 0)
+        lv->setColumnWidth(column, std::max(TwipsToPixels(c.DefaultWidth),
+                                            NeededWidth(lv, column, c.Widest)));
     }
     if (Extras) lv->AddColumn("First Cluster", TwipsToPixels(1000), Qt::AlignLeft);
 
@@ -259,6 +275,7 @@ void Form1::ResetSummary(int side) {
   }
   Label1[side]->setText(QString::number(n) + " file(s) = " + SizeText(selected, 1) +
                         " selected / " + SizeText(free, 1) + " free");
+  PlaceLabels(side);
 }
 
 int32_t Form1::CountSelected(int side) {

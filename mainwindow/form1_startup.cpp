@@ -25,6 +25,8 @@
 #include "core/settings.h"
 #include "core/smart.h"
 #include "mainwindow/form1.h"
+#include "mainwindow/qt_ui.h"
+#include "mainwindow/window_fit.h"
 #include "mainwindow/form6.h"
 #include "platform/platform.h"
 #include "transfer/transfer_buffer.h"
@@ -101,6 +103,12 @@ bool Form1::StartSingleInstance() {
     QLocalServer::removeServer(name);
     instanceServer_->listen(name);
   }
+  // The socket file goes at every end of the program: the unload handler
+  // closes the server, and an end without unload removes the file.
+  const std::string socketFile = instanceServer_->fullServerName().toStdString();
+  SetProgramEndStep([socketFile] {
+    if (!socketFile.empty()) unlink(socketFile.c_str());
+  });
   connect(instanceServer_, &QLocalServer::newConnection, this, [this] {
     while (QLocalSocket* socket = instanceServer_->nextPendingConnection()) {
       connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
@@ -153,6 +161,7 @@ void Form1::Form_Load() {
     // 4. Version label.
     const core::ProgramIdentity& id = core::Program();
     Label2->setText(QString("V%1.%2.%3").arg(id.Major).arg(id.Minor).arg(id.Revision));
+    Label2->resize(std::max(Label2->width(), TextWidth(Label2, Label2->text()) + 4), Label2->height());
 
     // 5. Settings migration, once.
     const std::string oldIni = appDir + "Veldranoth.ini";
@@ -276,12 +285,11 @@ void Form1::LoadPlacement() {
   if (height == 0 || width == 0) return;
   const int top = WholeSetting("WindowTop");
   const int left = WholeSetting("WindowLeft");
-  const QSize frame = frameGeometry().size() - geometry().size();
-  const int frameWidth = frame.width() > 0 ? frame.width() : 8;
-  const int frameHeight = frame.height() > 0 ? frame.height() : 31;
+  // The exact inverse of what Form_Unload saves (OuterWidthTwips and
+  // OuterHeightTwips), whatever frame the window manager draws.
   move(TwipsToPixels(left), TwipsToPixels(top));
-  resize(std::max(1, TwipsToPixels(width) - frameWidth),
-         std::max(1, TwipsToPixels(height) - frameHeight));
+  resize(std::max(1, TwipsToPixels(width) - kFrameWidth),
+         std::max(1, TwipsToPixels(height) - kFrameHeight));
 }
 
 // ---------------------------------------------------------- disaster mode

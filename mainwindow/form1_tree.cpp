@@ -6,6 +6,7 @@
 #include <QTabWidget>
 
 #include <cstdlib>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "core/disk_load.h"
@@ -27,6 +28,12 @@ std::string HomeFolder() {
   if (home.empty()) home = "/";
   if (home.back() != '/') home += '/';
   return home;
+}
+
+// A real folder (not a link to one).
+bool IsRealFolder(const QString& path) {
+  struct stat st;
+  return lstat(path.toStdString().c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 }  // namespace
@@ -176,7 +183,16 @@ void Form1::SelectDirectory(int side, const QString& path) {
     const int take = cut < 0 ? rest.size() : cut + 1;
     prefix += rest.left(take);
     rest.remove(0, take);
-    if (QTreeWidgetItem* node = tv->Find(prefix)) {
+    QTreeWidgetItem* node = tv->Find(prefix);
+    // A hidden folder is not in a PC tree until a path leads into it: it
+    // gets its node then, so that the path label and the list show the same
+    // folder (the stored copy destination may be such a folder).
+    if (node == nullptr && separator == QChar('/') && lastWasFound && IsRealFolder(prefix)) {
+      const QString name = prefix.chopped(1).mid(lastFound.size());
+      if (tv->AddNode(lastFound, prefix, name, "ExplorerClosed", "ExplorerOpen"))
+        node = tv->Find(prefix);
+    }
+    if (node != nullptr) {
       const QString key = tv->KeyOf(node);
       tv->SetExpanded(key, true);
       tv->SetSelectedKey(key);

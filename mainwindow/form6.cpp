@@ -1,4 +1,5 @@
 #include "mainwindow/form6.h"
+#include "mainwindow/window_fit.h"
 
 #include <QListWidget>
 #include <QPushButton>
@@ -26,16 +27,21 @@ Form6::Form6(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("Topfield Zyphonel - Select the source disk"));
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint);
-  setFixedSize(Twips(5100), Twips(3570));
+  // The designed size, wider where the title needs it; the list fills the
+  // width and the button stays centred below it.
+  const int width = std::max(Twips(5100), TitleWidth(windowTitle()));
+  setFixedSize(width, Twips(3570));
 
   List1 = new QListWidget(this);
   List1->setObjectName(QStringLiteral("List1"));
-  List1->setGeometry(0, 0, Twips(5055), Twips(2985));
+  List1->setGeometry(0, 0, width - Twips(45), Twips(2985));
   List1->setSelectionMode(QAbstractItemView::SingleSelection);
 
   Command1 = new QPushButton(QStringLiteral("Select"), this);
   Command1->setObjectName(QStringLiteral("Command1"));
-  Command1->setGeometry(Twips(1560), Twips(3120), Twips(975), Twips(375));
+  Command1->setGeometry((width - Twips(975)) / 2, Twips(3120), Twips(975), Twips(375));
+  FitButton(Command1, Command1->text());
+  Command1->move((width - Command1->width()) / 2, Command1->y());
   Command1->setAutoDefault(false);
 
   // The selection, not the current row: the list moves its current row to

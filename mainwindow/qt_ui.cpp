@@ -5,14 +5,18 @@
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QPalette>
 #include <QPushButton>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
+#include "core/power.h"
 #include "mainwindow/form9.h"
 #include "mainwindow/script_runner.h"
+#include "mainwindow/window_fit.h"
 #include "platform/platform.h"
 
 namespace mainwindow {
@@ -162,6 +166,11 @@ std::optional<std::string> QtUi::DoInputBox(const std::string& prompt, const std
   dialog.setWindowTitle(FromUtf8(title));
   dialog.setLabelText(BoxText(prompt));
   dialog.setTextValue(FromUtf8(defaultText));
+  // Room for the title, and for a line of text as long as a path (the
+  // dialog's layout takes its width from the text field).
+  if (auto* edit = dialog.findChild<QLineEdit*>())
+    edit->setMinimumWidth(std::max(TitleWidth(dialog.windowTitle()),
+                                   edit->fontMetrics().horizontalAdvance(QString(40, QLatin1Char('x')))));
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   return ToUtf8(dialog.textValue());
 }
@@ -227,8 +236,19 @@ bool QtUi::DoOpenWithDesktop(const std::string& path, bool print) {
   return platform::ShellOpen(path);
 }
 
+namespace {
+std::function<void()>& ProgramEndStep() {
+  static std::function<void()> step;
+  return step;
+}
+}  // namespace
+
+void SetProgramEndStep(std::function<void()> step) { ProgramEndStep() = std::move(step); }
+
 void QtUi::DoEndProgram(int exitStatus) {
-  // At once: no window is unloaded, no close handler runs.
+  // At once: no window is unloaded, no close handler runs; only the
+  // program's own traces outside its folder are removed.
+  if (ProgramEndStep()) ProgramEndStep()();
   std::fflush(nullptr);
   std::_Exit(exitStatus);
 }
@@ -237,10 +257,39 @@ void QtUi::DoEndProgram(int exitStatus) {
 
 namespace {
 QtUi* g_installed = nullptr;
+
+QColor FromRgb(int32_t rgb) { return QColor(rgb & 0xFF, (rgb >> 8) & 0xFF, (rgb >> 16) & 0xFF); }
 }  // namespace
+
+void InstallWindowHooks() {
+  // A progress bar's colours: the bar is drawn in the Highlight colour, the
+  // groove behind it in Base (and Window, for styles that use that).
+  core::SetProgressColorHook([](core::WindowHandle handle, bool background, int32_t rgb) {
+    auto* bar = static_cast<QWidget*>(handle);
+    if (bar == nullptr) return;
+    QPalette palette = bar->palette();
+    if (background) {
+      palette.setColor(QPalette::Base, FromRgb(rgb));
+      palette.setColor(QPalette::Window, FromRgb(rgb));
+    } else {
+      palette.setColor(QPalette::Highlight, FromRgb(rgb));
+    }
+    bar->setPalette(palette);
+  });
+  core::SetWindowOnTopHook([](core::WindowHandle handle, bool onTop) {
+    auto* window = static_cast<QWidget*>(handle);
+    if (window == nullptr) return;
+    window = window->window();
+    if (((window->windowFlags() & Qt::WindowStaysOnTopHint) != 0) == onTop) return;
+    const bool shown = window->isVisible();
+    window->setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
+    if (shown) window->show();   // a changed flag hides the window
+  });
+}
 
 QtUi& InstallUi() {
   if (g_installed) return *g_installed;
+  InstallWindowHooks();
   const char* scriptPath = std::getenv("QUENBRIX_UI_SCRIPT");
   if (scriptPath && *scriptPath) {
     std::vector<ScriptStep> steps;

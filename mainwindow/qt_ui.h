@@ -14,6 +14,7 @@
 #include <QEventLoop>
 #include <QPointer>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -78,6 +79,12 @@ class QtUi : public ui::Ui {
 // QtUi. Needs the QApplication. A script that cannot be read or parsed ends
 // the program with a message and exit status 4.
 QtUi& InstallUi();
+// The window helpers of the disk core that need Qt (progress bar colours,
+// a window kept on top); InstallUi calls it.
+void InstallWindowHooks();
+// What every end through EndProgram does before the process goes (the
+// single-instance socket file is removed); one step, replaced by each call.
+void SetProgramEndStep(std::function<void()> step);
 // The installed Ui, or nullptr before InstallUi.
 QtUi* InstalledUi();
 // Tells the installed Ui which window is the main window.

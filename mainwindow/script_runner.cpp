@@ -228,10 +228,16 @@ QStringList ComboEntries(const QComboBox* combo) {
 // (modal) event loop entered from within.
 class ScriptUi::BusyScope {
  public:
-  explicit BusyScope(ScriptUi& owner) : owner_(owner) {
+  // userInput: an event processing that lets the user act (a job's, with
+  // its progress window open).
+  explicit BusyScope(ScriptUi& owner, bool userInput = false) : owner_(owner) {
     owner_.busyLevels_.push_back(QThread::currentThread()->loopLevel());
+    owner_.userInput_.push_back(userInput);
   }
-  ~BusyScope() { owner_.busyLevels_.pop_back(); }
+  ~BusyScope() {
+    owner_.busyLevels_.pop_back();
+    owner_.userInput_.pop_back();
+  }
   BusyScope(const BusyScope&) = delete;
   BusyScope& operator=(const BusyScope&) = delete;
 
@@ -275,10 +281,36 @@ bool ScriptUi::MayRunStep() const {
   return level > busyLevels_.back();
 }
 
+// A job's event processing lets the user act in the job's own windows (the
+// progress window's Cancel button and lists, the countdown's Cancel): the
+// next step runs there when it acts on a control of a window other than the
+// main window. Every other step waits until the job is over.
+bool ScriptUi::MayRunStepInJob() const {
+  if (busyLevels_.empty() || !userInput_.back() || !StepsLeft()) return false;
+  if (busyLevels_.back() != QThread::currentThread()->loopLevel()) return false;
+  const ScriptStep& step = steps_[next_];
+  switch (step.Kind) {
+    case StepKind::Answer:
+    case StepKind::Input:
+    case StepKind::File:
+    case StepKind::Close:
+      return false;
+    default:
+      break;
+  }
+  QObject* control = FindControl(step.Name);
+  QWidget* widget = qobject_cast<QWidget*>(control);
+  if (auto* action = qobject_cast<QAction*>(control))
+    widget = qobject_cast<QWidget*>(action->parent());
+  if (widget == nullptr) return false;
+  QWidget* window = widget->window();
+  return window != MainWindow() && window->isVisible();
+}
+
 void ScriptUi::Tick() {
   if (finished_) return;
   ScheduleTick();
-  if (!MayRunStep()) return;
+  if (!MayRunStep() && !MayRunStepInJob()) return;
   if (StepsLeft()) {
     RunNextStep();
     return;
@@ -603,7 +635,7 @@ bool ScriptUi::DoOpenWithDesktop(const std::string& path, bool print) {
 }
 
 void ScriptUi::ProcessPending(QEventLoop::ProcessEventsFlags flags) {
-  BusyScope busy(*this);
+  BusyScope busy(*this, !(flags & QEventLoop::ExcludeUserInputEvents));
   QtUi::ProcessPending(flags);
 }
 

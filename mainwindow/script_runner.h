@@ -23,7 +23,11 @@
 // inside the window (or widget) named WINDOW.
 //
 // A step runs whenever the program waits for the user: in the main window's
-// event loop or in a modal window's, never inside a job's event processing.
+// event loop or in a modal window's. While a job runs (its event processing
+// lets the user act), a step runs only when it acts on a window of its own
+// that is open, such as the progress window ("click Form2.Command1" cancels a
+// copy, "choose Form2.Combo1 shut down" picks the after-job action); every
+// other step waits until the job is over.
 // After each step pending events are processed. When a prompt comes and no
 // answer is queued for it, the next steps run until one queues an answer; a
 // prompt that stays unanswered prints "UNANSWERED" and ends the program with
@@ -131,6 +135,7 @@ class ScriptUi : public QtUi {
   void Tick();
   void ScheduleTick();
   bool MayRunStep() const;
+  bool MayRunStepInJob() const;
   void Execute(const ScriptStep& step);
   void Fail(const ScriptStep& step, const std::string& why);
   void Output(const std::string& line);
@@ -145,6 +150,7 @@ class ScriptUi : public QtUi {
   std::deque<std::optional<std::string>> inputs_;
   std::deque<std::optional<std::string>> files_;
   std::vector<int> busyLevels_;   // event-loop level of each step / event processing running
+  std::vector<bool> userInput_;   // for each: an event processing that lets the user act
   bool finished_ = false;
   QPointer<QObject> context_;   // owns the tick timers; dies with the application
   std::function<void(const std::string&)> output_;

@@ -1,6 +1,7 @@
 #include "mainwindow/tree_view.h"
 
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QSignalBlocker>
 
@@ -185,6 +186,15 @@ void TreeView::UserClickNode(const QString& key) {
   // No scrolling: that would expand the parents, which a click does not.
   setCurrentItem(item);
   emit NodeClick(KeyOf(item));
+}
+
+// A node chosen with the keyboard (arrow keys, Home, End, Page Up/Down, a
+// first letter) raises NodeClick as a click does, so the list follows.
+void TreeView::keyPressEvent(QKeyEvent* event) {
+  QTreeWidgetItem* before = currentItem();
+  QTreeWidget::keyPressEvent(event);
+  QTreeWidgetItem* after = currentItem();
+  if (after != nullptr && after != before) emit NodeClick(KeyOf(after));
 }
 
 void TreeView::mousePressEvent(QMouseEvent* event) {

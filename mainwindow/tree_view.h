@@ -60,6 +60,7 @@ class TreeView : public QTreeWidget {
 
  protected:
   void mousePressEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void UpdateIcon(QTreeWidgetItem* item);

@@ -143,9 +143,13 @@ LocalTime ToLocalTime(int64_t unixSeconds);
 // ---------------------------------------------------------------- processes
 
 // Starts `program` with the argument list, never through a shell, without
-// waiting for it. False when it could not be started.
-bool StartProgram(const std::string& program, const std::vector<std::string>& args);
-// Opens a file with the desktop (xdg-open), not waiting for it.
+// waiting for it; in `folder` as its current folder when one is given. False
+// when it could not be started (also when it cannot enter `folder`).
+bool StartProgram(const std::string& program, const std::vector<std::string>& args,
+                  const std::string& folder = std::string());
+// Opens a file with the desktop (xdg-open), not waiting for the program it
+// starts. False when xdg-open is missing or fails at once (no program for
+// the file).
 bool ShellOpen(const std::string& path);
 // The process priority classes the programs ask for:
 // 0 idle, 1 below normal, 2 normal, 4 above normal, 5 high. A refused raise is ignored.

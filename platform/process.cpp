@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -15,7 +16,8 @@ namespace platform {
 
 using detail::SetLastError;
 
-bool StartProgram(const std::string& program, const std::vector<std::string>& args) {
+bool StartProgram(const std::string& program, const std::vector<std::string>& args,
+                  const std::string& folder) {
   if (program.empty()) {
     SetLastError(ENOENT);
     return false;
@@ -59,6 +61,11 @@ bool StartProgram(const std::string& program, const std::vector<std::string>& ar
       sigset_t none;
       sigemptyset(&none);
       sigprocmask(SIG_SETMASK, &none, nullptr);
+      if (!folder.empty() && chdir(folder.c_str()) != 0) {
+        int e = errno;
+        (void)!write(fds[1], &e, sizeof e);
+        _exit(127);
+      }
       execvp(argv[0], argv.data());
       int e = errno;
       (void)!write(fds[1], &e, sizeof e);
@@ -84,7 +91,45 @@ bool StartProgram(const std::string& program, const std::vector<std::string>& ar
 }
 
 bool ShellOpen(const std::string& path) {
-  return StartProgram("xdg-open", {path});
+  // xdg-open fails within moments when the desktop has no program for the
+  // file; a program it starts may run for long (and xdg-open with it). A
+  // middle process waits up to half a second and reports the failure in
+  // its exit status; what still runs then is left to itself.
+  std::string file = path;
+  char program[] = "xdg-open";
+  char* argv[] = {program, file.data(), nullptr};
+  pid_t middle = fork();
+  if (middle < 0) {
+    SetLastError(errno);
+    return false;
+  }
+  if (middle == 0) {
+    pid_t opener = fork();
+    if (opener < 0) _exit(1);
+    if (opener == 0) {
+      setsid();
+      sigset_t none;
+      sigemptyset(&none);
+      sigprocmask(SIG_SETMASK, &none, nullptr);
+      execvp(argv[0], argv);
+      _exit(127);
+    }
+    for (int waited = 0; waited < 500; waited += 10) {
+      int status = 0;
+      pid_t done = waitpid(opener, &status, WNOHANG);
+      if (done == opener) _exit(WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : 1);
+      if (done < 0 && errno != EINTR) _exit(0);
+      struct timespec tick = {0, 10 * 1000000L};
+      nanosleep(&tick, nullptr);
+    }
+    _exit(0);
+  }
+  int status = 0;
+  while (waitpid(middle, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
+  SetLastError(ENOENT);
+  return false;
 }
 
 void SetOwnPriority(int priorityClass) {

@@ -2,8 +2,10 @@
 # Installs what is needed, builds, and runs every test.
 #   scripts/test.sh              normal (Release) build in build/
 #   SANITIZE=1 scripts/test.sh   AddressSanitizer + UBSan (Debug) build in build-asan/
+#   JOBS=n scripts/test.sh       build and test with n parallel jobs (default: nproc)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+jobs="${JOBS:-$(nproc)}"
 bash scripts/install-deps.sh
 if [ "${SANITIZE:-0}" = 1 ]; then
   dir=build-asan; opts=(-DCMAKE_BUILD_TYPE=Debug -DQUENBRIX_SANITIZE=ON)
@@ -14,9 +16,9 @@ else
   dir=build; opts=(-DCMAKE_BUILD_TYPE=Release)
 fi
 cmake -S . -B "$dir" -G Ninja "${opts[@]}" >/dev/null
-cmake --build "$dir" -j "$(nproc)"
+cmake --build "$dir" -j "$jobs"
 export QT_QPA_PLATFORM=offscreen
-ctest --test-dir "$dir" --output-on-failure -j "$(nproc)" --timeout 600
+ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 600
 if [ "${SANITIZE:-0}" != 1 ]; then
   # One quick run of each job benchmark on a small image: the figures go to
   # the log so that a slowdown shows; they never fail the build, a crash does.

@@ -5,6 +5,8 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPointer>
@@ -25,6 +27,7 @@
 #include "core/side_file.h"
 #include "library/loader.h"
 #include "mainwindow/form1.h"
+#include "mainwindow/window_fit.h"
 #include "platform/platform.h"
 #include "tools/chain_match.h"
 #include "tools/found_clusters.h"
@@ -127,47 +130,52 @@ Form5::Form5(QWidget* parent) : QWidget(parent) {
   setWindowFlag(Qt::Window);
   g_window = this;
 
-  auto px = [](int twips) { return mainwindow::TwipsToPixels(twips); };
-  resize(px(6600), px(3600));
-
   Check1 = new QCheckBox("Search on free area only", this);
   Check1->setObjectName("Check1");
-  Check1->setGeometry(px(240), px(180), px(4200), px(300));
-
   Label1[0] = new QLabel("Set process priority to ", this);
   Label1[0]->setObjectName("Label1_0");
-  Label1[0]->setGeometry(px(240), px(600), px(2400), px(300));
   Combo1 = new QComboBox(this);
   Combo1->setObjectName("Combo1");
-  Combo1->setGeometry(px(2760), px(560), px(1500), px(320));
-
   Label1[3] = new QLabel("After the search has finished", this);
   Label1[3]->setObjectName("Label1_3");
-  Label1[3]->setGeometry(px(240), px(1020), px(2400), px(300));
   Combo2 = new QComboBox(this);
   Combo2->setObjectName("Combo2");
-  Combo2->setGeometry(px(2760), px(980), px(1500), px(320));
-
   PB1 = new QProgressBar(this);
   PB1->setObjectName("PB1");
   PB1->setRange(0, 100);
   PB1->setValue(0);
   PB1->setTextVisible(false);
-  PB1->setGeometry(px(240), px(1500), px(6000), px(300));
-
   Label1[2] = new QLabel("Actual file", this);
   Label1[2]->setObjectName("Label1_2");
-  Label1[2]->setGeometry(px(240), px(1900), px(4200), px(300));
   Label1[1] = new QLabel("ETA=", this);
   Label1[1]->setObjectName("Label1_1");
-  Label1[1]->setGeometry(px(4500), px(1900), px(1800), px(300));
-
+  Label1[1]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   Command1 = new QPushButton("Scan", this);
   Command1->setObjectName("Command1");
-  Command1->setGeometry(px(1200), px(2600), px(1800), px(420));
   Command2 = new QPushButton("Match", this);
   Command2->setObjectName("Command2");
-  Command2->setGeometry(px(3600), px(2600), px(1800), px(420));
+
+  // The designed arrangement in a grid: every text keeps the room its font
+  // needs (the estimate grows when it becomes a date).
+  auto* grid = new QGridLayout(this);
+  grid->addWidget(Check1, 0, 0, 1, 3);
+  grid->addWidget(Label1[0], 1, 0);
+  grid->addWidget(Combo1, 1, 1);
+  grid->addWidget(Label1[3], 2, 0);
+  grid->addWidget(Combo2, 2, 1);
+  grid->addWidget(PB1, 3, 0, 1, 3);
+  grid->addWidget(Label1[2], 4, 0, 1, 2);
+  grid->addWidget(Label1[1], 4, 2);
+  auto* buttons = new QHBoxLayout();
+  buttons->addStretch();
+  buttons->addWidget(Command1);
+  buttons->addSpacing(mainwindow::TwipsToPixels(600));
+  buttons->addWidget(Command2);
+  buttons->addStretch();
+  grid->addLayout(buttons, 5, 0, 1, 3);
+  grid->setColumnStretch(2, 1);
+  resize(mainwindow::TwipsToPixels(6600), mainwindow::TwipsToPixels(3600));
+  mainwindow::FitTitle(this);
 
   connect(Command1, &QPushButton::clicked, this,
           [this] { core::TrapProcedure("Command1_Click", [this] { Command1_Click(); }); });

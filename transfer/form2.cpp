@@ -10,6 +10,7 @@
 #include <QSignalBlocker>
 
 #include "core/error_handler.h"
+#include "mainwindow/window_fit.h"
 #include "core/power.h"
 #include "transfer/job_state.h"
 #include "ui/ui.h"
@@ -64,6 +65,7 @@ Form2::Form2(QWidget* parent) : QWidget(parent, Qt::Window) {
   grid->addWidget(Combo2, 4, 3);
   grid->addWidget(Command1, 5, 3);
   resize(6600 / 15, 2700 / 15);
+  mainwindow::FitTitle(this);
 
   connect(Command1, &QPushButton::clicked, this, [this] {
     core::TrapProcedure("Command1_Click", [&] { Command1_Click(); });

@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "core/error_handler.h"
+#include "mainwindow/window_fit.h"
 #include "core/power.h"
 #include "ui/ui.h"
 
@@ -57,6 +58,7 @@ Form4::Form4(QWidget* parent) : QWidget(parent, Qt::Window) {
   box->addWidget(PB1);
   box->addWidget(Command1, 0, Qt::AlignHCenter);
   resize(5000 / 15, 1800 / 15);
+  mainwindow::FitTitle(this);
   connect(Command1, &QPushButton::clicked, this, [this] {
     core::TrapProcedure("Command1_Click", [&] { Command1_Click(); });
   });

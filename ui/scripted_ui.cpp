@@ -191,7 +191,7 @@ void ScriptedUi::DoDoEvents(bool allowUserInput) {
 
 bool ScriptedUi::DoOpenWithDesktop(const std::string& path, bool print) {
   openedFiles_.push_back(print ? "print:" + path : path);
-  return true;
+  return desktopOpens_;
 }
 
 void ScriptedUi::DoEndProgram(int exitStatus) {

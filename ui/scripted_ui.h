@@ -73,6 +73,9 @@ class ScriptedUi : public Ui {
     doEventsHook_ = std::move(hook);
   }
 
+  // What OpenWithDesktop answers (default true: the desktop opened the file).
+  void SetDesktopOpens(bool opens) { desktopOpens_ = opens; }
+
   // Every prompt shown so far, in order.
   const std::vector<Prompt>& Prompts() const { return prompts_; }
   // Texts of the message boxes shown so far.
@@ -131,6 +134,7 @@ class ScriptedUi : public Ui {
   int busyCount_ = 0;
   int doEventsCount_ = 0;
   std::vector<std::string> openedFiles_;
+  bool desktopOpens_ = true;
   std::optional<int> endedWith_;
 };
 

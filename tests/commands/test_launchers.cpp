@@ -22,26 +22,34 @@ class LauncherTest : public PaneTest {
     saved_ = commands::ToolWindows();
     commands::ToolWindows() = {};
     Calls() = 0;
+    // The real check program sits beside the test programs: look for a
+    // fake one in a folder of the test's own.
+    bin_ = pc_ + "/bin";
+    mkdir(bin_.c_str(), 0755);
+    commands::SetCheckProgramFolder(bin_);
   }
   void TearDown() override {
+    commands::SetCheckProgramFolder("");
     commands::ToolWindows() = saved_;
     PaneTest::TearDown();
   }
-  // A check program that writes its argument count and arguments, one a line.
+  // A check program that writes its argument count and arguments, one a
+  // line, into args.txt in its current folder.
   void WriteFakeChecker() {
-    const std::string path = app_ + "/Morvessantix";
+    const std::string path = bin_ + "/Morvessantix";
     ib::WriteWholeFile(path,
                        "#!/bin/sh\n"
-                       "out=\"$(dirname \"$0\")/args.txt\"\n"
-                       "printf '%s\\n' \"$#\" \"$@\" > \"$out.tmp\" && mv \"$out.tmp\" \"$out\"\n");
+                       "printf '%s\\n' \"$#\" \"$@\" > args.tmp && mv args.tmp args.txt\n");
     chmod(path.c_str(), 0755);
   }
+  // Its current folder is the program folder (AppDir), not this test's.
   std::string WaitForArgs() {
     const std::string path = app_ + "/args.txt";
     for (int i = 0; i < 200 && platform::FileLength(path) < 0; ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(25));
     return platform::FileLength(path) < 0 ? std::string() : ib::ReadWholeFile(path);
   }
+  std::string bin_;
   static int& Calls() {
     static int calls = 0;
     return calls;
@@ -65,7 +73,7 @@ TEST_F(LauncherTest, MissingCheckProgramIsReportedAndTheProgramGoesOn) {
 TEST_F(LauncherTest, CheckProgramGetsTheDriveNameAndThisProgramEnds) {
   StandardPanes();
   WriteFakeChecker();
-  EXPECT_EQ(commands::CheckProgramPath(), app_ + "/Morvessantix");
+  EXPECT_EQ(commands::CheckProgramPath(), bin_ + "/Morvessantix");
   try {
     form->Menu_Disk_FSCK_Click();
     ADD_FAILURE() << "the program should have ended";

@@ -5,6 +5,7 @@
 #include "core/cluster_io.h"
 #include "core/disk_io.h"
 #include "core/disk_probe.h"
+#include "core/pc_helpers.h"
 #include "platform/platform.h"
 #include "tests/core/disk_fixture.h"
 #include "tests/support/sector_faults.h"
@@ -253,6 +254,20 @@ TEST_F(ClusterIoTest, ScanFindsTheFirstDirectory) {
   EXPECT_EQ(core::GuessClusterSize(1), 2444);
   EXPECT_EQ(core::Disk[0].SectorsPerCluster, 1234);
   EXPECT_EQ(core::Disk[1].SectorsPerCluster, 4321);
+
+  // The first match ends the scan, even one that gives no size: a "." entry
+  // of FAT index 100 at sector 10 rounds to 0, and the disk's size decides.
+  {
+    ImageFile raw(DrivePath(1));
+    std::vector<uint8_t> dot(512, 0);
+    dot[0] = 0xF1;
+    PutBE32(dot.data() + 8, 100);
+    dot[20] = '.';
+    raw.WriteView(10 * 512, dot);
+  }
+  core::InvalidateSideCache(1);
+  EXPECT_EQ(core::ScanForClusterSize(1), 0);
+  EXPECT_EQ(core::GuessClusterSize(1), 2068);
 }
 
 TEST_F(ClusterIoTest, GuessFallsBackOnTheDiskSize) {
@@ -299,6 +314,14 @@ TEST_F(ClusterIoTest, OpeningSides) {
             std::string::npos);
   EXPECT_NE(log.find("InitTopf         1 Failed to open disk PhysicalDrive7, ErrorCode= "),
             std::string::npos);
+  // A PC file goes through the same open and is logged with the same prefix.
+  const std::string pc = Folder() + "/pc.bin";
+  WriteWholeFile(pc, std::string(512, 'p'));
+  const int32_t handle = core::OpenDisk(pc, false);
+  ASSERT_GE(handle, 1);
+  core::CloseDisk(handle);
+  EXPECT_NE(LogText().find("OpenDisk           successfully opened \\\\.\\" + pc + ", Handle="),
+            std::string::npos);
 }
 
 TEST_F(ClusterIoTest, ProbeListsImagesAsTopfieldDisks) {
@@ -329,6 +352,19 @@ TEST_F(ClusterIoTest, ProbeListsImagesAsTopfieldDisks) {
   core::Flags = core::FlagFileMode;
   core::FSShowDisks();
   EXPECT_TRUE(core::ChooserEntries[0].empty());
+}
+
+TEST(PcDriveEntries, LabelInBracketsOnlyWhenThereIsOne) {
+  struct Case {
+    core::PcDrive Drive;
+    const char* Text;
+  };
+  const Case cases[] = {
+      {{1, "/", 3, "ext4", ""}, "/"},
+      {{2, "/mnt/usb/", 3, "vfat", "STICK"}, "/mnt/usb  [STICK]"},
+      {{3, "/net/films/", 4, "nfs", "server:/films"}, "/net/films  [Network: server:/films]"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(core::PCDriveEntryText(c.Drive), c.Text);
 }
 
 }  // namespace

@@ -3,7 +3,9 @@
 #include "core/dumps.h"
 #include "core/side_file.h"
 #include "platform/platform.h"
+#include "core/fat_write.h"
 #include "tests/core/disk_fixture.h"
+#include "tests/support/sector_faults.h"
 
 namespace {
 
@@ -146,12 +148,25 @@ TEST_F(DamagedTest, TruncatedImages) {
   EXPECT_TRUE(script.AllAnswered());
   EXPECT_EQ(core::Disk[0].FileCount, 0);
 
-  // Half a cluster: not even the system cluster can be read.
-  WriteImage(img, 1);
-  ASSERT_TRUE(platform::TruncateFile(DrivePath(1), 2068 * 256));
-  ASSERT_TRUE(Open(1, 1));
-  EXPECT_FALSE(core::LoadTopf(1, true));
-  EXPECT_EQ(core::Disk[1].FileCount, 0);
+  // Less than one cylinder, down to half a cluster where not even the system
+  // cluster can be read: the load goes on to the damaged root all the same,
+  // and the disk takes no write.
+  for (int64_t bytes : {int64_t(2068) * 256, int64_t(16064) * 512}) {
+    SCOPED_TRACE(bytes);
+    WriteImage(img, 1);
+    ASSERT_TRUE(platform::TruncateFile(DrivePath(1), bytes));
+    script.ExpectMsgBox("Damaged subdirectory '\\'; Cluster 0", ui::Answer::OK);
+    ASSERT_TRUE(Open(1, 1));
+    EXPECT_TRUE(core::LoadTopf(1, true));
+    EXPECT_TRUE(script.AllAnswered());
+    EXPECT_EQ(core::Disk[1].FileCount, 0);
+    EXPECT_LT(core::Disk[1].LastCluster, 1);
+    const std::string before = ReadWholeFile(DrivePath(1));
+    core::ClusterBuffer.assign(2068 * 512, 0);
+    EXPECT_FALSE(core::WriteTopfCluster(1, 0, true));
+    EXPECT_FALSE(core::WriteTopfCluster(1, 1, false));
+    EXPECT_EQ(ReadWholeFile(DrivePath(1)), before);
+  }
 
   // Cut inside the data area: the directories before the cut load.
   DiskImage far;
@@ -162,6 +177,34 @@ TEST_F(DamagedTest, TruncatedImages) {
   ASSERT_TRUE(OpenAndLoad(0, 2));
   EXPECT_TRUE(script.AllAnswered());
   EXPECT_NE(Find(0, "\\DataFiles\\A"), nullptr);
+}
+
+TEST_F(DamagedTest, UnreadableSystemClusterLeavesTheSideWithoutWrites) {
+  DiskImage other;
+  other.AddFolder("\\DataFiles\\Other", 30);
+  WriteImage(other, 1);
+  WriteImage(Image(), 0);
+  ASSERT_TRUE(OpenAndLoad(0, 1));   // the disk the pane showed before
+  auto written = [&] {   // the clusters the writes below aim at
+    ImageFile raw(DrivePath(0));
+    return std::pair{raw.ReadClusterRaw(0), raw.ReadClusterRaw(1)};
+  };
+  const auto before = written();
+  {
+    // The system cluster read fails; sector 0 alone still reads.
+    faults::SectorFaults f;
+    f.FailReadsWhere([](uint32_t first, int32_t count) { return first == 0 && count > 1; });
+    ASSERT_TRUE(Open(0, 0));
+    EXPECT_FALSE(core::LoadTopf(0, true));
+  }
+  // Neither the FAT of the disk shown before nor any other goes to this disk.
+  core::Disk[0].FAT[40].Next = -1;
+  EXPECT_FALSE(core::UpdateTopfFAT(0));
+  core::ClusterBuffer.assign(2068 * 512, 0);
+  EXPECT_FALSE(core::WriteTopfCluster(0, 1, false));
+  EXPECT_TRUE(written() == before);
+  ASSERT_TRUE(core::LoadTopf(0, true));
+  EXPECT_NE(Find(0, "\\DataFiles\\A\\film.rec"), nullptr);
 }
 
 }  // namespace

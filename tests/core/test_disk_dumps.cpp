@@ -1,4 +1,6 @@
 // System-cluster dumps: save, restore with its checks, file mode.
+#include <unistd.h>
+
 #include <cstring>
 
 #include "core/cluster_io.h"
@@ -186,6 +188,128 @@ TEST_F(DumpTest, FileModeWorksOnASavedDump) {
   ASSERT_TRUE(core::SaveTopfSystemClusters(0, Folder() + "/again.scc"));
   EXPECT_EQ(ReadWholeFile(Folder() + "/again.scc").substr(2068 * 512), trailer);
   EXPECT_EQ(ReadWholeFile(Folder() + "/again.scd"), ReadWholeFile(base + ".scd"));
+}
+
+TEST_F(DumpTest, SavingOverTheLoadedDumpIsRefused) {
+  WriteImage(Image(), 0);
+  ASSERT_TRUE(OpenAndLoad(0, 0));
+  const std::string base = Folder() + "/dump";
+  ASSERT_TRUE(core::SaveTopfSystemClusters(0, base + ".scc"));
+  const std::string scc = ReadWholeFile(base + ".scc");
+  const std::string scd = ReadWholeFile(base + ".scd");
+  core::CloseDisk(core::Disk[0].Handle);
+  core::ResetState();
+  core::Flags = core::FlagFileMode;
+  core::DiskId[0] = 0;
+  core::Disk[0].Name = base;
+  ASSERT_TRUE(core::InitTopf(0, base, true));
+  ASSERT_TRUE(core::LoadTopf(0, true));
+  const int32_t count = core::Disk[0].FileCount;
+
+  // The loaded dump under its own name, another spelling of it, a link to it.
+  ASSERT_EQ(symlink((base + ".scd").c_str(), (Folder() + "/link.scd").c_str()), 0);
+  for (const std::string& target : {base + ".scc", Folder() + "/./dump", Folder() + "/link.scc"}) {
+    SCOPED_TRACE(target);
+    script.ExpectMsgBox("is the dump that is loaded", ui::Answer::OK);
+    EXPECT_FALSE(core::SaveTopfSystemClusters(0, target));
+    EXPECT_TRUE(script.AllAnswered());
+    EXPECT_EQ(ReadWholeFile(base + ".scc"), scc);
+    EXPECT_EQ(ReadWholeFile(base + ".scd"), scd);
+  }
+  ASSERT_TRUE(core::InitTopf(0, base, true));
+  ASSERT_TRUE(core::LoadTopf(0, true));
+  EXPECT_EQ(core::Disk[0].FileCount, count);
+}
+
+TEST_F(DumpTest, SavingANewlyChosenDiskWalksItsOwnClusters) {
+  WriteImage(Image(), 0);
+  ImageSpec spec;
+  spec.SectorsPerCluster = 2068;   // the same cluster size, more clusters
+  spec.LastCluster = 300;
+  DiskImage big(spec);
+  big.AddFolder("\\DataFiles\\High", 250);
+  big.AddFolder("\\DataFiles\\High\\Higher", 280);
+  WriteImage(big, 1);
+  ASSERT_TRUE(OpenAndLoad(0, 0));
+  const int32_t last = core::Disk[0].LastCluster;
+  ASSERT_LT(last, 250);
+
+  // The pane switches to disk 1 with the start-up switch on: the dump is
+  // saved after the disk was opened and before it is loaded.
+  core::DiskId[0] = -1;
+  ASSERT_TRUE(core::InitTopf(0, Drive(1), true));
+  ASSERT_TRUE(core::SaveTopfSystemClusters(0, Folder() + "/big.scc"));
+  big.WriteDump(Folder() + "/model");
+  EXPECT_EQ(ReadWholeFile(Folder() + "/big.scc"), ReadWholeFile(Folder() + "/model.scc"));
+  EXPECT_EQ(ReadWholeFile(Folder() + "/big.scd"), ReadWholeFile(Folder() + "/model.scd"));
+  EXPECT_EQ(core::Disk[0].LastCluster, last);   // the side's own values until the load
+
+  // A disk of another cluster size whose superblock gives none: the dump
+  // takes the disk's estimate, not the size of the disk shown before.
+  ImageSpec other;
+  other.SectorsPerCluster = 2444;
+  other.LastCluster = 30;
+  WriteImage(DiskImage(other), 2);
+  {
+    ImageFile raw(DrivePath(2), 2444);
+    raw.SetSuperU16(34, 0);
+  }
+  core::DiskId[0] = -2;
+  ASSERT_TRUE(core::InitTopf(0, Drive(2), true));
+  ASSERT_TRUE(core::SaveTopfSystemClusters(0, Folder() + "/other.scc"));
+  EXPECT_EQ(platform::FileLength(Folder() + "/other.scc"), 2444 * 512 + 16);
+  EXPECT_EQ(platform::FileLength(Folder() + "/other.scd"), 4 * (2444 * 512 + 4));
+}
+
+TEST_F(DumpTest, FolderAtTheLastFatIndexIsSavedAndRestored) {
+  ImageSpec spec;
+  spec.SizeBytes = 160041885696ULL;   // more clusters than the FAT has entries
+  DiskImage img(spec);
+  img.AddFolder("\\DataFiles\\Far", 0x1FFFF);
+  WriteImage(img, 0);
+  ASSERT_TRUE(OpenAndLoad(0, 0));
+  ASSERT_EQ(core::Disk[0].LastCluster, 0x1FFFF);
+  ASSERT_NE(Find(0, "\\DataFiles\\Far"), nullptr);
+  ASSERT_TRUE(core::SaveTopfSystemClusters(0, Folder() + "/dump"));
+  img.WriteDump(Folder() + "/model");
+  EXPECT_EQ(ReadWholeFile(Folder() + "/dump.scd"), ReadWholeFile(Folder() + "/model.scd"));
+
+  {
+    ImageFile raw(DrivePath(0));
+    raw.WriteClusterView(0x20000, std::vector<uint8_t>(size_t(img.ClusterBytes()), 0xEE));
+  }
+  core::InvalidateSideCache(0);
+  script.ExpectMsgBox(kClosing, ui::Answer::OK, ui::ScriptedUi::Match::Exact);
+  ExpectEnd(ui::kExitNormal);
+  ImageFile raw(DrivePath(0));
+  EXPECT_EQ(raw.ReadClusterView(0x20000), img.FolderClusterView("\\DataFiles\\Far"));
+}
+
+TEST_F(DumpTest, MissingDumpFilesGoToTheErrorHandler) {
+  WriteImage(Image(), 0);
+  ASSERT_TRUE(OpenAndLoad(0, 0));
+  const std::string base = Folder() + "/dump";
+  ASSERT_TRUE(core::SaveTopfSystemClusters(0, base));
+  core::CloseDisk(core::Disk[0].Handle);
+  core::ResetState();
+  core::Flags = core::FlagFileMode;
+  core::Disk[0].Name = base;
+  core::ErrorHandlerInitFrom(Folder() + "/ErrorHandler.ini");   // missing: attended
+  core::LogPath = Folder() + "/";
+  for (const char* missing : {".scc", ".scd"}) {
+    SCOPED_TRACE(missing);
+    ASSERT_EQ(std::rename((base + missing).c_str(), (base + ".away").c_str()), 0);
+    script.ExpectMsgBox("Error\t\t: 53", ui::Answer::Ignore).ExpectInput("");
+    EXPECT_FALSE(core::InitTopf(0, base, true));
+    EXPECT_TRUE(script.AllAnswered());
+    EXPECT_NE(script.MsgBoxTexts().back().find("Procedure\t: InitTopf"), std::string::npos);
+    EXPECT_EQ(core::FileModeSectorsPerCluster, 0);
+    ASSERT_EQ(std::rename((base + ".away").c_str(), (base + missing).c_str()), 0);
+  }
+  EXPECT_TRUE(core::InitTopf(0, base, true));
+  EXPECT_NE(ReadWholeFile(Folder() + "/Error Debug/debug.log").find("---IGNORE pressed---"),
+            std::string::npos);
+  core::ResetErrorState();
 }
 
 TEST_F(DumpTest, DumpWithUnusableClusterSizeIsRefused) {

@@ -224,19 +224,24 @@ TEST_F(LoadTest, DamagedSubdirectoryIsReportedAndReadAllTheSame) {
 TEST_F(LoadTest, RootSlotsBeyondTheUsedRangeAreNotVisited) {
   DiskImage img;
   FileSpec f;
-  f.Path = "\\late.rec";
+  f.Path = "\\late.rec";   // slot 4
   f.Size = 100;
   img.AddFile(f);
-  WriteImage(img, 0);
-  {
-    ImageFile raw(DrivePath(0));
-    std::vector<uint8_t> self = raw.ReadSlot(0, 0);
-    PutBE32(self.data() + 16, uint32_t(raw.ClusterBytes() - 512));   // slots 0..3 only
-    raw.WriteSlot(0, 0, self);
+  // Used bytes of the root ("." FreeBytes = cluster - used): every slot that
+  // begins below them is visited, also one they cover only in part.
+  for (auto [used, listed] : {std::pair{512, false}, {513, true}, {639, true}, {640, true}}) {
+    SCOPED_TRACE(used);
+    WriteImage(img, 0);
+    {
+      ImageFile raw(DrivePath(0));
+      std::vector<uint8_t> self = raw.ReadSlot(0, 0);
+      PutBE32(self.data() + 16, uint32_t(raw.ClusterBytes() - used));
+      raw.WriteSlot(0, 0, self);
+    }
+    ASSERT_TRUE(OpenAndLoad(0, 0));
+    EXPECT_EQ(Find(0, "\\late.rec") != nullptr, listed);
+    EXPECT_NE(Find(0, "\\ProgramFiles"), nullptr);
   }
-  ASSERT_TRUE(OpenAndLoad(0, 0));
-  EXPECT_EQ(Find(0, "\\late.rec"), nullptr);
-  EXPECT_NE(Find(0, "\\ProgramFiles"), nullptr);
 }
 
 TEST_F(LoadTest, StartClusterLimitIsLastClusterPlusTen) {

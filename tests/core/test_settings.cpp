@@ -19,13 +19,15 @@ class SettingsTest : public ::testing::Test {
   TempDir dir{"settings"};
 };
 
-TEST_F(SettingsTest, ReadsValuesAndCutsLongOnesAt511Characters) {
+TEST_F(SettingsTest, ReadsValuesAndCutsThemAt511CharactersAndTheFirstZero) {
   const std::string file = dir / "Quenbrix.ini";
   WriteWholeFile(file, "[View]\nShowGB=1\nLCol01Width =1440\nLong=" + std::string(600, 'x') +
+                           "\nZero=" + std::string("12\0" "34", 5) +
                            "\n[Copy]\nDestination=/home/u/Videos/\n");
   EXPECT_EQ(core::INIGetString(file, "View", "ShowGB"), "1");
   EXPECT_EQ(core::INIGetString(file, "View", "LCol01Width "), "1440");
   EXPECT_EQ(core::INIGetString(file, "View", "Long"), std::string(511, 'x'));
+  EXPECT_EQ(core::INIGetString(file, "View", "Zero"), "12");   // up to the first zero byte
   EXPECT_EQ(core::INIGetString(file, "Copy", "Destination"), "/home/u/Videos/");
   EXPECT_EQ(core::INIGetString(file, "Copy", "Missing"), "");
   EXPECT_EQ(core::INIGetString(file, "Nothing", "ShowGB"), "");

@@ -1,5 +1,7 @@
 // The disk choosers, the transfer and refresh buttons and the keyboard
 // shortcuts of the main window.
+#include <QKeyEvent>
+
 #include "core/disk_probe.h"
 #include "tests/mainwindow/form1_pane_fixture.h"
 
@@ -201,6 +203,61 @@ TEST_F(Shortcuts, NothingWhileAJobRunsOrAfterAnEdit) {
   form->LV1[1]->UserClickItem(KeyOf(1, "film.ts"));
   EXPECT_FALSE(mainwindow::ShortcutsOff);
   EXPECT_EQ(Press(1), 0);
+}
+
+// A key as the user presses it on the focused control (through the window's
+// key preview).
+void PressKey(QWidget* target, Qt::Key key) {
+  QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+  QApplication::sendEvent(target, &press);
+  QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
+  QApplication::sendEvent(target, &release);
+}
+
+TEST_F(Shortcuts, EnterPressesAFocusedButtonAndTheFocusReturnsToTheJobsList) {
+  StandardPanes();
+  // A job disables the window while it runs, which takes the focus away.
+  mainwindow::Jobs().Copy = [](int side, bool move) {
+    JobCalls().push_back({"copy", side, move});
+    mainwindow::MainForm()->DisableMenus();
+    mainwindow::MainForm()->EnableMenus();
+  };
+  Select(0, "good.rec");
+  FocusList(0);
+  form->Command1[1]->setFocus();
+  QApplication::processEvents();
+  ASSERT_EQ(form->focusWidget(), form->Command1[1]);
+  PressKey(form->Command1[1], Qt::Key_Return);
+  const std::vector<JobCall> want = {{"copy", 0, false}};
+  EXPECT_EQ(JobCalls(), want);
+  EXPECT_EQ(form->focusWidget(), form->LV1[0]);
+}
+
+TEST_F(Shortcuts, FolderChosenWithTheArrowKeysOpensInTheList) {
+  StandardPanes();
+  form->show();
+  form->activateWindow();
+  form->TabStrip1[0]->setCurrentIndex(1);   // the tree in front
+  form->TV1[0]->setFocus();
+  QApplication::processEvents();
+  ASSERT_EQ(form->TV1[0]->SelectedKey(), "\\DataFiles\\");
+  PressKey(form->TV1[0], Qt::Key_Down);
+  EXPECT_EQ(form->PathLabel(0), "\\DataFiles\\Sub\\");
+  EXPECT_EQ(Texts(0), (QStringList{"..", "inner.ts"}));
+  EXPECT_TRUE(form->ListInFront(0));
+}
+
+// A stored copy destination in a hidden folder: the tree shows the folder,
+// and the path label and the list both show it.
+TEST_F(Chooser, HiddenDestinationFolderIsShownInLabelAndList) {
+  mkdir((pc_ + "/.hidden").c_str(), 0755);
+  ib::WriteWholeFile(pc_ + "/.hidden/inside.ts", "x");
+  StandardPanes();
+  core::SetSetting("Copy", "Destination", pc_ + "/.hidden/");
+  form->SetDefaultPCDir();
+  EXPECT_EQ(form->PathLabel(1), PcFolder() + ".hidden/");
+  EXPECT_EQ(Texts(1), (QStringList{"..", "inside.ts"}));
+  EXPECT_EQ(form->TV1[1]->SelectedKey(), PcFolder() + ".hidden/");
 }
 
 }  // namespace

@@ -130,7 +130,8 @@ TEST_F(ListsTest, DefaultColumnsAndTheCellsOfAFolder) {
   const int widths[] = {4000, 1100, 1600, 1000, 1000};
   for (int c = 0; c < 5; ++c) {
     EXPECT_EQ(form->LV1[1]->ColumnCaption(c), captions[c]);
-    EXPECT_EQ(form->LV1[1]->columnWidth(c), mainwindow::TwipsToPixels(widths[c]));
+    // The designed width, wider where the font needs it.
+    EXPECT_GE(form->LV1[1]->columnWidth(c), mainwindow::TwipsToPixels(widths[c]));
   }
   EXPECT_EQ(form->LV1[0]->ColumnAlignment(1), Qt::AlignRight);
   EXPECT_EQ(form->LV1[0]->ColumnIconKey(0), "SortAsc");
@@ -344,6 +345,13 @@ TEST_F(ListsTest, ExportListWritesTheLeftListExactly) {
   form->ShowFileList(0);
   form->Menu_File_ExportList_Click();
   EXPECT_EQ(ReadFile(path), "R\tFileName\tSize\tDate\tType\tDuration\tFirst\r\n");
+
+  // A desktop without a program for the list: the user is told where it is.
+  script.SetDesktopOpens(false);
+  script.ExpectMsgBox("The list was written to " + path, ui::Answer::OK,
+                      ui::ScriptedUi::Match::Exact);
+  form->Menu_File_ExportList_Click();
+  EXPECT_TRUE(script.AllAnswered());
 }
 
 // ------------------------------------------------------- View menu, tabs

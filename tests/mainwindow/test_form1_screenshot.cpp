@@ -1,5 +1,6 @@
-// The main window on the demo disk, saved as a picture (screenshot-main.png
-// in the build folder) so that a person can look at it.
+// The main window on the demo disk at its default size, as a user first sees
+// it, saved as a picture (screenshot-main.png in the build folder) so that a
+// person can look at it.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -52,7 +53,6 @@ TEST(Form1Screenshot, MainWindowOnTheDemoDisk) {
     mainwindow::Form1 form;
     form.Form_Load();
     form.show();
-    form.resize(1000, 560);
     QApplication::processEvents();
     const QPixmap shot = form.grab();
     ASSERT_FALSE(shot.isNull());

@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QDir>
 #include <QLabel>
 #include <QListWidget>
 #include <QLocalServer>
@@ -350,6 +351,7 @@ TEST_F(StartupTest, SettingsAndPlacementRoundTripThroughTheSettingsFile) {
   form->resize(1000, 600);
   form->LV1[0]->setColumnWidth(0, 300);
   form->LV1[1]->setColumnWidth(4, 90);
+  const int sizeColumn = form->LV1[0]->columnWidth(1);   // at least 1100 twips
   form->close();
   EXPECT_EQ(core::Disk[0].Handle, 0);   // both handles closed
   EXPECT_EQ(core::GetSetting("View", "WindowState"), "0");
@@ -360,7 +362,8 @@ TEST_F(StartupTest, SettingsAndPlacementRoundTripThroughTheSettingsFile) {
   EXPECT_GE(width, 15000);
   EXPECT_GE(height, 9000);
   EXPECT_EQ(core::GetSetting("View", "LCol01Width "), "4500");
-  EXPECT_EQ(core::GetSetting("View", "LCol02Width "), "1095");   // 1100 twips = 73 px
+  EXPECT_EQ(core::GetSetting("View", "LCol02Width "), std::to_string(sizeColumn * 15));
+  EXPECT_GE(sizeColumn * 15, 1095);   // 1100 twips = 73 px
   EXPECT_EQ(core::GetSetting("View", "RCol05Width "), "1350");
   {
     std::ifstream ini(app_ + "/Quenbrix.ini");
@@ -382,6 +385,32 @@ TEST_F(StartupTest, SettingsAndPlacementRoundTripThroughTheSettingsFile) {
   core::ResetState();
   ASSERT_EQ(Load(), std::nullopt);
   EXPECT_TRUE(form->windowState() & Qt::WindowMaximized);
+}
+
+// Shown and closed again and again, the window keeps the place and size it
+// was saved with, and each run takes its single-instance socket with it.
+TEST_F(StartupTest, WindowComesBackAtItsSavedPlaceAndSizeEveryStart) {
+  SmallImage().Write(Drive(1));
+  const std::pair<const char*, const char*> saved[] = {
+      {"WindowState", "0"}, {"WindowLeft", "1500"}, {"WindowTop", "1200"},
+      {"WindowWidth", "15000"}, {"WindowHeight", "9000"}};
+  for (const auto& [key, value] : saved) core::SetSetting("View", key, value);
+  const std::string socket =
+      QDir::tempPath().toStdString() + "/" + Form1::InstanceName().toStdString();
+  for (int run = 0; run < 5; ++run) {
+    SCOPED_TRACE(run);
+    ASSERT_EQ(Load(), std::nullopt);
+    form->show();
+    QApplication::processEvents();
+    EXPECT_EQ(form->pos(), QPoint(100, 80));
+    EXPECT_EQ(form->size(), QSize(1000 - Form1::kFrameWidth, 600 - Form1::kFrameHeight));
+    EXPECT_EQ(access(socket.c_str(), F_OK), 0);
+    form->close();
+    for (const auto& [key, value] : saved) EXPECT_EQ(core::GetSetting("View", key), value) << key;
+    EXPECT_NE(access(socket.c_str(), F_OK), 0);
+    form.reset();
+    core::ResetState();
+  }
 }
 
 TEST_F(StartupTest, OldSettingsFileIsMigratedOnceAndBooleansNeedExactlyOne) {

@@ -50,6 +50,8 @@ TEST_F(MenuState, NormalModeReadOnly) {
   ExpectAction(form->Menu_Disk_Scan, true, true);
   EXPECT_FALSE(form->Menu_Disk_Sep1->isVisible());
   EXPECT_TRUE(form->Menu_Disk_Sep2->isVisible());
+  // ... and drawn, though nothing follows it in the menu.
+  EXPECT_FALSE(form->Menu_Disk->actionGeometry(form->Menu_Disk_Sep2).isEmpty());
   for (QAction* a : {form->Menu_Disk_WriteRecovered, form->Menu_Disk_AddREC,
                      form->Menu_Disk_UndoAddREC, form->Menu_Disk_ChangeD0D1,
                      form->Menu_Expert_Defragment})

@@ -97,12 +97,30 @@ class TestWindow : public QMainWindow {
                                                      ui::Buttons::YesNo, ui::Icon::Question, "Erase");
       Label->setText(answer == ui::Answer::Yes ? "erased" : "kept");
     });
-    connect(button("Command2_0", "Busy"), &QPushButton::clicked, [this] {
-      for (int i = 0; i < 20; ++i) {
+    // A job with a window of its own (as the progress window): an after-job
+    // choice and a Cancel button.
+    JobWindow = new QWidget(this, Qt::Window);
+    JobWindow->setObjectName("JobWindow");
+    auto* after = new QComboBox(JobWindow);
+    after->setObjectName("Combo1");
+    after->addItems({"do nothing", "shut down"});
+    auto* cancel = new QPushButton("Cancel", JobWindow);
+    cancel->setObjectName("Command1");
+    cancel->move(0, 40);
+    connect(cancel, &QPushButton::clicked, [this] { Cancelled = true; });
+    connect(button("Command2_0", "Busy"), &QPushButton::clicked, [this, after] {
+      Cancelled = false;
+      after->setCurrentIndex(0);
+      JobWindow->show();
+      int i = 0;
+      for (; i < 20 && !Cancelled; ++i) {
         Label->setText("working " + QString::number(i));
         ui::Current().DoEvents(true);
       }
-      Label->setText("done");
+      JobWindow->hide();
+      Label->setText(Cancelled ? "cancelled at " + QString::number(i)
+                               : after->currentIndex() == 0 ? QString("done")
+                                                            : "done, " + after->currentText());
     });
     connect(button("Command3_0", "Modal"), &QPushButton::clicked, [this] {
       QDialog dialog(this);
@@ -148,6 +166,8 @@ class TestWindow : public QMainWindow {
   QTabBar* Tabs;
   QLabel* Label;
   QCheckBox* Check;
+  QWidget* JobWindow;
+  bool Cancelled = false;
   QStringList Events;
 };
 
@@ -297,6 +317,18 @@ TEST_F(RunnerTest, NoStepRunsInsideAJobsEventProcessing) {
   Script("click Command2_0\nprint Label1_0\n");
   Run();
   EXPECT_EQ(out, (Lines{"== Label1_0", "done\t1"}));
+}
+
+TEST_F(RunnerTest, DuringAJobOnlyStepsInItsOwnWindowRun) {
+  // The print waits for the job's end; the choice and the Cancel button are
+  // the job window's, and act while it runs.
+  Script("click Command2_0\nchoose JobWindow.Combo1 shut\nprint Label1_0\n"
+         "click Command2_0\nclick JobWindow.Command1\nprint Label1_0\n");
+  Run();
+  ASSERT_EQ(out.size(), 4u);
+  EXPECT_EQ(out[1], "done, shut down\t1");
+  EXPECT_EQ(out[3].rfind("cancelled at ", 0), 0u) << out[3];
+  EXPECT_NE(out[3], "cancelled at 20\t1");
 }
 
 TEST_F(RunnerTest, ModalWindowIsSearchedFirstAndDrivenByTheSteps) {

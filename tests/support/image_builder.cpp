@@ -609,8 +609,9 @@ std::vector<uint8_t> DiskImage::SystemClusterView() const {
   std::memcpy(v.data() + kRootDirectoryCopy, root.data(), 4 * kSlotBytes);
 
   for (uint32_t i = 0; i < kFatEntries; ++i) {
-    PutBE24(v.data() + kFat1Offset + 3 * i, fat_[i]);
-    PutBE24(v.data() + kFat2Offset + 3 * i, fat_[i]);
+    const uint32_t value = spec_.ZeroFatTails && int64_t(i) > lastCluster_ ? 0 : fat_[i];
+    PutBE24(v.data() + kFat1Offset + 3 * i, value);
+    PutBE24(v.data() + kFat2Offset + 3 * i, value);
   }
   const uint32_t n = static_cast<uint32_t>(std::min<int64_t>(lastCluster_, kFatEntries - 1));
   const uint32_t crc = Crc32Mpeg2(v.data() + kFat1Offset, FatCrcLength(n));

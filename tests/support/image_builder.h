@@ -130,6 +130,9 @@ struct ImageSpec {
   bool StandardFolders = true;
   // Write the "Fire" trailer with this backup CRC (none when empty).
   std::optional<uint32_t> BackupCrc;
+  // FAT entries past LastCluster (both FATs) hold zeros, as the
+  // check-and-repair program leaves them, instead of free entries (0xFFFFFF).
+  bool ZeroFatTails = false;
 };
 
 // Content of a file after its optional recording header.

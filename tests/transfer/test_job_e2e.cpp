@@ -120,3 +120,69 @@ TEST(CopyEndToEnd, RecordingToPcAndBackKeepsItsBytes) {
 }
 
 }  // namespace
+
+namespace {
+
+// The progress window in a scripted run: a copy cancelled there at once
+// ("Yes" to the cancel question) leaves no part of the recording behind.
+TEST(CopyEndToEnd, CancelInTheProgressWindowLeavesNoPartialFile) {
+  const std::string app = std::string(QUENBRIX_APPDIR) + "/Quenbrix";
+  const std::string maker = std::string(QUENBRIX_APPDIR) + "/MakeDemoImage";
+  if (platform::FileLength(app) < 0 || platform::FileLength(maker) < 0)
+    GTEST_SKIP() << "Quenbrix or MakeDemoImage not built";
+  ib::TempDir devices("e2edev"), appdir("e2eapp"), pc("e2epc");
+  int status = 0;
+  RunCommand("'" + maker + "' --no-hint '" + devices.Path() + "'", status);
+  ASSERT_EQ(status, 0);
+
+  // The largest recording of the image: many clusters, many chances to cancel.
+  setenv("QUENBRIX_DEVICES", devices.Path().c_str(), 1);
+  core::ResetState();
+  core::DiskId[0] = 0;
+  ASSERT_TRUE(core::InitTopf(0, "PhysicalDrive0", false));
+  ASSERT_TRUE(core::LoadTopf(0, true));
+  int rec = -1;
+  const core::DiskRec& d = core::Disk[0];
+  for (int i = 0; i < d.FileCount; ++i)
+    if (!d.Files[size_t(i)].IsDir && (rec < 0 || d.Files[size_t(i)].Size > d.Files[size_t(rec)].Size))
+      rec = i;
+  ASSERT_GE(rec, 0);
+  const std::string name = d.Files[size_t(rec)].Name;
+  const int64_t size = int64_t(d.Files[size_t(rec)].Size);
+  const std::string folder = name.substr(0, name.rfind('\\') + 1);
+  core::CloseDisk(d.Handle);
+  core::ResetState();
+
+  ib::WriteWholeFile(appdir / "Quenbrix.ini", "[Copy]\r\nDestination=" + pc.Path() + "/\r\n");
+  ib::WriteWholeFile(appdir / "run.txt",
+                     "node TV1_0 " + folder + "\n"
+                     "check LV1_0 i" + std::to_string(rec) + "\n"
+                     "click Command1_1\n"
+                     // One step at each event processing of the job: the
+                     // cancel comes a few clusters into the recording.
+                     "print Form2.Label1_0\n"
+                     "print Form2.Label1_0\n"
+                     "print Form2.Label1_0\n"
+                     "print Form2.Label1_0\n"
+                     "print Form2.PB1_0\n"
+                     "print Form2.PB1_0\n"
+                     "print Form2.PB1_0\n"
+                     "click Form2.Command1\n"
+                     "answer Yes\n"
+                     "print LV1_1\n");
+  const std::string out = RunCommand("QT_QPA_PLATFORM=offscreen QUENBRIX_UI_SCRIPT='" + appdir / "run.txt" +
+                                         "' QUENBRIX_DEVICES='" + devices.Path() + "' QUENBRIX_APPDIR='" +
+                                         appdir.Path() + "' '" + app + "' 2>&1",
+                                     status);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("MSGBOX\tCancel copy process\t"), std::string::npos) << out;
+  EXPECT_NE(out.find("== Form2.Label1_0"), std::string::npos) << out;
+  // Whatever the cancel met, nothing but a whole copy may be left.
+  std::vector<platform::FolderEntry> left;
+  ASSERT_TRUE(platform::ListFolder(pc.Path(), left));
+  for (const platform::FolderEntry& e : left)
+    EXPECT_EQ(platform::FileLength(pc / e.Name), size) << e.Name << "\n" << out;
+  core::ResetState();
+}
+
+}  // namespace
