@@ -1,5 +1,7 @@
 #include "transfer/read_ahead.h"
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -13,6 +15,7 @@ struct ReadAheadWorker::State {
   bool running = false; // a task was handed over and is not done yet
   bool result = false;
   bool stop = false;
+  std::atomic<bool> busy{false};   // the helper is running a task
   std::thread thread;
 
   void Loop() {
@@ -22,11 +25,13 @@ struct ReadAheadWorker::State {
       if (stop) return;
       Task run = std::move(task);
       task = nullptr;
+      busy.store(true, std::memory_order_relaxed);
       lock.unlock();
       const bool ok = run();
       lock.lock();
       result = ok;
       running = false;
+      busy.store(false, std::memory_order_release);
       changed.notify_all();
     }
   }
@@ -75,6 +80,16 @@ bool ReadAheadWorker::Wait() {
     state_->running = false;
     state_->result = false;
     return ok;
+  }
+  if (state_->running) {
+    // The helper is at it and usually about to finish: a short spin keeps
+    // the caller on its processor instead of putting it to sleep and waiting
+    // for its turn again on a busy machine.
+    lock.unlock();
+    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(300);
+    while (state_->busy.load(std::memory_order_acquire) && std::chrono::steady_clock::now() < until) {
+    }
+    lock.lock();
   }
   state_->changed.wait(lock, [&] { return !state_->running; });
   const bool result = state_->result;
