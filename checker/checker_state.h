@@ -80,6 +80,13 @@ struct FoundEntry {
   int32_t DirCluster = 0;      // FAT index of the directory cluster holding the entry
   int32_t Slot = 0;            // its slot in that cluster
   int32_t ParentCluster = 0;   // StartCluster of the holding directory's ".." (0 in the root)
+  // A directory entry whose start cluster holds no directory (or lies
+  // outside the disk): the later steps claim nothing for it, and step 6
+  // removes it.
+  bool InvalidPointer = false;
+  // A directory entry leading to a directory cluster that was walked through
+  // another entry: it shares that cluster and is not walked again.
+  bool Duplicate = false;
 };
 
 // Indexes 0 .. kMaxFoundEntries - 1. Nothing may be stored at or beyond

@@ -393,6 +393,28 @@ void GuessClusterSize() {
   }
 }
 
+int32_t ClusterSizeVotes(int32_t spc) {
+  if (!ValidClusterSize(spc)) return 0;
+  int32_t votes = 0;
+  for (int32_t source : {SpcFromSuperblock, SpcFromBackup, SpcFromSize, SpcFromDirScan})
+    if (source == spc) ++votes;
+  return votes;
+}
+
+int32_t VotedClusterSize() {
+  int32_t best = SpcFromSize, bestVotes = 0;
+  // On a tie the directory scan's value wins: it comes from where a real
+  // directory lies on the disk, while the two words are copies of one field.
+  for (int32_t candidate : {SpcFromDirScan, SpcFromSuperblock, SpcFromBackup, SpcFromSize}) {
+    const int32_t votes = ClusterSizeVotes(candidate);
+    if (votes > bestVotes) {
+      best = candidate;
+      bestVotes = votes;
+    }
+  }
+  return best;
+}
+
 int32_t LastClusterFromGeometry(double cylinders, int32_t tracksPerCylinder,
                                 int32_t sectorsPerTrack, int32_t sectorsPerCluster) {
   if (sectorsPerCluster <= 0) return -1;
@@ -430,16 +452,12 @@ void InitTopf(const std::string& name) {
       core::EmergencyStop("Unable to open the disk!", ui::Icon::Critical);
     }
     GuessClusterSize();
-    // The superblock's cluster size decides. A word that is no cluster size
-    // at all (0, negative, huge) would leave nothing to work with: then the
-    // best estimate stands in, and the superblock step repairs the word.
-    int32_t spc = int16_t(uint16_t(ClusterBuffer[34] << 8 | ClusterBuffer[35]));
-    if (!ValidClusterSize(spc)) {
-      if (ValidClusterSize(SpcFromBackup)) spc = SpcFromBackup;
-      else if (ValidClusterSize(SpcFromDirScan)) spc = SpcFromDirScan;
-      else spc = SpcFromSize;
-    }
-    SectorsPerCluster = spc;
+    // The superblock's cluster size decides, unless the backup word and the
+    // estimates agree on another one against it: a single changed byte in
+    // the word must not make every cluster address wrong (the superblock
+    // step then repairs the word). A word that is no cluster size at all
+    // never decides.
+    SectorsPerCluster = VotedClusterSize();
     DiskGeometry(DiskHandle, cylinders, tracks, sectors, bytes);
   }
   LastCluster = LastClusterFromGeometry(cylinders, tracks, sectors, SectorsPerCluster);

@@ -126,6 +126,17 @@ void IndexDumpRecords();
 // buffer and reads cluster 0 into it.
 void GuessClusterSize();
 
+// How many of the four cluster-size sources (SpcFromSuperblock,
+// SpcFromBackup, SpcFromSize, SpcFromDirScan) name `spc`; 0 for a value
+// that is no cluster size.
+int32_t ClusterSizeVotes(int32_t spc);
+// The cluster size of a disk: of the directory scan, the superblock word,
+// the backup word and the disk size (in that order of precedence on a tie),
+// the valid one that most sources name. So the superblock's word stands
+// unless the other sources agree on another value against it; a word that
+// is no cluster size at all never stands.
+int32_t VotedClusterSize();
+
 // Opens the disk or dump and sets DiskName, SectorsPerCluster, LastCluster,
 // ClusterBuffer and ScdIndex. FileMode must be set before. Ends the program
 // with "Unable to open the disk!" when the drive cannot be opened, and with

@@ -27,12 +27,14 @@ int32_t LoopLast() { return std::min<int32_t>(LastCluster, kFatIndexCount - 1); 
 // The number of different entries a walk from every index visits (each
 // entry counted, also a free one reached from a predecessor). An entry on a
 // circle counts the circle once.
+// Only the walks from the disk's entries (0 .. LoopLast()) are made.
 void TailLengths(const std::vector<TopfFatEntry>& table, std::vector<int32_t>& tail) {
   tail.assign(kFatIndexCount, 0);
   std::vector<uint8_t> state(kFatIndexCount, 0);   // 0 new, 1 on the current path, 2 done
   std::vector<int32_t> path;
   path.reserve(1024);
-  for (int32_t start = 0; start < kFatIndexCount; ++start) {
+  const int32_t last = LoopLast();
+  for (int32_t start = 0; start <= last; ++start) {
     if (state[size_t(start)] == 2) continue;
     path.clear();
     int32_t x = start;
@@ -66,6 +68,16 @@ void TailLengths(const std::vector<TopfFatEntry>& table, std::vector<int32_t>& t
   }
 }
 
+// Clears the references and lengths of entries 0 .. last (and their values
+// too when `values`).
+void ClearEntries(std::vector<TopfFatEntry>& table, int32_t last, bool values = false) {
+  TopfFatEntry* e = table.data();
+  for (size_t i = 0, n = std::min(table.size(), size_t(std::max(last, -1) + 1)); i < n; ++i) {
+    if (values) e[i].Value = 0;
+    e[i].XRef = e[i].NrRef = e[i].Length = 0;
+  }
+}
+
 }  // namespace
 
 void ResetFatTables() {
@@ -88,8 +100,8 @@ int32_t FatLastIndex() {
 void LoadTopfFAT() {
   core::ProcScope scope("LoadTopfFAT");
   if (FAT1.size() != size_t(kFatIndexCount) || Sense.size() != size_t(kFatIndexCount)) ResetFatTables();
-  for (auto* table : {&FAT1, &FAT2})
-    for (auto& e : *table) e.Value = e.XRef = e.NrRef = 0;
+  ClearEntries(FAT1, kFatIndexCount - 1, true);
+  ClearEntries(FAT2, kFatIndexCount - 1, true);
   const int32_t readable = FatLastIndex();
   const int32_t last = LoopLast();
   const uint8_t* b = ClusterBuffer.data();
@@ -125,17 +137,26 @@ bool SaveTopfFAT() {
 
 void CalcFATXRefs() {
   if (FAT1.size() != size_t(kFatIndexCount)) ResetFatTables();
-  for (auto* table : {&FAT1, &FAT2})
-    for (auto& e : *table) e.XRef = e.NrRef = e.Length = 0;
+  // Only the disk's entries and the indexes past them that the last count
+  // touched can hold references.
+  static std::vector<int32_t> beyond;
+  const int32_t last = LoopLast();
+  ClearEntries(FAT1, last);
+  ClearEntries(FAT2, last);
+  for (int32_t v : beyond) {
+    FAT1[size_t(v)].XRef = FAT1[size_t(v)].NrRef = FAT1[size_t(v)].Length = 0;
+    FAT2[size_t(v)].XRef = FAT2[size_t(v)].NrRef = FAT2[size_t(v)].Length = 0;
+  }
+  beyond.clear();
   LongestStart = -1;
   LongestLength = 0;
   LongestInFAT1 = true;
-  const int32_t last = LoopLast();
   for (auto* table : {&FAT1, &FAT2}) {
     auto& t = *table;
     for (int32_t i = 0; i <= last; ++i) {
       const int32_t v = t[size_t(i)].Value;
       if (v >= 0 && v < kFatIndexCount) {
+        if (v > last) beyond.push_back(v);
         t[size_t(v)].XRef = i;
         t[size_t(v)].NrRef += 1;
       }

@@ -204,8 +204,8 @@ void Form1::Menu_Expert_CombineSCD_Click() { CombineSCD(); }
 
 void Form1::Menu_Expert_CompareSCD_Click() {
   const std::string path = ui::Current().OpenFileDialog("", kSccFilter);
-  // Cancel leaves the program as it is.
-  if (path.empty()) return;
+  // Cancel ends the program, as the start-up dialog does.
+  if (path.empty()) ui::Current().EndProgram(ui::kExitNormal);
   CompareSCD(path);
 }
 

@@ -4,13 +4,19 @@
 //
 // Sound on a damaged disk: an entry is changed only when its slot still
 // holds it (Attribute and StartCluster as the scan found them); an entry
-// removed for an invalid start is not used again by the directory passes; a
-// cluster reached as a directory that does not begin with "." is never
-// changed; a file whose start cluster is free keeps its size (the FAT has no
-// chain to measure); and the chain lengths always come from tables loaded
-// from this disk.
+// removed for an invalid start (or one the scan found pointing at no
+// directory) is not used again by the directory passes, but a standard
+// folder of the root is never removed; a cluster reached as a directory
+// that does not begin with "." is never changed; a file whose start cluster
+// is free keeps its size (the FAT has no chain to measure); and the chain
+// lengths always come from tables loaded from this disk. Two entries whose
+// chains share clusters are reported as one "Error:" line naming both (the
+// repair cannot tell whose the clusters are), and "OK:" "Files" is then not
+// reported. A directory reached through two entries is sized through the
+// one it was walked by, so its sizes settle.
 #include <algorithm>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -31,9 +37,24 @@ void CouldNotRead(int32_t fatIndex) {
   Addinfo(kError, "Files - Couldn't read cluster " + std::to_string(fatIndex));
 }
 
+// The disk cluster ClusterBuffer holds as it is on the disk (read, or
+// written back, by this step); -1 when none. Entries lie side by side in
+// their directory's cluster, so most reads of this step need no transfer.
+int32_t held = -1;
+
+bool ReadCluster(int32_t diskCluster) {
+  if (held == diskCluster && diskCluster >= 0) return true;
+  held = ReadTopfCluster(diskCluster) ? diskCluster : -1;
+  return held >= 0;
+}
+
+void WriteCluster(int32_t diskCluster) {
+  held = WriteBackCluster(diskCluster, false, "Files - ") ? diskCluster : -1;
+}
+
 // Reads the directory cluster that holds r and checks r is still there.
 bool ReadHoldingCluster(const FoundEntry& r) {
-  if (r.DirCluster < 0 || !ReadTopfCluster(r.DirCluster + 1)) {
+  if (r.DirCluster < 0 || !ReadCluster(r.DirCluster + 1)) {
     CouldNotRead(r.DirCluster);
     return false;
   }
@@ -44,6 +65,44 @@ bool ReadHoldingCluster(const FoundEntry& r) {
   return true;
 }
 
+// Reports every pair of entries whose chains in FAT1 share clusters (a
+// directory owns its first cluster, the root FAT index 0) as one "Error:"
+// line naming both and the shared clusters. The repair cannot tell whose
+// clusters they are, so it changes neither. True when a line was added.
+bool ReportSharedClusters(const std::vector<uint8_t>& skip) {
+  const int32_t last = FatLastIndex();
+  if (last < 0) return false;
+  const int32_t count = int32_t(skip.size());
+  std::vector<int32_t> owner(size_t(last) + 1, -1);
+  std::vector<int32_t> visited(size_t(last) + 1, -1);
+  owner[0] = count;   // the root
+  std::map<std::pair<int32_t, int32_t>, std::vector<int32_t>> shared;
+  for (int32_t k = 0; k < count; ++k) {
+    const FoundEntry& r = FoundEntries[size_t(k)];
+    if (skip[size_t(k)] || r.InvalidPointer || r.StartCluster < 1 || r.StartCluster > last) continue;
+    int32_t x = r.StartCluster;
+    for (int32_t steps = 0; steps <= last && visited[size_t(x)] != k; ++steps) {
+      visited[size_t(x)] = k;
+      if (owner[size_t(x)] < 0)
+        owner[size_t(x)] = k;
+      else
+        shared[{owner[size_t(x)], k}].push_back(x);
+      const int32_t v = FAT1[size_t(x)].Value;
+      if (r.IsDir || v < 0 || v > last) break;
+      x = v;
+    }
+  }
+  for (const auto& [pair, clusters] : shared) {
+    const std::string first = pair.first == count ? std::string("\\") : FoundEntries[size_t(pair.first)].Name;
+    std::string list;
+    for (size_t i = 0; i < clusters.size() && i < 10; ++i) list += (i ? ", " : "") + std::to_string(clusters[i]);
+    if (clusters.size() > 10) list += ", ...";
+    Addinfo(kError, "Files - '" + first + "' and '" + FoundEntries[size_t(pair.second)].Name + "' share " +
+                        (clusters.size() == 1 ? "the cluster " : "the clusters ") + list);
+  }
+  return !shared.empty();
+}
+
 }  // namespace
 
 void fsck_06_FATSubDirsXCheck() {
@@ -52,6 +111,7 @@ void fsck_06_FATSubDirsXCheck() {
     Addinfo(kSkipped, "Fixing the subdirectory structures doesn't make sense without the full directory data.");
     return;
   }
+  held = -1;
   // The chain lengths must be those of this disk.
   if (!FatTablesLoaded) {
     if (!ReadTopfCluster(0)) {
@@ -67,6 +127,7 @@ void fsck_06_FATSubDirsXCheck() {
   const int32_t dirFree = SectorsPerCluster * 512 - 256;
   std::vector<uint8_t> skip(size_t(std::max(count, 0)), 0);   // removed or no longer there
   bool fixed = false;
+  bool reported = false;   // an "Error:" line
 
   // Pass A: start clusters and cluster counts.
   for (int32_t k = 0; k < count; ++k) {
@@ -76,12 +137,22 @@ void fsck_06_FATSubDirsXCheck() {
       continue;
     }
     const int32_t off = r.Slot * slot::kBytes;
-    if (r.StartCluster < 1 || r.StartCluster > LastCluster) {
+    const bool invalid = r.InvalidPointer || r.StartCluster < 1 || r.StartCluster > LastCluster;
+    if (invalid && r.IsDir && r.DirCluster == 0 && r.Slot >= 1 && r.Slot <= 3) {
+      // A standard folder keeps its slot (its fixed cluster holds a
+      // recording's data: nothing here can mend that).
+      Addinfo(kError, "Files - Cluster " + std::to_string(r.StartCluster) + " of '" + r.Name +
+                          "' holds no directory: left unchanged");
+      reported = true;
+      skip[size_t(k)] = 1;
+      continue;
+    }
+    if (invalid) {
       std::fill_n(ClusterBuffer.begin() + off, slot::kBytes, uint8_t(0xFF));
       Addinfo(kFixed, "Files - Invalid cluster pointer in directory entry " + r.Name + "': Removed");
       fixed = true;
       skip[size_t(k)] = 1;
-      WriteBackCluster(r.DirCluster + 1, false, "Files - ");
+      WriteCluster(r.DirCluster + 1);
       continue;
     }
     const int32_t n = FindChainLength(r.StartCluster, true);
@@ -105,15 +176,18 @@ void fsck_06_FATSubDirsXCheck() {
       SetTopfLong(off + slot::kFreeBytes, 0);
       SetTopfWord(off + slot::kLastSectorBytes, 0);
       fixed = true;
-      WriteBackCluster(r.DirCluster + 1, false, "Files - ");
+      WriteCluster(r.DirCluster + 1);
     }
   }
 
-  // Pass B: the "." slot of every directory.
+  if (ReportSharedClusters(skip)) reported = true;
+
+  // Pass B: the "." slot of every directory (a directory reached through
+  // two entries counts through the one it was walked by).
   for (int32_t k = 0; k < count; ++k) {
     const FoundEntry& r = FoundEntries[size_t(k)];
-    if (!r.IsDir || skip[size_t(k)]) continue;
-    if (!ReadTopfCluster(r.StartCluster + 1)) {
+    if (!r.IsDir || r.Duplicate || skip[size_t(k)]) continue;
+    if (!ReadCluster(r.StartCluster + 1)) {
       CouldNotRead(r.StartCluster);
       continue;
     }
@@ -142,15 +216,15 @@ void fsck_06_FATSubDirsXCheck() {
     }
     if (changed) {
       fixed = true;
-      WriteBackCluster(r.StartCluster + 1, false, "Files - ");
+      WriteCluster(r.StartCluster + 1);
     }
   }
 
   // Pass C: SubDirSize, deepest directories first.
   for (int32_t k = count - 1; k >= 0; --k) {
     const FoundEntry& r = FoundEntries[size_t(k)];
-    if (!r.IsDir || skip[size_t(k)]) continue;
-    if (!ReadTopfCluster(r.StartCluster + 1)) {
+    if (!r.IsDir || r.Duplicate || skip[size_t(k)]) continue;
+    if (!ReadCluster(r.StartCluster + 1)) {
       CouldNotRead(r.StartCluster);
       continue;
     }
@@ -173,11 +247,11 @@ void fsck_06_FATSubDirsXCheck() {
       SetTopfLong(off + slot::kFreeBytes, dirFree);
       Addinfo(kFixed, "Files - SubDirSize field of '" + r.Name + ": corrected");
       fixed = true;
-      WriteBackCluster(r.DirCluster + 1, false, "Files - ");
+      WriteCluster(r.DirCluster + 1);
     }
   }
 
-  if (!fixed) Addinfo(kOK, "Files");
+  if (!fixed && !reported) Addinfo(kOK, "Files");
 }
 
 }  // namespace checker

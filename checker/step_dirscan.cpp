@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -38,9 +39,36 @@ int32_t LastSlotInUse() {
   return -1;
 }
 
-bool LooksLikeDirectory() {
-  if (SlotsPerCluster() < 2) return false;
-  return SlotAttribute(0) == slot::kSelf || SlotAttribute(1) == slot::kParent;
+bool HoldsRecordingData() {
+  const size_t size = ClusterBuffer.size();
+  if (size >= 4 && ClusterBuffer[0] == 'T' && ClusterBuffer[1] == 'F' && ClusterBuffer[2] == 'r' &&
+      ClusterBuffer[3] == 'c')
+    return true;
+  // Transport-stream packets: a sync byte every 188 bytes, the first one
+  // anywhere in the first packet (a recording's later clusters begin in the
+  // middle of a packet).
+  constexpr size_t kPacket = 188;
+  constexpr size_t kPackets = 8;
+  if (size < kPacket * (kPackets + 1)) return false;
+  for (size_t first = 0; first < kPacket; ++first) {
+    size_t k = 0;
+    while (k < kPackets && ClusterBuffer[first + k * kPacket] == 0x47) ++k;
+    if (k == kPackets) return true;
+  }
+  return false;
+}
+
+bool IsDirectoryCluster() {
+  const int32_t slots = SlotsPerCluster();
+  if (slots < 2 || HoldsRecordingData()) return false;
+  int32_t fitting = (SlotAttribute(0) == slot::kSelf ? 1 : 0) + (SlotAttribute(1) == slot::kParent ? 1 : 0);
+  for (int32_t s = 2; s < slots; ++s) {
+    const uint8_t a = SlotAttribute(s);
+    if (a == slot::kFile || a == slot::kRecording || a == slot::kDirectory || a == slot::kRecycle ||
+        a == slot::kUnused)
+      ++fitting;
+  }
+  return 2 * fitting > slots;
 }
 
 bool SlotHoldsEntry(const FoundEntry& r) {
@@ -87,17 +115,21 @@ struct ScanState {
   bool fixed = false;
   bool error = false;
   bool overflow = false;
-  std::vector<uint8_t> seen;   // FAT indexes queued or walked
+  std::vector<uint8_t> seen;        // FAT indexes queued or walked
+  std::vector<int32_t> queuedFrom;  // the directory whose entry queued it (-1: none, the root)
+  std::vector<int32_t> recordOf;    // the record of the entry that queued it (-1: none)
+  std::vector<uint8_t> standard;    // a standard folder of the root at its fixed cluster
+  std::vector<uint8_t> noDirectory; // walked and found to be no directory cluster
+  std::map<int32_t, std::string> pathOf;   // the path it was queued with
 };
 
 // Appends a record; beyond the table's last index nothing is stored and
-// the scan becomes incomplete.
-void AppendRecord(ScanState& st, const FoundEntry& record) {
+// the scan becomes incomplete. Its index, or -1.
+int32_t AppendRecord(ScanState& st, const FoundEntry& record) {
   const int32_t capacity = std::min<int32_t>(kMaxFoundEntries, int32_t(FoundEntries.size()));
   if (FoundEntryCount < capacity) {
     FoundEntries[size_t(FoundEntryCount)] = record;
-    ++FoundEntryCount;
-    return;
+    return FoundEntryCount++;
   }
   if (!st.overflow) {
     st.overflow = true;
@@ -106,6 +138,7 @@ void AppendRecord(ScanState& st, const FoundEntry& record) {
     Addinfo(kError, "Scan structure for subdirectories: more than " + std::to_string(kMaxFoundEntries) +
                         " entries; the rest could not be recorded");
   }
+  return -1;
 }
 
 // Writes slot s (0 or 1) of the directory cluster in ClusterBuffer afresh as
@@ -120,6 +153,18 @@ void RecreateDotSlot(int32_t s, uint8_t attribute, int32_t start, const char* na
   SetTopfString(off + slot::kName, name);
   Addinfo(kFixed, "Files - Attribute of slot " + std::to_string(s) + " of directory '" + path +
                       "': recreated '" + name + "' directory");
+}
+
+void ReportInvalidPointer(const std::string& pathAndName) {
+  Addinfo(kSkipped, "Scan structure for subdirectories: " + pathAndName +
+                        " contains an invalid pointer (this will be fixed later)");
+}
+
+// True when directory c is `index` itself or one of its ancestors in the walk.
+bool OnPathTo(const ScanState& st, int32_t c, int32_t index) {
+  for (int32_t a = index, steps = 0; a >= 0 && steps < kFatIndexCount; a = st.queuedFrom[size_t(a)], ++steps)
+    if (a == c) return true;
+  return false;
 }
 
 // Walks one directory cluster (already in ClusterBuffer).
@@ -182,19 +227,6 @@ void ScanCluster(ScanState& st, int32_t index, const std::string& path) {
     } else if (attr == slot::kDirectory || attr == slot::kRecycle) {
       const int32_t c = GetTopfLong(off + slot::kStartCluster);
       const std::string name = SlotName(off);
-      if (uint32_t(c) < uint32_t(kFatIndexCount)) {
-        if (st.seen[size_t(c)]) {
-          Addinfo(kError, "Scan structure for subdirectories: " + path + name +
-                              " leads to a directory that was already scanned");
-          st.error = true;
-        } else {
-          st.seen[size_t(c)] = 1;
-          List1().AddItem(std::to_string(c) + " " + path + name + "\\");
-        }
-      } else {
-        Addinfo(kSkipped, "Scan structure for subdirectories: " + path + name +
-                              " contains an invalid pointer (this will be fixed later)");
-      }
       FoundEntry r;
       r.Name = path + name + "\\";
       r.IsDir = true;
@@ -204,7 +236,31 @@ void ScanCluster(ScanState& st, int32_t index, const std::string& path) {
       r.DirCluster = index;
       r.Slot = s;
       r.ParentCluster = parent;
-      AppendRecord(st, r);
+      const bool inside = c >= 0 && c < kFatIndexCount && c <= LastCluster;
+      if (inside && OnPathTo(st, c, index)) {
+        // A loop: the directory is reached through its own entry already.
+        ClearSlot(off, slot::kUnused);
+        auto target = st.pathOf.find(c);
+        Addinfo(kFixed, "Files - Directory entry '" + r.Name + "' leads back to '" +
+                            (target != st.pathOf.end() ? target->second : std::string("\\")) + "': removed");
+        changed = true;
+        continue;
+      }
+      if (!inside) {
+        ReportInvalidPointer(path + name);
+        r.InvalidPointer = true;
+        AppendRecord(st, r);
+      } else if (st.seen[size_t(c)]) {
+        r.Duplicate = true;
+        AppendRecord(st, r);
+      } else {
+        st.seen[size_t(c)] = 1;
+        st.queuedFrom[size_t(c)] = index;
+        st.standard[size_t(c)] = index == 0 && (s == 1 || s == 2 || s == 3) && c == s;
+        st.pathOf[c] = r.Name;
+        st.recordOf[size_t(c)] = AppendRecord(st, r);
+        List1().AddItem(std::to_string(c) + " " + r.Name);
+      }
     }
   }
 
@@ -224,9 +280,16 @@ void fsck_04_ScanDirectories() {
   List1().Clear();
   List1().AddItem("0 \\");
 
+  // Only directories at 0 .. LastCluster are walked.
+  const size_t indexes = size_t(std::clamp<int32_t>(LastCluster, 0, kFatIndexCount - 1)) + 1;
   ScanState st;
-  st.seen.assign(size_t(kFatIndexCount), 0);
+  st.seen.assign(indexes, 0);
+  st.queuedFrom.assign(indexes, -1);
+  st.recordOf.assign(indexes, -1);
+  st.standard.assign(indexes, 0);
+  st.noDirectory.assign(indexes, 0);
   st.seen[0] = 1;
+  st.pathOf[0] = "\\";
 
   // Each FAT index is queued at most once, so the walk ends.
   while (!List1().Empty()) {
@@ -241,16 +304,25 @@ void fsck_04_ScanDirectories() {
       DirScanIncomplete = true;
       continue;
     }
-    if (index > 0 && !LooksLikeDirectory()) {
-      // Neither "." nor "..": not a directory cluster (perhaps a recording's
-      // data behind a damaged entry). Nothing in it is changed.
-      Addinfo(kError, "Scan structure for subdirectories: cluster " + std::to_string(index) + " of '" +
-                          path + "' is not a directory cluster: left unchanged");
-      st.error = true;
-      DirScanIncomplete = true;
+    if (index > 0 && size_t(index) < indexes && !IsDirectoryCluster() &&
+        !(st.standard[size_t(index)] && !HoldsRecordingData())) {
+      // No directory (perhaps a recording's data behind a damaged entry):
+      // nothing in it is changed, and the entry is an invalid pointer.
+      ReportInvalidPointer(path.substr(0, path.size() - 1));
+      st.noDirectory[size_t(index)] = 1;
+      const int32_t k = st.recordOf[size_t(index)];
+      if (k >= 0 && k < FoundEntryCount) FoundEntries[size_t(k)].InvalidPointer = true;
       continue;
     }
     ScanCluster(st, index, path);
+  }
+
+  // Entries sharing a cluster that is no directory point at nothing either.
+  for (int32_t k = 0; k < FoundEntryCount; ++k) {
+    FoundEntry& r = FoundEntries[size_t(k)];
+    if (r.IsDir && r.Duplicate && r.StartCluster >= 0 && size_t(r.StartCluster) < indexes &&
+        st.noDirectory[size_t(r.StartCluster)])
+      r.InvalidPointer = true;
   }
 
   if (!st.fixed && !st.error) Addinfo(kOK, "Subdirectory Scan");

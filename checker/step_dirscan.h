@@ -5,13 +5,20 @@
 // (checker_state.h), the program's only picture of the tree. On a damaged
 // disk it stays sound:
 //   - every directory cluster is walked at most once: an entry that leads to
-//     a directory already queued or walked (a loop in the tree, or two
-//     entries sharing one directory cluster) is reported as "Error:" and not
-//     walked again, but keeps its record;
-//   - a cluster reached through a directory entry that holds neither a "."
-//     slot (slot 0) nor a ".." slot (slot 1) is not a directory cluster: it
-//     is left untouched (no slot is recreated or erased in what may be a
-//     recording's data), reported, and the scan counts as incomplete;
+//     a directory already queued or walked through another entry (two
+//     entries sharing one directory cluster) keeps its record, marked
+//     Duplicate, and is not walked again (step 6 reports the pair);
+//   - an entry that leads back to the directory holding it or to one of its
+//     ancestors (a loop in the tree) is removed: the directory it leads to
+//     is reached through its own entry;
+//   - a directory entry pointing outside the disk, or at a cluster that is
+//     no directory cluster (IsDirectoryCluster: a recording's data is never
+//     one), is an invalid pointer: the cluster is left untouched (no slot is
+//     recreated or erased in what may be a recording's data), the entry is
+//     reported and removed by step 6, and the later steps still run;
+//   - the standard folders of the root (slots 1 to 3 at their fixed
+//     clusters) are always walked as directories unless their cluster holds
+//     a recording's data;
 //   - at most kMaxFoundEntries records are kept; a disk with more entries
 //     makes the scan incomplete, so steps 5 to 7 change nothing on a partial
 //     picture.
@@ -57,9 +64,16 @@ uint8_t SlotAttribute(int32_t s);
 bool SlotInUse(uint8_t attribute);
 // The last slot of ClusterBuffer in use, scanning from the end; -1 when none.
 int32_t LastSlotInUse();
-// True when ClusterBuffer holds a directory cluster: its slot 0 is "."
-// (0xF1) or its slot 1 is ".." (0xF0).
-bool LooksLikeDirectory();
+// True when ClusterBuffer begins with a recording's data: a recording
+// header ("TFrc") or transport-stream packets (a 0x47 sync byte every 188
+// bytes, eight times, from anywhere in the first packet).
+bool HoldsRecordingData();
+// True when ClusterBuffer holds a directory cluster: it holds no recording's
+// data, and most of its slots look like directory slots ("." in slot 0,
+// ".." in slot 1, a file, directory or unused Attribute in the others). So
+// a directory whose "." and ".." were both damaged is still one, while a
+// cluster of zeros or of any file's data is not.
+bool IsDirectoryCluster();
 // True when slot r.Slot of ClusterBuffer (the cluster holding r) still holds
 // r's entry: a file or directory Attribute matching r.IsDir and r's
 // StartCluster.

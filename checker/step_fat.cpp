@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -173,58 +174,139 @@ void fsck_05_FAT_StopCircularChains() {
   }
 }
 
-bool SyncChains(int32_t cluster, bool fromFAT1, int32_t level) {
-  if (!ValidIndex(cluster)) return false;
-  auto& src = FatTable(fromFAT1);
-  auto& dst = FatTable(!fromFAT1);
-  bool changed = false;
-  const int32_t value = src[size_t(cluster)].Value;
-  if (value == kFatFree || value == kFatEnd) {
-    if (dst[size_t(cluster)].Value != value) {
-      dst[size_t(cluster)].Value = value;
-      changed = true;
-    }
-    Sense[size_t(cluster)] = level;
-    return changed;
-  }
-  int32_t x = FindChainStart(cluster, fromFAT1);
-  if (!ValidIndex(x)) x = cluster;
-  for (int32_t steps = 0; steps <= Last(); ++steps) {
-    if (dst[size_t(x)].Value != src[size_t(x)].Value) {
-      dst[size_t(x)].Value = src[size_t(x)].Value;
-      changed = true;
-    }
-    Sense[size_t(x)] = level;
-    const int32_t v = src[size_t(x)].Value;
-    if (!ValidIndex(v)) break;
-    x = v;
-  }
-  return changed;
-}
-
 void fsck_05_FAT_Sense9() {
   core::ProcScope scope("fsck_05_FAT_Sense9");
+  const int32_t last = Last();
+  if (last < 0) return;
   const int32_t count = std::min<int32_t>(FoundEntryCount, int32_t(FoundEntries.size()));
-  int32_t n = 0;
-  int32_t kept = 0;
+  const int32_t root = count;   // owner number of the root directory
+  // Step 6 removes entries that start at the root or outside the disk.
+  auto usable = [](const FoundEntry& r) {
+    return !r.InvalidPointer && r.StartCluster >= 1 && ValidIndex(r.StartCluster);
+  };
+
+  // Sure owners: from an entry's start, the clusters both tables agree on
+  // (a directory, like the root, owns its first cluster only). A cluster
+  // two entries own surely is shared; the repair cannot tell whose it is.
+  std::vector<int32_t> sure(size_t(last) + 1, -1);
+  std::set<std::pair<int32_t, int32_t>> alsoSure;   // (cluster, owner) beyond the first
+  auto claimSure = [&](int32_t x, int32_t k) {
+    if (sure[size_t(x)] < 0)
+      sure[size_t(x)] = k;
+    else if (sure[size_t(x)] != k)
+      alsoSure.insert({x, k});
+  };
+  auto isSure = [&](int32_t x, int32_t k) { return sure[size_t(x)] == k || alsoSure.count({x, k}) > 0; };
+  std::vector<int32_t> stamp(size_t(last) + 1, -1);
+  std::vector<uint8_t> fileSure(size_t(last) + 1, 0);   // a file owns it surely
+  claimSure(0, root);
   for (int32_t k = 0; k < count; ++k) {
-    const int32_t s = FoundEntries[size_t(k)].StartCluster;
-    if (!ValidIndex(s)) continue;   // outside the tables: step 6 removes the entry
-    const bool fromFAT1 = FindChainLength(s, true) > FindChainLength(s, false);
-    if (SyncChains(s, fromFAT1, SenseReferenced)) ++n;
-    // A cluster a directory entry starts at is never left free.
-    if (FAT1[size_t(s)].Value == kFatFree && FAT2[size_t(s)].Value == kFatFree) {
-      FAT1[size_t(s)].Value = FAT2[size_t(s)].Value = kFatEnd;
-      ++kept;
+    const FoundEntry& r = FoundEntries[size_t(k)];
+    if (!usable(r)) continue;
+    int32_t x = r.StartCluster;
+    for (int32_t steps = 0; steps <= last && stamp[size_t(x)] != k; ++steps) {
+      stamp[size_t(x)] = k;
+      claimSure(x, k);
+      if (!r.IsDir) fileSure[size_t(x)] = 1;
+      const int32_t v = FAT1[size_t(x)].Value;
+      if (r.IsDir || v != FAT2[size_t(x)].Value || !ValidIndex(v)) break;
+      x = v;
     }
   }
-  if (n == 1)
+  std::fill(stamp.begin(), stamp.end(), -1);
+
+  std::vector<int32_t> claimed(size_t(last) + 1, -1);
+  int32_t synced = 0, kept = 0, directories = 0;
+  auto setBoth = [](int32_t x, int32_t value) {
+    if (FAT1[size_t(x)].Value == value && FAT2[size_t(x)].Value == value) return false;
+    FAT1[size_t(x)].Value = FAT2[size_t(x)].Value = value;
+    return true;
+  };
+
+  // A directory, and the root, is one cluster: its chain ends there (what
+  // followed becomes a lost chain and comes back as a file), unless a file
+  // surely owns that cluster too.
+  auto oneCluster = [&](int32_t s, int32_t k) {
+    Sense[size_t(s)] = SenseReferenced;
+    if (claimed[size_t(s)] < 0) claimed[size_t(s)] = k;
+    if (fileSure[size_t(s)]) return;
+    const bool freeBoth = FAT1[size_t(s)].Value == kFatFree && FAT2[size_t(s)].Value == kFatFree;
+    const bool pointer = ValidIndex(FAT1[size_t(s)].Value) || ValidIndex(FAT2[size_t(s)].Value);
+    if (!setBoth(s, kFatEnd)) return;
+    if (freeBoth) ++kept;
+    else if (pointer) ++directories;
+    else ++synced;
+  };
+  oneCluster(0, root);
+
+  for (int32_t k = 0; k < count; ++k) {
+    const FoundEntry& r = FoundEntries[size_t(k)];
+    if (!usable(r)) continue;
+    const int32_t s = r.StartCluster;
+    if (r.IsDir) {
+      oneCluster(s, k);
+      continue;
+    }
+    // The chain from s in each table, ended before a cluster another entry
+    // owns (so a chain is never copied into the other table when it runs
+    // into another entry's clusters). A cluster this entry shares surely
+    // with an entry that claimed it already ends the walk and stays as that
+    // entry left it.
+    struct Walk {
+      std::vector<int32_t> clusters;
+      bool intoShared = false;
+    } walks[2];
+    for (int t = 0; t < 2; ++t) {
+      const auto& table = FatTable(t == 0);
+      Walk& w = walks[t];
+      int32_t x = s;
+      w.clusters.push_back(x);
+      stamp[size_t(x)] = k;
+      if (claimed[size_t(x)] >= 0 && claimed[size_t(x)] != k) {
+        w.intoShared = true;
+      } else {
+        for (int32_t steps = 0; steps <= last; ++steps) {
+          const int32_t v = table[size_t(x)].Value;
+          if (!ValidIndex(v) || stamp[size_t(v)] == k) break;
+          const bool mine = isSure(v, k);
+          const bool claimedByOther = claimed[size_t(v)] >= 0 && claimed[size_t(v)] != k;
+          if (!mine && (claimedByOther || sure[size_t(v)] >= 0)) break;
+          w.clusters.push_back(v);
+          stamp[size_t(v)] = k;
+          if (claimedByOther) {
+            w.intoShared = true;
+            break;
+          }
+          x = v;
+        }
+      }
+      // This walk's marks must not stop the other table's walk.
+      for (int32_t c : w.clusters) stamp[size_t(c)] = -1;
+    }
+    // The longer chain wins; at equal length FAT2's.
+    const Walk& w = walks[0].clusters.size() > walks[1].clusters.size() ? walks[0] : walks[1];
+    const bool freeStart = FAT1[size_t(s)].Value == kFatFree && FAT2[size_t(s)].Value == kFatFree;
+    bool changed = false;
+    const size_t n = w.clusters.size();
+    for (size_t i = 0; i < n; ++i) {
+      const int32_t x = w.clusters[i];
+      if (w.intoShared && i + 1 == n) break;   // as the entry it is shared with left it
+      if (claimed[size_t(x)] < 0) claimed[size_t(x)] = k;
+      Sense[size_t(x)] = SenseReferenced;
+      if (setBoth(x, i + 1 < n ? w.clusters[i + 1] : kFatEnd)) changed = true;
+    }
+    if (changed) ++(freeStart && n == 1 ? kept : synced);
+  }
+
+  if (synced == 1)
     Addinfo(kFixed, "FAT: synchronized 1 entry");
-  else if (n > 1)
-    Addinfo(kFixed, "FAT: synchronized " + std::to_string(n) + " entries");
+  else if (synced > 1)
+    Addinfo(kFixed, "FAT: synchronized " + std::to_string(synced) + " entries");
   ReportCount(kept, "FAT: marked 1 free start cluster of a directory entry as used", "FAT: marked ",
               " free start clusters of directory entries as used");
-  if (n > 0 || kept > 0) FatChanged = true;
+  ReportCount(directories, "FAT: ended the chain of 1 directory after its first cluster",
+              "FAT: ended the chains of ", " directories after their first cluster");
+  if (synced + kept + directories > 0) FatChanged = true;
 }
 
 void fsck_05_FAT_FixSenseCrosslink() {
@@ -275,6 +357,7 @@ void fsck_05_FAT_LostCrosslinkedChains() {
     ++LostCounter;
     const int32_t walked = ClaimLostChain(LongestStart, LongestInFAT1, LongestLength, SenseLostCrosslinked);
     fsck_05_FAT_CreateFile(walked);
+    if (LostDirectoryRecovered) return;   // the rest waits for the next round
   }
 }
 
@@ -283,20 +366,42 @@ bool fsck_05_FAT_LostDirectories() {
   const int32_t last = Last();
   CalcFATXRefs();
   CalcFATChainLengths();
-  bool recovered = false;
+  struct Candidate {
+    int32_t Start, Length1, Length2;
+  };
+  std::vector<Candidate> candidates;
+  std::set<int32_t> inside;   // lost directories that another lost directory holds
   for (int32_t i = 0; i <= last; ++i) {
     if (Sense[size_t(i)] != 0) continue;
     const int32_t l1 = FAT1[size_t(i)].NrRef == 0 ? FAT1[size_t(i)].Length : 0;
     const int32_t l2 = FAT2[size_t(i)].NrRef == 0 ? FAT2[size_t(i)].Length : 0;
     if (l1 <= 0 && l2 <= 0) continue;
-    // The first sector tells a directory cluster: "." at its start.
+    // A "." at its start, and a cluster the directory scan will walk as a
+    // directory.
     ReadTopfSector(i + 1);
     if (SectorBuffer[0] != slot::kSelf || SectorBuffer[20] != '.' || SectorBuffer[21] != 0) continue;
-    LongestStart = i;
-    LongestInFAT1 = l1 >= l2;
-    LongestLength = std::max(l1, l2);
+    if (!ReadTopfCluster(i + 1) || !IsDirectoryCluster()) continue;
+    candidates.push_back({i, l1, l2});
+    for (int32_t s = 2; s < SlotsPerCluster(); ++s) {
+      const uint8_t a = SlotAttribute(s);
+      const int32_t c = GetTopfLong(s * slot::kBytes + slot::kStartCluster);
+      if ((a == slot::kDirectory || a == slot::kRecycle) && c != i) inside.insert(c);
+    }
+  }
+  // Only the outermost ones come back: the walk of the next round finds
+  // the others inside them. (Lost directories that only hold each other
+  // come back from the lowest.)
+  bool outermost = false;
+  for (const Candidate& c : candidates) outermost = outermost || !inside.count(c.Start);
+  bool recovered = false;
+  for (const Candidate& c : candidates) {
+    if (outermost ? inside.count(c.Start) > 0 : c.Start != candidates.front().Start) continue;
+    if (Sense[size_t(c.Start)] != 0) continue;   // taken by a chain recovered just now
+    LongestStart = c.Start;
+    LongestInFAT1 = c.Length1 >= c.Length2;
+    LongestLength = std::max(c.Length1, c.Length2);
     ++LostCounter;
-    const int32_t walked = ClaimLostChain(i, LongestInFAT1, LongestLength, SenseLost);
+    const int32_t walked = ClaimLostChain(c.Start, LongestInFAT1, LongestLength, SenseLost);
     fsck_05_FAT_CreateFile(walked);
     recovered = recovered || LostDirectoryRecovered;
   }
@@ -333,6 +438,7 @@ void fsck_05_FAT_LostChains() {
     ++LostCounter;
     const int32_t walked = ClaimLostChain(start, inFAT1, best, SenseLost);
     fsck_05_FAT_CreateFile(walked);
+    if (LostDirectoryRecovered) return;   // the rest waits for the next round
   }
 }
 
@@ -345,8 +451,8 @@ void fsck_05_FAT_CreateFile(int32_t clusters) {
 
   const int32_t start = LongestStart;
   bool isDir = false;
-  if (ValidIndex(start) && ReadTopfCluster(start + 1) && ClusterBuffer.size() >= 22)
-    isDir = ClusterBuffer[0] == slot::kSelf && ClusterBuffer[20] == '.' && ClusterBuffer[21] == 0;
+  // A directory exactly when the directory scan will walk it as one.
+  if (ValidIndex(start) && ReadTopfCluster(start + 1)) isDir = IsDirectoryCluster();
   const std::string name =
       isDir ? "LostDirectory" + FourDigits(LostCounter) : "LostCluster" + FourDigits(LostCounter) + ".rec";
 
@@ -359,7 +465,7 @@ void fsck_05_FAT_CreateFile(int32_t clusters) {
     Addinfo(kError, "Files - Couldn't read cluster " + std::to_string(dataFiles) + "; " + name + " not created");
     return;
   }
-  if (!LooksLikeDirectory()) {
+  if (!IsDirectoryCluster()) {
     Addinfo(kError, "Files - Cluster " + std::to_string(dataFiles) + " is not a directory cluster; " + name +
                         " not created");
     return;

@@ -4,6 +4,15 @@
 // SenseLostCrosslinked, SenseLost).
 //
 // Beyond the classic passes the step is sound on a damaged FAT:
+//   - a directory (and the root) is one cluster: its chain ends after its
+//     first cluster, and what followed comes back as a lost chain;
+//   - where the tables disagree on a file's chain, the longer chain wins
+//     (FAT2's at equal length), but a chain is never taken into the other
+//     table beyond the point where it runs into clusters another entry owns
+//     (the clusters both tables agree on from that entry's start); clusters
+//     that two entries own in both tables are left as they are (step 6
+//     reports the pair);
+//   - entries the scan marked as invalid pointers claim nothing;
 //   - a chain that runs in a circle is cut where it closes (the entry that
 //     leads back becomes the end of the chain) and reported as
 //     "FAT: terminated 1 circular chain in FAT1" / "... n circular chains ...";
@@ -17,7 +26,10 @@
 //     restart of steps 1 to 5) only once its directory slot was written;
 //   - lost directories are recovered before any other lost chain, and the
 //     other chains wait for the next round, so the contents of a recovered
-//     directory are never recovered a second time as separate files;
+//     directory are never recovered a second time as separate files; of lost
+//     directories that hold one another only the outermost come back (the
+//     walk finds the others inside them), and a chain is taken for a
+//     directory exactly when the directory scan will walk it as one;
 //   - FAT entries changed by the lost-chain recovery set FatChanged, so both
 //     tables reach the disk.
 #pragma once
@@ -45,11 +57,6 @@ bool fsck_05_FAT_LostDirectories();
 // the remaining unreferenced chains (level 6).
 void fsck_05_FAT_LostCrosslinkedChains();
 void fsck_05_FAT_LostChains();
-
-// Makes the chain through `cluster` agree between the tables, copying from
-// FAT1 to FAT2 when fromFAT1 is true, else from FAT2 to FAT1, and sets the
-// sense of every cluster it touches to `level`. True when an entry changed.
-bool SyncChains(int32_t cluster, bool fromFAT1, int32_t level);
 
 // Writes the directory entry (and FoundEntries record) for the chain that
 // starts at LongestStart with `clusters` clusters into the first unused slot

@@ -49,6 +49,23 @@ bool Sound(const std::vector<uint8_t>& head) {
   return true;
 }
 
+// Puts back the fixed start cluster of each standard slot at `base` whose
+// start differs (a sound set whose pointer was damaged: the folder itself is
+// still at its fixed place). Reports each as "Fixed:" prefix + the slot and
+// the start; true when anything changed.
+bool RestoreStandardStarts(int32_t base, const std::string& prefix) {
+  bool changed = false;
+  for (int k = 0; k < 4; ++k) {
+    const int32_t off = base + k * slot::kBytes + slot::kStartCluster;
+    if (GetTopfLong(off) == kStandard[k].StartCluster) continue;
+    SetTopfLong(off, kStandard[k].StartCluster);
+    Addinfo(kFixed, prefix + std::to_string(k) + " (" + kStandard[k].Name + "): start cluster set to " +
+                        std::to_string(kStandard[k].StartCluster));
+    changed = true;
+  }
+  return changed;
+}
+
 std::vector<uint8_t> Head(int32_t base) {
   return std::vector<uint8_t>(ClusterBuffer.begin() + base, ClusterBuffer.begin() + base + kHeadBytes);
 }
@@ -79,7 +96,10 @@ void fsck_02_RootDir() {
   core::ProcScope scope("fsck_02_RootDir");
   if (!ReadSystemCluster("Superblock - ")) return;
   if (Sound(kRootCopy)) {
-    Addinfo(kOK, "Superblock - Root Directory");
+    if (RestoreStandardStarts(kRootCopy, "Superblock - Root Directory slot "))
+      WriteBackCluster(0, true, "Superblock - ");
+    else
+      Addinfo(kOK, "Superblock - Root Directory");
     return;
   }
 
@@ -88,6 +108,7 @@ void fsck_02_RootDir() {
     if (!ReadSystemCluster("Superblock - ")) return;
     PutHead(kRootCopy, head);
     Addinfo(kFixed, "Superblock - Root Directory copied from cluster 0");
+    RestoreStandardStarts(kRootCopy, "Superblock - Root Directory slot ");
   } else {
     if (!ReadSystemCluster("Superblock - ")) return;
     std::fill_n(ClusterBuffer.begin() + kRootCopy, 2 * slot::kBytes, uint8_t(0xFF));
@@ -136,6 +157,10 @@ void fsck_03_Cluster0Root() {
       Addinfo(kError, "Root Directory - the copy in the superblock is damaged too: entries not copied");
     }
   }
+
+  // The standard folders lie at fixed clusters: a damaged start is put
+  // back, never removed with the slot (that would cut off every recording).
+  if (Sound(0) && RestoreStandardStarts(0, "Root Directory - Slot ")) fixed = true;
 
   const int32_t slots = SlotsPerCluster();
   for (int32_t s = 4; s < slots; ++s) {

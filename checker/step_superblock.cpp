@@ -137,6 +137,8 @@ void fsck_01_SuperBlock() {
     Addinfo(kFixed, "Superblock - Backup Layout Version");
     fixed = true;
   }
+  // The backup word lost the vote of the disk layer (or the dump's length
+  // decides): it is the one to mend.
   if (SectorsPerCluster != GetTopfWord(kBackup + kSbSpc)) {
     SetTopfWord(kBackup + kSbSpc, SectorsPerCluster);
     Addinfo(kFixed, "Superblock - Backup Sectors per Cluster set to " + std::to_string(SectorsPerCluster));

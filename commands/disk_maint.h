@@ -36,9 +36,11 @@ int32_t FSChangeD0D1();
 // "<n> file attributes have been modified.".
 std::string ChangeD0D1Text(int32_t count);
 
-// Writes the directory entries of the pending recovered files of side 0,
-// recalculates the folder sizes and writes the FAT. Returns the number of
-// entries written. The caller reloads side 0.
+// Writes the FAT with the recovered chains, then the directory entries of
+// the pending recovered files of side 0, and recalculates the folder sizes;
+// a chain whose entry could not be written is freed and the FAT written
+// again. Returns the number of entries written. The caller reloads side 0
+// (and a right pane on the same disk).
 int32_t WriteRecovered();
 
 // True when side 0 shows a recorder disk (or a dump) with a usable cluster

@@ -16,7 +16,9 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "commands/rec_header.h"
 #include "core/cluster_io.h"
@@ -258,6 +260,55 @@ QString EventTextToDisplay(const std::string& bytes) {
   return QString::fromStdString(platform::Cp1252ToUtf8(s));
 }
 
+std::string UnstorableCharacters(const QString& text, bool multiLine) {
+  std::string out;
+  std::vector<char32_t> listed;
+  for (const char32_t cp : text.toStdU32String()) {
+    if (multiLine && (cp == U'\n' || cp == U'\r')) continue;
+    bool bad = cp < 32 || (cp >= 0x80 && cp <= 0x9F);   // control characters
+    if (!bad) {
+      const std::u32string one(1, cp);
+      const std::string utf8 = QString::fromStdU32String(one).toStdString();
+      const std::string code = platform::Utf8ToCp1252(utf8);
+      bad = code.size() != 1 || (code[0] == '?' && cp != U'?');
+      // In the long description these codes stand for CR and LF.
+      if (!bad && multiLine && (uint8_t(code[0]) == kStoredCR || uint8_t(code[0]) == kStoredLF))
+        bad = true;
+    }
+    if (!bad || std::find(listed.begin(), listed.end(), cp) != listed.end()) continue;
+    listed.push_back(cp);
+    if (!out.empty()) out += ", ";
+    if (cp < 32 || (cp >= 0x7F && cp <= 0x9F)) {
+      char code[16];
+      std::snprintf(code, sizeof code, "U+%04X", unsigned(cp));
+      out += std::string(code) + " (a control character)";
+    } else {
+      out += "\"" + QString::fromStdU32String(std::u32string(1, cp)).toStdString() + "\"";
+    }
+  }
+  return out;
+}
+
+std::string EventTextCharacterMessage(const QString& serviceName, const QString& shortText,
+                                      const QString& longText) {
+  std::string message;
+  const struct {
+    const char* what;
+    const QString& text;
+    bool multiLine;
+  } boxes[3] = {{"service name", serviceName, false},
+                {"short event description", shortText, false},
+                {"long event description", longText, true}};
+  for (const auto& box : boxes) {
+    const std::string bad = UnstorableCharacters(box.text, box.multiLine);
+    if (!bad.empty())
+      message += std::string("The ") + box.what +
+                 " cannot be stored as typed: the recorder cannot keep " + bad + ".\r\n";
+  }
+  if (!message.empty()) message += "Please change these characters.";
+  return message;
+}
+
 // ------------------------------------------------------------------ Form10
 
 Form10::Form10(QWidget* parent) : QDialog(parent) {
@@ -364,6 +415,14 @@ void Form10::Command1_Click(int index) {
   const std::string message = EventTextLengthMessage(BoxTexts());
   if (!message.empty()) {
     ui::Current().MsgBox(message, ui::Buttons::OK, ui::Icon::Information);
+    return;
+  }
+  // Nothing is stored other than as typed: no "?" for a character the
+  // recorder has no code for, no control character dropped unsaid.
+  const std::string characters = EventTextCharacterMessage(
+      Text1Line[0]->text(), Text1Line[1]->text(), Text1Long->toPlainText());
+  if (!characters.empty()) {
+    ui::Current().MsgBox(characters, ui::Buttons::OK, ui::Icon::Exclamation);
     return;
   }
   // A header that could not be written keeps the window open, so that the

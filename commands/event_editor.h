@@ -68,6 +68,19 @@ bool StoreEventImage(int side, int index, const std::vector<uint8_t>& image);
 std::string EventTextFromDisplay(const QString& text, bool multiLine);
 QString EventTextToDisplay(const std::string& bytes);
 
+// The characters of a box text that the header cannot keep as typed: those
+// outside Windows-1252, control characters (line breaks are fine in the long
+// description), and in the long description the characters whose code means
+// a line break there (0x8A, 0x8D). Each listed once, in order of appearance,
+// as the text shows them ("\u20AC"-style for control characters).
+std::string UnstorableCharacters(const QString& text, bool multiLine);
+
+// The message the OK button shows for texts that cannot be stored as typed,
+// one line per box ("" when all can): "The service name cannot be stored as
+// typed: the recorder has no code for ...".
+std::string EventTextCharacterMessage(const QString& serviceName, const QString& shortText,
+                                      const QString& longText);
+
 class Form10 : public QDialog {
   Q_OBJECT
 

@@ -110,7 +110,7 @@ bool ParseClusterChainText(const std::string& text, int32_t lastCluster,
   // A byte-order mark in front of a UTF-8 file is no part of the first line.
   if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) pos = 3;
   int lineNumber = 0;
-  const std::string range = " is outside 0 to " + std::to_string(lastCluster);
+  const std::string range = " is outside 0 to " + std::to_string(core::kMaxFatIndex);
   while (pos < text.size()) {
     size_t end = text.find('\n', pos);
     if (end == std::string::npos) end = text.size();
@@ -135,10 +135,13 @@ bool ParseClusterChainText(const std::string& text, int32_t lastCluster,
       error = where + ": the index is not a number.";
       return false;
     }
-    if (index > lastCluster) {
+    // Lines beyond LastCluster (a dump's export of all 0x20000 indexes)
+    // are taken into memory only; the disk keeps its entries there.
+    if (index > core::kMaxFatIndex) {
       error = where + ": the index " + std::to_string(index) + range + ".";
       return false;
     }
+    const int32_t linkLimit = index > lastCluster ? core::kMaxFatIndex : lastCluster;
     int32_t next = 0;
     if (valueText == "-") {
       next = 0;
@@ -150,9 +153,9 @@ bool ParseClusterChainText(const std::string& text, int32_t lastCluster,
         error = where + ": the value is not \"-\", \"EOF\" or a cluster number.";
         return false;
       }
-      if (value < 1 || value > lastCluster) {
+      if (value < 1 || value > linkLimit) {
         error = where + ": the link " + std::to_string(value) + " is outside 1 to " +
-                std::to_string(lastCluster) + ".";
+                std::to_string(linkLimit) + ".";
         return false;
       }
       next = int32_t(value);
@@ -200,10 +203,11 @@ bool ImportClusterChain(const std::string& path) {
   // The whole file is sound: take it over, with the predecessors to match.
   const std::vector<core::FatLink> saved = d.FAT;
   for (const FatTextLine& l : lines) d.FAT[size_t(l.Index)].Next = l.Next;
-  for (int32_t i = 0; i <= lastCluster; ++i) d.FAT[size_t(i)].Prev = 0;
-  for (int32_t i = 0; i <= lastCluster; ++i) {
+  const int32_t top = std::min<int32_t>(core::kMaxFatIndex, int32_t(d.FAT.size()) - 1);
+  for (int32_t i = 0; i <= top; ++i) d.FAT[size_t(i)].Prev = 0;
+  for (int32_t i = 0; i <= top; ++i) {
     const int32_t next = d.FAT[size_t(i)].Next;
-    if (next >= 1 && next <= lastCluster) d.FAT[size_t(next)].Prev = i;
+    if (next >= 1 && next <= top) d.FAT[size_t(next)].Prev = i;
   }
   if (!core::UpdateTopfFAT(0)) {
     d.FAT = saved;

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <cmath>
+#include <cstdio>
 
 #include "core/disk_format.h"
 #include "core/disk_model.h"
@@ -62,6 +63,28 @@ bool SetFileRecDate(int side, int index, double date) {
   return core::ModifyTopfFileDate(side, index);
 }
 
+namespace {
+
+std::string ShownDate(double date) {
+  if (!std::isfinite(date) || std::fabs(date) > 3.0e6) return "?";
+  const core::DateParts p = core::SplitDateValue(date);
+  char text[32];
+  std::snprintf(text, sizeof text, "%02d.%02d.%04d %02d:%02d", p.Day, p.Month, p.Year, p.Hour,
+                p.Minute);
+  return text;
+}
+
+}  // namespace
+
+std::string DateNotStorableText(int side, double date) {
+  core::CheckSideIndex(side);
+  if (core::IsPCSide(side))
+    return "The date " + ShownDate(date) + " cannot be stored for a file on the PC.";
+  return "The recorder cannot hold the date " + ShownDate(date) + ": it keeps dates from " +
+         ShownDate(FirstRecorderDate()).substr(0, 10) + " to " +
+         ShownDate(LastRecorderDate()).substr(0, 10) + ".";
+}
+
 double NowDateValue() {
   const std::tm now = core::LocalNow();
   return core::DateValue(now.tm_year + 1900, now.tm_mon + 1, now.tm_mday, now.tm_hour,
@@ -110,13 +133,10 @@ void Form11::SetFileDate(int side, int index) {
   core::CheckSideIndex(side);
   side_ = side;
   index_ = index;
-  // The picker offers only dates the side can keep.
-  if (core::IsPCSide(side)) {
-    DTPicker1->setDateTimeRange(ToQDateTime(core::DateSerial(1601, 1, 1)),
-                                ToQDateTime(core::DateSerial(9999, 12, 31) + 1439.0 / 1440.0));
-  } else {
-    DTPicker1->setDateTimeRange(ToQDateTime(FirstRecorderDate()), ToQDateTime(LastRecorderDate()));
-  }
+  // The picker takes any date a file can have; one the side cannot keep is
+  // explained on Set rather than silently bent into range.
+  DTPicker1->setDateTimeRange(ToQDateTime(core::DateSerial(1601, 1, 1)),
+                              ToQDateTime(core::DateSerial(9999, 12, 31) + 1439.0 / 1440.0));
   const core::DiskRec& d = core::Disk[side];
   if (index < 0 || index >= d.FileCount || size_t(index) >= d.Files.size()) {
     index_ = -1;
@@ -135,11 +155,14 @@ void Form11::Command1_Click(int index) {
   if (index == 0 && index_ >= 0) {
     const double date = PickedDate();
     if (!DateStorable(side_, date)) {
-      ui::Current().MsgBox("This date cannot be stored for the file.", ui::Buttons::OK,
-                           ui::Icon::Exclamation);
+      // The window stays open for another date.
+      ui::Current().MsgBox(DateNotStorableText(side_, date) + "\r\nPlease choose another date.",
+                           ui::Buttons::OK, ui::Icon::Exclamation);
       return;
     }
-    SetFileRecDate(side_, index_, date);
+    if (!SetFileRecDate(side_, index_, date))
+      ui::Current().MsgBox("The date of " + Label1->text().toStdString() + " could not be written.",
+                           ui::Buttons::OK, ui::Icon::Exclamation);
   }
   hide();
   done(index == 0 ? QDialog::Accepted : QDialog::Rejected);

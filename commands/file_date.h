@@ -5,6 +5,7 @@
 
 #include <QDialog>
 #include <cstdint>
+#include <string>
 
 class QDateTimeEdit;
 class QLabel;
@@ -13,9 +14,9 @@ class QPushButton;
 namespace commands {
 
 // The dates a recorder entry can hold: Modified Julian Dates 0 to 65535
-// (17 November 1858 to 6 June 2038).
+// (17 November 1858 to 22 April 2038).
 double FirstRecorderDate();
-double LastRecorderDate();   // the last minute of 6 June 2038
+double LastRecorderDate();   // the last minute of 22 April 2038
 // True when `date` can be stored on the side: on a recorder disk within the
 // range above, on a PC side from 1 January 1970 to 31 December 9999.
 bool DateStorable(int side, double date);
@@ -23,6 +24,10 @@ bool DateStorable(int side, double date);
 // Sets RecDate of entry `index` and stores it (ModifyTopfFileDate). A date
 // that cannot be stored is refused (false, nothing changed).
 bool SetFileRecDate(int side, int index, double date);
+// What the user is told about a date the side cannot hold, e.g. "The
+// recorder cannot hold the date 01.01.2040 00:00: it keeps dates from
+// 17.11.1858 to 22.04.2038."
+std::string DateNotStorableText(int side, double date);
 
 // The current local date and time as a date value (core::LocalNow).
 double NowDateValue();

@@ -13,6 +13,7 @@
 #include "core/cluster_io.h"
 #include "core/disk_format.h"
 #include "core/disk_model.h"
+#include "core/erase.h"
 #include "core/error_handler.h"
 #include "core/pc_helpers.h"
 #include "core/settings.h"
@@ -143,7 +144,9 @@ bool OwnFirstCluster(int side, int index) {
     if (r.Name == core::kErasedName) continue;
     if ((r.IsDir && r.StartCluster == start) || r.DirCluster == start) return false;
   }
-  return true;
+  // No other entry's chain may reach it: not another entry starting there,
+  // and no FAT element linking to it (it would lie inside another chain).
+  return !core::ChainReachedByOthers(side, index, {start});
 }
 
 RecHeaderResult FSAddRECHeader(int side, int index) {

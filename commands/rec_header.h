@@ -49,8 +49,10 @@ std::vector<uint8_t> BuildRECHeader(int32_t serviceId, int32_t pmtPid, int32_t p
 
 // True when entry `index` of the side's list has a first cluster that only
 // it uses: a file (not a folder) with at least one cluster, starting at a
-// FAT index 1..LastCluster that the FAT marks used and that is no folder's
-// cluster. Writers of a recording's first cluster test this first.
+// FAT index 1..LastCluster that the FAT marks used, that is no folder's
+// cluster and that no other entry's chain reaches (no other entry starts
+// there, no FAT element links to it). Writers of a recording's first
+// cluster test this first.
 bool OwnFirstCluster(int side, int index);
 
 // Adds the header to entry `index` of Disk(side).Files when it is a ".rec"

@@ -171,24 +171,9 @@ bool CreateTopfFile(int side, const std::string& path, bool isDir, double size, 
     Tell("Unable to create " + what + ": the folder \"" + Shown(dirPart) + "\" is damaged.");
     return false;
   }
-  const bool olderHere = older >= 0 && d.Files[size_t(older)].DirCluster == parentCluster;
-  if (FirstFreeSlot(ClusterBuffer) < 0 && !olderHere) {
-    Tell("Unable to create " + what + ": the folder \"" + Shown(dirPart) + "\" is full.");
-    return false;
-  }
-
-  // Replace the older file. When it already references `first` (the same
-  // chain, moved under a new name), its slot goes but its chain stays.
-  if (older >= 0) {
-    const bool sameChain = d.Files[size_t(older)].StartCluster == first;
-    if (!FSEraseFile(side, older, !sameChain)) return false;
-    if (!ReadTopfCluster(side, parentCluster + 1) ||
-        int64_t(ClusterBuffer.size()) < clusterBytes) {
-      Tell("Unable to create " + what + ": the folder \"" + Shown(dirPart) +
-           "\" could not be read.");
-      return false;
-    }
-  }
+  // The new entry goes into a free slot first; an older entry of the same
+  // name is erased only once the new one is on the disk, so that a cut in
+  // between leaves at least one of them listed.
   const int slotIndex = FirstFreeSlot(ClusterBuffer);
   if (slotIndex < 0) {
     Tell("Unable to create " + what + ": the folder \"" + Shown(dirPart) + "\" is full.");
@@ -245,6 +230,11 @@ bool CreateTopfFile(int side, const std::string& path, bool isDir, double size, 
   r.Slot = slotIndex;
   r.ServiceType = 0;
   d.FileCount += 1;
+
+  // Now the older file goes. Its chain is freed unless another entry (the
+  // new one, when it took over that chain) still reaches it. An erase that
+  // fails has told the user why; both entries then stay listed.
+  if (older >= 0) FSEraseFile(side, older, true);
   return true;
 }
 

@@ -25,9 +25,12 @@ void BuildSubDirBuffer(int side, int32_t own, const std::string& path);
 // cluster (already linked in memory).
 //
 // Order: the parent (a live folder record) and a free slot are found first;
-// only then is an older entry of the same name (case ignored) replaced - a
-// file by a file only, and when it already references `first` its slot is
-// dropped but its chain kept. A file of 0 bytes, a `first` that is not a used
+// the new entry is written into that slot, and only then is an older entry
+// of the same name (case ignored, a file replaced by a file only) erased,
+// its chain freed unless another entry - such as the new one - still
+// reaches it. A cut between the two writes leaves both listed, never
+// neither; a full folder refuses the new entry even when an older one of
+// that name is there. A file of 0 bytes, a `first` that is not a used
 // FAT index, a missing or full parent, an existing entry of the other kind,
 // and a parent cluster that cannot be read or written are reported to the
 // user (message box) and nothing is added.

@@ -68,6 +68,54 @@ bool FolderHoldsEntries(int side, const FileRec& dir) {
 
 }  // namespace
 
+std::vector<int32_t> EntryChain(int side, int index) {
+  CheckSideIndex(side);
+  const DiskRec& d = Disk[side];
+  std::vector<int32_t> chain;
+  if (index < 0 || index >= d.FileCount || size_t(index) >= d.Files.size()) return chain;
+  const int32_t last = std::min<int32_t>({d.LastCluster, kMaxFatIndex, int32_t(d.FAT.size()) - 1});
+  if (last < 1) return chain;
+  std::vector<uint8_t> seen(size_t(last) + 1, 0);
+  for (int32_t c = d.Files[size_t(index)].StartCluster; c >= 1 && c <= last && !seen[size_t(c)];
+       c = d.FAT[size_t(c)].Next) {
+    seen[size_t(c)] = 1;
+    chain.push_back(c);
+  }
+  return chain;
+}
+
+size_t FirstReachedByOthers(int side, int index, const std::vector<int32_t>& chain) {
+  CheckSideIndex(side);
+  const DiskRec& d = Disk[side];
+  if (chain.empty()) return 0;
+  // Position of each chain cluster in the chain, + 1 (0: not in the chain).
+  std::vector<int32_t> position(d.FAT.size(), 0);
+  for (size_t k = 0; k < chain.size(); ++k)
+    if (chain[k] >= 0 && size_t(chain[k]) < position.size()) position[size_t(chain[k])] = int32_t(k) + 1;
+  size_t first = chain.size();
+  // A link into the chain from outside it (another chain runs on into it).
+  for (size_t i = 0; i < d.FAT.size(); ++i) {
+    const int32_t n = d.FAT[i].Next;
+    if (n >= 1 && size_t(n) < position.size() && position[size_t(n)] > 0 && position[i] == 0)
+      first = std::min(first, size_t(position[size_t(n)] - 1));
+  }
+  // Another live record that starts inside the chain.
+  const int32_t n = std::min<int32_t>(d.FileCount, int32_t(d.Files.size()));
+  for (int32_t j = 0; j < n; ++j) {
+    if (j == index) continue;
+    const FileRec& r = d.Files[size_t(j)];
+    if (IsErased(r)) continue;
+    if (r.StartCluster >= 1 && size_t(r.StartCluster) < position.size() &&
+        position[size_t(r.StartCluster)] > 0)
+      first = std::min(first, size_t(position[size_t(r.StartCluster)] - 1));
+  }
+  return first;
+}
+
+bool ChainReachedByOthers(int side, int index, const std::vector<int32_t>& chain) {
+  return FirstReachedByOthers(side, index, chain) < chain.size();
+}
+
 bool FSEraseFile(int side, int index, bool freeChain) {
   ProcScope scope("FSEraseFile");
   CheckSideIndex(side);
@@ -123,9 +171,32 @@ bool FSEraseFile(int side, int index, bool freeChain) {
   }
   FSRecalculateDirSizes(side, kDirSizesAdd, e.DirCluster);
 
-  if (freeChain) FSKillFATChain(side, e.StartCluster);
+  // Clusters another entry still reaches stay allocated with it; only the
+  // clusters in front of them, which nothing else reaches, are freed.
+  std::vector<int32_t> head;
+  if (freeChain) {
+    const std::vector<int32_t> chain = EntryChain(side, index);
+    const size_t shared = FirstReachedByOthers(side, index, chain);
+    if (shared >= chain.size()) {
+      FSKillFATChain(side, e.StartCluster);
+    } else {
+      head.assign(chain.begin(), chain.begin() + long(shared));
+      for (int32_t c : head) d.FAT[size_t(c)].Next = d.FAT[size_t(c)].Prev = 0;
+      FatLink& rest = d.FAT[size_t(chain[shared])];
+      if (!head.empty() && rest.Prev == head.back()) rest.Prev = 0;
+    }
+  }
 
   if (ReadTopfCluster(side, 0) && int64_t(ClusterBuffer.size()) >= kMinClusterBytes) {
+    const int32_t writable = std::min(d.LastCluster, kMaxFatIndex);
+    const int64_t need = int64_t(kFAT2) + 3 * (int64_t(writable) + 1);
+    if (int64_t(ClusterBuffer.size()) >= need) {
+      for (int32_t c : head) {
+        if (c > writable) continue;
+        WriteFat24(ClusterBuffer.data(), kFAT1, c, kFat24Free);
+        WriteFat24(ClusterBuffer.data(), kFAT2, c, kFat24Free);
+      }
+    }
     const uint32_t used = uint32_t(CountUsedClusters(side));
     PutBE32(ClusterBuffer.data() + kSbUsedClusters, used);
     PutBE32(ClusterBuffer.data() + kBackupSuperblock + kSbUsedClusters, used);

@@ -5,15 +5,34 @@
 // changes runs the list once at its end.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace core {
+
+// The chain of Files[index] in the side's in-memory FAT, from its first
+// cluster to the end of chain; each index once, only indexes 1..LastCluster.
+std::vector<int32_t> EntryChain(int side, int index);
+
+// True when anything but Files[index] itself reaches a cluster of `chain`:
+// a FAT link from a cluster outside the chain, or another live record of
+// the side's list (a file, a folder or a pending recovered file) whose first
+// cluster lies in the chain. Such clusters belong to someone else too.
+bool ChainReachedByOthers(int side, int index, const std::vector<int32_t>& chain);
+// The position in `chain` of its first cluster that something else reaches
+// as above; chain.size() when there is none. Everything from there on is
+// reached by the other too.
+size_t FirstReachedByOthers(int side, int index, const std::vector<int32_t>& chain);
 
 // Erases Files[index] of the side and marks its record erased ("~~~~~").
 //
 // Recorder side: the entry's slot becomes unused (all 0xFF), its folder is
 // queued for the size run, with `freeChain` its chain is freed
-// (FSKillFATChain), and UsedClusters is recounted from memory. A pending
+// (FSKillFATChain) - but never a cluster that another entry still reaches
+// (FirstReachedByOthers): those stay with the other entry, and only the
+// clusters in front of them, which nothing else reaches, are freed - and
+// UsedClusters is recounted from memory. A pending
 // recovered record (no slot) is only marked. Refused, with a message and
 // false, and nothing changed: an entry of the root directory, a folder that
 // still holds live entries (in the list or on the disk), a slot that no

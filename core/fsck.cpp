@@ -443,6 +443,42 @@ void FSCK_05_Files() {
     if (!r.IsDir && r.ClusterCount != GetFATChainLength(r.StartCluster)) list.push_back(r.Name);
   }
   if (!list.empty()) AddResult(5, 2, "File Size vs. Cluster Length (" + Join(list) + ")");
+
+  // Two entries on one cluster: each entry's chain is walked and its
+  // clusters marked with the entry; a walk that meets a cluster of another
+  // entry, or an entry whose first cluster another FAT element links to,
+  // is a crosslink between entries.
+  list.clear();
+  std::vector<int32_t> owner(kFatEntries, -1);
+  std::vector<uint8_t> paired(size_t(std::max(FsckFileCount, 0)), 0);
+  const int32_t last = std::clamp(FsckLastCluster, 0, kMaxFatIndex);
+  for (int32_t k = 0; k < FsckFileCount; ++k) {
+    const FileRec& r = FsckFiles[size_t(k)];
+    int32_t c = r.StartCluster;
+    for (int32_t steps = 0; c >= 1 && c <= last && steps <= last; ++steps) {
+      const int32_t o = owner[size_t(c)];
+      if (o == k) break;   // a circle of its own (reported by the FAT steps)
+      if (o >= 0) {
+        list.push_back(FsckFiles[size_t(o)].Name + " & " + r.Name);
+        paired[size_t(o)] = paired[size_t(k)] = 1;
+        break;
+      }
+      owner[size_t(c)] = k;
+      c = FsckFAT1[size_t(c)].Next;
+    }
+  }
+  for (int32_t k = 0; k < FsckFileCount; ++k) {
+    const FileRec& r = FsckFiles[size_t(k)];
+    if (paired[size_t(k)] || r.StartCluster < 1 || r.StartCluster > last) continue;
+    const int32_t from = FsckFAT1[size_t(r.StartCluster)].Referrer;
+    if (from < 1 || from > last || FsckFAT1[size_t(from)].Next != r.StartCluster) continue;
+    const int32_t o = owner[size_t(from)];
+    if (o == k) continue;   // its own chain runs back to its start
+    list.push_back((o >= 0 ? FsckFiles[size_t(o)].Name : std::to_string(from)) + " & " + r.Name);
+  }
+  if (!list.empty()) {
+    AddResult(5, 6, "Crosslinked Clusters (" + Join(list) + ")");
+  }
   SetStatus(5);
 }
 

@@ -9,8 +9,12 @@
 // Beyond the classic findings the check fails on a FAT chain that runs in a
 // circle (steps 3 and 4, bit 2, "Circular Chains (...)"), on a FAT that the
 // side's cluster size cannot hold (bit 0, "Outside FAT Range (Sectors per
-// Cluster=...)") and on a directory reached a second time, a loop in the
-// tree (step 5, bit 5, "Directory Loop (...)"). Every walk is bounded.
+// Cluster=...)"), on a directory reached a second time, a loop in the
+// tree (step 5, bit 5, "Directory Loop (...)"), and on two entries that own
+// one cluster (step 5, bit 6, "Crosslinked Clusters (a & b)"): two entries
+// sharing a chain, or an entry whose first cluster is another chain's
+// successor. An erase of either would free what the other still holds.
+// Every walk is bounded.
 #pragma once
 
 #include <cstdint>
@@ -34,7 +38,7 @@ extern FsckResult FsckResults[kFsckSteps];
 // Fatal masks of the steps.
 constexpr int32_t kFsckFatalSuperblock = 7;    // steps 1 and 2
 constexpr int32_t kFsckFatalFat = 19 | 4;      // steps 3 and 4 (with circular chains)
-constexpr int32_t kFsckFatalFiles = 1 | 32;    // step 5 (with directory loops)
+constexpr int32_t kFsckFatalFiles = 1 | 32 | 64;   // step 5 (with loops, shared chains)
 
 // One decoded FAT element of the check's own tables.
 struct FsckLink {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/cluster_io.h"
 #include "core/disk_init.h"
 #include "core/disk_io.h"
 #include "core/disk_model.h"
@@ -69,8 +70,11 @@ double FSGetFreeSpace(int side) {
   const DiskRec& d = Disk[side];
   int64_t free = 0;
   const int32_t last = std::min<int32_t>(d.LastCluster, kMaxFatIndex);
+  // Only clusters wholly on the device count: the cluster writer refuses
+  // the others, so no file can be written there.
+  const bool fileMode = InFileMode();
   for (int32_t i = 0; i <= last; ++i)
-    if (d.FAT[size_t(i)].Next == 0) ++free;
+    if (d.FAT[size_t(i)].Next == 0 && (fileMode || ClusterOnDisk(side, int64_t(i) + 1))) ++free;
   return double(free) * double(d.SectorsPerCluster) * 512.0;
 }
 

@@ -13,7 +13,8 @@ void FSOpenFile(int side, int index, bool readWrite);
 // Ends that state; a PC side's file handle is closed.
 void FSCloseFile(int side);
 // Bytes the side can still take: a PC drive's free space; a recorder disk's
-// free FAT elements (0..LastCluster) x cluster size; 0 in disaster mode.
+// free FAT elements (0..LastCluster) whose cluster lies wholly on the device
+// x cluster size; 0 in disaster mode.
 double FSGetFreeSpace(int side);
 
 }  // namespace core

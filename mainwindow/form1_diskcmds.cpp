@@ -89,6 +89,13 @@ void Form1::Menu_Disk_WriteRecovered_Click() {
   commands::WriteRecovered();
   core::LoadTopf(0, true);
   ShowFileList(0);
+  // A right pane on the same disk takes the new record, so that it never
+  // hands out the recovered files' clusters or writes its older FAT back.
+  if (core::SameDisk()) {
+    core::LoadTopf(1, false);
+    ShowDirList(1);
+    ShowFileList(1);
+  }
   EnableMenus();
 }
 

@@ -4,6 +4,7 @@
 // commands/; here the panes' checked items are walked.
 #include <QString>
 #include <QStringList>
+#include <string>
 
 #include "commands/crypt_flags.h"
 #include "commands/event_editor.h"
@@ -14,6 +15,7 @@
 #include "core/error_handler.h"
 #include "core/side_file.h"
 #include "mainwindow/form1.h"
+#include "platform/platform.h"
 #include "ui/ui.h"
 
 namespace mainwindow {
@@ -151,6 +153,8 @@ void Form1::Menu_LVContext_AutoSetFileDate_Click() {
   }
   double d = commands::NowDateValue();
   const QStringList keys = lv->Keys();
+  std::string notStorable, notWritten;   // the files that kept their dates
+  double firstRefused = 0;
   for (int i = keys.size() - 1; i >= 0; --i) {
     const QString& key = keys[i];
     lv->SetBold(key, true);
@@ -158,7 +162,17 @@ void Form1::Menu_LVContext_AutoSetFileDate_Click() {
     if (lv->Checked(key)) {
       const int index = IndexFromKey(key);
       if (index >= 0) {
-        commands::SetFileRecDate(s, index, d);
+        if (!commands::SetFileRecDate(s, index, d)) {
+          const core::FileRec& f = core::Disk[s].Files[size_t(index)];
+          const std::string name =
+              "\r\n" + (core::IsPCSide(s) ? f.Name : platform::Cp1252ToUtf8(f.Name));
+          if (!commands::DateStorable(s, d)) {
+            if (notStorable.empty()) firstRefused = d;
+            notStorable += name;
+          } else {
+            notWritten += name;
+          }
+        }
         d -= 1.0 / 1440.0;
       }
     }
@@ -166,6 +180,15 @@ void Form1::Menu_LVContext_AutoSetFileDate_Click() {
     lv->SetChecked(key, false);
   }
   ShowFileList(s);
+  // Nothing is stamped silently wrong, and nothing is left out unsaid.
+  std::string message;
+  if (!notStorable.empty())
+    message += commands::DateNotStorableText(s, firstRefused) +
+               " These files keep their dates:" + notStorable;
+  if (!notWritten.empty())
+    message += std::string(message.empty() ? "" : "\r\n\r\n") +
+               "The date could not be written for:" + notWritten;
+  if (!message.empty()) ui::Current().MsgBox(message, ui::Buttons::OK, ui::Icon::Exclamation);
 }
 
 void Form1::Menu_LVContext_EditFileDate_Click() {

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,27 @@ constexpr int32_t kPcClusterSectors = 2048;
 
 enum class FileResult { Copied, Failed, StoppedNow };
 
+// The name under which a target path lands on the target side: on a PC the
+// file FSCreateFile makes; on a recorder disk the entry name as
+// CreateTopfFile stores and compares it (case ignored, cut to what an entry
+// holds). Two sources with one key would replace each other. Recorder names
+// differ in more than case, so copies from a recorder to a PC drive compare
+// without case too: a FAT-family stick would take two such names as one.
+std::string TargetNameKey(int target, const std::string& path) {
+  if (core::IsPCSide(target)) {
+    std::string key = PcCreateName(path);
+    if (!core::IsPCSide(core::OtherSide(target)))
+      for (char& c : key)
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    return key;
+  }
+  const size_t cut = path.rfind('\\');
+  const std::string folder = cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+  std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
+  if (!name.empty() && name.back() == '.') name.pop_back();
+  return core::LowerCaseName(folder + name.substr(0, size_t(core::kMaxEntryName)));
+}
+
 class CopyJob {
  public:
   CopyJob(JobHost& host, int side, bool move)
@@ -62,6 +84,7 @@ class CopyJob {
   FileResult CopyFile(size_t i, size_t n, const QueueLine& line);
   void AbandonTarget(const std::string& pcPath);
   bool VerifyRecorderEntry(const core::FileRec& source, int32_t first, int32_t clusters);
+  bool NameTakenByThisJob(const core::FileRec& rec, const std::string& path);
   void EndStep();
   void Fail(const core::FileRec& rec, const std::string& why) {
     problems_.push_back(ShownName(side_, rec.Name) + ": " + why);
@@ -82,7 +105,17 @@ class CopyJob {
   int32_t deselectCount_ = 0;
   ProgressState progress_;
   std::vector<std::string> problems_;
+  std::set<std::string> written_;   // target name keys this job has written
 };
+
+// A source whose target name an earlier file of this job already took is
+// not copied (it would replace that file); its source is kept.
+bool CopyJob::NameTakenByThisJob(const core::FileRec& rec, const std::string& path) {
+  if (!written_.count(TargetNameKey(target_, path))) return false;
+  Fail(rec, "another file of this job was already written as " + ShownName(target_, path) +
+                "; not copied, the source is kept");
+  return true;
+}
 
 void CopyJob::NothingToCopy() {
   ui::Current().MsgBox("Nothing to copy!", ui::Buttons::OK, ui::Icon::Exclamation);
@@ -102,6 +135,11 @@ bool CopyJob::Prepare() {
     Disk[side_].SectorsPerCluster = Disk[target_].SectorsPerCluster = kPcClusterSectors;
   sourcePath_ = host_.PathLabel(side_);
   targetPath_ = host_.PathLabel(target_);
+  if (sameDiskMove_ && core::LowerCaseName(sourcePath_) == core::LowerCaseName(targetPath_)) {
+    ui::Current().MsgBox("Source and destination are the same folder. Nothing was moved.",
+                         ui::Buttons::OK, ui::Icon::Exclamation);
+    return false;
+  }
 
   Status("Building file list - please wait");
   ShowProgressWindow();
@@ -235,12 +273,22 @@ void CopyJob::RelinkPhase() {
       host_.SetItemBold(side_, line.Item, false);
       continue;
     }
+    if (core::LowerCaseName(path) == core::LowerCaseName(rec.Name)) {
+      Fail(rec, "it would be moved onto itself; it stays where it is");
+      host_.SetItemBold(side_, line.Item, false);
+      continue;
+    }
+    if (NameTakenByThisJob(rec, path)) {
+      host_.SetItemBold(side_, line.Item, false);
+      continue;
+    }
     if (!core::CreateTopfFile(target_, path, false, rec.Size, rec.RecDate, rec.StartCluster)) {
       Fail(rec, "the new directory entry could not be written; the file stays where it is");
       host_.SetItemBold(side_, line.Item, false);
       continue;
     }
     SyncOtherSide(target_);   // an overwritten file's chain was freed there
+    written_.insert(TargetNameKey(target_, path));
     const int32_t created = Disk[target_].FileCount - 1;
     if (!core::FSEraseFile(side_, line.Entry, false)) {
       // Never two entries on one chain: the new entry goes again.
@@ -290,6 +338,11 @@ FileResult CopyJob::CopyFile(size_t i, size_t n, const QueueLine& line) {
   const std::string path = FSTargetPath(side_, line.Entry, sourcePath_, targetPath_);
   const bool pcTarget = core::IsPCSide(target_);
   const std::string pcPath = pcTarget ? PcCreateName(path) : std::string();
+
+  if (NameTakenByThisJob(rec, path)) {
+    host_.SetItemBold(side_, line.Item, false);
+    return FileResult::Failed;
+  }
 
   // The source must be sound before anything is written.
   core::FSOpenFile(side_, line.Entry, false);
@@ -400,6 +453,8 @@ FileResult CopyJob::CopyFile(size_t i, size_t n, const QueueLine& line) {
     }
     if (rec.RecDate > 100) core::FileDateTimeSet(pcPath, rec.RecDate, rec.RecDate, rec.RecDate);
   }
+
+  written_.insert(TargetNameKey(target_, path));
 
   if (move_ && rec.Slot > -1 && !rec.Recovered) {
     if (core::FSEraseFile(side_, line.Entry, true)) {

@@ -68,6 +68,36 @@ foreach(written Cluster_-000001.bin saved.scc saved.scd)
     message(FATAL_ERROR "not written: ${written}")
   endif()
 endforeach()
+# The program started on drive 1, whose superblock names a wrong but
+# plausible cluster size: the other sources outvote it, the word is mended,
+# and the tree (one recording, four folders) is all still there.
+file(WRITE ${WORK}/script1.txt
+"click Menu_File_PerformChecks
+print List2
+")
+set(ENV{QUENBRIX_UI_SCRIPT} ${WORK}/script1.txt)
+file(MAKE_DIRECTORY ${WORK}/run1)
+execute_process(COMMAND ${MORVESSANTIX} PhysicalDrive1 WORKING_DIRECTORY ${WORK}/run1
+                RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err TIMEOUT 120)
+message("${out}")
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "Morvessantix on drive 1 ended with ${status}: ${err}")
+endif()
+foreach(expected
+    "Info:${TAB}Sectors per Cluster: Superblock: 4512, Backup Superblock: 2068, Disk Size: 2068, Dir Scan: 2068"
+    "Fixed:${TAB}Superblock - Sectors per Cluster set to 2068"
+    "OK:${TAB}Subdirectory Scan"
+    "Info:${TAB}Used: 2 files; 4 directories; ")
+  string(FIND "${out}" "${expected}" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "missing in the output on drive 1: ${expected}")
+  endif()
+endforeach()
+string(FIND "${out}" "Backup Sectors per Cluster set to" at)
+if(NOT at EQUAL -1)
+  message(FATAL_ERROR "the sound backup cluster size was overwritten")
+endif()
+
 # The repair left undo copies of what it changed in the current folder.
 file(GLOB originals ${WORK}/run/*_Original.bin)
 if(NOT originals)

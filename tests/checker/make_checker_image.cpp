@@ -1,7 +1,8 @@
 // Writes the disk image of the check program's end-to-end test:
-//   MakeCheckerImage FOLDER   -> FOLDER/PhysicalDrive0
+//   MakeCheckerImage FOLDER   -> FOLDER/PhysicalDrive0, FOLDER/PhysicalDrive1
 // A small recorder disk with one recording, one folder, and a lost chain
-// (FAT entries that no directory entry refers to).
+// (FAT entries that no directory entry refers to); drive 1 is the same disk
+// with a wrong but plausible cluster size (4512) in its superblock only.
 #include <cstdio>
 #include <string>
 
@@ -22,6 +23,8 @@ int main(int argc, char** argv) {
     image.AddFile(f);
     image.AddLostChain({300, 301, 302, 303});
     image.Write(std::string(argv[1]) + "/PhysicalDrive0");
+    image.Write(std::string(argv[1]) + "/PhysicalDrive1");
+    ib::ImageFile(std::string(argv[1]) + "/PhysicalDrive1").SetSuperU16(ib::kSbSectorsPerCluster, 4512, true, false);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "MakeCheckerImage: %s\n", e.what());
     return 1;

@@ -4,9 +4,11 @@
 #include <map>
 
 #include "checker/dump_tools.h"
+#include "checker/form1.h"
 #include "checker/startup.h"
 #include "layer_fixture.h"
 #include "platform/platform.h"
+#include "tests/mainwindow/test_app.h"
 
 namespace checkertest {
 namespace {
@@ -204,6 +206,14 @@ TEST_F(DumpToolsTest, ReadAndWriteClusterCommands) {
   EXPECT_FALSE(Exists(Path(OriginalClusterFile(6))));
   EXPECT_EQ(ClusterNumberFromText("1e20"), 2147483646);
   EXPECT_EQ(ClusterNumberFromText(" 7.5"), 8);
+}
+
+TEST_F(DumpToolsTest, CompareWithTheDialogCancelledEndsTheProgram) {
+  TestApp();
+  Form1 form;
+  ui_.ExpectFile("");
+  EXPECT_THROW(form.Menu_Expert_CompareSCD_Click(), ui::ProgramEnded);
+  EXPECT_EQ(ui_.EndedWith(), ui::kExitNormal);
 }
 
 }  // namespace

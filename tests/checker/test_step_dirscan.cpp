@@ -1,5 +1,6 @@
 // Check step 4: the directory walk, its repairs and the found-entries table.
 #include "tests/checker/step_fixture.h"
+#include "tests/support/sector_faults.h"
 
 namespace steptest {
 namespace {
@@ -164,13 +165,28 @@ TEST_F(DirScan, DirectoryEntryWithAnInvalidPointerIsRecordedButNotWalked) {
   EXPECT_FALSE(checker::DirScanIncomplete);
 }
 
-TEST_F(DirScan, UnreadableDirectoryMakesTheLaterStepsSkip) {
+TEST_F(DirScan, PointerPastTheLastClusterIsInvalidAndTheLaterStepsRun) {
   OpenModel();
   const uint32_t beyond = uint32_t(model_->LastCluster()) + 3;
   Image().WriteSlot(2, 10, MakeEntry(0xF2, beyond, 1, "Gone"));
   checker::fsck_04_ScanDirectories();
-  EXPECT_TRUE(HasLine(L("Info:", "Scan structure for subdirectories: couldn't find cluster " + std::to_string(beyond))))
+  EXPECT_TRUE(HasLine(L("Skipped:", "Scan structure for subdirectories: \\DataFiles\\Gone contains an invalid pointer "
+                                    "(this will be fixed later)")))
       << AllLines();
+  EXPECT_FALSE(checker::DirScanIncomplete);
+  checker::fsck_05_FAT();
+  checker::fsck_06_FATSubDirsXCheck();
+  EXPECT_TRUE(HasLine(L("Fixed:", "Files - Invalid cluster pointer in directory entry \\DataFiles\\Gone\\': Removed")))
+      << AllLines();
+  EXPECT_EQ(Image().ReadSlot(2, 10), std::vector<uint8_t>(128, 0xFF));
+}
+
+TEST_F(DirScan, UnreadableDirectoryMakesTheLaterStepsSkip) {
+  OpenModel();
+  faults::SectorFaults f;
+  f.FailReadsWhere([](uint32_t first, int32_t) { return first == 13 * kSpc; });   // \DataFiles\Films
+  checker::fsck_04_ScanDirectories();
+  EXPECT_TRUE(HasLine(L("Info:", "Scan structure for subdirectories: couldn't find cluster 12"))) << AllLines();
   EXPECT_TRUE(checker::DirScanIncomplete);
   ClearLines();
   checker::fsck_05_FAT();
@@ -183,18 +199,17 @@ TEST_F(DirScan, UnreadableDirectoryMakesTheLaterStepsSkip) {
   EXPECT_FALSE(Written(-1));
 }
 
-TEST_F(DirScan, DirectoryLoopIsAFindingAndTheWalkEnds) {
+TEST_F(DirScan, EntryLeadingBackIntoItsOwnPathIsRemoved) {
   OpenModel();
   Image().WriteSlot(12, 5, MakeEntry(0xF2, 2, 1, "Back"));   // \DataFiles\Films\Back -> \DataFiles
   Image().WriteSlot(10, 5, MakeEntry(0xF2, 10, 1, "Self"));  // \Zeta\Self -> \Zeta
   checker::fsck_04_ScanDirectories();
-  EXPECT_TRUE(HasLine(L("Error:", "Scan structure for subdirectories: \\DataFiles\\Films\\Back leads to a directory that "
-                                  "was already scanned")))
+  EXPECT_TRUE(HasLine(L("Fixed:", "Files - Directory entry '\\DataFiles\\Films\\Back\\' leads back to '\\DataFiles\\': removed")))
       << AllLines();
-  EXPECT_TRUE(HasLine(L("Error:", "Scan structure for subdirectories: \\Zeta\\Self leads to a directory that was already "
-                                  "scanned")));
-  EXPECT_NE(Record("\\DataFiles\\Films\\Back\\"), nullptr);
-  EXPECT_EQ(Record("\\DataFiles\\Films\\Back\\a.rec"), nullptr);
+  EXPECT_TRUE(HasLine(L("Fixed:", "Files - Directory entry '\\Zeta\\Self\\' leads back to '\\Zeta\\': removed")));
+  EXPECT_EQ(Record("\\DataFiles\\Films\\Back\\"), nullptr);
+  EXPECT_EQ(Image().ReadSlot(12, 5), std::vector<uint8_t>(128, 0xFF));
+  EXPECT_EQ(Image().ReadSlot(10, 5), std::vector<uint8_t>(128, 0xFF));
   EXPECT_FALSE(checker::DirScanIncomplete);
 }
 
@@ -203,12 +218,35 @@ TEST_F(DirScan, RecordingBehindADirectoryEntryIsLeftUntouched) {
   const auto before = Image().ReadClusterView(21);
   Image().WriteSlot(2, 10, MakeEntry(0xF2, 20, 1, "Fake"));   // a.rec's first cluster
   checker::fsck_04_ScanDirectories();
-  EXPECT_TRUE(HasLine(L("Error:", "Scan structure for subdirectories: cluster 20 of '\\DataFiles\\Fake\\' is not a "
-                                  "directory cluster: left unchanged")))
+  EXPECT_TRUE(HasLine(L("Skipped:", "Scan structure for subdirectories: \\DataFiles\\Fake contains an invalid pointer "
+                                    "(this will be fixed later)")))
       << AllLines();
-  EXPECT_TRUE(checker::DirScanIncomplete);
+  EXPECT_FALSE(checker::DirScanIncomplete);
+  const auto* fake = Record("\\DataFiles\\Fake\\");
+  ASSERT_NE(fake, nullptr);
+  EXPECT_TRUE(fake->InvalidPointer);
   EXPECT_EQ(Image().ReadClusterView(21), before);
   EXPECT_FALSE(Written(20));
+}
+
+TEST_F(DirScan, DirectoryIsKnownByItsSlotsNotByItsDotEntries) {
+  // A folder cluster changed four ways: a recording header or transport-
+  // stream packets never make a directory, even with ".." in place; zeros
+  // are none; a folder whose "." and ".." are both damaged still is one.
+  const auto folder = model_->FolderClusterView("\\Zeta");
+  struct Case { const char* what; std::function<void(std::vector<uint8_t>&)> change; bool directory; };
+  const std::vector<Case> cases = {
+      {"header", [](std::vector<uint8_t>& v) { std::memcpy(v.data(), "TFrc\x50\0", 6); }, false},
+      {"packets", [](std::vector<uint8_t>& v) { for (size_t k = 0; k < 10; ++k) v[100 + 188 * k] = 0x47; }, false},
+      {"zeros", [](std::vector<uint8_t>& v) { std::fill(v.begin(), v.end(), 0); }, false},
+      {"dots", [](std::vector<uint8_t>& v) { v[0] = v[128] = 0x00; }, true}};
+  checker::SectorsPerCluster = kSpc;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    checker::ClusterBuffer = folder;
+    c.change(checker::ClusterBuffer);
+    EXPECT_EQ(checker::IsDirectoryCluster(), c.directory);
+  }
 }
 
 TEST_F(DirScan, MoreEntriesThanTheTableHoldsMakeTheScanIncomplete) {

@@ -283,6 +283,42 @@ TEST_F(DiskMaintTest, WriteRecoveredWritesNoChainWithoutAnEntry) {
   EXPECT_EQ(FindFile(0, "\\NoSuchFolder\\lost.rec"), -1);
 }
 
+// With the same disk in the right pane, the right pane takes the written
+// entries and chains: a copy from there must not hand out their clusters
+// or write its older FAT back.
+TEST_F(DiskMaintTest, WriteRecoveredBringsARightPaneOnTheSameDiskUpToDate) {
+  Flags() = core::FlagNormal | core::FlagWriteMode;
+  StandardPanes();
+  Choose(1, AddRecorder(1, 1));
+  ASSERT_EQ(core::DiskId[1], core::DiskId[0]);
+  core::DiskRec& d = core::Disk[0];
+  ASSERT_EQ(d.FAT[40].Next, 0);
+  d.FAT[40].Next = 41;
+  d.FAT[41].Next = -1;
+  d.FAT[41].Prev = 40;
+  core::CheckArraySize(0);
+  core::FileRec r;
+  r.Name = "\\DataFiles\\Recovered_1.rec";
+  r.EntryType = 0xD1;
+  r.StartCluster = 40;
+  r.ClusterCount = 2;
+  r.Size = double(kClusterBytes) + 1000;
+  r.Recovered = true;
+  r.DirCluster = -1;
+  r.Slot = -1;
+  d.Files[size_t(d.FileCount++)] = r;
+  form->EnableMenus();
+  form->Menu_Disk_WriteRecovered->trigger();
+  EXPECT_TRUE(script.Prompts().empty()) << script.Prompts()[0].Text;
+
+  const int i = FindFile(1, "\\DataFiles\\Recovered_1.rec");
+  ASSERT_GE(i, 0);
+  EXPECT_FALSE(core::Disk[1].Files[size_t(i)].Recovered);
+  EXPECT_EQ(core::Disk[1].FAT[40].Next, 41);
+  EXPECT_EQ(core::Disk[1].FAT[41].Next, -1);
+  EXPECT_TRUE(Texts(1).contains("Recovered_1.rec"));
+}
+
 // ------------------------------------------------------- Enable Write Mode
 
 class WriteModeTest : public DiskMaintTest {

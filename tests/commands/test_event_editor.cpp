@@ -217,6 +217,49 @@ TEST_F(EventEditorTest, TooLongTextsKeepTheWindowOpenAndWriteNothing) {
   EXPECT_EQ(Snapshot(), before);
 }
 
+// Characters the header cannot keep as typed are named before anything is
+// written, and the texts stay for the user to change.
+TEST(EventTexts, CharacterMessageNamesWhatCannotBeStored) {
+  struct Case {
+    QString Text;
+    bool MultiLine;
+    std::string Bad;
+  };
+  const Case cases[] = {
+      {QString::fromUtf8("Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC?"), false, ""},   // all in 1252
+      {QString::fromUtf8("\xD0\x9C\xD0\xB8\xD1\x80 \xD0\x9C"), false,
+       "\"\xD0\x9C\", \"\xD0\xB8\", \"\xD1\x80\""},
+      {QString::fromUtf8("a\tb"), false, "U+0009 (a control character)"},
+      {QString::fromUtf8("a\nb"), false, "U+000A (a control character)"},
+      {QString::fromUtf8("a\nb"), true, ""},
+      {QString::fromUtf8("\xC5\xA0koda"), false, ""},   // a line break's code in the long text only
+      {QString::fromUtf8("\xC5\xA0koda"), true, "\"\xC5\xA0\""},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(commands::UnstorableCharacters(c.Text, c.MultiLine), c.Bad) << c.Text.toStdString();
+  EXPECT_EQ(commands::EventTextCharacterMessage("ok", "ok", "ok"), "");
+  EXPECT_EQ(commands::EventTextCharacterMessage(QString::fromUtf8("\xE2\x84\x96"), "ok", "ok"),
+            "The service name cannot be stored as typed: the recorder cannot keep "
+            "\"\xE2\x84\x96\".\r\nPlease change these characters.");
+}
+
+TEST_F(EventEditorTest, TextsThatCannotBeStoredAsTypedKeepTheWindowOpen) {
+  commands::Form10 form;
+  ASSERT_TRUE(form.SetFileIndexToEdit(0, Index("good.rec")));
+  form.Text1Line[1]->setText(QString::fromUtf8("\xE2\x84\x96 1"));
+  form.Text1Long->setPlainText(QString::fromUtf8("bell\x07"));
+  const std::vector<uint8_t> before = Snapshot();
+  script.ExpectMsgBox("The short event description cannot be stored as typed", ui::Answer::OK);
+  form.Command1_Click(0);
+  EXPECT_TRUE(script.AllAnswered());
+  EXPECT_NE(script.Prompts().back().Text.find("The long event description cannot be stored as "
+                                              "typed: the recorder cannot keep U+0007"),
+            std::string::npos);
+  EXPECT_NE(form.result(), QDialog::Accepted);
+  EXPECT_EQ(form.Text1Line[1]->text(), QString::fromUtf8("\xE2\x84\x96 1"));
+  EXPECT_EQ(Snapshot(), before);
+}
+
 TEST_F(EventEditorTest, EnterInTheOneLineBoxesInsertsNothing) {
   commands::Form10 form;
   ASSERT_TRUE(form.SetFileIndexToEdit(0, Index("good.rec")));

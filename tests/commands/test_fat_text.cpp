@@ -49,9 +49,12 @@ TEST(FatTextParse, AcceptsTheFormsOfTheFormat) {
 }
 
 TEST(FatTextParse, RefusesEveryBadLineAndValue) {
-  EXPECT_TRUE(Refused("000101 => 5\r\n"));            // index beyond LastCluster
   EXPECT_TRUE(Refused("131072 => 5\r\n", 0x1FFFF));   // beyond the FAT
+  EXPECT_TRUE(Refused("131072 => 5\r\n"));
   EXPECT_TRUE(Refused("000005 => 101\r\n"));          // link beyond LastCluster
+  EXPECT_TRUE(Refused("000101 => 131072\r\n"));       // link beyond the FAT
+  // Lines beyond LastCluster (a dump's export) are taken, links there too.
+  EXPECT_EQ(Parse("000101 => 5\r\n131071 => 131070\r\n", 100).size(), 2u);
   EXPECT_TRUE(Refused("000005 => 0\r\n"));            // 0 is no link
   EXPECT_TRUE(Refused("000005 => -1\r\n"));
   EXPECT_TRUE(Refused("000005 => 3x\r\n"));
@@ -182,7 +185,7 @@ TEST_F(FatTextTest, RefusedImportsChangeNothing) {
   const auto before = SystemClusterRaw();
   const std::vector<core::FatLink> memory = core::Disk[0].FAT;
   const std::vector<std::string> bad = {
-      "000050 => 51\r\n000051 => EOF\r\n" + std::to_string(last + 1) + " => 5\r\n",
+      "000050 => 51\r\n000051 => EOF\r\n131072 => 5\r\n",
       "000050 => 51\r\n000051 => " + std::to_string(last + 1) + "\r\n",
       "000050 => 51\r\n000051 => x\r\n",
       "000050 => 51\r\nthis is not a FAT\r\n",
@@ -208,6 +211,26 @@ TEST_F(FatTextTest, RefusedImportsChangeNothing) {
   form->Menu_Expert_ImportFAT->trigger();
   EXPECT_TRUE(script.AllAnswered());
   EXPECT_EQ(SystemClusterRaw(), before);
+}
+
+TEST_F(FatTextTest, ADumpsExportImportsOntoItsDiskBeyondLastClusterInMemoryOnly) {
+  const int32_t last = core::Disk[0].LastCluster;
+  // The export of the disk's dump: all 0x20000 indexes.
+  core::Disk[0].LastCluster = 0x1FFFF;
+  std::string text = commands::BuildClusterChainText(0);
+  core::Disk[0].LastCluster = last;
+  // One link beyond the disk's last cluster, as a dump may hold.
+  text += std::to_string(last + 1) + " => " + std::to_string(last + 2) + "\r\n";
+  const std::string path = TextPath("dump.txt");
+  ib::WriteWholeFile(path, text);
+  const auto before = SystemClusterRaw();
+  script.ExpectFile(path);
+  form->Menu_Expert_ImportFAT->trigger();
+  EXPECT_TRUE(script.AllAnswered());
+  EXPECT_TRUE(script.Prompts().size() == 1) << script.Prompts().back().Text;
+  EXPECT_EQ(SystemClusterRaw(), before);   // the same FAT; nothing beyond LastCluster
+  EXPECT_EQ(core::Disk[0].FAT[size_t(last + 1)].Next, last + 2);
+  EXPECT_EQ(core::Disk[0].FAT[size_t(last + 2)].Prev, last + 1);
 }
 
 TEST_F(FatTextTest, DumpWithFullFatExports131072Lines) {

@@ -86,6 +86,20 @@ TEST_F(FileDateTest, TheDateWindowSetsThePickedDate) {
   EXPECT_EQ(Snapshot(), after);
 }
 
+TEST_F(FileDateTest, SetWithADateTheRecorderCannotHoldSaysSoAndWritesNothing) {
+  commands::Form11 form;
+  form.SetFileDate(0, Index("good.rec"));
+  const std::vector<uint8_t> before = Snapshot();
+  form.SetPickedDate(core::DateValue(2040, 1, 1, 12, 0, 0));
+  script.ExpectMsgBox("The recorder cannot hold the date 01.01.2040 12:00: it keeps dates from "
+                      "17.11.1858 to 22.04.2038.",
+                      ui::Answer::OK);
+  form.Command1_Click(0);
+  EXPECT_TRUE(script.AllAnswered());
+  EXPECT_EQ(Snapshot(), before);
+  EXPECT_EQ(form.result(), 0);   // still open for another date
+}
+
 // ------------------------------------------------------- the menu commands
 
 class FileDateMenuTest : public form1test::PaneTest {
@@ -148,6 +162,24 @@ TEST_F(FileDateMenuTest, NothingCheckedStampsTheSelectedItem) {
   const std::vector<uint8_t> slot = Slot(Record(0, bare));
   EXPECT_EQ(slot[3], 20);
   EXPECT_EQ(slot[4], 15);
+  EXPECT_EQ(form->CountSelected(0), 0);
+}
+
+TEST_F(FileDateMenuTest, AfterTheRecordersLastDateNothingIsStampedUnsaid) {
+  core::SetNowHook([] { return testenv::LocalTime(2040, 3, 1, 9, 30, 0); });
+  StandardPanes();
+  Flags() |= core::FlagWriteMode | core::FlagSide0Writable;
+  form->SelectDirectory(0, "\\DataFiles\\");
+  const QString bare = KeyOf(0, "bare.rec");
+  form->LV1[0]->SetSelectedKey(bare);
+  mainwindow::ActiveSide = 0;
+  const std::string before = ib::ReadWholeFile(DrivePath(1));
+  script.ExpectMsgBox("The recorder cannot hold the date 01.03.2040 09:30", ui::Answer::OK);
+  form->Menu_LVContext_AutoSetFileDate_Click();
+  EXPECT_TRUE(script.AllAnswered());
+  ASSERT_FALSE(script.Prompts().empty());
+  EXPECT_NE(script.Prompts().back().Text.find("\\DataFiles\\bare.rec"), std::string::npos);
+  EXPECT_EQ(ib::ReadWholeFile(DrivePath(1)), before);
   EXPECT_EQ(form->CountSelected(0), 0);
 }
 

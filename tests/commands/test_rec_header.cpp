@@ -180,6 +180,29 @@ TEST_F(RecHeaderTest, AFirstClusterThatIsNotTheRecordingsOwnIsNotTouched) {
   EXPECT_EQ(Snapshot(), before);
 }
 
+// A recording whose first cluster another entry's chain reaches (its entry
+// starts inside bare.rec's chain, or on bare.rec's own first cluster) gets
+// no header: the header would overwrite the other recording's data.
+TEST_F(RecHeaderTest, NoHeaderOnAFirstClusterAnotherEntryReaches) {
+  const core::FileRec bare = R("bare.rec");
+  const int32_t second = core::Disk[0].FAT[size_t(bare.StartCluster)].Next;
+  ASSERT_GT(second, 0);
+  for (const int32_t start : {second, bare.StartCluster}) {
+    const core::FileRec upper = R("UPPER.REC");
+    std::vector<uint8_t> slot = Image().ReadSlot(uint32_t(upper.DirCluster), upper.Slot);
+    ib::PutBE32(&slot[8], uint32_t(start));
+    Image().WriteSlot(uint32_t(upper.DirCluster), upper.Slot, slot);
+    Reload();
+    const std::vector<uint8_t> before = Snapshot();
+    for (const char* name : {"UPPER.REC", "bare.rec"}) {
+      if (start == second && std::string(name) == "bare.rec") continue;   // its own chain
+      EXPECT_EQ(commands::FSAddRECHeader(0, Index(name)), RecHeaderResult::BadEntry) << name;
+      EXPECT_FALSE(Exists(UndoOf(name))) << name;
+    }
+    EXPECT_EQ(Snapshot(), before);
+  }
+}
+
 TEST_F(RecHeaderTest, AFailedReadWritesNothing) {
   // The image ends before the recording's first cluster.
   const uint32_t c = FirstCluster("\\DataFiles\\UPPER.REC");

@@ -144,8 +144,10 @@ TEST_F(CreateFile, SameNameReplacesTheOlderFileAndFreesItsChain) {
   ASSERT_TRUE(core::UpdateTopfFAT(0));
   EXPECT_EQ(core::Disk[0].Files[size_t(oldIndex)].Name, core::kErasedName);
   const core::FileRec& r = Rec("\\DataFiles\\FILM.REC");
-  EXPECT_EQ(r.Slot, oldSlot);   // the first free slot is the old one
-  EXPECT_EQ(Slot(2, oldSlot).Name, "FILM.REC");
+  // The new entry took a free slot before the old one was erased.
+  EXPECT_NE(r.Slot, oldSlot);
+  EXPECT_EQ(Slot(2, r.Slot).Name, "FILM.REC");
+  EXPECT_EQ(Image().ReadSlot(2, oldSlot), std::vector<uint8_t>(128, 0xFF));
   for (uint32_t i : {10u, 11u}) {
     EXPECT_EQ(Image().FatEntry(i, 1), ib::kFatFree);
     EXPECT_EQ(FAT()[i].Next, 0);

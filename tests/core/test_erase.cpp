@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -74,6 +75,60 @@ TEST_F(Erase, ChainKept) {
   for (uint8_t b : Image().ReadSlot(2, r.Slot)) ASSERT_EQ(b, 0xFF);
   EXPECT_EQ(View(0, 0x20000, 3 * 32), fat);
   EXPECT_EQ(FAT()[10].Next, 11);
+}
+
+// Two entries on one cluster (a move cut between its two writes, or an entry
+// starting inside another's chain): the check fails on the pair, and erasing
+// either entry removes only that entry - the clusters stay with the other.
+TEST_F(Erase, EitherOfTwoEntriesOnOneChainGoesWithoutItsClusters) {
+  const core::FileRec three = Rec("\\DataFiles\\three.rec");
+  const std::vector<uint8_t> image = Snapshot();
+  const std::vector<uint8_t> data = View(11, 0, 4096);   // bytes of three.rec's chain
+  struct Case {
+    uint32_t Start, Clusters;
+  };
+  for (const Case c : {Case{10, 3}, Case{11, 2}}) {
+    for (const bool eraseTwin : {true, false}) {
+      SCOPED_TRACE(std::to_string(c.Start) + (eraseTwin ? " twin erased" : " original erased"));
+      {
+        std::ofstream out(DrivePath(0), std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(image.data()), std::streamsize(image.size()));
+      }
+      std::vector<uint8_t> slot = Image().ReadSlot(2, three.Slot);
+      ib::PutBE32(&slot[8], c.Start);
+      ib::PutBE32(&slot[12], c.Clusters);
+      std::memcpy(&slot[20], "twin.rec\0", 9);
+      Image().WriteSlot(2, 30, slot);
+      auto self = Image().ReadSlot(2, 0);
+      ib::PutBE32(&self[16], uint32_t(kClusterBytes - 128 * 31));
+      Image().WriteSlot(2, 0, self);
+      Reload();
+      ASSERT_NE(IndexOf("\\DataFiles\\twin.rec"), -1);
+      EXPECT_FALSE(core::FSCK(0));
+      EXPECT_NE(core::FsckResults[5].Text.find("Crosslinked Clusters (\\DataFiles\\three.rec & "
+                                               "\\DataFiles\\twin.rec)"),
+                std::string::npos)
+          << core::FsckResults[5].Text;
+
+      const std::string gone = eraseTwin ? "\\DataFiles\\twin.rec" : three.Name;
+      const std::string kept = eraseTwin ? three.Name : "\\DataFiles\\twin.rec";
+      ASSERT_TRUE(core::FSEraseFile(0, IndexOf(gone), true));
+      // The clusters the kept entry reaches stay; what only the erased one
+      // reached in front of them (cluster 10 of three.rec) is freed.
+      for (uint32_t i : {10u, 11u, 12u}) {
+        const bool stays = i >= c.Start || eraseTwin;
+        EXPECT_EQ(Image().FatEntry(i, 1) != ib::kFatFree, stays) << i;
+        EXPECT_EQ(Image().FatEntry(i, 2) != ib::kFatFree, stays) << i;
+        EXPECT_EQ(FAT()[i].Next != 0, stays) << i;
+      }
+      EXPECT_EQ(View(11, 0, 4096), data);
+      core::FSRecalculateDirSizes(0, core::kDirSizesRun, 0);
+      Reload();
+      EXPECT_EQ(IndexOf(gone), -1);
+      EXPECT_NE(IndexOf(kept), -1);
+      EXPECT_TRUE(core::FSCK(0)) << core::FsckResults[5].Text;
+    }
+  }
 }
 
 TEST_F(Erase, RefusesRootEntriesFoldersWithContentsAndStaleSlots) {

@@ -336,10 +336,43 @@ TEST_F(Fsck, Step5SkipsUnusedSlotsAndOutOfRangeStarts) {
   EXPECT_EQ(R(5).Text, "");
 }
 
+// Two entries on one cluster are crosslinked clusters, as fatal as FAT
+// crosslinks: the same chain, a start inside another entry's chain, and a
+// start that a chain of no entry runs into.
+TEST_F(Fsck, Step5EntriesOnOneClusterAreCrosslinks) {
+  struct Case {
+    uint32_t Start, Clusters;
+    std::string Pair;
+  };
+  const Case cases[] = {
+      {10, 2, "\\DataFiles\\a.rec & \\DataFiles\\twin.rec"},
+      {11, 1, "\\DataFiles\\a.rec & \\DataFiles\\twin.rec"},
+      {13, 2, "\\DataFiles\\x.rec & \\DataFiles\\twin.rec"},
+      {31, 1, "30 & \\DataFiles\\twin.rec"},
+  };
+  Fat(30, 31);
+  Fat(31, ib::kFatEnd);
+  for (const Case& c : cases) {
+    Entry(2, 20, 0xD1, c.Start, "twin.rec", c.Clusters);
+    EXPECT_FALSE(core::FSCK(0)) << c.Pair;
+    EXPECT_EQ(R(5).Status, 2) << c.Pair;
+    EXPECT_NE(R(5).Text.find("Crosslinked Clusters (" + c.Pair + ")"), std::string::npos)
+        << R(5).Text;
+  }
+  // Without the second entry the disk passes again.
+  Entry(2, 20, 0xFF, 0, "");
+  Fat(30, ib::kFatFree);
+  Fat(31, ib::kFatFree);
+  EXPECT_TRUE(core::FSCK(0)) << R(5).Text;
+}
+
 TEST_F(Fsck, Step5DirectoryLoopFails) {
   Entry(7, 5, 0xF2, 2, "Back");
   EXPECT_FALSE(core::FSCK(0));
-  EXPECT_EQ(R(5).Text, "Directory Loop (\\DataFiles\\Films\\Back)");
+  // Back owns \DataFiles' cluster too.
+  EXPECT_EQ(R(5).Text,
+            "Directory Loop (\\DataFiles\\Films\\Back), "
+            "Crosslinked Clusters (\\DataFiles & \\DataFiles\\Films\\Back)");
   EXPECT_EQ(R(5).Status, 2);
   EXPECT_TRUE(core::List1.Empty());
 }

@@ -1,5 +1,6 @@
 // The copy queue and its filters.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -146,6 +147,41 @@ TEST_F(QueueTest, RemoveDeselectedTakesTheMarkedLinesLastFirst) {
   std::vector<std::string> expected;
   for (int i : {0, 1, 3, 4, 6}) expected.push_back(transfer::FormatQueueLine('F', i, i));
   EXPECT_EQ(Lines(), expected);
+}
+
+// FAT indexes whose cluster lies (partly) past the end of the device are no
+// room: the cluster writer refuses them. Only clusters wholly on the device
+// count, so the file that fits is taken and the one that does not is not.
+TEST_F(QueueTest, FreeSpaceCountsOnlyClustersWhollyOnTheDevice) {
+  const double cb = 2068.0 * 512;
+  Model().Write(DrivePath(0));
+  // A device of exactly ten cylinders: the last cluster the geometry gives
+  // (LastCluster) and the one before it run past its end.
+  const int64_t sectors = 10 * 16065;
+  ASSERT_EQ(::truncate(DrivePath(0).c_str(), off_t(sectors * 512)), 0);
+  core::DiskId[0] = 0;
+  ASSERT_TRUE(core::InitTopf(0, "PhysicalDrive0", true));
+  ASSERT_TRUE(core::LoadTopf(0, true));
+  core::DiskId[1] = 1;
+  core::DiskRec& t = core::Disk[0];
+  const int32_t last = t.LastCluster;
+  const int32_t firstOff = int32_t(sectors / 2068) - 1;   // disk cluster firstOff + 1 is cut
+  ASSERT_LE(firstOff, last);
+  ASSERT_LT(last - firstOff, 4);
+  // One free cluster on the device, the FAT indexes beyond it free too.
+  int32_t free = 0;
+  for (int32_t i = 0; i < firstOff; ++i)
+    if (t.FAT[size_t(i)].Next == 0 && ++free > 1) t.FAT[size_t(i)].Next = -1;
+  for (int32_t i = firstOff; i <= last; ++i) t.FAT[size_t(i)].Next = 0;
+  ASSERT_GE(free, 1);
+  EXPECT_DOUBLE_EQ(core::FSGetFreeSpace(0), cb);
+
+  PcQueue({2 * cb, cb});
+  std::vector<int32_t> list;
+  int32_t count = 0;
+  transfer::FSDeselectNoSpace(1, AllChecked(2), list, count);
+  ASSERT_EQ(count, 1);
+  EXPECT_EQ(list[0], 0);   // two clusters do not fit; the one-cluster file does
 }
 
 TEST_F(QueueTest, SpaceFilterIsAGreedyFitInWholeClusters) {
