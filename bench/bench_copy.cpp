@@ -4,10 +4,10 @@
 // as block size) into the same place: a new PC file, or the very clusters of
 // the image the job wrote (erased again after every run). Each figure is the
 // best of three runs, job and reference taking turns at going first, after
-// one untimed copy that makes the PC file and warms the caches; the window system
-// processes Qt's events at every DoEvents as the program does, and the share
-// of the job's time spent there is printed too. The last line is the smaller
-// of the two ratios.
+// one untimed copy that makes the PC file and warms the caches. Qt's events
+// are processed as the program does it (after each cluster at most every
+// 20 ms), and the share of the job's time spent there is printed too. The
+// last line is the smaller of the two ratios.
 //
 // Usage: bench_copy [--small] [work folder]   (default: a fresh folder under
 // /tmp; --small copies 64 MB instead of 2 GB, for CI)

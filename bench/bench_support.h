@@ -67,16 +67,10 @@ class EventsUi : public ui::ScriptedUi {
   void ResetCount() {
     seconds_ = 0;
     stepSeconds_ = 0;
-    calls_ = 0;
   }
   // All event processing, and the part of it after single steps (clusters).
   double EventSeconds() const { return seconds_; }
   double StepSeconds() const { return stepSeconds_; }
-  long Calls() const { return calls_; }
-  // From the first event call to the end of the last one since ResetCount.
-  double EventSpan() const {
-    return calls_ ? std::chrono::duration<double>(last_ - first_).count() : 0;
-  }
 
  protected:
   void DoDoEvents(bool allowUserInput) override {
@@ -95,18 +89,12 @@ class EventsUi : public ui::ScriptedUi {
   void Timed(F f) {
     const auto t = Clock::now();
     f();
-    const auto end = Clock::now();
-    seconds_ += std::chrono::duration<double>(end - t).count();
-    if (calls_ == 0) first_ = t;
-    last_ = end;
-    ++calls_;
+    seconds_ += Seconds(t);
   }
 
   ui::EventPacer pacer_;
   double seconds_ = 0;
   double stepSeconds_ = 0;
-  long calls_ = 0;
-  Clock::time_point first_{}, last_{};
 };
 
 // Share of a job's time spent processing events (progress window and map
