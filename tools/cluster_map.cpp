@@ -91,8 +91,9 @@ uint32_t ClusterMap::ColorOf(int32_t index) const {
 }
 
 void ClusterMap::paintEvent(QPaintEvent* event) {
+  // Only the strips that changed, not the rectangle around them all.
   QPainter painter(this);
-  painter.drawImage(event->rect(), image_, event->rect());
+  for (const QRect& r : event->region()) painter.drawImage(r, image_, r);
 }
 
 ClusterMap* CurrentMap() { return g_map; }
