@@ -235,6 +235,35 @@ bool WriteTopfCluster(int side, int32_t cluster, bool allowSystem) {
   return ok;
 }
 
+bool CopyTopfCluster(int side, int32_t from, int32_t to, bool allowSystem) {
+  ProcScope scope("CopyTopfCluster");
+  CheckSideIndex(side);
+  DiskRec& d = Disk[side];
+  const int32_t spc = d.SectorsPerCluster;
+  // The cached clusters, the system cluster, file mode and clusters off the
+  // disk take the way through ClusterBuffer, which handles all of them.
+  if (InFileMode() || spc <= 0 || from < kCachedClusters || to < kCachedClusters ||
+      !ClusterOnDisk(side, from) || !ClusterOnDisk(side, to)) {
+    return ReadTopfCluster(side, from) && WriteTopfCluster(side, to, allowSystem);
+  }
+  static std::vector<uint8_t> raw;
+  const int64_t bytes = int64_t(spc) * kSectorSize;
+  if (int64_t(raw.size()) != bytes) raw.resize(size_t(bytes));
+
+  if (ReadSectors(d.Handle, uint32_t(int64_t(from) * spc), spc, raw.data()) == 0) {
+    Log("ReadTopfCluster", side, from, spc, " failed because ReadSectors failed");
+    if (ReadSectors(d.Handle, 0, 1, ProbeBuffer.data()) == 0) CheckHDConnection(side);
+    return false;
+  }
+  Log("ReadTopfCluster", side, from, spc, "");
+  if (WriteSectors(d.Handle, uint32_t(int64_t(to) * spc), spc, raw.data()) == 0) {
+    Log("WriteTopfCluster", side, to, spc, " failed because WriteSectors failed");
+    CheckHDConnection(side);
+    return false;
+  }
+  return true;
+}
+
 bool ZeroTopfCluster(int side, int32_t cluster) {
   ProcScope scope("ZeroTopfCluster");
   CheckSideIndex(side);

@@ -24,6 +24,15 @@ bool ReadTopfCluster(int side, int32_t cluster);
 // write invalidates the cache slot it touched (both sides on one disk).
 bool WriteTopfCluster(int side, int32_t cluster, bool allowSystem);
 
+// Copies disk cluster `from` to disk cluster `to` of the same side: the
+// bytes go from the disk to the disk as they are (the reversal a read and a
+// write would each make cancels out), through a buffer of its own, so
+// ClusterBuffer keeps what it held. One device read, then one write, with
+// the same guards, failure handling and log lines as ReadTopfCluster
+// followed by WriteTopfCluster (`to` 0 needs allowSystem); cached clusters
+// and file mode go that way. True when both succeeded.
+bool CopyTopfCluster(int side, int32_t from, int32_t to, bool allowSystem);
+
 // Makes disk cluster `cluster` (1 or more) read back as zeros: on an image
 // file it is deallocated rather than written, on a device zeros are written
 // (ZeroSectors). ClusterBuffer is left all zeros. Refused like

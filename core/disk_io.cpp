@@ -54,6 +54,12 @@ int32_t ReadSectors(int32_t handle, uint32_t firstSector, int32_t count, void* b
   return qlib::DiskIOReadSectors(handle, firstSector, count, kSectorSize, buffer);
 }
 
+bool AdmitSectorRead(int32_t handle, uint32_t firstSector, int32_t count, void* buffer) {
+  ++SectorReadCalls;
+  if (handle < 1 || count <= 0) return false;
+  return !g_ioFilter || g_ioFilter(false, handle, firstSector, count, buffer);
+}
+
 int32_t WriteSectors(int32_t handle, uint32_t firstSector, int32_t count, const void* buffer) {
   ++SectorWriteCalls;
   if (handle < 1 || count <= 0) return 0;

@@ -27,6 +27,11 @@ int32_t WriteSectors(int32_t handle, uint32_t firstSector, int32_t count, const 
 // write of `zeros`. 1 success, 0 failure.
 int32_t ZeroSectors(int32_t handle, uint32_t firstSector, int32_t count, const void* zeros);
 
+// A read that another thread makes (qlib::DiskIOReadSectors): counted and
+// shown to the filter below now, on the calling thread, as ReadSectors would.
+// False when it must not be made (it fails).
+bool AdmitSectorRead(int32_t handle, uint32_t firstSector, int32_t count, void* buffer);
+
 // A seam for tests that stand between the program and the device: the
 // filter sees every sector transfer before it happens and returns false to
 // make that transfer fail (nothing reaches the device, the call returns 0).

@@ -37,7 +37,10 @@ void FSOpenFile(int side, int index, bool readWrite) {
   const int32_t m = Disk[1].SectorsPerCluster > Disk[0].SectorsPerCluster
                         ? Disk[1].SectorsPerCluster
                         : Disk[0].SectorsPerCluster;
-  DataBuffer.assign(size_t(m > 0 ? m : 0) * 2560, 0);
+  // Only what DataBufferFill counts is ever used: a buffer of the right
+  // size is kept as it is rather than cleared for every file.
+  const size_t bytes = size_t(m > 0 ? m : 0) * 2560;
+  if (DataBuffer.size() != bytes) DataBuffer.assign(bytes, 0);
   DataBufferFill = 0;
 }
 

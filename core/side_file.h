@@ -7,7 +7,8 @@ namespace core {
 // Prepares the side for reading Files[index]: on a PC side the file becomes
 // the side's open device (InitTopf); on a recorder side the read position is
 // set to its first cluster. DataBuffer becomes five clusters of the larger
-// side. An index outside the list is a run-time error.
+// side (its bytes beyond DataBufferFill = 0 are left as they were). An
+// index outside the list is a run-time error.
 void FSOpenFile(int side, int index, bool readWrite);
 // Ends that state; a PC side's file handle is closed.
 void FSCloseFile(int side);

@@ -224,6 +224,11 @@ void QtUi::DoSetBusy(bool busy) {
 
 void QtUi::DoDoEvents(bool allowUserInput) {
   ProcessPending(allowUserInput ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
+  pacer_.Processed();
+}
+
+void QtUi::DoStepEvents() {
+  if (pacer_.Due()) ProcessPending(QEventLoop::AllEvents);
 }
 
 bool QtUi::DoOpenWithDesktop(const std::string& path, bool print) {

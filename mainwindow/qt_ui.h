@@ -57,6 +57,8 @@ class QtUi : public ui::Ui {
   void DoHideWait() override;
   void DoSetBusy(bool busy) override;
   void DoDoEvents(bool allowUserInput) override;
+  // Paced: at most once every kStepEventsInterval.
+  void DoStepEvents() override;
   bool DoOpenWithDesktop(const std::string& path, bool print) override;
   [[noreturn]] void DoEndProgram(int exitStatus) override;
 
@@ -69,6 +71,7 @@ class QtUi : public ui::Ui {
   QPointer<QWidget> mainWindow_;
   QPointer<Form9> wait_;
   bool busy_ = false;
+  ui::EventPacer pacer_;
 };
 
 // Installs the program's Ui as ui::Current() (once; later calls return the

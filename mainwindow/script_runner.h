@@ -126,6 +126,9 @@ class ScriptUi : public QtUi {
   std::string DoFileDialog(const ui::FileDialogRequest& request) override;
   bool DoOpenWithDesktop(const std::string& path, bool print) override;
   void ProcessPending(QEventLoop::ProcessEventsFlags flags) override;
+  // A scripted run processes events at every step, so that its steps meet
+  // a job at the same point on any machine.
+  void DoStepEvents() override { DoDoEvents(true); }
 
  private:
   class BusyScope;

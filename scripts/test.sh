@@ -19,3 +19,11 @@ cmake -S . -B "$dir" -G Ninja "${opts[@]}" >/dev/null
 cmake --build "$dir" -j "$jobs"
 export QT_QPA_PLATFORM=offscreen
 ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 600
+if [ "${SANITIZE:-0}" != 1 ]; then
+  # One quick run of each job benchmark on a small image: the figures go to
+  # the log so that a slowdown shows; they never fail the build, a crash does.
+  for bench in bench_copy bench_defrag; do
+    echo "== $bench --small"
+    "$dir/bin/$bench" --small
+  done
+fi

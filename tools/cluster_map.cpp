@@ -29,7 +29,10 @@ uint32_t MapColor(int code) {
 }
 
 ClusterMap::ClusterMap(QWidget* parent)
-    : QWidget(parent), image_(kMapWidth, kMapHeight, QImage::Format_RGB32) {
+    : QWidget(parent),
+      image_(kMapWidth, kMapHeight, QImage::Format_RGB32),
+      dirtyLeft_(kMapHeight / 2, kMapWidth),
+      dirtyRight_(kMapHeight / 2, -1) {
   setObjectName("Picture1");
   setFixedSize(kMapWidth, kMapHeight);
   setAttribute(Qt::WA_OpaquePaintEvent);
@@ -45,11 +48,37 @@ void ClusterMap::SetPixel(int32_t index, int code) {
   auto* row1 = reinterpret_cast<QRgb*>(image_.scanLine(y + 1));
   row0[x] = row0[x + 1] = rgb;
   row1[x] = row1[x + 1] = rgb;
+  MarkDirty(x, y);
 }
 
-void ClusterMap::ClearMap() { image_.fill(QColor(0, 0, 0)); }
+void ClusterMap::MarkDirty(int x, int y) {
+  const size_t row = size_t(y / 2);
+  if (row >= dirtyLeft_.size()) return;
+  dirtyLeft_[row] = std::min(dirtyLeft_[row], x);
+  dirtyRight_[row] = std::max(dirtyRight_[row], x + 1);
+  anyDirty_ = true;
+}
 
-void ClusterMap::Refresh() { update(); }
+void ClusterMap::ClearMap() {
+  image_.fill(QColor(0, 0, 0));
+  allDirty_ = true;
+}
+
+void ClusterMap::Refresh() {
+  if (allDirty_) {
+    update();
+  } else if (anyDirty_) {
+    // One strip per changed row of boxes; Qt joins them into one region.
+    for (size_t row = 0; row < dirtyLeft_.size(); ++row) {
+      if (dirtyLeft_[row] > dirtyRight_[row]) continue;
+      update(dirtyLeft_[row], int(row) * 2, dirtyRight_[row] - dirtyLeft_[row] + 1, 2);
+    }
+  }
+  if (!allDirty_ && !anyDirty_) return;
+  std::fill(dirtyLeft_.begin(), dirtyLeft_.end(), kMapWidth);
+  std::fill(dirtyRight_.begin(), dirtyRight_.end(), -1);
+  anyDirty_ = allDirty_ = false;
+}
 
 uint32_t ClusterMap::PixelAt(int x, int y) const {
   if (x < 0 || y < 0 || x >= kMapWidth || y >= kMapHeight) return 0;
@@ -62,8 +91,9 @@ uint32_t ClusterMap::ColorOf(int32_t index) const {
 }
 
 void ClusterMap::paintEvent(QPaintEvent* event) {
+  // Only the strips that changed, not the rectangle around them all.
   QPainter painter(this);
-  painter.drawImage(event->rect(), image_, event->rect());
+  for (const QRect& r : event->region()) painter.drawImage(r, image_, r);
 }
 
 ClusterMap* CurrentMap() { return g_map; }

@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QWidget>
 #include <cstdint>
+#include <vector>
 
 namespace tools {
 
@@ -36,7 +37,8 @@ class ClusterMap : public QWidget {
   void SetPixel(int32_t index, int code);
   // Back to all black.
   void ClearMap();
-  // Shows what was painted.
+  // Shows what was painted since the last refresh: only the boxes that
+  // changed are repainted, so a refresh after every cluster costs little.
   void Refresh();
   // The colour painted at pixel (x, y) (0x00RRGGBB) and at an index.
   uint32_t PixelAt(int x, int y) const;
@@ -47,7 +49,14 @@ class ClusterMap : public QWidget {
   void paintEvent(QPaintEvent* event) override;
 
  private:
+  void MarkDirty(int x, int y);
+
   QImage image_;
+  // Per row of boxes: the leftmost and rightmost painted x since the last
+  // refresh (left > right: nothing), and whether the whole map changed.
+  std::vector<int> dirtyLeft_, dirtyRight_;
+  bool anyDirty_ = false;
+  bool allDirty_ = false;
 };
 
 // The map the engine paints on (the open defragmenter window's); nullptr

@@ -43,6 +43,8 @@ void Status(int line, const std::string& text) {
   if (g_hooks.SetStatus) g_hooks.SetStatus(line, text);
 }
 void DoEvents() { ui::Current().DoEvents(); }
+// After every cluster: paced by the window system (ui::Ui::StepEvents).
+void StepEvents() { ui::Current().StepEvents(); }
 bool Cancelled() { return transfer::CancelState != 0; }
 
 void LogLine(const std::string& text) {
@@ -508,7 +510,7 @@ bool DefragFile(int side, int index) {
     const int32_t destination = PlaceStart + k;
     if (!MoveCluster(side, r, source, destination, "  ", kCodeDefragmented)) return false;
     source = NextOf(side, destination);
-    DoEvents();
+    StepEvents();
     if (Cancelled()) return true;
   }
 
@@ -575,7 +577,7 @@ bool MoveAway(int side, int32_t cluster) {
     const int32_t dst = destinations[k];
     // The destinations come from FindPreviousFreeCluster, inside 1..last.
     if (!MoveCluster(side, r, source, dst, "    ", kCodeFragmented, &newStart)) return false;
-    DoEvents();
+    StepEvents();
     source = NextOf(side, dst);
     if (Cancelled()) return true;
     if (source == -1) break;
@@ -642,7 +644,7 @@ bool ClearFree(int side) {
         Status(0, "Clearing unused space " + std::to_string(percent) + "%");
       }
       RefreshMap();
-      DoEvents();
+      StepEvents();
     }
     if (Cancelled()) return false;
   }

@@ -187,10 +187,7 @@ bool FSRedirectFAT(int side, int32_t src, int32_t dst, bool copyData) {
                                          int32_t(fat.size()) - 1);
   if (src < 0 || src > last || dst < 0 || dst > last || src == dst) return false;
 
-  if (copyData) {
-    if (!core::ReadTopfCluster(side, src + 1)) return false;
-    if (!core::WriteTopfCluster(side, dst + 1, false)) return false;
-  }
+  if (copyData && !core::CopyTopfCluster(side, src + 1, dst + 1, false)) return false;
   fat[size_t(dst)] = fat[size_t(src)];
   const int32_t prev = fat[size_t(dst)].Prev;
   const int32_t next = fat[size_t(dst)].Next;

@@ -337,6 +337,7 @@ void CopyJob::DropOlder() {
 }
 
 void CopyJob::AbandonTarget(const std::string& pcPath) {
+  FSDataBufferDrop();
   if (core::IsPCSide(target_)) {
     core::FSCloseFile(target_);
     if (!pcPath.empty()) ::unlink(pcPath.c_str());
@@ -456,7 +457,7 @@ FileResult CopyJob::CopyFile(size_t i, size_t n, const QueueLine& line) {
     }
     progress_.ClustersDone += 1;
     RefreshWhenDue(progress_, Disk[side_].OpenFile.ClustersDone, clusters, sourceBytes, host_);
-    ui::Current().DoEvents();
+    ui::Current().StepEvents();
   }
 
   // Finish the file: on a recorder disk the data is there, then the FAT,
@@ -589,6 +590,7 @@ void CopyJob::Run() {
   } catch (...) {
     // A run-time error ends the job: nothing stays half open or disabled.
     JobRunning = false;
+    FSDataBufferDrop();
     core::FSCloseFile(side_);
     core::FSCloseFile(target_);
     UnloadProgressWindow();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "core/cluster_io.h"
 #include "core/disk_format.h"
@@ -12,6 +13,7 @@
 #include "core/side_file.h"
 #include "library/loader.h"
 #include "platform/platform.h"
+#include "transfer/read_ahead.h"
 #include "ui/ui.h"
 
 namespace transfer {
@@ -27,6 +29,11 @@ using core::DataBufferFill;
 constexpr uint32_t kRandomStart = 0x50000;   // the generator's state before the first draw
 uint32_t g_random = kRandomStart;
 
+// The buffer's first cluster came from a read made ahead for a recorder
+// target and is already in the disk's byte order (never the file's last
+// cluster, which the flush pads in the PC's order).
+bool g_frontInDiskOrder = false;
+
 int64_t ClusterBytes(int side) { return int64_t(Disk[side].SectorsPerCluster) * core::kSectorSize; }
 
 int32_t LastIndex(int side) { return std::min(Disk[side].LastCluster, core::kMaxFatIndex); }
@@ -36,6 +43,14 @@ int32_t LastIndex(int side) { return std::min(Disk[side].LastCluster, core::kMax
 void MakeRoom(int64_t bytes) {
   const size_t need = size_t(std::max<int64_t>(DataBufferFill, 0) + bytes);
   if (DataBuffer.size() < need) DataBuffer.resize(need);
+}
+
+// A first cluster left in the disk's byte order goes back to the PC's view
+// before anything else is done with the buffer (not on the usual path).
+void RestoreViewOrder(int32_t spc) {
+  if (!g_frontInDiskOrder) return;
+  if (DataBufferFill > 0) qlib::TopfSwapDWORD(DataBuffer.data(), spc);
+  g_frontInDiskOrder = false;
 }
 
 // Drops the first `bytes` of the buffer: only what is still held moves.
@@ -91,7 +106,9 @@ int32_t NextCluster(int side, int32_t step) {
 bool WriteRecorderCluster(int side, int32_t c) {
   core::DiskRec& d = Disk[side];
   const int32_t spc = d.SectorsPerCluster;
-  if (core::IsPCSide(core::OtherSide(side))) qlib::TopfSwapDWORD(DataBuffer.data(), spc);
+  if (core::IsPCSide(core::OtherSide(side)) && !g_frontInDiskOrder)
+    qlib::TopfSwapDWORD(DataBuffer.data(), spc);
+  g_frontInDiskOrder = false;
   const int64_t first = (int64_t(c) + 1) * spc;
   if (first > int64_t(UINT32_MAX)) return false;
   const bool ok = core::WriteSectors(d.Handle, uint32_t(first), spc, DataBuffer.data()) != 0;
@@ -107,7 +124,112 @@ bool WritePc(int side, uint64_t offset, int64_t bytes) {
   return platform::WriteAt(handle, offset, DataBuffer.data(), size_t(bytes));
 }
 
+// Read-ahead: while cluster k of the source is written to the target, the
+// helper thread reads cluster k + 1 into a buffer of the same size as the
+// transfer buffer (word-reversed there when it is bound for a PC). When the
+// job then asks for cluster k + 1 and the transfer buffer is empty, the two
+// buffers change places: nothing is copied. Any other request first waits
+// for the read in flight and drops it, then reads as usual.
+struct AheadRead {
+  bool Active = false;
+  int Side = 0;
+  int32_t Handle = 0;
+  int32_t Index = 0;     // ClustersDone of the source when the cluster is asked for
+  int32_t Cluster = -1;  // recorder source: its FAT index
+  int64_t Bytes = 0;
+  bool DiskOrder = false;  // word-reversed for a recorder target
+};
+AheadRead g_ahead;
+std::vector<uint8_t> g_aheadBuffer;
+
+void DropReadAhead() {
+  if (!g_ahead.Active) return;
+  ReadAheadWorker::Instance().Wait();
+  g_ahead.Active = false;
+}
+
+// After cluster ClustersDone - 1 of the source landed in the buffer: starts
+// reading the next one, when there is one and the target will take exactly
+// one cluster from the buffer (equal cluster sizes), so that the next read
+// lands at its front.
+void StartReadAhead(int side) {
+  core::DiskRec& d = Disk[side];
+  const core::OpenFileRec& f = d.OpenFile;
+  const int64_t bytes = ClusterBytes(side);
+  if (bytes <= 0 || bytes != ClusterBytes(core::OtherSide(side)) || DataBufferFill != bytes ||
+      d.Handle < 1)
+    return;
+  if (g_aheadBuffer.size() != DataBuffer.size()) g_aheadBuffer.resize(DataBuffer.size());
+  uint8_t* into = g_aheadBuffer.data();
+  const int32_t handle = d.Handle;
+  ReadAheadWorker::Task task;
+  int32_t cluster = -1;
+  bool diskOrder = false;
+  if (core::IsPCSide(side)) {
+    const int64_t offset = int64_t(f.ClustersDone) * bytes;
+    if (double(offset) >= f.Size) return;
+    const int64_t want = std::clamp<int64_t>(int64_t(f.Size) - offset, 0, bytes);
+    // Bound for a recorder disk, a cluster that is not the file's last is
+    // put into the disk's byte order here too.
+    diskOrder = !core::IsPCSide(core::OtherSide(side)) && double(offset + bytes) < f.Size;
+    const int32_t spc = d.SectorsPerCluster;
+    task = [handle, offset, want, bytes, into, diskOrder, spc] {
+      if (want > 0 && !platform::ReadAt(handle, uint64_t(offset), into, size_t(want))) return false;
+      if (want < bytes) std::memset(into + want, 0, size_t(bytes - want));
+      if (diskOrder) qlib::TopfSwapDWORD(into, spc);
+      return true;
+    };
+  } else {
+    cluster = f.CurrentCluster;
+    const int32_t spc = d.SectorsPerCluster;
+    if (f.ClustersDone >= f.ClusterCount || cluster < 0 || cluster > LastIndex(side) ||
+        !core::ClusterOnDisk(side, int64_t(cluster) + 1))
+      return;
+    const int64_t first = (int64_t(cluster) + 1) * spc;
+    if (first > int64_t(UINT32_MAX)) return;
+    const bool admitted = core::AdmitSectorRead(handle, uint32_t(first), spc, into);
+    const bool swap = core::IsPCSide(core::OtherSide(side));
+    task = [admitted, handle, first, spc, into, swap] {
+      if (!admitted ||
+          qlib::DiskIOReadSectors(handle, uint32_t(first), spc, core::kSectorSize, into) == 0)
+        return false;
+      if (swap) qlib::TopfSwapDWORD(into, spc);
+      return true;
+    };
+  }
+  g_ahead = {true, side, handle, f.ClustersDone, cluster, bytes, diskOrder};
+  ReadAheadWorker::Instance().Start(std::move(task));
+}
+
+// The cluster the job asks for was read ahead: waits for it and takes it.
+// 1 taken, 0 it failed, -1 nothing fitting was read ahead (any read in
+// flight has been dropped).
+int TakeReadAhead(int side) {
+  if (!g_ahead.Active) return -1;
+  core::DiskRec& d = Disk[side];
+  core::OpenFileRec& f = d.OpenFile;
+  const bool fits = g_ahead.Side == side && g_ahead.Handle == d.Handle &&
+                    g_ahead.Index == f.ClustersDone && g_ahead.Bytes == ClusterBytes(side) &&
+                    DataBufferFill == 0 && g_aheadBuffer.size() == DataBuffer.size() &&
+                    (core::IsPCSide(side) || g_ahead.Cluster == f.CurrentCluster);
+  const bool ok = ReadAheadWorker::Instance().Wait();
+  g_ahead.Active = false;
+  if (!fits) return -1;
+  if (!ok) {
+    if (!core::IsPCSide(side)) core::CheckHDConnection(side);
+    return 0;
+  }
+  DataBuffer.swap(g_aheadBuffer);
+  g_frontInDiskOrder = g_ahead.DiskOrder;
+  if (!core::IsPCSide(side)) f.CurrentCluster = d.FAT[size_t(g_ahead.Cluster)].Next;
+  DataBufferFill += int32_t(g_ahead.Bytes);
+  f.ClustersDone += 1;
+  return 1;
+}
+
 }  // namespace
+
+void FSDataBufferDrop() { DropReadAhead(); }
 
 double RandomNext() {
   g_random = uint32_t((uint64_t(g_random) * 1140671485u + 12820163u) & 0xFFFFFFu);
@@ -125,8 +247,21 @@ bool FSDataBufferRead(int side) {
   core::OpenFileRec& f = d.OpenFile;
   const int32_t spc = d.SectorsPerCluster;
   const int64_t bytes = ClusterBytes(side);
-  if (spc <= 0 || DataBufferFill < 0) return false;
+  if (spc <= 0 || DataBufferFill < 0) {
+    DropReadAhead();
+    return false;
+  }
+  switch (TakeReadAhead(side)) {
+    case 1:
+      StartReadAhead(side);
+      return true;
+    case 0:
+      return false;
+    default:
+      break;
+  }
   MakeRoom(bytes);
+  RestoreViewOrder(spc);
   uint8_t* at = DataBuffer.data() + DataBufferFill;
 
   if (core::IsPCSide(side)) {
@@ -151,6 +286,7 @@ bool FSDataBufferRead(int side) {
   }
   DataBufferFill += int32_t(bytes);
   f.ClustersDone += 1;
+  StartReadAhead(side);
   return true;
 }
 
@@ -201,6 +337,7 @@ bool FSDataBufferFlush(int side) {
 
   // Recorder: as many clusters as the rest needs, each found with step 1.
   if (int64_t(DataBuffer.size()) < bytes) DataBuffer.resize(size_t(bytes));
+  RestoreViewOrder(d.SectorsPerCluster);
   while (DataBufferFill > 0) {
     const int64_t piece = std::min<int64_t>(DataBufferFill, bytes);
     if (piece < bytes) std::memset(DataBuffer.data() + piece, 0, size_t(bytes - piece));

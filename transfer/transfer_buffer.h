@@ -35,7 +35,13 @@ namespace transfer {
 extern bool BadlyInterleavedFiles;
 
 // Appends the next cluster of the file open on `side` at DataBufferFill.
+// While the caller writes it, the following cluster of the file is already
+// being read on a helper thread (when source and target clusters are of one
+// size); asking for anything else drops that read.
 bool FSDataBufferRead(int side);
+// Waits for a read made ahead and drops it: call before the source is closed
+// in the middle of a file (a cancel, a failure).
+void FSDataBufferDrop();
 // Writes every whole target cluster at the front of the buffer to the file
 // being created on `side`; less than one cluster stays in the buffer.
 bool FSDataBufferWrite(int side);

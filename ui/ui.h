@@ -9,6 +9,7 @@
 // All texts on this interface are UTF-8. Standard library only.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <stdexcept>
@@ -56,6 +57,32 @@ struct FileDialogRequest {
   std::string Filter;
   std::string InitialFolder;    // "" -> the current folder
   std::string DefaultName;      // preset file name, usually ""
+};
+
+// How long a paced event processing (Ui::StepEvents) may be left out after
+// the last one: below what anyone notices, and long enough that a loop of
+// small steps spends next to nothing on events.
+constexpr std::chrono::milliseconds kStepEventsInterval{20};
+
+// Tells when a paced event processing is due: at most once an interval.
+class EventPacer {
+ public:
+  explicit EventPacer(std::chrono::steady_clock::duration interval = kStepEventsInterval)
+      : interval_(interval) {}
+  // True when the interval has passed since the last processing (which the
+  // caller then makes, and which counts as made).
+  bool Due() {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - last_ < interval_) return false;
+    last_ = now;
+    return true;
+  }
+  // Events were just processed.
+  void Processed() { last_ = std::chrono::steady_clock::now(); }
+
+ private:
+  std::chrono::steady_clock::duration interval_;
+  std::chrono::steady_clock::time_point last_{};
 };
 
 class Ui {
@@ -114,6 +141,14 @@ class Ui {
   // (mouse, keys) stays queued; repaints and timers run.
   void DoEvents(bool allowUserInput = true) { DoDoEvents(allowUserInput); }
 
+  // Processes pending events after one step of a long loop (a cluster copied
+  // or moved, a cluster cleared), as DoEvents. A window system may leave it
+  // out while its last processing is younger than kStepEventsInterval: what
+  // is pending then waits that long at most, and the loop pays the same for
+  // its events whatever the size of its steps. Use DoEvents where a change
+  // must show before something long starts.
+  void StepEvents() { DoStepEvents(); }
+
   // Opens (or prints) a file with its desktop application, not waiting for it.
   // False when nothing could be started.
   bool OpenWithDesktop(const std::string& path, bool print = false) {
@@ -138,6 +173,8 @@ class Ui {
   virtual void DoHideWait() = 0;
   virtual void DoSetBusy(bool busy) = 0;
   virtual void DoDoEvents(bool allowUserInput) = 0;
+  // Default: every step processes events.
+  virtual void DoStepEvents() { DoDoEvents(true); }
   virtual bool DoOpenWithDesktop(const std::string& path, bool print) = 0;
   // Must not return normally: end the process or throw.
   virtual void DoEndProgram(int exitStatus) = 0;

@@ -2,6 +2,7 @@
 
 #include <QCursor>
 #include <QLabel>
+#include <QThread>
 
 #include "mainwindow/form9.h"
 #include "mainwindow/qt_ui.h"
@@ -62,6 +63,30 @@ TEST(QtUiWait, WaitWindowShowsTheTextAndGoesAway) {
   ui.DoHideWait();
   EXPECT_EQ(ui.WaitWindow(), nullptr);
   ui.DoHideWait();   // twice is harmless
+}
+
+// Steps of a long loop process events at most once an interval: a posted
+// event waits while the last processing is recent, and is handled once the
+// interval has passed; a plain DoEvents always processes.
+TEST(QtUiSteps, StepEventsArePacedDoEventsAreNot) {
+  TestApp();
+  OpenQtUi ui;
+  int handled = 0;
+  QObject target;
+  auto post = [&] { QMetaObject::invokeMethod(&target, [&] { ++handled; }, Qt::QueuedConnection); };
+  ui.DoDoEvents(true);
+  const auto start = std::chrono::steady_clock::now();
+  post();
+  for (int k = 0; k < 100; ++k) ui.StepEvents();
+  if (std::chrono::steady_clock::now() - start < ui::kStepEventsInterval) {
+    EXPECT_EQ(handled, 0);
+  }
+  QThread::msleep(ui::kStepEventsInterval.count() + 5);
+  ui.StepEvents();
+  EXPECT_EQ(handled, 1);
+  post();
+  ui.DoDoEvents(true);
+  EXPECT_EQ(handled, 2);
 }
 
 TEST(QtUiBusy, BusyPointerOnAndOffBalanced) {

@@ -5,6 +5,7 @@
 #include "core/disk_format.h"
 #include "core/erase.h"
 #include "core/fat_write.h"
+#include "tests/support/sector_faults.h"
 #include "tests/transfer/job_fixture.h"
 
 namespace jobtest {
@@ -435,6 +436,50 @@ TEST_F(CopyJobTest, AfterJobHibernationRunsTheCountdownThenPowers) {
   ASSERT_EQ(powered.size(), 1u);
   EXPECT_EQ(powered[0], platform::PowerAction::Hibernate);
   EXPECT_EQ(transfer::CountdownWindow(), nullptr);
+}
+
+// The next cluster is read while the current one is written: a read that
+// fails at any cluster still stops the file before anything of it is kept,
+// and a write that fails at any cluster ends the file with nothing written
+// after it, whichever cluster the read-ahead had reached.
+TEST_F(CopyJobTest, FailedReadOrWriteAtAnyClusterKeepsNoPartialCopy) {
+  ib::DiskImage model(Spec(kSpc, 300));
+  model.AddFile(File("\\DataFiles\\film.rec", kCluster * 4 + 9, 5));   // 5 clusters
+  const std::vector<uint32_t> chain = model.Entry("\\DataFiles\\film.rec").Chain;
+  ib::DiskImage empty(Spec(kSpc, 300));
+  for (uint32_t j = 0; j < chain.size(); ++j) {
+    for (const bool toPc : {true, false}) {
+      SCOPED_TRACE("cluster " + std::to_string(j) + (toPc ? " read, to a PC" : " written, to a disk"));
+      ShowRecorder(model, 0, 0);
+      if (toPc) ShowPc(1); else ShowRecorder(empty, 1, 1);
+      const double freeBefore = core::FSGetFreeSpace(1);
+      faults::SectorFaults f;
+      if (toPc) {
+        const uint32_t sector = (chain[j] + 1) * kSpc;
+        f.FailReadsWhere([sector](uint32_t first, int32_t) { return first == sector; });
+      } else {
+        f.OnlyHandle(core::Disk[1].Handle);
+        f.FailWritesAfter(j);
+      }
+      host.Check(0, "\\DataFiles\\film.rec");
+      script.ExpectMsgBox("These files were not copied or moved as asked:", ui::Answer::OK);
+      transfer::DoCopy(0, true);
+      ASSERT_TRUE(script.AllAnswered());
+      const std::string why = toPc ? "cluster " + std::to_string(j) + " could not be read"
+                                   : "writing the copy failed";
+      EXPECT_NE(script.Prompts().back().Text.find(why), std::string::npos);
+      script.Reset();
+      ib::DecodedEntry e;
+      EXPECT_TRUE(FindEntry(Image(0), model.FolderIndex("\\DataFiles"), "film.rec", e));   // kept
+      if (toPc) {
+        EXPECT_LT(platform::FileLength(Pc() + "film.rec"), 0);
+      } else {
+        EXPECT_EQ(f.Writes().size(), j);   // the clusters before the failed one, nothing after
+        EXPECT_FALSE(FindEntry(Image(1), empty.FolderIndex("\\DataFiles"), "film.rec", e));
+        EXPECT_EQ(core::FSGetFreeSpace(1), freeBefore);
+      }
+    }
+  }
 }
 
 }  // namespace
