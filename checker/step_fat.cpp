@@ -411,9 +411,12 @@ bool fsck_05_FAT_LostDirectories() {
 void fsck_05_FAT_LostChains() {
   core::ProcScope scope("fsck_05_FAT_LostChains");
   const int32_t last = Last();
-  CalcFATXRefs();
-  CalcFATChainLengths();
   for (int32_t round = 0; round <= last + 1; ++round) {
+    // Counted again after every claim: copying a chain over the other
+    // table's entries leaves that table's old successors unreferenced, and
+    // they are lost chains of this run, not of the next one.
+    CalcFATXRefs();
+    CalcFATChainLengths();
     // A free entry (length 0) is no chain to recover.
     int32_t best = 0;
     int32_t start = -1;
@@ -446,8 +449,12 @@ void fsck_05_FAT_CreateFile(int32_t clusters) {
   core::ProcScope scope("fsck_05_FAT_CreateFile");
   const int32_t count = std::min<int32_t>(FoundEntryCount, int32_t(FoundEntries.size()));
   int32_t dataFiles = 0;
-  for (int32_t k = 0; k < count; ++k)
-    if (Lower(FoundEntries[size_t(k)].Name) == "\\datafiles\\") dataFiles = FoundEntries[size_t(k)].StartCluster;
+  // Only the folder the root holds: a file with an empty name in
+  // \DataFiles\ has the same path text.
+  for (int32_t k = 0; k < count; ++k) {
+    const FoundEntry& e = FoundEntries[size_t(k)];
+    if (e.IsDir && e.DirCluster == 0 && Lower(e.Name) == "\\datafiles\\") dataFiles = e.StartCluster;
+  }
 
   const int32_t start = LongestStart;
   bool isDir = false;
