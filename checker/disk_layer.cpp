@@ -4,11 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <vector>
 
 #include "core/disk_io.h"
 #include "core/error_handler.h"
@@ -380,15 +382,30 @@ void GuessClusterSize() {
   SpcFromDirScan = -1;
   if (!FileMode) {
     SectorsPerCluster = 1;
+    // A "." lies at the start of its own cluster: a start cluster that does
+    // not divide its sector number into a cluster size that can hold
+    // cluster 0's two FATs is damaged and says nothing. Of the others, the
+    // size most "." slots agree on counts (the first one found on a tie),
+    // so one damaged "." cannot decide alone.
+    std::vector<std::pair<int32_t, int32_t>> found;   // size, number of "." slots
     for (int32_t s = 0; s <= 18800; ++s) {
       ReadTopfSector(s);
-      if (SectorBuffer[0] == 0xF1 && SectorBuffer[20] == '.' && SectorBuffer[21] == 0) {
-        const int64_t n = int32_t(uint32_t(SectorBuffer[8]) << 24 | uint32_t(SectorBuffer[9]) << 16 |
-                                  uint32_t(SectorBuffer[10]) << 8 | SectorBuffer[11]);
-        if (n + 1 > 0) SpcFromDirScan = int32_t(std::nearbyint(double(s) / double(n + 1)));
-        break;
-      }
+      if (SectorBuffer[0] != 0xF1 || SectorBuffer[20] != '.' || SectorBuffer[21] != 0) continue;
+      const int64_t n = int32_t(uint32_t(SectorBuffer[8]) << 24 | uint32_t(SectorBuffer[9]) << 16 |
+                                uint32_t(SectorBuffer[10]) << 8 | SectorBuffer[11]);
+      if (n + 1 <= 0 || s % (n + 1) != 0) continue;
+      const int64_t spc = s / (n + 1);
+      if (spc * 512 <= 0x80000 || !ValidClusterSize(spc)) continue;
+      auto it = std::find_if(found.begin(), found.end(), [&](const auto& f) { return f.first == spc; });
+      if (it == found.end()) found.push_back({int32_t(spc), 1});
+      else ++it->second;
     }
+    int32_t most = 0;
+    for (const auto& [spc, count] : found)
+      if (count > most) {
+        most = count;
+        SpcFromDirScan = spc;
+      }
     SectorsPerCluster = SpcFromSize;
   }
 }

@@ -26,9 +26,11 @@ using Rng = std::mt19937;
 
 uint32_t Pick(Rng& rng, uint32_t n) { return uint32_t(rng() % n); }
 
-// A number from the environment, or `otherwise`: QUENBRIX_REPAIR_SEEDS widens
-// the random seeds and QUENBRIX_REPAIR_SPC picks another cluster size when
-// the property is run by hand.
+// A number from the environment, or `otherwise`: QUENBRIX_REPAIR_SEEDS (from
+// QUENBRIX_REPAIR_FIRST_SEED) widens the random seeds,
+// QUENBRIX_REPAIR_KIND_SEEDS the seeds of each damage kind, and
+// QUENBRIX_REPAIR_SPC picks another cluster size when the property is run by
+// hand.
 uint32_t FromEnv(const char* name, uint32_t otherwise) {
   const char* v = std::getenv(name);
   return v && *v ? uint32_t(std::strtoul(v, nullptr, 10)) : otherwise;
@@ -441,12 +443,16 @@ const std::vector<RepairProperty::Kind>& RepairProperty::Kinds() {
        [](T& t, Rng& rng) {
          const uint32_t folders[] = {2, 6, 7, 8, 36};
          const uint32_t folder = folders[Pick(rng, 5)];
-         if (Pick(rng, 2)) {
+         const uint32_t how = Pick(rng, 3);
+         if (how == 0) {
            const uint32_t more = t.FreeIndex(rng);   // a second cluster in both tables
            t.SetFat(folder, more);
            t.SetFat(more, 0xFFFFFE);
-         } else {   // FAT2's chain runs into a recording's
+         } else if (how == 1) {   // FAT2's chain runs into a recording's
            t.SetFat(folder, t.E("\\DataFiles\\news.rec").Chain[0], 2);
+         } else {   // one or both tables run into another folder or a recording
+           const uint32_t into[] = {t.E("\\DataFiles\\Films\\film.rec").Chain[1], 39, 37, folder == 8 ? 6u : 8u};
+           t.SetFat(folder, into[Pick(rng, 4)], 1 + int(Pick(rng, 3)));
          }
        }},
       {"size fields",
@@ -659,6 +665,14 @@ TEST_F(RepairProperty, EachFaultHasItsFindingAndSettles) {
        },
        {"Fixed:\tFAT: terminated 1 broken chain in FAT2"},
        {}},
+      {"a plausible cluster size in the superblock, none in the backup, and a damaged \".\" found first",
+       [](RepairProperty& t) {
+         t.Img().SetSuperU16(ib::kSbSectorsPerCluster, kSpc == 3760 ? 2444 : 3760, true, false);
+         t.Img().SetSuperU16(ib::kSbSectorsPerCluster, 0xFFFF, false, true);
+         t.EditSlot(1, 0, [](auto& e) { ib::PutBE32(&e[8], 105); });
+       },
+       {kSbSpc, "Fixed:\tSuperblock - Backup Sectors per Cluster set to " + spc},
+       {}},
   };
   for (const Case& c : cases) {
     victims_ = {c.Victims.begin(), c.Victims.end()};
@@ -678,9 +692,10 @@ TEST_F(RepairProperty, EachFaultHasItsFindingAndSettles) {
 }
 
 TEST_F(RepairProperty, EveryDamageKindIsRepairedInOneRun) {
-  Watchdog watchdog(std::chrono::seconds(120));
+  const uint32_t seeds = FromEnv("QUENBRIX_REPAIR_KIND_SEEDS", 2);
+  Watchdog watchdog(std::chrono::seconds(60 * (seeds + 2)));
   for (const Kind& kind : Kinds()) {
-    for (uint32_t seed = 1; seed <= 2; ++seed) {
+    for (uint32_t seed = 1; seed <= seeds; ++seed) {
       const std::string what = std::string(kind.Name) + " #" + std::to_string(seed);
       watchdog.Doing(what);
       Rng rng(seed);
