@@ -31,6 +31,9 @@ int32_t SpcFromSize = -1;
 int32_t SpcFromSuperblock = -1;
 int32_t SpcFromBackup = -1;
 int32_t SpcFromDirScan = -1;
+// How many "." slots the directory scan found at the start of a cluster of
+// SpcFromDirScan sectors.
+int32_t DirScanAgreeing = 0;
 std::string SessionPrefix;
 double DumpCylinders = 0;
 int32_t DumpTracksPerCylinder = 0;
@@ -132,6 +135,7 @@ void ResetDiskState() {
   SectorBuffer.fill(0);
   ScdIndex.assign(kFatIndexCount, 0);
   SpcFromSize = SpcFromSuperblock = SpcFromBackup = SpcFromDirScan = -1;
+  DirScanAgreeing = 0;
   SessionPrefix.clear();
   DumpCylinders = 0;
   DumpTracksPerCylinder = DumpSectorsPerTrack = 0;
@@ -380,6 +384,7 @@ void GuessClusterSize() {
   if (SpcFromBackup < 0 || SpcFromBackup >= 6001) SpcFromBackup = -1;
 
   SpcFromDirScan = -1;
+  DirScanAgreeing = 0;
   if (!FileMode) {
     SectorsPerCluster = 1;
     // A "." lies at the start of its own cluster: a start cluster that does
@@ -400,10 +405,10 @@ void GuessClusterSize() {
       if (it == found.end()) found.push_back({int32_t(spc), 1});
       else ++it->second;
     }
-    int32_t most = 0;
+    DirScanAgreeing = 0;
     for (const auto& [spc, count] : found)
-      if (count > most) {
-        most = count;
+      if (count > DirScanAgreeing) {
+        DirScanAgreeing = count;
         SpcFromDirScan = spc;
       }
     SectorsPerCluster = SpcFromSize;
@@ -415,6 +420,9 @@ int32_t ClusterSizeVotes(int32_t spc) {
   int32_t votes = 0;
   for (int32_t source : {SpcFromSuperblock, SpcFromBackup, SpcFromSize, SpcFromDirScan})
     if (source == spc) ++votes;
+  // Two or more folders lying where this size puts them weigh as much as
+  // the superblock's two copies of one word.
+  if (spc == SpcFromDirScan && DirScanAgreeing >= 2) ++votes;
   return votes;
 }
 

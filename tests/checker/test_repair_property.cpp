@@ -227,19 +227,12 @@ class RepairProperty : public StepTest {
   void RepairAndVerify(const std::string& what, const std::function<void()>& afterFirst = {}) {
     SCOPED_TRACE(what);
     std::vector<faults::SectorWrite> written;
-    auto dbg = [&](const char* when) {  // DEBUGTMP
-      if (!std::getenv("QUENBRIX_REPAIR_DEBUG")) return;
-      std::fprintf(stderr, "%s\n", when);
-      for (int t = 1; t <= 2; ++t) { for (uint32_t i = 0; i < 50; ++i) { uint32_t v = Img().FatEntry(i, t); if (v == 0xFFFFFF) std::fprintf(stderr, " %u:-", i); else if (v == 0xFFFFFE) std::fprintf(stderr, " %u:E", i); else std::fprintf(stderr, " %u:%u", i, v);} std::fprintf(stderr, "\n"); }
-    };
-    dbg("before");
     {
       faults::SectorFaults first;
       StartAndCheck();
       written = first.Writes();
     }
     const std::string firstRun = AllLines();
-    dbg("after first");
     if (afterFirst) afterFirst();
     faults::SectorFaults second;
     StartAndCheck();
@@ -626,7 +619,7 @@ TEST_F(RepairProperty, EachFaultHasItsFindingAndSettles) {
          t.SetFat(45, 0xFFFFFE);
        },
        {"Fixed:\tFAT: ended the chain of 1 directory after its first cluster",
-        "Info:\tFiles - Created File LostCluster0001.rec (1.0 MB)"},
+        "Info:\tFiles - Created File LostCluster0001.rec (" + checker::FileSizeToString(double(kClusterBytes), 1) + ")"},
        {}},
       {"FAT2's chain of a folder running into a recording",
        [](RepairProperty& t) { t.SetFat(6, 10, 2); },
@@ -671,6 +664,10 @@ TEST_F(RepairProperty, EachFaultHasItsFindingAndSettles) {
          t.Img().SetSuperU16(ib::kSbSectorsPerCluster, 0xFFFF, false, true);
          t.EditSlot(1, 0, [](auto& e) { ib::PutBE32(&e[8], 105); });
        },
+       {kSbSpc, "Fixed:\tSuperblock - Backup Sectors per Cluster set to " + spc},
+       {}},
+      {"a plausible cluster size in both superblock words",
+       [](RepairProperty& t) { t.Img().SetSuperU16(ib::kSbSectorsPerCluster, kSpc == 2444 ? 3760 : 2444); },
        {kSbSpc, "Fixed:\tSuperblock - Backup Sectors per Cluster set to " + spc},
        {}},
   };
