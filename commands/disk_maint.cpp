@@ -56,6 +56,39 @@ void ReleaseChain(int32_t first) {
   }
 }
 
+// Writes the size fields of a file that grew behind its end (a found chain
+// continued it) into its directory entry, and into the root-slot copy of the
+// system cluster when it has one. The slot must still hold the file.
+bool WriteGrownSize(int32_t index) {
+  core::DiskRec& d = core::Disk[0];
+  const core::FileRec& f = d.Files[size_t(index)];
+  const int64_t clusterBytes = LeftClusterBytes();
+  if (f.DirCluster < 0 || f.DirCluster > d.LastCluster || f.Slot < 0 || clusterBytes <= 0 ||
+      f.Slot >= clusterBytes / core::kDirEntrySize)
+    return false;
+  const core::EntrySizeFields fields = core::SizeToEntryFields(f.Size, d.SectorsPerCluster);
+  auto put = [&](uint8_t* slot) {
+    core::PutBE32(slot + core::kDeClusterCount, uint32_t(fields.ClusterCount));
+    core::PutBE32(slot + core::kDeFreeBytes, uint32_t(fields.FreeBytes));
+    core::PutBE16(slot + core::kDeLastSectorBytes, fields.LastSectorBytes);
+    slot[core::kDeCheckByte] = fields.CheckByte;
+  };
+  if (!core::ReadTopfCluster(0, f.DirCluster + 1)) return false;
+  uint8_t* slot = core::ClusterBuffer.data() + size_t(f.Slot) * core::kDirEntrySize;
+  if (int32_t(core::GetBE32(slot + core::kDeStartCluster)) != f.StartCluster) return false;
+  put(slot);
+  if (!core::WriteTopfCluster(0, f.DirCluster + 1, false)) return false;
+  if (f.DirCluster == 0 && f.Slot < core::kRootCopySlots && core::ReadTopfCluster(0, 0)) {
+    uint8_t* copy = core::ClusterBuffer.data() + core::kRootDirectoryCopy +
+                    size_t(f.Slot) * core::kDirEntrySize;
+    if (int32_t(core::GetBE32(copy + core::kDeStartCluster)) == f.StartCluster) {
+      put(copy);
+      core::WriteTopfCluster(0, 0, true);
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 bool LeftRecorderReady() {
@@ -179,6 +212,15 @@ int32_t WriteRecovered() {
   for (int32_t i = 0; i < count; ++i) {
     if (!d.Files[size_t(i)].Recovered) continue;
     const core::FileRec f = d.Files[size_t(i)];   // a copy: the list may grow
+    if (f.DirCluster >= 0) {
+      // A file that a found chain continued: its entry gets the new size.
+      if (WriteGrownSize(i)) {
+        d.Files[size_t(i)].Recovered = false;
+        core::FSRecalculateDirSizes(0, core::kDirSizesAdd, f.DirCluster);
+        ++written;
+      }
+      continue;
+    }
     if (core::CreateTopfFile(0, f.Name, false, f.Size, f.RecDate, f.StartCluster)) {
       d.Files[size_t(i)].Recovered = false;
       ++written;

@@ -235,6 +235,33 @@ bool WriteTopfCluster(int side, int32_t cluster, bool allowSystem) {
   return ok;
 }
 
+bool ZeroTopfCluster(int side, int32_t cluster) {
+  ProcScope scope("ZeroTopfCluster");
+  CheckSideIndex(side);
+  DiskRec& d = Disk[side];
+  const int32_t spc = InFileMode() ? FileModeSectorsPerCluster : d.SectorsPerCluster;
+  if (spc <= 0 || cluster < 1) return WriteTopfCluster(side, cluster, false);
+  ClusterBuffer.assign(size_t(spc) * kSectorSize, 0);
+  // The dumps go the ordinary way.
+  if (InFileMode()) return WriteTopfCluster(side, cluster, false);
+  if (!ClusterOnDisk(side, cluster)) {
+    Log("ZeroTopfCluster", side, cluster, spc, " failed because the cluster is not on the disk");
+    return false;
+  }
+  if (cluster < kCachedClusters) {
+    StoreInSlot(side, cluster, ClusterBuffer);
+    if (SameDisk()) StoreInSlot(OtherSide(side), cluster, ClusterBuffer);
+  }
+  const uint32_t first = uint32_t(int64_t(cluster) * spc);
+  if (ZeroSectors(d.Handle, first, spc, ClusterBuffer.data()) == 0) {
+    if (cluster < kCachedClusters) InvalidateSlot(side, cluster);
+    Log("ZeroTopfCluster", side, cluster, spc, " failed because ZeroSectors failed");
+    CheckHDConnection(side);
+    return false;
+  }
+  return true;
+}
+
 bool ReadTopfSector(int side, int32_t cluster) {
   ProcScope scope("ReadTopfSector");
   CheckSideIndex(side);

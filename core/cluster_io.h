@@ -24,6 +24,12 @@ bool ReadTopfCluster(int side, int32_t cluster);
 // write invalidates the cache slot it touched (both sides on one disk).
 bool WriteTopfCluster(int side, int32_t cluster, bool allowSystem);
 
+// Makes disk cluster `cluster` (1 or more) read back as zeros: on an image
+// file it is deallocated rather than written, on a device zeros are written
+// (ZeroSectors). ClusterBuffer is left all zeros. Refused like
+// WriteTopfCluster for clusters not on the disk.
+bool ZeroTopfCluster(int side, int32_t cluster);
+
 // The first sector of the cluster into SectorBuffer (the view); zeros and
 // false on failure. No cache. With the side's SectorsPerCluster set to 1 it
 // reads sector `cluster`.

@@ -61,6 +61,16 @@ int32_t WriteSectors(int32_t handle, uint32_t firstSector, int32_t count, const 
   return qlib::DiskIOWriteSectors(handle, firstSector, count, kSectorSize, buffer);
 }
 
+int32_t ZeroSectors(int32_t handle, uint32_t firstSector, int32_t count, const void* zeros) {
+  ++SectorWriteCalls;
+  if (handle < 1 || count <= 0) return 0;
+  if (g_ioFilter && !g_ioFilter(true, handle, firstSector, count, zeros)) return 0;
+  if (platform::PunchHole(handle, uint64_t(firstSector) * kSectorSize,
+                          uint64_t(count) * kSectorSize))
+    return 1;
+  return qlib::DiskIOWriteSectors(handle, firstSector, count, kSectorSize, zeros);
+}
+
 void DiskGeometry(int32_t handle, double& Cylinders, int32_t& TracksPerCylinder,
                   int32_t& SectorsPerTrack, int32_t& BytesPerSector) {
   ProcScope scope("DiskGeometry");

@@ -21,6 +21,11 @@ void CloseDisk(int32_t handle);
 // must hold count x 512 bytes.
 int32_t ReadSectors(int32_t handle, uint32_t firstSector, int32_t count, void* buffer);
 int32_t WriteSectors(int32_t handle, uint32_t firstSector, int32_t count, const void* buffer);
+// Makes count x 512 bytes at `firstSector` read back as zeros: on a regular
+// file the range is deallocated (a hole), elsewhere, or where that fails,
+// `zeros` (count x 512 zero bytes) is written. To the test filter it is a
+// write of `zeros`. 1 success, 0 failure.
+int32_t ZeroSectors(int32_t handle, uint32_t firstSector, int32_t count, const void* zeros);
 
 // A seam for tests that stand between the program and the device: the
 // filter sees every sector transfer before it happens and returns false to

@@ -47,6 +47,10 @@ bool ModifyTopfFileStartCluster(int side, int index) {
   const int32_t start = e.StartCluster;
   if (start < 1 || start > kMaxFatIndex) return false;
 
+  // A folder's own "." entry first: the entry then never names a cluster
+  // that calls itself by another number.
+  if (e.IsDir && !PatchCluster(side, start, kDeStartCluster, uint32_t(start))) return false;
+
   uint8_t* slot = ReadEntrySlot(side, e);
   if (!slot) return false;
   const int32_t old = int32_t(GetBE32(slot + kDeStartCluster));
@@ -68,8 +72,8 @@ bool ModifyTopfFileStartCluster(int side, int index) {
 
   if (!e.IsDir) return true;
 
-  // The folder's own "." entry, then its subfolders' ".." entries.
-  bool ok = PatchCluster(side, start, kDeStartCluster, uint32_t(start));
+  // Its subfolders' ".." entries.
+  bool ok = true;
   for (int32_t i = 0; i < d.FileCount; ++i) {
     FileRec& child = d.Files[size_t(i)];
     if (child.DirCluster != old || &child == &e) continue;

@@ -43,6 +43,12 @@ bool WriteAt(int handle, uint64_t offset, const void* buffer, size_t length);
 // Size in bytes of the block device or file behind the handle; -1 on failure.
 int64_t DriveSize(int handle);
 bool IsBlockDevice(int handle);
+// Deallocates `length` bytes at `offset` of a regular file (a hole that
+// reads back as zeros, the file keeping its size), so that clearing space on
+// a sparse image does not fill the PC's disk. False, changing nothing, for a
+// block device, a range past the file's end, or where the file system cannot
+// punch holes: the caller then writes zeros.
+bool PunchHole(int handle, uint64_t offset, uint64_t length);
 
 // The geometry as the recorder tools always saw it: 512 bytes a sector,
 // 63 sectors a track, 255 tracks a cylinder, cylinders = sectors / 16065.

@@ -195,6 +195,23 @@ bool IsBlockDevice(int handle) {
   return handle >= 3 && fstat(handle, &st) == 0 && S_ISBLK(st.st_mode);
 }
 
+bool PunchHole(int handle, uint64_t offset, uint64_t length) {
+  struct stat st;
+  if (handle < 3 || length == 0 || fstat(handle, &st) != 0 || !S_ISREG(st.st_mode) ||
+      offset > uint64_t(st.st_size) || length > uint64_t(st.st_size) - offset)
+    return false;
+  int result;
+  do {
+    result = fallocate(handle, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, off_t(offset),
+                       off_t(length));
+  } while (result != 0 && errno == EINTR);
+  if (result != 0) {
+    lastError = errno;
+    return false;
+  }
+  return true;
+}
+
 bool GetDriveGeometry(int handle, DriveGeometry& geometry) {
   int64_t size = DriveSize(handle);
   if (size < 0) {

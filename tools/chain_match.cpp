@@ -22,8 +22,10 @@ constexpr double kThreeSeconds = 3.0 / 86400.0;
 constexpr double kMinStep = 2000;      // about 22 ms
 constexpr double kMaxStep = 216000;    // 2.4 s
 
-// Leaves out every hit whose cluster is not a free FAT index of side 0
-// (1 .. LastCluster, Next 0) and every later hit of a cluster already taken.
+// Leaves out every hit whose cluster is no FAT index of side 0 that may hold
+// data (1 .. LastCluster), and every later hit of a cluster already taken.
+// Hits on used clusters take part: the rebuild protects what a listed entry
+// reaches and may relink clusters of lost chains.
 void ExcludeUnusable() {
   const core::DiskRec& d = core::Disk[0];
   const int32_t last = std::min<int32_t>(d.LastCluster, int32_t(d.FAT.size()) - 1);
@@ -31,7 +33,7 @@ void ExcludeUnusable() {
   for (int32_t i = 0; i < FoundCount; ++i) {
     FoundCluster& r = FoundClusters[size_t(i)];
     const int32_t c = r.Cluster;
-    const bool usable = c >= 1 && c <= last && d.FAT[size_t(c)].Next == 0 && !taken[size_t(c)];
+    const bool usable = c >= 1 && c <= last && !taken[size_t(c)];
     if (usable) {
       taken[size_t(c)] = true;
       r.Excluded = false;

@@ -3,9 +3,10 @@
 // and lists them in AppDir + CrcId + "_Match.txt" (the hits' lines in chain
 // order, a line of 100 "-" between two chains, CR LF line ends).
 //
-// Only clusters that side 0's FAT marks free take part, each at most once:
-// a hit on a used cluster, or a second hit on a cluster already listed, is
-// left out (Excluded, Used) and joins no chain.
+// Every hit on a FAT index 1 .. LastCluster takes part, free or used, each
+// cluster at most once: a hit outside that range, or a second hit on a
+// cluster already listed, is left out (Excluded, Used) and joins no chain.
+// What a used cluster may become is the rebuild's decision.
 #pragma once
 
 #include <cstdint>

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <set>
 
 #include "core/cluster_io.h"
 #include "core/disk_format.h"
@@ -90,6 +91,75 @@ int32_t ItemClusters(int side, const core::FileRec& r) {
   const int32_t n = ChainLength(side, r.StartCluster);
   return n > 0 ? n : (r.IsDir ? 1 : std::max<int32_t>(r.ClusterCount, 1));
 }
+
+bool NoProgressExit(const std::string& why) {
+  return EmergencyExit("--- The defragmentation makes no progress! Exiting defrag!",
+                       "Emergency exit: no progress " + why);
+}
+
+// Watches a run for progress. The compact area is DefragTarget after each
+// BuildList. Since it last grew, the starts every moved item has had are
+// remembered, and the passes are counted.
+class ProgressWatch {
+ public:
+  explicit ProgressWatch(int side) : side_(side) {
+    const core::DiskRec& d = Disk[side];
+    const int32_t count = std::max(d.FileCount, 0);
+    starts_.resize(size_t(count));
+    movedIn_.assign(size_t(count), 0);
+    for (int32_t i = 0; i < count; ++i) {
+      starts_[size_t(i)] = d.Files[size_t(i)].StartCluster;
+      if (Placeable(d.Files[size_t(i)])) ++items_;
+    }
+    best_ = DefragTarget;
+  }
+  // After each pass's BuildList: false (with the reason) when the pass
+  // brought an item back to a start it had since the compact area last
+  // grew, or the area has not grown for more passes than there are items.
+  bool Progressed(std::string& why) {
+    const core::DiskRec& d = Disk[side_];
+    const bool grew = DefragTarget > best_;
+    if (grew) {
+      best_ = DefragTarget;
+      stalled_ = 0;
+      seen_.clear();
+      ++epoch_;
+    }
+    bool back = false;
+    for (int32_t i = 0; i < d.FileCount && size_t(i) < starts_.size(); ++i) {
+      const int32_t start = d.Files[size_t(i)].StartCluster;
+      if (start == starts_[size_t(i)]) continue;
+      if (!grew) {
+        if (movedIn_[size_t(i)] != epoch_) {
+          movedIn_[size_t(i)] = epoch_;
+          seen_.insert({i, starts_[size_t(i)]});
+        }
+        if (!seen_.insert({i, start}).second && !back) {
+          back = true;
+          why = "(" + d.Files[size_t(i)].Name + " is back at " + std::to_string(start) + ")";
+        }
+      }
+      starts_[size_t(i)] = start;
+    }
+    if (grew) return true;
+    if (back) return false;
+    if (++stalled_ > items_ + 2) {
+      why = "(the compact area has not grown for " + std::to_string(stalled_) + " passes)";
+      return false;
+    }
+    return true;
+  }
+
+ private:
+  int side_;
+  int32_t items_ = 0;
+  int32_t best_ = 0;
+  int32_t stalled_ = 0;
+  uint32_t epoch_ = 1;
+  std::vector<int32_t> starts_;
+  std::vector<uint32_t> movedIn_;
+  std::set<std::pair<int32_t, int32_t>> seen_;
+};
 
 }  // namespace
 
@@ -316,6 +386,108 @@ bool MoveCluster(int side, const core::FileRec& r, int32_t source, int32_t desti
   return true;
 }
 
+// The chain an item had before its move: the FAT indexes and their links.
+struct OldChain {
+  std::vector<int32_t> Clusters;
+  std::vector<core::FatLink> Links;
+};
+
+OldChain CaptureChain(int side, int32_t start) {
+  OldChain old;
+  const int32_t last = LastIndex(side);
+  int32_t c = start;
+  for (int32_t steps = 0; steps <= last && c >= 1 && c <= last && !IsFree(side, c); ++steps) {
+    old.Clusters.push_back(c);
+    old.Links.push_back(Disk[side].FAT[size_t(c)]);
+    const int32_t next = NextOf(side, c);
+    if (next < 1) break;
+    c = next;
+  }
+  return old;
+}
+
+// Sets the "." entry of the folder cluster at FAT index c to name the
+// cluster itself, with the name "." (`named`) or an empty name. The loader
+// takes a cluster either way for the folder an entry names; the repair
+// program takes a lost cluster for a folder only by a "." named ".". So while
+// a folder moves, neither its copy nor its old cluster, whichever of them no
+// entry names, reads to it as a second copy of the folder. False when the
+// cluster could not be read or written, or holds no "." entry.
+bool MarkFolderCluster(int side, int32_t c, bool named) {
+  if (!core::ReadTopfCluster(side, c + 1) ||
+      core::ClusterBuffer.size() < size_t(core::kDirEntrySize))
+    return false;
+  uint8_t* self = core::ClusterBuffer.data();
+  if (self[core::kDeAttribute] != core::AttrSelf) return false;
+  self[core::kDeName] = named ? '.' : 0;
+  core::PutBE32(self + core::kDeStartCluster, uint32_t(c));
+  return core::WriteTopfCluster(side, c + 1, false);
+}
+
+bool FolderWriteFailed(const std::string& name) {
+  return EmergencyExit("--- Couldn't write the folder cluster of " + name + "! Exiting defrag!",
+                       "Emergency exit: Couldn't write the folder cluster");
+}
+
+bool FatWriteFailed() {
+  return EmergencyExit("--- Couldn't write the FAT! Exiting defrag!",
+                       "Emergency exit: Couldn't write the FAT");
+}
+
+// Commits a moved item so that a cut after any single write leaves at most
+// lost clusters, never an entry on freed clusters:
+//   1. the FAT with the new chain linked while the old chain is still
+//      allocated (the copy is an unowned chain until the entry names it);
+//   2. the entry (for a folder its "." in the new cluster, the entry, the
+//      root-slot copy and its subfolders' ".." entries);
+//   3. the FAT with the old chain freed.
+// A folder's copy gets its "." (with an empty name) before step 1, its old
+// cluster loses the "." name before step 2, the copy gets it back after
+// step 2, and the old cluster is zeroed before step 3: no cluster that no
+// entry names ever reads as a second copy of the folder.
+// The in-memory FAT holds the moves already (new chain linked, old freed).
+bool CommitMove(int side, int index, const OldChain& old, int32_t newStart, const char* indent) {
+  core::DiskRec& d = Disk[side];
+  core::FileRec& r = d.Files[size_t(index)];
+  auto& fat = d.FAT;
+  const bool folder = r.IsDir && !old.Clusters.empty() && r.StartCluster != newStart;
+  if (folder && !MarkFolderCluster(side, newStart, false)) return FolderWriteFailed(r.Name);
+  // (The destinations were free, so no old cluster is part of the new chain.)
+  std::vector<uint8_t> restored(old.Clusters.size(), 0);
+  for (size_t k = 0; k < old.Clusters.size(); ++k) {
+    core::FatLink& link = fat[size_t(old.Clusters[k])];
+    if (link.Next != 0) continue;
+    link = old.Links[k];
+    restored[k] = 1;
+  }
+  const bool bothWritten = core::UpdateTopfFAT(side);
+  for (size_t k = 0; k < old.Clusters.size(); ++k)
+    if (restored[k]) fat[size_t(old.Clusters[k])] = core::FatLink();
+  if (!bothWritten) return FatWriteFailed();
+  if (folder && !MarkFolderCluster(side, old.Clusters[0], false)) return FolderWriteFailed(r.Name);
+
+  if (r.StartCluster != newStart) {
+    const int32_t oldStart = r.StartCluster;
+    r.StartCluster = newStart;
+    LogLine(std::string(indent) + "setting Start=" + std::to_string(newStart));
+    if (!core::ModifyTopfFileStartCluster(side, index)) {
+      r.StartCluster = oldStart;
+      core::CheckState[(core::DiskId[side] + 31) & 31] = 1;
+      if (g_hooks.UpdateComboBoxes) g_hooks.UpdateComboBoxes();
+      return EmergencyExit("--- Couldn't write the directory entry of " + r.Name +
+                               "! Exiting defrag!",
+                           "Emergency exit: Couldn't write the directory entry");
+    }
+  }
+  if (folder) {
+    if (!MarkFolderCluster(side, newStart, true)) return FolderWriteFailed(r.Name);
+    for (size_t k = 0; k < old.Clusters.size(); ++k)
+      if (restored[k]) core::ZeroTopfCluster(side, old.Clusters[k] + 1);
+  }
+  if (!core::UpdateTopfFAT(side)) return FatWriteFailed();
+  return true;
+}
+
 }  // namespace
 
 bool DefragFile(int side, int index) {
@@ -330,6 +502,7 @@ bool DefragFile(int side, int index) {
   Status(0, "Defragmenting " + r.Name);
   DoEvents();
 
+  const OldChain old = CaptureChain(side, r.StartCluster);
   int32_t source = r.StartCluster;
   for (int32_t k = 0; k < PlaceCount; ++k) {
     const int32_t destination = PlaceStart + k;
@@ -339,24 +512,7 @@ bool DefragFile(int side, int index) {
     if (Cancelled()) return true;
   }
 
-  if (!core::UpdateTopfFAT(side)) {
-    return EmergencyExit("--- Couldn't write the FAT! Exiting defrag!",
-                         "Emergency exit: Couldn't write the FAT");
-  }
-  if (r.StartCluster != PlaceStart) {
-    const int32_t oldStart = r.StartCluster;
-    r.StartCluster = PlaceStart;
-    LogLine("  setting Start=" + std::to_string(PlaceStart));
-    if (!core::ModifyTopfFileStartCluster(side, index)) {
-      r.StartCluster = oldStart;
-      core::CheckState[(core::DiskId[side] + 31) & 31] = 1;
-      if (g_hooks.UpdateComboBoxes) g_hooks.UpdateComboBoxes();
-      return EmergencyExit("--- Couldn't write the directory entry of " + r.Name +
-                               "! Exiting defrag!",
-                           "Emergency exit: Couldn't write the directory entry");
-    }
-  }
-  return true;
+  return CommitMove(side, index, old, PlaceStart, "  ");
 }
 
 bool MoveAway(int side, int32_t cluster) {
@@ -412,6 +568,7 @@ bool MoveAway(int side, int32_t cluster) {
   RefreshMap();
   DoEvents();
 
+  const OldChain old = CaptureChain(side, h);
   int32_t source = h;
   int32_t newStart = -1;
   for (size_t k = 0; k < destinations.size(); ++k) {
@@ -429,22 +586,7 @@ bool MoveAway(int side, int32_t cluster) {
                          "Emergency exit: The chain is longer than expected");
   }
 
-  if (!core::UpdateTopfFAT(side)) {
-    return EmergencyExit("--- Couldn't write the FAT! Exiting defrag!",
-                         "Emergency exit: Couldn't write the FAT");
-  }
-  const int32_t oldStart = r.StartCluster;
-  r.StartCluster = newStart;
-  if (!core::ModifyTopfFileStartCluster(side, owner)) {
-    r.StartCluster = oldStart;
-    core::CheckState[(core::DiskId[side] + 31) & 31] = 1;
-    if (g_hooks.UpdateComboBoxes) g_hooks.UpdateComboBoxes();
-    return EmergencyExit("--- Couldn't write the directory entry of " + r.Name +
-                             "! Exiting defrag!",
-                         "Emergency exit: Couldn't write the directory entry");
-  }
-  LogLine("    setting Start=" + std::to_string(newStart));
-  return true;
+  return CommitMove(side, owner, old, newStart, "    ");
 }
 
 bool ClearFree(int side) {
@@ -479,14 +621,26 @@ bool ClearFree(int side) {
   }
   const core::DiskRec* other = core::SameDisk() ? &Disk[core::OtherSide(side)] : nullptr;
 
-  std::fill(core::ClusterBuffer.begin(), core::ClusterBuffer.end(), uint8_t(0));
+  auto clearable = [&](int32_t c) {
+    return d.FAT[size_t(c)].Next == 0 && diskFree[size_t(c)] &&
+           (!other || size_t(c) >= other->FAT.size() || other->FAT[size_t(c)].Next == 0);
+  };
+  int64_t total = 0, done = 0;
+  for (int32_t c = 0; c <= last; ++c)
+    if (clearable(c)) ++total;
+  int shown = -1;
   for (int32_t c = 0; c <= last; ++c) {
-    const bool free = d.FAT[size_t(c)].Next == 0 && diskFree[size_t(c)] &&
-                      (!other || size_t(c) >= other->FAT.size() || other->FAT[size_t(c)].Next == 0);
-    if (free) {
-      // A failed write leaves the buffer as it was; zeros stay zeros.
-      core::WriteTopfCluster(side, c + 1, false);
+    if (clearable(c)) {
+      // On an image file the cluster becomes a hole: the same zeros without
+      // filling the PC's disk.
+      core::ZeroTopfCluster(side, c + 1);
       SetPixelVB(c, kCodeCleared);
+      ++done;
+      const int percent = int(done * 100 / std::max<int64_t>(total, 1));
+      if (percent != shown) {
+        shown = percent;
+        Status(0, "Clearing unused space " + std::to_string(percent) + "%");
+      }
       RefreshMap();
       DoEvents();
     }
@@ -537,11 +691,10 @@ DefragOutcome DefragmentDisk(int side) {
     // than this unless something keeps undoing its own work.
     const int64_t passLimit = 4 * int64_t(d.FileCount) + 64;
     int64_t passes = 0;
+    ProgressWatch watch(side);
     while (!List2.Empty()) {
       if (++passes > passLimit) {
-        emergency = !EmergencyExit("--- The defragmentation makes no progress! Exiting defrag!",
-                                   "Emergency exit: no progress after " +
-                                       std::to_string(passLimit) + " passes");
+        emergency = !NoProgressExit("after " + std::to_string(passLimit) + " passes");
         break;
       }
       PlaceStart = DefragTarget;
@@ -582,6 +735,14 @@ DefragOutcome DefragmentDisk(int side) {
       if (Cancelled()) break;
       FirstPass = false;
       BuildList(side);
+      // A pass that brings an item back to a place it already had, or a
+      // row of passes that never lets the compact area grow, would only
+      // repeat itself: the disk is too full to be compacted this way.
+      std::string why;
+      if (!List2.Empty() && !watch.Progressed(why)) {
+        emergency = !NoProgressExit(why);
+        break;
+      }
     }
   } catch (...) {
     // Whatever went wrong, the model must not keep moves the disk lacks.

@@ -15,8 +15,15 @@
 //   all in range, end properly and share no cluster, and that holds no
 //   pending recovered entries;
 // - per item: all data clusters are copied first, then the FAT is written
-//   (both copies), then the directory entry, so an interruption leaves at
-//   most lost clusters;
+//   (both copies) with the new chain linked while the old one is still
+//   allocated, then the directory entry (for a folder its "." first, then
+//   the entry, the root-slot copy and its subfolders' ".."; its old cluster
+//   is zeroed), and only then the FAT with the old chain freed, so a cut
+//   after any write leaves at most lost clusters, never an entry on freed
+//   clusters;
+// - a run stops with the no-progress exit as soon as a pass brings an item
+//   back to a place it had since the compact area last grew, or the compact
+//   area does not grow for more passes than there are items;
 // - a cluster whose read or write failed is never relinked: the run stops;
 // - a destination is always an index from 1 to LastCluster that is free in
 //   memory right before the cluster goes there;
@@ -25,7 +32,8 @@
 //   never differs from what the disk records;
 // - ClearFree writes only clusters that are free in memory, in FAT1 and in
 //   FAT2 on the disk (and on the other side's model of the same disk), and
-//   never the system cluster.
+//   never the system cluster; on an image file it deallocates them instead
+//   of writing zeros, so the PC's disk does not fill up.
 //
 // It runs on the window thread and processes pending events after every
 // cluster; `transfer::CancelState` other than 0 stops it at the next test.

@@ -3,12 +3,16 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFrame>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QScrollArea>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QTabBar>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "core/disk_load.h"
 #include "core/disk_model.h"
@@ -21,6 +25,7 @@
 #include "tools/defrag.h"
 #include "tools/defrag_engine.h"
 #include "tools/frag_report.h"
+#include "tools/recovery_window.h"
 #include "transfer/form4.h"
 #include "transfer/job_state.h"
 #include "ui/ui.h"
@@ -36,6 +41,24 @@ QString Text(const std::string& recorderText) { return mainwindow::RecorderToDis
 }  // namespace
 
 Form3* DefragWindow() { return g_form3; }
+
+void PlaceOnScreen(QWidget* window) {
+  if (!window) return;
+  QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+  if (!screen) return;
+  const QRect area = screen->availableGeometry();
+  const QRect frame = window->frameGeometry();
+  const QRect inner = window->geometry();
+  const int extraWidth = frame.width() - inner.width();
+  const int extraHeight = frame.height() - inner.height();
+  const int width = std::max(1, std::min(inner.width(), area.width() - extraWidth));
+  const int height = std::max(1, std::min(inner.height(), area.height() - extraHeight));
+  if (width != inner.width() || height != inner.height()) window->resize(width, height);
+  const int right = area.left() + area.width() - (window->frameGeometry().width());
+  const int x = std::max(area.left(), std::min(frame.x(), right));
+  // For a window, move() places its frame.
+  window->move(x, area.top());
+}
 
 void UnloadDefragWindow() {
   if (!g_form3 || DefragRunning) return;
@@ -53,6 +76,12 @@ void ShowDefragmenter() {
   if (g_form3) {
     g_form3->raise();
     g_form3->activateWindow();
+    return;
+  }
+  // The two tool windows never run together: a scan or match would hand
+  // the main window back while a move is half done.
+  if (RecoveryWindow()) {
+    ui::Current().MsgBox(kCloseRecoveryFirstText, ui::Buttons::OK, ui::Icon::Exclamation);
     return;
   }
   auto* form = new Form3();
@@ -79,8 +108,16 @@ Form3::Form3(QWidget* parent) : QWidget(parent) {
 
   // Graphic page: the map, the legend and the two status lines.
   auto* graphic = new QVBoxLayout(Frame1[0]);
-  Picture1 = new ClusterMap(Frame1[0]);
-  graphic->addWidget(Picture1);
+  // The map keeps its size; on a small screen it scrolls.
+  auto* mapArea = new QScrollArea(Frame1[0]);
+  mapArea->setObjectName("MapArea");
+  Picture1 = new ClusterMap(mapArea);
+  mapArea->setWidget(Picture1);
+  mapArea->setWidgetResizable(false);
+  mapArea->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  mapArea->setMinimumSize(160, 120);
+  mapArea->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+  graphic->addWidget(mapArea, 1);
   auto* legend = new QHBoxLayout();
   static const int kLegendCodes[5] = {kCodeFragmented, kCodeNeedsMove, kCodeDefragmented,
                                       kCodeCleared, kCodeFree};
@@ -155,6 +192,12 @@ Form3::Form3(QWidget* parent) : QWidget(parent) {
     core::TrapProcedure("LV1_ColumnClick", [this, column] { LV1_ColumnClick(column); });
   });
 
+  // Large enough for the whole map; PlaceOnScreen shrinks it to a small screen.
+  const int frame = 2 * mapArea->frameWidth();
+  const QSize lacking(std::max(0, Picture1->width() + frame - mapArea->sizeHint().width()),
+                      std::max(0, Picture1->height() + frame - mapArea->sizeHint().height()));
+  resize(sizeHint() + lacking);
+
   SetCurrentMap(Picture1);
   InstallHooks();
 }
@@ -205,7 +248,7 @@ void Form3::Form_Load() {
   Combo2_Click();
 
   show();
-  move(x(), 0);
+  PlaceOnScreen(this);
   if (main) {
     SavedMainWindowState = int32_t(main->windowState());
     main->setWindowState(main->windowState() | Qt::WindowMinimized);

@@ -74,6 +74,15 @@ class Form3 : public QWidget {
   bool changedDisk_ = false;   // a run or clearing wrote to the disk
 };
 
+constexpr const char* kCloseRecoveryFirstText =
+    "Close the File Recovery window before defragmenting the disk.";
+constexpr const char* kCloseDefragFirstText =
+    "Close the Defragment Disk window before searching for lost recordings.";
+
+// Keeps a shown tool window inside the available area of its screen, with
+// its top edge (frame included) at the top of that area.
+void PlaceOnScreen(QWidget* window);
+
 // The open defragmenter window, nullptr when none.
 Form3* DefragWindow();
 // Closes and deletes the window if it is open and idle (tests).

@@ -1,5 +1,8 @@
 #include "tools/frag_report.h"
 
+#include <QFontMetrics>
+#include <QHeaderView>
+#include <QStyle>
 #include <QVariant>
 #include <algorithm>
 #include <cmath>
@@ -76,6 +79,13 @@ void SetupLV(mainwindow::ListView* lv) {
   lv->AddColumn("File name", mainwindow::TwipsToPixels(4000), Qt::AlignLeft);
   lv->AddColumn("Defragmentation", mainwindow::TwipsToPixels(1700), Qt::AlignRight);
   lv->AddColumn("Fragments", mainwindow::TwipsToPixels(1500), Qt::AlignRight);
+  // A header is never narrower than its caption with the sort icon.
+  const QFontMetrics metrics(lv->header()->font());
+  const int iconRoom = lv->header()->style()->pixelMetric(QStyle::PM_SmallIconSize) + 24;
+  for (int column = 1; column < lv->ColumnCount(); ++column) {
+    const int needed = metrics.horizontalAdvance(lv->ColumnCaption(column)) + iconRoom;
+    if (lv->columnWidth(column) < needed) lv->setColumnWidth(column, needed);
+  }
   ApplySort(lv, 2, 1);
   lv->SetColumnIcon(0, "SortEmpty");
   lv->SetColumnIcon(1, "SortEmpty");
@@ -88,6 +98,11 @@ void DefragReport(mainwindow::ListView* lv) {
   for (const ReportRow& row : BuildReportRows(0)) {
     const QString key = "i" + QString::number(row.Index);
     lv->AddItem(key, mainwindow::RecorderToDisplay(row.Name));
+    // The report has no check boxes.
+    if (QTreeWidgetItem* item = lv->Find(key)) {
+      item->setFlags(item->flags() & ~Qt::ItemIsUserCheckable);
+      item->setData(0, Qt::CheckStateRole, QVariant());
+    }
     lv->SetSubItem(key, 1, QString::fromStdString(row.Percent));
     lv->SetSubItem(key, 2, QString::fromStdString(row.Fragments));
   }

@@ -11,6 +11,7 @@
 #include "core/disk_model.h"
 #include "core/error_handler.h"
 #include "mainwindow/form1.h"
+#include "tools/form_defrag.h"
 #include "tools/found_clusters.h"
 #include "transfer/job_state.h"
 
@@ -73,6 +74,8 @@ int32_t EntryStartingAt(int32_t start) {
 struct Chain {
   int32_t FirstRec = -1;            // table index of the chain's first hit
   std::vector<int32_t> Clusters;    // FAT indexes in playing order
+  int32_t Extends = -1;             // the file whose chain it continues, -1 none
+  int32_t ExtendsFrom = 0;          // that file's last cluster
 };
 
 }  // namespace
@@ -102,46 +105,102 @@ std::string HeaderLabel(const uint8_t* header, size_t length) {
   return label;
 }
 
-int32_t UpdateStructure() {
+int32_t UpdateStructure(int32_t* grown) {
   core::ProcScope scope("UpdateStructure");
   core::DiskRec& d = core::Disk[0];
   const bool disaster = (core::Flags & core::FlagDisasterMode) != 0;
   const int32_t last = std::min<int32_t>(d.LastCluster, int32_t(d.FAT.size()) - 1);
+  const int32_t bound = std::max(last, 0) + 1;
+  const int32_t fileCount = std::min<int32_t>(d.FileCount, int32_t(d.Files.size()));
 
-  // What may be linked: FAT indexes 1 .. LastCluster that are free now, each
-  // once.
-  std::vector<bool> usable(size_t(std::max(last, 0)) + 1, false);
-  for (int32_t c = 1; c <= last; ++c) usable[size_t(c)] = d.FAT[size_t(c)].Next == 0;
+  // What a listed entry reaches is protected: its owner, walked from every
+  // entry's start (the start itself even when the FAT calls it free).
+  std::vector<int32_t> owner(size_t(bound), -1);
+  for (int32_t i = 0; i < fileCount; ++i) {
+    const core::FileRec& f = d.Files[size_t(i)];
+    if (f.Name == core::kErasedName) continue;
+    int32_t c = f.StartCluster;
+    for (int32_t steps = 0; steps < bound && c >= 1 && c <= last && owner[size_t(c)] == -1;
+         ++steps) {
+      owner[size_t(c)] = i;
+      c = d.FAT[size_t(c)].Next;
+    }
+  }
+  // What may be linked: FAT indexes 1 .. LastCluster that no entry reaches,
+  // free ones and those of lost chains, each once.
+  std::vector<bool> usable(size_t(bound), false);
+  for (int32_t c = 1; c <= last; ++c) usable[size_t(c)] = owner[size_t(c)] == -1;
+  std::vector<bool> extended(size_t(std::max(fileCount, 0)), false);
 
   // 1. The chains, from each chain start in table order along NextRec. A
-  // cluster that may not be linked splits its chain.
+  // cluster that may not be linked splits its chain; a part that follows
+  // the last cluster of a file's chain continues that file.
   std::vector<Chain> chains;
   std::vector<bool> visited(size_t(FoundCount), false);
   for (int32_t r = 0; r < FoundCount; ++r) {
     const FoundCluster& start = FoundClusters[size_t(r)];
     if (start.PrevRec != -1 || start.Excluded || visited[size_t(r)]) continue;
     Chain current;
+    int32_t extend = -1;   // the file whose last cluster came just before
+    int32_t extendFrom = 0;
     for (int32_t x = r; x >= 0 && x < FoundCount && !visited[size_t(x)];
          x = FoundClusters[size_t(x)].NextRec) {
       visited[size_t(x)] = true;
       const FoundCluster& hit = FoundClusters[size_t(x)];
       const int32_t c = hit.Cluster;
-      if (!hit.Excluded && c >= 1 && c <= last && usable[size_t(c)]) {
+      const bool inRange = !hit.Excluded && c >= 1 && c <= last;
+      if (inRange && usable[size_t(c)]) {
         usable[size_t(c)] = false;
-        if (current.Clusters.empty()) current.FirstRec = x;
+        if (current.Clusters.empty()) {
+          current.FirstRec = x;
+          current.Extends = extend;
+          current.ExtendsFrom = extendFrom;
+          if (extend >= 0) extended[size_t(extend)] = true;
+        }
         current.Clusters.push_back(c);
-      } else if (!current.Clusters.empty()) {
+        extend = -1;
+        continue;
+      }
+      if (!current.Clusters.empty()) {
         chains.push_back(std::move(current));
         current = Chain{};
+      }
+      extend = -1;
+      // The last cluster an entry reaches: an end mark, or a free link of a
+      // chain that broke there.
+      if (inRange && owner[size_t(c)] >= 0 && d.FAT[size_t(c)].Next <= 0) {
+        const int32_t o = owner[size_t(c)];
+        if (!d.Files[size_t(o)].IsDir && !extended[size_t(o)]) {
+          extend = o;
+          extendFrom = c;
+        }
       }
     }
     if (!current.Clusters.empty()) chains.push_back(std::move(current));
   }
 
-  // 2. Links in the in-memory FAT.
+  // 2. Links in the in-memory FAT. A lost chain that gives clusters to a
+  // found chain is cut before them, so no two chains share a cluster.
+  std::vector<bool> taken(size_t(bound), false);
+  for (const Chain& chain : chains)
+    for (int32_t c : chain.Clusters) taken[size_t(c)] = true;
+  for (int32_t c = 1; c <= last; ++c) {
+    core::FatLink& link = d.FAT[size_t(c)];
+    if (taken[size_t(c)]) {
+      if (link.Next >= 1 && link.Next <= last && !taken[size_t(link.Next)])
+        d.FAT[size_t(link.Next)].Prev = 0;
+    } else if (link.Next >= 1 && link.Next <= last && taken[size_t(link.Next)]) {
+      link.Next = -1;
+    }
+  }
   for (const Chain& chain : chains) {
     const auto& cl = chain.Clusters;
     d.FAT[size_t(cl[0])].Prev = 0;
+    if (chain.Extends >= 0) {
+      const int32_t end = chain.ExtendsFrom;
+      d.FAT[size_t(end)].Next = cl[0];
+      d.FAT[size_t(cl[0])].Prev = end;
+    }
     for (size_t i = 0; i < cl.size(); ++i) {
       if (i + 1 < cl.size()) {
         d.FAT[size_t(cl[i])].Next = cl[i + 1];
@@ -154,11 +213,12 @@ int32_t UpdateStructure() {
 
   // 3. Files.
   int32_t created = 0;
+  int32_t grownFiles = 0;
   int32_t n = 0;
-  const int32_t bound = std::max(last, 0) + 1;
   for (const Chain& chain : chains) {
     const FoundCluster& firstHit = FoundClusters[size_t(chain.FirstRec)];
-    const int32_t head = chain.Clusters[0];
+    const int32_t head =
+        chain.Extends >= 0 ? d.Files[size_t(chain.Extends)].StartCluster : chain.Clusters[0];
     // Clusters from the head to the end mark, bounded.
     int32_t count = 0;
     for (int32_t c = head; c >= 1 && c <= last && count < bound; c = d.FAT[size_t(c)].Next) {
@@ -167,7 +227,7 @@ int32_t UpdateStructure() {
     }
     const double size = double(count) * d.SectorsPerCluster * 512.0;
 
-    const int32_t existing = EntryStartingAt(head);
+    const int32_t existing = chain.Extends >= 0 ? chain.Extends : EntryStartingAt(head);
     if (existing < 0) {
       core::CheckArraySize(0);
       core::FileRec e;
@@ -204,24 +264,26 @@ int32_t UpdateStructure() {
       d.FileCount += 1;
       ++created;
     } else {
+      // The found chain continues the file: it grows (Write Recovered then
+      // writes its new size into its directory entry).
       core::FileRec& e = d.Files[size_t(existing)];
-      // Only an entry that is itself still pending may grow; one with a
-      // directory entry on the disk keeps it as it is.
-      if (e.Recovered && e.DirCluster == -1 && count > e.ClusterCount) {
+      if (count > e.ClusterCount) {
         e.Duration = 0;
         e.Recovered = true;
         e.VideoPid = firstHit.Pid;
         e.Size = size;
         e.ClusterCount = count;
+        ++grownFiles;
       }
     }
   }
   ResetOwnerCache();
+  if (grown) *grown = grownFiles;
 
   if (mainwindow::Form1* form = mainwindow::MainForm()) {
     form->SetPathLabel(0, disaster ? QStringLiteral("\\") : QStringLiteral("\\DataFiles\\"));
     form->ShowFileList(0);
-    form->EnableMenus();
+    if (!DefragWindow()) form->EnableMenus();
   }
   return created;
 }

@@ -5,11 +5,13 @@
 // Slot -1) per chain that no file owns. Nothing is written to the disk here;
 // the Disk menu's Write Recovered does that, and a reload discards it all.
 //
-// Safety: a chain cluster must lie in 1 .. LastCluster and be free in the
-// in-memory FAT when the rebuild starts, and each cluster joins one chain
-// only; a cluster that fails is left alone and splits its chain there. Every
-// walk is bounded. An entry that has a directory entry on the disk is never
-// turned pending (writing it would give the chain a second entry).
+// Safety: what a listed entry reaches is never relinked; a chain cluster
+// must lie in 1 .. LastCluster and be free or part of a lost chain (reached by
+// no entry), and each cluster joins one chain only; a cluster that fails is
+// left alone and splits its chain there. A part of a found chain that follows
+// the last cluster of a file's chain is linked behind it, and the file grows
+// (pending until Write Recovered writes its size). A lost chain that gives
+// clusters away is cut before them. Every walk is bounded.
 #pragma once
 
 #include <cstdint>
@@ -26,7 +28,8 @@ std::string RecoveredName(int32_t n, const std::string& label, bool disasterMode
 std::string HeaderLabel(const uint8_t* header, size_t length);
 
 // The rebuild; the main window's left pane then lists "\DataFiles\" ("\" in
-// disaster mode) with the pending entries. Returns the number of new entries.
-int32_t UpdateStructure();
+// disaster mode) with the pending entries. Returns the number of new entries;
+// `grown`, when given, receives the number of files a found chain continued.
+int32_t UpdateStructure(int32_t* grown = nullptr);
 
 }  // namespace tools

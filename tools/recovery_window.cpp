@@ -30,6 +30,7 @@
 #include "mainwindow/window_fit.h"
 #include "platform/platform.h"
 #include "tools/chain_match.h"
+#include "tools/form_defrag.h"
 #include "tools/found_clusters.h"
 #include "tools/rebuild.h"
 #include "tools/recovery.h"
@@ -80,7 +81,9 @@ bool AbsoluteEta() {
 void MainDisableMenus() {
   if (mainwindow::Form1* form = mainwindow::MainForm()) form->DisableMenus();
 }
+// The defragmenter keeps the main window disabled for as long as it is open.
 void MainEnableMenus() {
+  if (DefragWindow()) return;
   if (mainwindow::Form1* form = mainwindow::MainForm()) form->EnableMenus();
 }
 
@@ -91,6 +94,21 @@ int32_t ScanLast() {
 }
 
 }  // namespace
+
+std::string ScanEndText(int32_t clusters) {
+  return "Ready: " + std::to_string(clusters) +
+         (clusters == 1 ? " stream cluster found" : " stream clusters found");
+}
+
+std::string RebuiltText(int32_t clusters, int32_t created, int32_t grown) {
+  std::string text = std::to_string(clusters) +
+                     (clusters == 1 ? " stream cluster, " : " stream clusters, ") +
+                     std::to_string(created) +
+                     (created == 1 ? " recording rebuilt" : " recordings rebuilt");
+  if (grown > 0)
+    text += ", " + std::to_string(grown) + (grown == 1 ? " file continued" : " files continued");
+  return text + ".";
+}
 
 bool ParseNextCluster(const std::string& text, int32_t lastCluster, int32_t& value) {
   value = 0;
@@ -116,11 +134,16 @@ void ShowRecovery() {
       g_window->activateWindow();
       return;
     }
+    if (DefragWindow()) {
+      ui::Current().MsgBox(kCloseDefragFirstText, ui::Buttons::OK, ui::Icon::Exclamation);
+      return;
+    }
     Form5* form = new Form5(mainwindow::MainForm());
     form->setAttribute(Qt::WA_DeleteOnClose);
     form->setWindowFlag(Qt::Window);
     form->Form_Load();
     form->show();
+    PlaceOnScreen(form);
   });
 }
 
@@ -312,8 +335,12 @@ void Form5::Command2_Click() {
   core::ProcScope scope("Command2_Click");
   MainDisableMenus();
   const bool matched = Matcher();
-  if (matched) UpdateStructure();
+  int32_t created = 0, grown = 0;
+  if (matched) created = UpdateStructure(&grown);
   MainEnableMenus();
+  if (matched)
+    ui::Current().MsgBox(RebuiltText(FoundCount, created, grown), ui::Buttons::OK,
+                         ui::Icon::Information);
   close();
 }
 
@@ -468,7 +495,7 @@ void Form5::Scanner() {
   Command1->setText("Search");
   Command1->setEnabled(false);
   Command2->setEnabled(finished);
-  Label1[2]->setText("Ready");
+  Label1[2]->setText(QString::fromStdString(ScanEndText(FoundCount)));
   FinishScan();
 }
 

@@ -66,6 +66,12 @@ Form5* RecoveryWindow();
 // Values of the search state file.
 constexpr const char* kRecoverySection = "Recovery";
 
+// The status text at the end of a scan ("Ready: 12 stream clusters found"),
+// and the message after a match: found clusters, recordings rebuilt (and
+// files continued).
+std::string ScanEndText(int32_t clusters);
+std::string RebuiltText(int32_t clusters, int32_t created, int32_t grown);
+
 // True when `text` is a NextCluster value this disk may hold: empty (0) or
 // decimal digits of a value 0 .. lastCluster + 1.
 bool ParseNextCluster(const std::string& text, int32_t lastCluster, int32_t& value);

@@ -1,9 +1,17 @@
 // The defragmentation engine on builder images with fragmented files: the
 // bytes of every file survive, chains end up contiguous and packed, the FAT
 // copies and CRC stay right, and every early end leaves a consistent disk.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <fstream>
 
+#include "core/disk_io.h"
 #include "core/fat_write.h"
+#include "tests/support/sector_faults.h"
+#include "platform/platform.h"
 #include "tests/tools/defrag_fixture.h"
 #include "tools/cluster_map.h"
 #include "tools/defrag_engine.h"
@@ -57,6 +65,154 @@ TEST_F(DefragTest, FragmentedFilesBecomeContiguousPackedAndKeepTheirBytes) {
   EXPECT_EQ(std::count(cleared.begin(), cleared.end(), 0), long(cleared.size()));
   EXPECT_NE(std::find(status.begin(), status.end(), "0Building defrag report"), status.end());
   EXPECT_NE(std::find(status.begin(), status.end(), "0Clearing unused space"), status.end());
+}
+
+// Fragmented files, and a root folder (with a copy of its entry in the
+// system cluster) that holds files and a folder with a folder inside, all
+// of which move.
+ib::DiskImage FilesAndFoldersImage() {
+  ib::ImageSpec spec = DefragTest::Spec(100);
+  spec.StandardFolders = false;
+  ib::DiskImage image(spec);
+  image.AddFolder(ib::FolderSpec{"\\DataFiles", {}, 30, 1, ib::kAttrDirectory});
+  image.AddFolder(ib::FolderSpec{"\\ProgramFiles", {}, 3, 2, ib::kAttrDirectory});
+  image.AddFile(DefragTest::File("\\DataFiles\\a.rec", {10, 13, 16}, 1));
+  image.AddFile(DefragTest::File("\\DataFiles\\b.rec", {11, 14}, 2));
+  image.AddFile(DefragTest::File("\\DataFiles\\c.rec", {12}, 3));
+  image.AddFolder(ib::FolderSpec{"\\DataFiles\\Sub", {}, 50, -1, ib::kAttrDirectory});
+  image.AddFile(DefragTest::File("\\DataFiles\\Sub\\d.rec", {40, 42}, 4));
+  image.AddFolder(ib::FolderSpec{"\\DataFiles\\Sub\\Deep", {}, 55, -1, ib::kAttrDirectory});
+  image.AddFile(DefragTest::File("\\DataFiles\\Sub\\Deep\\e.rec", {44}, 5));
+  return image;
+}
+
+// Loads the image "PhysicalDrive" + n of the device folder with the disk
+// core and checks what a cut may leave: every file and folder of `before`
+// listed under its own name, each file's exact bytes along its own chain,
+// no chain on a free cluster, and no cluster in two chains. Clusters that
+// no entry reaches are allowed.
+void ExpectEveryItemIntact(const std::string& folder, int n,
+                           const std::map<std::string, ImageFileRec>& before,
+                           const std::string& where) {
+  testenv::CloseDisksAndReset();
+  core::Flags = core::FlagNormal;
+  core::DiskId[0] = 0;
+  const std::string drive = "PhysicalDrive" + std::to_string(n);
+  ASSERT_TRUE(core::InitTopf(0, drive, false)) << where;
+  ASSERT_TRUE(core::LoadTopf(0, true)) << where;
+  const core::DiskRec& d = core::Disk[0];
+  ib::ImageFile img(folder + "/" + drive);
+  std::map<int32_t, std::string> owner;
+  std::set<std::string> listed;
+  for (int32_t i = 0; i < d.FileCount; ++i) {
+    const core::FileRec& r = d.Files[size_t(i)];
+    if (r.Name == core::kErasedName) continue;
+    const std::string key = r.IsDir ? r.Name + "\\" : r.Name;
+    const auto it = before.find(key);
+    ASSERT_NE(it, before.end()) << where << ": unknown entry " << key;
+    EXPECT_TRUE(listed.insert(key).second) << where << ": " << key << " listed twice";
+    std::string bytes;
+    int32_t c = r.StartCluster;
+    for (int32_t k = 0; k <= d.LastCluster; ++k) {
+      ASSERT_TRUE(c >= 1 && c <= d.LastCluster) << where << ": " << key << " leaves the disk";
+      ASSERT_NE(d.FAT[size_t(c)].Next, 0) << where << ": " << key << " on free cluster " << c;
+      ASSERT_TRUE(owner.emplace(c, key).second)
+          << where << ": cluster " << c << " in " << key << " and " << owner[c];
+      if (!r.IsDir) {
+        const std::vector<uint8_t> raw = img.ReadClusterRaw(uint32_t(c) + 1);
+        bytes.append(reinterpret_cast<const char*>(raw.data()), raw.size());
+      }
+      c = d.FAT[size_t(c)].Next;
+      if (c == -1) break;
+    }
+    if (r.IsDir) continue;
+    bytes.resize(std::min(bytes.size(), size_t(r.Size)));
+    EXPECT_TRUE(SameBytes(it->second.Bytes, bytes)) << where << ": " << key;
+  }
+  EXPECT_EQ(listed.size(), before.size()) << where;
+  // No lost cluster reads as a folder (the repair program would bring it
+  // back as a second folder listing the same entries).
+  for (int32_t c = 1; c <= d.LastCluster; ++c) {
+    if (d.FAT[size_t(c)].Next == 0 || owner.count(c)) continue;
+    const std::vector<uint8_t> view = img.ReadClusterView(uint32_t(c) + 1);
+    EXPECT_FALSE(view[0] == ib::kAttrSelf && view[20] == '.' && view[21] == 0)
+        << where << ": lost cluster " << c << " reads as a folder";
+  }
+}
+
+TEST_F(DefragTest, ACutAfterAnyWriteLeavesEveryItemReadableFromItsOwnEntry) {
+  const ib::DiskImage image = FilesAndFoldersImage();
+  Load(image);
+  const auto before = ReadImageFiles(ImagePath());
+  std::vector<faults::SectorWrite> writes;
+  {
+    faults::SectorFaults f;
+    ASSERT_EQ(tools::DefragmentDisk(0), DefragOutcome::Completed);
+    writes = f.Writes();
+  }
+  const auto after = ReadImageFiles(ImagePath());
+  ExpectSameFiles(before, after);
+  ExpectContiguous(after);
+  ExpectPacked();
+  ASSERT_GT(writes.size(), 20u);
+
+  // A cut after write n leaves the image before the run plus writes 0..n-1;
+  // one copy is brought forward one write at a time.
+  const std::string copy = Folder() + "/PhysicalDrive1";
+  image.Write(copy);
+  const auto started = std::chrono::steady_clock::now();
+  for (size_t n = 0; n <= writes.size(); ++n) {
+    ExpectEveryItemIntact(Folder(), 1, before, "cut after write " + std::to_string(n));
+    if (HasFatalFailure() || HasFailure()) break;
+    faults::ApplyWrites(copy, writes, n + 1, n);
+    if (std::chrono::steady_clock::now() - started > std::chrono::seconds(60)) break;
+  }
+}
+
+TEST_F(DefragTest, ANearlyFullDiskStopsAsSoonAsAPassMakesNoProgress) {
+  // 190 of 231 clusters used: every fifth index from 8 on is free (41 of
+  // them); the others hold a 30-cluster and a 25-cluster file and 20-cluster
+  // ones, in index order, broken at every free index. Placing the 30-cluster
+  // file would move the 25-cluster one away and back again and again.
+  ib::DiskImage image(Spec(230));
+  std::vector<uint32_t> used;
+  int32_t free = 0;
+  for (uint32_t c = 4; c <= 230; ++c) {
+    if (free < 41 && c >= 8 && (c - 8) % 5 == 0) {
+      ++free;
+      continue;
+    }
+    used.push_back(c);
+  }
+  std::vector<size_t> sizes{30, 25};
+  for (size_t left = used.size() - 55; left > 0; left -= std::min<size_t>(left, 20))
+    sizes.push_back(std::min<size_t>(left, 20));
+  size_t pos = 0;
+  for (size_t k = 0; k < sizes.size(); ++k) {
+    std::vector<uint32_t> chain(used.begin() + long(pos), used.begin() + long(pos + sizes[k]));
+    pos += sizes[k];
+    ib::FileSpec f = File("\\DataFiles\\f" + std::to_string(k) + ".rec", chain, uint32_t(k));
+    if (k >= 2) f.Data = ib::Content::Zeros();   // (cheap to write and read)
+    image.AddFile(f);
+  }
+  Load(image);
+  const auto before = ReadImageFiles(ImagePath());
+  std::vector<std::string> status1;
+  tools::DefragHooks hooks;
+  hooks.SetStatus = [&](int line, const std::string& t) {
+    if (line == 1) status1.push_back(t);
+  };
+  tools::SetDefragHooks(hooks);
+  const uint64_t writesBefore = core::SectorWriteCalls;
+  EXPECT_EQ(tools::DefragmentDisk(0), DefragOutcome::Emergency);
+  const uint64_t writes = core::SectorWriteCalls - writesBefore;
+  ASSERT_EQ(status1.size(), 1u);
+  EXPECT_EQ(status1[0], "--- The defragmentation makes no progress! Exiting defrag!");
+  // A few passes of moves (each cluster one write, each item four more),
+  // not thousands.
+  EXPECT_LE(writes, 200u);
+  ExpectSameFiles(before, ReadImageFiles(ImagePath()));
+  ExpectConsistent();
 }
 
 TEST_F(DefragTest, FirstItemIsTheFragmentedFileWithTheLowestStart) {
@@ -197,6 +353,38 @@ TEST_F(DefragTest, ClearFreeWritesOnlyClustersFreeInMemoryAndOnDisk) {
   EXPECT_TRUE(ib::ImageFile(ImagePath()).ReadClusterRaw(0) == sys);
   const auto cleared = ib::ImageFile(ImagePath()).ReadClusterRaw(81);
   EXPECT_EQ(std::count(cleared.begin(), cleared.end(), 0), long(cleared.size()));
+}
+
+TEST_F(DefragTest, ClearedClustersOfAnImageFileBecomeHoles) {
+  const ib::DiskImage image = FragmentedImage();
+  Load(image);
+  const auto before = ReadImageFiles(ImagePath());
+  const size_t clusterBytes = 2068 * 512;
+  for (uint32_t c : {81u, 82u})
+    ib::ImageFile(ImagePath()).WriteClusterRaw(c, std::vector<uint8_t>(clusterBytes, 0x77));
+  auto blocks = [&] {
+    struct stat st;
+    return ::stat(ImagePath().c_str(), &st) == 0 ? int64_t(st.st_blocks) : -1;
+  };
+  const int64_t blocksBefore = blocks();
+  EXPECT_TRUE(tools::ClearFree(0));
+  ExpectSameFiles(before, ReadImageFiles(ImagePath()));
+  for (uint32_t c : {81u, 82u}) {
+    const auto cleared = ib::ImageFile(ImagePath()).ReadClusterRaw(c);
+    EXPECT_EQ(std::count(cleared.begin(), cleared.end(), 0), long(cleared.size())) << c;
+  }
+  // Where the file system can punch holes, the image got smaller instead of
+  // every free cluster being filled with zeros (the file system may keep a
+  // partial block at each end of a cluster).
+  const int fd = ::open(ImagePath().c_str(), O_RDWR);
+  ASSERT_GE(fd, 3);
+  const bool holes = platform::PunchHole(fd, uint64_t(99) * clusterBytes, clusterBytes);
+  ::close(fd);
+  if (holes) EXPECT_LE(blocks(), blocksBefore - int64_t(2 * clusterBytes / 512) + 4 * 8);
+  // Not on a device that is no regular file.
+  const int null = ::open("/dev/null", O_RDWR);
+  EXPECT_FALSE(platform::PunchHole(null, 0, 512));
+  ::close(null);
 }
 
 TEST_F(DefragTest, ClearFreeStopsOnCancel) {

@@ -2,18 +2,24 @@
 // controls and texts, a whole run from the Defrag button, the clearing
 // captions, the refused close while running, the after-job action.
 #include <QComboBox>
+#include <QHeaderView>
+#include <QPointer>
+#include <QScreen>
 #include <QLabel>
 #include <QPushButton>
 #include <QTabBar>
 
 #include "core/power.h"
 #include "core/settings.h"
+#include "mainwindow/form1.h"
 #include "mainwindow/list_view.h"
 #include "platform/platform.h"
 #include "tests/tools/defrag_fixture.h"
 #include "tools/cluster_map.h"
 #include "tools/defrag.h"
 #include "tools/form_defrag.h"
+#include "tools/recovery.h"
+#include "tools/recovery_window.h"
 #include "transfer/form4.h"
 
 namespace defragtest {
@@ -83,6 +89,68 @@ TEST_F(WindowTest, LoadShowsMapReportAndControls) {
   EXPECT_EQ(tools::DefragWindow(), f);
 }
 
+// The window's frame lies inside the screen's available area, its top at
+// the area's top edge.
+void ExpectOnScreen(QWidget* w) {
+  const QRect area = w->screen()->availableGeometry();
+  const QRect frame = w->frameGeometry();
+  EXPECT_EQ(frame.top(), area.top()) << w->objectName().toStdString();
+  EXPECT_TRUE(area.contains(frame)) << w->objectName().toStdString() << " " << frame.width()
+                                    << "x" << frame.height() << " on " << area.width() << "x"
+                                    << area.height();
+}
+
+TEST_F(WindowTest, TheTwoToolWindowsRefuseEachOtherAndStayOnTheScreen) {
+  Load(Image());
+  mainwindow::Form1 main;   // its controls, not loaded
+  ASSERT_EQ(mainwindow::MainForm(), &main);
+  tools::ShowRecovery();
+  QPointer<tools::Form5> recovery = tools::RecoveryWindow();
+  ASSERT_FALSE(recovery.isNull());
+  ExpectOnScreen(recovery);
+  script.ExpectMsgBox(tools::kCloseRecoveryFirstText, ui::Answer::OK, ui::ScriptedUi::Match::Exact);
+  EXPECT_EQ(Open(), nullptr);
+  recovery->close();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  ASSERT_TRUE(recovery.isNull());
+
+  tools::Form3* f = Open();
+  ASSERT_NE(f, nullptr);
+  ExpectOnScreen(f);
+  EXPECT_FALSE(main.Combo1[0]->isEnabled());
+  script.ExpectMsgBox(tools::kCloseDefragFirstText, ui::Answer::OK, ui::ScriptedUi::Match::Exact);
+  tools::ShowRecovery();
+  EXPECT_EQ(tools::RecoveryWindow(), nullptr);
+  EXPECT_TRUE(script.AllAnswered());
+  {
+    // Nor does a scan of a recovery window made some other way hand the
+    // main window back while the defragmenter is open.
+    tools::Form5 w;
+    w.Form_Load();
+    w.Command1_Click();
+    EXPECT_FALSE(main.Combo1[0]->isEnabled());
+  }
+  f->Command2->click();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_EQ(tools::DefragWindow(), nullptr);
+  EXPECT_TRUE(main.Combo1[0]->isEnabled());
+}
+
+TEST_F(WindowTest, ReportHasNoCheckBoxesAndWholeHeaders) {
+  Load(Image());
+  tools::Form3* f = Open();
+  ASSERT_EQ(f->LV1->ItemCount(), 2);
+  for (const QString& key : f->LV1->Keys()) {
+    EXPECT_FALSE(f->LV1->Find(key)->data(0, Qt::CheckStateRole).isValid());
+    EXPECT_FALSE(f->LV1->Find(key)->flags() & Qt::ItemIsUserCheckable);
+  }
+  const QFontMetrics metrics(f->LV1->header()->font());
+  for (int column = 0; column < f->LV1->ColumnCount(); ++column)
+    EXPECT_GT(f->LV1->columnWidth(column),
+              metrics.horizontalAdvance(f->LV1->ColumnCaption(column)) + 16)
+        << column;
+}
+
 TEST_F(WindowTest, DefragButtonRunsAWholeRunAndCanLogIt) {
   Load(Image());
   const auto before = ReadImageFiles(ImagePath());
@@ -119,13 +187,21 @@ TEST_F(WindowTest, ClearFreeSpaceCaptionsAndAfterJobShutdown) {
   Load(Image());
   tools::Form3* f = Open();
   QString captionDuring;
+  std::vector<QString> progress;
   script.SetDoEventsHook([&](bool) {
     if (captionDuring.isEmpty() && tools::DefragRunning) captionDuring = f->windowTitle();
+    if (progress.empty() || progress.back() != f->Label1[0]->text())
+      progress.push_back(f->Label1[0]->text());
   });
   f->Combo1->setCurrentIndex(2);   // shut down
   f->Command3->click();
   script.SetDoEventsHook(nullptr);
   EXPECT_EQ(captionDuring, "Topfield Zyph - Clearing unused space");
+  // The status line counts the percentage up to 100.
+  ASSERT_GE(progress.size(), 3u);
+  EXPECT_NE(std::find(progress.begin(), progress.end(), "Clearing unused space 100%"),
+            progress.end());
+  EXPECT_EQ(f->Label1[0]->text(), "Ready");
   EXPECT_EQ(f->windowTitle(), "Topfield Zyph - Defragment Disk");
   EXPECT_EQ(f->Command3->text(), "Clear free space");
   ASSERT_EQ(powered.size(), 1u);

@@ -9,7 +9,10 @@
 #include <cstring>
 #include <functional>
 
+#include "commands/disk_maint.h"
 #include "core/cluster_io.h"
+#include "core/fsck.h"
+#include "tests/support/sector_faults.h"
 #include "tools/chain_match.h"
 #include "tools/found_clusters.h"
 #include "tools/rebuild.h"
@@ -126,6 +129,103 @@ TEST_F(RebuildTest, HitsOnUsedClustersNeverChangeAFile) {
   }
 }
 
+TEST_F(RebuildTest, ALostChainComesBackAndACutFileGrowsWithTheirExactBytes) {
+  // One stream over three clusters: Cut.rec keeps its entry and its first
+  // cluster; the rest lost entry and FAT chain. Lost.rec lost only its
+  // directory entry: its chain is still in the FAT, reached by no entry.
+  ib::ImageSpec spec;
+  spec.SectorsPerCluster = 2068;
+  spec.LastCluster = 60;
+  image = std::make_unique<ib::DiskImage>(spec);
+  const size_t cb = size_t(image->ClusterBytes());
+  const std::string stream = MakeStream(2, 50000000);
+  ASSERT_GT(stream.size(), 2 * cb);
+  auto add = [&](const std::string& path, const std::string& bytes, std::vector<uint32_t> chain) {
+    ib::FileSpec f;
+    f.Path = path;
+    f.Data = ib::Content::Of(bytes);
+    f.Chain = std::move(chain);
+    image->AddFile(f);
+  };
+  add("\\DataFiles\\Cut.rec", stream.substr(0, cb), {10});
+  add("\\DataFiles\\Tail.rec", stream.substr(cb), {11, 12});
+  add("\\DataFiles\\Lost.rec", MakeStream(1, 100000000), {30, 31});
+  image->Write(DrivePath());
+  Lose("\\DataFiles\\Tail.rec");
+  {
+    const ib::ModelEntry& e = image->Entry("\\DataFiles\\Lost.rec");
+    ib::ImageFile(DrivePath()).WriteSlot(image->FolderIndex(e.Parent), e.Slot,
+                                         std::vector<uint8_t>(ib::kSlotBytes, 0xFF));
+  }
+  ASSERT_TRUE(OpenAndLoad());
+  ASSERT_EQ(core::Disk[0].FAT[31].Next, -1);   // the lost chain
+
+  Scan(false);   // the used clusters too
+  ASSERT_TRUE(tools::Matcher());
+  int32_t grown = 0;
+  EXPECT_EQ(tools::UpdateStructure(&grown), 1);
+  EXPECT_EQ(grown, 1);
+  const core::FileRec* lost = Find("\\DataFiles\\Recovered_0001.rec");
+  ASSERT_NE(lost, nullptr);
+  EXPECT_EQ(ChainOf(lost->StartCluster), (std::vector<int32_t>{30, 31}));
+  ExpectSameBytes(*lost, "\\DataFiles\\Lost.rec");
+  const core::FileRec* cut = Find("\\DataFiles\\Cut.rec");
+  ASSERT_NE(cut, nullptr);
+  EXPECT_TRUE(cut->Recovered);
+  EXPECT_EQ(cut->ClusterCount, 3);
+  EXPECT_EQ(ChainOf(cut->StartCluster), (std::vector<int32_t>{10, 11, 12}));
+  // The match list holds every hit once.
+  const std::string match = ib::ReadWholeFile(tools::MatchListFile());
+  for (const char* c : {" 000010 ", " 000011 ", " 000012 ", " 000030 ", " 000031 "})
+    EXPECT_EQ(match.find(c), match.rfind(c)) << c;
+
+  // Written and loaded again: the grown file reads its whole stream.
+  const std::string copy = Folder() + "/PhysicalDrive1";
+  ib::WriteWholeFile(copy, ib::ReadWholeFile(DrivePath()));
+  std::vector<faults::SectorWrite> writes;
+  {
+    faults::SectorFaults record;
+    EXPECT_EQ(commands::WriteRecovered(), 2);
+    writes = record.Writes();
+  }
+  ASSERT_TRUE(core::LoadTopf(0, true));
+  cut = Find("\\DataFiles\\Cut.rec");
+  ASSERT_NE(cut, nullptr);
+  EXPECT_FALSE(cut->Recovered);
+  EXPECT_EQ(cut->Size, 3.0 * double(cb));
+  ib::ImageFile f(DrivePath());
+  std::string bytes;
+  for (int32_t c : ChainOf(cut->StartCluster)) {
+    const std::vector<uint8_t> view = f.ReadClusterView(uint32_t(c) + 1);
+    bytes.append(reinterpret_cast<const char*>(view.data()), view.size());
+  }
+  ASSERT_GE(bytes.size(), stream.size());
+  EXPECT_TRUE(bytes.compare(0, stream.size(), stream) == 0);
+  lost = Find("\\DataFiles\\Recovered_0001.rec");
+  ASSERT_NE(lost, nullptr);
+  EXPECT_EQ(ChainOf(lost->StartCluster), (std::vector<int32_t>{30, 31}));
+  EXPECT_TRUE(core::FSCK(0));
+
+  // A cut after any write of Write Recovered: the chains are on the disk
+  // before the entries that name them, so no entry names a free cluster.
+  for (size_t n = 0; n <= writes.size(); ++n) {
+    testenv::CloseDisksAndReset();
+    core::DiskId[0] = 0;
+    ASSERT_TRUE(core::InitTopf(0, "PhysicalDrive1", false));
+    ASSERT_TRUE(core::LoadTopf(0, true));
+    const core::DiskRec& d = core::Disk[0];
+    for (int32_t i = 0; i < d.FileCount; ++i) {
+      const core::FileRec& r = d.Files[size_t(i)];
+      if (r.IsDir || r.Name == core::kErasedName) continue;
+      const std::vector<int32_t> chain = ChainOf(r.StartCluster);
+      ASSERT_GE(chain.size(), size_t(r.ClusterCount)) << "cut after write " << n << ": " << r.Name;
+      for (int32_t c : chain)
+        ASSERT_NE(d.FAT[size_t(c)].Next, 0) << "cut after write " << n << ": " << r.Name;
+    }
+    faults::ApplyWrites(copy, writes, n + 1, n);
+  }
+}
+
 TEST_F(RebuildTest, NamesInDisasterModeAndPastNamesTheDiskHolds) {
   LoseBothAndLoad();
   Scan(true);
@@ -169,8 +269,10 @@ TEST_F(RebuildTest, DamagedTableLinksNothingTwiceAndEnds) {
   core::DiskRec& d = core::Disk[0];
   d.LastCluster = 1000;
   d.SectorsPerCluster = 2068;
-  d.FileCount = 0;
-  d.FAT[7] = {-1, 0};   // some file's cluster
+  d.Files[0].Name = "\\DataFiles\\Old.rec";
+  d.Files[0].StartCluster = 7;
+  d.FileCount = 1;
+  d.FAT[7] = {-1, 0};   // the file's cluster
   auto rec = [](int32_t cluster, int32_t next, int32_t prev) {
     tools::FoundCluster r;
     r.Cluster = cluster;
@@ -193,10 +295,10 @@ TEST_F(RebuildTest, DamagedTableLinksNothingTwiceAndEnds) {
   EXPECT_EQ(ChainOf(10), (std::vector<int32_t>{10}));
   EXPECT_EQ(d.FAT[7].Next, -1);
   EXPECT_EQ(d.FAT[7].Prev, 0);
-  EXPECT_EQ(d.FileCount, 3);
+  EXPECT_EQ(d.FileCount, 4);
 }
 
-TEST_F(RebuildTest, AnEntryWithADirectoryEntryIsNotMadePending) {
+TEST_F(RebuildTest, AFoundChainThroughAFilesLastClusterContinuesThatFile) {
   core::DiskRec& d = core::Disk[0];
   d.LastCluster = 1000;
   d.SectorsPerCluster = 2068;
@@ -215,10 +317,13 @@ TEST_F(RebuildTest, AnEntryWithADirectoryEntryIsNotMadePending) {
   b.PrevRec = 0;
   tools::FoundClusters = {a, b};
   tools::FoundCount = 2;
-  EXPECT_EQ(tools::UpdateStructure(), 0);
+  int32_t grown = 0;
+  EXPECT_EQ(tools::UpdateStructure(&grown), 0);
+  EXPECT_EQ(grown, 1);
   EXPECT_EQ(d.FileCount, 1);
-  EXPECT_FALSE(d.Files[0].Recovered);
-  EXPECT_EQ(d.Files[0].ClusterCount, 1);
+  EXPECT_TRUE(d.Files[0].Recovered);   // its new size is still to be written
+  EXPECT_EQ(d.Files[0].ClusterCount, 2);
+  EXPECT_EQ(ChainOf(5), (std::vector<int32_t>{5, 6}));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QPointer>
 #include <QPushButton>
 #include <sys/stat.h>
@@ -75,6 +76,7 @@ TEST_F(RecoveryWindowTest, AFullScanFindsTheLostClustersAndFinishes) {
     EXPECT_EQ(w.Command1->text().toStdString(), "Search");
     EXPECT_FALSE(w.Command1->isEnabled());
     EXPECT_TRUE(w.Command2->isEnabled());
+    EXPECT_EQ(w.Label1[2]->text().toStdString(), "Ready: 8 stream clusters found");
   }
   (void)writesBefore;
   const std::string list = ib::ReadWholeFile(tools::SearchListFile());
@@ -253,7 +255,9 @@ TEST_F(RecoveryWindowTest, MatchButtonRebuildsAndCloses) {
   tools::Form5 w;
   w.Form_Load();
   w.show();
+  script.ExpectMsgBox("recordings rebuilt", ui::Answer::OK);
   w.Command2_Click();
+  EXPECT_TRUE(script.AllAnswered());
   EXPECT_FALSE(w.isVisible());
   EXPECT_TRUE(Exists(tools::MatchListFile()));
   int pending = 0;
