@@ -28,7 +28,8 @@ uint32_t Pick(Rng& rng, uint32_t n) { return uint32_t(rng() % n); }
 
 // A number from the environment, or `otherwise`: QUENBRIX_REPAIR_SEEDS (from
 // QUENBRIX_REPAIR_FIRST_SEED) widens the random seeds,
-// QUENBRIX_REPAIR_KIND_SEEDS the seeds of each damage kind, and
+// QUENBRIX_REPAIR_KIND_SEEDS the seeds of each damage kind,
+// QUENBRIX_REPAIR_KINDS the most damage kinds on one image, and
 // QUENBRIX_REPAIR_SPC picks another cluster size when the property is run by
 // hand.
 uint32_t FromEnv(const char* name, uint32_t otherwise) {
@@ -713,13 +714,14 @@ TEST_P(RandomDamage, IsRepairedInOneRun) {
   const uint32_t run = FromEnv("QUENBRIX_REPAIR_SEEDS", 200) / 4;
   const uint32_t first = FromEnv("QUENBRIX_REPAIR_FIRST_SEED", 1) + GetParam() * run;
   Watchdog watchdog(std::chrono::seconds(300 * (run / 50 + 1)));
+  const uint32_t most = std::max(1u, FromEnv("QUENBRIX_REPAIR_KINDS", 4));   // damage kinds on one image
   const auto& kinds = Kinds();
   for (uint32_t seed = first; seed < first + run; ++seed) {
     Rng rng(seed);
     victims_.clear();
     taken_.clear();
     std::string what = "seed " + std::to_string(seed) + ":";
-    for (uint32_t k = 0, n = 1 + Pick(rng, 4); k < n; ++k) {
+    for (uint32_t k = 0, n = 1 + Pick(rng, most); k < n; ++k) {
       const Kind& kind = kinds[Pick(rng, uint32_t(kinds.size()))];
       what += std::string(" ") + kind.Name + ";";
       kind.Apply(*this, rng);
