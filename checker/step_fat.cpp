@@ -206,6 +206,8 @@ void fsck_05_FAT_Sense9() {
     int32_t x = r.StartCluster;
     for (int32_t steps = 0; steps <= last && stamp[size_t(x)] != k; ++steps) {
       stamp[size_t(x)] = k;
+      // A cluster one table has free is nobody's for sure.
+      if (FAT1[size_t(x)].Value == kFatFree || FAT2[size_t(x)].Value == kFatFree) break;
       claimSure(x, k);
       if (!r.IsDir) fileSure[size_t(x)] = 1;
       const int32_t v = FAT1[size_t(x)].Value;

@@ -171,6 +171,7 @@ class RepairProperty : public StepTest {
     }
   }
   std::set<uint32_t> taken_;
+  int wholeTable_ = 0;   // the table "a whole table" wiped on this image
   void SetFat(uint32_t i, uint32_t v, int tables = 3) { Img().SetFatEntry(i, v, tables & 1, tables & 2); }
   std::vector<uint8_t> Entry(uint8_t attribute, uint32_t start, uint32_t count, const std::string& name) {
     std::vector<uint8_t> e(128, 0);
@@ -209,6 +210,7 @@ class RepairProperty : public StepTest {
     for (uint64_t c : clusters)
       if ((c + 1) * kClusterBytes <= Img().Size())
         Img().WriteRaw(c * kClusterBytes, pristine.ReadRaw(c * kClusterBytes, kClusterBytes));
+    wholeTable_ = 0;
     std::filesystem::remove_all(Folder() + "/undo");
     std::filesystem::create_directory(Folder() + "/undo");
   }
@@ -362,8 +364,8 @@ const std::vector<RepairProperty::Kind>& RepairProperty::Kinds() {
        [](T& t, Rng& rng) {
          const auto files = t.Files();
          const std::string file = files[Pick(rng, uint32_t(files.size()))];
-         const uint32_t targets[] = {uint32_t(t.Model().LastCluster()) + 2, t.FreeIndex(rng), 0, 21};
-         const uint32_t start = targets[Pick(rng, 4)];
+         const uint32_t targets[] = {uint32_t(t.Model().LastCluster()) + 2, t.FreeIndex(rng), 0, 21, 7, 37, 2};
+         const uint32_t start = targets[Pick(rng, 7)];
          if (start == 21 && file == "\\DataFiles\\Films\\film.rec") return;
          t.EditEntry(file, [&](std::vector<uint8_t>& s) { ib::PutBE32(&s[8], start); });
          t.Victim(file);
@@ -567,6 +569,13 @@ const std::vector<RepairProperty::Kind>& RepairProperty::Kinds() {
          const uint64_t base = Pick(rng, 2) ? uint64_t(ib::kRootDirectoryCopy) : kClusterBytes;
          t.Img().WriteView(base + 128 * slot + field, {uint8_t(rng()), uint8_t(rng()), uint8_t(rng()), uint8_t(rng())});
        }},
+      {"a whole table",
+       [](T& t, Rng& rng) {
+         if (!t.wholeTable_) t.wholeTable_ = 1 + int(Pick(rng, 2));   // the other one stays
+         const int table = t.wholeTable_;
+         const uint32_t v = Pick(rng, 2) ? 0 : 0xFFFFFF;
+         for (uint32_t i = 0; i <= uint32_t(t.Model().LastCluster()); ++i) t.SetFat(i, v, table);
+       }},
   };
   return kinds;
 }
@@ -671,6 +680,14 @@ TEST_F(RepairProperty, EachFaultHasItsFindingAndSettles) {
        [](RepairProperty& t) { t.Img().SetSuperU16(ib::kSbSectorsPerCluster, kSpc == 2444 ? 3760 : 2444); },
        {kSbSpc, "Fixed:\tSuperblock - Backup Sectors per Cluster set to " + spc},
        {}},
+      {"a recording pointing at \\DataFiles\\'s cluster, which FAT1 has free",
+       [](RepairProperty& t) {
+         t.EditEntry(kDeep + "\\deep.rec", [](auto& e) { ib::PutBE32(&e[8], 2); });
+         t.SetFat(2, 0xFFFFFF, 1);
+       },
+       {},
+       {"Error:\tFiles - '\\DataFiles\\' and '" + kDeep + "\\deep.rec' share the cluster 2"},
+       {kDeep + "\\deep.rec"}},
   };
   for (const Case& c : cases) {
     victims_ = {c.Victims.begin(), c.Victims.end()};
