@@ -688,6 +688,15 @@ TEST_F(RepairProperty, EachFaultHasItsFindingAndSettles) {
        {},
        {"Error:\tFiles - '\\DataFiles\\' and '" + kDeep + "\\deep.rec' share the cluster 2"},
        {kDeep + "\\deep.rec"}},
+      {"a recording pointing at a folder's cluster, whose chain runs on in both tables",
+       [](RepairProperty& t) {
+         t.EditEntry("\\DataFiles\\Series\\ep1.rec", [](auto& e) { ib::PutBE32(&e[8], 7); });
+         t.SetFat(7, 45);
+         t.SetFat(45, 0xFFFFFE);
+       },
+       {},
+       {"Error:\tFiles - '\\DataFiles\\Films\\Old\\' and '\\DataFiles\\Series\\ep1.rec' share the cluster 7"},
+       {"\\DataFiles\\Series\\ep1.rec"}},
   };
   for (const Case& c : cases) {
     victims_ = {c.Victims.begin(), c.Victims.end()};
