@@ -206,12 +206,14 @@ void fsck_05_FAT_Sense9() {
     int32_t x = r.StartCluster;
     for (int32_t steps = 0; steps <= last && stamp[size_t(x)] != k; ++steps) {
       stamp[size_t(x)] = k;
-      // A cluster one table has free is nobody's for sure.
-      if (FAT1[size_t(x)].Value == kFatFree || FAT2[size_t(x)].Value == kFatFree) break;
+      // A cluster both tables have free is nobody's for sure; one table's
+      // free entry (a table wiped or lost there) contradicts nothing.
+      const int32_t v1 = FAT1[size_t(x)].Value, v2 = FAT2[size_t(x)].Value;
+      if (v1 == kFatFree && v2 == kFatFree) break;
       claimSure(x, k);
       if (!r.IsDir) fileSure[size_t(x)] = 1;
-      const int32_t v = FAT1[size_t(x)].Value;
-      if (r.IsDir || v != FAT2[size_t(x)].Value || !ValidIndex(v)) break;
+      const int32_t v = v1 == kFatFree ? v2 : v1;
+      if (r.IsDir || (v1 != v2 && v1 != kFatFree && v2 != kFatFree) || !ValidIndex(v)) break;
       x = v;
     }
   }
@@ -231,7 +233,17 @@ void fsck_05_FAT_Sense9() {
   auto oneCluster = [&](int32_t s, int32_t k) {
     Sense[size_t(s)] = SenseReferenced;
     if (claimed[size_t(s)] < 0) claimed[size_t(s)] = k;
-    if (fileSure[size_t(s)]) return;
+    if (fileSure[size_t(s)]) {
+      // Shared with a file: left as the file's chain has it, but in use in
+      // both tables.
+      int32_t& a = FAT1[size_t(s)].Value;
+      int32_t& b = FAT2[size_t(s)].Value;
+      if ((a == kFatFree) != (b == kFatFree)) {
+        a = b = a == kFatFree ? b : a;
+        ++synced;
+      }
+      return;
+    }
     const bool freeBoth = FAT1[size_t(s)].Value == kFatFree && FAT2[size_t(s)].Value == kFatFree;
     const bool pointer = ValidIndex(FAT1[size_t(s)].Value) || ValidIndex(FAT2[size_t(s)].Value);
     if (!setBoth(s, kFatEnd)) return;

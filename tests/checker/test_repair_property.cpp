@@ -697,6 +697,14 @@ TEST_F(RepairProperty, EachFaultHasItsFindingAndSettles) {
        {},
        {"Error:\tFiles - '\\DataFiles\\Films\\Old\\' and '\\DataFiles\\Series\\ep1.rec' share the cluster 7"},
        {"\\DataFiles\\Series\\ep1.rec"}},
+      {"a recording pointing into another's chain while FAT2 is wiped",
+       [](RepairProperty& t) {
+         t.EditEntry("\\DataFiles\\news.rec", [](auto& e) { ib::PutBE32(&e[8], 21); });
+         for (uint32_t i = 0; i <= uint32_t(t.Model().LastCluster()); ++i) t.SetFat(i, 0, 2);
+       },
+       {},
+       {"Error:\tFiles - '\\DataFiles\\news.rec' and '\\DataFiles\\Films\\film.rec' share the cluster 21"},
+       {"\\DataFiles\\news.rec"}},
   };
   for (const Case& c : cases) {
     victims_ = {c.Victims.begin(), c.Victims.end()};
