@@ -124,12 +124,20 @@ void fsck_05_FAT_StopBrokenChains() {
   core::ProcScope scope("fsck_05_FAT_StopBrokenChains");
   FixEachFat("FAT: terminated 1 broken chain in ", "FAT: terminated ", " broken chains in ",
              [](std::vector<TopfFatEntry>& table, int32_t i) {
-               const int32_t v = table[size_t(i)].Value;
-               if (ValidIndex(v) && table[size_t(v)].Value == kFatFree) {
-                 table[size_t(v)].Value = kFatEnd;
-                 return true;
+               int32_t v = table[size_t(i)].Value;
+               if (!ValidIndex(v) || table[size_t(v)].Value != kFatFree) return false;
+               // Where the other table goes on from the free cluster, the
+               // chain goes on as it has it (an end mark would contradict
+               // it, and the chain would lose its tail to whoever else
+               // claims it); else the free cluster is the chain's last.
+               const auto& other = &table == &FAT1 ? FAT2 : FAT1;
+               for (int32_t steps = 0; steps <= Last() && ValidIndex(v) && table[size_t(v)].Value == kFatFree;
+                    ++steps) {
+                 const int32_t w = other[size_t(v)].Value;
+                 table[size_t(v)].Value = w == kFatFree ? kFatEnd : w;
+                 v = w;
                }
-               return false;
+               return true;
              });
 }
 

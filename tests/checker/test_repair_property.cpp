@@ -705,6 +705,16 @@ TEST_F(RepairProperty, EachFaultHasItsFindingAndSettles) {
        {},
        {"Error:\tFiles - '\\DataFiles\\news.rec' and '\\DataFiles\\Films\\film.rec' share the cluster 21"},
        {"\\DataFiles\\news.rec"}},
+      {"FAT1 wiped, a lost chain running into a recording, and another entry pointing at its tail",
+       [](RepairProperty& t) {
+         for (uint32_t i = 0; i <= uint32_t(t.Model().LastCluster()); ++i) t.SetFat(i, 0, 1);
+         t.SetFat(54, 82);
+         t.SetFat(82, 22);
+         t.EditEntry("\\DataFiles\\Films\\Old\\old.rec", [](auto& e) { ib::PutBE32(&e[8], 21); });
+       },
+       {},
+       {},
+       {"\\DataFiles\\Films\\Old\\old.rec"}},
   };
   for (const Case& c : cases) {
     victims_ = {c.Victims.begin(), c.Victims.end()};
