@@ -600,10 +600,12 @@ TEST_F(RepairProperty, EachFaultHasItsFindingAndSettles) {
   };
   const std::vector<Case> cases = {
       {"a plausible cluster size in the superblock only, read at start-up",
-       [&](RepairProperty& t) { t.Img().SetSuperU16(ib::kSbSectorsPerCluster, uint16_t(std::stoi(other)), true, false); },
+       [&](RepairProperty& t) {
+         t.Img().SetSuperU16(ib::kSbSectorsPerCluster, uint16_t(std::stoi(other)), true, false);
+       },
        {kSbSpc, kSpc != 2068 ? kSbSpc
-                             : "Info:\tSectors per Cluster: Superblock: 4512, Backup Superblock: 2068, Disk Size: 2068, "
-                               "Dir Scan: 2068"},
+                             : "Info:\tSectors per Cluster: Superblock: 4512, Backup Superblock: 2068, "
+                               "Disk Size: 2068, Dir Scan: 2068"},
        {}},
       {"\\DataFiles\\ beyond the FAT in both root copies",
        [&](RepairProperty& t) { start(t, 2, 0x30000); },
@@ -629,7 +631,8 @@ TEST_F(RepairProperty, EachFaultHasItsFindingAndSettles) {
          t.SetFat(45, 0xFFFFFE);
        },
        {"Fixed:\tFAT: ended the chain of 1 directory after its first cluster",
-        "Info:\tFiles - Created File LostCluster0001.rec (" + checker::FileSizeToString(double(kClusterBytes), 1) + ")"},
+        "Info:\tFiles - Created File LostCluster0001.rec (" + checker::FileSizeToString(double(kClusterBytes), 1) +
+            ")"},
        {}},
       {"FAT2's chain of a folder running into a recording",
        [](RepairProperty& t) { t.SetFat(6, 10, 2); },
