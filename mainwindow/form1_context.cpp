@@ -134,6 +134,14 @@ void Form1::Menu_LVContext_CreateSubDir_Click() {
   }
   if (!found.isEmpty()) LV1[s]->SetSelectedKey(found);
   core::FSRecalculateDirSizes(s, core::kDirSizesRun, 0);
+  // The other pane of the same disk takes the new folder and its cluster at
+  // once: with its older FAT a copy through it would take that cluster.
+  const int o = core::OtherSide(s);
+  if (!core::IsPCSide(s) && core::SameDisk()) {
+    core::LoadTopf(o, false);
+    ShowDirList(o);
+    if (PathLabel(0) == PathLabel(1)) ShowFileList(o);
+  }
   // The user names the new folder at once; no other item is opened for
   // editing when it is not there.
   if (!found.isEmpty()) LV1[s]->StartLabelEdit(found);

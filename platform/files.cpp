@@ -119,6 +119,34 @@ std::string ExeDir() {
   return slash == std::string::npos ? "./" : path.substr(0, slash + 1);
 }
 
+namespace {
+
+bool SyncPath(const std::string& path, int flags) {
+  int fd;
+  do fd = open(path.c_str(), flags | O_CLOEXEC);
+  while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    SetLastError(errno);
+    return false;
+  }
+  int rc;
+  do rc = fsync(fd);
+  while (rc != 0 && errno == EINTR);
+  // A file system that has no such flush (some network and FUSE ones) writes through.
+  if (rc != 0 && (errno == EINVAL || errno == EOPNOTSUPP)) rc = 0;
+  if (rc != 0) SetLastError(errno);
+  close(fd);
+  return rc == 0;
+}
+
+}  // namespace
+
+bool SyncFile(const std::string& path) {
+  const size_t cut = path.rfind('/');
+  const std::string folder = cut == std::string::npos ? "." : cut == 0 ? "/" : path.substr(0, cut);
+  return SyncPath(path, O_RDONLY | O_NOFOLLOW) && SyncPath(folder, O_RDONLY | O_DIRECTORY);
+}
+
 void SleepMs(int milliseconds) {
   if (milliseconds <= 0) return;
   struct timespec ts;

@@ -117,6 +117,9 @@ bool MakePath(const std::string& folder);
 int64_t FileLength(const std::string& path);
 // Sets the exact length of an existing file (shorter or longer).
 bool TruncateFile(const std::string& path, int64_t length);
+// Puts a file's data and its entry in its folder onto the storage (fsync of
+// the file, then of its folder), so that a power cut cannot take it back.
+bool SyncFile(const std::string& path);
 // The folder of the running executable, with a trailing "/".
 std::string ExeDir();
 // Sleeps the calling thread.

@@ -1,8 +1,10 @@
 // The copy and move job.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <set>
 #include <string>
 #include <vector>
@@ -83,6 +85,13 @@ class CopyJob {
   void StreamPhase();
   FileResult CopyFile(size_t i, size_t n, const QueueLine& line);
   void AbandonTarget(const std::string& pcPath);
+  // An older PC file of the target's name stays, under a passing name, until
+  // the copy is complete: SetAsideOlder moves it there ("" in keptPc_ when
+  // there is none; false when it cannot be moved), PutBackOlder returns it
+  // after a failed copy, DropOlder removes it once the copy is safely there.
+  bool SetAsideOlder(const std::string& pcPath);
+  void PutBackOlder(const std::string& pcPath);
+  void DropOlder();
   bool VerifyRecorderEntry(const core::FileRec& source, int32_t first, int32_t clusters);
   bool NameTakenByThisJob(const core::FileRec& rec, const std::string& path);
   void EndStep();
@@ -105,6 +114,7 @@ class CopyJob {
   int32_t deselectCount_ = 0;
   ProgressState progress_;
   std::vector<std::string> problems_;
+  std::string keptPc_;
   std::set<std::string> written_;   // target name keys this job has written
 };
 
@@ -301,10 +311,36 @@ void CopyJob::RelinkPhase() {
   }
 }
 
+bool CopyJob::SetAsideOlder(const std::string& pcPath) {
+  keptPc_.clear();
+  struct stat st {};
+  if (pcPath.empty() || ::lstat(pcPath.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return true;
+  for (int n = 0; n < 1000; ++n) {
+    const std::string aside = pcPath + (n ? "." + std::to_string(n) : std::string()) + ".old";
+    if (::lstat(aside.c_str(), &st) == 0) continue;
+    if (std::rename(pcPath.c_str(), aside.c_str()) != 0) return false;
+    keptPc_ = aside;
+    return true;
+  }
+  return false;
+}
+
+void CopyJob::PutBackOlder(const std::string& pcPath) {
+  if (keptPc_.empty()) return;
+  std::rename(keptPc_.c_str(), pcPath.c_str());
+  keptPc_.clear();
+}
+
+void CopyJob::DropOlder() {
+  if (!keptPc_.empty()) ::unlink(keptPc_.c_str());
+  keptPc_.clear();
+}
+
 void CopyJob::AbandonTarget(const std::string& pcPath) {
   if (core::IsPCSide(target_)) {
     core::FSCloseFile(target_);
     if (!pcPath.empty()) ::unlink(pcPath.c_str());
+    PutBackOlder(pcPath);
   } else {
     FSDiscardNewChain(target_);
     core::FSCloseFile(target_);
@@ -370,9 +406,15 @@ FileResult CopyJob::CopyFile(size_t i, size_t n, const QueueLine& line) {
     Fail(rec, "an empty file cannot be stored on the recorder disk");
     return FileResult::Failed;
   }
+  if (pcTarget && !SetAsideOlder(pcPath)) {
+    core::FSCloseFile(side_);
+    Fail(rec, "the older file of that name could not be set aside; not copied");
+    return FileResult::Failed;
+  }
   if (!FSCreateFile(target_, path)) {
     core::FSCloseFile(side_);
     core::FSCloseFile(target_);
+    if (pcTarget) PutBackOlder(pcPath);
     Fail(rec, "the target file could not be created");
     return FileResult::Failed;
   }
@@ -447,6 +489,7 @@ FileResult CopyJob::CopyFile(size_t i, size_t n, const QueueLine& line) {
     qlib::TruncateFile64(pcPath.c_str(), int64_t(std::llround(rec.Size)));
     if (platform::FileLength(pcPath) != int64_t(std::llround(rec.Size))) {
       ::unlink(pcPath.c_str());
+      PutBackOlder(pcPath);
       Fail(rec, "the copy does not have the size of the source; not copied");
       return FileResult::Failed;
     }
@@ -455,7 +498,19 @@ FileResult CopyJob::CopyFile(size_t i, size_t n, const QueueLine& line) {
 
   written_.insert(TargetNameKey(target_, path));
 
-  if (move_ && rec.Slot > -1 && !rec.Recovered) {
+  // The PC copy must be on the PC's storage before the older file of its
+  // name goes, and before a move erases its source: a power cut right after
+  // either must not take both.
+  bool keepSource = false;
+  if (pcTarget && !platform::SyncFile(pcPath)) {
+    Fail(rec, "copied, but the copy could not be saved safely on the PC; the source is kept" +
+                  std::string(keptPc_.empty() ? "" : " and so is the older file, as \"" +
+                                                         keptPc_ + "\""));
+    keptPc_.clear();
+    keepSource = true;
+  }
+  DropOlder();
+  if (move_ && !keepSource && rec.Slot > -1 && !rec.Recovered) {
     if (core::FSEraseFile(side_, line.Entry, true)) {
       SyncOtherSide(side_);
     } else {

@@ -115,6 +115,22 @@ TEST_F(Context, RenameShowsInTheOtherPaneOfTheSameDisk) {
 
 // ----------------------------------------------------------- Create SubDir
 
+// The other pane of the same disk learns the new folder's cluster at once,
+// also when its naming is cancelled: a copy through that pane never takes it.
+TEST_F(Context, CreateSubDirReachesTheOtherPaneOfTheSameDisk) {
+  Flags() = core::FlagNormal | core::FlagWriteMode;
+  StandardPanes();
+  Choose(1, AddRecorder(1, 1));
+  mainwindow::ActiveSide = 0;
+  form->Menu_LVContext_CreateSubDir_Click();
+  form->LV1[0]->CancelLabelEdit();
+  const core::FileRec* made = Record(0, "\\DataFiles\\New folder 01");
+  ASSERT_NE(made, nullptr);
+  EXPECT_NE(core::Disk[1].FAT[size_t(made->StartCluster)].Next, 0);
+  EXPECT_NE(Record(1, "\\DataFiles\\New folder 01"), nullptr);
+  EXPECT_TRUE(Texts(1).contains("New folder 01"));
+}
+
 TEST_F(Context, CreateSubDirOnAPcFolder) {
   StandardPanes();
   mainwindow::ActiveSide = 1;

@@ -37,6 +37,14 @@ TEST(FileLength, RealSixtyFourBitLengths) {
   EXPECT_EQ(FileLength(dir.Path()), -1);
 }
 
+TEST(SyncFile, OnlyAFileThatIsThere) {
+  TempDir dir;
+  const std::string f = dir.Path() + "/synced.bin";
+  EXPECT_FALSE(SyncFile(f));
+  WriteWholeFile(f, "abc");
+  EXPECT_TRUE(SyncFile(f));
+}
+
 TEST(TruncateFile, SetsTheExactLength) {
   TempDir dir;
   const std::string f = dir / "f.bin";

@@ -174,6 +174,37 @@ TEST_F(JobSafetyTest, AMoveOntoItselfIsRefusedAndChangesNothing) {
   EXPECT_EQ(host.DisableCount, 0);
 }
 
+// ------------------------------------------- an older PC file of that name
+
+// A copy to the PC over an older file of the same name: when a cluster of
+// the source cannot be read the older file keeps its bytes and its name;
+// when the copy succeeds it replaces the older file and nothing else is left.
+TEST_F(JobSafetyTest, AnOlderPcFileGoesOnlyOnceTheCopyIsThere) {
+  ib::DiskImage model(Spec(kSpc, 60));
+  model.AddFile(File("\\DataFiles\\a.rec", 3 * kCluster + 5, 1));
+  const std::string a = PatternBytes(1, 3 * kCluster + 5);
+  for (const bool readFails : {true, false}) {
+    SCOPED_TRACE(readFails ? "read fails" : "read works");
+    script.Reset();
+    ib::WriteWholeFile(Pc() + "a.rec", "the older copy");
+    ShowRecorder(model, 0, 0);
+    ShowPc(1);
+    host.Check(0, "\\DataFiles\\a.rec");
+    faults::SectorFaults f;
+    const uint32_t second = (model.Entry("\\DataFiles\\a.rec").Chain[1] + 1) * kSpc;
+    if (readFails) f.FailReadsWhere([&](uint32_t s, int32_t) { return s == second; });
+    script.ExpectMsgBox("Overwrite?", ui::Answer::Yes);
+    if (readFails) script.ExpectMsgBox(kProblems, ui::Answer::OK);
+    transfer::DoCopy(0, false);
+    EXPECT_TRUE(script.AllAnswered());
+    EXPECT_TRUE(SameBytes(ib::ReadWholeFile(Pc() + "a.rec"), readFails ? "the older copy" : a));
+    std::vector<platform::FolderEntry> entries;
+    platform::ListFolder(Pc(), entries);
+    EXPECT_EQ(entries.size(), 1u);
+    transfer::UnloadProgressWindow();
+  }
+}
+
 // ------------------------------------------------------- a cut at any write
 
 class CutTest : public JobSafetyTest {
