@@ -4,11 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <vector>
 
 #include "core/disk_io.h"
 #include "core/error_handler.h"
@@ -29,6 +31,9 @@ int32_t SpcFromSize = -1;
 int32_t SpcFromSuperblock = -1;
 int32_t SpcFromBackup = -1;
 int32_t SpcFromDirScan = -1;
+// How many "." slots the directory scan found at the start of a cluster of
+// SpcFromDirScan sectors.
+int32_t DirScanAgreeing = 0;
 std::string SessionPrefix;
 double DumpCylinders = 0;
 int32_t DumpTracksPerCylinder = 0;
@@ -130,6 +135,7 @@ void ResetDiskState() {
   SectorBuffer.fill(0);
   ScdIndex.assign(kFatIndexCount, 0);
   SpcFromSize = SpcFromSuperblock = SpcFromBackup = SpcFromDirScan = -1;
+  DirScanAgreeing = 0;
   SessionPrefix.clear();
   DumpCylinders = 0;
   DumpTracksPerCylinder = DumpSectorsPerTrack = 0;
@@ -378,17 +384,33 @@ void GuessClusterSize() {
   if (SpcFromBackup < 0 || SpcFromBackup >= 6001) SpcFromBackup = -1;
 
   SpcFromDirScan = -1;
+  DirScanAgreeing = 0;
   if (!FileMode) {
     SectorsPerCluster = 1;
+    // A "." lies at the start of its own cluster: a start cluster that does
+    // not divide its sector number into a cluster size that can hold
+    // cluster 0's two FATs is damaged and says nothing. Of the others, the
+    // size most "." slots agree on counts (the first one found on a tie),
+    // so one damaged "." cannot decide alone.
+    std::vector<std::pair<int32_t, int32_t>> found;   // size, number of "." slots
     for (int32_t s = 0; s <= 18800; ++s) {
       ReadTopfSector(s);
-      if (SectorBuffer[0] == 0xF1 && SectorBuffer[20] == '.' && SectorBuffer[21] == 0) {
-        const int64_t n = int32_t(uint32_t(SectorBuffer[8]) << 24 | uint32_t(SectorBuffer[9]) << 16 |
-                                  uint32_t(SectorBuffer[10]) << 8 | SectorBuffer[11]);
-        if (n + 1 > 0) SpcFromDirScan = int32_t(std::nearbyint(double(s) / double(n + 1)));
-        break;
-      }
+      if (SectorBuffer[0] != 0xF1 || SectorBuffer[20] != '.' || SectorBuffer[21] != 0) continue;
+      const int64_t n = int32_t(uint32_t(SectorBuffer[8]) << 24 | uint32_t(SectorBuffer[9]) << 16 |
+                                uint32_t(SectorBuffer[10]) << 8 | SectorBuffer[11]);
+      if (n + 1 <= 0 || s % (n + 1) != 0) continue;
+      const int64_t spc = s / (n + 1);
+      if (spc * 512 <= 0x80000 || !ValidClusterSize(spc)) continue;
+      auto it = std::find_if(found.begin(), found.end(), [&](const auto& f) { return f.first == spc; });
+      if (it == found.end()) found.push_back({int32_t(spc), 1});
+      else ++it->second;
     }
+    DirScanAgreeing = 0;
+    for (const auto& [spc, count] : found)
+      if (count > DirScanAgreeing) {
+        DirScanAgreeing = count;
+        SpcFromDirScan = spc;
+      }
     SectorsPerCluster = SpcFromSize;
   }
 }
@@ -398,6 +420,9 @@ int32_t ClusterSizeVotes(int32_t spc) {
   int32_t votes = 0;
   for (int32_t source : {SpcFromSuperblock, SpcFromBackup, SpcFromSize, SpcFromDirScan})
     if (source == spc) ++votes;
+  // Two or more folders lying where this size puts them weigh as much as
+  // the superblock's two copies of one word.
+  if (spc == SpcFromDirScan && DirScanAgreeing >= 2) ++votes;
   return votes;
 }
 

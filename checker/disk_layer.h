@@ -127,7 +127,8 @@ void IndexDumpRecords();
 void GuessClusterSize();
 
 // How many of the four cluster-size sources (SpcFromSuperblock,
-// SpcFromBackup, SpcFromSize, SpcFromDirScan) name `spc`; 0 for a value
+// SpcFromBackup, SpcFromSize, SpcFromDirScan) name `spc`, the directory
+// scan counting twice when two or more "." slots agree on it; 0 for a value
 // that is no cluster size.
 int32_t ClusterSizeVotes(int32_t spc);
 // The cluster size of a disk: of the directory scan, the superblock word,

@@ -124,12 +124,20 @@ void fsck_05_FAT_StopBrokenChains() {
   core::ProcScope scope("fsck_05_FAT_StopBrokenChains");
   FixEachFat("FAT: terminated 1 broken chain in ", "FAT: terminated ", " broken chains in ",
              [](std::vector<TopfFatEntry>& table, int32_t i) {
-               const int32_t v = table[size_t(i)].Value;
-               if (ValidIndex(v) && table[size_t(v)].Value == kFatFree) {
-                 table[size_t(v)].Value = kFatEnd;
-                 return true;
+               int32_t v = table[size_t(i)].Value;
+               if (!ValidIndex(v) || table[size_t(v)].Value != kFatFree) return false;
+               // Where the other table goes on from the free cluster, the
+               // chain goes on as it has it (an end mark would contradict
+               // it, and the chain would lose its tail to whoever else
+               // claims it); else the free cluster is the chain's last.
+               const auto& other = &table == &FAT1 ? FAT2 : FAT1;
+               for (int32_t steps = 0; steps <= Last() && ValidIndex(v) && table[size_t(v)].Value == kFatFree;
+                    ++steps) {
+                 const int32_t w = other[size_t(v)].Value;
+                 table[size_t(v)].Value = w == kFatFree ? kFatEnd : w;
+                 v = w;
                }
-               return false;
+               return true;
              });
 }
 
@@ -206,10 +214,14 @@ void fsck_05_FAT_Sense9() {
     int32_t x = r.StartCluster;
     for (int32_t steps = 0; steps <= last && stamp[size_t(x)] != k; ++steps) {
       stamp[size_t(x)] = k;
+      // A cluster both tables have free is nobody's for sure; one table's
+      // free entry (a table wiped or lost there) contradicts nothing.
+      const int32_t v1 = FAT1[size_t(x)].Value, v2 = FAT2[size_t(x)].Value;
+      if (v1 == kFatFree && v2 == kFatFree) break;
       claimSure(x, k);
       if (!r.IsDir) fileSure[size_t(x)] = 1;
-      const int32_t v = FAT1[size_t(x)].Value;
-      if (r.IsDir || v != FAT2[size_t(x)].Value || !ValidIndex(v)) break;
+      const int32_t v = v1 == kFatFree ? v2 : v1;
+      if (r.IsDir || (v1 != v2 && v1 != kFatFree && v2 != kFatFree) || !ValidIndex(v)) break;
       x = v;
     }
   }
@@ -229,7 +241,17 @@ void fsck_05_FAT_Sense9() {
   auto oneCluster = [&](int32_t s, int32_t k) {
     Sense[size_t(s)] = SenseReferenced;
     if (claimed[size_t(s)] < 0) claimed[size_t(s)] = k;
-    if (fileSure[size_t(s)]) return;
+    if (fileSure[size_t(s)]) {
+      // Shared with a file: left as the file's chain has it, but in use in
+      // both tables.
+      int32_t& a = FAT1[size_t(s)].Value;
+      int32_t& b = FAT2[size_t(s)].Value;
+      if ((a == kFatFree) != (b == kFatFree)) {
+        a = b = a == kFatFree ? b : a;
+        ++synced;
+      }
+      return;
+    }
     const bool freeBoth = FAT1[size_t(s)].Value == kFatFree && FAT2[size_t(s)].Value == kFatFree;
     const bool pointer = ValidIndex(FAT1[size_t(s)].Value) || ValidIndex(FAT2[size_t(s)].Value);
     if (!setBoth(s, kFatEnd)) return;
@@ -411,9 +433,12 @@ bool fsck_05_FAT_LostDirectories() {
 void fsck_05_FAT_LostChains() {
   core::ProcScope scope("fsck_05_FAT_LostChains");
   const int32_t last = Last();
-  CalcFATXRefs();
-  CalcFATChainLengths();
   for (int32_t round = 0; round <= last + 1; ++round) {
+    // Counted again after every claim: copying a chain over the other
+    // table's entries leaves that table's old successors unreferenced, and
+    // they are lost chains of this run, not of the next one.
+    CalcFATXRefs();
+    CalcFATChainLengths();
     // A free entry (length 0) is no chain to recover.
     int32_t best = 0;
     int32_t start = -1;
@@ -446,8 +471,12 @@ void fsck_05_FAT_CreateFile(int32_t clusters) {
   core::ProcScope scope("fsck_05_FAT_CreateFile");
   const int32_t count = std::min<int32_t>(FoundEntryCount, int32_t(FoundEntries.size()));
   int32_t dataFiles = 0;
-  for (int32_t k = 0; k < count; ++k)
-    if (Lower(FoundEntries[size_t(k)].Name) == "\\datafiles\\") dataFiles = FoundEntries[size_t(k)].StartCluster;
+  // Only the folder the root holds: a file with an empty name in
+  // \DataFiles\ has the same path text.
+  for (int32_t k = 0; k < count; ++k) {
+    const FoundEntry& e = FoundEntries[size_t(k)];
+    if (e.IsDir && e.DirCluster == 0 && Lower(e.Name) == "\\datafiles\\") dataFiles = e.StartCluster;
+  }
 
   const int32_t start = LongestStart;
   bool isDir = false;

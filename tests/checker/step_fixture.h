@@ -94,7 +94,7 @@ class StepTest : public ::testing::Test {
   void Open(const ib::DiskImage& model) {
     model.Write(DrivePath());
     checker::InitTopf("PhysicalDrive0");
-    image_ = std::make_unique<ib::ImageFile>(DrivePath(), kSpc);
+    image_ = std::make_unique<ib::ImageFile>(DrivePath(), model.SectorsPerCluster());
   }
   ib::ImageFile& Image() { return *image_; }
 
