@@ -21,6 +21,7 @@
 #include "commands/rec_header.h"
 #include "core/fsck.h"
 #include "tests/support/sector_faults.h"
+#include "tests/transfer/job_files.h"
 #include "tests/transfer/job_fixture.h"
 #include "transfer/entry_edits.h"
 
@@ -30,16 +31,9 @@ namespace {
 namespace ib = imagebuilder;
 using transfertest::Spec;
 
-constexpr uint32_t kSpc = 2068;
-constexpr uint64_t kCluster = kSpc * 512;
-
-ib::FileSpec File(const std::string& path, uint64_t size, uint32_t seed) {
-  ib::FileSpec f;
-  f.Path = path;
-  f.Size = size;
-  f.Data = ib::Content::Pattern(seed);
-  return f;
-}
+using jobtest::File;
+using jobtest::kCluster;
+using jobtest::kSpc;
 
 // \DataFiles: a.rec, b.dat, bare.rec (a stream without header), good.rec
 // (with header), plain.rec (a 0xD0 entry); \DataFiles\Films: c.rec, b.dat;
@@ -302,6 +296,23 @@ class WriteCutTest : public jobtest::JobTest {
 
 TEST_F(WriteCutTest, NoActionLosesARecordingAtAnyWrite) {
   const std::string d = "1:\\DataFiles";
+  // Erasing the checked entry `path` of drive 1 ("Yes" to the question).
+  const auto erase = [this](const std::string& name, const std::string& path) {
+    return Action{name,
+                  false,
+                  [this, path] {
+                    OneDisk();
+                    host.Check(0, path);
+                  },
+                  nullptr,
+                  [this] {
+                    script.ExpectMsgBox("Do you really want", ui::Answer::Yes);
+                    transfer::DoErase(0);
+                  },
+                  {{"1:" + path, ""}},
+                  {},
+                  {}};
+  };
   const std::vector<Action> actions = {
       {"copy PC to recorder",
        false,
@@ -319,34 +330,8 @@ TEST_F(WriteCutTest, NoActionLosesARecordingAtAnyWrite) {
        {},
        {},
        {d + "\\Films\\new.rec", d + "\\Films\\Show\\Inner\\s.rec"}},
-      {"erase a file",
-       false,
-       [&] {
-         OneDisk();
-         host.Check(0, "\\DataFiles\\a.rec");
-       },
-       nullptr,
-       [&] {
-         script.ExpectMsgBox("Do you really want", ui::Answer::Yes);
-         transfer::DoErase(0);
-       },
-       {{d + "\\a.rec", ""}},
-       {},
-       {}},
-      {"erase a folder with its content",
-       false,
-       [&] {
-         OneDisk();
-         host.Check(0, "\\DataFiles\\Films");
-       },
-       nullptr,
-       [&] {
-         script.ExpectMsgBox("Do you really want", ui::Answer::Yes);
-         transfer::DoErase(0);
-       },
-       {{d + "\\Films", ""}},
-       {},
-       {}},
+      erase("erase a file", "\\DataFiles\\a.rec"),
+      erase("erase a folder with its content", "\\DataFiles\\Films"),
       {"rename a file and a folder",
        false,
        [&] { OneDisk(); },

@@ -33,24 +33,47 @@ std::string RunCommand(const std::string& command, int& status) {
   return out;
 }
 
-TEST(CopyEndToEnd, RecordingToPcAndBackKeepsItsBytes) {
-  const std::string app = std::string(QUENBRIX_APPDIR) + "/Quenbrix";
-  const std::string maker = std::string(QUENBRIX_APPDIR) + "/MakeDemoImage";
-  if (platform::FileLength(app) < 0 || platform::FileLength(maker) < 0)
-    GTEST_SKIP() << "Quenbrix or MakeDemoImage not built";
-  ib::TempDir devices("e2edev"), appdir("e2eapp"), pc("e2epc");
-  int status = 0;
-  RunCommand("'" + maker + "' '" + devices.Path() + "'", status);
-  ASSERT_EQ(status, 0);
-  const std::string image = devices / "PhysicalDrive0";
+std::string AppFile(const std::string& name) { return std::string(QUENBRIX_APPDIR) + "/" + name; }
 
-  // What the image holds: the smallest recording of \DataFiles and a folder
-  // to copy it back into.
-  setenv("QUENBRIX_DEVICES", devices.Path().c_str(), 1);
+bool ProgramsBuilt() {
+  return platform::FileLength(AppFile("Quenbrix")) >= 0 && platform::FileLength(AppFile("MakeDemoImage")) >= 0;
+}
+
+// Opens and loads PhysicalDrive0 of QUENBRIX_DEVICES afresh as drive 0.
+void LoadDrive0() {
   core::ResetState();
   core::DiskId[0] = 0;
   ASSERT_TRUE(core::InitTopf(0, "PhysicalDrive0", false));
   ASSERT_TRUE(core::LoadTopf(0, true));
+}
+
+// Makes a demo image in `devices` (with the maker's `options`) and loads it.
+void MakeAndLoadDemo(const ib::TempDir& devices, const std::string& options) {
+  int status = 0;
+  RunCommand("'" + AppFile("MakeDemoImage") + "' " + options + "'" + devices.Path() + "'", status);
+  ASSERT_EQ(status, 0);
+  setenv("QUENBRIX_DEVICES", devices.Path().c_str(), 1);
+  LoadDrive0();
+}
+
+// Runs Quenbrix headless under the script appdir/run.txt on the images of
+// `devices`; returns all it printed.
+std::string RunQuenbrix(const ib::TempDir& appdir, const ib::TempDir& devices, int& status) {
+  return RunCommand("QT_QPA_PLATFORM=offscreen QUENBRIX_UI_SCRIPT='" + appdir / "run.txt" +
+                        "' QUENBRIX_DEVICES='" + devices.Path() + "' QUENBRIX_APPDIR='" + appdir.Path() + "' '" +
+                        AppFile("Quenbrix") + "' 2>&1",
+                    status);
+}
+
+TEST(CopyEndToEnd, RecordingToPcAndBackKeepsItsBytes) {
+  if (!ProgramsBuilt()) GTEST_SKIP() << "Quenbrix or MakeDemoImage not built";
+  ib::TempDir devices("e2edev"), appdir("e2eapp"), pc("e2epc");
+  int status = 0;
+  ASSERT_NO_FATAL_FAILURE(MakeAndLoadDemo(devices, ""));
+  const std::string image = devices / "PhysicalDrive0";
+
+  // What the image holds: the smallest recording of \DataFiles and a folder
+  // to copy it back into.
   int rec = -1;
   std::string backFolder;
   const core::DiskRec& d = core::Disk[0];
@@ -82,10 +105,7 @@ TEST(CopyEndToEnd, RecordingToPcAndBackKeepsItsBytes) {
       "click Command1_3\n"
       "print LV1_0\n";
   ib::WriteWholeFile(appdir / "run.txt", script);
-  const std::string out = RunCommand("QT_QPA_PLATFORM=offscreen QUENBRIX_UI_SCRIPT='" + appdir / "run.txt" +
-                                  "' QUENBRIX_DEVICES='" + devices.Path() + "' QUENBRIX_APPDIR='" +
-                                  appdir.Path() + "' '" + app + "' 2>&1",
-                              status);
+  const std::string out = RunQuenbrix(appdir, devices, status);
   EXPECT_EQ(status, 0) << out;
   EXPECT_EQ(out.find("UNANSWERED"), std::string::npos) << out;
 
@@ -95,10 +115,7 @@ TEST(CopyEndToEnd, RecordingToPcAndBackKeepsItsBytes) {
   for (char c : recName) pcName += c;   // demo names are plain ASCII
   const std::string pcPath = pc / pcName;
   ASSERT_EQ(platform::FileLength(pcPath), int64_t(recSize)) << out;
-  core::ResetState();
-  core::DiskId[0] = 0;
-  ASSERT_TRUE(core::InitTopf(0, "PhysicalDrive0", false));
-  ASSERT_TRUE(core::LoadTopf(0, true));
+  ASSERT_NO_FATAL_FAILURE(LoadDrive0());
   int back = -1;
   for (int i = 0; i < core::Disk[0].FileCount; ++i)
     if (core::Disk[0].Files[size_t(i)].Name == backFolder + recName) back = i;
@@ -126,21 +143,12 @@ namespace {
 // The progress window in a scripted run: a copy cancelled there at once
 // ("Yes" to the cancel question) leaves no part of the recording behind.
 TEST(CopyEndToEnd, CancelInTheProgressWindowLeavesNoPartialFile) {
-  const std::string app = std::string(QUENBRIX_APPDIR) + "/Quenbrix";
-  const std::string maker = std::string(QUENBRIX_APPDIR) + "/MakeDemoImage";
-  if (platform::FileLength(app) < 0 || platform::FileLength(maker) < 0)
-    GTEST_SKIP() << "Quenbrix or MakeDemoImage not built";
+  if (!ProgramsBuilt()) GTEST_SKIP() << "Quenbrix or MakeDemoImage not built";
   ib::TempDir devices("e2edev"), appdir("e2eapp"), pc("e2epc");
   int status = 0;
-  RunCommand("'" + maker + "' --no-hint '" + devices.Path() + "'", status);
-  ASSERT_EQ(status, 0);
+  ASSERT_NO_FATAL_FAILURE(MakeAndLoadDemo(devices, "--no-hint "));
 
   // The largest recording of the image: many clusters, many chances to cancel.
-  setenv("QUENBRIX_DEVICES", devices.Path().c_str(), 1);
-  core::ResetState();
-  core::DiskId[0] = 0;
-  ASSERT_TRUE(core::InitTopf(0, "PhysicalDrive0", false));
-  ASSERT_TRUE(core::LoadTopf(0, true));
   int rec = -1;
   const core::DiskRec& d = core::Disk[0];
   for (int i = 0; i < d.FileCount; ++i)
@@ -170,10 +178,7 @@ TEST(CopyEndToEnd, CancelInTheProgressWindowLeavesNoPartialFile) {
                      "click Form2.Command1\n"
                      "answer Yes\n"
                      "print LV1_1\n");
-  const std::string out = RunCommand("QT_QPA_PLATFORM=offscreen QUENBRIX_UI_SCRIPT='" + appdir / "run.txt" +
-                                         "' QUENBRIX_DEVICES='" + devices.Path() + "' QUENBRIX_APPDIR='" +
-                                         appdir.Path() + "' '" + app + "' 2>&1",
-                                     status);
+  const std::string out = RunQuenbrix(appdir, devices, status);
   EXPECT_EQ(status, 0) << out;
   EXPECT_NE(out.find("MSGBOX\tCancel copy process\t"), std::string::npos) << out;
   EXPECT_NE(out.find("== Form2.Label1_0"), std::string::npos) << out;

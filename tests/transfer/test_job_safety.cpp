@@ -7,6 +7,7 @@
 
 #include "core/fsck.h"
 #include "tests/support/sector_faults.h"
+#include "tests/transfer/job_files.h"
 #include "tests/transfer/job_fixture.h"
 
 namespace jobtest {
@@ -15,23 +16,7 @@ namespace {
 namespace ib = imagebuilder;
 using transfertest::Spec;
 
-constexpr uint32_t kSpc = 2068;
-constexpr uint64_t kCluster = kSpc * 512;
 constexpr const char* kProblems = "These files were not copied or moved as asked:";
-
-ib::FileSpec File(const std::string& path, uint64_t size, uint32_t seed) {
-  ib::FileSpec f;
-  f.Path = path;
-  f.Size = size;
-  f.Data = ib::Content::Pattern(seed);
-  return f;
-}
-
-std::string PatternBytes(uint32_t seed, uint64_t size) {
-  std::string s(size_t(size), '\0');
-  for (uint64_t o = 0; o < size; ++o) s[size_t(o)] = char(ib::PatternByte(seed, o));
-  return s;
-}
 
 // A recorder file as an image shows it: its entry and its bytes.
 struct Found {
