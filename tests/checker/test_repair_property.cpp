@@ -247,7 +247,9 @@ class RepairProperty : public StepTest {
           << "second run: " << line << "\nfirst run:\n" << firstRun << "second run:\n" << secondRun;
       error = error || kind == "Error:";
       // The one thing a repair leaves: clusters two entries own.
-      if (kind == "Error:") EXPECT_NE(line.find("' share the cluster"), std::string::npos) << line << "\n" << firstRun;
+      if (kind == "Error:") {
+        EXPECT_NE(line.find("' share the cluster"), std::string::npos) << line << "\n" << firstRun;
+      }
     }
     EXPECT_EQ(second.Writes().size(), 0u) << "second run:\n" << secondRun;
 
@@ -591,7 +593,7 @@ TEST_F(RepairProperty, EachFaultHasItsFindingAndSettles) {
     std::function<void(RepairProperty&)> Damage;
     std::vector<std::string> FirstRun;    // lines the first run must hold
     std::vector<std::string> SecondRun;   // lines the second run must hold
-    std::vector<std::string> Victims;
+    std::vector<std::string> Victims = {};
   };
   auto start = [](RepairProperty& t, uint32_t slot, uint32_t value) {
     for (uint64_t base : {uint64_t(ib::kRootDirectoryCopy), kClusterBytes})
@@ -731,7 +733,9 @@ TEST_F(RepairProperty, EachFaultHasItsFindingAndSettles) {
       }
     });
     for (const std::string& line : c.SecondRun) EXPECT_TRUE(HasLine(line)) << line << "\n" << AllLines();
-    if (!c.SecondRun.empty()) EXPECT_FALSE(HasLine("OK:\tFiles"));
+    if (!c.SecondRun.empty()) {
+      EXPECT_FALSE(HasLine("OK:\tFiles"));
+    }
     if (HasFailure()) return;
   }
 }
