@@ -1,13 +1,14 @@
-// Throughput of the copy job: a recording from a recorder image to a PC
-// folder, and a PC file onto the image, each next to a plain copy of the
+// Throughput of the copy job: recordings from a recorder image to a PC
+// folder, and PC files onto the image, each next to a plain copy of the
 // same bytes with the same write-through (dd, oflag=dsync, the cluster size
 // as block size) into the same place: a new PC file, or the very clusters of
-// the image the job wrote (erased again after every run). Each figure is the
-// best of three runs, job and reference taking turns at going first, after
-// one untimed copy that makes the PC file and warms the caches. Qt's events
-// are processed as the program does it (after each cluster at most every
-// 20 ms), and the share of the job's time spent there is printed too. The
-// last line is the smaller of the two ratios.
+// the image the job wrote (erased again after every copy). The data is cut
+// into four pieces, one file each, and job and reference take turns piece
+// by piece; each figure adds up each piece's best of three runs. Untimed
+// copies first make the PC files and warm the caches. Qt's events are
+// processed as the program does it (after each cluster at most every
+// ui::kStepEventsInterval), and the share of the job's time spent there is
+// printed too. The last line is the smaller of the two ratios.
 //
 // Usage: bench_copy [--small] [work folder]   (default: a fresh folder under
 // /tmp; --small copies 64 MB instead of 2 GB, for CI)
@@ -37,6 +38,7 @@ namespace ib = imagebuilder;
 constexpr uint32_t kSpc = 2068;
 constexpr uint64_t kCluster = uint64_t(kSpc) * 512;
 constexpr int kRuns = 3;
+constexpr int kPieces = 4;
 
 // A host whose panes hold every entry of the folder each side shows.
 class BenchHost : public transfer::JobHost {
@@ -101,7 +103,6 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   const bench::Args args = bench::ParseArgs(argc, argv);
   const uint64_t size = args.Small ? 64ull * 1024 * 1024 : 2048ull * 1024 * 1024;
-  const uint64_t clusters = (size + kCluster - 1) / kCluster;
   std::unique_ptr<ib::TempDir> temp;
   std::string work = args.Work;
   if (work.empty()) {
@@ -116,15 +117,25 @@ int main(int argc, char** argv) {
   bench::EventsUi events;
   ui::CurrentUiScope useEvents(events);
 
+  // The recording is cut into pieces, each its own file: job and reference
+  // take turns piece by piece, so that both meet the disk in the same mood
+  // (a virtual disk's speed drifts by a factor of two within seconds).
+  const uint64_t pieceSize = size / kPieces;
+  const uint64_t pieceClusters = (pieceSize + kCluster - 1) / kCluster;
   ib::ImageSpec spec;
   spec.SectorsPerCluster = kSpc;
-  spec.LastCluster = uint32_t(2 * clusters + 100);
+  spec.LastCluster = uint32_t(2 * kPieces * pieceClusters + 100);
   ib::DiskImage model(spec);
-  ib::FileSpec rec;
-  rec.Path = "\\DataFiles\\film.rec";
-  rec.Size = size;
-  rec.Data = ib::Content::Pattern(5);
-  model.AddFile(rec);
+  auto name = [](const char* stem, int piece, const char* ext) {
+    return std::string(stem) + std::to_string(piece) + ext;
+  };
+  for (int i = 0; i < kPieces; ++i) {
+    ib::FileSpec rec;
+    rec.Path = "\\DataFiles\\" + name("film", i, ".rec");
+    rec.Size = pieceSize;
+    rec.Data = ib::Content::Pattern(uint32_t(5 + i));
+    model.AddFile(rec);
+  }
   std::printf("writing the %.0f MB test image...\n", double(size) / 1048576.0);
   model.Write(image);
 
@@ -151,16 +162,14 @@ int main(int argc, char** argv) {
     if (firstFree < 0) Fail("the image has no free cluster");
     const int fd = ::open(image.c_str(), O_WRONLY | O_CLOEXEC);
     std::vector<char> zeros(kCluster, 0);
-    for (uint64_t k = 0; k < clusters + 2; ++k)
+    for (uint64_t k = 0; k < pieceClusters + 2; ++k)
       if (::pwrite(fd, zeros.data(), kCluster, off_t((uint64_t(firstFree) + 1 + k) * kCluster)) !=
           ssize_t(kCluster))
         Fail("cannot prepare the image");
     ::fsync(fd);
     ::close(fd);
   }
-  const uint64_t first = model.Entry("\\DataFiles\\film.rec").Chain.front();
 
-  bench::Best jobOut, ddOut, jobIn, ddIn;
   double eventSeconds = 0, stepSeconds = 0, jobSeconds = 0;
   auto timedJob = [&](int side) {
     events.ResetCount();
@@ -174,62 +183,95 @@ int main(int argc, char** argv) {
     jobSeconds += s;
     return s;
   };
+  auto copyToPc = [&](int i) {
+    host.Checked[0] = "\\DataFiles\\" + name("film", i, ".rec");
+    const double s = timedJob(0);
+    if (platform::FileLength(pc + name("film", i, ".rec")) != int64_t(pieceSize))
+      Fail("image -> PC: wrong copy");
+    return s;
+  };
 
-  // The PC file copied back is the recording as the job writes it to a PC;
-  // making it warms the caches for every run alike.
-  host.Checked[0] = "\\DataFiles\\film.rec";
-  transfer::DoCopy(0, false);
-  if (platform::FileLength(pc + "film.rec") != int64_t(size)) Fail("image -> PC: wrong copy");
-  std::rename((pc + "film.rec").c_str(), (pc + "back.rec").c_str());
+  // The PC files copied back are the pieces as the job writes them to a PC;
+  // making them warms the caches for every run alike.
+  for (int i = 0; i < kPieces; ++i) {
+    copyToPc(i);
+    std::rename((pc + name("film", i, ".rec")).c_str(), (pc + name("back", i, ".rec")).c_str());
+  }
   core::LoadTopf(1, true);
+  jobSeconds = eventSeconds = stepSeconds = 0;
 
-  auto jobToPc = [&] {
-    host.Checked[0] = "\\DataFiles\\film.rec";
-    jobOut.Add(timedJob(0));
-    if (platform::FileLength(pc + "film.rec") != int64_t(size)) Fail("image -> PC: wrong copy");
-    std::remove((pc + "film.rec").c_str());
+  // Image -> PC: each piece as a new PC file, kept until the run ends.
+  auto jobToPc = [&](int i) {
+    const double s = copyToPc(i);
+    std::remove((pc + name("film", i, ".rec")).c_str());
     core::LoadTopf(1, true);
+    return s;
   };
-  auto ddToPc = [&] {
-    ddOut.Add(Dd("if=" + image + " of=" + pc + "plain.bin bs=" + std::to_string(kCluster) +
-                 " skip=" + std::to_string(first + 1) + " count=" + std::to_string(clusters)));
+  auto ddToPc = [&](int i) {
+    const uint64_t first = model.Entry("\\DataFiles\\" + name("film", i, ".rec")).Chain.front();
+    const double s = Dd("if=" + image + " of=" + pc + "plain.bin bs=" + std::to_string(kCluster) +
+                        " skip=" + std::to_string(first + 1) +
+                        " count=" + std::to_string(pieceClusters));
     std::remove((pc + "plain.bin").c_str());
+    return s;
   };
-  // The copy onto the image goes to its first free cluster and is erased
-  // again afterwards; dd writes the same clusters.
-  auto jobToImage = [&] {
-    host.Checked[1] = pc + "back.rec";
-    jobIn.Add(timedJob(1));
-    const int copied = FindEntry(0, "\\DataFiles\\back.rec");
-    if (copied < 0 || core::Disk[0].Files[size_t(copied)].Size != double(size) ||
+  // PC -> image: each piece onto the image's first free clusters, erased
+  // again afterwards (untimed); dd writes the same clusters.
+  auto jobToImage = [&](int i) {
+    const std::string back = name("back", i, ".rec");
+    host.Checked[1] = pc + back;
+    const double s = timedJob(1);
+    const int copied = FindEntry(0, "\\DataFiles\\" + back);
+    if (copied < 0 || core::Disk[0].Files[size_t(copied)].Size != double(pieceSize) ||
         core::Disk[0].Files[size_t(copied)].StartCluster != firstFree)
       Fail("PC -> image: wrong copy");
     if (!core::FSEraseFile(0, copied, true)) Fail("cannot erase the copy on the image");
     core::LoadTopf(0, true);
+    return s;
   };
-  auto ddToImage = [&] {
-    ddIn.Add(Dd("if=" + pc + "back.rec of=" + image + " conv=notrunc bs=" +
-                std::to_string(kCluster) + " seek=" + std::to_string(firstFree + 1)));
+  auto ddToImage = [&](int i) {
+    return Dd("if=" + pc + name("back", i, ".rec") + " of=" + image + " conv=notrunc bs=" +
+              std::to_string(kCluster) + " seek=" + std::to_string(firstFree + 1));
   };
-  // Job and reference take turns at going first.
-  for (int run = 0; run < kRuns; ++run) {
-    if (run % 2 == 0) {
-      jobToPc();
-      ddToPc();
-      jobToImage();
-      ddToImage();
-    } else {
-      ddToPc();
-      jobToPc();
-      ddToImage();
-      jobToImage();
+
+  // A run copies every piece with the job and with dd, the two taking turns
+  // at going first from piece to piece and from run to run; a figure adds up
+  // each piece's best of three runs (a new file on a virtual disk is written
+  // at one of two speeds, a factor of two or three apart, by chance). Each
+  // direction starts after an untimed dd run of its own kind, so that no
+  // timed step follows a step of the other one.
+  struct Figure {
+    double Job = 0, Reference = 0;
+  };
+  auto direction = [&](auto job, auto reference) {
+    std::vector<bench::Best> jobBest(kPieces), referenceBest(kPieces);
+    for (int i = 0; i < kPieces; ++i) reference(i);
+    for (int run = 0; run < kRuns; ++run) {
+      for (int i = 0; i < kPieces; ++i) {
+        if ((run + i) % 2 == 0) {
+          jobBest[size_t(i)].Add(job(i));
+          referenceBest[size_t(i)].Add(reference(i));
+        } else {
+          referenceBest[size_t(i)].Add(reference(i));
+          jobBest[size_t(i)].Add(job(i));
+        }
+      }
     }
-  }
+    Figure f;
+    for (int i = 0; i < kPieces; ++i) {
+      f.Job += jobBest[size_t(i)].Value;
+      f.Reference += referenceBest[size_t(i)].Value;
+    }
+    return f;
+  };
+  const Figure out = direction(jobToPc, ddToPc);
+  const Figure in = direction(jobToImage, ddToImage);
 
   const double mb = double(size) / 1048576.0;
-  const double r1 = bench::PrintFigure("image -> PC", mb, jobOut.Value, "dd", ddOut.Value);
-  const double r2 = bench::PrintFigure("PC -> image", mb, jobIn.Value, "dd", ddIn.Value);
-  const double jobClusters = double(clusters) * 2 * kRuns;
+  const double r1 =
+      bench::PrintFigure("image -> PC", mb, out.Job, "dd", out.Reference);
+  const double r2 = bench::PrintFigure("PC -> image", mb, in.Job, "dd", in.Reference);
+  const double jobClusters = double(pieceClusters) * kPieces * 2 * kRuns;
   bench::PrintEvents("copy job", bench::ShareOfEvents(eventSeconds, stepSeconds, jobSeconds,
                                                       jobClusters, double(kCluster),
                                                       double(core::kMinSectorsPerCluster) * 512));

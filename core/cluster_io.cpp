@@ -8,6 +8,7 @@
 #include "core/disk_model.h"
 #include "core/error_handler.h"
 #include "core/iodebug.h"
+#include "core/read_ahead.h"
 #include "library/loader.h"
 #include "platform/platform.h"
 
@@ -235,7 +236,66 @@ bool WriteTopfCluster(int side, int32_t cluster, bool allowSystem) {
   return ok;
 }
 
-bool CopyTopfCluster(int side, int32_t from, int32_t to, bool allowSystem) {
+namespace {
+
+// The cluster CopyTopfCluster reads ahead, and the count of sector writes
+// when it would be taken: any other write in between drops it.
+struct AheadCluster {
+  bool Active = false;
+  int Side = 0;
+  int32_t Handle = 0;
+  int32_t Cluster = -1;
+  int32_t Spc = 0;
+  uint64_t Writes = 0;
+};
+AheadCluster g_aheadCluster;
+std::vector<uint8_t> g_copyBuffer, g_aheadCopyBuffer;
+
+ReadAheadWorker& CopyWorker() {
+  static ReadAheadWorker worker;
+  return worker;
+}
+
+// The cluster read ahead when it is `cluster` of the side as the disk holds
+// it now: true with it in g_copyBuffer. Anything else read ahead is dropped.
+bool TakeAheadCluster(int side, int32_t cluster, int32_t spc) {
+  if (!g_aheadCluster.Active) return false;
+  const AheadCluster& a = g_aheadCluster;
+  const bool fits = a.Side == side && a.Handle == Disk[side].Handle && a.Cluster == cluster &&
+                    a.Spc == spc && a.Writes == SectorWriteCalls;
+  const bool ok = CopyWorker().Wait();
+  g_aheadCluster.Active = false;
+  if (!fits || !ok) return false;
+  g_copyBuffer.swap(g_aheadCopyBuffer);
+  return true;
+}
+
+// Starts reading `cluster` of the side into g_aheadCopyBuffer, to be taken
+// after the write about to be made (and no other).
+void StartAheadCluster(int side, int32_t cluster, int32_t spc) {
+  const int32_t handle = Disk[side].Handle;
+  const int64_t first = int64_t(cluster) * spc;
+  if (first > int64_t(UINT32_MAX)) return;
+  g_aheadCopyBuffer.resize(size_t(spc) * kSectorSize);
+  uint8_t* into = g_aheadCopyBuffer.data();
+  const bool admitted = AdmitSectorRead(handle, uint32_t(first), spc, into);
+  AddReadAheadDropper(&DropClusterReadAhead);
+  g_aheadCluster = {true, side, handle, cluster, spc, SectorWriteCalls + 1};
+  CopyWorker().Start([admitted, handle, first, spc, into] {
+    return admitted &&
+           qlib::DiskIOReadSectors(handle, uint32_t(first), spc, kSectorSize, into) != 0;
+  });
+}
+
+}  // namespace
+
+void DropClusterReadAhead() {
+  if (!g_aheadCluster.Active) return;
+  CopyWorker().Wait();
+  g_aheadCluster.Active = false;
+}
+
+bool CopyTopfCluster(int side, int32_t from, int32_t to, bool allowSystem, int32_t next) {
   ProcScope scope("CopyTopfCluster");
   CheckSideIndex(side);
   DiskRec& d = Disk[side];
@@ -244,19 +304,23 @@ bool CopyTopfCluster(int side, int32_t from, int32_t to, bool allowSystem) {
   // disk take the way through ClusterBuffer, which handles all of them.
   if (InFileMode() || spc <= 0 || from < kCachedClusters || to < kCachedClusters ||
       !ClusterOnDisk(side, from) || !ClusterOnDisk(side, to)) {
+    DropClusterReadAhead();
     return ReadTopfCluster(side, from) && WriteTopfCluster(side, to, allowSystem);
   }
-  static std::vector<uint8_t> raw;
   const int64_t bytes = int64_t(spc) * kSectorSize;
-  if (int64_t(raw.size()) != bytes) raw.resize(size_t(bytes));
-
-  if (ReadSectors(d.Handle, uint32_t(int64_t(from) * spc), spc, raw.data()) == 0) {
-    Log("ReadTopfCluster", side, from, spc, " failed because ReadSectors failed");
-    if (ReadSectors(d.Handle, 0, 1, ProbeBuffer.data()) == 0) CheckHDConnection(side);
-    return false;
+  if (!TakeAheadCluster(side, from, spc)) {
+    if (int64_t(g_copyBuffer.size()) != bytes) g_copyBuffer.resize(size_t(bytes));
+    if (ReadSectors(d.Handle, uint32_t(int64_t(from) * spc), spc, g_copyBuffer.data()) == 0) {
+      Log("ReadTopfCluster", side, from, spc, " failed because ReadSectors failed");
+      if (ReadSectors(d.Handle, 0, 1, ProbeBuffer.data()) == 0) CheckHDConnection(side);
+      return false;
+    }
   }
   Log("ReadTopfCluster", side, from, spc, "");
-  if (WriteSectors(d.Handle, uint32_t(int64_t(to) * spc), spc, raw.data()) == 0) {
+  if (next >= kCachedClusters && next != to && next != from && ClusterOnDisk(side, next))
+    StartAheadCluster(side, next, spc);
+  if (WriteSectors(d.Handle, uint32_t(int64_t(to) * spc), spc, g_copyBuffer.data()) == 0) {
+    DropClusterReadAhead();
     Log("WriteTopfCluster", side, to, spc, " failed because WriteSectors failed");
     CheckHDConnection(side);
     return false;

@@ -31,7 +31,16 @@ bool WriteTopfCluster(int side, int32_t cluster, bool allowSystem);
 // the same guards, failure handling and log lines as ReadTopfCluster
 // followed by WriteTopfCluster (`to` 0 needs allowSystem); cached clusters
 // and file mode go that way. True when both succeeded.
-bool CopyTopfCluster(int side, int32_t from, int32_t to, bool allowSystem);
+// `next`, when given, is the cluster the caller will copy next: it is read
+// on a helper thread while this one is written, and taken by the next call
+// if that copies it and no other write reached the disks in between (else
+// it is dropped and read again). The disk's writes are the same, in the
+// same order.
+bool CopyTopfCluster(int side, int32_t from, int32_t to, bool allowSystem, int32_t next = -1);
+
+// Waits for and forgets a cluster read ahead by CopyTopfCluster (before the
+// disk it reads from is closed, and when a run of copies ends).
+void DropClusterReadAhead();
 
 // Makes disk cluster `cluster` (1 or more) read back as zeros: on an image
 // file it is deallocated rather than written, on a device zeros are written

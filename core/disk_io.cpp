@@ -3,6 +3,7 @@
 #include "core/disk_model.h"
 #include "core/error_handler.h"
 #include "core/iodebug.h"
+#include "core/read_ahead.h"
 #include "library/loader.h"
 #include "platform/platform.h"
 
@@ -43,6 +44,7 @@ int32_t OpenDisk(const std::string& name, bool readWrite) {
 
 void CloseDisk(int32_t handle) {
   ProcScope scope("CloseDisk");
+  DropReadAheads();   // one may read from this handle
   if (handle >= 1) platform::DriveClose(handle);
   AddIODebugLog(IODebugHead("CloseDisk", kIODebugWideName) + "Handle=" + std::to_string(handle));
 }

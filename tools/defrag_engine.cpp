@@ -377,7 +377,8 @@ bool MoveCluster(int side, const core::FileRec& r, int32_t source, int32_t desti
   SetPixelVB(source, kCodeMoving);
   SetPixelVB(destination, kCodeMoving);
   RefreshMap();
-  if (!transfer::FSRedirectFAT(side, source, destination, true)) {
+  // The chain's next cluster, moved next, is read while this one is written.
+  if (!transfer::FSRedirectFAT(side, source, destination, true, NextOf(side, source))) {
     return EmergencyExit("--- Couldn't copy cluster " + std::to_string(source) +
                              "! Exiting defrag!",
                          "Emergency exit: Couldn't copy cluster " + std::to_string(source) +
@@ -511,8 +512,10 @@ bool DefragFile(int side, int index) {
     if (!MoveCluster(side, r, source, destination, "  ", kCodeDefragmented)) return false;
     source = NextOf(side, destination);
     StepEvents();
-    if (Cancelled()) return true;
+    if (Cancelled()) break;
   }
+  core::DropClusterReadAhead();
+  if (Cancelled()) return true;
 
   return CommitMove(side, index, old, PlaceStart, "  ");
 }
@@ -579,9 +582,10 @@ bool MoveAway(int side, int32_t cluster) {
     if (!MoveCluster(side, r, source, dst, "    ", kCodeFragmented, &newStart)) return false;
     StepEvents();
     source = NextOf(side, dst);
-    if (Cancelled()) return true;
-    if (source == -1) break;
+    if (Cancelled() || source == -1) break;
   }
+  core::DropClusterReadAhead();
+  if (Cancelled()) return true;
   if (source != -1) {
     // The chain is longer than it was measured: nothing is committed.
     return EmergencyExit("--- The chain of " + r.Name + " is longer than expected! Exiting defrag!",

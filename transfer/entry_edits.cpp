@@ -178,7 +178,7 @@ void FSCompressFileList(int side) {
   d.FileCount = j;
 }
 
-bool FSRedirectFAT(int side, int32_t src, int32_t dst, bool copyData) {
+bool FSRedirectFAT(int side, int32_t src, int32_t dst, bool copyData, int32_t nextSrc) {
   core::ProcScope scope("FSRedirectFAT");
   core::CheckSideIndex(side);
   core::DiskRec& d = Disk[side];
@@ -187,7 +187,8 @@ bool FSRedirectFAT(int side, int32_t src, int32_t dst, bool copyData) {
                                          int32_t(fat.size()) - 1);
   if (src < 0 || src > last || dst < 0 || dst > last || src == dst) return false;
 
-  if (copyData && !core::CopyTopfCluster(side, src + 1, dst + 1, false)) return false;
+  const int32_t readNext = nextSrc > 0 && nextSrc <= last ? nextSrc + 1 : -1;
+  if (copyData && !core::CopyTopfCluster(side, src + 1, dst + 1, false, readNext)) return false;
   fat[size_t(dst)] = fat[size_t(src)];
   const int32_t prev = fat[size_t(dst)].Prev;
   const int32_t next = fat[size_t(dst)].Next;

@@ -28,7 +28,9 @@ void FSCompressFileList(int side);
 // Gives FAT index `dst` the place of `src` in its chain and frees `src`
 // (in memory only). With copyData the cluster's content is copied first; a
 // failed read or write changes nothing. Indexes outside 0..LastCluster, or
-// src = dst, change nothing. True when relinked.
-bool FSRedirectFAT(int side, int32_t src, int32_t dst, bool copyData);
+// src = dst, change nothing. True when relinked. `nextSrc`, when given, is
+// the index the caller redirects next: its cluster is read while this one
+// is written (see core::CopyTopfCluster).
+bool FSRedirectFAT(int side, int32_t src, int32_t dst, bool copyData, int32_t nextSrc = -1);
 
 }  // namespace transfer

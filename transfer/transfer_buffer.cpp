@@ -13,7 +13,7 @@
 #include "core/side_file.h"
 #include "library/loader.h"
 #include "platform/platform.h"
-#include "transfer/read_ahead.h"
+#include "core/read_ahead.h"
 #include "ui/ui.h"
 
 namespace transfer {
@@ -140,11 +140,15 @@ struct AheadRead {
   bool DiskOrder = false;  // word-reversed for a recorder target
 };
 AheadRead g_ahead;
+core::ReadAheadWorker& Worker() {
+  static core::ReadAheadWorker worker;
+  return worker;
+}
 std::vector<uint8_t> g_aheadBuffer;
 
 void DropReadAhead() {
   if (!g_ahead.Active) return;
-  ReadAheadWorker::Instance().Wait();
+  Worker().Wait();
   g_ahead.Active = false;
 }
 
@@ -162,7 +166,7 @@ void StartReadAhead(int side) {
   if (g_aheadBuffer.size() != DataBuffer.size()) g_aheadBuffer.resize(DataBuffer.size());
   uint8_t* into = g_aheadBuffer.data();
   const int32_t handle = d.Handle;
-  ReadAheadWorker::Task task;
+  core::ReadAheadWorker::Task task;
   int32_t cluster = -1;
   bool diskOrder = false;
   if (core::IsPCSide(side)) {
@@ -197,8 +201,9 @@ void StartReadAhead(int side) {
       return true;
     };
   }
+  core::AddReadAheadDropper(&DropReadAhead);
   g_ahead = {true, side, handle, f.ClustersDone, cluster, bytes, diskOrder};
-  ReadAheadWorker::Instance().Start(std::move(task));
+  Worker().Start(std::move(task));
 }
 
 // The cluster the job asks for was read ahead: waits for it and takes it.
@@ -212,7 +217,7 @@ int TakeReadAhead(int side) {
                     g_ahead.Index == f.ClustersDone && g_ahead.Bytes == ClusterBytes(side) &&
                     DataBufferFill == 0 && g_aheadBuffer.size() == DataBuffer.size() &&
                     (core::IsPCSide(side) || g_ahead.Cluster == f.CurrentCluster);
-  const bool ok = ReadAheadWorker::Instance().Wait();
+  const bool ok = Worker().Wait();
   g_ahead.Active = false;
   if (!fits) return -1;
   if (!ok) {

@@ -62,7 +62,7 @@ struct FileDialogRequest {
 // How long a paced event processing (Ui::StepEvents) may be left out after
 // the last one: below what anyone notices, and long enough that a loop of
 // small steps spends next to nothing on events.
-constexpr std::chrono::milliseconds kStepEventsInterval{20};
+constexpr std::chrono::milliseconds kStepEventsInterval{40};
 
 // Tells when a paced event processing is due: at most once an interval.
 class EventPacer {

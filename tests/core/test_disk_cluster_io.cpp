@@ -209,6 +209,48 @@ TEST_F(ClusterIoTest, SectorFaultsFailChosenTransfersAndReplayACut) {
   EXPECT_EQ(ReadWholeFile(copy), ReadWholeFile(DrivePath(0)));
 }
 
+// A copy reads the cluster the caller names as next while it writes; the
+// next copy takes it only when it copies that very cluster and nothing else
+// was written in between, and a failed read ahead is read (and fails) again.
+TEST_F(ClusterIoTest, CopyReadsTheNextClusterAheadButNeverServesItStale) {
+  enum class Between { Nothing, WriteThatCluster, WriteElsewhere, CopyAnother, FailItsRead };
+  struct Case {
+    Between between;
+    bool copied;
+    uint8_t expected;   // first byte of cluster 10 afterwards
+    uint64_t reads;     // device reads admitted for both copies
+  };
+  const Case cases[] = {
+      {Between::Nothing, true, 9, 2},          {Between::WriteThatCluster, true, 0x99, 3},
+      {Between::WriteElsewhere, true, 9, 3},   {Between::CopyAnother, true, 9, 4},
+      {Between::FailItsRead, false, 10, 4},   // and the link probe
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(int(c.between));
+    WriteImage(SmallImage(), 0);
+    ASSERT_TRUE(OpenAndLoad(0, 0));
+    for (int32_t k = 7; k <= 12; ++k) {
+      core::ClusterBuffer.assign(2068u * 512, uint8_t(k));
+      ASSERT_TRUE(core::WriteTopfCluster(0, k, false));
+    }
+    faults::SectorFaults f;
+    if (c.between == Between::FailItsRead)
+      f.FailReadsWhere([](uint32_t first, int32_t) { return first == 9u * 2068; });
+    ASSERT_TRUE(core::CopyTopfCluster(0, 7, 8, false, 9));
+    if (c.between == Between::WriteThatCluster || c.between == Between::WriteElsewhere) {
+      core::ClusterBuffer.assign(2068u * 512, 0x99);
+      ASSERT_TRUE(core::WriteTopfCluster(0, c.between == Between::WriteThatCluster ? 9 : 12, false));
+    }
+    if (c.between == Between::CopyAnother) ASSERT_TRUE(core::CopyTopfCluster(0, 11, 12, false));
+    EXPECT_EQ(core::CopyTopfCluster(0, 9, 10, false), c.copied);
+    EXPECT_EQ(f.Reads(), c.reads);
+    ASSERT_TRUE(core::ReadTopfCluster(0, 10));
+    EXPECT_EQ(core::ClusterBuffer[0], c.expected);
+    EXPECT_EQ(core::ClusterBuffer[2068u * 512 - 1], c.expected);
+    testenv::CloseDisksAndReset();
+  }
+}
+
 TEST_F(ClusterIoTest, LostLinkEndsTheProgram) {
   WriteImage(SmallImage(), 0);
   ASSERT_TRUE(OpenAndLoad(0, 0));
