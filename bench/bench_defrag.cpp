@@ -1,13 +1,16 @@
 // Throughput of the defragmenter: a sparse recorder image with three
 // recordings of about 100 MB each whose clusters are interleaved, compacted
 // by the engine with its cluster map on screen, next to a plain copy of the
-// very same clusters (the moves the run logged, from the same start image:
-// pread, then pwrite with O_DSYNC, one cluster at a time), which is the least
-// those moves cost. The moves are timed from the start of the run to its
-// report; the free-space clearing that ends a run is timed on its own. Each
-// figure is the best of three runs, engine and plain copy taking turns; the
-// share of the run spent processing events (map repaints included) is
-// printed too. The last line is the ratio.
+// very same clusters (the moves the run logged, on a twin of the start
+// image: pread, then pwrite with O_DSYNC, one cluster at a time), which is
+// the least those moves cost. The two take turns: whenever the engine turns
+// to the next item, the moves it made since are copied plainly on the twin,
+// with the engine's clock stopped, so both meet the disk in the same mood.
+// The moves are timed from the start of the run to its report, piece by
+// piece (from one turn to the next), and a figure adds up each piece's best
+// of three runs (the runs are alike); the free-space clearing that ends a
+// run is timed on its own, best of three. The share of the run spent processing events (map
+// repaints included) is printed too. The last line is the ratio.
 //
 // Usage: bench_defrag [--small] [work folder]   (default: a fresh folder
 // under /tmp; --small uses files of 20 clusters, for CI)
@@ -63,23 +66,20 @@ std::vector<std::pair<uint32_t, uint32_t>> LoggedMoves() {
   return moves;
 }
 
-// The same moves done plainly, each cluster read and then written
-// write-through at its destination.
-double PlainCopy(const std::string& image, const std::vector<std::pair<uint32_t, uint32_t>>& moves) {
-  const int fd = ::open(image.c_str(), O_RDWR | O_DSYNC | O_CLOEXEC);
-  if (fd < 0) Fail("cannot open " + image);
-  std::vector<char> buffer(kCluster);
+// The moves done plainly on the twin image (open write-through), each
+// cluster read and then written at its destination; the time they took.
+double PlainCopy(int fd, const std::vector<std::pair<uint32_t, uint32_t>>& moves, size_t from) {
+  static std::vector<char> buffer(kCluster);
   const auto start = bench::Clock::now();
-  for (const auto& [from, to] : moves) {
-    if (::pread(fd, buffer.data(), kCluster, off_t((uint64_t(from) + 1) * kCluster)) !=
+  for (size_t k = from; k < moves.size(); ++k) {
+    const auto [source, destination] = moves[k];
+    if (::pread(fd, buffer.data(), kCluster, off_t((uint64_t(source) + 1) * kCluster)) !=
             ssize_t(kCluster) ||
-        ::pwrite(fd, buffer.data(), kCluster, off_t((uint64_t(to) + 1) * kCluster)) !=
+        ::pwrite(fd, buffer.data(), kCluster, off_t((uint64_t(destination) + 1) * kCluster)) !=
             ssize_t(kCluster))
       Fail("plain copy failed");
   }
-  const double s = bench::Seconds(start);
-  ::close(fd);
-  return s;
+  return bench::Seconds(start);
 }
 
 }  // namespace
@@ -118,14 +118,24 @@ int main(int argc, char** argv) {
   }
   const std::string image = work + "/PhysicalDrive0";
 
-  bench::Best moves, plain, clear;
+  const std::string twin = work + "/twin.img";
+
+  // The moves' time piece by piece (from one turn of the engine to the
+  // next), the engine's and the plain copy's: the runs are alike, so a
+  // figure adds up each piece's best of three runs.
+  std::vector<bench::Best> movesPieces, plainPieces;
+  bench::Best clear;
   double eventSeconds = 0, stepSeconds = 0, moveSeconds = 0;
   size_t moved = 0;
   uint64_t otherWrites = 0;   // writes of the run besides the moved clusters
   uint32_t freeClusters = 0;
   for (int run = 0; run < kRuns; ++run) {
     model.Write(image);
+    model.Write(twin);
     bench::Settle(image);
+    bench::Settle(twin);
+    const int twinFd = ::open(twin.c_str(), O_RDWR | O_DSYNC | O_CLOEXEC);
+    if (twinFd < 0) Fail("cannot open " + twin);
     std::remove(tools::DefragLogPath().c_str());
     core::ResetState();
     core::Flags = core::FlagNormal | core::FlagWriteMode | core::FlagSide0Writable;
@@ -135,32 +145,47 @@ int main(int argc, char** argv) {
     core::CheckState[31] = 2;
     map.ClearMap();
 
-    bench::Clock::time_point start{}, movesEnd{}, clearStart{};
-    double movesEvents = 0, movesSteps = 0;
+    bench::Clock::time_point pieceStart{}, clearStart{};
+    bool movesDone = false;
+    double movesEvents = 0, movesSteps = 0, runMoves = 0;
+    size_t piece = 0, replayed = 0;
     uint64_t movesWrites = 0;
     const uint64_t writesBefore = core::SectorWriteCalls;
     tools::DefragHooks hooks;
     hooks.SetStatus = [&](int line, const std::string& text) {
       if (line != 0) return;
+      if (text == "Clearing unused space") clearStart = bench::Clock::now();
+      if (movesDone) return;
+      // The engine turns to something new (the report ends the moves): its
+      // moves since are copied plainly now, off its clock.
+      const double engine = bench::Seconds(pieceStart);
+      runMoves += engine;
       if (text == "Building defrag report") {
-        movesEnd = bench::Clock::now();
+        movesDone = true;
         movesWrites = core::SectorWriteCalls - writesBefore;
         movesEvents = events.EventSeconds();
         movesSteps = events.StepSeconds();
       }
-      if (text == "Clearing unused space") clearStart = bench::Clock::now();
+      const auto logged = LoggedMoves();
+      const double copy = logged.size() > replayed ? PlainCopy(twinFd, logged, replayed) : 0.0;
+      replayed = logged.size();
+      if (movesPieces.size() <= piece) movesPieces.resize(piece + 1);
+      if (plainPieces.size() <= piece) plainPieces.resize(piece + 1);
+      movesPieces[piece].Add(engine);
+      plainPieces[piece].Add(copy);
+      ++piece;
+      pieceStart = bench::Clock::now();
     };
     tools::SetDefragHooks(hooks);
     tools::DefragDebugOn = true;   // the log names the moved clusters
     transfer::CancelState = 0;
     events.ResetCount();
-    start = bench::Clock::now();
+    pieceStart = bench::Clock::now();
     const tools::DefragOutcome outcome = tools::DefragmentDisk(0);
     const auto end = bench::Clock::now();
-    if (outcome != tools::DefragOutcome::Completed)
+    ::close(twinFd);
+    if (outcome != tools::DefragOutcome::Completed || !movesDone)
       Fail("defragmentation did not complete (" + std::to_string(int(outcome)) + ")");
-    const double runMoves = std::chrono::duration<double>(movesEnd - start).count();
-    moves.Add(runMoves);
     moveSeconds += runMoves;
     eventSeconds += movesEvents;
     stepSeconds += movesSteps;
@@ -169,14 +194,18 @@ int main(int argc, char** argv) {
     core::CloseDisk(core::Disk[0].Handle);
     core::Disk[0].Handle = 0;
 
-    const auto logged = LoggedMoves();
-    if (logged.empty()) Fail("the run moved nothing");
-    moved = logged.size();
+    moved = replayed;
+    if (moved == 0) Fail("the run moved nothing");
     otherWrites = movesWrites - std::min<uint64_t>(movesWrites, moved);
-    model.Write(image);
-    bench::Settle(image);
-    plain.Add(PlainCopy(image, logged));
   }
+  if (std::getenv("BENCH_VERBOSE"))
+    for (size_t k = 0; k < movesPieces.size(); ++k)
+      std::fprintf(stderr, "piece %zu: engine %.4f s, plain copy %.4f s\n", k,
+                   movesPieces[k].Value, plainPieces[k].Value);
+  double movesBest = 0, plainBest = 0;
+  for (const auto& p : movesPieces) movesBest += p.Value;
+  for (const auto& p : plainPieces) plainBest += p.Value;
+  std::remove(twin.c_str());
 
   const double mbMoved = double(moved) * double(kCluster) / 1048576.0;
   const double mbCleared = double(freeClusters) * double(kCluster) / 1048576.0;
@@ -184,7 +213,7 @@ int main(int argc, char** argv) {
               "clusters of FAT, entries and folders\n",
               moved, mbMoved, kFiles, static_cast<unsigned long long>(otherWrites));
   const double ratio =
-      bench::PrintFigure("defrag moves", mbMoved, moves.Value, "plain copy", plain.Value);
+      bench::PrintFigure("defrag moves", mbMoved, movesBest, "plain copy", plainBest);
   std::printf("%-14s     %8.1f MB/s   (%.0f MB, best of 3)\n", "clear free", mbCleared / clear.Value,
               mbCleared);
   bench::PrintEvents("defrag moves",
