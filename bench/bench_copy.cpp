@@ -3,7 +3,7 @@
 // same bytes with the same write-through (dd, oflag=dsync, the cluster size
 // as block size) into the same place: a new PC file, or the very clusters of
 // the image the job wrote (erased again after every copy). The data is cut
-// into four pieces, one file each, and job and reference take turns piece
+// into eight pieces, one file each, and job and reference take turns piece
 // by piece; each figure adds up each piece's best of three runs. Untimed
 // copies first make the PC files and warm the caches. Qt's events are
 // processed as the program does it (after each cluster at most every
@@ -11,7 +11,7 @@
 // printed too. The last line is the smaller of the two ratios.
 //
 // Usage: bench_copy [--small] [work folder]   (default: a fresh folder under
-// /tmp; --small copies 64 MB instead of 2 GB, for CI)
+// /tmp; --small copies 64 MB instead of 4 GB, for CI)
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
@@ -38,7 +38,7 @@ namespace ib = imagebuilder;
 constexpr uint32_t kSpc = 2068;
 constexpr uint64_t kCluster = uint64_t(kSpc) * 512;
 constexpr int kRuns = 3;
-constexpr int kPieces = 4;
+constexpr int kPieces = 8;
 
 // A host whose panes hold every entry of the folder each side shows.
 class BenchHost : public transfer::JobHost {
@@ -102,7 +102,7 @@ int main(int argc, char** argv) {
   bench::QuietQt();
   QApplication app(argc, argv);
   const bench::Args args = bench::ParseArgs(argc, argv);
-  const uint64_t size = args.Small ? 64ull * 1024 * 1024 : 2048ull * 1024 * 1024;
+  const uint64_t size = args.Small ? 64ull * 1024 * 1024 : 4096ull * 1024 * 1024;
   std::unique_ptr<ib::TempDir> temp;
   std::string work = args.Work;
   if (work.empty()) {

@@ -1,5 +1,5 @@
 // Throughput of the defragmenter: a sparse recorder image with three
-// recordings of about 100 MB each whose clusters are interleaved, compacted
+// recordings of about 250 MB each whose clusters are interleaved, compacted
 // by the engine with its cluster map on screen, next to a plain copy of the
 // very same clusters (the moves the run logged, on a twin of the start
 // image: pread, then pwrite with O_DSYNC, one cluster at a time), which is
@@ -9,8 +9,9 @@
 // The moves are timed from the start of the run to its report, piece by
 // piece (from one turn to the next), and a figure adds up each piece's best
 // of three runs (the runs are alike); the free-space clearing that ends a
-// run is timed on its own, best of three. The share of the run spent processing events (map
-// repaints included) is printed too. The last line is the ratio.
+// run is timed on its own, best of three. The share of the run spent
+// processing events (map repaints included) is printed too. The last line
+// is the ratio.
 //
 // Usage: bench_defrag [--small] [work folder]   (default: a fresh folder
 // under /tmp; --small uses files of 20 clusters, for CI)
@@ -89,7 +90,7 @@ int main(int argc, char** argv) {
   bench::QuietQt();
   QApplication app(argc, argv);
   const bench::Args args = bench::ParseArgs(argc, argv);
-  const uint32_t clustersPerFile = args.Small ? 20 : 100;
+  const uint32_t clustersPerFile = args.Small ? 20 : 250;
   std::unique_ptr<ib::TempDir> tmp;
   std::string work = args.Work;
   if (work.empty()) {

@@ -1,5 +1,8 @@
 #include "core/read_ahead.h"
 
+#include <pthread.h>
+#include <sched.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -61,6 +64,13 @@ struct ReadAheadWorker::State {
   std::thread thread;
 
   void Loop() {
+#ifdef SCHED_BATCH
+    // Woken by the caller, the helper never takes the caller's processor
+    // from it: the caller goes on to its write at once, and the read runs
+    // on another processor or while the write waits for the disk.
+    const sched_param batch{};
+    pthread_setschedparam(pthread_self(), SCHED_BATCH, &batch);
+#endif
     for (;;) {
       const auto until = Clock::now() + kHelperSpin;
       while (!pending.load(std::memory_order_acquire) && Clock::now() < until) Relax();

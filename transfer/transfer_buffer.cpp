@@ -10,10 +10,10 @@
 #include "core/disk_io.h"
 #include "core/disk_model.h"
 #include "core/error_handler.h"
+#include "core/read_ahead.h"
 #include "core/side_file.h"
 #include "library/loader.h"
 #include "platform/platform.h"
-#include "core/read_ahead.h"
 #include "ui/ui.h"
 
 namespace transfer {

@@ -60,9 +60,10 @@ struct FileDialogRequest {
 };
 
 // How long a paced event processing (Ui::StepEvents) may be left out after
-// the last one: below what anyone notices, and long enough that a loop of
-// small steps spends next to nothing on events.
-constexpr std::chrono::milliseconds kStepEventsInterval{40};
+// the last one: a tenth of a second, so a click on Cancel still answers at
+// once, and long enough that a loop of small steps spends next to nothing
+// on events (a processing now and then takes milliseconds on a busy machine).
+constexpr std::chrono::milliseconds kStepEventsInterval{100};
 
 // Tells when a paced event processing is due: at most once an interval.
 class EventPacer {
