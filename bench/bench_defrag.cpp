@@ -1,5 +1,5 @@
-// Throughput of the defragmenter: a sparse recorder image with three
-// recordings of about 250 MB each whose clusters are interleaved, compacted
+// Throughput of the defragmenter: a sparse recorder image with six
+// recordings of about 125 MB each whose clusters are interleaved, compacted
 // by the engine with its cluster map on screen, next to a plain copy of the
 // very same clusters (the moves the run logged, on a twin of the start
 // image: pread, then pwrite with O_DSYNC, one cluster at a time), which is
@@ -14,7 +14,7 @@
 // is the ratio.
 //
 // Usage: bench_defrag [--small] [work folder]   (default: a fresh folder
-// under /tmp; --small uses files of 20 clusters, for CI)
+// under /tmp; --small uses files of 10 clusters, for CI)
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -44,7 +44,7 @@ namespace {
 namespace ib = imagebuilder;
 constexpr uint32_t kSpc = 2068;
 constexpr uint64_t kCluster = uint64_t(kSpc) * 512;
-constexpr uint32_t kFiles = 3;
+constexpr uint32_t kFiles = 6;
 constexpr int kRuns = 3;
 
 [[noreturn]] void Fail(const std::string& why) {
@@ -90,7 +90,7 @@ int main(int argc, char** argv) {
   bench::QuietQt();
   QApplication app(argc, argv);
   const bench::Args args = bench::ParseArgs(argc, argv);
-  const uint32_t clustersPerFile = args.Small ? 20 : 250;
+  const uint32_t clustersPerFile = args.Small ? 10 : 125;
   std::unique_ptr<ib::TempDir> tmp;
   std::string work = args.Work;
   if (work.empty()) {

@@ -16,14 +16,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// How long the helper looks out for the next task before it goes to sleep,
-// and how long the caller looks out for the end of a task before it does.
-// Waking a sleeping thread can cost a fifth of a cluster's write on a
-// virtual machine (and delays whichever thread the wake-up lands on); a
-// copy hands a task over every cluster, well within this time on a fast
-// disk. On a slow disk the helper sleeps between clusters, where a wake-up
-// costs nothing worth counting.
-constexpr auto kHelperSpin = std::chrono::milliseconds(2);
+// How long the caller looks out for the end of a task before it goes to
+// sleep: the read is usually about to end when the caller's write has, and
+// a sleeping caller waits for a wake-up that can cost a fifth of a
+// cluster's write on a virtual machine.
 constexpr auto kCallerSpin = std::chrono::microseconds(300);
 
 inline void Relax() {
@@ -58,30 +54,25 @@ struct ReadAheadWorker::State {
   bool running = false;  // a task was handed over and is not done yet
   bool result = false;
   bool stop = false;
-  bool sleeping = false;              // the helper waits on `changed`
-  std::atomic<bool> pending{false};   // a task waits to be taken
-  std::atomic<bool> busy{false};      // a task is handed over and not done
+  std::atomic<bool> busy{false};   // a task is handed over and not done
   std::thread thread;
 
   void Loop() {
 #ifdef SCHED_BATCH
     // Woken by the caller, the helper never takes the caller's processor
-    // from it: the caller goes on to its write at once, and the read runs
-    // on another processor or while the write waits for the disk.
+    // from it (a woken thread can land on the waker's processor and push
+    // the waker aside for a while): the caller goes on to its write at
+    // once, and the read runs on another processor or while the write waits
+    // for the disk.
     const sched_param batch{};
     pthread_setschedparam(pthread_self(), SCHED_BATCH, &batch);
 #endif
+    std::unique_lock<std::mutex> lock(mutex);
     for (;;) {
-      const auto until = Clock::now() + kHelperSpin;
-      while (!pending.load(std::memory_order_acquire) && Clock::now() < until) Relax();
-      std::unique_lock<std::mutex> lock(mutex);
-      sleeping = true;
       changed.wait(lock, [&] { return stop || task; });
-      sleeping = false;
       if (stop) return;
       Task run = std::move(task);
       task = nullptr;
-      pending.store(false, std::memory_order_relaxed);
       lock.unlock();
       const bool ok = run();
       lock.lock();
@@ -109,18 +100,14 @@ ReadAheadWorker::~ReadAheadWorker() {
 
 void ReadAheadWorker::Start(Task task) {
   Wait();
-  bool wake = false;
   {
     std::lock_guard<std::mutex> lock(state_->mutex);
     state_->task = std::move(task);
     state_->running = true;
     state_->result = false;
     state_->busy.store(true, std::memory_order_relaxed);
-    state_->pending.store(true, std::memory_order_release);
-    wake = state_->sleeping;
   }
-  // A helper still looking out takes the task without a wake-up.
-  if (wake) state_->changed.notify_all();
+  state_->changed.notify_all();
 }
 
 bool ReadAheadWorker::Wait() {
@@ -136,7 +123,6 @@ bool ReadAheadWorker::Wait() {
     // read itself rather than wait for the helper to get its turn.
     Task run = std::move(state_->task);
     state_->task = nullptr;
-    state_->pending.store(false, std::memory_order_relaxed);
     lock.unlock();
     const bool ok = run();
     lock.lock();
