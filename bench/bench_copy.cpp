@@ -11,7 +11,7 @@
 // printed too. The last line is the smaller of the two ratios.
 //
 // Usage: bench_copy [--small] [work folder]   (default: a fresh folder under
-// /tmp; --small copies 64 MB instead of 4 GB, for CI)
+// /tmp; --small copies 256 MB instead of 4 GB, for CI)
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
@@ -102,7 +102,7 @@ int main(int argc, char** argv) {
   bench::QuietQt();
   QApplication app(argc, argv);
   const bench::Args args = bench::ParseArgs(argc, argv);
-  const uint64_t size = args.Small ? 64ull * 1024 * 1024 : 4096ull * 1024 * 1024;
+  const uint64_t size = args.Small ? 256ull * 1024 * 1024 : 4096ull * 1024 * 1024;
   std::unique_ptr<ib::TempDir> temp;
   std::string work = args.Work;
   if (work.empty()) {

@@ -14,7 +14,7 @@
 // is the ratio.
 //
 // Usage: bench_defrag [--small] [work folder]   (default: a fresh folder
-// under /tmp; --small uses files of 10 clusters, for CI)
+// under /tmp; --small uses files of 30 clusters, for CI)
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -90,7 +90,7 @@ int main(int argc, char** argv) {
   bench::QuietQt();
   QApplication app(argc, argv);
   const bench::Args args = bench::ParseArgs(argc, argv);
-  const uint32_t clustersPerFile = args.Small ? 10 : 125;
+  const uint32_t clustersPerFile = args.Small ? 30 : 125;
   std::unique_ptr<ib::TempDir> tmp;
   std::string work = args.Work;
   if (work.empty()) {
