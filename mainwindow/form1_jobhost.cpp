@@ -7,7 +7,10 @@
 #include "mainwindow/form1.h"
 #include "mainwindow/jobs.h"
 #include "transfer/job_host.h"
+#include "transfer/form2.h"
+#include "transfer/job_state.h"
 #include "transfer/jobs.h"
+#include "ui/runs.h"
 
 namespace mainwindow {
 
@@ -98,18 +101,30 @@ class HostScope {
 
 }  // namespace
 
+// A close of the main window during a job puts the progress window's cancel
+// question; the program ends once the job has unwound.
+namespace {
+bool StopJob() {
+  transfer::CheckCancelCopy();
+  return transfer::CancelState != 0;
+}
+}  // namespace
+
 void DoCopy(int side, bool move) {
   HostScope scope;
+  ui::RunScope run(StopJob);
   transfer::DoCopy(side, move);
 }
 
 void DoErase(int side) {
   HostScope scope;
+  ui::RunScope run(StopJob);
   transfer::DoErase(side);
 }
 
 void DoScan(int side) {
   HostScope scope;
+  ui::RunScope run(StopJob);
   transfer::DoScan(side);
 }
 

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QTabWidget>
+#include <QTimer>
 
 #include <cmath>
 #include <cstdio>
@@ -17,7 +18,9 @@
 #include "core/error_handler.h"
 #include "core/settings.h"
 #include "mainwindow/form1.h"
+#include "mainwindow/qt_ui.h"
 #include "mainwindow/window_fit.h"
+#include "ui/runs.h"
 
 namespace mainwindow {
 
@@ -128,12 +131,37 @@ void Form1::ReturnFocus(int side) {
 
 // ------------------------------------------------------------- shutdown
 
+// A close while a run is in progress (a job, a defragmentation, a scan)
+// would close the disks under it: the close asks the run's own cancel
+// question instead, and takes effect once the run has unwound and the
+// program is back in its main event loop. A run that cannot be stopped
+// refuses it.
 void Form1::closeEvent(QCloseEvent* event) {
+  if (!unloaded_ && (ui::RunInProgress() || !EventLoopAtRest())) {
+    event->ignore();
+    if (ui::ClosePending()) return;
+    bool stopping = false;
+    core::TrapProcedure("Form_QueryUnload",
+                        [&] { stopping = !ui::RunInProgress() || ui::AskRunsToStop(); });
+    if (stopping) {
+      ui::SetClosePending(true);
+      CloseWhenAtRest();
+    }
+    return;
+  }
   if (!unloaded_) {
     unloaded_ = true;
     core::TrapProcedure("Form_Unload", [&] { Form_Unload(); });
   }
   event->accept();
+}
+
+void Form1::CloseWhenAtRest() {
+  QTimer::singleShot(50, this, [this] {
+    if (ui::RunInProgress() || !EventLoopAtRest()) return CloseWhenAtRest();
+    ui::SetClosePending(false);
+    close();
+  });
 }
 
 void Form1::Form_Unload() {

@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QPalette>
 #include <QPushButton>
+#include <QThread>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -104,7 +105,17 @@ QWidget* QtUi::DialogParent() const {
   return nullptr;
 }
 
+namespace {
+int g_processing = 0;   // event processings of the Ui running
+}
+
+bool EventLoopAtRest() { return g_processing == 0 && QThread::currentThread()->loopLevel() <= 1; }
+
 void QtUi::ProcessPending(QEventLoop::ProcessEventsFlags flags) {
+  ++g_processing;
+  struct Done {
+    ~Done() { --g_processing; }
+  } done;
   QCoreApplication::processEvents(flags);
 }
 

@@ -89,5 +89,10 @@ void SetProgramEndStep(std::function<void()> step);
 QtUi* InstalledUi();
 // Tells the installed Ui which window is the main window.
 void SetMainWindow(QWidget* window);
+// True when no event processing of the Ui is running and the program idles
+// in its main event loop (no modal window open): the place where a window
+// may be deleted and the disks closed, as no procedure of the program is
+// half-way then.
+bool EventLoopAtRest();
 
 }  // namespace mainwindow

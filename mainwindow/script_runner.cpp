@@ -22,6 +22,7 @@
 
 #include "mainwindow/list_view.h"
 #include "mainwindow/tree_view.h"
+#include "ui/runs.h"
 
 namespace mainwindow {
 
@@ -43,6 +44,8 @@ const char* ToString(StepKind kind) {
     case StepKind::File: return "file";
     case StepKind::Print: return "print";
     case StepKind::Close: return "close";
+    case StepKind::Wait: return "wait";
+    case StepKind::Anytime: return "anytime";
   }
   return "?";
 }
@@ -150,7 +153,10 @@ bool ParseScript(const std::string& text, std::vector<ScriptStep>& steps, std::s
       step.Cancel = step.Text.empty();
     } else if (command == "close") {
       step.Kind = StepKind::Close;
-      if (!TrimRight(rest.value_or(std::string())).empty()) return fail("close takes no argument");
+      step.Name = TrimRight(rest.value_or(std::string()));
+    } else if (command == "wait" || command == "anytime") {
+      step.Kind = command == "wait" ? StepKind::Wait : StepKind::Anytime;
+      if (!TrimRight(rest.value_or(std::string())).empty()) return fail(command + " takes no argument");
     } else {
       return fail("unknown step \"" + command + "\"");
     }
@@ -275,7 +281,9 @@ void ScriptUi::Output(const std::string& line) {
   std::fflush(stdout);
 }
 
+// A step waits while the main window closes (after a close during a run).
 bool ScriptUi::MayRunStep() const {
+  if (ui::ClosePending()) return false;
   const int level = QThread::currentThread()->loopLevel();
   if (busyLevels_.empty()) return level >= 1;
   return level > busyLevels_.back();
@@ -286,7 +294,8 @@ bool ScriptUi::MayRunStep() const {
 // next step runs there when it acts on a control of a window other than the
 // main window. Every other step waits until the job is over.
 bool ScriptUi::MayRunStepInJob() const {
-  if (busyLevels_.empty() || !userInput_.back() || !StepsLeft()) return false;
+  if (busyLevels_.empty() || !userInput_.back() || !StepsLeft() || ui::ClosePending())
+    return false;
   if (busyLevels_.back() != QThread::currentThread()->loopLevel()) return false;
   const ScriptStep& step = steps_[next_];
   switch (step.Kind) {
@@ -298,19 +307,66 @@ bool ScriptUi::MayRunStepInJob() const {
     default:
       break;
   }
-  QObject* control = FindControl(step.Name);
+  QWidget* window = WindowOf(FindControl(step.Name));
+  return window != nullptr && window != MainWindow() && window->isVisible();
+}
+
+// After `anytime`: a step runs at any event processing that lets the user
+// act, when a user could reach its control there.
+bool ScriptUi::MayRunStepAnytime(const ScriptStep& step) const {
+  if (busyLevels_.empty() || !userInput_.back() || ui::ClosePending()) return false;
+  if (busyLevels_.back() != QThread::currentThread()->loopLevel()) return false;
+  switch (step.Kind) {
+    case StepKind::Answer:
+    case StepKind::Input:
+    case StepKind::File:
+    case StepKind::Anytime:
+      return true;
+    case StepKind::Wait:
+      return false;
+    case StepKind::Print:
+      return FindControl(step.Name) != nullptr;
+    case StepKind::Close:
+      return Reachable(step.Name.empty() ? ActiveWindow() : WindowOf(FindControl(step.Name)));
+    default:
+      return Reachable(WindowOf(FindControl(step.Name)));
+  }
+}
+
+QWidget* ScriptUi::WindowOf(QObject* control) const {
+  if (auto* action = qobject_cast<QAction*>(control)) control = action->parent();
   QWidget* widget = qobject_cast<QWidget*>(control);
-  if (auto* action = qobject_cast<QAction*>(control))
-    widget = qobject_cast<QWidget*>(action->parent());
-  if (widget == nullptr) return false;
-  QWidget* window = widget->window();
-  return window != MainWindow() && window->isVisible();
+  // A menu's item is reached through the window that holds the menu bar.
+  while (widget != nullptr && qobject_cast<QMenu*>(widget) != nullptr) widget = widget->parentWidget();
+  return widget != nullptr ? widget->window() : nullptr;
+}
+
+bool ScriptUi::Reachable(QWidget* window) const {
+  if (window == nullptr || !window->isVisible()) return false;
+  QWidget* modal = QApplication::activeModalWidget();
+  if (modal == nullptr) return true;
+  // The modal window itself and the windows it owns take input.
+  for (QWidget* owner = window; owner != nullptr; owner = owner->parentWidget())
+    if (owner == modal) return true;
+  if (modal->windowModality() != Qt::WindowModal) return false;
+  // A window-modal window blocks only the windows that own it.
+  for (QWidget* owner = modal->parentWidget(); owner != nullptr; owner = owner->parentWidget())
+    if (owner->window() == window) return false;
+  return true;
 }
 
 void ScriptUi::Tick() {
   if (finished_) return;
   ScheduleTick();
-  if (!MayRunStep() && !MayRunStepInJob()) return;
+  if (StepsLeft()) {
+    const ScriptStep& step = steps_[next_];
+    const bool may = step.Kind == StepKind::Wait ? MayRunStep()
+                     : anytime_ ? MayRunStep() || MayRunStepAnytime(step)
+                                : MayRunStep() || MayRunStepInJob();
+    if (!may) return;
+  } else if (!MayRunStep()) {
+    return;
+  }
   if (StepsLeft()) {
     RunNextStep();
     return;
@@ -465,11 +521,16 @@ void ScriptUi::Execute(const ScriptStep& step) {
       files_.push_back(step.Cancel ? std::nullopt : std::optional<std::string>(step.Text));
       return;
     case StepKind::Close: {
-      QWidget* window = ActiveWindow();
-      if (!window) return Fail(step, "no window is open");
+      QWidget* window = step.Name.empty() ? ActiveWindow() : WindowOf(FindControl(step.Name));
+      if (!window) return Fail(step, step.Name.empty() ? "no window is open" : "no such window");
       window->close();
       return;
     }
+    case StepKind::Wait:
+      return;
+    case StepKind::Anytime:
+      anytime_ = true;
+      return;
     default:
       break;
   }
@@ -491,6 +552,11 @@ void ScriptUi::Execute(const ScriptStep& step) {
       if (auto* menu = qobject_cast<QMenu*>(control)) control = menu->menuAction();
       if (auto* action = qobject_cast<QAction*>(control)) {
         if (!action->isEnabled() || !action->isVisible()) return note("disabled or hidden, ignored");
+        // A user reaches an item only through its menus.
+        for (auto* menu = qobject_cast<QMenu*>(action->parent()); menu != nullptr;
+             menu = qobject_cast<QMenu*>(menu->parent()))
+          if (!menu->isEnabled() || !menu->menuAction()->isEnabled())
+            return note("in a disabled menu, ignored");
         action->trigger();
       } else if (auto* button = qobject_cast<QAbstractButton*>(control)) {
         if (!button->isEnabled()) return note("disabled, ignored");
@@ -585,12 +651,18 @@ void ScriptUi::Execute(const ScriptStep& step) {
 
 // ------------------------------------------------------------------ prompts
 
-ui::Answer ScriptUi::DoMsgBox(const std::string& text, ui::Buttons buttons, ui::Icon,
-                              const std::string& title) {
-  while (answers_.empty()) {
-    if (!StepsLeft()) Unanswered("MSGBOX", title, text);
+template <class Queue>
+void ScriptUi::RunStepsUntilAnswer(Queue& answers, const std::string& kind,
+                                   const std::string& title, const std::string& text) {
+  while (answers.empty()) {
+    if (!StepsLeft() || steps_[next_].Kind == StepKind::Wait) Unanswered(kind, title, text);
     RunNextStep();
   }
+}
+
+ui::Answer ScriptUi::DoMsgBox(const std::string& text, ui::Buttons buttons, ui::Icon,
+                              const std::string& title) {
+  RunStepsUntilAnswer(answers_, "MSGBOX", title, text);
   const ui::Answer answer = answers_.front();
   answers_.pop_front();
   if (!IsButtonOf(answer, buttons)) {
@@ -605,10 +677,7 @@ ui::Answer ScriptUi::DoMsgBox(const std::string& text, ui::Buttons buttons, ui::
 std::optional<std::string> ScriptUi::DoInputBox(const std::string& prompt,
                                                 const std::string& title,
                                                 const std::string&) {
-  while (inputs_.empty()) {
-    if (!StepsLeft()) Unanswered("INPUTBOX", title, prompt);
-    RunNextStep();
-  }
+  RunStepsUntilAnswer(inputs_, "INPUTBOX", title, prompt);
   std::optional<std::string> answer = inputs_.front();
   inputs_.pop_front();
   Output("INPUTBOX\t" + OneLine(title) + "\t" + OneLine(prompt) + "\t" +
@@ -619,10 +688,7 @@ std::optional<std::string> ScriptUi::DoInputBox(const std::string& prompt,
 std::string ScriptUi::DoFileDialog(const ui::FileDialogRequest& request) {
   const std::string title =
       !request.Title.empty() ? request.Title : (request.Save ? "Save As" : "Open");
-  while (files_.empty()) {
-    if (!StepsLeft()) Unanswered("FILEDIALOG", title, request.Filter);
-    RunNextStep();
-  }
+  RunStepsUntilAnswer(files_, "FILEDIALOG", title, request.Filter);
   const std::string path = files_.front().value_or(std::string());
   files_.pop_front();
   Output("FILEDIALOG\t" + OneLine(title) + "\t" + OneLine(request.Filter) + "\t" + path);

@@ -17,7 +17,13 @@
 //   input [TEXT]          next input box (no text: Cancel)
 //   file [PATH]           next open or save dialog (no path: Cancel)
 //   print NAME            the control's state to standard output
-//   close                 closes the active window as its close box would
+//   close [NAME]          closes the active window (or the window that holds
+//                         control NAME, or is named NAME) as its close box would
+//   wait                  waits until no run is in progress: the program idles
+//                         in its main window or in a modal window
+//   anytime               from here on, each step runs at the next event
+//                         processing at which a user could reach its control,
+//                         also in the middle of a run (a load, a job, a scan)
 // NAME is a control's objectName, looked up in the open modal window first,
 // then in the main window and the other windows; "WINDOW.NAME" looks only
 // inside the window (or widget) named WINDOW.
@@ -27,7 +33,13 @@
 // lets the user act), a step runs only when it acts on a window of its own
 // that is open, such as the progress window ("click Form2.Command1" cancels a
 // copy, "choose Form2.Combo1 shut down" picks the after-job action); every
-// other step waits until the job is over.
+// other step waits until the job is over. After `anytime`, a step runs at
+// any event processing that lets the user act, once its control's window is
+// visible and no other modal window blocks it: a second click on a busy
+// window's button, a close of the main window during a job; `answer`,
+// `input` and `file` queue their answers at once. `wait` (also after
+// `anytime`) holds the next steps until the program idles again; a prompt
+// that comes meanwhile without an answer queued is UNANSWERED.
 // After each step pending events are processed. When a prompt comes and no
 // answer is queued for it, the next steps run until one queues an answer; a
 // prompt that stays unanswered prints "UNANSWERED" and ends the program with
@@ -71,7 +83,7 @@ constexpr int kExitScriptError = 4;
 
 enum class StepKind {
   Click, Choose, Tab, Node, Select, Check, Uncheck, DblClick, Rename,
-  Answer, Input, File, Print, Close
+  Answer, Input, File, Print, Close, Wait, Anytime
 };
 const char* ToString(StepKind kind);
 
@@ -136,6 +148,16 @@ class ScriptUi : public QtUi {
   void ScheduleTick();
   bool MayRunStep() const;
   bool MayRunStepInJob() const;
+  bool MayRunStepAnytime(const ScriptStep& step) const;
+  // The window a user must reach for the step's control; nullptr when none.
+  QWidget* WindowOf(QObject* control) const;
+  // Visible and not blocked by another modal window.
+  bool Reachable(QWidget* window) const;
+  // Runs next steps until `answers` holds one; a `wait` step or the end of
+  // the steps leaves the prompt unanswered.
+  template <class Queue>
+  void RunStepsUntilAnswer(Queue& answers, const std::string& kind, const std::string& title,
+                           const std::string& text);
   void Execute(const ScriptStep& step);
   void Fail(const ScriptStep& step, const std::string& why);
   void Output(const std::string& line);
@@ -152,6 +174,7 @@ class ScriptUi : public QtUi {
   std::vector<int> busyLevels_;   // event-loop level of each step / event processing running
   std::vector<bool> userInput_;   // for each: an event processing that lets the user act
   bool finished_ = false;
+  bool anytime_ = false;        // steps may act in the middle of a run
   QPointer<QObject> context_;   // owns the tick timers; dies with the application
   std::function<void(const std::string&)> output_;
   std::function<void()> onFinished_;

@@ -40,8 +40,14 @@ TEST(ScriptParser, EveryStepForm) {
       "input some text\n"
       "file /tmp/out.txt\n"
       "print LV1_0\n"
-      "close\n");
-  ASSERT_EQ(steps.size(), 14u);
+      "close\n"
+      "close Form2\n"
+      "anytime\n"
+      "wait\n");
+  ASSERT_EQ(steps.size(), 17u);
+  EXPECT_EQ(steps[14].Name, "Form2");
+  EXPECT_EQ(steps[15].Kind, StepKind::Anytime);
+  EXPECT_EQ(steps[16].Kind, StepKind::Wait);
   EXPECT_EQ(steps[0].Kind, StepKind::Click);
   EXPECT_EQ(steps[0].Name, "Menu_Disk_FSCK");
   EXPECT_EQ(steps[1].Kind, StepKind::Choose);
@@ -119,7 +125,7 @@ TEST(ScriptParser, FaultsNameTheLine) {
   EXPECT_NE(ErrorOf("click").find("needs a control name"), std::string::npos);
   EXPECT_NE(ErrorOf("select LV1_0").find("needs a control name and a key"), std::string::npos);
   EXPECT_NE(ErrorOf("rename LV1_0").find("rename needs"), std::string::npos);
-  EXPECT_NE(ErrorOf("close now").find("close takes no argument"), std::string::npos);
+  EXPECT_NE(ErrorOf("wait now").find("wait takes no argument"), std::string::npos);
   EXPECT_NE(ErrorOf("Click X").find("unknown step"), std::string::npos);
 }
 

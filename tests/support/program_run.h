@@ -1,0 +1,223 @@
+// End-to-end runs of the real programs: a demo disk image of their own, a
+// program folder with settings and a PC folder, the program driven headless
+// by a script, and what the disk and the PC folder hold afterwards.
+//
+//   programrun::Bench bench;                 // demo image, write mode on
+//   auto run = bench.Quenbrix("node TV1_0 \\DataFiles\\\n...");
+//   EXPECT_EQ(bench.Recordings(), before);   // every recording, whole
+//   EXPECT_EQ(bench.CheckFindings(), "");    // the disk passes the check
+//
+// Header only: the program folder comes from the test's QUENBRIX_APPDIR.
+#pragma once
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+
+#include "core/disk_init.h"
+#include "core/disk_io.h"
+#include "core/disk_load.h"
+#include "core/disk_model.h"
+#include "core/fsck.h"
+#include "platform/platform.h"
+#include "tests/support/image_builder.h"
+#include "ui/scripted_ui.h"
+
+namespace programrun {
+
+namespace ib = imagebuilder;
+
+struct Result {
+  int Status = -1;    // exit status; -1 when the program died of a signal
+  std::string Out;    // standard output and standard error
+};
+
+inline Result RunCommand(const std::string& command) {
+  Result result;
+  FILE* p = popen(command.c_str(), "r");
+  if (!p) return result;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) result.Out.append(buf, n);
+  const int rc = pclose(p);
+  result.Status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  return result;
+}
+
+inline std::string AppFile(const std::string& name) {
+  return std::string(QUENBRIX_APPDIR) + "/" + name;
+}
+
+inline bool ProgramsBuilt() {
+  return platform::FileLength(AppFile("Quenbrix")) >= 0 &&
+         platform::FileLength(AppFile("Morvessantix")) >= 0 &&
+         platform::FileLength(AppFile("MakeDemoImage")) >= 0;
+}
+
+// 64-bit FNV-1a: enough to tell whether bytes changed.
+inline uint64_t Fingerprint(const std::string& bytes) {
+  uint64_t hash = 1469598103934665603ull;
+  for (unsigned char c : bytes) hash = (hash ^ c) * 1099511628211ull;
+  return hash;
+}
+
+// A file of a disk or of the PC folder: its size and its bytes' fingerprint.
+struct FileState {
+  int64_t Size = 0;
+  uint64_t Bytes = 0;
+  bool operator==(const FileState&) const = default;
+};
+using Files = std::map<std::string, FileState>;
+
+// What a run in the middle of which the user acted has left: "" when it is
+// sound, else each fault on a line of its own. Every recording that was
+// there before is still there with its bytes, or (`mayRemove`: an erase or
+// a move) gone; every file of the disk and of the PC folder is either as
+// it was or a whole copy of a file that was there (no partial file under a
+// final name).
+inline std::string Faults(const Files& before, const Files& after, const Files& pcBefore,
+                          const Files& pcAfter, bool mayRemove = false) {
+  std::string faults;
+  auto wholeCopy = [&](const FileState& state) {
+    for (const Files* files : {&before, &pcBefore})
+      for (const auto& [name, was] : *files)
+        if (was == state) return true;
+    return false;
+  };
+  for (const auto& [name, was] : before) {
+    const auto now = after.find(name);
+    if (now == after.end() ? !mayRemove : !(now->second == was))
+      faults += name + (now == after.end() ? ": gone\n" : ": changed\n");
+  }
+  for (const Files* files : {&after, &pcAfter})
+    for (const auto& [name, state] : *files) {
+      const Files& was = files == &after ? before : pcBefore;
+      const auto old = was.find(name);
+      if ((old == was.end() || !(old->second == state)) && !wholeCopy(state))
+        faults += name + ": not a whole copy (" + std::to_string(state.Size) + " bytes)\n";
+    }
+  return faults;
+}
+
+class Bench {
+ public:
+  // `makerOptions`: options of MakeDemoImage ("--no-hint "); `settings`:
+  // extra lines of Quenbrix.ini after the write-mode and PC-folder ones.
+  explicit Bench(const std::string& makerOptions = "", const std::string& settings = "")
+      : devices_("e2edev"), app_("e2eapp"), pc_("e2epc") {
+    made_ = RunCommand("'" + AppFile("MakeDemoImage") + "' " + makerOptions + "'" +
+                       devices_.Path() + "' 2>&1").Status == 0;
+    ib::WriteWholeFile(app_ / "Quenbrix.ini",
+                       "[View]\r\nWriteMode=1\r\nWriteModeDisclaimer=1\r\n[Copy]\r\nDestination=" +
+                           pc_.Path() + "/\r\n" + settings);
+  }
+
+  bool Made() const { return made_; }
+  const ib::TempDir& Devices() const { return devices_; }
+  const ib::TempDir& App() const { return app_; }
+  const ib::TempDir& Pc() const { return pc_; }
+  std::string Image() const { return devices_ / "PhysicalDrive0"; }
+
+  // Runs a program of the program folder headless under `script`.
+  Result Run(const std::string& program, const std::string& script,
+             const std::string& arguments = "") const {
+    ib::WriteWholeFile(app_ / "run.txt", script);
+    return RunCommand("cd '" + app_.Path() + "' && QT_QPA_PLATFORM=offscreen QUENBRIX_UI_SCRIPT='" +
+                      app_ / "run.txt" + "' QUENBRIX_DEVICES='" + devices_.Path() +
+                      "' QUENBRIX_APPDIR='" + app_.Path() + "' timeout -s KILL 300 '" +
+                      AppFile(program) + "' " + arguments + " 2>&1");
+  }
+  Result Quenbrix(const std::string& script) const { return Run("Quenbrix", script); }
+
+  // Every file of the recorder disk (folders left out) by its full name;
+  // bytes read along the FAT chain of the image itself.
+  Files Recordings() const {
+    Files files;
+    Load([&](const core::DiskRec& d) {
+      ib::ImageFile image(Image());
+      for (int i = 0; i < d.FileCount; ++i) {
+        const core::FileRec& r = d.Files[size_t(i)];
+        if (r.IsDir) continue;
+        std::string bytes;
+        uint32_t cluster = uint32_t(r.StartCluster);
+        for (int32_t k = 0; k < r.ClusterCount && bytes.size() < uint64_t(r.Size); ++k) {
+          const std::vector<uint8_t> view = image.ReadClusterView(cluster + 1);
+          bytes.append(reinterpret_cast<const char*>(view.data()), view.size());
+          cluster = image.FatEntry(cluster);
+        }
+        bytes.resize(size_t(r.Size));
+        files[r.Name] = {int64_t(r.Size), Fingerprint(bytes)};
+      }
+    });
+    return files;
+  }
+
+  // The key of a file or folder in a pane's list ("i" or "D" and its place
+  // in the loaded disk); "" when the disk has no such entry.
+  std::string ListKey(const std::string& name) const {
+    std::string key;
+    Load([&](const core::DiskRec& d) {
+      for (int i = 0; i < d.FileCount; ++i)
+        if (d.Files[size_t(i)].Name == name)
+          key = (d.Files[size_t(i)].IsDir ? "D" : "i") + std::to_string(i);
+    });
+    return key;
+  }
+
+  // Every file of the PC folder and its subfolders, by its path under it.
+  Files PcFiles() const {
+    Files files;
+    AddPcFiles(pc_.Path(), "", files);
+    return files;
+  }
+
+  // "" when the disk passes the file-system check; else the findings.
+  std::string CheckFindings() const {
+    std::string findings;
+    Load([&](const core::DiskRec&) {
+      ui::ScriptedUi quiet;
+      ui::CurrentUiScope use(quiet);
+      if (core::FSCK(0)) return;
+      for (int step = 1; step < core::kFsckSteps; ++step)
+        if (core::FsckResults[step].Status == 2)
+          findings += "step " + std::to_string(step) + ": " + core::FsckResults[step].Text + "; ";
+      if (findings.empty()) findings = "check failed";
+    });
+    return findings;
+  }
+
+ private:
+  template <class Body>
+  void Load(Body&& body) const {
+    ui::ScriptedUi quiet;
+    ui::CurrentUiScope use(quiet);
+    setenv("QUENBRIX_DEVICES", devices_.Path().c_str(), 1);
+    core::ResetState();
+    core::DiskId[0] = 0;
+    if (core::InitTopf(0, "PhysicalDrive0", false) && core::LoadTopf(0, true)) body(core::Disk[0]);
+    if (core::Disk[0].Handle >= 1) core::CloseDisk(core::Disk[0].Handle);
+    core::ResetState();
+  }
+
+  static void AddPcFiles(const std::string& folder, const std::string& prefix, Files& files) {
+    std::vector<platform::FolderEntry> entries;
+    if (!platform::ListFolder(folder, entries)) return;
+    for (const platform::FolderEntry& e : entries) {
+      const std::string path = folder + "/" + e.Name;
+      if (e.IsDir) {
+        AddPcFiles(path, prefix + e.Name + "/", files);
+      } else {
+        const std::string bytes = ib::ReadWholeFile(path);
+        files[prefix + e.Name] = {int64_t(bytes.size()), Fingerprint(bytes)};
+      }
+    }
+  }
+
+  ib::TempDir devices_, app_, pc_;
+  bool made_ = false;
+};
+
+}  // namespace programrun
