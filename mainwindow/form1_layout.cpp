@@ -135,18 +135,21 @@ void Form1::ReturnFocus(int side) {
 // would close the disks under it: the close asks the run's own cancel
 // question instead, and takes effect once the run has unwound and the
 // program is back in its main event loop. A run that cannot be stopped
-// refuses it.
+// refuses it, and so does the window while a modal window is open over it.
 void Form1::closeEvent(QCloseEvent* event) {
-  if (!unloaded_ && (ui::RunInProgress() || !EventLoopAtRest())) {
+  if (!unloaded_ && ui::RunInProgress()) {
     event->ignore();
     if (ui::ClosePending()) return;
     bool stopping = false;
-    core::TrapProcedure("Form_QueryUnload",
-                        [&] { stopping = !ui::RunInProgress() || ui::AskRunsToStop(); });
+    core::TrapProcedure("Form_QueryUnload", [&] { stopping = ui::AskRunsToStop(); });
     if (stopping) {
       ui::SetClosePending(true);
       CloseWhenAtRest();
     }
+    return;
+  }
+  if (!unloaded_ && !EventLoopAtRest()) {
+    event->ignore();
     return;
   }
   if (!unloaded_) {
