@@ -14,7 +14,7 @@
 #include "core/disk_model.h"
 #include "core/entry_edit.h"
 #include "core/error_handler.h"
-#include "mainwindow/window_fit.h"
+#include "widgets/window_fit.h"
 #include "platform/platform.h"
 #include "ui/ui.h"
 
@@ -121,7 +121,7 @@ Form11::Form11(QWidget* parent) : QDialog(parent) {
     buttons->addWidget(Command1[i]);
   }
   layout->addLayout(buttons);
-  mainwindow::FitTitle(this);
+  widgets::FitTitle(this);
 }
 
 double Form11::PickedDate() const { return FromQDateTime(DTPicker1->dateTime()); }

@@ -22,7 +22,8 @@
 #include "mainwindow/icon_set.h"
 #include "mainwindow/menu_build.h"
 #include "mainwindow/qt_ui.h"
-#include "mainwindow/window_fit.h"
+#include "widgets/owner.h"
+#include "widgets/window_fit.h"
 #include "ui/scripted_ui.h"
 #include "platform/platform.h"
 
@@ -262,6 +263,7 @@ Form1::Form1(QWidget* parent) : QMainWindow(parent) {
   setObjectName("Form1");
   setWindowTitle(kMainCaption);
   g_mainForm = this;
+  widgets::SetMainWindow(this);
   RegisterIcons();
   CreateControls();
   CreateMenus();
@@ -303,7 +305,7 @@ void Form1::CreateControls() {
     Place(Label1[side], paneLeft[side], 360, 3900, 240);
 
     // The path label gives way to the summary: it shows the end of a long path.
-    Label1[side + 2] = new ElidedLabel(client);
+    Label1[side + 2] = new widgets::ElidedLabel(client);
     Label1[side + 2]->setObjectName("Label1_" + QString::number(side + 2));
     Label1[side + 2]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     Place(Label1[side + 2], paneLeft[side] + 6015 - 3000, 360, 3000, 240);
@@ -338,8 +340,8 @@ void Form1::CreateControls() {
     Command1[i]->setAutoDefault(true);
     Place(Command1[i], 6015 + (945 - 795) / 2, tops[i], 795, 390);
   }
-  for (QPushButton* b : Command1) FitButton(b, b->text());
-  for (QPushButton* b : Command2) FitButton(b, b->text());
+  for (QPushButton* b : Command1) widgets::FitButton(b, b->text());
+  for (QPushButton* b : Command2) widgets::FitButton(b, b->text());
   Label2 = new QLabel(client);
   Label2->setObjectName("Label2");
   Label2->setAlignment(Qt::AlignCenter);

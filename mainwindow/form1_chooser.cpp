@@ -196,19 +196,22 @@ void Form1::Form_KeyPress(int& keyCode) {
   if (keyCode != 1 && keyCode != 3 && keyCode != 13) return;
   const int side = FocusSide;
   if (side < 0 || side > 1) return;
-  // Only while that pane's list has the focus, no job runs, the list has
-  // items and one of them is selected, and the pane's context entry for the
-  // command would be enabled.
+  // Not while a job runs. Ctrl+A ticks the pane whose list last had the
+  // focus, wherever the focus is now; a copy or move only while that list
+  // has the focus, has items and one of them is selected, and the pane's
+  // context entry for the command would be enabled.
   ListView* list = LV1[side];
-  if (focusWidget() != list || !list->isEnabled() || !Menu_LVContext->isEnabled()) return;
+  if (!list->isEnabled() || !Menu_LVContext->isEnabled()) return;
+  if (keyCode == 1) {
+    keyCode = 0;
+    ActiveSide = side;
+    Menu_LVContext_SelectAll_Click();
+    return;
+  }
+  if (focusWidget() != list) return;
   if (list->ItemCount() == 0 || list->SelectedKey().isEmpty()) return;
   const ContextRules rules = ComputeContextRules(*this, side, list->SelectedKey());
   switch (keyCode) {
-    case 1:
-      keyCode = 0;
-      ActiveSide = side;
-      Menu_LVContext_SelectAll_Click();
-      break;
     case 3:
       if (!rules.Copy) return;
       keyCode = 0;

@@ -19,8 +19,8 @@
 #include "core/settings.h"
 #include "mainwindow/form1.h"
 #include "mainwindow/qt_ui.h"
-#include "mainwindow/window_fit.h"
 #include "ui/runs.h"
+#include "widgets/window_fit.h"
 
 namespace mainwindow {
 
@@ -113,7 +113,7 @@ void Form1::PlaceLabels(int side) {
   const QRect pane = Combo1[side]->geometry();
   QLabel* summary = Label1[side];
   QLabel* path = Label1[side + 2];
-  const int need = TextWidth(summary, summary->text()) + 2 * summary->margin() + 2;
+  const int need = widgets::TextWidth(summary, summary->text()) + 2 * summary->margin() + 2;
   const int width = std::min(need, pane.width());
   summary->setGeometry(pane.x(), summary->y(), width, summary->height());
   const int gap = TwipsToPixels(100);

@@ -26,7 +26,7 @@
 #include "core/smart.h"
 #include "mainwindow/form1.h"
 #include "mainwindow/qt_ui.h"
-#include "mainwindow/window_fit.h"
+#include "widgets/window_fit.h"
 #include "mainwindow/form6.h"
 #include "platform/platform.h"
 #include "transfer/transfer_buffer.h"
@@ -161,7 +161,7 @@ void Form1::Form_Load() {
     // 4. Version label.
     const core::ProgramIdentity& id = core::Program();
     Label2->setText(QString("V%1.%2.%3").arg(id.Major).arg(id.Minor).arg(id.Revision));
-    Label2->resize(std::max(Label2->width(), TextWidth(Label2, Label2->text()) + 4), Label2->height());
+    Label2->resize(std::max(Label2->width(), widgets::TextWidth(Label2, Label2->text()) + 4), Label2->height());
 
     // 5. Settings migration, once.
     const std::string oldIni = appDir + "Veldranoth.ini";

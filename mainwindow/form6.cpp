@@ -1,5 +1,5 @@
 #include "mainwindow/form6.h"
-#include "mainwindow/window_fit.h"
+#include "widgets/window_fit.h"
 
 #include <QListWidget>
 #include <QPushButton>
@@ -29,7 +29,7 @@ Form6::Form6(QWidget* parent) : QDialog(parent) {
                  Qt::WindowCloseButtonHint);
   // The designed size, wider where the title needs it; the list fills the
   // width and the button stays centred below it.
-  const int width = std::max(Twips(5100), TitleWidth(windowTitle()));
+  const int width = std::max(Twips(5100), widgets::TitleWidth(windowTitle()));
   setFixedSize(width, Twips(3570));
 
   List1 = new QListWidget(this);
@@ -40,9 +40,11 @@ Form6::Form6(QWidget* parent) : QDialog(parent) {
   Command1 = new QPushButton(QStringLiteral("Select"), this);
   Command1->setObjectName(QStringLiteral("Command1"));
   Command1->setGeometry((width - Twips(975)) / 2, Twips(3120), Twips(975), Twips(375));
-  FitButton(Command1, Command1->text());
+  widgets::FitButton(Command1, Command1->text());
   Command1->move((width - Command1->width()) / 2, Command1->y());
-  Command1->setAutoDefault(false);
+  // Enter presses a focused button, and Select from the list (which
+  // leaves the key to the dialog).
+  Command1->setDefault(true);
 
   // The selection, not the current row: the list moves its current row to
   // the first entry by itself when it gets the focus, which is no choice.

@@ -17,7 +17,7 @@
 #include "core/power.h"
 #include "mainwindow/form9.h"
 #include "mainwindow/script_runner.h"
-#include "mainwindow/window_fit.h"
+#include "widgets/window_fit.h"
 #include "platform/platform.h"
 
 namespace mainwindow {
@@ -180,7 +180,7 @@ std::optional<std::string> QtUi::DoInputBox(const std::string& prompt, const std
   // Room for the title, and for a line of text as long as a path (the
   // dialog's layout takes its width from the text field).
   if (auto* edit = dialog.findChild<QLineEdit*>())
-    edit->setMinimumWidth(std::max(TitleWidth(dialog.windowTitle()),
+    edit->setMinimumWidth(std::max(widgets::TitleWidth(dialog.windowTitle()),
                                    edit->fontMetrics().horizontalAdvance(QString(40, QLatin1Char('x')))));
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   return ToUtf8(dialog.textValue());

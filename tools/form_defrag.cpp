@@ -29,6 +29,7 @@
 #include "transfer/form4.h"
 #include "transfer/job_state.h"
 #include "ui/ui.h"
+#include "widgets/owner.h"
 
 namespace tools {
 
@@ -252,6 +253,7 @@ void Form3::Form_Load() {
   if (main) {
     SavedMainWindowState = int32_t(main->windowState());
     main->setWindowState(main->windowState() | Qt::WindowMinimized);
+    main->installEventFilter(this);
   }
   ui::Current().DoEvents();
   ui::Current().DoEvents();
@@ -298,6 +300,24 @@ void Form3::closeEvent(QCloseEvent* event) {
   if (g_form3 == this) g_form3 = nullptr;
   if (CurrentMap() == Picture1) SetCurrentMap(nullptr);
   deleteLater();
+}
+
+// The window opens without an owner: it minimises the main window, and most
+// desktops take a minimised window's dialogs off the screen with it. When the
+// user brings the main window back, it becomes the owner, so that a click on
+// it no longer buries this window (the desktop learns an owner only when the
+// window is shown, so it is shown again where it was).
+bool Form3::eventFilter(QObject* watched, QEvent* event) {
+  QWidget* main = mainwindow::MainForm();
+  if (watched == main && event->type() == QEvent::WindowStateChange && !main->isMinimized() &&
+      !unloaded_ && parentWidget() == nullptr) {
+    const QRect place = geometry();
+    const bool shown = isVisible();
+    setParent(main, widgets::kOwnedWindow);
+    setGeometry(place);
+    if (shown) show();
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 void Form3::Command1_Click() {

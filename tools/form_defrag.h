@@ -65,6 +65,9 @@ class Form3 : public QWidget {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  // Watches the main window: once it is no longer minimised, it becomes this
+  // window's owner.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void RunAfterJobAction();

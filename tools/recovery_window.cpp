@@ -27,7 +27,8 @@
 #include "core/side_file.h"
 #include "library/loader.h"
 #include "mainwindow/form1.h"
-#include "mainwindow/window_fit.h"
+#include "widgets/owner.h"
+#include "widgets/window_fit.h"
 #include "platform/platform.h"
 #include "tools/chain_match.h"
 #include "tools/form_defrag.h"
@@ -140,7 +141,7 @@ void ShowRecovery() {
     }
     Form5* form = new Form5(mainwindow::MainForm());
     form->setAttribute(Qt::WA_DeleteOnClose);
-    form->setWindowFlag(Qt::Window);
+    form->setWindowFlags(widgets::kOwnedWindow);
     form->Form_Load();
     form->show();
     PlaceOnScreen(form);
@@ -198,7 +199,7 @@ Form5::Form5(QWidget* parent) : QWidget(parent) {
   grid->addLayout(buttons, 5, 0, 1, 3);
   grid->setColumnStretch(2, 1);
   resize(mainwindow::TwipsToPixels(6600), mainwindow::TwipsToPixels(3600));
-  mainwindow::FitTitle(this);
+  widgets::FitTitle(this);
 
   connect(Command1, &QPushButton::clicked, this,
           [this] { core::TrapProcedure("Command1_Click", [this] { Command1_Click(); }); });

@@ -10,7 +10,8 @@
 #include <QSignalBlocker>
 
 #include "core/error_handler.h"
-#include "mainwindow/window_fit.h"
+#include "widgets/owner.h"
+#include "widgets/window_fit.h"
 #include "core/power.h"
 #include "transfer/job_state.h"
 #include "ui/ui.h"
@@ -25,7 +26,7 @@ QString Text(const std::string& utf8) { return QString::fromUtf8(utf8.c_str(), i
 
 }  // namespace
 
-Form2::Form2(QWidget* parent) : QWidget(parent, Qt::Window) {
+Form2::Form2(QWidget* parent) : QWidget(parent, widgets::kOwnedWindow) {
   setObjectName(QStringLiteral("Form2"));
   setWindowTitle(QString::fromLatin1(kForm2Caption));
   auto* grid = new QGridLayout(this);
@@ -65,7 +66,7 @@ Form2::Form2(QWidget* parent) : QWidget(parent, Qt::Window) {
   grid->addWidget(Combo2, 4, 3);
   grid->addWidget(Command1, 5, 3);
   resize(6600 / 15, 2700 / 15);
-  mainwindow::FitTitle(this);
+  widgets::FitTitle(this);
 
   connect(Command1, &QPushButton::clicked, this, [this] {
     core::TrapProcedure("Command1_Click", [&] { Command1_Click(); });
@@ -143,7 +144,7 @@ void Form2::SetStatus(const std::string& text) { Label1[0]->setText(Text(text));
 int Form2::AfterJobChoice() const { return Combo1->currentIndex(); }
 
 Form2* ProgressWindow() {
-  if (!g_form2) g_form2 = new Form2();
+  if (!g_form2) g_form2 = new Form2(widgets::Owner());
   return g_form2;
 }
 

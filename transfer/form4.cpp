@@ -9,7 +9,8 @@
 #include <QVBoxLayout>
 
 #include "core/error_handler.h"
-#include "mainwindow/window_fit.h"
+#include "widgets/owner.h"
+#include "widgets/window_fit.h"
 #include "core/power.h"
 #include "ui/ui.h"
 
@@ -20,7 +21,7 @@ QPointer<Form4> g_form4;
 int g_tickMs = 10;
 
 Form4* LoadCountdownWindow() {
-  if (!g_form4) g_form4 = new Form4();
+  if (!g_form4) g_form4 = new Form4(widgets::Owner());
   return g_form4;
 }
 
@@ -35,7 +36,7 @@ bool Countdown() {
 }
 }  // namespace
 
-Form4::Form4(QWidget* parent) : QWidget(parent, Qt::Window) {
+Form4::Form4(QWidget* parent) : QWidget(parent, widgets::kOwnedWindow) {
   setObjectName(QStringLiteral("Form4"));
   setWindowTitle(QString::fromLatin1(kForm4Caption));
   auto* box = new QVBoxLayout(this);
@@ -58,7 +59,7 @@ Form4::Form4(QWidget* parent) : QWidget(parent, Qt::Window) {
   box->addWidget(PB1);
   box->addWidget(Command1, 0, Qt::AlignHCenter);
   resize(5000 / 15, 1800 / 15);
-  mainwindow::FitTitle(this);
+  widgets::FitTitle(this);
   connect(Command1, &QPushButton::clicked, this, [this] {
     core::TrapProcedure("Command1_Click", [&] { Command1_Click(); });
   });

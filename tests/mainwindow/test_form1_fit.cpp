@@ -14,7 +14,7 @@
 #include "mainwindow/form6.h"
 #include "mainwindow/form9.h"
 #include "mainwindow/qt_ui.h"
-#include "mainwindow/window_fit.h"
+#include "widgets/window_fit.h"
 #include "tests/mainwindow/form1_pane_fixture.h"
 #include "tools/recovery.h"
 #include "tools/recovery_window.h"
@@ -46,19 +46,19 @@ std::string CutTexts(QWidget* window) {
              std::to_string(width) + " < " + std::to_string(need) + "\n";
   };
   report(window, window->windowTitle(), window->width(),
-         mainwindow::TitleWidth(window->windowTitle()));
+         widgets::TitleWidth(window->windowTitle()));
   for (QWidget* w : window->findChildren<QWidget*>()) {
     if (!w->isVisibleTo(window)) continue;
     if (auto* label = qobject_cast<QLabel*>(w)) {
       // A path label gives way by showing the end of its path.
-      if (label->wordWrap() || dynamic_cast<mainwindow::ElidedLabel*>(label)) continue;
+      if (label->wordWrap() || dynamic_cast<widgets::ElidedLabel*>(label)) continue;
       report(label, label->text(), label->contentsRect().width(),
-             mainwindow::TextWidth(label, label->text()));
+             widgets::TextWidth(label, label->text()));
     } else if (auto* box = qobject_cast<QCheckBox*>(w)) {
       report(box, box->text(), box->width(), box->sizeHint().width());
     } else if (auto* button = qobject_cast<QPushButton*>(w)) {
       report(button, button->text(), button->width(),
-             mainwindow::TextWidth(button, button->text()) + 8);
+             widgets::TextWidth(button, button->text()) + 8);
     } else if (auto* list = qobject_cast<mainwindow::ListView*>(w)) {
       for (int c = 0; c < list->ColumnCount(); ++c) {
         // Any column may be the sorted one, with the sort icon beside its caption.

@@ -1,11 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <QKeyEvent>
 #include <QListWidget>
 #include <QPushButton>
 #include <memory>
 
 #include "mainwindow/form6.h"
-#include "mainwindow/window_fit.h"
+#include "widgets/window_fit.h"
 #include "mainwindow/script_runner.h"
 #include "test_app.h"
 
@@ -55,7 +56,7 @@ TEST(Form6Design, CaptionsNamesAndGeometry) {
   // fills the width and the button stays centred below it.
   const int width = form.width();
   EXPECT_GE(width, 340);
-  EXPECT_GE(width, mainwindow::TitleWidth(form.windowTitle()));
+  EXPECT_GE(width, widgets::TitleWidth(form.windowTitle()));
   EXPECT_EQ(form.height(), 238);
   EXPECT_EQ(form.List1->objectName(), "List1");
   EXPECT_EQ(form.List1->geometry(), QRect(0, 0, width - 3, 199));
@@ -94,4 +95,19 @@ TEST_F(Form6Test, SelectWithoutAClickCancels) {
 TEST_F(Form6Test, EmptyListSelectCancels) {
   EXPECT_EQ(Run("print List1\nclick Command1\n", {}), -1);
   EXPECT_EQ(out, (std::vector<std::string>{"== List1"}));
+}
+
+// Enter on the list or on the focused Select button chooses the selected entry.
+TEST(Form6Keys, EnterChoosesFromListAndButton) {
+  TestApp();
+  for (const bool onButton : {false, true}) {
+    Form6 form;
+    for (const auto& [text, drive] : kDrives) form.AddEntry(text, drive);
+    form.show();
+    form.List1->setCurrentRow(2);
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(onButton ? static_cast<QWidget*>(form.Command1) : form.List1, &enter);
+    EXPECT_EQ(form.result(), QDialog::Accepted) << onButton;
+    EXPECT_EQ(SelectedDisk, 3);
+  }
 }

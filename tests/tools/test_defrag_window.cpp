@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTabBar>
+#include <QWindow>
 
 #include "core/power.h"
 #include "core/settings.h"
@@ -108,6 +109,7 @@ TEST_F(WindowTest, TheTwoToolWindowsRefuseEachOtherAndStayOnTheScreen) {
   QPointer<tools::Form5> recovery = tools::RecoveryWindow();
   ASSERT_FALSE(recovery.isNull());
   ExpectOnScreen(recovery);
+  EXPECT_EQ(recovery->windowType(), Qt::Dialog);   // the desktop learns its owner
   script.ExpectMsgBox(tools::kCloseRecoveryFirstText, ui::Answer::OK, ui::ScriptedUi::Match::Exact);
   EXPECT_EQ(Open(), nullptr);
   recovery->close();
@@ -116,6 +118,10 @@ TEST_F(WindowTest, TheTwoToolWindowsRefuseEachOtherAndStayOnTheScreen) {
 
   tools::Form3* f = Open();
   ASSERT_NE(f, nullptr);
+  ExpectOnScreen(f);
+  EXPECT_EQ(f->parentWidget(), nullptr);   // owned once the main window is back
+  main.setWindowState(Qt::WindowNoState);
+  EXPECT_EQ(f->windowHandle()->transientParent(), main.windowHandle());
   ExpectOnScreen(f);
   EXPECT_FALSE(main.Combo1[0]->isEnabled());
   script.ExpectMsgBox(tools::kCloseDefragFirstText, ui::Answer::OK, ui::ScriptedUi::Match::Exact);

@@ -1,8 +1,11 @@
 // Progress, rate and estimate texts, and the progress and countdown windows.
+#include <QWindow>
+
 #include "core/disk_format.h"
 #include "core/format.h"
 #include "tests/transfer/job_fixture.h"
 #include "transfer/job_progress.h"
+#include "widgets/owner.h"
 
 namespace jobtest {
 namespace {
@@ -91,6 +94,23 @@ TEST_F(JobWindows, ProgressWindowControlsAndCancelQuestion) {
   transfer::JobRunning = false;
   EXPECT_TRUE(f->close());
   EXPECT_TRUE(script.AllAnswered());
+}
+
+// Both windows are owned by the main window, unless that is minimised.
+TEST_F(JobWindows, ProgressAndCountdownOwnedByTheMainWindow) {
+  for (const bool minimised : {false, true}) {
+    QWidget main;
+    widgets::SetMainWindow(&main);
+    main.setWindowState(minimised ? Qt::WindowMinimized : Qt::WindowNoState);
+    transfer::ShowProgressWindow();
+    transfer::DoHibernate();
+    QWindow* owner = minimised ? nullptr : main.windowHandle();
+    ASSERT_TRUE(minimised || owner);
+    EXPECT_EQ(transfer::ProgressWindow()->windowHandle()->transientParent(), owner) << minimised;
+    EXPECT_EQ(transfer::CountdownWindow()->windowHandle()->transientParent(), owner) << minimised;
+    transfer::UnloadProgressWindow();
+    transfer::UnloadCountdownWindow();
+  }
 }
 
 TEST_F(JobWindows, CancelBeforeAnyProgressWindowStopsAtOnce) {

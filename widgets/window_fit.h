@@ -3,8 +3,7 @@
 // wide as its title, and a label that gives way by cutting its text from the
 // left end (a path keeps its last folders in view).
 //
-// Header only: the windows of transfer/, commands/ and tools/ use it without
-// linking the main window.
+// Header only: the windows of every folder use it.
 #pragma once
 
 #include <QApplication>
@@ -19,7 +18,7 @@
 #include <QWidget>
 #include <algorithm>
 
-namespace mainwindow {
+namespace widgets {
 
 // The width a window needs to show `title` whole in its title bar: the
 // title in the bold application font, and room for the title bar's icon and
@@ -84,4 +83,4 @@ class ElidedLabel : public QLabel {
   }
 };
 
-}  // namespace mainwindow
+}  // namespace widgets
