@@ -62,13 +62,21 @@ class Form3 : public QWidget {
   void SetStatus(int line, const QString& text);
   // The front page: 0 Graphic, 1 Report.
   int CurrentPage() const;
+  // True while a procedure of the window that processes events runs.
+  bool Busy() const { return busy_ > 0; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  friend class BusyScope;
   void RunAfterJobAction();
   void InstallHooks();
+  // Procedures of this window that process events (the load, a run and the
+  // action after it): while one is in progress the window is not deleted; a
+  // close then is refused (during a run) or waits until it has ended.
+  int busy_ = 0;
+  bool closeRequested_ = false;
   bool loaded_ = false;
   bool unloaded_ = false;
   bool changedDisk_ = false;   // a run or clearing wrote to the disk
