@@ -336,7 +336,7 @@ void Form5::Command1_Click() {
   // window back itself.
   if (ScanRunning) return Scanner();
   // Nothing starts inside another run (a job of the main window).
-  if (MatchRunning || ui::RunInProgress()) return;
+  if (MatchRunning || !MayStartRun()) return;
   MainDisableMenus();
   {
     // A close of the main window stops the scan as Cancel does.
@@ -351,7 +351,7 @@ void Form5::Command1_Click() {
 
 void Form5::Command2_Click() {
   core::ProcScope scope("Command2_Click");
-  if (ScanRunning || MatchRunning || ui::RunInProgress()) return;
+  if (ScanRunning || MatchRunning || !MayStartRun()) return;
   MatchRunning = true;
   Command1->setEnabled(false);
   Command2->setEnabled(false);

@@ -83,10 +83,10 @@ struct ToolRun {
 };
 
 const ToolRun kRuns[] = {
-    {"DefragLoad", "anytime\nclick Menu_Expert_Defragment\n", {0, 1, 4}, false, false, false},
-    {"Defrag", "click Menu_Expert_Defragment\nwait\nanytime\nclick Form3.Command1\n", {0, 1, 4},
+    {"DefragLoad", "anytime\nclick Menu_Expert_Defragment\n", {0, 4}, false, false, false},
+    {"Defrag", "click Menu_Expert_Defragment\nwait\nanytime\nclick Form3.Command1\n", {0, 4},
      false, false, false},
-    {"Clear", "click Menu_Expert_Defragment\nwait\nanytime\nclick Form3.Command3\n", {0, 1, 4},
+    {"Clear", "click Menu_Expert_Defragment\nwait\nanytime\nclick Form3.Command3\n", {0, 4},
      false, false, false},
     {"RecoveryLoad", "anytime\nclick Menu_Disk_Scan\n", {0}, true, false, false},
     {"Scan", "click Menu_Disk_Scan\nwait\nanytime\nclick Form5.Command1\n", {0, 1, 2}, true,
