@@ -8,6 +8,7 @@
 #include <QScrollArea>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QTabBar>
@@ -28,20 +29,54 @@
 #include "tools/recovery_window.h"
 #include "transfer/form4.h"
 #include "transfer/job_state.h"
+#include "ui/runs.h"
 #include "ui/ui.h"
 #include "widgets/owner.h"
 
 namespace tools {
 
+// Marks a procedure of the window that processes events. A close that came
+// meanwhile (and was not refused) takes effect from the event loop once the
+// last of them has returned.
+class BusyScope {
+ public:
+  explicit BusyScope(Form3& form) : form_(&form) { ++form.busy_; }
+  ~BusyScope() {
+    if (!form_) return;
+    if (--form_->busy_ == 0 && form_->closeRequested_) {
+      form_->closeRequested_ = false;
+      QMetaObject::invokeMethod(form_.data(), "close", Qt::QueuedConnection);
+    }
+  }
+  BusyScope(const BusyScope&) = delete;
+  BusyScope& operator=(const BusyScope&) = delete;
+
+ private:
+  QPointer<Form3> form_;
+};
+
 namespace {
 
 Form3* g_form3 = nullptr;
+
+// A close of the main window during a run or a clearing stops it as the
+// window's Cancel does.
+bool StopRun() {
+  transfer::CancelState = -1;
+  return true;
+}
+
+// The load ends by itself in a moment: a close of the main window takes
+// effect after it.
+bool LoadEnds() { return true; }
 
 QString Text(const std::string& recorderText) { return mainwindow::RecorderToDisplay(recorderText); }
 
 }  // namespace
 
 Form3* DefragWindow() { return g_form3; }
+
+bool MayStartRun() { return !ui::RunInProgress() && !ui::ClosePending(); }
 
 void PlaceOnScreen(QWidget* window) {
   if (!window) return;
@@ -62,7 +97,7 @@ void PlaceOnScreen(QWidget* window) {
 }
 
 void UnloadDefragWindow() {
-  if (!g_form3 || DefragRunning) return;
+  if (!g_form3 || DefragRunning || g_form3->Busy()) return;
   Form3* form = g_form3;
   form->close();
   if (g_form3 == form) {   // close refused or not deleted yet
@@ -232,6 +267,11 @@ int Form3::CurrentPage() const { return Frame1[1]->isVisible() || Frame1[0]->isH
 
 void Form3::Form_Load() {
   core::ProcScope scope("Form_Load");
+  BusyScope busy(*this);
+  ui::RunScope run(LoadEnds);
+  // Nothing starts before the map and the report are set up.
+  Command1->setEnabled(false);
+  Command3->setEnabled(false);
   mainwindow::Form1* main = mainwindow::MainForm();
   if (main) main->DisableMenus();
   NeedsPlacing.assign(size_t(std::max(core::Disk[0].FileCount, 0)), 0);
@@ -255,8 +295,10 @@ void Form3::Form_Load() {
     main->setWindowState(main->windowState() | Qt::WindowMinimized);
     main->installEventFilter(this);
   }
+  const QPointer<Form3> self(this);
   ui::Current().DoEvents();
   ui::Current().DoEvents();
+  if (!self) return;
 
   DrawGraphics();
   SetupLV(LV1);
@@ -267,6 +309,8 @@ void Form3::Form_Load() {
   TabStrip1_Click();
   DefragReport(LV1);
   loaded_ = true;
+  Command1->setEnabled(true);
+  Command3->setEnabled(true);
 }
 
 bool Form3::Form_Unload() {
@@ -290,6 +334,12 @@ bool Form3::Form_Unload() {
 }
 
 void Form3::closeEvent(QCloseEvent* event) {
+  // The load, or the action after a run: the close waits until it is done.
+  if (busy_ > 0 && !DefragRunning) {
+    closeRequested_ = true;
+    event->ignore();
+    return;
+  }
   bool allowed = true;
   core::TrapProcedure("Form_Unload", [&] { allowed = Form_Unload(); });
   if (!allowed) {
@@ -325,6 +375,8 @@ void Form3::Command1_Click() {
     transfer::CancelState = -1;
     return;
   }
+  if (!loaded_ || !MayStartRun()) return;
+  BusyScope busy(*this);
   DefragDebugOn =
       core::INIGetString(core::AppDir() + "Quenbrix.ini", "View", "DefragDebug") == "1";
   DefragRunning = true;
@@ -343,6 +395,7 @@ void Form3::Command1_Click() {
   };
   DefragOutcome outcome = DefragOutcome::Refused;
   try {
+    ui::RunScope run(StopRun);
     outcome = DefragmentDisk(0);
     if (outcome != DefragOutcome::Refused) changedDisk_ = true;
     if (mainwindow::MainForm()) mainwindow::MainForm()->ShowFileList(0);
@@ -360,6 +413,8 @@ void Form3::Command3_Click() {
     transfer::CancelState = -1;
     return;
   }
+  if (!loaded_ || !MayStartRun()) return;
+  BusyScope busy(*this);
   setWindowTitle(kClearingCaption);
   SetStatus(0, "Clearing unused space");
   SetStatus(1, "");
@@ -370,6 +425,7 @@ void Form3::Command3_Click() {
   Command3->setText("Cancel");
   bool done = false;
   try {
+    ui::RunScope run(StopRun);
     done = ClearFree(0);
   } catch (...) {
     DefragRunning = false;

@@ -62,6 +62,8 @@ class Form3 : public QWidget {
   void SetStatus(int line, const QString& text);
   // The front page: 0 Graphic, 1 Report.
   int CurrentPage() const;
+  // True while a procedure of the window that processes events runs.
+  bool Busy() const { return busy_ > 0; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -70,8 +72,14 @@ class Form3 : public QWidget {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  friend class BusyScope;
   void RunAfterJobAction();
   void InstallHooks();
+  // Procedures of this window that process events (the load, a run and the
+  // action after it): while one is in progress the window is not deleted; a
+  // close then is refused (during a run) or waits until it has ended.
+  int busy_ = 0;
+  bool closeRequested_ = false;
   bool loaded_ = false;
   bool unloaded_ = false;
   bool changedDisk_ = false;   // a run or clearing wrote to the disk
@@ -85,6 +93,10 @@ constexpr const char* kCloseDefragFirstText =
 // Keeps a shown tool window inside the available area of its screen, with
 // its top edge (frame included) at the top of that area.
 void PlaceOnScreen(QWidget* window);
+
+// True when a tool window may start a run: no other run is in progress and
+// no close of the main window waits for one to unwind.
+bool MayStartRun();
 
 // The open defragmenter window, nullptr when none.
 Form3* DefragWindow();

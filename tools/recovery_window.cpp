@@ -38,6 +38,7 @@
 #include "transfer/form4.h"
 #include "transfer/job_progress.h"
 #include "transfer/job_state.h"
+#include "ui/runs.h"
 #include "ui/ui.h"
 
 namespace tools {
@@ -226,6 +227,11 @@ Form5::~Form5() {
 }
 
 void Form5::closeEvent(QCloseEvent* event) {
+  // A match cannot be stopped; the window closes when it is done.
+  if (MatchRunning) {
+    event->ignore();
+    return;
+  }
   // The scan runs inside a click handler of this window: the window stays
   // until it has stopped, then closes.
   if (ScanRunning) {
@@ -327,17 +333,42 @@ void Form5::Combo1_Click() {
 
 void Form5::Command1_Click() {
   core::ProcScope scope("Command1_Click");
+  // Cancel: the running scan stops at its next test and hands the main
+  // window back itself.
+  if (ScanRunning) return Scanner();
+  // Nothing starts inside another run (a job of the main window).
+  if (MatchRunning || !MayStartRun()) return;
   MainDisableMenus();
-  Scanner();
+  {
+    // A close of the main window stops the scan as Cancel does.
+    ui::RunScope run([] {
+      transfer::CancelState = 1;
+      return true;
+    });
+    Scanner();
+  }
   MainEnableMenus();
 }
 
 void Form5::Command2_Click() {
   core::ProcScope scope("Command2_Click");
+  if (ScanRunning || MatchRunning || !MayStartRun()) return;
+  MatchRunning = true;
+  Command1->setEnabled(false);
+  Command2->setEnabled(false);
   MainDisableMenus();
-  const bool matched = Matcher();
+  bool matched = false;
   int32_t created = 0, grown = 0;
-  if (matched) created = UpdateStructure(&grown);
+  {
+    // The match cannot be stopped: a close of the main window is refused.
+    ui::RunScope run;
+    struct Done {
+      Form5* form;
+      ~Done() { form->MatchRunning = false; }
+    } done{this};
+    matched = Matcher();
+    if (matched) created = UpdateStructure(&grown);
+  }
   MainEnableMenus();
   if (matched)
     ui::Current().MsgBox(RebuiltText(FoundCount, created, grown), ui::Buttons::OK,

@@ -40,6 +40,7 @@ class Form5 : public QWidget {
   QLabel* Label1[4] = {};            // 0 priority caption, 1 estimate, 2 status, 3 after-scan caption
 
   bool ScanRunning = false;
+  bool MatchRunning = false;   // Match cannot be stopped: nothing else starts or closes meanwhile
 
   void Form_Load();
   void Command1_Click();

@@ -1,0 +1,171 @@
+// End to end: what a user can do while the defragmenter or the recovery
+// window works in the real Quenbrix program (a click on either window's
+// buttons, the other controls, a close of the window or of the main
+// window), at several points of the window's load, a defragmentation, a
+// clearing of free space, a recovery scan and a match. Whatever it is: no
+// crash, no prompt left unanswered, no recording lost or changed, the disk
+// passes the check afterwards, and a scan asked to stop stops.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "core/settings.h"
+#include "tests/support/program_run.h"
+
+namespace {
+
+namespace pr = programrun;
+namespace ib = imagebuilder;
+
+// The recovery scan starts this many clusters before the end of the disk
+// (a whole pass takes minutes); a lost recording lies there for it to find.
+constexpr int32_t kScanSpan = 12;
+
+// Makes the tail of the disk hold a lost recording (a copy of No
+// Header's clusters that no entry owns) and the search state of an
+// interrupted scan that continues just before it.
+void PrepareScan(const pr::Bench& bench) {
+  std::string crcId;
+  int32_t last = 0, start = -1, count = 0;
+  {
+    ui::ScriptedUi quiet;
+    ui::CurrentUiScope use(quiet);
+    setenv("QUENBRIX_DEVICES", bench.Devices().Path().c_str(), 1);
+    core::ResetState();
+    core::DiskId[0] = 0;
+    if (core::InitTopf(0, "PhysicalDrive0", false) && core::LoadTopf(0, true)) {
+      const core::DiskRec& d = core::Disk[0];
+      crcId = d.CrcId;
+      last = d.LastCluster;
+      for (int i = 0; i < d.FileCount; ++i)
+        if (d.Files[size_t(i)].Name == "\\DataFiles\\No Header.rec") {
+          start = d.Files[size_t(i)].StartCluster;
+          count = d.Files[size_t(i)].ClusterCount;
+        }
+    }
+    if (core::Disk[0].Handle >= 1) core::CloseDisk(core::Disk[0].Handle);
+    core::ResetState();
+  }
+  ASSERT_FALSE(crcId.empty());
+  ASSERT_GE(start, 0);
+  ASSERT_LT(count, kScanSpan - 2);
+  {
+    ib::ImageFile image(bench.Image());
+    uint32_t from = uint32_t(start);
+    for (int32_t k = 0; k < count; ++k, from = image.FatEntry(from))
+      image.WriteClusterRaw(uint32_t(last - kScanSpan + 2 + k),
+                            image.ReadClusterRaw(from + 1));
+  }
+  const std::string state = bench.App() / (crcId + "_Search.ini");
+  core::INISetString(state, "Recovery", "NextCluster", std::to_string(last - kScanSpan));
+  core::INISetString(state, "Recovery", "State", "1");
+  ib::WriteWholeFile(bench.App() / (crcId + "_Search.txt"), "");
+}
+
+// The search state after the run ("" when there is none).
+std::string ScanState(const pr::Bench& bench) {
+  std::vector<platform::FolderEntry> entries;
+  platform::ListFolder(bench.App().Path(), entries);
+  for (const auto& e : entries)
+    if (e.Name.size() > 11 && e.Name.substr(e.Name.size() - 11) == "_Search.ini")
+      return core::INIGetString(bench.App() / e.Name, "Recovery", "State");
+  return "";
+}
+
+struct ToolRun {
+  const char* Name;
+  const char* Start;          // steps that start it; `anytime` among them
+  std::vector<int> Delays;    // event processings before the act
+  bool Recovery;              // a run of the recovery window
+  bool Scans;                 // a recovery scan: a stop leaves State "1"
+  bool Refuses;               // a close of the main window is refused during it
+};
+
+const ToolRun kRuns[] = {
+    {"DefragLoad", "anytime\nclick Menu_Expert_Defragment\n", {0, 4}, false, false, false},
+    {"Defrag", "click Menu_Expert_Defragment\nwait\nanytime\nclick Form3.Command1\n", {0, 4},
+     false, false, false},
+    {"Clear", "click Menu_Expert_Defragment\nwait\nanytime\nclick Form3.Command3\n", {0, 4},
+     false, false, false},
+    {"RecoveryLoad", "anytime\nclick Menu_Disk_Scan\n", {0}, true, false, false},
+    {"Scan", "click Menu_Disk_Scan\nwait\nanytime\nclick Form5.Command1\n", {0, 1, 2}, true,
+     true, false},
+    // The window closes itself after the match: one point in it.
+    {"Match",
+     "click Menu_Disk_Scan\nclick Form5.Command1\nwait\nanytime\nclick Form5.Command2\nanswer OK\n",
+     {0}, true, false, true},
+};
+
+// What the user does. The acts on one window are ignored (the control is
+// not there) in a run of the other.
+struct Act {
+  const char* Name;
+  const char* Defrag;    // in the defragmenter's runs
+  const char* Recovery;  // in the recovery window's runs
+  bool ClosesMain;
+  bool Stops;            // stops a running scan
+};
+
+const Act kActs[] = {
+    {"First", "click Form3.Command1\n", "click Form5.Command1\n", false, true},
+    {"Second", "click Form3.Command3\n", "click Form5.Command2\n", false, false},
+    {"CloseWindow", "close Form3\n", "close Form5\n", false, true},
+    {"CloseMain", "close Form1\n", "close Form1\n", true, true},
+    {"Others",
+     "choose Form3.Combo2 Normal\ntab Form3.TabStrip1 2\nclick Menu_Expert_Defragment\n"
+     "click Form3.Command2\n",
+     "click Form5.Check1\nclick Menu_Disk_Scan\nchoose Form5.Combo1 Normal\n", false, false},
+};
+
+using Case = std::tuple<int, int, int>;   // run, act, event processings before it
+
+std::vector<Case> Cases() {
+  std::vector<Case> cases;
+  for (int r = 0; r < int(std::size(kRuns)); ++r)
+    for (int a = 0; a < int(std::size(kActs)); ++a)
+      for (int delay : kRuns[r].Delays) cases.emplace_back(r, a, delay);
+  return cases;
+}
+
+class ToolBusyInput : public ::testing::TestWithParam<Case> {};
+
+TEST_P(ToolBusyInput, IsSafeAtAnyPoint) {
+  if (!pr::ProgramsBuilt()) GTEST_SKIP() << "the programs are not built";
+  const auto& [runIndex, actIndex, delay] = GetParam();
+  const ToolRun& run = kRuns[runIndex];
+  const Act& act = kActs[actIndex];
+  pr::Bench bench("--no-hint ");
+  ASSERT_TRUE(bench.Made());
+  if (run.Recovery) PrepareScan(bench);
+  const pr::Files before = bench.Recordings();
+  std::string script = run.Start;
+  for (int i = 0; i < delay; ++i) script += "print Menu_File\n";
+  script += std::string(run.Recovery ? act.Recovery : act.Defrag) + "wait\nprint LV1_0\n";
+
+  const pr::Result result = bench.Quenbrix(script);
+  EXPECT_EQ(result.Status, 0) << result.Out;
+  EXPECT_EQ(result.Out.find("UNANSWERED"), std::string::npos) << result.Out;
+  EXPECT_EQ(result.Out.find("lost the link"), std::string::npos) << result.Out;
+
+  const bool ended = result.Out.find("== LV1_0") == std::string::npos;
+  if (run.Refuses) {
+    EXPECT_TRUE(!ended || act.ClosesMain) << result.Out;
+  } else {
+    EXPECT_EQ(ended, act.ClosesMain) << result.Out;
+  }
+  EXPECT_EQ(pr::Faults(before, bench.Recordings(), {}, bench.PcFiles()), "") << result.Out;
+  if (run.Scans && act.Stops) {
+    EXPECT_EQ(ScanState(bench), "1") << result.Out;
+  }
+  EXPECT_EQ(bench.CheckFindings(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ToolBusyInput, ::testing::ValuesIn(Cases()),
+                         [](const ::testing::TestParamInfo<Case>& info) {
+                           return std::string(kRuns[std::get<0>(info.param)].Name) +
+                                  kActs[std::get<1>(info.param)].Name + "After" +
+                                  std::to_string(std::get<2>(info.param));
+                         });
+
+}  // namespace
