@@ -654,10 +654,7 @@ void fsck_05_FAT() {
   core::ProcScope scope("fsck_05_FAT");
   FatChanged = false;
   FatTablesLoaded = false;
-  if (DirScanIncomplete) {
-    Addinfo(kSkipped, "Fixing the FAT structures doesn't make sense without the full directory data.");
-    return;
-  }
+  if (SkippedWithoutDirectoryData("FAT structures")) return;
   LostDirectoryRecovered = false;
   if (!ReadTopfCluster(0)) {
     ReportSystemClusterUnreadable("FAT - ");
