@@ -163,12 +163,11 @@ class RepairProperty : public StepTest {
   void EditEntry(const std::string& path, F edit) {
     EditSlot(Holder(path), E(path).Slot, edit);
   }
-  // Erases the entry of the folder at FAT index `folder` and damages its ".".
+  // Erases the entry of \DataFiles\Series and damages its ".".
   template <class F>
-  void LoseFolder(uint32_t folder, F damageDot) {
-    for (const std::string& p : OwnFolders())
-      if (E(p).Chain[0] == folder) EditEntry(p, [](std::vector<uint8_t>& s) { std::fill(s.begin(), s.end(), 0xFF); });
-    EditSlot(folder, 0, damageDot);
+  void LoseSeries(F damageDot) {
+    EditEntry("\\DataFiles\\Series", [](std::vector<uint8_t>& s) { std::fill(s.begin(), s.end(), 0xFF); });
+    EditSlot(8, 0, damageDot);
   }
   // A FAT index no one uses in the model (nor was given out already).
   uint32_t FreeIndex(Rng& rng) {
@@ -247,7 +246,7 @@ class RepairProperty : public StepTest {
   }
 
   // The property for the damage already on the image; `what` names it.
-  // `before`: writes already on the image (a cut run's), restored with the
+  // `written`: writes already on the image (a cut run's), restored with the
   // run's own at the end.
   void RepairAndVerify(const std::string& what, const std::function<void()>& afterFirst = {},
                        std::vector<faults::SectorWrite> written = {}) {
@@ -314,11 +313,34 @@ class RepairProperty : public StepTest {
     Restore(written);
   }
 
+  // One damage kind from a seed.
+  void Damage(const Kind& kind, uint32_t seed) {
+    Rng rng(seed);
+    victims_.clear();
+    taken_.clear();
+    kind.Apply(*this, rng);
+  }
+  // Up to QUENBRIX_REPAIR_KINDS (4) damage kinds from one seed; their names.
+  std::string DamageAtRandom(uint32_t seed) {
+    const uint32_t most = std::max(1u, FromEnv("QUENBRIX_REPAIR_KINDS", 4));
+    Rng rng(seed);
+    victims_.clear();
+    taken_.clear();
+    std::string what = "seed " + std::to_string(seed) + ":";
+    for (uint32_t k = 0, n = 1 + Pick(rng, most); k < n; ++k) {
+      const Kind& kind = Kinds()[Pick(rng, uint32_t(Kinds().size()))];
+      what += std::string(" ") + kind.Name + ";";
+      kind.Apply(*this, rng);
+    }
+    return what;
+  }
+
   // Damages the image, runs the repair once and replays that run cut after
   // each of its writes but the last: the property holds for what every cut
   // leaves, and an "Error:" line only where the run without the cut leaves
   // it too.
   void CutAfterEveryWrite(const std::string& what, const std::function<void()>& damage) {
+    SCOPED_TRACE(what);
     damage();
     std::vector<faults::SectorWrite> writes;
     {
@@ -335,7 +357,7 @@ class RepairProperty : public StepTest {
     for (size_t n = 1; n < writes.size() && !HasFailure(); ++n) {
       damage();
       faults::ApplyWrites(DrivePath(), writes, n);
-      RepairAndVerify(what + ", cut after write " + std::to_string(n) + " of " + std::to_string(writes.size()), {},
+      RepairAndVerify("cut after write " + std::to_string(n) + " of " + std::to_string(writes.size()), {},
                       {writes.begin(), writes.begin() + long(n)});
     }
     allowedErrors_ = nullptr;
@@ -684,12 +706,12 @@ const std::vector<RepairProperty::Case>& RepairProperty::Cases() {
       folderAt("a folder at the last FAT index, which the device's end cuts",
                [](RepairProperty& t) { return uint32_t(t.Model().LastCluster()); }),
       {"a lost folder whose \".\" has lost its attribute",
-       [](RepairProperty& t) { t.LoseFolder(8, [](auto& e) { e[0] = 0; }); },
+       [](RepairProperty& t) { t.LoseSeries([](auto& e) { e[0] = 0; }); },
        {kRecoveredFolder},
        {},
        {"\\DataFiles\\Series"}},
       {"a lost folder whose \".\" has lost its name",
-       [](RepairProperty& t) { t.LoseFolder(8, [](auto& e) { e[20] = 'x'; }); },
+       [](RepairProperty& t) { t.LoseSeries([](auto& e) { e[20] = 'x'; }); },
        {kRecoveredFolder},
        {},
        {"\\DataFiles\\Series"}},
@@ -837,10 +859,7 @@ TEST_F(RepairProperty, EveryDamageKindIsRepairedInOneRun) {
     for (uint32_t seed = 1; seed <= seeds; ++seed) {
       const std::string what = std::string(kind.Name) + " #" + std::to_string(seed);
       watchdog.Doing(what);
-      Rng rng(seed);
-      victims_.clear();
-      taken_.clear();
-      kind.Apply(*this, rng);
+      Damage(kind, seed);
       RepairAndVerify(what);
       if (HasFailure()) return;
     }
@@ -855,18 +874,8 @@ TEST_P(RandomDamage, IsRepairedInOneRun) {
   const uint32_t run = FromEnv("QUENBRIX_REPAIR_SEEDS", 200) / 4;
   const uint32_t first = FromEnv("QUENBRIX_REPAIR_FIRST_SEED", 1) + GetParam() * run;
   Watchdog watchdog(std::chrono::seconds(300 * (run / 50 + 1)));
-  const uint32_t most = std::max(1u, FromEnv("QUENBRIX_REPAIR_KINDS", 4));   // damage kinds on one image
-  const auto& kinds = Kinds();
   for (uint32_t seed = first; seed < first + run; ++seed) {
-    Rng rng(seed);
-    victims_.clear();
-    taken_.clear();
-    std::string what = "seed " + std::to_string(seed) + ":";
-    for (uint32_t k = 0, n = 1 + Pick(rng, most); k < n; ++k) {
-      const Kind& kind = kinds[Pick(rng, uint32_t(kinds.size()))];
-      what += std::string(" ") + kind.Name + ";";
-      kind.Apply(*this, rng);
-    }
+    const std::string what = DamageAtRandom(seed);
     watchdog.Doing(what);
     RepairAndVerify(what);
     if (HasFailure()) return;
@@ -876,9 +885,13 @@ TEST_P(RandomDamage, IsRepairedInOneRun) {
 INSTANTIATE_TEST_SUITE_P(Seeds, RandomDamage, ::testing::Values(0u, 1u, 2u, 3u));
 
 // A cut after any single write of a repair: every row of the fault table,
-// and every damage kind with its first seed.
+// every damage kind with its first seed, and QUENBRIX_REPAIR_CUT_SEEDS (0)
+// randomly damaged images from QUENBRIX_REPAIR_FIRST_SEED by hand.
 TEST_F(RepairProperty, ACutAfterAnyWriteIsRepairedByTheNextRun) {
-  Watchdog watchdog(std::chrono::seconds(1200));
+  Watchdog watchdog(std::chrono::seconds(1200 + 30 * FromEnv("QUENBRIX_REPAIR_CUT_SEEDS", 0)));
+  const uint32_t first = FromEnv("QUENBRIX_REPAIR_FIRST_SEED", 1);
+  for (uint32_t seed = first; seed < first + FromEnv("QUENBRIX_REPAIR_CUT_SEEDS", 0) && !HasFailure(); ++seed)
+    CutAfterEveryWrite("seed " + std::to_string(seed), [&] { DamageAtRandom(seed); });
   for (const Case& c : Cases()) {
     watchdog.Doing(c.Name);
     CutAfterEveryWrite(c.Name, [&] {
@@ -889,12 +902,7 @@ TEST_F(RepairProperty, ACutAfterAnyWriteIsRepairedByTheNextRun) {
   }
   for (const Kind& kind : Kinds()) {
     watchdog.Doing(kind.Name);
-    CutAfterEveryWrite(kind.Name, [&] {
-      Rng rng(1);
-      victims_.clear();
-      taken_.clear();
-      kind.Apply(*this, rng);
-    });
+    CutAfterEveryWrite(kind.Name, [&] { Damage(kind, 1); });
     if (HasFailure()) return;
   }
 }
