@@ -715,6 +715,14 @@ const std::vector<RepairProperty::Case>& RepairProperty::Cases() {
        {kRecoveredFolder},
        {},
        {"\\DataFiles\\Series"}},
+      {"a lost chain beside a LostCluster0001.rec an earlier repair left",
+       [](RepairProperty& t) {
+         t.EditEntry("\\DataFiles\\news.rec", [](auto& e) { std::memcpy(&e[20], "LostCluster0001.rec", 20); });
+         t.SetFat(45, 0xFFFFFE);
+       },
+       {"Info:\tFiles - Created File LostCluster0002.rec (" + checker::FileSizeToString(double(kClusterBytes), 1) + ")"},
+       {},
+       {"\\DataFiles\\news.rec"}},
       {"an image shorter than one cylinder",
        [](RepairProperty& t) { ASSERT_EQ(::truncate(t.DrivePath().c_str(), 16064 * 512), 0); },
        {kTooSmall},
