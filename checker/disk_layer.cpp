@@ -269,6 +269,13 @@ bool ReadTopfCluster(int32_t c) {
   return ok;
 }
 
+bool ClusterOnDisk(int32_t fatIndex) {
+  return fatIndex >= 0 && fatIndex < kFatIndexCount && fatIndex <= LastCluster &&
+         (FileMode || fatIndex < LastCluster);
+}
+
+bool DiskTooSmall() { return !FileMode && LastCluster < 1; }
+
 bool WriteTopfCluster(int32_t c, bool allowSystem) {
   core::ProcScope scope("WriteTopfCluster");
   if (c < 1 && !allowSystem)
@@ -486,7 +493,10 @@ void InitTopf(const std::string& name) {
     DiskGeometry(DiskHandle, cylinders, tracks, sectors, bytes);
   }
   LastCluster = LastClusterFromGeometry(cylinders, tracks, sectors, SectorsPerCluster);
-  if (LastCluster < 0) LastCluster = kFatIndexCount - 1;
+  // A dump without a geometry covers the whole FAT; a device too small for a
+  // cluster beyond the system cluster keeps its LastCluster below 1, so that
+  // nothing on it is read or written (DiskTooSmall).
+  if (LastCluster < 0 && FileMode) LastCluster = kFatIndexCount - 1;
   SizeBuffer();
   failedReadCluster = -1;
 }

@@ -107,6 +107,17 @@ void ReadTopfSector(int32_t n);
 // (file mode) or unreadable.
 bool ReadTopfCluster(int32_t c);
 
+// True when the cluster of FAT index i can be read: in disk mode FAT indexes
+// 0 .. LastCluster - 1 (disk clusters up to LastCluster; the last FAT index
+// lies past the device's end, at least in part), in file mode 0 ..
+// LastCluster.
+bool ClusterOnDisk(int32_t fatIndex);
+
+// Disk mode: the device holds no cluster beyond the system cluster (it is
+// smaller than one cylinder, or its geometry cannot be read): LastCluster is
+// below 1, nothing can be read or written, and the check says so.
+bool DiskTooSmall();
+
 // Writes ClusterBuffer to disk cluster c, keeping the undo copies. Below 1
 // without allowSystem: emergency stop. Disk cluster 0 gets the FAT CRC
 // computed into the buffer first. Returns false, writing nothing, when the

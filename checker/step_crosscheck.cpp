@@ -107,10 +107,7 @@ bool ReportSharedClusters(const std::vector<uint8_t>& skip) {
 
 void fsck_06_FATSubDirsXCheck() {
   core::ProcScope scope("fsck_06_FATSubDirsXCheck");
-  if (DirScanIncomplete) {
-    Addinfo(kSkipped, "Fixing the subdirectory structures doesn't make sense without the full directory data.");
-    return;
-  }
+  if (SkippedWithoutDirectoryData("subdirectory structures")) return;
   held = -1;
   // The chain lengths must be those of this disk.
   if (!FatTablesLoaded) {

@@ -87,6 +87,13 @@ bool WriteBackCluster(int32_t diskCluster, bool allowSystem, const std::string& 
   return false;
 }
 
+bool SkippedWithoutDirectoryData(const std::string& what) {
+  if (!DirScanIncomplete) return false;
+  if (!DiskTooSmall())
+    Addinfo(kSkipped, "Fixing the " + what + " doesn't make sense without the full directory data.");
+  return true;
+}
+
 void ReportSystemClusterUnreadable(const std::string& prefix) {
   Addinfo(kError, prefix + "Couldn't read the system cluster");
 }
@@ -236,7 +243,9 @@ void ScanCluster(ScanState& st, int32_t index, const std::string& path) {
       r.DirCluster = index;
       r.Slot = s;
       r.ParentCluster = parent;
-      const bool inside = c >= 0 && c < kFatIndexCount && c <= LastCluster;
+      // A directory the layer cannot read (outside the disk, or at the last
+      // FAT index, which the device's end cuts) is an invalid pointer.
+      const bool inside = ClusterOnDisk(c);
       if (inside && OnPathTo(st, c, index)) {
         // A loop: the directory is reached through its own entry already.
         ClearSlot(off, slot::kUnused);
@@ -276,8 +285,9 @@ void fsck_04_ScanDirectories() {
   core::ProcScope scope("fsck_04_ScanDirectories");
   if (FoundEntries.size() < size_t(kMaxFoundEntries)) AllocateFoundEntries();
   FoundEntryCount = 0;
-  DirScanIncomplete = false;
+  DirScanIncomplete = DiskTooSmall();   // nothing to walk; step 1 said why
   List1().Clear();
+  if (DirScanIncomplete) return;
   List1().AddItem("0 \\");
 
   // Only directories at 0 .. LastCluster are walked.

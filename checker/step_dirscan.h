@@ -84,6 +84,12 @@ bool SlotHoldsEntry(const FoundEntry& r);
 // FAT index and returns false.
 bool WriteBackCluster(int32_t diskCluster, bool allowSystem, const std::string& prefix);
 
+// True when the directory scan could not read the whole tree, so a later
+// step must not change anything: it reports "Skipped:" "Fixing the " + what +
+// " doesn't make sense without the full directory data." (nothing more on a
+// disk too small to check, which step 1 reported).
+bool SkippedWithoutDirectoryData(const std::string& what);
+
 // Reports "Error:" prefix + "Couldn't read the system cluster" (a step that
 // needs disk cluster 0 stops after it).
 void ReportSystemClusterUnreadable(const std::string& prefix);

@@ -36,20 +36,33 @@ void ReportCount(int32_t n, const std::string& one, const std::string& head, con
     Addinfo(kFixed, head + std::to_string(n) + many);
 }
 
-// Runs `fix(table, i)` over every index of FAT1, then of FAT2, counting the
-// entries it mended, and reports each table's count as
-// `one` + name, or head + n + `many` + name.
+// The texts of one count line of a table: `one` + the table's name for 1,
+// head + n + `many` + the name for more; `tail` + the other table's name
+// ends both.
+struct CountLine {
+  const char* one;
+  const char* head;
+  const char* many;
+  const char* tail = "";
+};
+
+// Runs `fix(table, i)` over every index of FAT1, then of FAT2; fix returns
+// 0 for an entry left alone, else the number (from 1) of the line in
+// `lines` that counts its mending. Reports each table's counts.
 template <class Fix>
-void FixEachFat(const char* one, const char* head, const char* many, Fix fix) {
+void FixEachFat(std::initializer_list<CountLine> lines, Fix fix) {
   const int32_t last = Last();
   for (int t = 1; t <= 2; ++t) {
     auto& table = FatTable(t == 1);
-    int32_t n = 0;
-    for (int32_t i = 0; i <= last; ++i)
-      if (fix(table, i)) ++n;
-    const std::string fat = t == 1 ? "FAT1" : "FAT2";
-    ReportCount(n, one + fat, head, many + fat);
-    if (n > 0) FatChanged = true;
+    std::vector<int32_t> n(lines.size() + 1, 0);
+    for (int32_t i = 0; i <= last; ++i) ++n[size_t(std::clamp<int>(fix(table, i), 0, int(lines.size())))];
+    const std::string fat = t == 1 ? "FAT1" : "FAT2", other = t == 1 ? "FAT2" : "FAT1";
+    size_t k = 1;
+    for (const CountLine& line : lines) {
+      const std::string tail = *line.tail ? line.tail + other : std::string();
+      ReportCount(n[k], line.one + fat + tail, line.head, line.many + fat + tail);
+      if (n[k++] > 0) FatChanged = true;
+    }
   }
 }
 
@@ -102,6 +115,23 @@ int32_t ClaimLostChain(int32_t x, bool inFAT1, int32_t length, int32_t level) {
   return walked;
 }
 
+// A chain is taken for a directory exactly when the directory scan will
+// walk it as one: its first cluster is a directory cluster (also with a
+// damaged "." or ".."). Leaves that cluster in ClusterBuffer.
+bool StartsDirectory(int32_t start) {
+  return ValidIndex(start) && ReadTopfCluster(start + 1) && IsDirectoryCluster();
+}
+
+// The entries of the chains recovered in this round: the first cluster of
+// \DataFiles\ with their slots filled, written after the FAT.
+struct PendingEntries {
+  int32_t DataFiles = -1;   // the FAT index of the cluster held; -1 none
+  std::vector<uint8_t> Cluster;
+  std::vector<FoundEntry> Entries;
+  bool Directory = false;   // one of them is a directory
+};
+PendingEntries pending;
+
 }  // namespace
 
 // ------------------------------------------------------------ the passes
@@ -109,35 +139,38 @@ int32_t ClaimLostChain(int32_t x, bool inFAT1, int32_t length, int32_t level) {
 void fsck_05_FAT_ClearInvalidPointers() {
   core::ProcScope scope("fsck_05_FAT_ClearInvalidPointers");
   const int32_t last = Last();
-  FixEachFat("FAT: removed 1 invalid pointer from ", "FAT: removed ", " invalid pointers from ",
+  FixEachFat({{"FAT: removed 1 invalid pointer from ", "FAT: removed ", " invalid pointers from "}},
              [last](std::vector<TopfFatEntry>& table, int32_t i) {
                const int32_t v = table[size_t(i)].Value;
                if (v < 5 || (v > last && v < kFatEnd)) {
                  table[size_t(i)].Value = kFatFree;
-                 return true;
+                 return 1;
                }
-               return false;
+               return 0;
              });
 }
 
 void fsck_05_FAT_StopBrokenChains() {
   core::ProcScope scope("fsck_05_FAT_StopBrokenChains");
-  FixEachFat("FAT: terminated 1 broken chain in ", "FAT: terminated ", " broken chains in ",
+  FixEachFat({{"FAT: terminated 1 broken chain in ", "FAT: terminated ", " broken chains in "},
+              {"FAT: restored 1 broken chain in ", "FAT: restored ", " broken chains in ", " from "}},
              [](std::vector<TopfFatEntry>& table, int32_t i) {
                int32_t v = table[size_t(i)].Value;
-               if (!ValidIndex(v) || table[size_t(v)].Value != kFatFree) return false;
+               if (!ValidIndex(v) || table[size_t(v)].Value != kFatFree) return 0;
                // Where the other table goes on from the free cluster, the
                // chain goes on as it has it (an end mark would contradict
                // it, and the chain would lose its tail to whoever else
-               // claims it); else the free cluster is the chain's last.
+               // claims it): restored; else the free cluster is the chain's
+               // last: terminated.
                const auto& other = &table == &FAT1 ? FAT2 : FAT1;
+               const int kind = ValidIndex(other[size_t(v)].Value) ? 2 : 1;
                for (int32_t steps = 0; steps <= Last() && ValidIndex(v) && table[size_t(v)].Value == kFatFree;
                     ++steps) {
                  const int32_t w = other[size_t(v)].Value;
                  table[size_t(v)].Value = w == kFatFree ? kFatEnd : w;
                  v = w;
                }
-               return true;
+               return kind;
              });
 }
 
@@ -182,66 +215,148 @@ void fsck_05_FAT_StopCircularChains() {
   }
 }
 
+namespace {
+
+// Who owns which cluster while fsck_05_FAT_Sense9 claims the chains of the
+// found entries (owner k: FoundEntries[k]; FoundEntryCount: the root).
+struct Owners {
+  // Sure owners: from an entry's start, the clusters both tables agree on
+  // (a directory, like the root, owns its first cluster only). A cluster
+  // two entries own surely is shared; the repair cannot tell whose it is.
+  std::vector<int32_t> sure;                        // the first sure owner; -1 none
+  std::set<std::pair<int32_t, int32_t>> alsoSure;   // (cluster, owner) beyond the first
+  std::vector<uint8_t> fileSure;                    // a file owns it surely
+  std::vector<int32_t> claimed;                     // the first entry that claimed it; -1 none
+  std::vector<int32_t> stamp;                       // the walk that visited it last
+  int32_t walk = 0;
+
+  void Reset(int32_t last) {
+    sure.assign(size_t(last) + 1, -1);
+    alsoSure.clear();
+    fileSure.assign(size_t(last) + 1, 0);
+    claimed.assign(size_t(last) + 1, -1);
+    stamp.assign(size_t(last) + 1, 0);
+    walk = 0;
+  }
+  void ClaimSure(int32_t x, int32_t k) {
+    if (sure[size_t(x)] < 0)
+      sure[size_t(x)] = k;
+    else if (sure[size_t(x)] != k)
+      alsoSure.insert({x, k});
+  }
+  bool IsSure(int32_t x, int32_t k) const { return sure[size_t(x)] == k || alsoSure.count({x, k}) > 0; }
+  bool ClaimedByOther(int32_t x, int32_t k) const { return claimed[size_t(x)] >= 0 && claimed[size_t(x)] != k; }
+};
+Owners owners;
+
+// Step 6 removes entries that start at the root or outside the disk; those
+// and entries the scan marked as invalid pointers claim nothing.
+bool ClaimsClusters(const FoundEntry& r) {
+  return !r.InvalidPointer && r.StartCluster >= 1 && ValidIndex(r.StartCluster);
+}
+
+// Collects the sure owners of the entries 0 .. count - 1 and of the root.
+void CollectSureOwners(int32_t count) {
+  const int32_t last = Last();
+  owners.Reset(last);
+  owners.ClaimSure(0, count);
+  for (int32_t k = 0; k < count; ++k) {
+    const FoundEntry& r = FoundEntries[size_t(k)];
+    if (!ClaimsClusters(r)) continue;
+    ++owners.walk;
+    int32_t x = r.StartCluster;
+    for (int32_t steps = 0; steps <= last && owners.stamp[size_t(x)] != owners.walk; ++steps) {
+      owners.stamp[size_t(x)] = owners.walk;
+      // A cluster both tables have free is nobody's for sure; one table's
+      // free entry (a table wiped or lost there) contradicts nothing.
+      const int32_t v1 = FAT1[size_t(x)].Value, v2 = FAT2[size_t(x)].Value;
+      if (v1 == kFatFree && v2 == kFatFree) break;
+      owners.ClaimSure(x, k);
+      if (!r.IsDir) owners.fileSure[size_t(x)] = 1;
+      const int32_t v = v1 == kFatFree ? v2 : v1;
+      if (r.IsDir || (v1 != v2 && v1 != kFatFree && v2 != kFatFree) || !ValidIndex(v)) break;
+      x = v;
+    }
+  }
+}
+
+// The chain of entry `owner` from `cluster` in one table, ended before a
+// cluster another entry owns, so that a chain is never copied into the
+// other table where it runs into another entry's clusters. A cluster the
+// entry shares surely with an entry that claimed it already ends the walk
+// (IntoShared) and stays as that entry left it. Each index once.
+struct OwnChain {
+  std::vector<int32_t> Clusters;
+  bool IntoShared = false;
+};
+OwnChain WalkOwnChain(int32_t cluster, bool inFAT1, int32_t owner) {
+  OwnChain w;
+  const auto& table = FatTable(inFAT1);
+  const int32_t walk = ++owners.walk;
+  int32_t x = cluster;
+  w.Clusters.push_back(x);
+  owners.stamp[size_t(x)] = walk;
+  if (owners.ClaimedByOther(x, owner)) {
+    w.IntoShared = true;
+    return w;
+  }
+  for (int32_t steps = 0; steps <= Last(); ++steps) {
+    const int32_t v = table[size_t(x)].Value;
+    if (!ValidIndex(v) || owners.stamp[size_t(v)] == walk) break;
+    const bool other = owners.ClaimedByOther(v, owner);
+    if (!owners.IsSure(v, owner) && (other || owners.sure[size_t(v)] >= 0)) break;
+    w.Clusters.push_back(v);
+    owners.stamp[size_t(v)] = walk;
+    if (other) {
+      w.IntoShared = true;
+      break;
+    }
+    x = v;
+  }
+  return w;
+}
+
+// Both tables' entry x := value; true when one of them changed.
+bool SetBoth(int32_t x, int32_t value) {
+  if (FAT1[size_t(x)].Value == value && FAT2[size_t(x)].Value == value) return false;
+  FAT1[size_t(x)].Value = FAT2[size_t(x)].Value = value;
+  return true;
+}
+
+}  // namespace
+
+bool SyncChains(int32_t cluster, bool fromFAT1, int32_t level, int32_t owner) {
+  if (!ValidIndex(cluster)) return false;
+  if (owners.sure.size() != size_t(Last()) + 1) owners.Reset(Last());
+  const OwnChain w = WalkOwnChain(cluster, fromFAT1, owner);
+  bool changed = false;
+  const size_t n = w.Clusters.size();
+  for (size_t i = 0; i < n; ++i) {
+    const int32_t x = w.Clusters[i];
+    if (w.IntoShared && i + 1 == n) break;   // as the entry it is shared with left it
+    if (owners.claimed[size_t(x)] < 0) owners.claimed[size_t(x)] = owner;
+    Sense[size_t(x)] = level;
+    if (SetBoth(x, i + 1 < n ? w.Clusters[i + 1] : kFatEnd)) changed = true;
+  }
+  return changed;
+}
+
 void fsck_05_FAT_Sense9() {
   core::ProcScope scope("fsck_05_FAT_Sense9");
   const int32_t last = Last();
   if (last < 0) return;
   const int32_t count = std::min<int32_t>(FoundEntryCount, int32_t(FoundEntries.size()));
   const int32_t root = count;   // owner number of the root directory
-  // Step 6 removes entries that start at the root or outside the disk.
-  auto usable = [](const FoundEntry& r) {
-    return !r.InvalidPointer && r.StartCluster >= 1 && ValidIndex(r.StartCluster);
-  };
-
-  // Sure owners: from an entry's start, the clusters both tables agree on
-  // (a directory, like the root, owns its first cluster only). A cluster
-  // two entries own surely is shared; the repair cannot tell whose it is.
-  std::vector<int32_t> sure(size_t(last) + 1, -1);
-  std::set<std::pair<int32_t, int32_t>> alsoSure;   // (cluster, owner) beyond the first
-  auto claimSure = [&](int32_t x, int32_t k) {
-    if (sure[size_t(x)] < 0)
-      sure[size_t(x)] = k;
-    else if (sure[size_t(x)] != k)
-      alsoSure.insert({x, k});
-  };
-  auto isSure = [&](int32_t x, int32_t k) { return sure[size_t(x)] == k || alsoSure.count({x, k}) > 0; };
-  std::vector<int32_t> stamp(size_t(last) + 1, -1);
-  std::vector<uint8_t> fileSure(size_t(last) + 1, 0);   // a file owns it surely
-  claimSure(0, root);
-  for (int32_t k = 0; k < count; ++k) {
-    const FoundEntry& r = FoundEntries[size_t(k)];
-    if (!usable(r)) continue;
-    int32_t x = r.StartCluster;
-    for (int32_t steps = 0; steps <= last && stamp[size_t(x)] != k; ++steps) {
-      stamp[size_t(x)] = k;
-      // A cluster both tables have free is nobody's for sure; one table's
-      // free entry (a table wiped or lost there) contradicts nothing.
-      const int32_t v1 = FAT1[size_t(x)].Value, v2 = FAT2[size_t(x)].Value;
-      if (v1 == kFatFree && v2 == kFatFree) break;
-      claimSure(x, k);
-      if (!r.IsDir) fileSure[size_t(x)] = 1;
-      const int32_t v = v1 == kFatFree ? v2 : v1;
-      if (r.IsDir || (v1 != v2 && v1 != kFatFree && v2 != kFatFree) || !ValidIndex(v)) break;
-      x = v;
-    }
-  }
-  std::fill(stamp.begin(), stamp.end(), -1);
-
-  std::vector<int32_t> claimed(size_t(last) + 1, -1);
+  CollectSureOwners(count);
   int32_t synced = 0, kept = 0, directories = 0;
-  auto setBoth = [](int32_t x, int32_t value) {
-    if (FAT1[size_t(x)].Value == value && FAT2[size_t(x)].Value == value) return false;
-    FAT1[size_t(x)].Value = FAT2[size_t(x)].Value = value;
-    return true;
-  };
 
   // A directory, and the root, is one cluster: its chain ends there (what
   // followed becomes a lost chain and comes back as a file), unless a file
   // surely owns that cluster too.
   auto oneCluster = [&](int32_t s, int32_t k) {
     Sense[size_t(s)] = SenseReferenced;
-    if (claimed[size_t(s)] < 0) claimed[size_t(s)] = k;
-    if (fileSure[size_t(s)]) {
+    if (owners.claimed[size_t(s)] < 0) owners.claimed[size_t(s)] = k;
+    if (owners.fileSure[size_t(s)]) {
       // Shared with a file: left as the file's chain has it, but in use in
       // both tables.
       int32_t& a = FAT1[size_t(s)].Value;
@@ -254,7 +369,7 @@ void fsck_05_FAT_Sense9() {
     }
     const bool freeBoth = FAT1[size_t(s)].Value == kFatFree && FAT2[size_t(s)].Value == kFatFree;
     const bool pointer = ValidIndex(FAT1[size_t(s)].Value) || ValidIndex(FAT2[size_t(s)].Value);
-    if (!setBoth(s, kFatEnd)) return;
+    if (!SetBoth(s, kFatEnd)) return;
     if (freeBoth) ++kept;
     else if (pointer) ++directories;
     else ++synced;
@@ -263,72 +378,25 @@ void fsck_05_FAT_Sense9() {
 
   for (int32_t k = 0; k < count; ++k) {
     const FoundEntry& r = FoundEntries[size_t(k)];
-    if (!usable(r)) continue;
+    if (!ClaimsClusters(r)) continue;
     const int32_t s = r.StartCluster;
     if (r.IsDir) {
       oneCluster(s, k);
       continue;
     }
-    // The chain from s in each table, ended before a cluster another entry
-    // owns (so a chain is never copied into the other table when it runs
-    // into another entry's clusters). A cluster this entry shares surely
-    // with an entry that claimed it already ends the walk and stays as that
-    // entry left it.
-    struct Walk {
-      std::vector<int32_t> clusters;
-      bool intoShared = false;
-    } walks[2];
-    for (int t = 0; t < 2; ++t) {
-      const auto& table = FatTable(t == 0);
-      Walk& w = walks[t];
-      int32_t x = s;
-      w.clusters.push_back(x);
-      stamp[size_t(x)] = k;
-      if (claimed[size_t(x)] >= 0 && claimed[size_t(x)] != k) {
-        w.intoShared = true;
-      } else {
-        for (int32_t steps = 0; steps <= last; ++steps) {
-          const int32_t v = table[size_t(x)].Value;
-          if (!ValidIndex(v) || stamp[size_t(v)] == k) break;
-          const bool mine = isSure(v, k);
-          const bool claimedByOther = claimed[size_t(v)] >= 0 && claimed[size_t(v)] != k;
-          if (!mine && (claimedByOther || sure[size_t(v)] >= 0)) break;
-          w.clusters.push_back(v);
-          stamp[size_t(v)] = k;
-          if (claimedByOther) {
-            w.intoShared = true;
-            break;
-          }
-          x = v;
-        }
-      }
-      // This walk's marks must not stop the other table's walk.
-      for (int32_t c : w.clusters) stamp[size_t(c)] = -1;
-    }
     // The longer chain wins; at equal length FAT2's.
-    const Walk& w = walks[0].clusters.size() > walks[1].clusters.size() ? walks[0] : walks[1];
+    const size_t n1 = WalkOwnChain(s, true, k).Clusters.size(), n2 = WalkOwnChain(s, false, k).Clusters.size();
     const bool freeStart = FAT1[size_t(s)].Value == kFatFree && FAT2[size_t(s)].Value == kFatFree;
-    bool changed = false;
-    const size_t n = w.clusters.size();
-    for (size_t i = 0; i < n; ++i) {
-      const int32_t x = w.clusters[i];
-      if (w.intoShared && i + 1 == n) break;   // as the entry it is shared with left it
-      if (claimed[size_t(x)] < 0) claimed[size_t(x)] = k;
-      Sense[size_t(x)] = SenseReferenced;
-      if (setBoth(x, i + 1 < n ? w.clusters[i + 1] : kFatEnd)) changed = true;
-    }
-    if (changed) ++(freeStart && n == 1 ? kept : synced);
+    if (SyncChains(s, n1 > n2, SenseReferenced, k)) ++(freeStart && std::max(n1, n2) == 1 ? kept : synced);
   }
 
-  if (synced == 1)
-    Addinfo(kFixed, "FAT: synchronized 1 entry");
-  else if (synced > 1)
-    Addinfo(kFixed, "FAT: synchronized " + std::to_string(synced) + " entries");
+  ReportCount(synced, "FAT: synchronized 1 entry", "FAT: synchronized ", " entries");
   ReportCount(kept, "FAT: marked 1 free start cluster of a directory entry as used", "FAT: marked ",
               " free start clusters of directory entries as used");
   ReportCount(directories, "FAT: ended the chain of 1 directory after its first cluster",
               "FAT: ended the chains of ", " directories after their first cluster");
   if (synced + kept + directories > 0) FatChanged = true;
+  owners = Owners();
 }
 
 void fsck_05_FAT_FixSenseCrosslink() {
@@ -379,7 +447,7 @@ void fsck_05_FAT_LostCrosslinkedChains() {
     ++LostCounter;
     const int32_t walked = ClaimLostChain(LongestStart, LongestInFAT1, LongestLength, SenseLostCrosslinked);
     fsck_05_FAT_CreateFile(walked);
-    if (LostDirectoryRecovered) return;   // the rest waits for the next round
+    if (pending.Directory) return;   // the rest waits for the next round
   }
 }
 
@@ -398,11 +466,7 @@ bool fsck_05_FAT_LostDirectories() {
     const int32_t l1 = FAT1[size_t(i)].NrRef == 0 ? FAT1[size_t(i)].Length : 0;
     const int32_t l2 = FAT2[size_t(i)].NrRef == 0 ? FAT2[size_t(i)].Length : 0;
     if (l1 <= 0 && l2 <= 0) continue;
-    // A "." at its start, and a cluster the directory scan will walk as a
-    // directory.
-    ReadTopfSector(i + 1);
-    if (SectorBuffer[0] != slot::kSelf || SectorBuffer[20] != '.' || SectorBuffer[21] != 0) continue;
-    if (!ReadTopfCluster(i + 1) || !IsDirectoryCluster()) continue;
+    if (!StartsDirectory(i)) continue;
     candidates.push_back({i, l1, l2});
     for (int32_t s = 2; s < SlotsPerCluster(); ++s) {
       const uint8_t a = SlotAttribute(s);
@@ -425,7 +489,7 @@ bool fsck_05_FAT_LostDirectories() {
     ++LostCounter;
     const int32_t walked = ClaimLostChain(c.Start, LongestInFAT1, LongestLength, SenseLost);
     fsck_05_FAT_CreateFile(walked);
-    recovered = recovered || LostDirectoryRecovered;
+    recovered = recovered || pending.Directory;
   }
   return recovered;
 }
@@ -463,7 +527,7 @@ void fsck_05_FAT_LostChains() {
     ++LostCounter;
     const int32_t walked = ClaimLostChain(start, inFAT1, best, SenseLost);
     fsck_05_FAT_CreateFile(walked);
-    if (LostDirectoryRecovered) return;   // the rest waits for the next round
+    if (pending.Directory) return;   // the rest waits for the next round
   }
 }
 
@@ -479,32 +543,46 @@ void fsck_05_FAT_CreateFile(int32_t clusters) {
   }
 
   const int32_t start = LongestStart;
-  bool isDir = false;
-  // A directory exactly when the directory scan will walk it as one.
-  if (ValidIndex(start) && ReadTopfCluster(start + 1)) isDir = IsDirectoryCluster();
-  const std::string name =
-      isDir ? "LostDirectory" + FourDigits(LostCounter) : "LostCluster" + FourDigits(LostCounter) + ".rec";
+  const bool isDir = StartsDirectory(start);
+  auto nameOf = [isDir] {
+    return isDir ? "LostDirectory" + FourDigits(LostCounter) : "LostCluster" + FourDigits(LostCounter) + ".rec";
+  };
+  auto notCreated = [&](const std::string& why) { Addinfo(kError, "Files - " + why + "; " + nameOf() + " not created"); };
 
-  if (!ValidIndex(dataFiles)) {
-    Addinfo(kError, "Files - Invalid cluster pointer of \\DataFiles\\ (" + std::to_string(dataFiles) + "); " + name +
-                        " not created");
-    return;
+  if (pending.DataFiles < 0) {   // the first entry of this round
+    if (!ValidIndex(dataFiles)) {
+      notCreated("Invalid cluster pointer of \\DataFiles\\ (" + std::to_string(dataFiles) + ")");
+      return;
+    }
+    if (!ReadTopfCluster(dataFiles + 1)) {
+      notCreated("Couldn't read cluster " + std::to_string(dataFiles));
+      return;
+    }
+    if (!IsDirectoryCluster()) {
+      notCreated("Cluster " + std::to_string(dataFiles) + " is not a directory cluster");
+      return;
+    }
+    pending.DataFiles = dataFiles;
+    pending.Cluster = ClusterBuffer;
   }
-  if (!ReadTopfCluster(dataFiles + 1)) {
-    Addinfo(kError, "Files - Couldn't read cluster " + std::to_string(dataFiles) + "; " + name + " not created");
-    return;
-  }
-  if (!IsDirectoryCluster()) {
-    Addinfo(kError, "Files - Cluster " + std::to_string(dataFiles) + " is not a directory cluster; " + name +
-                        " not created");
-    return;
-  }
+  std::swap(ClusterBuffer, pending.Cluster);
+  struct SwapBack {
+    ~SwapBack() { std::swap(ClusterBuffer, pending.Cluster); }
+  } swapBack;
+
+  // A name an entry of \DataFiles\ has already (left by an earlier run) is
+  // not given twice.
   int32_t s = -1;
+  std::set<std::string> taken;
   const int32_t slots = SlotsPerCluster();
-  for (int32_t k = 0; k < slots && s < 0; ++k)
-    if (SlotAttribute(k) == slot::kUnused) s = k;
+  for (int32_t k = 0; k < slots; ++k) {
+    if (SlotAttribute(k) == slot::kUnused && s < 0) s = k;
+    if (SlotInUse(SlotAttribute(k))) taken.insert(Lower(GetTopfString(k * slot::kBytes + slot::kName)));
+  }
+  for (int32_t tries = 0; tries < slots && taken.count(Lower(nameOf())); ++tries) ++LostCounter;
+  const std::string name = nameOf();
   if (s < 0) {
-    Addinfo(kError, "Files - No unused slot in cluster " + std::to_string(dataFiles) + "; " + name + " not created");
+    notCreated("No unused slot in cluster " + std::to_string(dataFiles));
     return;
   }
 
@@ -515,7 +593,6 @@ void fsck_05_FAT_CreateFile(int32_t clusters) {
   SetTopfLong(off + slot::kStartCluster, start);
   SetTopfLong(off + slot::kClusterCount, clusters);
   SetTopfString(off + slot::kName, name);
-  if (!WriteBackCluster(dataFiles + 1, false, "Files - ")) return;
 
   FoundEntry r;
   r.Name = "\\DataFiles\\" + name;
@@ -526,15 +603,48 @@ void fsck_05_FAT_CreateFile(int32_t clusters) {
   r.DirCluster = dataFiles;
   r.Slot = s;
   r.ParentCluster = 0;
+  pending.Entries.push_back(r);
+  pending.Directory = pending.Directory || isDir;
+}
+
+void fsck_05_FAT_WriteRecovered() {
+  core::ProcScope scope("fsck_05_FAT_WriteRecovered");
+  // The FAT that ends the recovered chains reaches the disk before the
+  // entries that name them: a cut between the two writes leaves chains that
+  // nothing names, which the next run recovers again, never an entry on a
+  // chain that still runs on into another entry's clusters.
+  bool fatWritten = true;
+  if (FatChanged) {
+    fatWritten = SaveTopfFAT();
+    if (!fatWritten) ReportSystemClusterUnreadable("FAT - ");
+    else fatWritten = WriteBackCluster(0, true, "FAT - ");
+  }
+  PendingEntries entries;
+  std::swap(entries, pending);
+  struct FatOk {
+    ~FatOk() {
+      if (!FatChanged) Addinfo(kOK, "FAT");
+    }
+  } fatOk;
+  if (entries.Entries.empty() || !fatWritten) return;
+  ClusterBuffer = entries.Cluster;
+  MarkClusterBufferLoaded();
+  if (!WriteBackCluster(entries.DataFiles + 1, false, "Files - ")) return;
+
+  // Each recovered entry is recorded, and a recovered directory asks for
+  // the restart of steps 1 to 5, only now that its slot is written.
   const int32_t capacity = std::min<int32_t>(kMaxFoundEntries, int32_t(FoundEntries.size()));
-  if (isDir) {
-    LostDirectoryRecovered = true;
-    Addinfo(kInfo, "Files - the lost cluster check has recovered a subdirectory. This requires to restart all tests.");
-    Addinfo("", std::string(80, '-'));
-    if (FoundEntryCount < capacity) FoundEntries[size_t(FoundEntryCount)] = r;
-  } else {
-    Addinfo(kInfo, "Files - Created File " + name + " (" + FileSizeToString(r.Size, 1) + ")");
-    if (FoundEntryCount < capacity) FoundEntries[size_t(FoundEntryCount++)] = r;
+  for (const FoundEntry& r : entries.Entries) {
+    const std::string name = r.Name.substr(r.Name.rfind('\\') + 1);
+    if (r.IsDir) {
+      LostDirectoryRecovered = true;
+      Addinfo(kInfo, "Files - the lost cluster check has recovered a subdirectory. This requires to restart all tests.");
+      Addinfo("", std::string(80, '-'));
+      if (FoundEntryCount < capacity) FoundEntries[size_t(FoundEntryCount)] = r;
+    } else {
+      Addinfo(kInfo, "Files - Created File " + name + " (" + FileSizeToString(r.Size, 1) + ")");
+      if (FoundEntryCount < capacity) FoundEntries[size_t(FoundEntryCount++)] = r;
+    }
   }
 }
 
@@ -544,10 +654,7 @@ void fsck_05_FAT() {
   core::ProcScope scope("fsck_05_FAT");
   FatChanged = false;
   FatTablesLoaded = false;
-  if (DirScanIncomplete) {
-    Addinfo(kSkipped, "Fixing the FAT structures doesn't make sense without the full directory data.");
-    return;
-  }
+  if (SkippedWithoutDirectoryData("FAT structures")) return;
   LostDirectoryRecovered = false;
   if (!ReadTopfCluster(0)) {
     ReportSystemClusterUnreadable("FAT - ");
@@ -572,20 +679,12 @@ void fsck_05_FAT() {
   // Lost directories come back first: the next round of steps 1 to 5 walks
   // them and claims their contents, which must not be recovered a second
   // time as separate files now.
+  pending = PendingEntries();
   if (!fsck_05_FAT_LostDirectories()) {
     fsck_05_FAT_LostCrosslinkedChains();
     fsck_05_FAT_LostChains();
   }
-
-  if (FatChanged) {
-    if (!SaveTopfFAT()) {
-      ReportSystemClusterUnreadable("FAT - ");
-      return;
-    }
-    WriteBackCluster(0, true, "FAT - ");
-  } else {
-    Addinfo(kOK, "FAT");
-  }
+  fsck_05_FAT_WriteRecovered();
 }
 
 }  // namespace checker

@@ -22,14 +22,22 @@
 //   - a recovered chain never takes clusters of a chain already claimed (it
 //     ends where it would run into one), is always ended by an end mark in
 //     both tables, and a free cluster is never recovered as a file;
-//   - a recovered entry is recorded (and a recovered directory asks for the
-//     restart of steps 1 to 5) only once its directory slot was written;
+//   - the tables that end the recovered chains are written before the
+//     entries that name them, so a cut between the writes leaves no entry on
+//     a chain that runs on into another entry's clusters; a recovered entry
+//     is recorded (and a recovered directory asks for the restart of steps 1
+//     to 5) only once its directory slot was written;
+//   - where one table has a chain run into a free cluster that the other
+//     table carries on, the chain is carried on as the other table has it
+//     ("FAT: restored 1 broken chain in FAT1 from FAT2");
 //   - lost directories are recovered before any other lost chain, and the
 //     other chains wait for the next round, so the contents of a recovered
 //     directory are never recovered a second time as separate files; of lost
 //     directories that hold one another only the outermost come back (the
 //     walk finds the others inside them), and a chain is taken for a
-//     directory exactly when the directory scan will walk it as one;
+//     directory exactly when the directory scan will walk it as one (one
+//     test, IsDirectoryCluster, decides for both lost-chain passes, so a
+//     folder whose "." is damaged comes back once, as a folder);
 //   - FAT entries changed by the lost-chain recovery set FatChanged, so both
 //     tables reach the disk.
 #pragma once
@@ -58,9 +66,25 @@ bool fsck_05_FAT_LostDirectories();
 void fsck_05_FAT_LostCrosslinkedChains();
 void fsck_05_FAT_LostChains();
 
-// Writes the directory entry (and FoundEntries record) for the chain that
+// Makes the chain of FoundEntries[owner] (the root: FoundEntryCount) from
+// `cluster` agree between the tables, copying it from FAT1 when fromFAT1,
+// else from FAT2, and sets the Sense of every cluster it takes to `level`;
+// true when an entry changed. The walk is bounded, ends the chain where it
+// would run into clusters another entry owns (as fsck_05_FAT_Sense9 found
+// the owners), and leaves a cluster shared with an entry that claimed it
+// already as that entry left it.
+bool SyncChains(int32_t cluster, bool fromFAT1, int32_t level, int32_t owner);
+
+// Fills the directory entry (and FoundEntries record) for the chain that
 // starts at LongestStart with `clusters` clusters into the first unused slot
-// of the DataFiles directory's first cluster.
+// of the DataFiles directory's first cluster, held in memory until
+// fsck_05_FAT_WriteRecovered. A name that slot's cluster holds already is
+// not given again (LostCounter goes on to the next free number).
 void fsck_05_FAT_CreateFile(int32_t clusters);
+// Writes the tables when they changed (else reports "OK:" "FAT"), then,
+// once they are on the disk, the entries fsck_05_FAT_CreateFile filled; only
+// then are the entries recorded and reported, and a recovered directory
+// sets LostDirectoryRecovered.
+void fsck_05_FAT_WriteRecovered();
 
 }  // namespace checker

@@ -64,6 +64,11 @@ std::string Estimate(int32_t value, const char* none) {
 
 void fsck_01_SuperBlock() {
   core::ProcScope scope("fsck_01_SuperBlock");
+  if (DiskTooSmall()) {
+    Addinfo(kError, "Superblock - The disk is damaged or too small: it holds no cluster beyond the system cluster. "
+                    "Nothing was changed");
+    return;
+  }
   if (!ReadTopfCluster(0)) {
     ReportSystemClusterUnreadable("Superblock - ");
     return;
@@ -155,10 +160,7 @@ void fsck_01_SuperBlock() {
 
 bool fsck_07_SuperBlockDependencies() {
   core::ProcScope scope("fsck_07_SuperBlockDependencies");
-  if (DirScanIncomplete) {
-    Addinfo(kSkipped, "Fixing the superblock dependencies doesn't make sense without the full directory data.");
-    return false;
-  }
+  if (SkippedWithoutDirectoryData("superblock dependencies")) return false;
 
   // Root free bytes R from the last slot in use of the root cluster.
   const int64_t clusterBytes = int64_t(SectorsPerCluster) * 512;
