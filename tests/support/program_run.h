@@ -72,14 +72,19 @@ struct FileState {
 };
 using Files = std::map<std::string, FileState>;
 
+// What a run may do beyond adding whole copies (Faults below).
+struct Allowance {
+  bool Remove = false;  // a recording may be gone (an erase)
+  bool Move = false;    // a recording may be gone from its name when it is whole under another
+};
+
 // What a run in the middle of which the user acted has left: "" when it is
 // sound, else each fault on a line of its own. Every recording that was
-// there before is still there with its bytes, or (`mayRemove`: an erase or
-// a move) gone; every file of the disk and of the PC folder is either as
-// it was or a whole copy of a file that was there (no partial file under a
-// final name).
+// there before is still there with its bytes, or gone as `allow` lets it;
+// every file of the disk and of the PC folder is either as it was or a
+// whole copy of a file that was there (no partial file under a final name).
 inline std::string Faults(const Files& before, const Files& after, const Files& pcBefore,
-                          const Files& pcAfter, bool mayRemove = false) {
+                          const Files& pcAfter, Allowance allow) {
   std::string faults;
   auto wholeCopy = [&](const FileState& state) {
     for (const Files* files : {&before, &pcBefore})
@@ -87,9 +92,14 @@ inline std::string Faults(const Files& before, const Files& after, const Files& 
         if (was == state) return true;
     return false;
   };
+  auto movedAway = [&](const FileState& state) {
+    for (const auto& [name, now] : after)
+      if (!before.count(name) && now == state) return true;
+    return false;
+  };
   for (const auto& [name, was] : before) {
     const auto now = after.find(name);
-    if (now == after.end() ? !mayRemove : !(now->second == was))
+    if (now == after.end() ? !allow.Remove && !(allow.Move && movedAway(was)) : !(now->second == was))
       faults += name + (now == after.end() ? ": gone\n" : ": changed\n");
   }
   for (const Files* files : {&after, &pcAfter})
@@ -100,6 +110,10 @@ inline std::string Faults(const Files& before, const Files& after, const Files& 
         faults += name + ": not a whole copy (" + std::to_string(state.Size) + " bytes)\n";
     }
   return faults;
+}
+inline std::string Faults(const Files& before, const Files& after, const Files& pcBefore,
+                          const Files& pcAfter, bool mayRemove = false) {
+  return Faults(before, after, pcBefore, pcAfter, Allowance{mayRemove});
 }
 
 class Bench {
