@@ -6,6 +6,7 @@
 #include "core/error_handler.h"
 #include "core/settings.h"
 #include "platform/platform.h"
+#include "ui/runs.h"
 #include "ui/ui.h"
 
 namespace commands {
@@ -60,6 +61,8 @@ std::string CheckProgramPath() {
 
 void StartDiskCheck() {
   core::ProcScope scope("Menu_Disk_FSCK_Click");
+  // It ends this program at once: never under a run that uses the disk.
+  if (ui::RunInProgress() || ui::ClosePending()) return;
   // One argument, never split at blanks and never seen by a shell: a dump's
   // base path may hold blanks or shell characters.
   std::vector<std::string> args;

@@ -102,27 +102,39 @@ class HostScope {
 }  // namespace
 
 // A close of the main window during a job puts the progress window's cancel
-// question; the program ends once the job has unwound.
+// question; the program ends once the job has unwound. Before the job runs
+// (its opening question) and after it (its closing report) there is nothing
+// to ask: it stops outright.
 namespace {
 bool StopJob() {
+  if (!transfer::JobRunning) {
+    transfer::CancelState = 2;
+    return true;
+  }
   transfer::CheckCancelCopy();
   return transfer::CancelState != 0;
 }
+
+// One job at a time, and none once the program is closing.
+bool MayStartJob() { return !ui::RunInProgress() && !ui::ClosePending(); }
 }  // namespace
 
 void DoCopy(int side, bool move) {
+  if (!MayStartJob()) return;
   HostScope scope;
   ui::RunScope run(StopJob);
   transfer::DoCopy(side, move);
 }
 
 void DoErase(int side) {
+  if (!MayStartJob()) return;
   HostScope scope;
   ui::RunScope run(StopJob);
   transfer::DoErase(side);
 }
 
 void DoScan(int side) {
+  if (!MayStartJob()) return;
   HostScope scope;
   ui::RunScope run(StopJob);
   transfer::DoScan(side);

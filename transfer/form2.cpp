@@ -68,16 +68,24 @@ Form2::Form2(QWidget* parent) : QWidget(parent, widgets::kOwnedWindow) {
   resize(6600 / 15, 2700 / 15);
   widgets::FitTitle(this);
 
-  connect(Command1, &QPushButton::clicked, this, [this] {
-    core::TrapProcedure("Command1_Click", [&] { Command1_Click(); });
-  });
-  connect(Combo2, qOverload<int>(&QComboBox::activated), this, [this](int) {
-    core::TrapProcedure("Combo2_Click", [&] { Combo2_Click(); });
-  });
+  connect(Command1, &QPushButton::clicked, this,
+          [this] { Procedure("Command1_Click", [&] { Command1_Click(); }); });
+  connect(Combo2, qOverload<int>(&QComboBox::activated), this,
+          [this](int) { Procedure("Combo2_Click", [&] { Combo2_Click(); }); });
   Form_Load();
 }
 
 Form2::~Form2() = default;
+
+template <class Body>
+void Form2::Procedure(const char* name, Body body) {
+  ++procedures_;
+  struct Done {
+    int& count;
+    ~Done() { --count; }
+  } done{procedures_};
+  core::TrapProcedure(name, body);
+}
 
 void Form2::Form_Load() {
   core::ProcScope scope("Form_Load");
@@ -118,7 +126,7 @@ void Form2::Form_Unload(bool* cancel) {
 
 void Form2::closeEvent(QCloseEvent* event) {
   bool cancel = false;
-  core::TrapProcedure("Form_Unload", [&] { Form_Unload(&cancel); });
+  Procedure("Form_Unload", [&] { Form_Unload(&cancel); });
   if (cancel) {
     event->ignore();
   } else {
@@ -159,7 +167,13 @@ void UnloadProgressWindow() {
     Form2* form = g_form2;
     g_form2 = nullptr;
     form->hide();
-    delete form;
+    // Never under one of its own procedures: then it goes once that has
+    // returned to the event loop.
+    if (form->InProcedure()) {
+      form->deleteLater();
+    } else {
+      delete form;
+    }
   }
 }
 

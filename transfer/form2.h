@@ -46,9 +46,18 @@ class Form2 : public QWidget {
   void SetStatus(const std::string& text);
   // Combo1's selected index: 0 nothing, 1 hibernate, 2 shut down.
   int AfterJobChoice() const;
+  // True while one of its event procedures runs (the cancel question is
+  // open in it): the window is then not deleted under it.
+  bool InProcedure() const { return procedures_ > 0; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+
+ private:
+  // Runs an event procedure of the window, trapped and counted.
+  template <class Body>
+  void Procedure(const char* name, Body body);
+  int procedures_ = 0;
 };
 
 // The window's design caption.

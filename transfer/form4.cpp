@@ -1,5 +1,6 @@
 #include "transfer/form4.h"
 
+#include <QCloseEvent>
 #include <QEventLoop>
 #include <QLabel>
 #include <QPointer>
@@ -12,6 +13,7 @@
 #include "widgets/owner.h"
 #include "widgets/window_fit.h"
 #include "core/power.h"
+#include "ui/runs.h"
 #include "ui/ui.h"
 
 namespace transfer {
@@ -27,12 +29,19 @@ Form4* LoadCountdownWindow() {
 
 // Steps 1 to 5 of both power operations; true when the countdown ran out.
 bool Countdown() {
-  Form4* form = LoadCountdownWindow();
+  // A close of the main window during the countdown bails out: the program
+  // ends instead of the PC.
+  ui::RunScope run([] {
+    if (g_form4) g_form4->Command1_Click();
+    return true;
+  });
+  QPointer<Form4> form = LoadCountdownWindow();
   core::SetProgressBarColor(form->PB1, core::Rgb(192, 0, 0), -1);
   form->show();
   form->raise();
   ui::Current().DoEvents();
-  return form->RunCountdown();
+  // Gone meanwhile (unloaded by its owner): nothing is powered.
+  return form && form->RunCountdown();
 }
 }  // namespace
 
@@ -83,6 +92,11 @@ void Form4::Command1_Click() {
   if (loop_) loop_->quit();
 }
 
+void Form4::closeEvent(QCloseEvent* event) {
+  Command1_Click();
+  event->accept();
+}
+
 void Form4::Timer1_Timer() {
   ticks_ += 1;
   PB1->setValue(std::min(ticks_, kCountdownTicks));
@@ -96,9 +110,12 @@ bool Form4::RunCountdown() {
   // The loop sleeps until the next tick or click; the timer and the Cancel
   // button end it.
   if (!cancelled_ && ticks_ < kCountdownTicks) {
+    const QPointer<Form4> self(this);
     QEventLoop loop;
     loop_ = &loop;
     loop.exec();
+    // Deleted meanwhile (its destructor ended the loop): counts as cancelled.
+    if (!self) return false;
     loop_ = nullptr;
   }
   Timer1->stop();

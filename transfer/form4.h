@@ -35,6 +35,10 @@ class Form4 : public QWidget {
   int32_t TickCounter() const { return ticks_; }
   bool Cancelled() const { return cancelled_; }
 
+ protected:
+  // Its close box bails out as Cancel does.
+  void closeEvent(QCloseEvent* event) override;
+
  private:
   int32_t ticks_ = 0;
   bool cancelled_ = false;
@@ -45,7 +49,8 @@ constexpr int32_t kCountdownTicks = 1500;
 constexpr const char* kForm4Caption = "Topfield Zyphonel - Auto Shutdown";
 
 // Count down, then hibernate (forced) / shut the PC down (orderly), unless
-// cancelled. Both return when the countdown was cancelled or the power
+// cancelled (its Cancel button or close box, or a close of the main window
+// meanwhile, which ends the program instead). Both return when the countdown was cancelled or the power
 // action has been asked for.
 void DoHibernate();
 void DoShutdown();

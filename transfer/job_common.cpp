@@ -57,6 +57,17 @@ void MarkItem(JobHost& host, int side, int item, bool bold, bool checked) {
   host.SetItemChecked(side, item, checked);
 }
 
+void StartJob(JobHost& host) {
+  host.DisableMenus();
+  JobRunning = true;
+}
+
+void EndJob(JobHost& host) {
+  JobRunning = false;
+  UnloadProgressWindow();
+  host.EnableMenus();
+}
+
 std::vector<QueueLine> QueueLines() {
   std::vector<QueueLine> lines;
   lines.reserve(List3.ListCount());

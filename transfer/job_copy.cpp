@@ -79,7 +79,6 @@ class CopyJob {
   int64_t Recount() { return FSGetSelectedClusters(side_, items_); }
   void NothingToCopy();
   void ClosePreparation() { UnloadProgressWindow(); }
-  void StartPhase();
   bool DirectoryPhase();
   void RelinkPhase();
   void StreamPhase();
@@ -151,13 +150,17 @@ bool CopyJob::Prepare() {
     return false;
   }
 
+  // From the first event processing on, no other command may run.
+  StartJob(host_);
+  menusOff_ = true;
   Status("Building file list - please wait");
   ShowProgressWindow();
   ui::Current().DoEvents();
 
   items_ = host_.Items(side_);
   FSBuildCopyList(side_, items_, [](const std::string& text) { Status(text); });
-  if (Recount() == 0) {
+  // Cancelled while the list was built: nothing is copied.
+  if (CancelState > 0 || Recount() == 0) {
     ClosePreparation();
     return false;
   }
@@ -225,16 +228,6 @@ bool CopyJob::Prepare() {
   return true;
 }
 
-// From the first phase on, no other command may run.
-void CopyJob::StartPhase() {
-  if (!menusOff_) {
-    host_.DisableMenus();
-    menusOff_ = true;
-  }
-  JobRunning = true;
-  CancelState = 0;
-}
-
 // Creates the target folder of every "D" line of the queue, wherever it
 // stands; then the "D" lines leave the queue. False when cancelled.
 bool CopyJob::DirectoryPhase() {
@@ -242,7 +235,6 @@ bool CopyJob::DirectoryPhase() {
   for (size_t i = 0; i < List3.ListCount(); ++i)
     if (!List3.List(i).empty() && List3.List(i)[0] == 'D') any = true;
   if (any) {
-    StartPhase();
     const std::vector<QueueLine> lines = QueueLines();
     for (size_t i = 0; i < lines.size(); ++i) {
       if (CancelState > 0) break;
@@ -266,7 +258,6 @@ bool CopyJob::DirectoryPhase() {
 // A move inside one recorder disk: the file keeps its chain; a new entry in
 // the target folder is made first, then the old one leaves its folder.
 void CopyJob::RelinkPhase() {
-  StartPhase();
   const std::vector<QueueLine> lines = QueueLines();
   for (size_t i = 0; i < lines.size(); ++i) {
     if (CancelState > 0) break;
@@ -526,13 +517,12 @@ FileResult CopyJob::CopyFile(size_t i, size_t n, const QueueLine& line) {
 }
 
 void CopyJob::StreamPhase() {
-  StartPhase();
   streamed_ = true;
   progress_ = ProgressState();
   progress_.JobStart = JobNow();
   progress_.TotalClusters = Recount();
   const std::vector<QueueLine> lines = QueueLines();
-  for (size_t i = 0; i < lines.size(); ++i) {
+  for (size_t i = 0; i < lines.size() && CancelState == 0; ++i) {
     const QueueLine& line = lines[i];
     if (line.Kind != 'F' || !ValidEntry(side_, line.Entry)) continue;
     const FileResult result = CopyFile(i, lines.size(), line);
@@ -578,7 +568,12 @@ void CopyJob::EndStep() {
 
 void CopyJob::Run() {
   try {
-    if (!Prepare()) return;
+    if (!Prepare()) {
+      JobRunning = false;
+      ClosePreparation();
+      if (menusOff_) host_.EnableMenus();
+      return;
+    }
     if (DirectoryPhase()) {
       if (sameDiskMove_) {
         RelinkPhase();
@@ -627,6 +622,7 @@ void DoCopy(int side, bool move) {
   core::CheckSideIndex(side);
   JobHost* host = Host();
   if (!host) return;
+  CancelState = 0;
   CopyJob job(*host, side, move);
   job.Run();
 }

@@ -48,9 +48,7 @@ void EraseJob(JobHost& host, int side) {
     ui::Current().SetBusy(false);
     return;
   }
-  // Like the other jobs: no other command while the erase runs.
-  host.DisableMenus();
-  JobRunning = true;
+  StartJob(host);
   try {
     Status("Building file list - please wait");
     ShowProgressWindow();
@@ -58,7 +56,6 @@ void EraseJob(JobHost& host, int side) {
     const PaneItems items = host.Items(side);
     FSBuildCopyList(side, items, [](const std::string& text) { Status(text); });
     core::FSRecalculateDirSizes(side, core::kDirSizesClear, 0);
-    CancelState = 0;
 
     const std::vector<QueueLine> lines = QueueLines();
     const double n = double(lines.size());
@@ -82,15 +79,11 @@ void EraseJob(JobHost& host, int side) {
       host.ShowFileList(other);
     }
   } catch (...) {
-    JobRunning = false;
-    UnloadProgressWindow();
-    host.EnableMenus();
+    EndJob(host);
     ui::Current().SetBusy(false);
     throw;
   }
-  JobRunning = false;
-  UnloadProgressWindow();
-  host.EnableMenus();
+  EndJob(host);
   ui::Current().SetBusy(false);
 }
 
@@ -99,6 +92,7 @@ void EraseJob(JobHost& host, int side) {
 void DoErase(int side) {
   core::ProcScope scope("DoErase");
   core::CheckSideIndex(side);
+  CancelState = 0;
   if (JobHost* host = Host()) EraseJob(*host, side);
 }
 

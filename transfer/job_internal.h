@@ -32,6 +32,14 @@ void RefreshWhenDue(ProgressState& state, int64_t fileDone, int64_t fileCount,
 void ReportProblems(const std::string& heading, const std::vector<std::string>& problems);
 // The item of a queue line marked (bold, checked) or unmarked.
 void MarkItem(JobHost& host, int side, int item, bool bold, bool checked);
+// A job's start, before it first processes events or shows the progress
+// window: the main window's commands go off (no other work starts in the
+// middle of it) and the progress window's close asks the cancel question.
+// The cancel state is reset at the job's entry, before anything of it can
+// take an answer, and not again: every answer given during the job counts.
+void StartJob(JobHost& host);
+// A job's end: the progress window goes and the commands come back.
+void EndJob(JobHost& host);
 // Number of the queue's lines (parsed); invalid lines are dropped.
 std::vector<QueueLine> QueueLines();
 // The queue line refers to a live entry of the side's list.

@@ -80,40 +80,39 @@ void FollowOnOtherSide(int side, const core::FileRec& rec) {
 void ScanJob(JobHost& host, int side) {
   if (host.ItemCount(side) == 0) return;
   if (host.CountSelected(side) == 0) host.CheckSelectedItem(side);
-  Status("Building file list - please wait");
-  ShowProgressWindow();
-  ui::Current().DoEvents();
-  const PaneItems items = host.Items(side);
-  FSBuildCopyList(side, items, [](const std::string& text) { Status(text); });
-  ProgressState progress;
-  progress.TotalClusters = FSGetSelectedClusters(side, items);
-  if (progress.TotalClusters == 0) {
-    UnloadProgressWindow();
-    return;
-  }
-  for (size_t i = List3.ListCount(); i-- > 0;) {
-    QueueLine line;
-    if (!ParseQueueLine(List3.List(i), line) || line.Kind == 'D' || !ValidEntry(side, line.Entry) ||
-        !IsRecording(Disk[side].Files[size_t(line.Entry)]))
-      List3.RemoveItem(i);
-  }
-
-  AllFilesBar(0);
-  host.DisableMenus();
-  JobRunning = true;
-  CancelState = 0;
-  progress.JobStart = JobNow();
-  const double clusterBytes = double(Disk[side].SectorsPerCluster) * core::kSectorSize;
-  const std::string folderLabel = host.PathLabel(side);
+  StartJob(host);
   std::vector<std::string> noPmt;
   std::vector<std::string> noHeader;
   int afterJob = 0;
 
   try {
+    Status("Building file list - please wait");
+    ShowProgressWindow();
+    ui::Current().DoEvents();
+    const PaneItems items = host.Items(side);
+    FSBuildCopyList(side, items, [](const std::string& text) { Status(text); });
+    ProgressState progress;
+    progress.TotalClusters = FSGetSelectedClusters(side, items);
+    if (progress.TotalClusters == 0) {
+      EndJob(host);
+      return;
+    }
+    for (size_t i = List3.ListCount(); i-- > 0;) {
+      QueueLine line;
+      if (!ParseQueueLine(List3.List(i), line) || line.Kind == 'D' ||
+          !ValidEntry(side, line.Entry) || !IsRecording(Disk[side].Files[size_t(line.Entry)]))
+        List3.RemoveItem(i);
+    }
+
+    AllFilesBar(0);
+    progress.JobStart = JobNow();
+    const double clusterBytes = double(Disk[side].SectorsPerCluster) * core::kSectorSize;
+    const std::string folderLabel = host.PathLabel(side);
     const std::vector<QueueLine> lines = QueueLines();
     const size_t m = lines.size();
     const int32_t last = std::min<int32_t>(Disk[side].LastCluster, int32_t(Disk[side].FAT.size()) - 1);
-    for (size_t i = 0; i < m; ++i) {
+    // A cancel given while the list was built stops before the first file.
+    for (size_t i = 0; i < m && CancelState == 0; ++i) {
       const QueueLine& line = lines[i];
       const core::FileRec rec = Disk[side].Files[size_t(line.Entry)];
       MarkItem(host, side, line.Item, true, true);
@@ -198,10 +197,8 @@ void ScanJob(JobHost& host, int side) {
     }
     UnloadCountdownWindow();
   } catch (...) {
-    JobRunning = false;
-    UnloadProgressWindow();
     UnloadCountdownWindow();
-    host.EnableMenus();
+    EndJob(host);
     throw;
   }
   host.EnableMenus();
@@ -236,6 +233,7 @@ bool SectorScrambled(const uint8_t* sector, int32_t pcrPid) {
 void DoScan(int side) {
   core::ProcScope scope("DoScan");
   core::CheckSideIndex(side);
+  CancelState = 0;
   if (JobHost* host = Host()) ScanJob(*host, side);
 }
 

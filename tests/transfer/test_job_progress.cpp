@@ -5,6 +5,7 @@
 #include "core/format.h"
 #include "tests/transfer/job_fixture.h"
 #include "transfer/job_progress.h"
+#include "ui/runs.h"
 #include "widgets/owner.h"
 
 namespace jobtest {
@@ -132,16 +133,31 @@ TEST_F(JobWindows, CountdownRunsOutThenPowersOrderly) {
   EXPECT_EQ(powered[1], platform::PowerAction::Hibernate);
 }
 
+// Its Cancel button, its close box and a close of the main window (which
+// ends the program instead) each bail out; the window going away under the
+// countdown does too.
 TEST_F(JobWindows, CountdownCancelledPowersNothing) {
   transfer::SetCountdownTickInterval(5);
-  QTimer::singleShot(50, [] {
-    if (transfer::Form4* f = transfer::CountdownWindow()) f->Command1->click();
-  });
-  transfer::DoHibernate();
-  EXPECT_TRUE(powered.empty());
-  ASSERT_NE(transfer::CountdownWindow(), nullptr);
-  EXPECT_TRUE(transfer::CountdownWindow()->Cancelled());
-  EXPECT_LT(transfer::CountdownWindow()->TickCounter(), transfer::kCountdownTicks);
+  const std::function<void(transfer::Form4*)> bailOuts[] = {
+      [](transfer::Form4* f) { f->Command1->click(); },
+      [](transfer::Form4* f) { f->close(); },
+      [](transfer::Form4*) { EXPECT_TRUE(ui::AskRunsToStop()); },
+      [](transfer::Form4*) { transfer::UnloadCountdownWindow(); },
+  };
+  for (size_t way = 0; way < std::size(bailOuts); ++way) {
+    SCOPED_TRACE(way);
+    QTimer::singleShot(50, [&] {
+      if (transfer::Form4* f = transfer::CountdownWindow()) bailOuts[way](f);
+    });
+    transfer::DoHibernate();
+    EXPECT_TRUE(powered.empty());
+    EXPECT_FALSE(ui::RunInProgress());
+    if (way + 1 == std::size(bailOuts)) break;
+    ASSERT_NE(transfer::CountdownWindow(), nullptr);
+    EXPECT_TRUE(transfer::CountdownWindow()->Cancelled());
+    EXPECT_LT(transfer::CountdownWindow()->TickCounter(), transfer::kCountdownTicks);
+    transfer::UnloadCountdownWindow();
+  }
 }
 
 }  // namespace
