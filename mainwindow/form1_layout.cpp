@@ -8,7 +8,6 @@
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QTabWidget>
-#include <QTimer>
 
 #include <cmath>
 #include <cstdio>
@@ -20,7 +19,6 @@
 #include "mainwindow/form1.h"
 #include "mainwindow/qt_ui.h"
 #include "mainwindow/window_fit.h"
-#include "ui/runs.h"
 
 namespace mainwindow {
 
@@ -137,16 +135,8 @@ void Form1::ReturnFocus(int side) {
 // program is back in its main event loop. A run that cannot be stopped
 // refuses it.
 void Form1::closeEvent(QCloseEvent* event) {
-  if (!unloaded_ && (ui::RunInProgress() || !EventLoopAtRest())) {
+  if (!unloaded_ && !MayCloseNow(this)) {
     event->ignore();
-    if (ui::ClosePending()) return;
-    bool stopping = false;
-    core::TrapProcedure("Form_QueryUnload",
-                        [&] { stopping = !ui::RunInProgress() || ui::AskRunsToStop(); });
-    if (stopping) {
-      ui::SetClosePending(true);
-      CloseWhenAtRest();
-    }
     return;
   }
   if (!unloaded_) {
@@ -154,14 +144,6 @@ void Form1::closeEvent(QCloseEvent* event) {
     core::TrapProcedure("Form_Unload", [&] { Form_Unload(); });
   }
   event->accept();
-}
-
-void Form1::CloseWhenAtRest() {
-  QTimer::singleShot(50, this, [this] {
-    if (ui::RunInProgress() || !EventLoopAtRest()) return CloseWhenAtRest();
-    ui::SetClosePending(false);
-    close();
-  });
 }
 
 void Form1::Form_Unload() {

@@ -10,11 +10,14 @@
 #include <QPalette>
 #include <QPushButton>
 #include <QThread>
+#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
+#include "core/error_handler.h"
 #include "core/power.h"
+#include "ui/runs.h"
 #include "mainwindow/form9.h"
 #include "mainwindow/script_runner.h"
 #include "mainwindow/window_fit.h"
@@ -110,6 +113,29 @@ int g_processing = 0;   // event processings of the Ui running
 }
 
 bool EventLoopAtRest() { return g_processing == 0 && QThread::currentThread()->loopLevel() <= 1; }
+
+namespace {
+void CloseWhenAtRest(QWidget* window) {
+  QTimer::singleShot(50, window, [window] {
+    if (ui::RunInProgress() || !EventLoopAtRest()) return CloseWhenAtRest(window);
+    ui::SetClosePending(false);
+    window->close();
+  });
+}
+}  // namespace
+
+bool MayCloseNow(QWidget* window) {
+  if (!ui::RunInProgress() && EventLoopAtRest()) return true;
+  if (ui::ClosePending()) return false;
+  bool stopping = false;
+  core::TrapProcedure("Form_QueryUnload",
+                      [&] { stopping = !ui::RunInProgress() || ui::AskRunsToStop(); });
+  if (stopping) {
+    ui::SetClosePending(true);
+    CloseWhenAtRest(window);
+  }
+  return false;
+}
 
 void QtUi::ProcessPending(QEventLoop::ProcessEventsFlags flags) {
   ++g_processing;
