@@ -17,11 +17,11 @@
 
 #include "core/error_handler.h"
 #include "core/power.h"
-#include "ui/runs.h"
 #include "mainwindow/form9.h"
 #include "mainwindow/script_runner.h"
 #include "mainwindow/window_fit.h"
 #include "platform/platform.h"
+#include "ui/runs.h"
 
 namespace mainwindow {
 
