@@ -10,20 +10,12 @@
 #include "checker/fat_tables.h"
 #include "checker/steps.h"
 #include "core/error_handler.h"
-#include "ui/ui.h"
 
 namespace checker {
 
 namespace {
 
 const std::string kRule(80, '=');
-
-// The busy pointer for the life of the object, also when a step throws.
-class BusyPointer {
- public:
-  BusyPointer() { ui::Current().SetBusy(true); }
-  ~BusyPointer() { ui::Current().SetBusy(false); }
-};
 
 }  // namespace
 

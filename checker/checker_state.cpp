@@ -43,6 +43,9 @@ void Addinfo(const std::string& kind, const std::string& text, bool processMessa
   if (processMessages) ui::Current().DoEvents(true);
 }
 
+BusyPointer::BusyPointer() { ui::Current().SetBusy(true); }
+BusyPointer::~BusyPointer() { ui::Current().SetBusy(false); }
+
 void AddResultLine(const std::string& line) { Append(line); }
 
 void ClearResults() {

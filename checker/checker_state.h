@@ -53,6 +53,15 @@ struct ResultsObserver {
 // Installs the observer (an empty one removes it).
 void SetResultsObserver(ResultsObserver observer);
 
+// The busy pointer for the life of the object, also when the work throws.
+class BusyPointer {
+ public:
+  BusyPointer();
+  ~BusyPointer();
+  BusyPointer(const BusyPointer&) = delete;
+  BusyPointer& operator=(const BusyPointer&) = delete;
+};
+
 // ------------------------------------------------------------ shared flags
 
 // Set by the directory scan when a directory cluster could not be read;

@@ -227,7 +227,7 @@ void CompareSCD(const std::string& secondPath) {
 
 void SaveTopfSystemClusters(const std::string& path) {
   core::ProcScope scope("SaveTopfSystemClusters");
-  ui::Current().SetBusy(true);
+  BusyPointer busy;
   const int32_t savedSpc = SectorsPerCluster;
   const std::string base = DumpBasePath(path);
   const std::string scc = base + ".scc", scd = base + ".scd";
@@ -314,7 +314,6 @@ void SaveTopfSystemClusters(const std::string& path) {
   }
   if (savedSpc != 0) SectorsPerCluster = savedSpc;
   if (replacesOwnDump) IndexDumpRecords();
-  ui::Current().SetBusy(false);
 }
 
 int32_t ClusterNumberFromText(const std::string& text) {

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
@@ -17,7 +18,9 @@
 #include "core/settings.h"
 #include "mainwindow/form6.h"
 #include "mainwindow/menu_build.h"
+#include "mainwindow/qt_ui.h"
 #include "platform/platform.h"
+#include "ui/runs.h"
 #include "ui/ui.h"
 
 namespace checker {
@@ -39,6 +42,24 @@ QString Display(const std::string& line) {
 }
 
 }  // namespace
+
+// The start-up, a check or a command: a run in progress, with the menus off
+// while the outermost one lasts.
+class Form1::Run {
+ public:
+  explicit Run(Form1& form, std::function<bool()> stop = {}) : form_(form), scope_(std::move(stop)) {
+    if (form_.runs_++ == 0) form_.SetCommandsEnabled(false);
+  }
+  ~Run() {
+    if (--form_.runs_ == 0) form_.SetCommandsEnabled(true);
+  }
+  Run(const Run&) = delete;
+  Run& operator=(const Run&) = delete;
+
+ private:
+  Form1& form_;
+  ui::RunScope scope_;
+};
 
 Form1::Form1(QWidget* parent) : QMainWindow(parent) {
   setObjectName(QStringLiteral("Form1"));
@@ -72,8 +93,7 @@ Form1::Form1(QWidget* parent) : QMainWindow(parent) {
   Menu_Expert_CompareSCD = AddItem(Menu_Expert, "Menu_Expert_CompareSCD", "Compare SCD...");
 
   auto wire = [this](QAction* action, const char* name, void (Form1::*handler)()) {
-    connect(action, &QAction::triggered, this,
-            [this, name, handler] { core::TrapProcedure(name, [&] { (this->*handler)(); }); });
+    connect(action, &QAction::triggered, this, [this, name, handler] { Command(name, handler); });
   };
   wire(Menu_File_PerformChecks, "Menu_File_PerformChecks_Click", &Form1::Menu_File_PerformChecks_Click);
   wire(Menu_File_Save_Results, "Menu_File_Save_Results_Click", &Form1::Menu_File_Save_Results_Click);
@@ -108,6 +128,27 @@ void Form1::resizeEvent(QResizeEvent* event) {
   core::TrapProcedure("Form_Resize", [&] { Form_Resize(); });
 }
 
+void Form1::closeEvent(QCloseEvent* event) {
+  if (mainwindow::MayCloseNow(this))
+    event->accept();
+  else
+    event->ignore();
+}
+
+void Form1::SetCommandsEnabled(bool enabled) {
+  mainwindow::SetMenuEnabled(Menu_File, enabled);
+  mainwindow::SetMenuEnabled(Menu_Expert, enabled);
+}
+
+void Form1::Command(const char* name, void (Form1::*handler)()) {
+  // A check processes events for every line it adds: a second check, a
+  // dump tool or a cluster read started there would load other clusters
+  // into the buffer the first one writes back.
+  if (ui::RunInProgress() || ui::ClosePending()) return;
+  Run run(*this);
+  core::TrapProcedure(name, [&] { (this->*handler)(); });
+}
+
 void Form1::Form_Resize() {
   if (client_ && List2) List2->setGeometry(0, 0, client_->width(), client_->height());
 }
@@ -130,6 +171,8 @@ int Form1::RunDriveDialog() {
 }
 
 void Form1::Form_Load() {
+  // A close while the start-up processes events waits until it is done.
+  Run run(*this, [] { return true; });
   core::TrapProcedure("Form_Load", [&] {
     const bool extras = ExtrasEnabled();
     for (QAction* a : {Menu_Expert_CombineSCD, Menu_Expert_CompareSCD, Menu_Expert_SeparateSCD,

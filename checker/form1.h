@@ -5,9 +5,18 @@
 // on: nothing given, the drive dialog (the source-disk dialog Form6, with
 // "File Mode" for a dump); "PhysicalDrive..." that drive; anything else the
 // base path of a dump. No check runs until "&Perform checks".
+//
+// The start-up, a check and every command run one at a time: while one runs
+// (a check processes events for every result line) the File and Expert
+// menus are off and a command is refused, because a check, a repair and the
+// dump tools share the cluster buffer, the FAT tables and the work list. A
+// close of the window during a run is refused (a check cannot be stopped
+// half-way through a repair); during the start-up it takes effect once the
+// window is loaded.
 #pragma once
 
 #include <QMainWindow>
+#include <functional>
 #include <string>
 
 class QAction;
@@ -62,8 +71,15 @@ class Form1 : public QMainWindow {
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
 
  private:
+  class Run;
+  // Runs a menu command inside a Run, unless a run is in progress or the
+  // window is about to close.
+  void Command(const char* name, void (Form1::*handler)());
+  // The File and Expert menus on or off.
+  void SetCommandsEnabled(bool enabled);
   // Shows the drive dialog; returns SelectedDisk.
   int RunDriveDialog();
   // Back to the program's folder after a file dialog.
@@ -71,6 +87,7 @@ class Form1 : public QMainWindow {
 
   std::string commandLine_;
   QWidget* client_ = nullptr;
+  int runs_ = 0;   // Runs in progress
 };
 
 }  // namespace checker

@@ -360,9 +360,6 @@ class Form1 : public QMainWindow {
   void StartFileMode();
   void LoadPlacement();
   bool InMainWindow(QObject* object) const;
-  // Closes the window once no run is in progress and the program idles in
-  // its main event loop.
-  void CloseWhenAtRest();
 
   std::string commandLine_;
   QLocalServer* instanceServer_ = nullptr;

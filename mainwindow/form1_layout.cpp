@@ -8,7 +8,6 @@
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QTabWidget>
-#include <QTimer>
 
 #include <cmath>
 #include <cstdio>
@@ -19,7 +18,6 @@
 #include "core/settings.h"
 #include "mainwindow/form1.h"
 #include "mainwindow/qt_ui.h"
-#include "ui/runs.h"
 #include "widgets/window_fit.h"
 
 namespace mainwindow {
@@ -137,18 +135,7 @@ void Form1::ReturnFocus(int side) {
 // program is back in its main event loop. A run that cannot be stopped
 // refuses it, and so does the window while a modal window is open over it.
 void Form1::closeEvent(QCloseEvent* event) {
-  if (!unloaded_ && ui::RunInProgress()) {
-    event->ignore();
-    if (ui::ClosePending()) return;
-    bool stopping = false;
-    core::TrapProcedure("Form_QueryUnload", [&] { stopping = ui::AskRunsToStop(); });
-    if (stopping) {
-      ui::SetClosePending(true);
-      CloseWhenAtRest();
-    }
-    return;
-  }
-  if (!unloaded_ && !EventLoopAtRest()) {
+  if (!unloaded_ && !MayCloseNow(this)) {
     event->ignore();
     return;
   }
@@ -157,14 +144,6 @@ void Form1::closeEvent(QCloseEvent* event) {
     core::TrapProcedure("Form_Unload", [&] { Form_Unload(); });
   }
   event->accept();
-}
-
-void Form1::CloseWhenAtRest() {
-  QTimer::singleShot(50, this, [this] {
-    if (ui::RunInProgress() || !EventLoopAtRest()) return CloseWhenAtRest();
-    ui::SetClosePending(false);
-    close();
-  });
 }
 
 void Form1::Form_Unload() {

@@ -15,17 +15,12 @@
 #include "core/pc_helpers.h"
 #include "core/settings.h"
 #include "mainwindow/form1.h"
+#include "mainwindow/menu_build.h"
 #include "platform/platform.h"
 
 namespace mainwindow {
 
 namespace {
-
-void SetMenuEnabled(QMenu* menu, bool enabled) {
-  if (!menu) return;
-  menu->setEnabled(enabled);
-  menu->menuAction()->setEnabled(enabled);
-}
 
 std::string Lower(std::string text) {
   for (char& c : text)

@@ -23,4 +23,10 @@ QMenu* AddMenu(QMenuBar* bar, const char* name, const char* caption) {
   return menu;
 }
 
+void SetMenuEnabled(QMenu* menu, bool enabled) {
+  if (!menu) return;
+  menu->setEnabled(enabled);
+  menu->menuAction()->setEnabled(enabled);
+}
+
 }  // namespace mainwindow

@@ -13,5 +13,7 @@ QAction* AddItem(QMenu* menu, const char* name, const char* caption);
 QAction* AddSeparator(QMenu* menu, const char* name);
 // Adds a menu NAME with CAPTION to BAR; the menu and its action both carry NAME.
 QMenu* AddMenu(QMenuBar* bar, const char* name, const char* caption);
+// Switches a menu of the menu bar and its title on or off.
+void SetMenuEnabled(QMenu* menu, bool enabled);
 
 }  // namespace mainwindow

@@ -10,15 +10,18 @@
 #include <QPalette>
 #include <QPushButton>
 #include <QThread>
+#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
+#include "core/error_handler.h"
 #include "core/power.h"
 #include "mainwindow/form9.h"
 #include "mainwindow/script_runner.h"
 #include "widgets/window_fit.h"
 #include "platform/platform.h"
+#include "ui/runs.h"
 
 namespace mainwindow {
 
@@ -110,6 +113,30 @@ int g_processing = 0;   // event processings of the Ui running
 }
 
 bool EventLoopAtRest() { return g_processing == 0 && QThread::currentThread()->loopLevel() <= 1; }
+
+namespace {
+void CloseWhenAtRest(QWidget* window) {
+  QTimer::singleShot(50, window, [window] {
+    if (ui::RunInProgress() || !EventLoopAtRest()) return CloseWhenAtRest(window);
+    ui::SetClosePending(false);
+    window->close();
+  });
+}
+}  // namespace
+
+bool MayCloseNow(QWidget* window) {
+  // Without a run, a close while a modal window or an event processing is
+  // on is refused, as the window system refuses it.
+  if (!ui::RunInProgress()) return EventLoopAtRest();
+  if (ui::ClosePending()) return false;
+  bool stopping = false;
+  core::TrapProcedure("Form_QueryUnload", [&] { stopping = ui::AskRunsToStop(); });
+  if (stopping) {
+    ui::SetClosePending(true);
+    CloseWhenAtRest(window);
+  }
+  return false;
+}
 
 void QtUi::ProcessPending(QEventLoop::ProcessEventsFlags flags) {
   ++g_processing;

@@ -94,5 +94,14 @@ void SetMainWindow(QWidget* window);
 // may be deleted and the disks closed, as no procedure of the program is
 // half-way then.
 bool EventLoopAtRest();
+// A main window's close (its closeEvent) while a run is in progress or the
+// program is not at rest: false, and the close is to be ignored. Without a
+// run it is refused (a modal window or an event processing is on). During a
+// run the runs are asked to stop (ui::AskRunsToStop: a run's own cancel
+// question; a run that cannot be stopped refuses); when they will, `window`
+// is closed again once no run is in progress and the program is at rest,
+// and nothing new starts meanwhile (ui::ClosePending). True when the close
+// may take effect now.
+bool MayCloseNow(QWidget* window);
 
 }  // namespace mainwindow
