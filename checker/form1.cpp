@@ -144,7 +144,7 @@ void Form1::Command(const char* name, void (Form1::*handler)()) {
   // A check processes events for every line it adds: a second check, a
   // dump tool or a cluster read started there would load other clusters
   // into the buffer the first one writes back.
-  if (ui::RunInProgress() || ui::ClosePending()) return;
+  if (!ui::MayStartRun()) return;
   Run run(*this);
   core::TrapProcedure(name, [&] { (this->*handler)(); });
 }

@@ -62,7 +62,7 @@ std::string CheckProgramPath() {
 void StartDiskCheck() {
   core::ProcScope scope("Menu_Disk_FSCK_Click");
   // It ends this program at once: never under a run that uses the disk.
-  if (ui::RunInProgress() || ui::ClosePending()) return;
+  if (!ui::MayStartRun()) return;
   // One argument, never split at blanks and never seen by a shell: a dump's
   // base path may hold blanks or shell characters.
   std::vector<std::string> args;

@@ -114,27 +114,24 @@ bool StopJob() {
   transfer::CheckCancelCopy();
   return transfer::CancelState != 0;
 }
-
-// One job at a time, and none once the program is closing.
-bool MayStartJob() { return !ui::RunInProgress() && !ui::ClosePending(); }
 }  // namespace
 
 void DoCopy(int side, bool move) {
-  if (!MayStartJob()) return;
+  if (!ui::MayStartRun()) return;
   HostScope scope;
   ui::RunScope run(StopJob);
   transfer::DoCopy(side, move);
 }
 
 void DoErase(int side) {
-  if (!MayStartJob()) return;
+  if (!ui::MayStartRun()) return;
   HostScope scope;
   ui::RunScope run(StopJob);
   transfer::DoErase(side);
 }
 
 void DoScan(int side) {
-  if (!MayStartJob()) return;
+  if (!ui::MayStartRun()) return;
   HostScope scope;
   ui::RunScope run(StopJob);
   transfer::DoScan(side);

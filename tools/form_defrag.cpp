@@ -76,8 +76,6 @@ QString Text(const std::string& recorderText) { return mainwindow::RecorderToDis
 
 Form3* DefragWindow() { return g_form3; }
 
-bool MayStartRun() { return !ui::RunInProgress() && !ui::ClosePending(); }
-
 void PlaceOnScreen(QWidget* window) {
   if (!window) return;
   QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
@@ -375,7 +373,7 @@ void Form3::Command1_Click() {
     transfer::CancelState = -1;
     return;
   }
-  if (!loaded_ || !MayStartRun()) return;
+  if (!loaded_ || !ui::MayStartRun()) return;
   BusyScope busy(*this);
   DefragDebugOn =
       core::INIGetString(core::AppDir() + "Quenbrix.ini", "View", "DefragDebug") == "1";
@@ -413,7 +411,7 @@ void Form3::Command3_Click() {
     transfer::CancelState = -1;
     return;
   }
-  if (!loaded_ || !MayStartRun()) return;
+  if (!loaded_ || !ui::MayStartRun()) return;
   BusyScope busy(*this);
   setWindowTitle(kClearingCaption);
   SetStatus(0, "Clearing unused space");

@@ -94,10 +94,6 @@ constexpr const char* kCloseDefragFirstText =
 // its top edge (frame included) at the top of that area.
 void PlaceOnScreen(QWidget* window);
 
-// True when a tool window may start a run: no other run is in progress and
-// no close of the main window waits for one to unwind.
-bool MayStartRun();
-
 // The open defragmenter window, nullptr when none.
 Form3* DefragWindow();
 // Closes and deletes the window if it is open and idle (tests).

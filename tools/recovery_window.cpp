@@ -337,7 +337,7 @@ void Form5::Command1_Click() {
   // window back itself.
   if (ScanRunning) return Scanner();
   // Nothing starts inside another run (a job of the main window).
-  if (MatchRunning || !MayStartRun()) return;
+  if (MatchRunning || !ui::MayStartRun()) return;
   MainDisableMenus();
   {
     // A close of the main window stops the scan as Cancel does.
@@ -352,7 +352,7 @@ void Form5::Command1_Click() {
 
 void Form5::Command2_Click() {
   core::ProcScope scope("Command2_Click");
-  if (ScanRunning || MatchRunning || !MayStartRun()) return;
+  if (ScanRunning || MatchRunning || !ui::MayStartRun()) return;
   MatchRunning = true;
   Command1->setEnabled(false);
   Command2->setEnabled(false);

@@ -21,6 +21,8 @@ RunScope::~RunScope() {
 
 bool RunInProgress() { return g_innermost != nullptr; }
 
+bool MayStartRun() { return g_innermost == nullptr && !g_closePending; }
+
 bool AskRunsToStop() {
   for (RunScope* run = g_innermost; run != nullptr; run = run->outer_) {
     if (run->stopping_) return true;

@@ -41,6 +41,10 @@ bool RunInProgress();
 // after them; false when the close is refused.
 bool AskRunsToStop();
 
+// True when new work may start: no run is in progress and no close of the
+// main window waits (one run at a time, and none once the program closes).
+bool MayStartRun();
+
 // A close of the main window that waits for the runs to unwind: set by the
 // main window while it waits, so that nothing new starts meanwhile.
 void SetClosePending(bool pending);
