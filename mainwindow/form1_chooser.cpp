@@ -120,7 +120,7 @@ void Form1::Combo1_Click(int side) {
             "", "System Clusters (*.scc)|*.scc|All files|*.*");
         if (!dump.empty()) {
           ui::Current().ShowWait("Saving system clusters. Please stand by.");
-          ui::Current().DoEvents();
+          ui::Current().DoEvents(false);   // paint the notice; no user input under the save
           core::SaveTopfSystemClusters(side, dump);
           ui::Current().HideWait();
         }
