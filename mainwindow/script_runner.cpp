@@ -281,9 +281,14 @@ void ScriptUi::Output(const std::string& line) {
   std::fflush(stdout);
 }
 
-// A step waits while the main window closes (after a close during a run).
+// A step waits while the main window closes (after a close during a run),
+// and none runs once it has closed: the program is ending, and a user can
+// no longer reach its menus and buttons.
 bool ScriptUi::MayRunStep() const {
   if (ui::ClosePending()) return false;
+  if (QWidget* main = MainWindow();
+      main != nullptr && main->testAttribute(Qt::WA_WState_ExplicitShowHide) && main->isHidden())
+    return false;
   const int level = QThread::currentThread()->loopLevel();
   if (busyLevels_.empty()) return level >= 1;
   return level > busyLevels_.back();

@@ -112,6 +112,9 @@ const Act kActs[] = {
     {"Second", "click Form3.Command3\n", "click Form5.Command2\n", false, false},
     {"CloseWindow", "close Form3\n", "close Form5\n", false, true},
     {"CloseMain", "close Form1\n", "close Form1\n", true, true},
+    // Nothing of the main window acts once it has closed.
+    {"CloseMainThenRefresh", "close Form1\nclick Menu_LVContext_Refresh\n",
+     "close Form1\nclick Menu_LVContext_Refresh\n", true, true},
     {"Others",
      "choose Form3.Combo2 Normal\ntab Form3.TabStrip1 2\nclick Menu_Expert_Defragment\n"
      "click Form3.Command2\n",
