@@ -50,6 +50,27 @@ inline Result RunCommand(const std::string& command) {
   return result;
 }
 
+// "" when a scripted run ended as a sound run ends: status 0, every prompt
+// answered, every step carried out, the disk's link never lost; else what
+// went wrong.
+inline std::string RunFaults(const Result& run) {
+  std::string faults;
+  if (run.Status != 0) faults += "status " + std::to_string(run.Status) + "; ";
+  for (const char* text : {"UNANSWERED", "SCRIPT ERROR", "lost the link"})
+    if (run.Out.find(text) != std::string::npos) faults += std::string(text) + "; ";
+  return faults;
+}
+
+// The name of a table row (run, act, event processings before the act):
+// "CopyToPc" "CancelYes" "After2".
+template <class Runs, class Acts>
+auto RowName(const Runs& runs, const Acts& acts) {
+  return [&runs, &acts](const auto& info) {
+    const auto& [run, act, delay] = info.param;
+    return std::string(runs[run].Name) + acts[act].Name + "After" + std::to_string(delay);
+  };
+}
+
 inline std::string AppFile(const std::string& name) {
   return std::string(QUENBRIX_APPDIR) + "/" + name;
 }
