@@ -172,7 +172,7 @@ int Form1::RunDriveDialog() {
 
 void Form1::Form_Load() {
   // A close while the start-up processes events waits until it is done.
-  Run run(*this, [] { return true; });
+  Run run(*this, ui::EndsByItself);
   core::TrapProcedure("Form_Load", [&] {
     const bool extras = ExtrasEnabled();
     for (QAction* a : {Menu_Expert_CombineSCD, Menu_Expert_CompareSCD, Menu_Expert_SeparateSCD,

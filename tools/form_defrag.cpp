@@ -66,10 +66,6 @@ bool StopRun() {
   return true;
 }
 
-// The load ends by itself in a moment: a close of the main window takes
-// effect after it.
-bool LoadEnds() { return true; }
-
 QString Text(const std::string& recorderText) { return mainwindow::RecorderToDisplay(recorderText); }
 
 }  // namespace
@@ -266,7 +262,7 @@ int Form3::CurrentPage() const { return Frame1[1]->isVisible() || Frame1[0]->isH
 void Form3::Form_Load() {
   core::ProcScope scope("Form_Load");
   BusyScope busy(*this);
-  ui::RunScope run(LoadEnds);
+  ui::RunScope run(ui::EndsByItself);
   // Nothing starts before the map and the report are set up.
   Command1->setEnabled(false);
   Command3->setEnabled(false);

@@ -32,6 +32,10 @@ class RunScope {
   RunScope* outer_;
 };
 
+// The stop of a run that ends by itself in a moment (a window's load): a
+// close of the main window takes effect once it is done.
+inline bool EndsByItself() { return true; }
+
 // True while any run is in progress.
 bool RunInProgress();
 
