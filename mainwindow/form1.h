@@ -238,6 +238,10 @@ class Form1 : public QMainWindow {
   void LV1_ColumnClick(int side, int column);
   void LV1_BeforeLabelEdit(int side, const QString& key, bool* cancel);
   void LV1_AfterLabelEdit(int side, const QString& key, const QString& newText, bool* cancel);
+  // Cancels the in-place edits of both lists, as the Windows list view does
+  // when its window goes: before the window closes, a disk is closed or
+  // changed, write mode switches or a run takes the window's commands away.
+  void EndLabelEdits();
 
   // ------------------------------------------------- list and tree set-up
   void SetupLV();
@@ -365,6 +369,16 @@ class Form1 : public QMainWindow {
   QLocalServer* instanceServer_ = nullptr;
   bool loading_ = false;
   bool unloaded_ = false;
+  // What an in-place edit of each list renames: taken when it starts, so
+  // that an edit that ends after its disk, pane or entry changed renames
+  // nothing.
+  struct LabelEditStart {
+    bool Valid = false;
+    QString Key;
+    int32_t DiskId = 0;
+    int32_t Handle = 0;
+    std::string Name;
+  } labelEditStart_[2];
   const void* lastKeyEvent_ = nullptr;   // the key event the preview saw last
   quint64 lastKeyTime_ = 0;
 };

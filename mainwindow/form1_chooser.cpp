@@ -67,6 +67,8 @@ bool g_chooserBusy[2] = {false, false};
 void Form1::Combo1_Click(int side) {
   core::ProcScope scope("Combo1_Click");
   core::CheckSideIndex(side);
+  // The pane's disk changes: an edit open on its entries ends unused.
+  EndLabelEdits();
   // Selecting the entry that is being opened right now, from inside its own
   // handler (the stored PC folder puts the right pane back on its drive),
   // opens nothing a second time.

@@ -40,6 +40,7 @@ void Form1::Menu_Disk_FSCK_Click() {
 
 void Form1::Menu_Disk_EnableWriting_Click() {
   core::ProcScope scope("Menu_Disk_EnableWriting_Click");
+  EndLabelEdits();
   // The mode itself tells which way the switch goes; the menu item's check
   // mark follows it (a checkable action has toggled itself already).
   const bool switchOn = (core::Flags & core::FlagWriteMode) == 0;

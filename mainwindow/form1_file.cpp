@@ -14,8 +14,9 @@ namespace mainwindow {
 
 void Form1::Menu_File_Exit_Click() {
   core::ProcScope scope("Menu_File_Exit_Click");
-  close();
-  ui::Current().EndProgram(ui::kExitNormal);
+  // A close that is refused, or that waits for a run to unwind, does not
+  // end the program here.
+  if (close()) ui::Current().EndProgram(ui::kExitNormal);
 }
 
 std::string Form1::ExportListPath() const {

@@ -148,6 +148,8 @@ void Form1::closeEvent(QCloseEvent* event) {
 
 void Form1::Form_Unload() {
   core::ProcScope scope("Form_Unload");
+  // What is open in the window ends first, while its disks are still open.
+  EndLabelEdits();
   if (!isMinimized()) {
     // pos() is where the frame starts, as move() takes it back at start-up.
     core::SetSetting("View", "WindowState", isMaximized() ? "2" : "0");

@@ -16,6 +16,7 @@
 #include "mainwindow/context_rules.h"
 #include "mainwindow/form1.h"
 #include "transfer/entry_edits.h"
+#include "ui/runs.h"
 #include "ui/ui.h"
 
 namespace mainwindow {
@@ -203,7 +204,14 @@ void Form1::LV1_BeforeLabelEdit(int side, const QString& key, bool* cancel) {
     if (cancel) *cancel = true;
     return;
   }
+  labelEditStart_[side] = {true, key, core::DiskId[side], core::Disk[side].Handle,
+                           RecordOf(side, key)->Name};
   ShortcutsOff = true;
+}
+
+void Form1::EndLabelEdits() {
+  for (ListView* list : LV1)
+    if (list) list->CancelLabelEdit();
 }
 
 void Form1::LV1_AfterLabelEdit(int side, const QString& key, const QString& newText,
@@ -212,6 +220,18 @@ void Form1::LV1_AfterLabelEdit(int side, const QString& key, const QString& newT
   core::CheckSideIndex(side);
   // The Enter that ended the edit must not start a move.
   ShortcutsOff = true;
+  // An edit renames only the entry it was started on, on the disk that was
+  // open then, while the pane may still be written and nothing else runs:
+  // one that ends later (its window closing, a run starting) is cancelled.
+  const LabelEditStart start = labelEditStart_[side];
+  labelEditStart_[side].Valid = false;
+  const core::FileRec* edited = RecordOf(side, key);
+  if (!start.Valid || start.Key != key || start.DiskId != core::DiskId[side] ||
+      start.Handle != core::Disk[side].Handle || edited == nullptr || edited->Name != start.Name ||
+      !SideWritable(side) || AtRecorderRoot(side) || unloaded_ || ui::RunInProgress()) {
+    if (cancel) *cancel = true;
+    return;
+  }
   bool refused = true;
   bool reloaded = false;
   const int n = IndexFromKey(key);

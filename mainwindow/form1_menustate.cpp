@@ -74,6 +74,7 @@ bool UndoFilesExist() {
 
 void Form1::DisableMenus() {
   core::ProcScope scope("DisableMenus");
+  EndLabelEdits();
   for (QPushButton* b : Command1) b->setEnabled(false);
   for (QPushButton* b : Command2) b->setEnabled(false);
   SetMenuEnabled(Menu_File, false);
