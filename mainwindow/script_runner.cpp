@@ -661,7 +661,20 @@ void ScriptUi::RunStepsUntilAnswer(Queue& answers, const std::string& kind,
                                    const std::string& title, const std::string& text) {
   while (answers.empty()) {
     if (!StepsLeft() || steps_[next_].Kind == StepKind::Wait) Unanswered(kind, title, text);
-    RunNextStep();
+    // No user reaches a control under a modal box: only the steps that
+    // answer it, and print, run while it waits.
+    switch (steps_[next_].Kind) {
+      case StepKind::Answer:
+      case StepKind::Input:
+      case StepKind::File:
+      case StepKind::Print:
+        RunNextStep();
+        break;
+      default:
+        Fail(steps_[next_++], "no user can do this while the " + kind + " \"" + OneLine(title) +
+                                  "\" waits for its answer: " + OneLine(text));
+        break;
+    }
   }
 }
 

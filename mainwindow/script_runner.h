@@ -154,7 +154,8 @@ class ScriptUi : public QtUi {
   // Visible and not blocked by another modal window.
   bool Reachable(QWidget* window) const;
   // Runs next steps until `answers` holds one; a `wait` step or the end of
-  // the steps leaves the prompt unanswered.
+  // the steps leaves the prompt unanswered, and any step but answer, input,
+  // file and print is a script error that names the prompt.
   template <class Queue>
   void RunStepsUntilAnswer(Queue& answers, const std::string& kind, const std::string& title,
                            const std::string& text);

@@ -104,6 +104,7 @@ TEST(Form6Keys, EnterChoosesFromListAndButton) {
     Form6 form;
     for (const auto& [text, drive] : kDrives) form.AddEntry(text, drive);
     form.show();
+    SelectedDisk = 12345;
     form.List1->setCurrentRow(2);
     QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
     QApplication::sendEvent(onButton ? static_cast<QWidget*>(form.Command1) : form.List1, &enter);

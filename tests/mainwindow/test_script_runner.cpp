@@ -281,6 +281,18 @@ TEST_F(RunnerTest, StepsRunAtThePromptUntilOneAnswers) {
                         "== Label1_0", "erased\t1"}));
 }
 
+TEST_F(RunnerTest, NoStepButAnAnswerOrPrintActsUnderAWaitingPrompt) {
+  // The click and the close stand under the box: reported, not run.
+  Script("click Command1_0\nclick Command3_0\nclose\nanswer Yes\nprint Label1_0\n");
+  Run();
+  ASSERT_EQ(errors.size(), 2u);
+  EXPECT_EQ(errors[0], "line 2: click Command3_0: no user can do this while the MSGBOX \"Erase\" "
+                       "waits for its answer: Erase 1 file(s)?\\nReally?");
+  EXPECT_EQ(errors[1].rfind("line 3: close: no user can do this while the MSGBOX", 0), 0u);
+  EXPECT_EQ(out, (Lines{"MSGBOX\tErase\tErase 1 file(s)?\\nReally?\tYes", "== Label1_0",
+                        "erased\t1"}));
+}
+
 TEST_F(RunnerTest, InputAndFileAnswers) {
   Script("input\nfile /tmp/a b.txt\nclick Command5_0\nprint Label1_0\n"
          "click Command5_0\ninput Films 2\nfile\nprint Label1_0\n");

@@ -7,6 +7,7 @@
 // passes the check afterwards, and a scan asked to stop stops.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -22,31 +23,34 @@ namespace ib = imagebuilder;
 // (a whole pass takes minutes); a lost recording lies there for it to find.
 constexpr int32_t kScanSpan = 12;
 
+// Runs `body` on the bench's disk as the program loads it.
+template <class Body>
+void OnDisk(const pr::Bench& bench, Body&& body) {
+  ui::ScriptedUi quiet;
+  ui::CurrentUiScope use(quiet);
+  setenv("QUENBRIX_DEVICES", bench.Devices().Path().c_str(), 1);
+  core::ResetState();
+  core::DiskId[0] = 0;
+  if (core::InitTopf(0, "PhysicalDrive0", false) && core::LoadTopf(0, true)) body(core::Disk[0]);
+  if (core::Disk[0].Handle >= 1) core::CloseDisk(core::Disk[0].Handle);
+  core::ResetState();
+}
+
 // Makes the tail of the disk hold a lost recording (a copy of No
 // Header's clusters that no entry owns) and the search state of an
 // interrupted scan that continues just before it.
 void PrepareScan(const pr::Bench& bench) {
   std::string crcId;
   int32_t last = 0, start = -1, count = 0;
-  {
-    ui::ScriptedUi quiet;
-    ui::CurrentUiScope use(quiet);
-    setenv("QUENBRIX_DEVICES", bench.Devices().Path().c_str(), 1);
-    core::ResetState();
-    core::DiskId[0] = 0;
-    if (core::InitTopf(0, "PhysicalDrive0", false) && core::LoadTopf(0, true)) {
-      const core::DiskRec& d = core::Disk[0];
-      crcId = d.CrcId;
-      last = d.LastCluster;
-      for (int i = 0; i < d.FileCount; ++i)
-        if (d.Files[size_t(i)].Name == "\\DataFiles\\No Header.rec") {
-          start = d.Files[size_t(i)].StartCluster;
-          count = d.Files[size_t(i)].ClusterCount;
-        }
-    }
-    if (core::Disk[0].Handle >= 1) core::CloseDisk(core::Disk[0].Handle);
-    core::ResetState();
-  }
+  OnDisk(bench, [&](const core::DiskRec& d) {
+    crcId = d.CrcId;
+    last = d.LastCluster;
+    for (int i = 0; i < d.FileCount; ++i)
+      if (d.Files[size_t(i)].Name == "\\DataFiles\\No Header.rec") {
+        start = d.Files[size_t(i)].StartCluster;
+        count = d.Files[size_t(i)].ClusterCount;
+      }
+  });
   ASSERT_FALSE(crcId.empty());
   ASSERT_GE(start, 0);
   ASSERT_LT(count, kScanSpan - 2);
@@ -63,6 +67,44 @@ void PrepareScan(const pr::Bench& bench) {
   ib::WriteWholeFile(bench.App() / (crcId + "_Search.txt"), "");
 }
 
+// The links of the disk's chains that do not lead to the next index: fewer
+// once the defragmenter has run to its end.
+int ChainBreaks(const pr::Bench& bench) {
+  int breaks = 0;
+  OnDisk(bench, [&](const core::DiskRec& d) {
+    for (int i = 0; i < d.FileCount; ++i) {
+      int32_t c = d.Files[size_t(i)].StartCluster;
+      for (int32_t k = 1; k < d.Files[size_t(i)].ClusterCount && c > 0;
+           ++k, c = d.FAT[size_t(c)].Next)
+        breaks += d.FAT[size_t(c)].Next != c + 1;
+    }
+  });
+  return breaks;
+}
+
+// The disk's last free index, given data that clearing free space wipes
+// only at the end of its run.
+int32_t MarkLastFree(const pr::Bench& bench) {
+  int32_t free = -1;
+  OnDisk(bench, [&](const core::DiskRec& d) {
+    // The last two indices may lie partly past the device's end.
+    for (int32_t c = d.LastCluster - 2; c >= 0 && free < 0; --c)
+      if (d.FAT[size_t(c)].Next == 0) free = c;
+  });
+  if (free >= 0) {
+    ib::ImageFile image(bench.Image());
+    std::vector<uint8_t> bytes = image.ReadClusterRaw(uint32_t(free) + 1);
+    std::fill(bytes.begin(), bytes.end(), uint8_t(0x5A));
+    image.WriteClusterRaw(uint32_t(free) + 1, bytes);
+  }
+  return free;
+}
+
+bool Cleared(const pr::Bench& bench, int32_t index) {
+  const std::vector<uint8_t> bytes = ib::ImageFile(bench.Image()).ReadClusterRaw(uint32_t(index) + 1);
+  return std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0; });
+}
+
 // The search state after the run ("" when there is none).
 std::string ScanState(const pr::Bench& bench) {
   std::vector<platform::FolderEntry> entries;
@@ -73,28 +115,39 @@ std::string ScanState(const pr::Bench& bench) {
   return "";
 }
 
+// What shows whether a run went to its end.
+enum class Outcome {
+  None,
+  Scan,     // a stopped scan leaves State "1"
+  Defrag,   // a stopped defragmentation leaves chains broken
+  Clear,    // a stopped clearing leaves the last free cluster's data
+};
+
 struct ToolRun {
   const char* Name;
   const char* Start;          // steps that start it; `anytime` among them
   std::vector<int> Delays;    // event processings before the act
   bool Recovery;              // a run of the recovery window
-  bool Scans;                 // a recovery scan: a stop leaves State "1"
+  Outcome Shows;
+  int CancelAct;              // the act that clicks the run's own Cancel button (-1: none)
   bool Refuses;               // a close of the main window is refused during it
 };
 
 const ToolRun kRuns[] = {
-    {"DefragLoad", "anytime\nclick Menu_Expert_Defragment\n", {0, 4}, false, false, false},
+    {"DefragLoad", "anytime\nclick Menu_Expert_Defragment\n", {0, 4}, false, Outcome::None, -1,
+     false},
     {"Defrag", "click Menu_Expert_Defragment\nwait\nanytime\nclick Form3.Command1\n", {0, 4},
-     false, false, false},
+     false, Outcome::Defrag, 0, false},
     {"Clear", "click Menu_Expert_Defragment\nwait\nanytime\nclick Form3.Command3\n", {0, 4},
-     false, false, false},
-    {"RecoveryLoad", "anytime\nclick Menu_Disk_Scan\n", {0}, true, false, false},
+     false, Outcome::Clear, 1, false},
+    {"RecoveryLoad", "anytime\nclick Menu_Disk_Scan\n", {0}, true, Outcome::None, -1, false},
     {"Scan", "click Menu_Disk_Scan\nwait\nanytime\nclick Form5.Command1\n", {0, 1, 2}, true,
-     true, false},
-    // The window closes itself after the match: one point in it.
+     Outcome::Scan, 0, false},
+    // The window closes itself after the match: one point in it. Its
+    // message comes at the match's end.
     {"Match",
-     "click Menu_Disk_Scan\nclick Form5.Command1\nwait\nanytime\nclick Form5.Command2\nanswer OK\n",
-     {0}, true, false, true},
+     "click Menu_Disk_Scan\nclick Form5.Command1\nwait\nanswer OK\nanytime\nclick Form5.Command2\n",
+     {0}, true, Outcome::None, -1, true},
 };
 
 // What the user does. The acts on one window are ignored (the control is
@@ -104,21 +157,19 @@ struct Act {
   const char* Defrag;    // in the defragmenter's runs
   const char* Recovery;  // in the recovery window's runs
   bool ClosesMain;
-  bool Stops;            // stops a running scan
+  bool Closes;           // closes a window: stops a run that can stop
 };
 
 const Act kActs[] = {
-    {"First", "click Form3.Command1\n", "click Form5.Command1\n", false, true},
+    {"First", "click Form3.Command1\n", "click Form5.Command1\n", false, false},
     {"Second", "click Form3.Command3\n", "click Form5.Command2\n", false, false},
     {"CloseWindow", "close Form3\n", "close Form5\n", false, true},
     {"CloseMain", "close Form1\n", "close Form1\n", true, true},
-    // Nothing of the main window acts once it has closed.
-    {"CloseMainThenRefresh", "close Form1\nclick Menu_LVContext_Refresh\n",
-     "close Form1\nclick Menu_LVContext_Refresh\n", true, true},
     {"Others",
      "choose Form3.Combo2 Normal\ntab Form3.TabStrip1 2\nclick Menu_Expert_Defragment\n"
      "click Form3.Command2\n",
-     "click Form5.Check1\nclick Menu_Disk_Scan\nchoose Form5.Combo1 Normal\n", false, false},
+     // The match ends soon: the recovery window's controls first.
+     "click Form5.Check1\nchoose Form5.Combo1 Normal\nclick Menu_Disk_Scan\n", false, false},
 };
 
 using Case = std::tuple<int, int, int>;   // run, act, event processings before it
@@ -141,6 +192,14 @@ TEST_P(ToolBusyInput, IsSafeAtAnyPoint) {
   pr::Bench bench("--no-hint ");
   ASSERT_TRUE(bench.Made());
   if (run.Recovery) PrepareScan(bench);
+  const int breaks = run.Shows == Outcome::Defrag ? ChainBreaks(bench) : 0;
+  if (run.Shows == Outcome::Defrag) {
+    ASSERT_GT(breaks, 0);
+  }
+  const int32_t marked = run.Shows == Outcome::Clear ? MarkLastFree(bench) : -1;
+  if (run.Shows == Outcome::Clear) {
+    ASSERT_GE(marked, 0);
+  }
   const pr::Files before = bench.Recordings();
   std::string script = run.Start;
   for (int i = 0; i < delay; ++i) script += "print Menu_File\n";
@@ -150,14 +209,18 @@ TEST_P(ToolBusyInput, IsSafeAtAnyPoint) {
   EXPECT_EQ(pr::RunFaults(result), "") << result.Out;
 
   const bool ended = result.Out.find("== LV1_0") == std::string::npos;
-  if (run.Refuses) {
-    EXPECT_TRUE(!ended || act.ClosesMain) << result.Out;
-  } else {
-    EXPECT_EQ(ended, act.ClosesMain) << result.Out;
-  }
+  EXPECT_EQ(ended, act.ClosesMain && !run.Refuses) << result.Out;
   EXPECT_EQ(pr::Faults(before, bench.Recordings(), {}, bench.PcFiles()), "") << result.Out;
-  if (run.Scans && act.Stops) {
-    EXPECT_EQ(ScanState(bench), "1") << result.Out;
+  const bool stops = act.Closes || actIndex == run.CancelAct;
+  switch (run.Shows) {
+    case Outcome::None: break;
+    case Outcome::Scan:
+      if (stops) {
+        EXPECT_EQ(ScanState(bench), "1") << result.Out;
+      }
+      break;
+    case Outcome::Defrag: EXPECT_EQ(ChainBreaks(bench) < breaks, !stops) << result.Out; break;
+    case Outcome::Clear: EXPECT_EQ(Cleared(bench, marked), !stops) << result.Out; break;
   }
   EXPECT_EQ(bench.CheckFindings(), "");
 }
