@@ -43,10 +43,9 @@ class BusyScope {
   explicit BusyScope(Form3& form) : form_(&form) { ++form.busy_; }
   ~BusyScope() {
     if (!form_) return;
-    if (--form_->busy_ == 0 && form_->closeRequested_) {
-      form_->closeRequested_ = false;
+    // The close stays pending (and nothing starts) until it is delivered.
+    if (--form_->busy_ == 0 && form_->closeRequested_)
       QMetaObject::invokeMethod(form_.data(), "close", Qt::QueuedConnection);
-    }
   }
   BusyScope(const BusyScope&) = delete;
   BusyScope& operator=(const BusyScope&) = delete;
@@ -327,7 +326,14 @@ bool Form3::Form_Unload() {
   return true;
 }
 
+// Nothing starts before the load is done, nor once a close is pending or
+// done: the window goes with it, and must not go under a run.
+bool Form3::MayStart() const {
+  return loaded_ && !closeRequested_ && !unloaded_ && ui::MayStartRun();
+}
+
 void Form3::closeEvent(QCloseEvent* event) {
+  closeRequested_ = false;
   // The load, or the action after a run: the close waits until it is done.
   if (busy_ > 0 && !DefragRunning) {
     closeRequested_ = true;
@@ -369,7 +375,7 @@ void Form3::Command1_Click() {
     transfer::CancelState = -1;
     return;
   }
-  if (!loaded_ || !ui::MayStartRun()) return;
+  if (!MayStart()) return;
   BusyScope busy(*this);
   DefragDebugOn =
       core::INIGetString(core::AppDir() + "Quenbrix.ini", "View", "DefragDebug") == "1";
@@ -407,7 +413,7 @@ void Form3::Command3_Click() {
     transfer::CancelState = -1;
     return;
   }
-  if (!loaded_ || !ui::MayStartRun()) return;
+  if (!MayStart()) return;
   BusyScope busy(*this);
   setWindowTitle(kClearingCaption);
   SetStatus(0, "Clearing unused space");

@@ -64,6 +64,7 @@ class Form3 : public QWidget {
   int CurrentPage() const;
   // True while a procedure of the window that processes events runs.
   bool Busy() const { return busy_ > 0; }
+  bool MayStart() const;
 
  protected:
   void closeEvent(QCloseEvent* event) override;

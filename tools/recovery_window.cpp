@@ -240,6 +240,7 @@ void Form5::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
+  closeAfterScan_ = false;
   event->accept();
 }
 
@@ -337,7 +338,7 @@ void Form5::Command1_Click() {
   // window back itself.
   if (ScanRunning) return Scanner();
   // Nothing starts inside another run (a job of the main window).
-  if (MatchRunning || !ui::MayStartRun()) return;
+  if (MatchRunning || closeAfterScan_ || !ui::MayStartRun()) return;
   MainDisableMenus();
   {
     // A close of the main window stops the scan as Cancel does.
@@ -352,7 +353,7 @@ void Form5::Command1_Click() {
 
 void Form5::Command2_Click() {
   core::ProcScope scope("Command2_Click");
-  if (ScanRunning || MatchRunning || !ui::MayStartRun()) return;
+  if (ScanRunning || MatchRunning || closeAfterScan_ || !ui::MayStartRun()) return;
   MatchRunning = true;
   Command1->setEnabled(false);
   Command2->setEnabled(false);
@@ -532,8 +533,8 @@ void Form5::Scanner() {
 }
 
 void Form5::FinishScan() {
+  // The close stays pending (and nothing starts) until it is delivered.
   if (closeAfterScan_) {
-    closeAfterScan_ = false;
     QMetaObject::invokeMethod(this, "close", Qt::QueuedConnection);
   }
 }
