@@ -3,13 +3,12 @@
 #include <QDialog>
 #include <QKeyEvent>
 #include <memory>
+#include "tests/mainwindow/test_app.h"
 #include "widgets/enter_presses_button.h"
 struct Case { const char* Name; bool Dialog, AutoDefault, Enabled; int Clicks; };
 class EnterPressesButton : public ::testing::TestWithParam<Case> {};
 TEST_P(EnterPressesButton, OnceEachTime) {
-  static int argc = 1; static char* argv[] = {const_cast<char*>("test"), nullptr};
-  static QApplication app(argc, argv);
-  widgets::InstallEnterPressesButton(app), widgets::InstallEnterPressesButton(app);  // one filter
+  widgets::InstallEnterPressesButton(TestApp()), widgets::InstallEnterPressesButton(TestApp());  // one filter
   const Case& c = GetParam();
   std::unique_ptr<QWidget> window(c.Dialog ? new QDialog : new QWidget);
   auto* button = new QPushButton("Cancel", window.get());
