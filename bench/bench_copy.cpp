@@ -111,6 +111,7 @@ int main(int argc, char** argv) {
   }
   const std::string pc = work + "/pc/";
   const std::string image = work + "/PhysicalDrive0";
+  if (ib::RefuseExistingDisk("bench_copy", image)) return 1;
   platform::MakePath(pc);
   setenv("QUENBRIX_DEVICES", work.c_str(), 1);
   core::SetAppDir(work);

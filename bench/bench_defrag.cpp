@@ -118,6 +118,7 @@ int main(int argc, char** argv) {
     model.AddFile(file);
   }
   const std::string image = work + "/PhysicalDrive0";
+  if (ib::RefuseExistingDisk("bench_defrag", image)) return 1;
 
   const std::string twin = work + "/twin.img";
 

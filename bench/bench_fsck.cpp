@@ -36,6 +36,7 @@ int main(int argc, char** argv) {
   ib::TempDir tmp("qbenchfsck");
   const std::string folder = argc > 1 ? argv[1] : tmp.Path();
   const std::string image = folder + "/PhysicalDrive0";
+  if (ib::RefuseExistingDisk("bench_fsck", image)) return 1;
   constexpr uint32_t kSpc = 2068;
   constexpr int kFolders = 200, kFiles = 5000, kChain = 20;
 

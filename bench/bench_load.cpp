@@ -26,6 +26,7 @@ int main(int argc, char** argv) {
   imagebuilder::TempDir tmp("qbench");
   const std::string folder = argc > 1 ? argv[1] : tmp.Path();
   const std::string image = folder + "/PhysicalDrive0";
+  if (imagebuilder::RefuseExistingDisk("bench_load", image)) return 1;
 
   imagebuilder::ImageSpec spec;
   spec.SectorsPerCluster = 2068;

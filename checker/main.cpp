@@ -4,9 +4,11 @@
 
 #include "checker/form1.h"
 #include "mainwindow/app_start.h"
+#include "widgets/enter_presses_button.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
+  widgets::InstallEnterPressesButton(app);
   // Quenbrix.ini and ErrorHandler.ini are read from the current folder.
   const std::string arguments =
       mainwindow::StartProgram(argc, argv, "Morvessantix", /*settingsInCurrentFolder=*/true);

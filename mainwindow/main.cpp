@@ -4,9 +4,11 @@
 
 #include "mainwindow/app_start.h"
 #include "mainwindow/form1.h"
+#include "widgets/enter_presses_button.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
+  widgets::InstallEnterPressesButton(app);
   const std::string arguments =
       mainwindow::StartProgram(argc, argv, "Quenbrix", /*settingsInCurrentFolder=*/false);
   return mainwindow::RunMainWindow(app, new mainwindow::Form1(), arguments);

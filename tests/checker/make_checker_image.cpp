@@ -9,11 +9,16 @@
 #include "tests/support/image_builder.h"
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
+  if (argc != 2 || argv[1][0] == '-') {
     std::fprintf(stderr, "usage: MakeCheckerImage FOLDER\n");
     return 2;
   }
   namespace ib = imagebuilder;
+  const std::string folder = argv[1];
+  // Neither drive may exist yet: a user's image or a link to a recorder
+  // disk is never written over.
+  for (const char* drive : {"/PhysicalDrive0", "/PhysicalDrive1"})
+    if (ib::RefuseExistingDisk("MakeCheckerImage", folder + drive)) return 1;
   try {
     ib::DiskImage image;
     image.AddFolder("\\DataFiles\\Films");
@@ -22,9 +27,9 @@ int main(int argc, char** argv) {
     f.Size = 3ull * 2068 * 512;
     image.AddFile(f);
     image.AddLostChain({300, 301, 302, 303});
-    image.Write(std::string(argv[1]) + "/PhysicalDrive0");
-    image.Write(std::string(argv[1]) + "/PhysicalDrive1");
-    ib::ImageFile(std::string(argv[1]) + "/PhysicalDrive1").SetSuperU16(ib::kSbSectorsPerCluster, 4512, true, false);
+    image.Write(folder + "/PhysicalDrive0");
+    image.Write(folder + "/PhysicalDrive1");
+    ib::ImageFile(folder + "/PhysicalDrive1").SetSuperU16(ib::kSbSectorsPerCluster, 4512, true, false);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "MakeCheckerImage: %s\n", e.what());
     return 1;

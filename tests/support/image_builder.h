@@ -392,4 +392,10 @@ void WriteWholeFile(const std::string& path, const std::string& bytes);
 // tests/data/<name> in the source tree.
 std::string TestDataPath(const std::string& name);
 
+// For the tools that write disk images into a folder the user names: true
+// (and a line on stderr, "<tool>: ...") when `path` already exists in any
+// form - a file, a link to a device, even a dangling link - or cannot be
+// looked at; the tool must then leave it alone and write nothing.
+bool RefuseExistingDisk(const std::string& tool, const std::string& path);
+
 }  // namespace imagebuilder

@@ -3,11 +3,13 @@
 #include "tests/support/image_builder.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #ifndef QUENBRIX_TEST_DATA
@@ -46,5 +48,18 @@ void WriteWholeFile(const std::string& path, const std::string& bytes) {
 }
 
 std::string TestDataPath(const std::string& name) { return std::string(QUENBRIX_TEST_DATA) + "/" + name; }
+
+bool RefuseExistingDisk(const std::string& tool, const std::string& path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) == 0) {
+    std::fprintf(stderr, "%s: %s already exists; it is left as it is and nothing is written.\n",
+                 tool.c_str(), path.c_str());
+    return true;
+  }
+  if (errno == ENOENT) return false;
+  std::fprintf(stderr, "%s: cannot look at %s (%s); nothing is written.\n", tool.c_str(), path.c_str(),
+               std::strerror(errno));
+  return true;
+}
 
 }  // namespace imagebuilder

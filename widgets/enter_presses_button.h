@@ -1,0 +1,55 @@
+// Enter presses the command button that has the focus, as it does on
+// Windows. A Qt push button takes Enter only inside a dialog or when it is an
+// auto-default button; our windows are plain widgets, so one filter on the
+// whole application gives every command button of every window that key.
+// Buttons that take Enter themselves (auto-default or default buttons, any
+// button of a QDialog, where the dialog presses its default) are left to Qt,
+// so nothing is pressed twice.
+//
+// Header only: each program's start-up installs it once, right after it
+// makes its QApplication.
+#pragma once
+
+#include <QApplication>
+#include <QDialog>
+#include <QEvent>
+#include <QKeyEvent>
+#include <QObject>
+#include <QPushButton>
+#include <QVariant>
+
+namespace widgets {
+
+class EnterPressesButton : public QObject {
+ public:
+  using QObject::QObject;
+
+  // True when Enter on this focused button is ours to press.
+  static bool TakesEnterFromUs(const QPushButton* button) {
+    return button != nullptr && button->isEnabled() && button->isVisible() &&
+           !button->autoDefault() && !button->isDefault() &&
+           qobject_cast<const QDialog*>(button->window()) == nullptr;
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() != QEvent::KeyPress) return false;
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter) return false;
+    if ((key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) return false;
+    auto* button = qobject_cast<QPushButton*>(watched);
+    if (!TakesEnterFromUs(button)) return false;
+    button->click();
+    return true;
+  }
+};
+
+// Installs the filter on `app` once (later calls do nothing).
+inline void InstallEnterPressesButton(QApplication& app) {
+  static const char* const kInstalled = "widgetsEnterPressesButton";
+  if (app.property(kInstalled).toBool()) return;
+  app.setProperty(kInstalled, true);
+  app.installEventFilter(new EnterPressesButton(&app));
+}
+
+}  // namespace widgets
