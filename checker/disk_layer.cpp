@@ -12,6 +12,7 @@
 #include <ctime>
 #include <vector>
 
+#include "core/disk_format.h"
 #include "core/disk_io.h"
 #include "core/error_handler.h"
 #include "library/loader.h"
@@ -24,6 +25,8 @@ std::string DiskName;
 int32_t DiskHandle = 0;
 int32_t SectorsPerCluster = 0;
 int32_t LastCluster = 0;
+// The highest FAT index whose cluster lies wholly on the device.
+int32_t LastDataIndex = -1;
 std::vector<uint8_t> ClusterBuffer;
 std::array<uint8_t, 512> SectorBuffer{};
 std::vector<int64_t> ScdIndex(kFatIndexCount, 0);
@@ -131,6 +134,7 @@ void ResetDiskState() {
   DiskHandle = 0;
   SectorsPerCluster = 0;
   LastCluster = 0;
+  LastDataIndex = -1;
   ClusterBuffer.clear();
   SectorBuffer.fill(0);
   ScdIndex.assign(kFatIndexCount, 0);
@@ -270,8 +274,9 @@ bool ReadTopfCluster(int32_t c) {
 }
 
 bool ClusterOnDisk(int32_t fatIndex) {
-  return fatIndex >= 0 && fatIndex < kFatIndexCount && fatIndex <= LastCluster &&
-         (FileMode || fatIndex < LastCluster);
+  if (fatIndex < 0 || fatIndex >= kFatIndexCount || fatIndex > LastCluster) return false;
+  // An index whose cluster the device's end cuts holds no data.
+  return FileMode || fatIndex <= LastDataIndex;
 }
 
 bool DiskTooSmall() { return !FileMode && LastCluster < 1; }
@@ -447,6 +452,14 @@ int32_t VotedClusterSize() {
   return best;
 }
 
+namespace {
+// The open device's size in sectors, -1 when unknown.
+int64_t DeviceSizeSectors() {
+  const int64_t bytes = DiskHandle >= 1 ? platform::DriveSize(DiskHandle) : -1;
+  return bytes >= 0 ? bytes / kSectorBytes : -1;
+}
+}  // namespace
+
 int32_t LastClusterFromGeometry(double cylinders, int32_t tracksPerCylinder,
                                 int32_t sectorsPerTrack, int32_t sectorsPerCluster) {
   if (sectorsPerCluster <= 0) return -1;
@@ -493,6 +506,9 @@ void InitTopf(const std::string& name) {
     DiskGeometry(DiskHandle, cylinders, tracks, sectors, bytes);
   }
   LastCluster = LastClusterFromGeometry(cylinders, tracks, sectors, SectorsPerCluster);
+  LastDataIndex = FileMode ? LastCluster
+                           : core::LastDataCluster(cylinders * double(tracks) * double(sectors),
+                                                   DeviceSizeSectors(), SectorsPerCluster);
   // A dump without a geometry covers the whole FAT; a device too small for a
   // cluster beyond the system cluster keeps its LastCluster below 1, so that
   // nothing on it is read or written (DiskTooSmall).

@@ -107,10 +107,11 @@ void ReadTopfSector(int32_t n);
 // (file mode) or unreadable.
 bool ReadTopfCluster(int32_t c);
 
-// True when the cluster of FAT index i can be read: in disk mode FAT indexes
-// 0 .. LastCluster - 1 (disk clusters up to LastCluster; the last FAT index
-// lies past the device's end, at least in part), in file mode 0 ..
-// LastCluster.
+// True when FAT index i is a data cluster: in disk mode an index up to
+// LastCluster whose cluster (disk cluster i + 1) lies wholly on the device
+// (core::LastDataCluster, as the main program's check counts them; the
+// last index or two the device's end cuts hold no data), in file mode
+// 0 .. LastCluster.
 bool ClusterOnDisk(int32_t fatIndex);
 
 // Disk mode: the device holds no cluster beyond the system cluster (it is

@@ -1,5 +1,6 @@
 #include "core/disk_format.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -16,6 +17,14 @@ int32_t ComputeLastCluster(double sectors, int32_t sectorsPerCluster) {
   double last = n - 1;
   if (last > kMaxFatIndex) return kMaxFatIndex;
   return int32_t(last);
+}
+
+int32_t LastDataCluster(double sectors, int64_t deviceSectors, int32_t sectorsPerCluster) {
+  const int32_t last = ComputeLastCluster(sectors, sectorsPerCluster);
+  if (last < 0) return -1;
+  const int64_t device = deviceSectors >= 0 ? deviceSectors : int64_t(std::floor(sectors));
+  const int64_t whole = device / sectorsPerCluster - 2;
+  return int32_t(std::clamp<int64_t>(whole, -1, last));
 }
 
 std::string ReadIdString(const uint8_t* sector0) {

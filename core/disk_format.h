@@ -35,6 +35,11 @@ bool ValidSectorsPerCluster(int32_t sectorsPerCluster);
 // minus 1, computed in double precision, never above 0x1FFFF. -1 when
 // sectorsPerCluster is not positive.
 int32_t ComputeLastCluster(double sectors, int32_t sectorsPerCluster);
+// The highest FAT index that holds data: FAT index i is the disk's cluster
+// i + 1, which must lie wholly on the device's `deviceSectors` (the
+// geometry's sectors when the device's size is unknown, below 0), and
+// within the FAT of ComputeLastCluster. -1 when there is none.
+int32_t LastDataCluster(double sectors, int64_t deviceSectors, int32_t sectorsPerCluster);
 
 // ------------------------------------------------------- system cluster
 
