@@ -506,9 +506,12 @@ void InitTopf(const std::string& name) {
     DiskGeometry(DiskHandle, cylinders, tracks, sectors, bytes);
   }
   LastCluster = LastClusterFromGeometry(cylinders, tracks, sectors, SectorsPerCluster);
+  // The layer reads disk clusters up to LastCluster only (FAT index
+  // LastCluster - 1).
   LastDataIndex = FileMode ? LastCluster
-                           : core::LastDataCluster(cylinders * double(tracks) * double(sectors),
-                                                   DeviceSizeSectors(), SectorsPerCluster);
+                           : std::min(LastCluster - 1,
+                                      core::LastDataCluster(cylinders * double(tracks) * double(sectors),
+                                                            DeviceSizeSectors(), SectorsPerCluster));
   // A dump without a geometry covers the whole FAT; a device too small for a
   // cluster beyond the system cluster keeps its LastCluster below 1, so that
   // nothing on it is read or written (DiskTooSmall).
