@@ -19,12 +19,10 @@ int32_t ComputeLastCluster(double sectors, int32_t sectorsPerCluster) {
   return int32_t(last);
 }
 
-int32_t LastDataCluster(double sectors, int64_t deviceSectors, int32_t sectorsPerCluster) {
-  const int32_t last = ComputeLastCluster(sectors, sectorsPerCluster);
-  if (last < 0) return -1;
-  const int64_t device = deviceSectors >= 0 ? deviceSectors : int64_t(std::floor(sectors));
-  const int64_t whole = device / sectorsPerCluster - 2;
-  return int32_t(std::clamp<int64_t>(whole, -1, last));
+int32_t LastDataCluster(int32_t lastCluster, int64_t deviceSectors, int32_t sectorsPerCluster) {
+  if (lastCluster < 0 || sectorsPerCluster <= 0) return -1;
+  if (deviceSectors < 0) return lastCluster - 1;
+  return int32_t(std::clamp<int64_t>(deviceSectors / sectorsPerCluster - 2, -1, lastCluster));
 }
 
 std::string ReadIdString(const uint8_t* sector0) {
