@@ -12,6 +12,7 @@
 #include <ctime>
 #include <vector>
 
+#include "core/disk_format.h"
 #include "core/disk_io.h"
 #include "core/error_handler.h"
 #include "library/loader.h"
@@ -24,6 +25,8 @@ std::string DiskName;
 int32_t DiskHandle = 0;
 int32_t SectorsPerCluster = 0;
 int32_t LastCluster = 0;
+// The highest FAT index whose cluster lies wholly on the device.
+int32_t LastDataIndex = -1;
 std::vector<uint8_t> ClusterBuffer;
 std::array<uint8_t, 512> SectorBuffer{};
 std::vector<int64_t> ScdIndex(kFatIndexCount, 0);
@@ -131,6 +134,7 @@ void ResetDiskState() {
   DiskHandle = 0;
   SectorsPerCluster = 0;
   LastCluster = 0;
+  LastDataIndex = -1;
   ClusterBuffer.clear();
   SectorBuffer.fill(0);
   ScdIndex.assign(kFatIndexCount, 0);
@@ -248,6 +252,18 @@ void ReadTopfSector(int32_t n) {
   SectorBuffer.fill(0);
 }
 
+bool ClusterOnDisk(int32_t fatIndex) {
+  if (fatIndex < 0 || fatIndex >= kFatIndexCount || fatIndex > LastCluster) return false;
+  // An index whose cluster the device's end cuts holds no data.
+  return FileMode || fatIndex <= LastDataIndex;
+}
+
+namespace {
+// Disk mode: disk cluster c may be read or written: the system cluster, or
+// the cluster of a data index (never one the device's end cuts).
+bool OnDevice(int32_t c) { return c == 0 ? LastCluster >= 0 : c >= 1 && ClusterOnDisk(c - 1); }
+}  // namespace
+
 bool ReadTopfCluster(int32_t c) {
   core::ProcScope scope("ReadTopfCluster");
   SizeBuffer();
@@ -260,18 +276,13 @@ bool ReadTopfCluster(int32_t c) {
       ok = ReadFileAt(ScdFile(), ScdIndex[size_t(c)] - 1 + 4, ClusterBuffer.data(),
                       ClusterBuffer.size()) == ClusterBuffer.size();
     }
-  } else if (c >= 0 && c <= LastCluster && SectorsPerCluster > 0) {
+  } else if (OnDevice(c) && SectorsPerCluster > 0) {
     ok = ReadDiskCluster(c, ClusterBuffer);
     if (!ok && core::ReadSectors(DiskHandle, 0, 1, probeBuffer.data()) == 0) CheckHDConnection();
   }
   if (!ok) ZeroBuffer();
   failedReadCluster = ok ? -1 : c;
   return ok;
-}
-
-bool ClusterOnDisk(int32_t fatIndex) {
-  return fatIndex >= 0 && fatIndex < kFatIndexCount && fatIndex <= LastCluster &&
-         (FileMode || fatIndex < LastCluster);
 }
 
 bool DiskTooSmall() { return !FileMode && LastCluster < 1; }
@@ -287,7 +298,7 @@ bool WriteTopfCluster(int32_t c, bool allowSystem) {
   // A cluster that does not exist, or whose last read failed (the buffer
   // holds zeros standing for it, not its content), is never written.
   if (c < 0 || c >= kFatIndexCount || ClusterBuffer.empty()) return false;
-  if (!FileMode && c > LastCluster) return false;
+  if (!FileMode && !OnDevice(c)) return false;
   if (c == failedReadCluster) return false;
 
   if (c == 0) {
@@ -447,6 +458,14 @@ int32_t VotedClusterSize() {
   return best;
 }
 
+namespace {
+// The open device's size in sectors, -1 when unknown.
+int64_t DeviceSizeSectors() {
+  const int64_t bytes = DiskHandle >= 1 ? platform::DriveSize(DiskHandle) : -1;
+  return bytes >= 0 ? bytes / kSectorBytes : -1;
+}
+}  // namespace
+
 int32_t LastClusterFromGeometry(double cylinders, int32_t tracksPerCylinder,
                                 int32_t sectorsPerTrack, int32_t sectorsPerCluster) {
   if (sectorsPerCluster <= 0) return -1;
@@ -493,6 +512,9 @@ void InitTopf(const std::string& name) {
     DiskGeometry(DiskHandle, cylinders, tracks, sectors, bytes);
   }
   LastCluster = LastClusterFromGeometry(cylinders, tracks, sectors, SectorsPerCluster);
+  // The same data clusters as the main program's: an index up to
+  // LastCluster whose whole cluster lies on the device.
+  LastDataIndex = FileMode ? LastCluster : core::LastDataCluster(LastCluster, DeviceSizeSectors(), SectorsPerCluster);
   // A dump without a geometry covers the whole FAT; a device too small for a
   // cluster beyond the system cluster keeps its LastCluster below 1, so that
   // nothing on it is read or written (DiskTooSmall).

@@ -103,14 +103,17 @@ void CheckHDConnection();
 void ReadTopfSector(int32_t n);
 
 // Fills ClusterBuffer with disk cluster c in view order. False (buffer
-// zeroed) when c is outside 0 .. LastCluster (disk mode), not in the dump
-// (file mode) or unreadable.
+// zeroed) when c is neither the system cluster nor the cluster of a data
+// index (ClusterOnDisk, disk mode), not in the dump (file mode) or
+// unreadable.
 bool ReadTopfCluster(int32_t c);
 
-// True when the cluster of FAT index i can be read: in disk mode FAT indexes
-// 0 .. LastCluster - 1 (disk clusters up to LastCluster; the last FAT index
-// lies past the device's end, at least in part), in file mode 0 ..
-// LastCluster.
+// True when FAT index i is a data cluster: in disk mode an index up to
+// LastCluster whose cluster (disk cluster i + 1) lies wholly on the device
+// (core::LastDataCluster, as the main program counts them; the index or two
+// the device's end cuts hold no data), in file mode 0 .. LastCluster. In
+// disk mode only these clusters (and the system cluster) are read or
+// written.
 bool ClusterOnDisk(int32_t fatIndex);
 
 // Disk mode: the device holds no cluster beyond the system cluster (it is
@@ -122,7 +125,8 @@ bool DiskTooSmall();
 // without allowSystem: emergency stop. Disk cluster 0 gets the FAT CRC
 // computed into the buffer first. Returns false, writing nothing, when the
 // cluster's current content could not be read for its "_Original.bin" copy
-// (or, in disk mode, when c lies past LastCluster); true otherwise. The
+// (or, in disk mode, when c is no cluster ReadTopfCluster may read); true
+// otherwise. The
 // buffer is in view order again when it returns.
 bool WriteTopfCluster(int32_t c, bool allowSystem);
 

@@ -26,7 +26,9 @@ namespace {
 // Highest FAT index the passes use (-1: none).
 int32_t Last() { return FatLastIndex(); }
 
-bool ValidIndex(int32_t v) { return v >= 0 && v <= Last(); }
+// An index a chain may hold: one of the passes' indexes whose cluster lies
+// wholly on the device (one cut off by the device's end holds no data).
+bool ValidIndex(int32_t v) { return v >= 0 && v <= Last() && ClusterOnDisk(v); }
 
 // One line for a count: nothing for 0, `one` for 1, head + n + `many` else.
 void ReportCount(int32_t n, const std::string& one, const std::string& head, const std::string& many) {
@@ -138,11 +140,12 @@ PendingEntries pending;
 
 void fsck_05_FAT_ClearInvalidPointers() {
   core::ProcScope scope("fsck_05_FAT_ClearInvalidPointers");
-  const int32_t last = Last();
   FixEachFat({{"FAT: removed 1 invalid pointer from ", "FAT: removed ", " invalid pointers from "}},
-             [last](std::vector<TopfFatEntry>& table, int32_t i) {
+             [](std::vector<TopfFatEntry>& table, int32_t i) {
                const int32_t v = table[size_t(i)].Value;
-               if (v < 5 || (v > last && v < kFatEnd)) {
+               // An entry on an index that is no data cluster is one too.
+               const bool dataIndex = ClusterOnDisk(i);
+               if (v < 5 || (v < kFatEnd && !ValidIndex(v)) || (!dataIndex && v != kFatFree)) {
                  table[size_t(i)].Value = kFatFree;
                  return 1;
                }

@@ -83,12 +83,18 @@ bool DumpTransfer(const std::string& file, int64_t offset, void* data, size_t le
 
 }  // namespace
 
+int32_t LastDataIndex(int side) {
+  const DiskRec& d = Disk[side];
+  return LastDataCluster(d.LastCluster, DeviceSectors[side], d.SectorsPerCluster);
+}
+
 bool ClusterOnDisk(int side, int64_t cluster) {
   const DiskRec& d = Disk[side];
   if (cluster < 0 || d.SectorsPerCluster <= 0) return false;
-  if (cluster > int64_t(d.LastCluster) + 1) return false;
-  if (DeviceSectors[side] < 0) return cluster <= d.LastCluster;
-  return (cluster + 1) * int64_t(d.SectorsPerCluster) <= DeviceSectors[side];
+  if (cluster >= 1) return cluster - 1 <= LastDataIndex(side);
+  // The system cluster.
+  if (DeviceSectors[side] < 0) return d.LastCluster >= 0;
+  return d.LastCluster >= -1 && d.SectorsPerCluster <= DeviceSectors[side];
 }
 
 bool ReadTopfCluster(int side, int32_t cluster) {

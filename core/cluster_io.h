@@ -75,4 +75,8 @@ void InvalidateSideCache(int side);
 // the device (when its size is known).
 bool ClusterOnDisk(int side, int64_t cluster);
 
+// The highest FAT index of the side that may hold data (LastDataCluster):
+// nothing is read from, written to or allocated on a higher one.
+int32_t LastDataIndex(int side);
+
 }  // namespace core

@@ -1,5 +1,6 @@
 #include "core/disk_format.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -16,6 +17,12 @@ int32_t ComputeLastCluster(double sectors, int32_t sectorsPerCluster) {
   double last = n - 1;
   if (last > kMaxFatIndex) return kMaxFatIndex;
   return int32_t(last);
+}
+
+int32_t LastDataCluster(int32_t lastCluster, int64_t deviceSectors, int32_t sectorsPerCluster) {
+  if (lastCluster < 0 || sectorsPerCluster <= 0) return -1;
+  if (deviceSectors < 0) return lastCluster - 1;
+  return int32_t(std::clamp<int64_t>(deviceSectors / sectorsPerCluster - 2, -1, lastCluster));
 }
 
 std::string ReadIdString(const uint8_t* sector0) {

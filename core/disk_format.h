@@ -35,6 +35,13 @@ bool ValidSectorsPerCluster(int32_t sectorsPerCluster);
 // minus 1, computed in double precision, never above 0x1FFFF. -1 when
 // sectorsPerCluster is not positive.
 int32_t ComputeLastCluster(double sectors, int32_t sectorsPerCluster);
+// The highest FAT index that may hold data, for both programs: FAT index i
+// is the disk's cluster i + 1, which must lie wholly on the device's
+// `deviceSectors`, and i must not exceed `lastCluster`. When the device's
+// size is unknown (below 0) the last index is taken as cut off. -1 when
+// there is none. The index or two past it, which the device's end cuts
+// where the loader's rounding counts them, are no data clusters.
+int32_t LastDataCluster(int32_t lastCluster, int64_t deviceSectors, int32_t sectorsPerCluster);
 
 // ------------------------------------------------------- system cluster
 

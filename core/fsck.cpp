@@ -291,8 +291,9 @@ void FSCK_01_SuperBlock() {
     double cylinders = 0;
     int32_t tracks = 0, sectors = 0, bytesPerSector = 0;
     DiskGeometry(Disk[FsckSide].Handle, cylinders, tracks, sectors, bytesPerSector);
-    const double clusters = std::ceil(cylinders * tracks * sectors / double(s)) - 1;
-    FsckLastCluster = int32_t(std::clamp(clusters, -1.0, double(kMaxFatIndex)));
+    // Only an index whose cluster lies wholly on the device holds data, as
+    // the check program counts them: one the device's end cuts is none.
+    FsckLastCluster = LastDataCluster(ComputeLastCluster(cylinders * tracks * sectors, s), DeviceSectors[FsckSide], s);
   }
   CheckClusterSize(1, s);
   SetStatus(1);

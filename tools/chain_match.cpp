@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/cluster_io.h"
 #include "core/disk_model.h"
 #include "core/error_handler.h"
 #include "tools/found_clusters.h"
@@ -23,12 +24,14 @@ constexpr double kMinStep = 2000;      // about 22 ms
 constexpr double kMaxStep = 216000;    // 2.4 s
 
 // Leaves out every hit whose cluster is no FAT index of side 0 that may hold
-// data (1 .. LastCluster), and every later hit of a cluster already taken.
+// data (1 .. LastCluster, its cluster wholly on the device: a search list
+// read from a file may name any index), and every later hit of a cluster
+// already taken.
 // Hits on used clusters take part: the rebuild protects what a listed entry
 // reaches and may relink clusters of lost chains.
 void ExcludeUnusable() {
   const core::DiskRec& d = core::Disk[0];
-  const int32_t last = std::min<int32_t>(d.LastCluster, int32_t(d.FAT.size()) - 1);
+  const int32_t last = std::min<int32_t>(core::LastDataIndex(0), int32_t(d.FAT.size()) - 1);
   std::vector<bool> taken(size_t(std::max(last, 0)) + 1, false);
   for (int32_t i = 0; i < FoundCount; ++i) {
     FoundCluster& r = FoundClusters[size_t(i)];

@@ -64,10 +64,11 @@ void CloseLog() {
   g_log.clear();
 }
 
-// The highest FAT index the engine may use on the side.
+// The highest FAT index the engine may use on the side: never one whose
+// cluster the device's end cuts.
 int32_t LastIndex(int side) {
   const core::DiskRec& d = Disk[side];
-  return std::min<int32_t>({d.LastCluster, core::kMaxFatIndex, int32_t(d.FAT.size()) - 1});
+  return std::min<int32_t>({core::LastDataIndex(side), core::kMaxFatIndex, int32_t(d.FAT.size()) - 1});
 }
 int32_t NextOf(int side, int32_t c) {
   if (c < 0 || c >= int32_t(Disk[side].FAT.size())) return 0;

@@ -78,11 +78,14 @@ class RepairProperty : public StepTest {
   using StepTest::EditSlot;
   using StepTest::HasLine;
   using StepTest::AllLines;
-  void SetUp() override {
-    StepTest::SetUp();
+  virtual ib::ImageSpec Spec() const {
     ib::ImageSpec spec = SmallSpec(100);
     spec.SectorsPerCluster = kSpc;
-    model_ = std::make_unique<ib::DiskImage>(spec);
+    return spec;
+  }
+  void SetUp() override {
+    StepTest::SetUp();
+    model_ = std::make_unique<ib::DiskImage>(Spec());
     ib::DiskImage& m = *model_;
     m.AddFolder("\\DataFiles\\Films", 6);
     m.AddFolder("\\DataFiles\\Films\\Old", 7);
@@ -703,7 +706,7 @@ const std::vector<RepairProperty::Case>& RepairProperty::Cases() {
         "Fixed:\tRoot Directory - Slot 2 (DataFiles): start cluster set to 2"},
        {}},
       folderAt("a folder past the last cluster", [](RepairProperty&) { return 0x1000u; }),
-      folderAt("a folder at the last FAT index, which the device's end cuts",
+      folderAt("a folder on the free cluster of the last FAT index",
                [](RepairProperty& t) { return uint32_t(t.Model().LastCluster()); }),
       {"a lost folder whose \".\" has lost its attribute",
        [](RepairProperty& t) { t.LoseSeries([](auto& e) { e[0] = 0; }); },
@@ -914,6 +917,73 @@ TEST_F(RepairProperty, ACutAfterAnyWriteIsRepairedByTheNextRun) {
     if (HasFailure()) return;
   }
 }
+
+// The clusters at the disk's end, at 2068 sectors a cluster: 300 cylinders
+// (2330.51 clusters: the device's end cuts the cluster of LastCluster - 1),
+// 301 (2338.28: it cuts that of LastCluster), and 301 with sectors beyond the
+// last cylinder that hold LastCluster's cluster whole. Damage on each index
+// from LastCluster - 2 to LastCluster + 2 is settled by one repair, the main
+// program's check then accepts the disk, and a folder or recording whose
+// cluster lies wholly on the device is kept there.
+class DiskEnd : public RepairProperty, public ::testing::WithParamInterface<uint64_t> {
+ public:
+  ib::ImageSpec Spec() const override {
+    ib::ImageSpec spec = RepairProperty::Spec();
+    spec.SizeBytes = GetParam() * 512;
+    return spec;
+  }
+  bool Data(uint32_t x) const { return x <= Model().LastCluster() && (uint64_t(x) + 2) * 2068 <= GetParam(); }
+  // Moves the one cluster of `path` (FAT index `from`) to index x: its entry,
+  // its FAT entry, a folder's "." and, where it fits, its content.
+  void Move(const std::string& path, uint32_t from, uint32_t x) {
+    if (E(path).IsDir) EditSlot(from, 0, [x](auto& e) { ib::PutBE32(&e[8], x); });
+    if (Data(x)) Img().WriteRaw((uint64_t(x) + 1) * kClusterBytes, Img().ReadRaw((from + 1) * kClusterBytes, kClusterBytes));
+    EditEntry(path, [x](auto& e) { ib::PutBE32(&e[8], x); });
+    SetFat(from, 0xFFFFFF);
+    SetFat(x, 0xFFFFFE);
+  }
+};
+
+TEST_P(DiskEnd, DamageOnTheLastClustersIsSettledInOneRun) {
+  if (kSpc != 2068) GTEST_SKIP() << "the geometries are those of 2068 sectors a cluster";
+  const uint32_t last = uint32_t(Model().LastCluster());
+  struct Damage {
+    const char* Name;
+    std::string Victim;
+    std::function<void(DiskEnd&, uint32_t)> Apply;
+  };
+  const std::vector<Damage> damages = {
+      {"a folder", "\\DataFiles\\Series", [](DiskEnd& t, uint32_t x) { t.Move("\\DataFiles\\Series", 8, x); }},
+      {"a recording", "\\DataFiles\\Series\\ep1.rec",
+       [](DiskEnd& t, uint32_t x) { t.Move("\\DataFiles\\Series\\ep1.rec", 27, x); }},
+      {"a lost chain", "", [](DiskEnd& t, uint32_t x) { t.SetFat(40, x), t.SetFat(x, 0xFFFFFE); }},
+      {"a recording running on to it", "\\DataFiles\\Series\\ep2.rec",
+       [](DiskEnd& t, uint32_t x) { t.SetFat(29, x); }},
+      {"a dangling pointer", "", [](DiskEnd& t, uint32_t x) { t.SetFat(x, x + 1); }},
+      {"a lone end mark", "", [](DiskEnd& t, uint32_t x) { t.SetFat(x, 0xFFFFFE); }},
+  };
+  for (uint32_t x = last - 2; x <= last + 2 && !HasFailure(); ++x) {
+    for (const Damage& d : damages) {
+      victims_ = {d.Victim};
+      d.Apply(*this, x);
+      const bool kept = Data(x) && d.Victim.find('.') == std::string::npos;   // a folder moved there
+      if (kept) victims_.clear();
+      RepairAndVerify(std::string(d.Name) + " at index " + std::to_string(x) + " of " + std::to_string(last));
+      if (Data(x) && std::string(d.Name) == "a recording") {
+        checker::FoundEntry* end = checker::FoundEntries.data() + checker::FoundEntryCount;
+        EXPECT_NE(std::find_if(checker::FoundEntries.data(), end,
+                               [&](const auto& f) { return f.Name == d.Victim && f.StartCluster == int32_t(x); }),
+                  end)
+            << "the recording on index " << x << " is kept";
+      }
+      if (Data(x)) Img().WriteRaw((uint64_t(x) + 1) * kClusterBytes, std::vector<uint8_t>(kClusterBytes, 0));
+      if (HasFailure()) return;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Geometries, DiskEnd,
+                         ::testing::Values(300ull * 16065, 301ull * 16065, 2339ull * 2068 + 100));
 
 }  // namespace
 }  // namespace steptest
