@@ -43,11 +43,11 @@ QString Display(const std::string& line) {
 
 }  // namespace
 
-// The start-up, a check or a command: a run in progress, with the menus off
-// while the outermost one lasts.
+// The start-up, a check or a command (a run in progress, made first): the
+// menus are off while the outermost one lasts.
 class Form1::Run {
  public:
-  explicit Run(Form1& form, std::function<bool()> stop = {}) : form_(form), scope_(std::move(stop)) {
+  explicit Run(Form1& form) : form_(form) {
     if (form_.runs_++ == 0) form_.SetCommandsEnabled(false);
   }
   ~Run() {
@@ -58,7 +58,6 @@ class Form1::Run {
 
  private:
   Form1& form_;
-  ui::RunScope scope_;
 };
 
 Form1::Form1(QWidget* parent) : QMainWindow(parent) {
@@ -144,7 +143,8 @@ void Form1::Command(const char* name, void (Form1::*handler)()) {
   // A check processes events for every line it adds: a second check, a
   // dump tool or a cluster read started there would load other clusters
   // into the buffer the first one writes back.
-  if (!ui::MayStartRun()) return;
+  const auto scope = ui::TryStartRun();
+  if (!scope) return;
   Run run(*this);
   core::TrapProcedure(name, [&] { (this->*handler)(); });
 }
@@ -172,7 +172,8 @@ int Form1::RunDriveDialog() {
 
 void Form1::Form_Load() {
   // A close while the start-up processes events waits until it is done.
-  Run run(*this, ui::EndsByItself);
+  ui::RunScope scope(ui::EndsByItself);
+  Run run(*this);
   core::TrapProcedure("Form_Load", [&] {
     const bool extras = ExtrasEnabled();
     for (QAction* a : {Menu_Expert_CombineSCD, Menu_Expert_CompareSCD, Menu_Expert_SeparateSCD,

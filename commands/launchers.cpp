@@ -62,7 +62,8 @@ std::string CheckProgramPath() {
 void StartDiskCheck() {
   core::ProcScope scope("Menu_Disk_FSCK_Click");
   // It ends this program at once: never under a run that uses the disk.
-  if (!ui::MayStartRun()) return;
+  const auto run = ui::TryStartRun();
+  if (!run) return;
   // One argument, never split at blanks and never seen by a shell: a dump's
   // base path may hold blanks or shell characters.
   std::vector<std::string> args;

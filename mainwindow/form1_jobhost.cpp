@@ -117,23 +117,23 @@ bool StopJob() {
 }  // namespace
 
 void DoCopy(int side, bool move) {
-  if (!ui::MayStartRun()) return;
+  const auto run = ui::TryStartRun(StopJob);
+  if (!run) return;
   HostScope scope;
-  ui::RunScope run(StopJob);
   transfer::DoCopy(side, move);
 }
 
 void DoErase(int side) {
-  if (!ui::MayStartRun()) return;
+  const auto run = ui::TryStartRun(StopJob);
+  if (!run) return;
   HostScope scope;
-  ui::RunScope run(StopJob);
   transfer::DoErase(side);
 }
 
 void DoScan(int side) {
-  if (!ui::MayStartRun()) return;
+  const auto run = ui::TryStartRun(StopJob);
+  if (!run) return;
   HostScope scope;
-  ui::RunScope run(StopJob);
   transfer::DoScan(side);
 }
 

@@ -327,9 +327,11 @@ bool Form3::Form_Unload() {
 }
 
 // Nothing starts before the load is done, nor once a close is pending or
-// done: the window goes with it, and must not go under a run.
-bool Form3::MayStart() const {
-  return loaded_ && !closeRequested_ && !unloaded_ && ui::MayStartRun();
+// done: the window goes with it, and must not go under a run. Besides, the
+// program's rule: no run goes and no close of the main window waits.
+std::optional<ui::RunScope> Form3::TryStart() const {
+  if (!loaded_ || closeRequested_ || unloaded_) return std::nullopt;
+  return ui::TryStartRun(StopRun);
 }
 
 void Form3::closeEvent(QCloseEvent* event) {
@@ -375,7 +377,8 @@ void Form3::Command1_Click() {
     transfer::CancelState = -1;
     return;
   }
-  if (!MayStart()) return;
+  const auto run = TryStart();
+  if (!run) return;
   BusyScope busy(*this);
   DefragDebugOn =
       core::INIGetString(core::AppDir() + "Quenbrix.ini", "View", "DefragDebug") == "1";
@@ -395,7 +398,6 @@ void Form3::Command1_Click() {
   };
   DefragOutcome outcome = DefragOutcome::Refused;
   try {
-    ui::RunScope run(StopRun);
     outcome = DefragmentDisk(0);
     if (outcome != DefragOutcome::Refused) changedDisk_ = true;
     if (mainwindow::MainForm()) mainwindow::MainForm()->ShowFileList(0);
@@ -413,7 +415,8 @@ void Form3::Command3_Click() {
     transfer::CancelState = -1;
     return;
   }
-  if (!MayStart()) return;
+  const auto run = TryStart();
+  if (!run) return;
   BusyScope busy(*this);
   setWindowTitle(kClearingCaption);
   SetStatus(0, "Clearing unused space");
@@ -425,7 +428,6 @@ void Form3::Command3_Click() {
   Command3->setText("Cancel");
   bool done = false;
   try {
-    ui::RunScope run(StopRun);
     done = ClearFree(0);
   } catch (...) {
     DefragRunning = false;

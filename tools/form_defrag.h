@@ -7,6 +7,9 @@
 
 #include <QWidget>
 #include <cstdint>
+#include <optional>
+
+#include "ui/runs.h"
 
 class QComboBox;
 class QFrame;
@@ -64,7 +67,6 @@ class Form3 : public QWidget {
   int CurrentPage() const;
   // True while a procedure of the window that processes events runs.
   bool Busy() const { return busy_ > 0; }
-  bool MayStart() const;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -74,6 +76,9 @@ class Form3 : public QWidget {
 
  private:
   friend class BusyScope;
+  // A run or clearing of this window: its scope, or nothing when it may not
+  // start.
+  std::optional<ui::RunScope> TryStart() const;
   void RunAfterJobAction();
   void InstallHooks();
   // Procedures of this window that process events (the load, a run and the

@@ -337,23 +337,26 @@ void Form5::Command1_Click() {
   // Cancel: the running scan stops at its next test and hands the main
   // window back itself.
   if (ScanRunning) return Scanner();
-  // Nothing starts inside another run (a job of the main window).
-  if (MatchRunning || closeAfterScan_ || !ui::MayStartRun()) return;
+  if (MatchRunning || closeAfterScan_) return;
+  // Nothing starts inside another run (a job of the main window). A close of
+  // the main window stops the scan as Cancel does.
+  auto run = ui::TryStartRun([] {
+    transfer::CancelState = 1;
+    return true;
+  });
+  if (!run) return;
   MainDisableMenus();
-  {
-    // A close of the main window stops the scan as Cancel does.
-    ui::RunScope run([] {
-      transfer::CancelState = 1;
-      return true;
-    });
-    Scanner();
-  }
+  Scanner();
+  run.reset();
   MainEnableMenus();
 }
 
 void Form5::Command2_Click() {
   core::ProcScope scope("Command2_Click");
-  if (ScanRunning || MatchRunning || closeAfterScan_ || !ui::MayStartRun()) return;
+  if (ScanRunning || MatchRunning || closeAfterScan_) return;
+  // The match cannot be stopped: a close of the main window is refused.
+  auto run = ui::TryStartRun();
+  if (!run) return;
   MatchRunning = true;
   Command1->setEnabled(false);
   Command2->setEnabled(false);
@@ -361,8 +364,6 @@ void Form5::Command2_Click() {
   bool matched = false;
   int32_t created = 0, grown = 0;
   {
-    // The match cannot be stopped: a close of the main window is refused.
-    ui::RunScope run;
     struct Done {
       Form5* form;
       ~Done() { form->MatchRunning = false; }
@@ -370,6 +371,7 @@ void Form5::Command2_Click() {
     matched = Matcher();
     if (matched) created = UpdateStructure(&grown);
   }
+  run.reset();
   MainEnableMenus();
   if (matched)
     ui::Current().MsgBox(RebuiltText(FoundCount, created, grown), ui::Buttons::OK,

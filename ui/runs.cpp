@@ -21,7 +21,11 @@ RunScope::~RunScope() {
 
 bool RunInProgress() { return g_innermost != nullptr; }
 
-bool MayStartRun() { return g_innermost == nullptr && !g_closePending; }
+std::optional<RunScope> TryStartRun(std::function<bool()> stop) {
+  if (g_innermost != nullptr || g_closePending) return std::nullopt;
+  // Made in place: a scope never moves, it is linked by its address.
+  return std::optional<RunScope>(std::in_place, std::move(stop));
+}
 
 bool AskRunsToStop() {
   for (RunScope* run = g_innermost; run != nullptr; run = run->outer_) {

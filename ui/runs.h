@@ -9,17 +9,20 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 
 namespace ui {
 
 // Marks a run in progress for its lifetime. Runs nest (a job refreshes a
-// pane); the innermost is the last made.
+// pane); the innermost is the last made. Work that the user starts takes its
+// scope from TryStartRun; a scope is made directly only for what cannot be
+// refused: the start-up, a window's load, a part of a run already going.
 class RunScope {
  public:
   // `stop` is asked when the user closes the program's main window during
   // the run: it asks the run's own cancel question (or stops it outright)
   // and returns true when the run will stop, false to keep it going. A run
-  // without one cannot be stopped: the close is refused.
+  // without one cannot be stopped and is never asked (see AskRunsToStop).
   explicit RunScope(std::function<bool()> stop = {});
   ~RunScope();
   RunScope(const RunScope&) = delete;
@@ -39,15 +42,23 @@ inline bool EndsByItself() { return true; }
 // True while any run is in progress.
 bool RunInProgress();
 
-// The main window's close during a run: the innermost run that can be
-// stopped is asked; a run that already said it will stop is not asked
-// again. True when the runs will end, so that the close can take effect
-// after them; false when the close is refused.
+// The main window's close during a run. The runs are looked at from the
+// innermost outwards; a run without a stop is skipped (it goes on and ends
+// by itself). The first run with a stop gives the answer and the runs
+// outside it are not asked: true at once when it already said it will stop
+// (it is not asked again), else what its stop answers. True when the runs
+// will end, so that the close can take effect once all of them have
+// unwound; false when the close is refused: that run keeps going, or no run
+// has a stop.
 bool AskRunsToStop();
 
-// True when new work may start: no run is in progress and no close of the
-// main window waits (one run at a time, and none once the program closes).
-bool MayStartRun();
+// The one way to start the user's work. New work may start when no run is
+// in progress and no close of the main window waits (one run at a time, and
+// none once the program closes): then the run's scope (see RunScope for
+// `stop`), to be kept for as long as the work goes; else nothing, and the
+// work does not start. A window's own conditions (its load not done, its
+// own close pending) are checked by the window besides.
+[[nodiscard]] std::optional<RunScope> TryStartRun(std::function<bool()> stop = {});
 
 // A close of the main window that waits for the runs to unwind: set by the
 // main window while it waits, so that nothing new starts meanwhile.
