@@ -62,12 +62,14 @@ inline std::string RunFaults(const Result& run) {
 }
 
 // The name of a table row (run, act, event processings before the act):
-// "CopyToPc" "CancelYes" "After2".
+// "CopyToPc" "CancelYes" "After2"; a delay below 0 (one the test works out
+// itself) is "AtEnd".
 template <class Runs, class Acts>
 auto RowName(const Runs& runs, const Acts& acts) {
   return [&runs, &acts](const auto& info) {
     const auto& [run, act, delay] = info.param;
-    return std::string(runs[run].Name) + acts[act].Name + "After" + std::to_string(delay);
+    return std::string(runs[run].Name) + acts[act].Name +
+           (delay < 0 ? std::string("AtEnd") : "After" + std::to_string(delay));
   };
 }
 

@@ -1,6 +1,7 @@
 // The defragmenter window driven in-process (offscreen, scripted Ui): its
 // controls and texts, a whole run from the Defrag button, the clearing
-// captions, the refused close while running, the after-job action.
+// captions, the refused close while running, the after-job action, a click
+// while a close waits.
 #include <QComboBox>
 #include <QHeaderView>
 #include <QPointer>
@@ -240,6 +241,28 @@ TEST_F(WindowTest, CloseIsRefusedWhileRunning) {
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_EQ(tools::DefragWindow(), nullptr);
   EXPECT_EQ(tools::CurrentMap(), nullptr);
+}
+
+// A close asked for during the load waits for it, then comes from the event
+// loop: a click that lands before it starts nothing, and the window goes.
+TEST_F(WindowTest, ClickBeforeAPendingCloseStartsNothing) {
+  Load(Image());
+  const auto before = ReadImageFiles(ImagePath());
+  script.SetDoEventsHook([](bool) {
+    if (tools::DefragWindow()) tools::DefragWindow()->close();
+  });
+  const QPointer<tools::Form3> f = Open();
+  script.SetDoEventsHook(nullptr);
+  ASSERT_TRUE(f);
+  const std::string title = f->windowTitle().toStdString();
+  f->Command1->click();
+  f->Command3->click();
+  EXPECT_EQ(f->windowTitle().toStdString(), title);   // no clearing ran
+  for (const auto& [name, file] : ReadImageFiles(ImagePath()))
+    EXPECT_EQ(file.Chain, before.at(name).Chain) << name;   // nothing moved
+  QCoreApplication::processEvents();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_FALSE(f);
 }
 
 }  // namespace

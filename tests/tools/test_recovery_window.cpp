@@ -1,5 +1,6 @@
 // The recovery window: its start states, the scan with its state file, stop
-// and resume, refusal of damaged state files, and the Match button.
+// and resume, refusal of damaged state files, the Match button, and a click
+// while a close waits.
 #include "tests/tools/recovery_fixture.h"
 
 #include <QCheckBox>
@@ -13,8 +14,10 @@
 
 #include "core/cluster_io.h"
 #include "core/disk_io.h"
+#include "platform/platform.h"
 #include "tools/found_clusters.h"
 #include "tools/recovery_window.h"
+#include "transfer/form4.h"
 
 namespace recoverytest {
 namespace {
@@ -266,6 +269,33 @@ TEST_F(RecoveryWindowTest, MatchButtonRebuildsAndCloses) {
   EXPECT_EQ(pending, 2);
   EXPECT_EQ(ChainOf(Find("\\DataFiles\\Recovered_0002.rec")->StartCluster),
             (std::vector<int32_t>{30, 31, 32}));
+}
+
+// A close during the after-scan countdown waits for the scan, then comes
+// from the event loop: a Match click that lands before it starts nothing.
+TEST_F(RecoveryWindowTest, MatchBeforeAPendingCloseStartsNothing) {
+  const auto power = platform::SetPowerHandler([](platform::PowerAction) { return true; });
+  transfer::SetCountdownTickInterval(0);
+  auto* w = new tools::Form5;
+  w->setAttribute(Qt::WA_DeleteOnClose);
+  w->Form_Load();
+  w->show();
+  const QPointer<tools::Form5> alive(w);
+  w->Combo2->setCurrentIndex(1);   // hibernate
+  script.SetDoEventsHook([&](bool) {
+    if (transfer::CountdownWindow() && alive) alive->close();
+  });
+  w->Command1_Click();
+  script.SetDoEventsHook(nullptr);
+  transfer::SetCountdownTickInterval(10);
+  platform::SetPowerHandler(power);
+  ASSERT_TRUE(alive);
+  ASSERT_TRUE(w->Command2->isEnabled());   // the scan finished
+  w->Command2->click();
+  EXPECT_FALSE(Exists(tools::MatchListFile()));
+  QCoreApplication::sendPostedEvents();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_FALSE(alive);
 }
 
 }  // namespace
