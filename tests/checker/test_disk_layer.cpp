@@ -56,21 +56,6 @@ TEST_F(DiskLayerTest, ReadOutsideTheDiskGivesZerosAndFalse) {
   EXPECT_FALSE(ReadTopfCluster(LastCluster + 2));
   EXPECT_EQ(ClusterBuffer, std::vector<uint8_t>(ClusterBuffer.size(), 0));
   EXPECT_FALSE(ReadTopfCluster(-1));
-
-  // 300 cylinders: 2330.51 clusters, so LastCluster is 2330, the device's end
-  // cuts the cluster of index 2329 and lies before that of 2330. Neither is
-  // a data cluster: never read nor written.
-  ResetDiskState();
-  ib::ImageSpec spec;
-  spec.SizeBytes = 300ull * 16065 * 512;
-  OpenImage(ib::DiskImage(spec), "cut.img");
-  ASSERT_EQ(LastCluster, 2330);
-  EXPECT_TRUE(ClusterOnDisk(2328));
-  for (int32_t index : {2329, 2330}) {
-    EXPECT_FALSE(ClusterOnDisk(index));
-    EXPECT_FALSE(ReadTopfCluster(index + 1));
-    EXPECT_FALSE(WriteTopfCluster(index + 1, false));
-  }
 }
 
 TEST_F(DiskLayerTest, UndoCopiesKeepFirstContentAndLastWrite) {
