@@ -514,7 +514,8 @@ void InitTopf(const std::string& name) {
   LastCluster = LastClusterFromGeometry(cylinders, tracks, sectors, SectorsPerCluster);
   // The same data clusters as the main program's: an index up to
   // LastCluster whose whole cluster lies on the device.
-  LastDataIndex = FileMode ? LastCluster : core::LastDataCluster(LastCluster, DeviceSizeSectors(), SectorsPerCluster);
+  LastDataIndex = FileMode ? LastCluster
+                           : core::LastDataCluster(LastCluster, DeviceSizeSectors(), SectorsPerCluster);
   // A dump without a geometry covers the whole FAT; a device too small for a
   // cluster beyond the system cluster keeps its LastCluster below 1, so that
   // nothing on it is read or written (DiskTooSmall).

@@ -126,8 +126,7 @@ bool DiskTooSmall();
 // computed into the buffer first. Returns false, writing nothing, when the
 // cluster's current content could not be read for its "_Original.bin" copy
 // (or, in disk mode, when c is no cluster ReadTopfCluster may read); true
-// otherwise. The
-// buffer is in view order again when it returns.
+// otherwise. The buffer is in view order again when it returns.
 bool WriteTopfCluster(int32_t c, bool allowSystem);
 
 // Tells the layer that ClusterBuffer was filled from elsewhere (a PC file),

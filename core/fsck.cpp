@@ -293,7 +293,8 @@ void FSCK_01_SuperBlock() {
     DiskGeometry(Disk[FsckSide].Handle, cylinders, tracks, sectors, bytesPerSector);
     // Only an index whose cluster lies wholly on the device holds data, as
     // the check program counts them: one the device's end cuts is none.
-    FsckLastCluster = LastDataCluster(ComputeLastCluster(cylinders * tracks * sectors, s), DeviceSectors[FsckSide], s);
+    FsckLastCluster =
+        LastDataCluster(ComputeLastCluster(cylinders * tracks * sectors, s), DeviceSectors[FsckSide], s);
   }
   CheckClusterSize(1, s);
   SetStatus(1);

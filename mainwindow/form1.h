@@ -242,6 +242,8 @@ class Form1 : public QMainWindow {
   // when its window goes: before the window closes, a disk is closed or
   // changed, write mode switches or a run takes the window's commands away.
   void EndLabelEdits();
+  // An entry whose name may be edited in place now.
+  bool LabelEditable(int side, const QString& key) const;
 
   // ------------------------------------------------- list and tree set-up
   void SetupLV();

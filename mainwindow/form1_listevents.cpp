@@ -198,15 +198,19 @@ void Form1::LV1_ColumnClick(int side, int column) {
 void Form1::LV1_BeforeLabelEdit(int side, const QString& key, bool* cancel) {
   core::ProcScope scope("LV1_BeforeLabelEdit");
   core::CheckSideIndex(side);
-  // Only a real entry of a writable pane that is not a recorder root.
-  if (key.isEmpty() || IsParentKey(key) || AtRecorderRoot(side) || !SideWritable(side) ||
-      RecordOf(side, key) == nullptr) {
+  if (!LabelEditable(side, key)) {
     if (cancel) *cancel = true;
     return;
   }
   labelEditStart_[side] = {true, key, core::DiskId[side], core::Disk[side].Handle,
                            RecordOf(side, key)->Name};
   ShortcutsOff = true;
+}
+
+bool Form1::LabelEditable(int side, const QString& key) const {
+  // Only a real entry of a writable pane that is not a recorder root.
+  return !key.isEmpty() && !IsParentKey(key) && !AtRecorderRoot(side) && SideWritable(side) &&
+         RecordOf(side, key) != nullptr;
 }
 
 void Form1::EndLabelEdits() {
@@ -225,10 +229,9 @@ void Form1::LV1_AfterLabelEdit(int side, const QString& key, const QString& newT
   // one that ends later (its window closing, a run starting) is cancelled.
   const LabelEditStart start = labelEditStart_[side];
   labelEditStart_[side].Valid = false;
-  const core::FileRec* edited = RecordOf(side, key);
   if (!start.Valid || start.Key != key || start.DiskId != core::DiskId[side] ||
-      start.Handle != core::Disk[side].Handle || edited == nullptr || edited->Name != start.Name ||
-      !SideWritable(side) || AtRecorderRoot(side) || unloaded_ || ui::RunInProgress()) {
+      start.Handle != core::Disk[side].Handle || !LabelEditable(side, key) ||
+      RecordOf(side, key)->Name != start.Name || unloaded_ || ui::RunInProgress()) {
     if (cancel) *cancel = true;
     return;
   }

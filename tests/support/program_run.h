@@ -270,7 +270,7 @@ class Bench {
     return findings;
   }
 
- private:
+  // Runs `body` on the bench's disk as the program loads it.
   template <class Body>
   void Load(Body&& body) const {
     ui::ScriptedUi quiet;
@@ -283,6 +283,7 @@ class Bench {
     core::ResetState();
   }
 
+ private:
   static void AddPcFiles(const std::string& folder, const std::string& prefix, Files& files) {
     std::vector<platform::FolderEntry> entries;
     if (!platform::ListFolder(folder, entries)) return;

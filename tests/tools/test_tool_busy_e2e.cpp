@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/cluster_io.h"
 #include "core/settings.h"
 #include "tests/support/program_run.h"
 
@@ -23,26 +24,13 @@ namespace ib = imagebuilder;
 // (a whole pass takes minutes); a lost recording lies there for it to find.
 constexpr int32_t kScanSpan = 12;
 
-// Runs `body` on the bench's disk as the program loads it.
-template <class Body>
-void OnDisk(const pr::Bench& bench, Body&& body) {
-  ui::ScriptedUi quiet;
-  ui::CurrentUiScope use(quiet);
-  setenv("QUENBRIX_DEVICES", bench.Devices().Path().c_str(), 1);
-  core::ResetState();
-  core::DiskId[0] = 0;
-  if (core::InitTopf(0, "PhysicalDrive0", false) && core::LoadTopf(0, true)) body(core::Disk[0]);
-  if (core::Disk[0].Handle >= 1) core::CloseDisk(core::Disk[0].Handle);
-  core::ResetState();
-}
-
 // Makes the tail of the disk hold a lost recording (a copy of No
 // Header's clusters that no entry owns) and the search state of an
 // interrupted scan that continues just before it.
 void PrepareScan(const pr::Bench& bench) {
   std::string crcId;
   int32_t last = 0, start = -1, count = 0;
-  OnDisk(bench, [&](const core::DiskRec& d) {
+  bench.Load([&](const core::DiskRec& d) {
     crcId = d.CrcId;
     last = d.LastCluster;
     for (int i = 0; i < d.FileCount; ++i)
@@ -71,7 +59,7 @@ void PrepareScan(const pr::Bench& bench) {
 // once the defragmenter has run to its end.
 int ChainBreaks(const pr::Bench& bench) {
   int breaks = 0;
-  OnDisk(bench, [&](const core::DiskRec& d) {
+  bench.Load([&](const core::DiskRec& d) {
     for (int i = 0; i < d.FileCount; ++i) {
       int32_t c = d.Files[size_t(i)].StartCluster;
       for (int32_t k = 1; k < d.Files[size_t(i)].ClusterCount && c > 0;
@@ -86,9 +74,8 @@ int ChainBreaks(const pr::Bench& bench) {
 // only at the end of its run.
 int32_t MarkLastFree(const pr::Bench& bench) {
   int32_t free = -1;
-  OnDisk(bench, [&](const core::DiskRec& d) {
-    // The last two indices may lie partly past the device's end.
-    for (int32_t c = d.LastCluster - 2; c >= 0 && free < 0; --c)
+  bench.Load([&](const core::DiskRec& d) {
+    for (int32_t c = core::LastDataIndex(0); c >= 0 && free < 0; --c)
       if (d.FAT[size_t(c)].Next == 0) free = c;
   });
   if (free >= 0) {
