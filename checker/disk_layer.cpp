@@ -37,6 +37,13 @@ int32_t SpcFromDirScan = -1;
 // How many "." slots the directory scan found at the start of a cluster of
 // SpcFromDirScan sectors.
 int32_t DirScanAgreeing = 0;
+// The two cluster-size words of the superblock and its backup as read
+// (signed; SpcFromSuperblock and SpcFromBackup keep only values up to 6000).
+int32_t SuperblockWord = -1;
+int32_t BackupWord = -1;
+// The words among these two at whose cluster 1 the root lies (its first
+// sector equals the copy that cluster 0 keeps); -1 for none.
+std::array<int32_t, 2> RootFoundAt = {-1, -1};
 std::string SessionPrefix;
 double DumpCylinders = 0;
 int32_t DumpTracksPerCylinder = 0;
@@ -114,6 +121,15 @@ void ZeroBuffer() { std::fill(ClusterBuffer.begin(), ClusterBuffer.end(), uint8_
 
 bool ValidClusterSize(int64_t spc) { return spc >= 1 && spc <= kMaxSectorsPerCluster; }
 
+// A cluster size the format allows for a disk: both FATs inside the system
+// cluster, a signed 16-bit word.
+bool FormatClusterSize(int64_t spc) {
+  return spc >= core::kMinSectorsPerCluster && spc <= kMaxSectorsPerCluster;
+}
+
+// The disk-size table's largest value: every larger disk has it, or more.
+constexpr int32_t kLargestTableSize = 4512;
+
 // Reads disk cluster c of the drive into `buffer` (view order); false when
 // it cannot be read.
 bool ReadDiskCluster(int32_t c, std::vector<uint8_t>& buffer) {
@@ -140,6 +156,8 @@ void ResetDiskState() {
   ScdIndex.assign(kFatIndexCount, 0);
   SpcFromSize = SpcFromSuperblock = SpcFromBackup = SpcFromDirScan = -1;
   DirScanAgreeing = 0;
+  SuperblockWord = BackupWord = -1;
+  RootFoundAt = {-1, -1};
   SessionPrefix.clear();
   DumpCylinders = 0;
   DumpTracksPerCylinder = DumpSectorsPerTrack = 0;
@@ -396,15 +414,29 @@ void GuessClusterSize() {
   auto word = [](size_t offset) {
     return int16_t(uint16_t(ClusterBuffer[offset] << 8 | ClusterBuffer[offset + 1]));
   };
-  SpcFromSuperblock = word(34);
-  SpcFromBackup = ClusterBuffer.size() >= 548 ? word(546) : -1;
+  SpcFromSuperblock = SuperblockWord = word(34);
+  SpcFromBackup = BackupWord = ClusterBuffer.size() >= 548 ? word(546) : -1;
   if (SpcFromSuperblock < 0 || SpcFromSuperblock >= 6001) SpcFromSuperblock = -1;
   if (SpcFromBackup < 0 || SpcFromBackup >= 6001) SpcFromBackup = -1;
 
   SpcFromDirScan = -1;
   DirScanAgreeing = 0;
+  RootFoundAt = {-1, -1};
   if (!FileMode) {
+    // Cluster 0 keeps a copy of the root's first sector: a word whose
+    // cluster 1 begins with it names where the root really lies, also for
+    // the large clusters whose "." slots lie beyond the scan below.
+    std::array<uint8_t, 512> rootCopy{};
+    if (ClusterBuffer.size() >= 1536) std::copy_n(ClusterBuffer.begin() + 1024, 512, rootCopy.begin());
+    const bool blank = std::all_of(rootCopy.begin(), rootCopy.end(), [&](uint8_t b) { return b == rootCopy[0]; });
     SectorsPerCluster = 1;
+    for (size_t k = 0; k < 2 && !blank; ++k) {
+      const int32_t word = k == 0 ? SuperblockWord : BackupWord;
+      if (!FormatClusterSize(word)) continue;
+      ReadTopfSector(word);
+      if (SectorBuffer == rootCopy) RootFoundAt[k] = word;
+    }
+
     // A "." lies at the start of its own cluster: a start cluster that does
     // not divide its sector number into a cluster size that can hold
     // cluster 0's two FATs is damaged and says nothing. Of the others, the
@@ -434,21 +466,24 @@ void GuessClusterSize() {
 }
 
 int32_t ClusterSizeVotes(int32_t spc) {
-  if (!ValidClusterSize(spc)) return 0;
+  if (!FormatClusterSize(spc)) return 0;
   int32_t votes = 0;
-  for (int32_t source : {SpcFromSuperblock, SpcFromBackup, SpcFromSize, SpcFromDirScan})
+  for (int32_t source : {SuperblockWord, BackupWord, SpcFromDirScan})
     if (source == spc) ++votes;
+  if (spc == SpcFromSize || (!FileMode && SpcFromSize == kLargestTableSize && spc > SpcFromSize)) ++votes;
   // Two or more folders lying where this size puts them weigh as much as
-  // the superblock's two copies of one word.
+  // the superblock's two copies of one word; so does the root lying there.
   if (spc == SpcFromDirScan && DirScanAgreeing >= 2) ++votes;
+  if (spc == RootFoundAt[0] || spc == RootFoundAt[1]) votes += 2;
   return votes;
 }
 
 int32_t VotedClusterSize() {
+  if (FormatClusterSize(SuperblockWord) && SuperblockWord == BackupWord) return SuperblockWord;
   int32_t best = SpcFromSize, bestVotes = 0;
   // On a tie the directory scan's value wins: it comes from where a real
   // directory lies on the disk, while the two words are copies of one field.
-  for (int32_t candidate : {SpcFromDirScan, SpcFromSuperblock, SpcFromBackup, SpcFromSize}) {
+  for (int32_t candidate : {SpcFromDirScan, SuperblockWord, BackupWord, SpcFromSize}) {
     const int32_t votes = ClusterSizeVotes(candidate);
     if (votes > bestVotes) {
       best = candidate;
@@ -503,11 +538,11 @@ void InitTopf(const std::string& name) {
       core::EmergencyStop("Unable to open the disk!", ui::Icon::Critical);
     }
     GuessClusterSize();
-    // The superblock's cluster size decides, unless the backup word and the
-    // estimates agree on another one against it: a single changed byte in
-    // the word must not make every cluster address wrong (the superblock
-    // step then repairs the word). A word that is no cluster size at all
-    // never decides.
+    // The superblock's cluster size decides; only where it differs from its
+    // backup may the backup word and the estimates agree on another one
+    // against it: a single changed byte in the word must not make every
+    // cluster address wrong (the superblock step then repairs the word). A
+    // word that is no cluster size at all never decides.
     SectorsPerCluster = VotedClusterSize();
     DiskGeometry(DiskHandle, cylinders, tracks, sectors, bytes);
   }

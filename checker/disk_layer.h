@@ -19,8 +19,8 @@
 //     successfully and saved as the "_Original.bin" copy; when that read
 //     fails the write is refused (WriteTopfCluster returns false) and nothing
 //     on the disk or in the dump changes;
-//   - a dump's cluster size is validated (1 to 6000 sectors) before it is
-//     used, and a ".scd" record that ends early or carries a number outside
+//   - a dump's cluster size is validated (1 to 0x7FFF sectors) before it
+//     is used, and a ".scd" record that ends early or carries a number outside
 //     the FAT is never indexed.
 #pragma once
 
@@ -33,7 +33,9 @@ namespace checker {
 
 constexpr int32_t kSectorBytes = 512;
 constexpr int32_t kFatIndexCount = 0x20000;      // FAT indexes 0 .. 0x1FFFF
-constexpr int32_t kMaxSectorsPerCluster = 6000;  // larger values are not a cluster size
+// The cluster size is a signed 16-bit word: the largest disk (2.2 TB) has
+// 32767 sectors a cluster, a 16 MiB cluster.
+constexpr int32_t kMaxSectorsPerCluster = 0x7FFF;
 
 // ------------------------------------------------------------ module state
 
@@ -140,16 +142,22 @@ void IndexDumpRecords();
 // buffer and reads cluster 0 into it.
 void GuessClusterSize();
 
-// How many of the four cluster-size sources (SpcFromSuperblock,
-// SpcFromBackup, SpcFromSize, SpcFromDirScan) name `spc`, the directory
-// scan counting twice when two or more "." slots agree on it; 0 for a value
-// that is no cluster size.
+// How many of the four cluster-size sources name `spc`: the superblock's
+// word, the backup's word (as read, any size the format allows), the disk
+// size (whose table stops at 4512: a disk above 250 GiB names every size
+// from 4512 up) and the directory scan, which counts twice when two or more
+// "." slots agree on it; a word at whose cluster 1 the root lies (its first
+// sector as cluster 0's copy of it) gains two more. 0 for a value the format
+// allows for no cluster (both FATs must fit into the system cluster, at most
+// 0x7FFF sectors).
 int32_t ClusterSizeVotes(int32_t spc);
-// The cluster size of a disk: of the directory scan, the superblock word,
-// the backup word and the disk size (in that order of precedence on a tie),
-// the valid one that most sources name. So the superblock's word stands
-// unless the other sources agree on another value against it; a word that
-// is no cluster size at all never stands.
+// The cluster size of a disk: the superblock's word when its backup holds
+// the same size the format allows (neither the disk size, whose table ends
+// at 4512, nor the directory scan, which sees no "." beyond sector 18,800,
+// may overrule the two). Otherwise the word was damaged: of the directory
+// scan, the superblock word, the backup word and the disk size (in that
+// order of precedence on a tie), the valid one that most sources name; a
+// word that is no cluster size at all never stands.
 int32_t VotedClusterSize();
 
 // Opens the disk or dump and sets DiskName, SectorsPerCluster, LastCluster,

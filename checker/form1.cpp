@@ -4,7 +4,6 @@
 
 #include <QAction>
 #include <QCloseEvent>
-#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QResizeEvent>
@@ -13,6 +12,7 @@
 #include "checker/checker_state.h"
 #include "checker/disk_layer.h"
 #include "checker/dump_tools.h"
+#include "checker/results_view.h"
 #include "checker/startup.h"
 #include "core/error_handler.h"
 #include "core/settings.h"
@@ -68,8 +68,10 @@ Form1::Form1(QWidget* parent) : QMainWindow(parent) {
   client_ = new QWidget(this);
   client_->setObjectName(QStringLiteral("Form1_Client"));
   setCentralWidget(client_);
-  List2 = new QListWidget(client_);
+  results_ = new ResultsModel(this);
+  List2 = new ResultsView(client_);
   List2->setObjectName(QStringLiteral("List2"));
+  List2->setModel(results_);
   List2->setSelectionMode(QAbstractItemView::SingleSelection);
 
   QMenuBar* bar = menuBar();
@@ -106,17 +108,15 @@ Form1::Form1(QWidget* parent) : QMainWindow(parent) {
   wire(Menu_Expert_CombineSCD, "Menu_Expert_CombineSCD_Click", &Form1::Menu_Expert_CombineSCD_Click);
   wire(Menu_Expert_CompareSCD, "Menu_Expert_CompareSCD_Click", &Form1::Menu_Expert_CompareSCD_Click);
 
-  // The list shows the results model line by line.
+  // The list shows the results line by line, its last line at the top.
   ResultsObserver observer;
   observer.Added = [this](const std::string& line) {
-    List2->addItem(Display(line));
-    List2->scrollToItem(List2->item(List2->count() - 1), QAbstractItemView::PositionAtTop);
+    results_->Append(Display(line));
+    List2->scrollTo(results_->index(results_->rowCount() - 1), QAbstractItemView::PositionAtTop);
   };
-  observer.DroppedFront = [this](size_t count) {
-    for (size_t i = 0; i < count && List2->count() > 0; ++i) delete List2->takeItem(0);
-  };
-  observer.Cleared = [this] { List2->clear(); };
-  for (const std::string& line : ResultLines()) List2->addItem(Display(line));
+  observer.DroppedFront = [this](size_t count) { results_->DropFront(count); };
+  observer.Cleared = [this] { results_->Clear(); };
+  for (const std::string& line : ResultLines()) results_->Append(Display(line));
   SetResultsObserver(std::move(observer));
 }
 

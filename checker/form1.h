@@ -20,10 +20,12 @@
 #include <string>
 
 class QAction;
-class QListWidget;
 class QMenu;
 
 namespace checker {
+
+class ResultsModel;
+class ResultsView;
 
 class Form1 : public QMainWindow {
   Q_OBJECT
@@ -51,7 +53,8 @@ class Form1 : public QMainWindow {
   void Menu_Expert_CombineSCD_Click();
   void Menu_Expert_CompareSCD_Click();
 
-  QListWidget* List2 = nullptr;
+  // The results list (one row a line of the results, see results_view.h).
+  ResultsView* List2 = nullptr;
 
   QMenu* Menu_File = nullptr;
   QAction* Menu_File_PerformChecks = nullptr;
@@ -87,6 +90,7 @@ class Form1 : public QMainWindow {
 
   std::string commandLine_;
   QWidget* client_ = nullptr;
+  ResultsModel* results_ = nullptr;
   int runs_ = 0;   // Runs in progress
 };
 

@@ -37,19 +37,32 @@ void CouldNotRead(int32_t fatIndex) {
   Addinfo(kError, "Files - Couldn't read cluster " + std::to_string(fatIndex));
 }
 
-// The disk cluster ClusterBuffer holds as it is on the disk (read, or
-// written back, by this step); -1 when none. Entries lie side by side in
-// their directory's cluster, so most reads of this step need no transfer.
+// The disk cluster ClusterBuffer holds (read by this step); -1 when none.
+// Entries lie side by side in their directory's cluster: most reads of
+// this step need no transfer, and the fixes of one cluster's entries are
+// written back together, once the step moves on to another cluster (a
+// folder of thousands of damaged entries is not written once per entry).
 int32_t held = -1;
+bool dirty = false;
+// Pass C's second cluster buffer.
+std::vector<uint8_t> beside_;   // the buffer holds fixes not written yet
+
+// Writes the held cluster back when it holds fixes.
+void Flush() {
+  if (dirty && held >= 0) held = WriteBackCluster(held, false, "Files - ") ? held : -1;
+  dirty = false;
+}
 
 bool ReadCluster(int32_t diskCluster) {
   if (held == diskCluster && diskCluster >= 0) return true;
+  Flush();
   held = ReadTopfCluster(diskCluster) ? diskCluster : -1;
   return held >= 0;
 }
 
+// The held cluster (just read) was fixed.
 void WriteCluster(int32_t diskCluster) {
-  held = WriteBackCluster(diskCluster, false, "Files - ") ? diskCluster : -1;
+  if (held == diskCluster) dirty = true;
 }
 
 // Reads the directory cluster that holds r and checks r is still there.
@@ -109,6 +122,11 @@ void fsck_06_FATSubDirsXCheck() {
   core::ProcScope scope("fsck_06_FATSubDirsXCheck");
   if (SkippedWithoutDirectoryData("subdirectory structures")) return;
   held = -1;
+  dirty = false;
+  // Whatever way the step ends, its last fixes reach the disk.
+  struct FlushAtEnd {
+    ~FlushAtEnd() { Flush(); }
+  } flushAtEnd;
   // The chain lengths must be those of this disk.
   if (!FatTablesLoaded) {
     if (!ReadTopfCluster(0)) {
@@ -225,7 +243,17 @@ void fsck_06_FATSubDirsXCheck() {
   for (int32_t k = count - 1; k >= 0; --k) {
     const FoundEntry& r = FoundEntries[size_t(k)];
     if (!r.IsDir || r.Duplicate || skip[size_t(k)]) continue;
-    if (!ReadCluster(r.StartCluster + 1)) {
+    // The directory's own cluster is read beside the one held (its parent,
+    // as a rule), so that a parent of many folders is written once.
+    const bool beside = held >= 0 && held != r.StartCluster + 1;
+    if (beside) std::swap(ClusterBuffer, beside_);
+    struct Back {
+      bool swap;
+      ~Back() {
+        if (swap) std::swap(ClusterBuffer, beside_);
+      }
+    } back{beside};
+    if (beside ? !ReadTopfCluster(r.StartCluster + 1) : !ReadCluster(r.StartCluster + 1)) {
       CouldNotRead(r.StartCluster);
       continue;
     }
@@ -240,6 +268,10 @@ void fsck_06_FATSubDirsXCheck() {
       if (SlotAttribute(int32_t(s)) != slot::kUnused)
         total += GetTopfLong(int32_t(s) * slot::kBytes + slot::kClusterCount);
     total += 1;
+    if (beside) {
+      std::swap(ClusterBuffer, beside_);
+      back.swap = false;
+    }
 
     if (!ReadHoldingCluster(r)) continue;
     const int32_t off = r.Slot * slot::kBytes;

@@ -85,15 +85,20 @@ std::string Lower(std::string s) {
 // copies each entry to the other table, ends the chain (in both tables)
 // where it would run into a cluster claimed already, and ends it with an end
 // mark where its successor is free or invalid. Each index is visited once.
-int32_t ClaimLostChain(int32_t x, bool inFAT1, int32_t length, int32_t level) {
+// `edited` (when given) is set when an entry of either table changed.
+int32_t ClaimLostChain(int32_t x, bool inFAT1, int32_t length, int32_t level, bool* edited = nullptr) {
   auto& src = FatTable(inFAT1);
   auto& dst = FatTable(!inFAT1);
+  auto changed = [edited] {
+    FatChanged = true;
+    if (edited) *edited = true;
+  };
   if (length < 2) {
     Sense[size_t(x)] = level;
     // A one-cluster file: its cluster is marked used in both tables.
     if (FAT1[size_t(x)].Value != kFatEnd || FAT2[size_t(x)].Value != kFatEnd) {
       FAT1[size_t(x)].Value = FAT2[size_t(x)].Value = kFatEnd;
-      FatChanged = true;
+      changed();
     }
     return 1;
   }
@@ -102,14 +107,14 @@ int32_t ClaimLostChain(int32_t x, bool inFAT1, int32_t length, int32_t level) {
     Sense[size_t(x)] = level;
     if (dst[size_t(x)].Value != src[size_t(x)].Value) {
       dst[size_t(x)].Value = src[size_t(x)].Value;
-      FatChanged = true;
+      changed();
     }
     ++walked;
     const int32_t v = FAT1[size_t(x)].Value;
     if (v == kFatEnd) break;
     if (!ValidIndex(v) || Sense[size_t(v)] > 0) {
       FAT1[size_t(x)].Value = FAT2[size_t(x)].Value = kFatEnd;
-      FatChanged = true;
+      changed();
       break;
     }
     x = v;
@@ -131,6 +136,11 @@ struct PendingEntries {
   std::vector<uint8_t> Cluster;
   std::vector<FoundEntry> Entries;
   bool Directory = false;   // one of them is a directory
+  // The names the cluster's entries have (lower case), and its first unused
+  // slot (-1: none): kept as slots are filled, so that each recovered chain
+  // costs the same however many came before it.
+  std::set<std::string> Taken;
+  int32_t Unused = -1;
 };
 PendingEntries pending;
 
@@ -500,35 +510,43 @@ bool fsck_05_FAT_LostDirectories() {
 void fsck_05_FAT_LostChains() {
   core::ProcScope scope("fsck_05_FAT_LostChains");
   const int32_t last = Last();
+  // The heads of lost chains, longest first (on a tie the lowest index,
+  // FAT1's before FAT2's): each round takes the first one not claimed yet.
+  struct Head {
+    int32_t Length, Index;
+    bool InFAT1;
+  };
+  std::vector<Head> heads;
+  size_t next = 0;
+  bool recount = true;
   for (int32_t round = 0; round <= last + 1; ++round) {
-    // Counted again after every claim: copying a chain over the other
-    // table's entries leaves that table's old successors unreferenced, and
-    // they are lost chains of this run, not of the next one.
-    CalcFATXRefs();
-    CalcFATChainLengths();
-    // A free entry (length 0) is no chain to recover.
-    int32_t best = 0;
-    int32_t start = -1;
-    bool inFAT1 = true;
-    for (int32_t i = 0; i <= last; ++i) {
-      if (Sense[size_t(i)] != 0) continue;
-      if (FAT1[size_t(i)].NrRef == 0 && FAT1[size_t(i)].Length > best) {
-        best = FAT1[size_t(i)].Length;
-        start = i;
-        inFAT1 = true;
+    // Counted again after a claim that changed an entry: copying a chain
+    // over the other table's entries leaves that table's old successors
+    // unreferenced, and they are lost chains of this run, not of the next
+    // one. A claim that changed nothing leaves every count as it was, so a
+    // disk with thousands of lost chains is not counted once per chain.
+    if (recount) {
+      CalcFATXRefs();
+      CalcFATChainLengths();
+      heads.clear();
+      next = 0;
+      for (int32_t i = 0; i <= last; ++i) {
+        if (Sense[size_t(i)] != 0) continue;
+        // A free entry (length 0) is no chain to recover.
+        if (FAT1[size_t(i)].NrRef == 0 && FAT1[size_t(i)].Length > 0) heads.push_back({FAT1[size_t(i)].Length, i, true});
+        if (FAT2[size_t(i)].NrRef == 0 && FAT2[size_t(i)].Length > 0) heads.push_back({FAT2[size_t(i)].Length, i, false});
       }
-      if (FAT2[size_t(i)].NrRef == 0 && FAT2[size_t(i)].Length > best) {
-        best = FAT2[size_t(i)].Length;
-        start = i;
-        inFAT1 = false;
-      }
+      std::stable_sort(heads.begin(), heads.end(), [](const Head& a, const Head& b) { return a.Length > b.Length; });
+      recount = false;
     }
-    if (start < 0) return;
-    LongestStart = start;
-    LongestLength = best;
-    LongestInFAT1 = inFAT1;
+    while (next < heads.size() && Sense[size_t(heads[next].Index)] != 0) ++next;
+    if (next == heads.size()) return;
+    const Head head = heads[next++];
+    LongestStart = head.Index;
+    LongestLength = head.Length;
+    LongestInFAT1 = head.InFAT1;
     ++LostCounter;
-    const int32_t walked = ClaimLostChain(start, inFAT1, best, SenseLost);
+    const int32_t walked = ClaimLostChain(head.Index, head.InFAT1, head.Length, SenseLost, &recount);
     fsck_05_FAT_CreateFile(walked);
     if (pending.Directory) return;   // the rest waits for the next round
   }
@@ -537,10 +555,10 @@ void fsck_05_FAT_LostChains() {
 void fsck_05_FAT_CreateFile(int32_t clusters) {
   core::ProcScope scope("fsck_05_FAT_CreateFile");
   const int32_t count = std::min<int32_t>(FoundEntryCount, int32_t(FoundEntries.size()));
-  int32_t dataFiles = 0;
   // Only the folder the root holds: a file with an empty name in
-  // \DataFiles\ has the same path text.
-  for (int32_t k = 0; k < count; ++k) {
+  // \DataFiles\ has the same path text. (Found once a round.)
+  int32_t dataFiles = pending.DataFiles >= 0 ? pending.DataFiles : 0;
+  for (int32_t k = 0; k < count && pending.DataFiles < 0; ++k) {
     const FoundEntry& e = FoundEntries[size_t(k)];
     if (e.IsDir && e.DirCluster == 0 && Lower(e.Name) == "\\datafiles\\") dataFiles = e.StartCluster;
   }
@@ -567,23 +585,24 @@ void fsck_05_FAT_CreateFile(int32_t clusters) {
     }
     pending.DataFiles = dataFiles;
     pending.Cluster = ClusterBuffer;
+    // A name an entry of \DataFiles\ has already (left by an earlier run)
+    // is not given twice.
+    pending.Taken.clear();
+    pending.Unused = -1;
+    for (int32_t k = 0, slots = SlotsPerCluster(); k < slots; ++k) {
+      if (SlotAttribute(k) == slot::kUnused && pending.Unused < 0) pending.Unused = k;
+      if (SlotInUse(SlotAttribute(k))) pending.Taken.insert(Lower(GetTopfString(k * slot::kBytes + slot::kName)));
+    }
   }
   std::swap(ClusterBuffer, pending.Cluster);
   struct SwapBack {
     ~SwapBack() { std::swap(ClusterBuffer, pending.Cluster); }
   } swapBack;
 
-  // A name an entry of \DataFiles\ has already (left by an earlier run) is
-  // not given twice.
-  int32_t s = -1;
-  std::set<std::string> taken;
   const int32_t slots = SlotsPerCluster();
-  for (int32_t k = 0; k < slots; ++k) {
-    if (SlotAttribute(k) == slot::kUnused && s < 0) s = k;
-    if (SlotInUse(SlotAttribute(k))) taken.insert(Lower(GetTopfString(k * slot::kBytes + slot::kName)));
-  }
-  for (int32_t tries = 0; tries < slots && taken.count(Lower(nameOf())); ++tries) ++LostCounter;
+  for (int32_t tries = 0; tries < slots && pending.Taken.count(Lower(nameOf())); ++tries) ++LostCounter;
   const std::string name = nameOf();
+  const int32_t s = pending.Unused;
   if (s < 0) {
     notCreated("No unused slot in cluster " + std::to_string(dataFiles));
     return;
@@ -596,6 +615,10 @@ void fsck_05_FAT_CreateFile(int32_t clusters) {
   SetTopfLong(off + slot::kStartCluster, start);
   SetTopfLong(off + slot::kClusterCount, clusters);
   SetTopfString(off + slot::kName, name);
+  pending.Taken.insert(Lower(name));
+  pending.Unused = -1;
+  for (int32_t k = s + 1; k < slots && pending.Unused < 0; ++k)
+    if (SlotAttribute(k) == slot::kUnused) pending.Unused = k;
 
   FoundEntry r;
   r.Name = "\\DataFiles\\" + name;

@@ -221,6 +221,16 @@ QStringList ListEntries(const QListWidget* list) {
   return entries;
 }
 
+// The rows of a list box that shows a model of its own (column 0).
+QStringList ModelEntries(const QAbstractItemView* view) {
+  QStringList entries;
+  const QAbstractItemModel* model = view->model();
+  if (!model) return entries;
+  for (int i = 0, n = model->rowCount(view->rootIndex()); i < n; ++i)
+    entries.append(model->index(i, 0, view->rootIndex()).data(Qt::DisplayRole).toString());
+  return entries;
+}
+
 QStringList ComboEntries(const QComboBox* combo) {
   QStringList entries;
   for (int i = 0; i < combo->count(); ++i) entries.append(combo->itemText(i));
@@ -479,6 +489,13 @@ std::vector<std::string> ScriptUi::Describe(QObject* control) const {
   } else if (auto* box = qobject_cast<QListWidget*>(control)) {
     for (int i = 0; i < box->count(); ++i)
       lines.push_back((box->item(i)->isSelected() ? "*" : "") + S(box->item(i)->text()));
+  } else if (auto* view = qobject_cast<QAbstractItemView*>(control); view && view->model()) {
+    const QStringList entries = ModelEntries(view);
+    for (int i = 0; i < entries.size(); ++i) {
+      const QModelIndex index = view->model()->index(i, 0, view->rootIndex());
+      const bool selected = view->selectionModel() && view->selectionModel()->isSelected(index);
+      lines.push_back((selected ? "*" : "") + S(entries[i]));
+    }
   } else if (qobject_cast<QTabWidget*>(control) || qobject_cast<QTabBar*>(control)) {
     auto* tabs = qobject_cast<QTabWidget*>(control);
     QTabBar* bar = tabs ? tabs->tabBar() : qobject_cast<QTabBar*>(control);
@@ -592,6 +609,18 @@ void ScriptUi::Execute(const ScriptStep& step) {
         QListWidgetItem* item = box->item(index);
         emit box->itemClicked(item);
         if (step.Kind == StepKind::DblClick) emit box->itemDoubleClicked(item);
+        return;
+      }
+      if (auto* view = qobject_cast<QAbstractItemView*>(control);
+          view && view->model() && !qobject_cast<ListView*>(control) && !qobject_cast<TreeView*>(control)) {
+        if (!usable) return note("disabled, ignored");
+        const QString& prefix = step.Kind == StepKind::Choose ? text : key;
+        const int index = FindEntry(ModelEntries(view), prefix);
+        if (index < 0) return Fail(step, "no entry begins with \"" + prefix.toStdString() + "\"");
+        const QModelIndex item = view->model()->index(index, 0, view->rootIndex());
+        view->setCurrentIndex(item);
+        emit view->clicked(item);
+        if (step.Kind == StepKind::DblClick) emit view->doubleClicked(item);
         return;
       }
       if (auto* list = qobject_cast<ListView*>(control); list && step.Kind != StepKind::Choose) {

@@ -71,8 +71,9 @@ class Watchdog {
 
 class RepairProperty : public StepTest {
  public:
-  static inline const uint32_t kSpc = FromEnv("QUENBRIX_REPAIR_SPC", steptest::kSpc);
-  static inline const uint64_t kClusterBytes = uint64_t(kSpc) * 512;
+  // The cluster size of the image (ClusterSizes sets another one).
+  static inline uint32_t kSpc = FromEnv("QUENBRIX_REPAIR_SPC", steptest::kSpc);
+  static inline uint64_t kClusterBytes = uint64_t(kSpc) * 512;
   // Five folders deep below \DataFiles\Films\Old (FAT indexes 34 to 38).
   static inline const std::string kDeep = "\\DataFiles\\Films\\Old\\A\\B\\C\\D\\E";
   using StepTest::EditSlot;
@@ -791,10 +792,6 @@ const std::vector<RepairProperty::Case>& RepairProperty::Cases() {
        },
        {kSbSpc, "Fixed:\tSuperblock - Backup Sectors per Cluster set to " + spc},
        {}},
-      {"a plausible cluster size in both superblock words",
-       [](RepairProperty& t) { t.Img().SetSuperU16(ib::kSbSectorsPerCluster, kSpc == 2444 ? 3760 : 2444); },
-       {kSbSpc, "Fixed:\tSuperblock - Backup Sectors per Cluster set to " + spc},
-       {}},
       {"a recording pointing at \\DataFiles\\'s cluster, which FAT1 has free",
        [](RepairProperty& t) {
          t.EditEntry(kDeep + "\\deep.rec", [](auto& e) { ib::PutBE32(&e[8], 2); });
@@ -917,6 +914,48 @@ TEST_F(RepairProperty, ACutAfterAnyWriteIsRepairedByTheNextRun) {
     if (HasFailure()) return;
   }
 }
+
+// Every cluster size the format allows, up to the largest disk's 32767
+// sectors: the clean disk is left alone (only "OK:" and "Info:" lines, no
+// write), and a few damages on it settle in one repair.
+class ClusterSizes : public RepairProperty, public ::testing::WithParamInterface<uint32_t> {
+ public:
+  void SetUp() override {
+    kSpc = GetParam();
+    kClusterBytes = uint64_t(kSpc) * 512;
+    RepairProperty::SetUp();
+  }
+  void TearDown() override {
+    RepairProperty::TearDown();
+    kSpc = FromEnv("QUENBRIX_REPAIR_SPC", steptest::kSpc);
+    kClusterBytes = uint64_t(kSpc) * 512;
+  }
+};
+
+TEST_P(ClusterSizes, CleanDiskIsLeftAloneAndDamageSettles) {
+  {
+    faults::SectorFaults clean;
+    StartAndCheck();
+    for (const std::string& line : Lines()) {
+      const std::string kind = line.substr(0, line.find('\t'));
+      EXPECT_TRUE(kind == "OK:" || kind == "Info:" || kind.empty()) << line;
+    }
+    EXPECT_EQ(clean.Writes().size(), 0u) << AllLines();
+    EXPECT_EQ(checker::SectorsPerCluster, int(kSpc));
+  }
+  for (const Kind& kind : Kinds()) {
+    const std::string name = kind.Name;
+    if (name != "superblock cluster size" && name != "backup cluster size" && name != "lost chain" &&
+        name != "file pointer" && name != "dot entries")
+      continue;
+    Damage(kind, 1);
+    RepairAndVerify(name);
+    if (HasFailure()) return;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, ClusterSizes,
+                         ::testing::Values(2068u, 2444u, 3760u, 4512u, 6000u, 6001u, 7456u, 16384u, 32767u));
 
 // The clusters at the disk's end, at 2068 sectors a cluster: 300 cylinders
 // (2330.51 clusters: the device's end cuts the cluster of LastCluster - 1),
