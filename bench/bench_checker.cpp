@@ -4,7 +4,8 @@
 //     (each line shown at the top, the oldest dropped beyond the limit),
 //     next to building the same strings;
 //   - a repair of a disk whose root directory cluster is zeroed (a line for
-//     every slot), and of a disk whose FAT holds thousands of lost chains;
+//     every slot), of a disk whose FAT holds thousands of lost chains, and
+//     of a folder of thousands of recordings whose sizes are wrong;
 //   - a check of the largest disk the format allows: a sparse image of
 //     2.2 TB at 32767 sectors a cluster, which must be left alone.
 //
@@ -146,6 +147,39 @@ int main(int argc, char** argv) {
     file.RecomputeFatCrc(last);
   }
   Print("repair, a lost cluster on every tenth index", CheckDrive(work));
+  Print("  the same disk again", CheckDrive(work));
+  {
+    // \DataFiles\ full of recordings of two clusters whose entries say one
+    // (their data stays sparse).
+    ib::DiskImage model(spec);
+    model.Write(image);
+    ib::ImageFile file(image, kSpc);
+    const uint32_t folder = model.FolderIndex("\\DataFiles");
+    std::vector<uint8_t> system = file.ReadClusterView(0);
+    std::vector<uint8_t> dir = file.ReadClusterView(folder + 1);
+    const int room = int(dir.size() / 128), count = std::min(room - 2, args.Small ? 400 : 8000);
+    uint32_t next = 100;
+    for (int k = 0; k < count; ++k, next += 2) {
+      uint8_t* e = dir.data() + 128 * (2 + k);
+      std::fill(e, e + 128, 0);
+      e[0] = ib::kAttrRecording;
+      ib::PutBE16(e + 1, ib::MjdOf(2008, 3, 4));
+      ib::PutBE32(e + 8, next);
+      ib::PutBE32(e + 12, 1);
+      const std::string name = "Recording " + std::to_string(k) + ".rec";
+      std::copy(name.begin(), name.end(), e + 20);
+      for (uint32_t table : {ib::kFat1Offset, ib::kFat2Offset}) {
+        ib::PutBE24(system.data() + table + 3 * next, next + 1);
+        ib::PutBE24(system.data() + table + 3 * (next + 1), ib::kFatEnd);
+      }
+    }
+    ib::PutBE32(dir.data() + 16, uint32_t(dir.size() - 128 * (2 + count)));
+    file.WriteClusterView(folder + 1, dir);
+    file.WriteClusterView(0, system);
+    file.RecomputeFatCrc(uint32_t(model.LastCluster()));
+    std::printf("%d recordings in \\DataFiles\\ whose size is wrong:\n", count);
+  }
+  Print("repair", CheckDrive(work));
   Print("  the same disk again", CheckDrive(work));
 
   // ---- the largest disk: 2.2 TB at 32767 sectors a cluster, sparse
