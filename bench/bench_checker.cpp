@@ -149,6 +149,21 @@ int main(int argc, char** argv) {
   Print("repair, a lost cluster on every tenth index", CheckDrive(work));
   Print("  the same disk again", CheckDrive(work));
   {
+    ib::DiskImage model(spec);
+    model.Write(image);
+    ib::ImageFile file(image, kSpc);
+    const uint32_t last = uint32_t(model.LastCluster());
+    // Lost chains that all run into one cluster, as a FAT holding a
+    // repeated pattern leaves them.
+    const uint32_t into = last / 2;
+    for (uint32_t i = 100; i < last; i += 8)
+      if (i != into) file.SetFatEntry(i, into);
+    file.SetFatEntry(into, ib::kFatEnd);
+    file.RecomputeFatCrc(last);
+  }
+  Print("repair, lost chains running into one cluster", CheckDrive(work));
+  Print("  the same disk again", CheckDrive(work));
+  {
     // \DataFiles\ full of recordings of two clusters whose entries say one
     // (their data stays sparse).
     ib::DiskImage model(spec);

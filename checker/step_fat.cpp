@@ -85,36 +85,62 @@ std::string Lower(std::string s) {
 // copies each entry to the other table, ends the chain (in both tables)
 // where it would run into a cluster claimed already, and ends it with an end
 // mark where its successor is free or invalid. Each index is visited once.
-// `edited` (when given) is set when an entry of either table changed.
-int32_t ClaimLostChain(int32_t x, bool inFAT1, int32_t length, int32_t level, bool* edited = nullptr) {
+// An entry of one table a claim changed.
+struct Edit {
+  int32_t Index;
+  bool InFAT1;
+  int32_t Before, After;
+};
+
+// The entries not claimed yet whose chains (in FAT1 and in FAT2, as the
+// last count has them) may be recovered, longest first; on a tie the lowest
+// index, FAT1's before FAT2's: the order in which the rounds take them while
+// no claim changes a count. `headsOnly`: only chains that nothing refers to.
+struct Head {
+  int32_t Length, Index;
+  bool InFAT1;
+};
+std::vector<Head> LongestFirst(bool headsOnly) {
+  std::vector<Head> heads;
+  for (int32_t i = 0, last = Last(); i <= last; ++i) {
+    if (Sense[size_t(i)] != 0) continue;
+    // A free entry (length 0) is no chain to recover.
+    for (bool fat1 : {true, false}) {
+      const TopfFatEntry& e = FatTable(fat1)[size_t(i)];
+      if (e.Length > 0 && (!headsOnly || e.NrRef == 0)) heads.push_back({e.Length, i, fat1});
+    }
+  }
+  std::stable_sort(heads.begin(), heads.end(), [](const Head& a, const Head& b) { return a.Length > b.Length; });
+  return heads;
+}
+
+// `edits` (when given) collects every entry the claim changed.
+int32_t ClaimLostChain(int32_t x, bool inFAT1, int32_t length, int32_t level, std::vector<Edit>* edits = nullptr) {
   auto& src = FatTable(inFAT1);
-  auto& dst = FatTable(!inFAT1);
-  auto changed = [edited] {
+  auto set = [edits](bool fat1, int32_t i, int32_t value) {
+    int32_t& v = FatTable(fat1)[size_t(i)].Value;
+    if (v == value) return;
+    if (edits) edits->push_back({i, fat1, v, value});
+    v = value;
     FatChanged = true;
-    if (edited) *edited = true;
   };
   if (length < 2) {
     Sense[size_t(x)] = level;
     // A one-cluster file: its cluster is marked used in both tables.
-    if (FAT1[size_t(x)].Value != kFatEnd || FAT2[size_t(x)].Value != kFatEnd) {
-      FAT1[size_t(x)].Value = FAT2[size_t(x)].Value = kFatEnd;
-      changed();
-    }
+    set(true, x, kFatEnd);
+    set(false, x, kFatEnd);
     return 1;
   }
   int32_t walked = 0;
   for (int32_t steps = 0; steps <= Last(); ++steps) {
     Sense[size_t(x)] = level;
-    if (dst[size_t(x)].Value != src[size_t(x)].Value) {
-      dst[size_t(x)].Value = src[size_t(x)].Value;
-      changed();
-    }
+    set(!inFAT1, x, src[size_t(x)].Value);
     ++walked;
     const int32_t v = FAT1[size_t(x)].Value;
     if (v == kFatEnd) break;
     if (!ValidIndex(v) || Sense[size_t(v)] > 0) {
-      FAT1[size_t(x)].Value = FAT2[size_t(x)].Value = kFatEnd;
-      changed();
+      set(true, x, kFatEnd);
+      set(false, x, kFatEnd);
       break;
     }
     x = v;
@@ -449,16 +475,51 @@ void fsck_05_FAT_Sense8() {
 void fsck_05_FAT_LostCrosslinkedChains() {
   core::ProcScope scope("fsck_05_FAT_LostCrosslinkedChains");
   const int32_t last = Last();
+  // Each round takes the longest chain not claimed yet while FAT1 holds a
+  // crosslink. The counts are made again only after a claim changed an
+  // entry that another one refers to (whose chain, and length, it changed):
+  // lost chains that all run into one cluster (a FAT holding a repeated
+  // pattern) are not counted once per chain.
+  std::vector<Head> order;
+  size_t next = 0;
+  bool recount = true;
+  int32_t crosslinked = 0;   // FAT1 entries (up to last) that two or more refer to
   // Each round claims at least one unclaimed index, so the rounds end.
   for (int32_t round = 0; round <= last + 1; ++round) {
-    CalcFATXRefs();
-    bool crosslink = false;
-    for (int32_t i = 0; i <= last && !crosslink; ++i) crosslink = FAT1[size_t(i)].NrRef > 1;
-    if (!crosslink) return;
-    CalcFATChainLengths();
-    if (!ValidIndex(LongestStart) || Sense[size_t(LongestStart)] != 0) return;
+    if (recount) {
+      CalcFATXRefs();
+      crosslinked = 0;
+      for (int32_t i = 0; i <= last; ++i) crosslinked += FAT1[size_t(i)].NrRef > 1;
+      if (crosslinked == 0) return;
+      CalcFATChainLengths();
+      order = LongestFirst(false);
+      next = 0;
+      recount = false;
+    }
+    if (crosslinked == 0) return;
+    while (next < order.size() && Sense[size_t(order[next].Index)] != 0) ++next;
+    if (next == order.size() || !ValidIndex(order[next].Index)) return;
+    const Head head = order[next++];
+    LongestStart = head.Index;
+    LongestLength = head.Length;
+    LongestInFAT1 = head.InFAT1;
     ++LostCounter;
-    const int32_t walked = ClaimLostChain(LongestStart, LongestInFAT1, LongestLength, SenseLostCrosslinked);
+    std::vector<Edit> edits;
+    const int32_t walked = ClaimLostChain(head.Index, head.InFAT1, head.Length, SenseLostCrosslinked, &edits);
+    // The references the claim moved.
+    for (const Edit& e : edits) {
+      auto& table = FatTable(e.InFAT1);
+      auto refer = [&](int32_t v, int32_t by) {
+        if (v < 0 || v >= kFatIndexCount) return;
+        const bool counted = e.InFAT1 && v <= last;
+        if (counted) crosslinked -= table[size_t(v)].NrRef > 1;
+        table[size_t(v)].NrRef += by;
+        if (counted) crosslinked += table[size_t(v)].NrRef > 1;
+      };
+      refer(e.Before, -1);
+      refer(e.After, 1);
+    }
+    for (const Edit& e : edits) recount = recount || FatTable(e.InFAT1)[size_t(e.Index)].NrRef > 0;
     fsck_05_FAT_CreateFile(walked);
     if (pending.Directory) return;   // the rest waits for the next round
   }
@@ -510,12 +571,7 @@ bool fsck_05_FAT_LostDirectories() {
 void fsck_05_FAT_LostChains() {
   core::ProcScope scope("fsck_05_FAT_LostChains");
   const int32_t last = Last();
-  // The heads of lost chains, longest first (on a tie the lowest index,
-  // FAT1's before FAT2's): each round takes the first one not claimed yet.
-  struct Head {
-    int32_t Length, Index;
-    bool InFAT1;
-  };
+  // Each round takes the first head not claimed yet.
   std::vector<Head> heads;
   size_t next = 0;
   bool recount = true;
@@ -528,15 +584,8 @@ void fsck_05_FAT_LostChains() {
     if (recount) {
       CalcFATXRefs();
       CalcFATChainLengths();
-      heads.clear();
+      heads = LongestFirst(true);
       next = 0;
-      for (int32_t i = 0; i <= last; ++i) {
-        if (Sense[size_t(i)] != 0) continue;
-        // A free entry (length 0) is no chain to recover.
-        if (FAT1[size_t(i)].NrRef == 0 && FAT1[size_t(i)].Length > 0) heads.push_back({FAT1[size_t(i)].Length, i, true});
-        if (FAT2[size_t(i)].NrRef == 0 && FAT2[size_t(i)].Length > 0) heads.push_back({FAT2[size_t(i)].Length, i, false});
-      }
-      std::stable_sort(heads.begin(), heads.end(), [](const Head& a, const Head& b) { return a.Length > b.Length; });
       recount = false;
     }
     while (next < heads.size() && Sense[size_t(heads[next].Index)] != 0) ++next;
@@ -546,7 +595,9 @@ void fsck_05_FAT_LostChains() {
     LongestLength = head.Length;
     LongestInFAT1 = head.InFAT1;
     ++LostCounter;
-    const int32_t walked = ClaimLostChain(head.Index, head.InFAT1, head.Length, SenseLost, &recount);
+    std::vector<Edit> edits;
+    const int32_t walked = ClaimLostChain(head.Index, head.InFAT1, head.Length, SenseLost, &edits);
+    recount = !edits.empty();
     fsck_05_FAT_CreateFile(walked);
     if (pending.Directory) return;   // the rest waits for the next round
   }
