@@ -188,17 +188,26 @@ std::string Faultless(QuietUi& quiet, Body&& body) {
 
 // Opens drive 0 afresh, loads it and runs the check, the way a user's first
 // look at the disk does; closes it again. "" or the fault (Faultless).
-inline std::string LoadAndCheckDrive0(QuietUi& quiet) {
+// `findings`, when given: empty when the load and check accept the disk, else
+// what the check reports.
+inline std::string LoadAndCheckDrive0(QuietUi& quiet, std::string* findings = nullptr) {
   core::ResetState();
   core::ResetFsckState();
   core::Flags = core::FlagNormal;
   core::DiskId[0] = 0;
-  const std::string fault = Faultless(quiet, [] {
+  bool accepted = false;
+  const std::string fault = Faultless(quiet, [&] {
     if (core::InitTopf(0, "PhysicalDrive0", false)) {
-      core::LoadTopf(0, true);
-      core::FSCK(0);
+      const bool loaded = core::LoadTopf(0, true);
+      accepted = core::FSCK(0) && loaded;
     }
   });
+  if (findings) {
+    *findings = accepted ? "" : "not loaded or checked; ";
+    for (int step = 1; !accepted && step < core::kFsckSteps; ++step)
+      if (!core::FsckResults[step].Text.empty())
+        *findings += std::to_string(step) + ": " + core::FsckResults[step].Text + "; ";
+  }
   if (core::Disk[0].Handle >= 1) core::CloseDisk(core::Disk[0].Handle);
   core::Disk[0].Handle = 0;
   return fault;

@@ -4,7 +4,8 @@
 // repair promises: neither run crashes, hangs, raises a run-time error or
 // ends the program, and the second run writes nothing and reports only "OK:"
 // and "Info:" lines, besides what the first run already reported it cannot
-// repair ("Error:", "Skipped:") and reports again.
+// repair ("Error:", "Skipped:") and reports again; unless it reports such an
+// "Error:", the main program's load and check then accept the disk.
 #pragma once
 
 #include <algorithm>
@@ -68,6 +69,13 @@ inline std::string RepairTwiceDrive0(QuietUi& quiet, const std::string& undoFold
     const bool again = (kind == "Error:" || kind == "Skipped:") &&
                        std::find(first.begin(), first.end(), line) != first.end();
     if (!again) fault = "the second run reports: " + line;
+  }
+  const bool error = std::any_of(second.begin(), second.end(),
+                                 [](const std::string& line) { return line.rfind("Error:", 0) == 0; });
+  if (fault.empty()) {
+    std::string findings;
+    fault = LoadAndCheckDrive0(quiet, &findings);
+    if (fault.empty() && !findings.empty() && !error) fault = "the main program's check finds: " + findings;
   }
   if (!fault.empty()) fault += "\nfirst run:\n" + join(first) + "second run:\n" + join(second);
   return fault;
