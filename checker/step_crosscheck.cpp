@@ -37,19 +37,32 @@ void CouldNotRead(int32_t fatIndex) {
   Addinfo(kError, "Files - Couldn't read cluster " + std::to_string(fatIndex));
 }
 
-// The disk cluster ClusterBuffer holds as it is on the disk (read, or
-// written back, by this step); -1 when none. Entries lie side by side in
-// their directory's cluster, so most reads of this step need no transfer.
+// The disk cluster ClusterBuffer holds as this step read it, with the
+// changes it made (`changed`: not yet written back); -1 when none. Entries
+// lie side by side in their directory's cluster, so most reads of this step
+// need no transfer, and the changes to one cluster go to the disk in one
+// write: before another cluster is read, and at the end of each pass. (A
+// write per changed entry would write a folder of thousands of damaged
+// entries thousands of times over.)
 int32_t held = -1;
+bool changed = false;
+
+void WriteHeldCluster() {
+  if (!changed) return;
+  changed = false;
+  if (!WriteBackCluster(held, false, "Files - ")) held = -1;
+}
 
 bool ReadCluster(int32_t diskCluster) {
   if (held == diskCluster && diskCluster >= 0) return true;
+  WriteHeldCluster();
   held = ReadTopfCluster(diskCluster) ? diskCluster : -1;
   return held >= 0;
 }
 
+// The held cluster, diskCluster, has changed.
 void WriteCluster(int32_t diskCluster) {
-  held = WriteBackCluster(diskCluster, false, "Files - ") ? diskCluster : -1;
+  if (diskCluster == held) changed = true;
 }
 
 // Reads the directory cluster that holds r and checks r is still there.
@@ -109,6 +122,7 @@ void fsck_06_FATSubDirsXCheck() {
   core::ProcScope scope("fsck_06_FATSubDirsXCheck");
   if (SkippedWithoutDirectoryData("subdirectory structures")) return;
   held = -1;
+  changed = false;
   // The chain lengths must be those of this disk.
   if (!FatTablesLoaded) {
     if (!ReadTopfCluster(0)) {
@@ -181,6 +195,7 @@ void fsck_06_FATSubDirsXCheck() {
     }
   }
 
+  WriteHeldCluster();
   if (ReportSharedClusters(skip)) reported = true;
 
   // Pass B: the "." slot of every directory (a directory reached through
@@ -220,6 +235,7 @@ void fsck_06_FATSubDirsXCheck() {
       WriteCluster(r.StartCluster + 1);
     }
   }
+  WriteHeldCluster();
 
   // Pass C: SubDirSize, deepest directories first.
   for (int32_t k = count - 1; k >= 0; --k) {
@@ -251,6 +267,7 @@ void fsck_06_FATSubDirsXCheck() {
       WriteCluster(r.DirCluster + 1);
     }
   }
+  WriteHeldCluster();
 
   if (!fixed && !reported) Addinfo(kOK, "Files");
 }
