@@ -131,6 +131,7 @@ struct PendingEntries {
   std::vector<uint8_t> Cluster;
   std::vector<FoundEntry> Entries;
   bool Directory = false;   // one of them is a directory
+  std::set<std::string> Taken;   // the names of the slots in use, lower case
 };
 PendingEntries pending;
 
@@ -567,6 +568,8 @@ void fsck_05_FAT_CreateFile(int32_t clusters) {
     }
     pending.DataFiles = dataFiles;
     pending.Cluster = ClusterBuffer;
+    for (int32_t k = 0; k < SlotsPerCluster(); ++k)
+      if (SlotInUse(SlotAttribute(k))) pending.Taken.insert(Lower(SlotName(k * slot::kBytes)));
   }
   std::swap(ClusterBuffer, pending.Cluster);
   struct SwapBack {
@@ -574,15 +577,15 @@ void fsck_05_FAT_CreateFile(int32_t clusters) {
   } swapBack;
 
   // A name an entry of \DataFiles\ has already (left by an earlier run) is
-  // not given twice.
+  // not given twice. The names are read once a round, each no further than
+  // its slot: reading every slot's name for every recovered chain, or a name
+  // without its zero byte up to the end of the cluster, costs minutes on a
+  // folder of damaged slots.
   int32_t s = -1;
-  std::set<std::string> taken;
   const int32_t slots = SlotsPerCluster();
-  for (int32_t k = 0; k < slots; ++k) {
-    if (SlotAttribute(k) == slot::kUnused && s < 0) s = k;
-    if (SlotInUse(SlotAttribute(k))) taken.insert(Lower(GetTopfString(k * slot::kBytes + slot::kName)));
-  }
-  for (int32_t tries = 0; tries < slots && taken.count(Lower(nameOf())); ++tries) ++LostCounter;
+  for (int32_t k = 0; k < slots && s < 0; ++k)
+    if (SlotAttribute(k) == slot::kUnused) s = k;
+  for (int32_t tries = 0; tries < slots && pending.Taken.count(Lower(nameOf())); ++tries) ++LostCounter;
   const std::string name = nameOf();
   if (s < 0) {
     notCreated("No unused slot in cluster " + std::to_string(dataFiles));
@@ -596,6 +599,7 @@ void fsck_05_FAT_CreateFile(int32_t clusters) {
   SetTopfLong(off + slot::kStartCluster, start);
   SetTopfLong(off + slot::kClusterCount, clusters);
   SetTopfString(off + slot::kName, name);
+  pending.Taken.insert(Lower(name));
 
   FoundEntry r;
   r.Name = "\\DataFiles\\" + name;
