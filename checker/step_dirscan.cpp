@@ -100,11 +100,6 @@ void ReportSystemClusterUnreadable(const std::string& prefix) {
 
 // ------------------------------------------------------------ the walk
 
-namespace {
-
-// The name at +20 of the slot at `off`: up to the first zero byte, at most
-// to the end of the slot (a name without its zero never runs into the next
-// slots).
 std::string SlotName(int32_t off) {
   const int32_t from = off + slot::kName;
   const int32_t to = std::min<int32_t>(off + slot::kBytes, int32_t(ClusterBuffer.size()));
@@ -113,6 +108,8 @@ std::string SlotName(int32_t off) {
     name.push_back(char(ClusterBuffer[size_t(i)]));
   return name;
 }
+
+namespace {
 
 void ClearSlot(int32_t off, uint8_t fill) {
   std::fill_n(ClusterBuffer.begin() + off, slot::kBytes, fill);

@@ -58,6 +58,11 @@ constexpr double kEarliestEntryDate = 37622.0;
 // Slots of a directory cluster: SectorsPerCluster x 4, limited to what
 // ClusterBuffer holds.
 int32_t SlotsPerCluster();
+
+// The name of the slot at byte `off` of ClusterBuffer: up to the first zero
+// byte, at most to the end of the slot (a name without its zero never runs
+// into the next slots).
+std::string SlotName(int32_t off);
 // Attribute byte of slot s of ClusterBuffer.
 uint8_t SlotAttribute(int32_t s);
 // A slot is in use when its Attribute is 0xD0, 0xD1, 0xF0, 0xF1, 0xF2 or 0xF3.

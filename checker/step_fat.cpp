@@ -642,7 +642,7 @@ void fsck_05_FAT_CreateFile(int32_t clusters) {
     pending.Unused = -1;
     for (int32_t k = 0, slots = SlotsPerCluster(); k < slots; ++k) {
       if (SlotAttribute(k) == slot::kUnused && pending.Unused < 0) pending.Unused = k;
-      if (SlotInUse(SlotAttribute(k))) pending.Taken.insert(Lower(GetTopfString(k * slot::kBytes + slot::kName)));
+      if (SlotInUse(SlotAttribute(k))) pending.Taken.insert(Lower(SlotName(k * slot::kBytes)));
     }
   }
   std::swap(ClusterBuffer, pending.Cluster);

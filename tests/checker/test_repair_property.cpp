@@ -17,6 +17,7 @@
 #include "checker/check_driver.h"
 #include "checker/startup.h"
 #include "tests/checker/step_fixture.h"
+#include "tests/fuzz/fuzz_repair.h"
 #include "tests/support/sector_faults.h"
 
 namespace steptest {
@@ -1023,6 +1024,24 @@ TEST_P(DiskEnd, DamageOnTheLastClustersIsSettledInOneRun) {
 
 INSTANTIATE_TEST_SUITE_P(Geometries, DiskEnd,
                          ::testing::Values(300ull * 16065, 301ull * 16065, 2339ull * 2068 + 100));
+
+// The inputs of the repair's fuzz target (tests/data/fuzz/repair/), each
+// settled by one repair (tests/fuzz/fuzz_repair.h).
+TEST(RepairFuzzRegression, DamagedImagesAreSettledInOneRun) {
+  ib::TempDir tmp("qrepairfuzz");
+  setenv("QUENBRIX_DEVICES", tmp.Path().c_str(), 1);
+  core::SetAppDir(tmp.Path());
+  fuzzimage::QuietUi quiet;
+  ui::CurrentUiScope use(quiet);
+  int replayed = 0;
+  for (const auto& file : std::filesystem::directory_iterator(std::string(QUENBRIX_TEST_DATA) + "/fuzz/repair")) {
+    fuzzimage::WriteDamaged(tmp / "PhysicalDrive0", ib::ReadWholeFile(file.path().string()));
+    fuzzimage::Ranges written;
+    EXPECT_EQ(fuzzimage::RepairTwiceDrive0(quiet, tmp / "undo", written), "") << file.path();
+    ++replayed;
+  }
+  EXPECT_GT(replayed, 0);
+}
 
 }  // namespace
 }  // namespace steptest

@@ -1,5 +1,6 @@
 // A Ui that answers every prompt with its safe default and never waits:
-// for the fuzz target and for replaying damaged images in tests.
+// for the fuzz targets and for replaying damaged images in tests. It keeps
+// the last message and the first report of the central error handler.
 #pragma once
 
 #include <optional>
@@ -12,11 +13,20 @@ namespace fuzzimage {
 class QuietUi : public ui::Ui {
  public:
   int MessageCount = 0;
+  std::string LastMessage;
+  std::string ErrorReport;   // the first report the error handler showed
+
+  void Reset() {
+    LastMessage.clear();
+    ErrorReport.clear();
+  }
 
  protected:
-  ui::Answer DoMsgBox(const std::string&, ui::Buttons buttons, ui::Icon,
-                      const std::string&) override {
+  ui::Answer DoMsgBox(const std::string& text, ui::Buttons buttons, ui::Icon,
+                      const std::string& title) override {
     ++MessageCount;
+    LastMessage = text;
+    if (title == "External Error Handler" && ErrorReport.empty()) ErrorReport = text;
     return ui::DefaultAnswer(buttons);
   }
   std::optional<std::string> DoInputBox(const std::string&, const std::string&,
