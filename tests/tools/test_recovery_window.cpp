@@ -15,6 +15,7 @@
 #include "core/cluster_io.h"
 #include "core/disk_io.h"
 #include "platform/platform.h"
+#include "tests/support/sector_faults.h"
 #include "tools/found_clusters.h"
 #include "tools/recovery_window.h"
 #include "transfer/form4.h"
@@ -193,6 +194,53 @@ TEST_F(RecoveryWindowTest, DamagedSearchListIsRefusedAndKept) {
   EXPECT_EQ(ib::ReadWholeFile(tools::SearchListFile()), damaged);
   EXPECT_EQ(Ini("NextCluster"), "5");
   EXPECT_FALSE(w.ScanRunning);
+}
+
+// A cluster that cannot be read stops the scan with its number, a disk that
+// is gone ends the program; either way the state stays resumable, and
+// Continue (the disk back) finds every lost cluster the scan can read.
+TEST_F(RecoveryWindowTest, AReadFailureStopsResumably) {
+  const uint32_t bad = (22 + 1) * 2068;   // LostA's third cluster
+  const struct Case {
+    const char* Message;
+    bool DiskGone;        // every read from the bad cluster on fails, sector 0 too
+    const char* Next;     // NextCluster afterwards
+    int Found;            // hits once continued
+  } cases[] = {{"Cluster 22 could not be read.", false, "23", 7},
+               {"has lost the link to the hard drive!", true, "22", 8}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Message);
+    script.Reset();
+    ::unlink(tools::SearchListFile().c_str());
+    ::unlink(tools::SearchStateFile().c_str());
+    tools::ClearFoundClusters();
+    {
+      tools::Form5 w;
+      w.Form_Load();
+      faults::SectorFaults f;
+      f.FailReadsWhere([&](uint32_t s, int32_t) { return s == bad || (c.DiskGone && (s > bad || s == 0)); });
+      script.ExpectMsgBox(c.Message, ui::Answer::OK);
+      if (c.DiskGone) {
+        EXPECT_THROW(w.Command1_Click(), ui::ProgramEnded);
+        w.ScanRunning = false;
+      } else {
+        w.Command1_Click();
+        EXPECT_EQ(w.Command1->text().toStdString(), "Continue Scan");
+        EXPECT_FALSE(w.Command2->isEnabled());
+      }
+      EXPECT_TRUE(script.AllAnswered());
+      EXPECT_EQ(Ini("State"), "1");
+      EXPECT_EQ(Ini("NextCluster"), c.Next);
+    }
+    tools::ClearFoundClusters();
+    tools::Form5 w;
+    w.Form_Load();
+    ASSERT_EQ(w.Command1->text().toStdString(), "Continue Scan");
+    w.Command1_Click();
+    EXPECT_EQ(Ini("State"), "2");
+    const std::string list = ib::ReadWholeFile(tools::SearchListFile());
+    EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), c.Found);
+  }
 }
 
 TEST_F(RecoveryWindowTest, StartPastTheLastClusterReadsNothing) {
