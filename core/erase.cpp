@@ -46,8 +46,9 @@ bool DeletePcEntry(const std::string& path) {
 
 // True when the folder record `dir` still holds something: a live record of
 // the list inside it, or a used slot (beyond "." and "..") in its cluster.
-// A folder cluster that cannot be read counts as not empty.
-bool FolderHoldsEntries(int side, const FileRec& dir) {
+// A folder cluster that cannot be read counts as not empty (`unreadable`).
+bool FolderHoldsEntries(int side, const FileRec& dir, bool& unreadable) {
+  unreadable = false;
   const DiskRec& d = Disk[side];
   const std::string prefix = dir.Name + "\\";
   for (int32_t i = 0; i < d.FileCount; ++i) {
@@ -57,7 +58,7 @@ bool FolderHoldsEntries(int side, const FileRec& dir) {
       return true;
   }
   if (dir.StartCluster < 1 || dir.StartCluster > kMaxFatIndex) return true;
-  if (!ReadTopfCluster(side, dir.StartCluster + 1)) return true;
+  if (!ReadTopfCluster(side, dir.StartCluster + 1)) return unreadable = true;
   const size_t slots = ClusterBuffer.size() / kDirEntrySize;
   for (size_t s = 2; s < slots; ++s) {
     const uint8_t a = ClusterBuffer[s * kDirEntrySize];
@@ -167,8 +168,10 @@ bool FSEraseFile(int side, int index, bool freeChain) {
          "\" has no valid place on the disk; it was not erased. Please run a file system check.");
     return false;
   }
-  if (e.IsDir && FolderHoldsEntries(side, e)) {
-    Tell("The folder \"" + Shown(e.Name) + "\" is not empty; it was not erased.");
+  bool unreadable = false;
+  if (e.IsDir && FolderHoldsEntries(side, e, unreadable)) {
+    Tell("The folder \"" + Shown(e.Name) +
+         (unreadable ? "\" could not be read; it was not erased." : "\" is not empty; it was not erased."));
     return false;
   }
 

@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "core/cluster_io.h"
 #include "core/disk_io.h"
 #include "core/disk_model.h"
 #include "core/error_handler.h"
@@ -90,9 +91,11 @@ void MainEnableMenus() {
 }
 
 // The highest FAT index the scan may visit on side 0.
+// The last FAT index the scan reads: clusters that do not lie wholly on the
+// device hold nothing to find (and cannot be read).
 int32_t ScanLast() {
   const core::DiskRec& d = core::Disk[0];
-  return std::min<int32_t>(d.LastCluster, int32_t(d.FAT.size()) - 1);
+  return std::min<int32_t>({d.LastCluster, int32_t(d.FAT.size()) - 1, core::LastDataIndex(0)});
 }
 
 }  // namespace

@@ -140,7 +140,6 @@ void ScanJob(JobHost& host, int side) {
         continue;
       }
 
-      unreadable = false;
       int64_t doneInFile = 0;
       bool scrambled = false;
       bool stoppedNow = false;
@@ -155,7 +154,7 @@ void ScanJob(JobHost& host, int side) {
         if (c < 1 || c > last || seen[size_t(c)]) break;   // the chain ends early or loops
         seen[size_t(c)] = true;
         if (!core::ReadTopfSector(side, c + 1)) {
-          unreadable = true;   // a sector not read says nothing about the recording
+          unreadable = true;
           break;
         }
         if (k >= 6 && k <= rec.ClusterCount - 6 &&
@@ -175,6 +174,8 @@ void ScanJob(JobHost& host, int side) {
         host.SetItemBold(side, line.Item, false);
         break;
       }
+      // What could not be read leaves the recording as it was: a sector
+      // not read says nothing about it.
       if (unreadable && !scrambled) {
         failed.push_back(ShownName(side, rec.Name));
         MarkItem(host, side, line.Item, false, false);

@@ -9,10 +9,12 @@
 #include <map>
 #include <optional>
 
+#include "core/erase.h"
 #include "core/fsck.h"
 #include "tests/support/sector_faults.h"
 #include "tests/transfer/job_files.h"
 #include "tests/transfer/job_fixture.h"
+#include "transfer/entry_edits.h"
 
 namespace jobtest {
 namespace {
@@ -206,6 +208,9 @@ TEST_F(JobSafetyTest, EveryFailedTransferIsToldAndLeavesASoundDisk) {
   model.AddFile(File("\\DataFiles\\a.rec", a.size(), 1));
   model.AddFolder("\\DataFiles\\Films");
   model.AddFile(File("\\DataFiles\\Films\\b.rec", kCluster + 3, 2));
+  ib::FileSpec ts = File("\\DataFiles\\t.rec", 3 * kCluster, 0);
+  ts.Data = ib::Content::Of(ib::ReadWholeFile(ib::TestDataPath("sample.ts")));
+  model.AddFile(ts);
   struct Op {
     const char* Name;
     int Drive;   // the recorder drive the job changes
@@ -242,6 +247,20 @@ TEST_F(JobSafetyTest, EveryFailedTransferIsToldAndLeavesASoundDisk) {
          host.Check(0, "\\DataFiles\\a.rec");
        },
        [] { transfer::DoCopy(0, true); }},
+      {"stream scan", 0,
+       [&] {
+         ShowRecorder(model, 0, 0);
+         host.Check(0, "\\DataFiles\\t.rec");
+       },
+       [] { transfer::DoScan(0); }},
+      {"rename a top folder", 0, [&] { ShowRecorder(model, 0, 0, "\\"); },
+       [&] { transfer::FSRenameFile(0, IndexOf(0, "\\DataFiles"), "Data2"); }},
+      {"create a folder", 0, [&] { ShowRecorder(model, 0, 0); },
+       [] {
+         core::FSRecalculateDirSizes(0, core::kDirSizesClear, 0);
+         transfer::FSCreateDir(0, "\\DataFiles\\New");
+         core::FSRecalculateDirSizes(0, core::kDirSizesRun, 0);
+       }},
   };
   for (const Op& op : ops)
     for (const bool write : {true, false})
