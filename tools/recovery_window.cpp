@@ -90,9 +90,8 @@ void MainEnableMenus() {
   if (mainwindow::Form1* form = mainwindow::MainForm()) form->EnableMenus();
 }
 
-// The highest FAT index the scan may visit on side 0.
-// The last FAT index the scan reads: clusters that do not lie wholly on the
-// device hold nothing to find (and cannot be read).
+// The highest FAT index the scan may visit on side 0: clusters that do not
+// lie wholly on the device hold nothing to find (and cannot be read).
 int32_t ScanLast() {
   const core::DiskRec& d = core::Disk[0];
   return std::min<int32_t>({d.LastCluster, int32_t(d.FAT.size()) - 1, core::LastDataIndex(0)});
