@@ -216,32 +216,26 @@ TEST_F(QueueTest, SpaceFilterIsAGreedyFitInWholeClusters) {
   EXPECT_EQ(count, 0);   // unchecked items are never marked
 }
 
-// The free space of a PC folder and the room check are those of the folder's
-// own file system, also one the drive list leaves out (a small tmpfs).
+// A PC folder's free space and room check are its own file system's (a tmpfs).
 TEST_F(QueueTest, PcFreeSpaceIsThatOfTheFolderItself) {
   const std::string small = Pc() + "small/";
   ASSERT_EQ(::mkdir(small.c_str(), 0755), 0);
   if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=4m") != 0) GTEST_SKIP() << "no tmpfs";
-  struct Unmount {
-    std::string Path;
-    ~Unmount() { ::umount2(Path.c_str(), MNT_DETACH); }
-  } unmount{small};
+  std::unique_ptr<const char, void (*)(const char*)> unmount(small.c_str(), [](const char* p) { ::umount2(p, MNT_DETACH); });
   LoadRecorder(Model(), 0, 0);   // the source: one 8 MiB entry
-  core::Disk[0].FileCount = 1;
   core::Disk[0].Files[0].Size = 8 << 20;
   core::DiskId[1] = 1;
   for (const auto& [folder, fits] : {std::pair{small, false}, std::pair{Pc(), true}}) {
-    SCOPED_TRACE(folder);
     core::CurrentFolder[1] = folder;
     struct statvfs own {};
     ASSERT_EQ(::statvfs(folder.c_str(), &own), 0);
-    EXPECT_DOUBLE_EQ(core::FSGetFreeSpace(1), double(own.f_bavail) * double(own.f_frsize));
+    EXPECT_DOUBLE_EQ(core::FSGetFreeSpace(1), double(own.f_bavail) * double(own.f_frsize)) << folder;
     List3.Clear();
     List3.AddItem(transfer::FormatQueueLine('F', 1, 0));
-    std::vector<int32_t> list(4, 0);
+    std::vector<int32_t> list;
     int32_t count = 0;
     transfer::FSDeselectNoSpace(0, AllChecked(1), list, count);
-    EXPECT_EQ(count, fits ? 0 : 1);
+    EXPECT_EQ(count, fits ? 0 : 1) << folder;
   }
 }
 

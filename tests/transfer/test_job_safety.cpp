@@ -2,12 +2,12 @@
 // replace each other at the target, move a file onto itself, or leave a
 // recording unreadable when the power goes after any single write of a
 // relinking move or of a copy that overwrites a recorder file.
-#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <optional>
+#include <tuple>
 
 #include "core/erase.h"
 #include "core/fsck.h"
@@ -198,108 +198,64 @@ TEST_F(JobSafetyTest, AnOlderPcFileGoesOnlyOnceTheCopyIsThere) {
 
 // ------------------------------------------------ one failing disk transfer
 
-// Every job that writes a recorder disk, with its n-th device read or write
-// failing (each n in turn): the user is told exactly when a transfer failed,
-// the disk it leaves passes the check unless the user was told to run one,
-// and a move's source is gone only when its copy holds every byte.
+// Every job that writes a recorder disk, with its n-th cluster read or write
+// failing (each n in turn): the user is told exactly when one failed, the
+// disk passes the check unless the user was told to run one, and a move's
+// source goes only with a whole copy.
 TEST_F(JobSafetyTest, EveryFailedTransferIsToldAndLeavesASoundDisk) {
   ib::DiskImage model(Spec(kSpc, 60));
-  const std::string a = PatternBytes(1, 2 * kCluster + 5), x = PatternBytes(3, kCluster + 11);
+  const std::string a = PatternBytes(1, 2 * kCluster + 5);
   model.AddFile(File("\\DataFiles\\a.rec", a.size(), 1));
   model.AddFolder("\\DataFiles\\Films");
   model.AddFile(File("\\DataFiles\\Films\\b.rec", kCluster + 3, 2));
   ib::FileSpec ts = File("\\DataFiles\\t.rec", 3 * kCluster, 0);
   ts.Data = ib::Content::Of(ib::ReadWholeFile(ib::TestDataPath("sample.ts")));
   model.AddFile(ts);
-  struct Op {
-    const char* Name;
-    int Drive;   // the recorder drive the job changes
-    std::function<void()> Show;
-    std::function<void()> Job;
-  };
-  const std::vector<Op> ops = {
+  auto left = [&](const char* name) { ShowRecorder(model, 0, 0), host.Check(0, name); };
+  const std::vector<std::tuple<const char*, int, std::function<void()>, std::function<void()>>> ops = {
       {"erase", 0,
-       [&] {
-         ShowRecorder(model, 0, 0);
-         host.Check(0, "\\DataFiles\\a.rec");
-         host.Check(0, "\\DataFiles\\Films");
-         script.ExpectMsgBox("Do you really want", ui::Answer::Yes);
-       },
+       [&] { left("\\DataFiles\\a.rec"), host.Check(0, "\\DataFiles\\Films"), script.ExpectMsgBox("", ui::Answer::Yes); },
        [] { transfer::DoErase(0); }},
-      {"move to the PC", 0,
-       [&] {
-         ShowRecorder(model, 0, 0);
-         ShowPc(1);
-         host.Check(0, "\\DataFiles\\a.rec");
-       },
-       [] { transfer::DoCopy(0, true); }},
+      {"move to the PC", 0, [&] { left("\\DataFiles\\a.rec"), ShowPc(1); }, [] { transfer::DoCopy(0, true); }},
       {"copy from the PC", 1,
-       [&] {
-         ib::WriteWholeFile(Pc() + "x.dat", x);
-         ShowPc(0);
-         ShowRecorder(model, 1, 1);
-         host.Check(0, Pc() + "x.dat");
-       },
+       [&] { ib::WriteWholeFile(Pc() + "x.dat", a), ShowPc(0), ShowRecorder(model, 1, 1), host.Check(0, Pc() + "x.dat"); },
        [] { transfer::DoCopy(0, false); }},
       {"move inside the disk", 0,
-       [&] {
-         ShowSameRecorder(model, 0, "\\DataFiles\\", "\\DataFiles\\Films\\");
-         host.Check(0, "\\DataFiles\\a.rec");
-       },
+       [&] { ShowSameRecorder(model, 0, "\\DataFiles\\", "\\DataFiles\\Films\\"), host.Check(0, "\\DataFiles\\a.rec"); },
        [] { transfer::DoCopy(0, true); }},
-      {"stream scan", 0,
-       [&] {
-         ShowRecorder(model, 0, 0);
-         host.Check(0, "\\DataFiles\\t.rec");
-       },
-       [] { transfer::DoScan(0); }},
+      {"stream scan", 0, [&] { left("\\DataFiles\\t.rec"); }, [] { transfer::DoScan(0); }},
       {"rename a top folder", 0, [&] { ShowRecorder(model, 0, 0, "\\"); },
        [&] { transfer::FSRenameFile(0, IndexOf(0, "\\DataFiles"), "Data2"); }},
       {"create a folder", 0, [&] { ShowRecorder(model, 0, 0); },
-       [] {
-         core::FSRecalculateDirSizes(0, core::kDirSizesClear, 0);
-         transfer::FSCreateDir(0, "\\DataFiles\\New");
-         core::FSRecalculateDirSizes(0, core::kDirSizesRun, 0);
-       }},
+       [] { transfer::FSCreateDir(0, "\\DataFiles\\New"), core::FSRecalculateDirSizes(0, core::kDirSizesRun, 0); }},
   };
-  for (const Op& op : ops)
+  for (const auto& [name, drive, show, job] : ops)
     for (const bool write : {true, false})
-      for (uint64_t n = 0, calls = 1; n <= calls; ++n) {
-        SCOPED_TRACE(std::string(op.Name) + (write ? ", write " : ", read ") + std::to_string(n));
+      for (uint64_t n = 0, calls = 1, seen = 0; n <= calls; ++n, seen = 0) {
+        SCOPED_TRACE(std::string(name) + (write ? ", write " : ", read ") + std::to_string(n));
         script.Reset();
         std::filesystem::remove(Pc() + "a.rec");
-        op.Show();
+        show();
         for (int k = 0; k < 8; ++k) script.ExpectMsgBox("", ui::Answer::OK);
-        uint64_t seen = 0;
         std::optional<faults::SectorFaults> f(std::in_place);
-        // Cluster transfers (the one-sector looks of the loader and of the
-        // link check pass).
         auto nth = [&, n](uint32_t, int32_t count) { return count > 1 && ++seen == n; };
-        if (write) f->FailWritesWhere(nth);
-        else f->FailReadsWhere(nth);
-        op.Job();
+        write ? f->FailWritesWhere(nth) : f->FailReadsWhere(nth);   // one-sector looks pass
+        job();
         transfer::UnloadProgressWindow();
-        const uint64_t failed = f->FailedWrites() + f->FailedReads();
-        if (n == 0) calls = seen;   // the job's transfers when none fails
+        const bool failed = f->FailedWrites() + f->FailedReads() > 0;
+        calls = n == 0 ? seen : calls;   // the job's transfers when none fails
         f.reset();
-        std::vector<std::string> told;
-        for (const ui::Prompt& p : script.Prompts())
-          if (p.Text.find("Do you really want") == std::string::npos) told.push_back(p.Text);
-        EXPECT_EQ(failed > 0, !told.empty()) << (told.empty() ? "" : told[0]);
-        const bool checkAsked = std::any_of(told.begin(), told.end(), [](const std::string& t) {
-          return t.find("file system check") != std::string::npos;
-        });
-        // The source of the move to the PC: gone only with a whole copy.
-        ib::DecodedEntry e;
-        if (std::string(op.Name) == "move to the PC" &&
-            !FindEntry(Image(0), model.FolderIndex("\\DataFiles"), "a.rec", e)) {
-          EXPECT_TRUE(SameBytes(ib::ReadWholeFile(Pc() + "a.rec"), a));
-        }
-        core::DiskId[0] = -op.Drive;
+        const std::vector<std::string> told = script.MsgBoxTexts();
+        EXPECT_EQ(failed, told.size() > (std::string(name) == "erase")) << (told.empty() ? "" : told.back());
+        std::string all;
+        for (const std::string& t : told) all += t;
+        ib::DecodedEntry e;   // a source moved to the PC goes only with a whole copy
+        EXPECT_TRUE(std::string(name) != "move to the PC" ||
+                    FindEntry(Image(0), model.FolderIndex("\\DataFiles"), "a.rec", e) || ib::ReadWholeFile(Pc() + "a.rec") == a);
+        core::DiskId[0] = -drive;
         core::DiskId[1] = core::kNoDisk;
-        ASSERT_TRUE(core::InitTopf(0, "PhysicalDrive" + std::to_string(op.Drive), false));
-        ASSERT_TRUE(core::LoadTopf(0, true));
-        EXPECT_TRUE(core::FSCK(0) || checkAsked) << core::FsckResults[5].Text;
+        ASSERT_TRUE(core::InitTopf(0, "PhysicalDrive" + std::to_string(drive), false) && core::LoadTopf(0, true));
+        EXPECT_TRUE(core::FSCK(0) || all.find("file system check") != std::string::npos) << all;
       }
 }
 
