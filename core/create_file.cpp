@@ -210,10 +210,15 @@ bool CreateTopfFile(int side, const std::string& path, bool isDir, double size, 
   }
   FSRecalculateDirSizes(side, kDirSizesAdd, parentCluster);
 
-  if (isDir && ReadTopfCluster(side, first + 1) &&
-      ClusterBuffer.size() >= 2 * size_t(kDirEntrySize) && ClusterBuffer[0] == AttrSelf) {
-    PutBE32(ClusterBuffer.data() + kDirEntrySize + kDeFreeBytes, freeBytes);
-    WriteTopfCluster(side, first + 1, false);
+  if (isDir) {
+    bool patched = ReadTopfCluster(side, first + 1);
+    if (patched && ClusterBuffer.size() >= 2 * size_t(kDirEntrySize) && ClusterBuffer[0] == AttrSelf) {
+      PutBE32(ClusterBuffer.data() + kDirEntrySize + kDeFreeBytes, freeBytes);
+      patched = WriteTopfCluster(side, first + 1, false);
+    }
+    if (!patched)
+      Tell("The folder " + what + " was created, but its own cluster could not be updated. "
+           "Please run a file system check.");
   }
 
   CheckArraySize(side);

@@ -58,22 +58,24 @@ bool ModifyTopfFileStartCluster(int side, int index) {
   if (!WriteTopfCluster(side, e.DirCluster + 1, false)) return false;
 
   // An entry of the root's first slots has a copy in the system cluster.
+  bool copied = true;
   if (e.DirCluster == 0 && e.Slot < kRootCopySlots) {
-    if (ReadTopfCluster(side, 0) && int64_t(ClusterBuffer.size()) >= kMinClusterBytes) {
-      uint8_t* copy = ClusterBuffer.data() + kRootDirectoryCopy + e.Slot * kDirEntrySize;
-      if (copy[kDeAttribute] >= 1 && copy[kDeAttribute] <= 254) {
-        PutBE32(copy + kDeStartCluster, uint32_t(start));
-        WriteTopfCluster(side, 0, true);
-      }
+    // A copy that could not be read or written makes the result false; the
+    // entry itself already names the new start.
+    copied = ReadTopfCluster(side, 0) && int64_t(ClusterBuffer.size()) >= kMinClusterBytes;
+    uint8_t* copy = ClusterBuffer.data() + kRootDirectoryCopy + e.Slot * kDirEntrySize;
+    if (copied && copy[kDeAttribute] >= 1 && copy[kDeAttribute] <= 254) {
+      PutBE32(copy + kDeStartCluster, uint32_t(start));
+      copied = WriteTopfCluster(side, 0, true);
     }
     for (int32_t k = 0; k < d.RootCopyCount && size_t(k) < d.RootCopy.size(); ++k)
       if (d.RootCopy[size_t(k)].Slot == e.Slot) d.RootCopy[size_t(k)].StartCluster = start;
   }
 
-  if (!e.IsDir) return true;
+  if (!e.IsDir) return copied;
 
   // Its subfolders' ".." entries.
-  bool ok = true;
+  bool ok = copied;
   for (int32_t i = 0; i < d.FileCount; ++i) {
     FileRec& child = d.Files[size_t(i)];
     if (child.DirCluster != old || &child == &e) continue;

@@ -11,7 +11,7 @@ namespace core {
 // its own "." entry and the ".." entries of its subfolders, and the
 // DirCluster of every record inside it. When the entry lies in the root's
 // first four slots, its copy in the system cluster (and the side's RootCopy)
-// follows too.
+// follows too. False when any of these could not be read or written.
 bool ModifyTopfFileStartCluster(int side, int index);
 
 // Bytes 120 and 121 of the entry: 4 and CryptFlags when CryptValid, else 0 0.

@@ -46,8 +46,9 @@ bool DeletePcEntry(const std::string& path) {
 
 // True when the folder record `dir` still holds something: a live record of
 // the list inside it, or a used slot (beyond "." and "..") in its cluster.
-// A folder cluster that cannot be read counts as not empty.
-bool FolderHoldsEntries(int side, const FileRec& dir) {
+// A folder cluster that cannot be read counts as not empty (`unreadable`).
+bool FolderHoldsEntries(int side, const FileRec& dir, bool& unreadable) {
+  unreadable = false;
   const DiskRec& d = Disk[side];
   const std::string prefix = dir.Name + "\\";
   for (int32_t i = 0; i < d.FileCount; ++i) {
@@ -57,13 +58,32 @@ bool FolderHoldsEntries(int side, const FileRec& dir) {
       return true;
   }
   if (dir.StartCluster < 1 || dir.StartCluster > kMaxFatIndex) return true;
-  if (!ReadTopfCluster(side, dir.StartCluster + 1)) return true;
+  if (!ReadTopfCluster(side, dir.StartCluster + 1)) return unreadable = true;
   const size_t slots = ClusterBuffer.size() / kDirEntrySize;
   for (size_t s = 2; s < slots; ++s) {
     const uint8_t a = ClusterBuffer[s * kDirEntrySize];
     if (a != AttrUnused && a != 0x00) return true;
   }
   return false;
+}
+
+// Reads disk cluster 0 into ClusterBuffer; true when it was read and holds
+// both FAT areas for every entry the writers touch.
+bool SystemClusterFits(int side) {
+  if (!ReadTopfCluster(side, 0)) return false;
+  const int32_t writable = std::min(Disk[side].LastCluster, kMaxFatIndex);
+  const int64_t need = int64_t(kFAT2) + 3 * (int64_t(writable) + 1);
+  return int64_t(ClusterBuffer.size()) >= std::max<int64_t>(need, kMinClusterBytes);
+}
+
+// Writes the erased entry's slot back into its folder cluster, when that
+// slot is still unused there.
+bool PutSlotBack(int side, const FileRec& e, const std::vector<uint8_t>& bytes) {
+  if (!ReadTopfCluster(side, e.DirCluster + 1)) return false;
+  uint8_t* slot = ClusterBuffer.data() + size_t(e.Slot) * kDirEntrySize;
+  if (slot[kDeAttribute] != AttrUnused) return false;
+  std::copy(bytes.begin(), bytes.end(), slot);
+  return WriteTopfCluster(side, e.DirCluster + 1, false);
 }
 
 }  // namespace
@@ -148,8 +168,17 @@ bool FSEraseFile(int side, int index, bool freeChain) {
          "\" has no valid place on the disk; it was not erased. Please run a file system check.");
     return false;
   }
-  if (e.IsDir && FolderHoldsEntries(side, e)) {
-    Tell("The folder \"" + Shown(e.Name) + "\" is not empty; it was not erased.");
+  bool unreadable = false;
+  if (e.IsDir && FolderHoldsEntries(side, e, unreadable)) {
+    Tell("The folder \"" + Shown(e.Name) +
+         (unreadable ? "\" could not be read; it was not erased." : "\" is not empty; it was not erased."));
+    return false;
+  }
+
+  // The FAT must be readable before the entry goes: an entry leaves its
+  // folder only when its clusters can be freed with it.
+  if (!SystemClusterFits(side)) {
+    Tell("The FAT could not be read; \"" + Shown(e.Name) + "\" was not erased.");
     return false;
   }
 
@@ -164,6 +193,7 @@ bool FSEraseFile(int side, int index, bool freeChain) {
          "\" on the disk does not match; it was not erased. Please run a file system check.");
     return false;
   }
+  const std::vector<uint8_t> oldSlot(slot, slot + kDirEntrySize);
   std::fill(slot, slot + kDirEntrySize, uint8_t(0xFF));
   if (!WriteTopfCluster(side, e.DirCluster + 1, false)) {
     Tell("The folder holding \"" + Shown(e.Name) + "\" could not be written; nothing was erased.");
@@ -172,59 +202,82 @@ bool FSEraseFile(int side, int index, bool freeChain) {
   FSRecalculateDirSizes(side, kDirSizesAdd, e.DirCluster);
 
   // Clusters another entry still reaches stay allocated with it; only the
-  // clusters in front of them, which nothing else reaches, are freed.
-  std::vector<int32_t> head;
+  // clusters in front of them, which nothing else reaches, are freed. The
+  // links are kept until the FAT is on the disk.
+  std::vector<int32_t> freed;
+  std::vector<FatLink> before;
+  int32_t restIndex = -1;
+  FatLink restBefore;
   if (freeChain) {
     const std::vector<int32_t> chain = EntryChain(side, index);
     const size_t shared = FirstReachedByOthers(side, index, chain);
-    if (shared >= chain.size()) {
-      FSKillFATChain(side, e.StartCluster);
-    } else {
-      head.assign(chain.begin(), chain.begin() + long(shared));
-      for (int32_t c : head) d.FAT[size_t(c)].Next = d.FAT[size_t(c)].Prev = 0;
-      FatLink& rest = d.FAT[size_t(chain[shared])];
-      if (!head.empty() && rest.Prev == head.back()) rest.Prev = 0;
+    freed.assign(chain.begin(), chain.begin() + long(std::min(shared, chain.size())));
+    for (int32_t c : freed) before.push_back(d.FAT[size_t(c)]);
+    if (shared < chain.size()) {
+      restIndex = chain[shared];
+      restBefore = d.FAT[size_t(restIndex)];
+      FatLink& rest = d.FAT[size_t(restIndex)];
+      if (!freed.empty() && rest.Prev == freed.back()) rest.Prev = 0;
     }
+    for (int32_t c : freed) d.FAT[size_t(c)].Next = d.FAT[size_t(c)].Prev = 0;
   }
 
-  if (ReadTopfCluster(side, 0) && int64_t(ClusterBuffer.size()) >= kMinClusterBytes) {
+  // Freed links and the used-cluster count go to the disk in one write.
+  bool fatWritten = SystemClusterFits(side);
+  if (fatWritten) {
     const int32_t writable = std::min(d.LastCluster, kMaxFatIndex);
-    const int64_t need = int64_t(kFAT2) + 3 * (int64_t(writable) + 1);
-    if (int64_t(ClusterBuffer.size()) >= need) {
-      for (int32_t c : head) {
-        if (c > writable) continue;
-        WriteFat24(ClusterBuffer.data(), kFAT1, c, kFat24Free);
-        WriteFat24(ClusterBuffer.data(), kFAT2, c, kFat24Free);
-      }
+    for (int32_t c : freed) {
+      if (c > writable) continue;
+      WriteFat24(ClusterBuffer.data(), kFAT1, c, kFat24Free);
+      WriteFat24(ClusterBuffer.data(), kFAT2, c, kFat24Free);
     }
     const uint32_t used = uint32_t(CountUsedClusters(side));
     PutBE32(ClusterBuffer.data() + kSbUsedClusters, used);
     PutBE32(ClusterBuffer.data() + kBackupSuperblock + kSbUsedClusters, used);
-    WriteTopfCluster(side, 0, true);
+    fatWritten = WriteTopfCluster(side, 0, true);
+  }
+  if (!fatWritten && freed.empty()) {
+    // Nothing was to be freed: only the count on the disk may be stale.
+    Tell("\"" + Shown(e.Name) +
+         "\" was erased, but the used-cluster count could not be written. Please run a file "
+         "system check.");
+  } else if (!fatWritten) {
+    // The chain stays allocated on the disk, and so in memory; the entry
+    // goes back into its folder if it can.
+    for (size_t k = 0; k < freed.size(); ++k) d.FAT[size_t(freed[k])] = before[k];
+    if (restIndex >= 0) d.FAT[size_t(restIndex)] = restBefore;
+    if (PutSlotBack(side, e, oldSlot)) {
+      Tell("The FAT could not be written; \"" + Shown(e.Name) + "\" was not erased.");
+      return false;
+    }
+    Tell("\"" + Shown(e.Name) +
+         "\" was taken out of its folder, but the FAT could not be written: its clusters are "
+         "still allocated. Please run a file system check.");
   }
 
   e.Name = kErasedName;
   return true;
 }
 
-void FSRecalculateDirSizes(int side, int request, int32_t cluster) {
+bool FSRecalculateDirSizes(int side, int request, int32_t cluster) {
   ProcScope scope("FSRecalculateDirSizes");
   CheckSideIndex(side);
-  if (IsPCSide(side)) return;
+  if (IsPCSide(side)) return true;
   WorkList& list = List4[side];
   switch (request) {
     case kDirSizesClear:
       list.Clear();
-      return;
+      return true;
     case kDirSizesAdd:
       list.AddItem(std::to_string(cluster));
-      return;
+      return true;
     case kDirSizesRun:
       break;
     default:
-      return;
+      return true;
   }
-  if (list.Empty()) return;
+  if (list.Empty()) return true;
+  std::string failed;   // the first folder whose size did not reach the disk
 
   // Equal items stand next to each other in a sorted list.
   for (size_t k = list.ListCount() - 1; k-- > 0;)
@@ -273,12 +326,17 @@ void FSRecalculateDirSizes(int side, int request, int32_t cluster) {
 
       bool rewritten = false;
       if (owner->DirCluster >= 0 && owner->DirCluster <= kMaxFatIndex && owner->Slot >= 0 &&
-          owner->Slot < SlotsPerCluster(side) && ReadTopfCluster(side, owner->DirCluster + 1)) {
-        uint8_t* slot = ClusterBuffer.data() + size_t(owner->Slot) * kDirEntrySize;
-        if (int32_t(GetBE32(slot + kDeStartCluster)) == dir &&
-            (slot[kDeAttribute] == AttrDirectory || slot[kDeAttribute] == AttrRecycle)) {
-          PutBE32(slot + kDeClusterCount, uint32_t(count));
-          rewritten = WriteTopfCluster(side, owner->DirCluster + 1, false);
+          owner->Slot < SlotsPerCluster(side)) {
+        if (ReadTopfCluster(side, owner->DirCluster + 1)) {
+          uint8_t* slot = ClusterBuffer.data() + size_t(owner->Slot) * kDirEntrySize;
+          if (int32_t(GetBE32(slot + kDeStartCluster)) == dir &&
+              (slot[kDeAttribute] == AttrDirectory || slot[kDeAttribute] == AttrRecycle)) {
+            PutBE32(slot + kDeClusterCount, uint32_t(count));
+            rewritten = WriteTopfCluster(side, owner->DirCluster + 1, false);
+            if (!rewritten && failed.empty()) failed = owner->Name;
+          }
+        } else if (failed.empty()) {
+          failed = owner->Name;
         }
       }
       owner->ClusterCount = count;
@@ -289,13 +347,15 @@ void FSRecalculateDirSizes(int side, int request, int32_t cluster) {
           for (int32_t k = 0; k < d.RootCopyCount && size_t(k) < d.RootCopy.size(); ++k) {
             const RootCopyEntry& rc = d.RootCopy[size_t(k)];
             if (rc.StartCluster != owner->StartCluster) continue;
-            if (rc.Slot >= 0 && rc.Slot < kRootCopySlots && ReadTopfCluster(side, 0) &&
-                int64_t(ClusterBuffer.size()) >= kMinClusterBytes) {
+            if (rc.Slot < 0 || rc.Slot >= kRootCopySlots) break;
+            bool copied = ReadTopfCluster(side, 0) && int64_t(ClusterBuffer.size()) >= kMinClusterBytes;
+            if (copied) {
               PutBE32(ClusterBuffer.data() + kRootDirectoryCopy + rc.Slot * kDirEntrySize +
                           kDeClusterCount,
                       uint32_t(count));
-              WriteTopfCluster(side, 0, true);
+              copied = WriteTopfCluster(side, 0, true);
             }
+            if (!copied && failed.empty()) failed = owner->Name;
             break;
           }
         }
@@ -305,6 +365,10 @@ void FSRecalculateDirSizes(int side, int request, int32_t cluster) {
       dir = owner->DirCluster;
     }
   }
+  if (failed.empty()) return true;
+  Tell("The size of the folder \"" + Shown(failed) +
+       "\" could not be written to the disk. Please run a file system check.");
+  return false;
 }
 
 }  // namespace core

@@ -36,7 +36,11 @@ size_t FirstReachedByOthers(int side, int index, const std::vector<int32_t>& cha
 // recovered record (no slot) is only marked. Refused, with a message and
 // false, and nothing changed: an entry of the root directory, a folder that
 // still holds live entries (in the list or on the disk), a slot that no
-// longer holds this entry, and a directory cluster that cannot be read.
+// longer holds this entry, a directory cluster that cannot be read, and a
+// FAT (disk cluster 0) that cannot be read. When the FAT cannot be written
+// after the slot was cleared, the chain stays allocated (in memory too) and
+// the slot is written back: refused as above; when even that fails, the user
+// is told to run a file system check and the record counts as erased.
 //
 // PC side: a file (or a symbolic link, never followed) is deleted, an empty
 // folder removed. What could not be deleted stays listed and is reported.
@@ -53,6 +57,8 @@ constexpr int kDirSizesRun = 2;
 // 1 + the counts of the live entries inside, on the disk and in memory (Size
 // the sum of their sizes); a top-level folder's copy in the system cluster
 // follows. Only live folder records are looked up. A PC side does nothing.
-void FSRecalculateDirSizes(int side, int request, int32_t cluster);
+// A size that could not be read, written or copied to the system cluster is
+// reported (the first such folder, once a run) and makes the result false.
+bool FSRecalculateDirSizes(int side, int request, int32_t cluster);
 
 }  // namespace core

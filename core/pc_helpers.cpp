@@ -68,8 +68,15 @@ bool DriveInformation(const std::string& path, std::string& label, std::string& 
   fileSystem = volume.FsName;
   totalKiB = static_cast<double>(volume.TotalBytes) / 1024.0;
   freeKiB = static_cast<double>(volume.FreeBytes) / 1024.0;
+  // Space and id are those of the file system that holds the path itself:
+  // a folder may lie on one the drive list leaves out (a tmpfs under /tmp).
   struct statvfs info {};
-  if (statvfs(volume.MountPoint.c_str(), &info) == 0) {
+  bool own = statvfs(path.c_str(), &info) == 0;
+  if (own) {
+    totalKiB = static_cast<double>(uint64_t(info.f_blocks) * info.f_frsize) / 1024.0;
+    freeKiB = static_cast<double>(uint64_t(info.f_bavail) * info.f_frsize) / 1024.0;
+  }
+  if (own || statvfs(volume.MountPoint.c_str(), &info) == 0) {
     const uint32_t id = static_cast<uint32_t>(info.f_fsid);
     char text[16];
     std::snprintf(text, sizeof text, "%04X-%04X", id >> 16, id & 0xFFFFu);

@@ -31,8 +31,10 @@ int DriveIdOf(const std::string& path);
 
 // Properties of the file system that holds `path` (a drive root or any path
 // on it): label, file-system name, serial text "XXXX-XXXX" (from the file
-// system id), total and free space in KiB. False (outputs empty / 0) when
-// the path is on no known drive.
+// system id), total and free space in KiB. Space and serial are those of the
+// file system that holds `path` itself (statvfs of the path), also when that
+// one is not in the drive list. False (outputs empty / 0) when the path is
+// on no known drive.
 bool DriveInformation(const std::string& path, std::string& label, std::string& fileSystem,
                       std::string& serial, double& totalKiB, double& freeKiB);
 

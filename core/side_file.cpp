@@ -59,7 +59,10 @@ double FSGetFreeSpace(int side) {
   ProcScope scope("FSGetFreeSpace");
   CheckSideIndex(side);
   if (IsPCSide(side)) {
-    const std::string root = DriveRoot(DiskId[side]);
+    // The file system of the folder the pane shows, which need not be the
+    // drive's own (a tmpfs mounted below it).
+    const std::string root =
+        CurrentFolder[side].empty() ? DriveRoot(DiskId[side]) : CurrentFolder[side];
     if (root.empty()) return 0;
     std::string label, fileSystem, serial;
     double total = 0, freeKiB = 0;

@@ -12,9 +12,10 @@ namespace core {
 void FSOpenFile(int side, int index, bool readWrite);
 // Ends that state; a PC side's file handle is closed.
 void FSCloseFile(int side);
-// Bytes the side can still take: a PC drive's free space; a recorder disk's
-// free FAT elements (0..LastCluster) whose cluster lies wholly on the device
-// x cluster size; 0 in disaster mode.
+// Bytes the side can still take: on a PC side the free space of the file
+// system that holds the folder the pane shows (CurrentFolder; the drive root
+// when none is set); a recorder disk's free FAT elements (0..LastCluster)
+// whose cluster lies wholly on the device x cluster size; 0 in disaster mode.
 double FSGetFreeSpace(int side);
 
 }  // namespace core

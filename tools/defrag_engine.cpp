@@ -486,7 +486,9 @@ bool CommitMove(int side, int index, const OldChain& old, int32_t newStart, cons
   if (folder) {
     if (!MarkFolderCluster(side, newStart, true)) return FolderWriteFailed(r.Name);
     for (size_t k = 0; k < old.Clusters.size(); ++k)
-      if (restored[k]) core::ZeroTopfCluster(side, old.Clusters[k] + 1);
+      if (restored[k] && !core::ZeroTopfCluster(side, old.Clusters[k] + 1))
+        Status(1, "--- Couldn't clear the old folder cluster " + std::to_string(old.Clusters[k]) +
+                      " of " + r.Name + "!");
   }
   if (!core::UpdateTopfFAT(side)) return FatWriteFailed();
   return true;
@@ -636,12 +638,23 @@ bool ClearFree(int side) {
   for (int32_t c = 0; c <= last; ++c)
     if (clearable(c)) ++total;
   int shown = -1;
+  int64_t failed = 0;
+  int32_t firstFailed = -1;
+  // What could not be cleared is said once the run ends, also after a cancel.
+  auto reportFailed = [&] {
+    if (failed > 0)
+      Status(1, "--- " + std::to_string(failed) + " free cluster(s) could not be cleared, the "
+                "first is cluster " + std::to_string(firstFailed) + "!");
+  };
   for (int32_t c = 0; c <= last; ++c) {
     if (clearable(c)) {
       // On an image file the cluster becomes a hole: the same zeros without
       // filling the PC's disk.
-      core::ZeroTopfCluster(side, c + 1);
-      SetPixelVB(c, kCodeCleared);
+      if (core::ZeroTopfCluster(side, c + 1)) {
+        SetPixelVB(c, kCodeCleared);
+      } else if (failed++ == 0) {
+        firstFailed = c;
+      }
       ++done;
       const int percent = int(done * 100 / std::max<int64_t>(total, 1));
       if (percent != shown) {
@@ -651,8 +664,12 @@ bool ClearFree(int side) {
       RefreshMap();
       StepEvents();
     }
-    if (Cancelled()) return false;
+    if (Cancelled()) {
+      reportFailed();
+      return false;
+    }
   }
+  reportFailed();
   return true;
 }
 

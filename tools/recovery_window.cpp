@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "core/cluster_io.h"
 #include "core/disk_io.h"
 #include "core/disk_model.h"
 #include "core/error_handler.h"
@@ -89,10 +90,11 @@ void MainEnableMenus() {
   if (mainwindow::Form1* form = mainwindow::MainForm()) form->EnableMenus();
 }
 
-// The highest FAT index the scan may visit on side 0.
+// The highest FAT index the scan may visit on side 0: clusters that do not
+// lie wholly on the device hold nothing to find (and cannot be read).
 int32_t ScanLast() {
   const core::DiskRec& d = core::Disk[0];
-  return std::min<int32_t>(d.LastCluster, int32_t(d.FAT.size()) - 1);
+  return std::min<int32_t>({d.LastCluster, int32_t(d.FAT.size()) - 1, core::LastDataIndex(0)});
 }
 
 }  // namespace
@@ -449,6 +451,7 @@ void Form5::Scanner() {
 
   int32_t c = start;
   bool stopped = false;   // left the loop with clusters not read (not a read failure)
+  bool unreadable = false;   // cluster c could not be read
   for (; c <= last; ++c) {
     if (Check1->isChecked() && d.FAT[size_t(c)].Next != 0) continue;
 
@@ -468,8 +471,10 @@ void Form5::Scanner() {
     }
 
     if (core::ReadSectors(handle, uint32_t(int64_t(c) + 1) * uint32_t(spc), spc, buffer.data()) ==
-        0)
+        0) {
+      unreadable = true;
       break;
+    }
     qlib::TopfSwapDWORD(buffer.data(), spc);
     int32_t firstHigh = 0, firstLow = 0, lastHigh = 0, lastLow = 0, pid = 0;
     uint8_t header = 0;
@@ -513,6 +518,29 @@ void Form5::Scanner() {
   core::FSCloseFile(0);
   PB1->setValue(0);
 
+  if (unreadable) {
+    // The scan can go on from here once the disk is back; a disk that is
+    // gone ends the program as everywhere else.
+    core::INISetString(stateFile, kRecoverySection, "NextCluster", std::to_string(c));
+    core::INISetString(stateFile, kRecoverySection, "State", "1");
+    if (d.Handle == handle) core::CheckHDConnection(0);
+    // Only this cluster is unreadable: Continue goes on after it.
+    core::INISetString(stateFile, kRecoverySection, "NextCluster", std::to_string(c + 1));
+    ScanRunning = false;
+    Command1->setText("Continue Scan");
+    Command1->setEnabled(true);
+    Command2->setEnabled(false);
+    Label1[2]->setText(QString::fromStdString("Stopped at cluster " + std::to_string(c) + ": " +
+                                              std::to_string(FoundCount) +
+                                              (FoundCount == 1 ? " stream cluster found"
+                                                               : " stream clusters found")));
+    ui::Current().MsgBox("Cluster " + std::to_string(c) +
+                             " could not be read. The scan stopped there; Continue Scan goes on "
+                             "after it.",
+                         ui::Buttons::OK, ui::Icon::Exclamation);
+    FinishScan();
+    return;
+  }
   const bool finished = transfer::CancelState == 0;
   if (finished) {
     core::INISetString(stateFile, kRecoverySection, "NextCluster", std::to_string(c));

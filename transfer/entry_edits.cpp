@@ -119,14 +119,20 @@ bool RenameRecorder(int side, int index, const std::string& newName) {
       return false;
     }
     // An entry of the root's first slots has a copy in the system cluster.
-    if (dir == 0 && rec.Slot < core::kRootCopySlots && core::ReadTopfCluster(side, 0) &&
-        int64_t(core::ClusterBuffer.size()) >= core::kMinClusterBytes) {
-      uint8_t* copy = core::ClusterBuffer.data() + core::kRootDirectoryCopy +
-                      size_t(rec.Slot) * core::kDirEntrySize;
-      if (int32_t(core::GetBE32(copy + core::kDeStartCluster)) == rec.StartCluster) {
-        StoreName(copy, text);
-        core::WriteTopfCluster(side, 0, true);
+    if (dir == 0 && rec.Slot < core::kRootCopySlots) {
+      bool copied = core::ReadTopfCluster(side, 0) &&
+                    int64_t(core::ClusterBuffer.size()) >= core::kMinClusterBytes;
+      if (copied) {
+        uint8_t* copy = core::ClusterBuffer.data() + core::kRootDirectoryCopy +
+                        size_t(rec.Slot) * core::kDirEntrySize;
+        if (int32_t(core::GetBE32(copy + core::kDeStartCluster)) == rec.StartCluster) {
+          StoreName(copy, text);
+          copied = core::WriteTopfCluster(side, 0, true);
+        }
       }
+      if (!copied)
+        Tell("\"" + Shown(rec.Name) + "\" was renamed, but the copy of its entry in the system "
+             "cluster could not be written. Please run a file system check.");
     }
   }
 

@@ -211,7 +211,9 @@ bool RecorderCreateDir(int side, std::string path) {
   if (!core::CreateTopfFile(side, path, true, double(d.SectorsPerCluster) * core::kSectorSize,
                             Now(), c)) {
     link = core::FatLink();
-    core::UpdateTopfFAT(side);
+    if (!core::UpdateTopfFAT(side))
+      Tell("The cluster of the folder " + shown + " stays allocated: the FAT could not be "
+           "written. Please run a file system check.");
     return false;
   }
   return true;

@@ -463,9 +463,10 @@ FileResult CopyJob::CopyFile(size_t i, size_t n, const QueueLine& line) {
     }
     if (!core::CreateTopfFile(target_, path, false, rec.Size, rec.RecDate, first)) {
       AbandonTarget(pcPath);
-      core::UpdateTopfFAT(target_);
+      const bool fatBack = core::UpdateTopfFAT(target_);
       SyncOtherSide(target_);
-      Fail(rec, "the directory entry could not be written; not copied");
+      Fail(rec, std::string("the directory entry could not be written; not copied") +
+                    (fatBack ? "" : " (its clusters stay allocated: please run a file system check)"));
       return FileResult::Failed;
     }
     SyncOtherSide(target_);

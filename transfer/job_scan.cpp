@@ -41,7 +41,9 @@ bool IsRecording(const core::FileRec& rec) {
 
 // The PCR PID from the program map table, searched along the chain (each
 // index once, at most the file's clusters); -1 when none was found.
-int32_t SearchPmt(int side, const core::FileRec& rec) {
+// `unreadable` tells whether a cluster of the chain could not be read.
+int32_t SearchPmt(int side, const core::FileRec& rec, bool& unreadable) {
+  unreadable = false;
   const core::DiskRec& d = Disk[side];
   const int32_t last = std::min<int32_t>(d.LastCluster, int32_t(d.FAT.size()) - 1);
   std::vector<bool> seen(size_t(std::max(last, 0)) + 1, false);
@@ -52,6 +54,8 @@ int32_t SearchPmt(int side, const core::FileRec& rec) {
     if (core::ReadTopfCluster(side, c + 1)) {
       const int32_t pid = FindPcrPid(core::ClusterBuffer.data(), core::ClusterBuffer.size());
       if (pid >= 0) return pid;
+    } else {
+      unreadable = true;
     }
     c = d.FAT[size_t(c)].Next;
   }
@@ -83,6 +87,7 @@ void ScanJob(JobHost& host, int side) {
   StartJob(host);
   std::vector<std::string> noPmt;
   std::vector<std::string> noHeader;
+  std::vector<std::string> failed;
   int afterJob = 0;
 
   try {
@@ -125,9 +130,10 @@ void ScanJob(JobHost& host, int side) {
       Status("Actual file " + std::to_string(i + 1) + " of " + std::to_string(m) + " = " +
              ShownName(side, shown));
 
-      const int32_t pcrPid = SearchPmt(side, rec);
+      bool unreadable = false;
+      const int32_t pcrPid = SearchPmt(side, rec, unreadable);
       if (pcrPid < 0) {
-        noPmt.push_back(ShownName(side, rec.Name));
+        (unreadable ? failed : noPmt).push_back(ShownName(side, rec.Name));
         host.SetItemBold(side, line.Item, false);
         ui::Current().DoEvents();
         if (CancelState > 0) break;
@@ -147,7 +153,10 @@ void ScanJob(JobHost& host, int side) {
         SwitchToCurrentFile(progress, CancelState, doneInFile, rec.ClusterCount);
         if (c < 1 || c > last || seen[size_t(c)]) break;   // the chain ends early or loops
         seen[size_t(c)] = true;
-        core::ReadTopfSector(side, c + 1);
+        if (!core::ReadTopfSector(side, c + 1)) {
+          unreadable = true;
+          break;
+        }
         if (k >= 6 && k <= rec.ClusterCount - 6 &&
             SectorScrambled(core::SectorBuffer.data(), pcrPid)) {
           scrambled = true;
@@ -165,23 +174,44 @@ void ScanJob(JobHost& host, int side) {
         host.SetItemBold(side, line.Item, false);
         break;
       }
+      // What could not be read leaves the recording as it was: a sector
+      // not read says nothing about it.
+      if (unreadable && !scrambled) {
+        failed.push_back(ShownName(side, rec.Name));
+        MarkItem(host, side, line.Item, false, false);
+        ui::Current().DoEvents();
+        if (CancelState > 0) break;
+        continue;
+      }
 
       const uint8_t value = scrambled ? 1 : 2;
       core::FileRec& live = Disk[side].Files[size_t(line.Entry)];
+      const bool validBefore = live.CryptValid;
+      const uint8_t flagsBefore = live.CryptFlags;
       live.CryptValid = true;
       live.CryptFlags = value;
+      if (!core::ModifyTopfFileCryptFlags(side, line.Entry)) {
+        // The entry keeps what it said; so does the list.
+        live.CryptValid = validBefore;
+        live.CryptFlags = flagsBefore;
+        failed.push_back(ShownName(side, rec.Name));
+        MarkItem(host, side, line.Item, false, false);
+        ui::Current().DoEvents();
+        if (CancelState > 0) break;
+        continue;
+      }
       FollowOnOtherSide(side, live);
       host.SetItemIcon(side, line.Item, value == 1 ? "KeyY" : "KeyG");
-      core::ModifyTopfFileCryptFlags(side, line.Entry);
       if (rec.HasRecHeader) {
         // Only a first cluster that was read and still is a recording header
         // is written back.
-        if (core::ReadTopfCluster(side, rec.StartCluster + 1) &&
-            StartsWithRecHeader(core::ClusterBuffer)) {
-          core::ClusterBuffer[size_t(kCryptValueOffset)] = value;
-          core::WriteTopfCluster(side, rec.StartCluster + 1, false);
-        } else {
+        if (!core::ReadTopfCluster(side, rec.StartCluster + 1) ||
+            !StartsWithRecHeader(core::ClusterBuffer)) {
           noHeader.push_back(ShownName(side, rec.Name));
+        } else {
+          core::ClusterBuffer[size_t(kCryptValueOffset)] = value;
+          if (!core::WriteTopfCluster(side, rec.StartCluster + 1, false))
+            noHeader.push_back(ShownName(side, rec.Name));
         }
       }
       MarkItem(host, side, line.Item, false, false);
@@ -204,9 +234,12 @@ void ScanJob(JobHost& host, int side) {
   host.EnableMenus();
   ReportProblems("No program map table was found in these recordings; they were left unchanged:",
                  noPmt);
-  ReportProblems("The recording header of these recordings could not be read; only the directory "
-                 "entry was updated:",
+  ReportProblems("The recording header of these recordings could not be read or written; only "
+                 "the directory entry was updated:",
                  noHeader);
+  ReportProblems("These recordings could not be read or their directory entry could not be "
+                 "written; they were left unchanged:",
+                 failed);
 }
 
 }  // namespace

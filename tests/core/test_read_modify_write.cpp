@@ -104,9 +104,10 @@ TEST_F(ReadModifyWrite, NoClusterIsWrittenBackAfterItsReadFailed) {
        [&] { EXPECT_FALSE(core::FSEraseFile(0, index(film), true)); }, 0,
        "could not be read; nothing was erased", true},
       {"FSEraseFile, the system cluster", systemCluster,
-       [&] { core::FSEraseFile(0, index(film), true); }},
-      {"FSRecalculateDirSizes, the holding folder", holder(films), queueSizes(films)},
-      {"FSRecalculateDirSizes, the root copy", systemCluster, queueSizes(films)},
+       [&] { EXPECT_FALSE(core::FSEraseFile(0, index(film), true)); }, 0,
+       "The FAT could not be read", true},
+      {"FSRecalculateDirSizes, the holding folder", holder(films), queueSizes(films), 0, "not be written"},
+      {"FSRecalculateDirSizes, the root copy", systemCluster, queueSizes(films), 0, "not be written"},
       {"CreateTopfFile, the parent folder", own(films),
        [&] {
          EXPECT_FALSE(core::CreateTopfFile(0, films + "\\new.rec", false, 1000, When(), 30));
@@ -119,7 +120,7 @@ TEST_F(ReadModifyWrite, NoClusterIsWrittenBackAfterItsReadFailed) {
        false, linkNew(30)},
       {"CreateTopfFile, the new folder's cluster", [] { return 31 + 1; },
        [&] { core::CreateTopfFile(0, films + "\\New", true, double(kSpc * 512), When(), 31); }, 0,
-       "", false,
+       "its own cluster could not be updated", false,
        [&] {
          linkNew(31)();
          core::BuildSubDirBuffer(0, 31, films + "\\New");

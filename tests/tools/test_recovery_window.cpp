@@ -15,6 +15,7 @@
 #include "core/cluster_io.h"
 #include "core/disk_io.h"
 #include "platform/platform.h"
+#include "tests/support/sector_faults.h"
 #include "tools/found_clusters.h"
 #include "tools/recovery_window.h"
 #include "transfer/form4.h"
@@ -193,6 +194,38 @@ TEST_F(RecoveryWindowTest, DamagedSearchListIsRefusedAndKept) {
   EXPECT_EQ(ib::ReadWholeFile(tools::SearchListFile()), damaged);
   EXPECT_EQ(Ini("NextCluster"), "5");
   EXPECT_FALSE(w.ScanRunning);
+}
+
+// A cluster that cannot be read stops the scan with its number, a disk that
+// is gone ends the program; either way the state stays resumable, and
+// Continue (the disk back) finds every lost cluster the scan can read.
+TEST_F(RecoveryWindowTest, AReadFailureStopsResumably) {
+  const uint32_t bad = (22 + 1) * 2068;   // LostA's third cluster
+  for (const bool gone : {false, true}) {   // gone: the bad cluster on and sector 0 fail
+    SCOPED_TRACE(gone);
+    ::unlink(tools::SearchListFile().c_str()), ::unlink(tools::SearchStateFile().c_str());
+    {
+      tools::Form5 w;
+      w.Form_Load();
+      faults::SectorFaults f;
+      f.FailReadsWhere([&](uint32_t s, int32_t) { return s == bad || (gone && (s > bad || s == 0)); });
+      script.ExpectMsgBox(gone ? "has lost the link to the hard drive!" : "Cluster 22 could not be read.", ui::Answer::OK);
+      try {
+        w.Command1_Click();
+        EXPECT_EQ(w.Command1->text().toStdString() + char('0' + w.Command2->isEnabled()), "Continue Scan0");
+      } catch (const ui::ProgramEnded&) {
+        w.ScanRunning = false;
+      }
+      EXPECT_EQ(script.EndedWith().has_value(), gone);
+      EXPECT_TRUE(script.AllAnswered());
+      EXPECT_EQ(Ini("State") + " " + Ini("NextCluster"), gone ? "1 22" : "1 23");
+    }
+    tools::Form5 w;
+    w.Form_Load();
+    w.Command1_Click();   // "Continue Scan"
+    const std::string list = ib::ReadWholeFile(tools::SearchListFile());
+    EXPECT_EQ(Ini("State") + " " + std::to_string(std::count(list.begin(), list.end(), '\n')), gone ? "2 8" : "2 7");
+  }
 }
 
 TEST_F(RecoveryWindowTest, StartPastTheLastClusterReadsNothing) {

@@ -1,5 +1,7 @@
 // The copy queue and its filters.
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -212,6 +214,29 @@ TEST_F(QueueTest, SpaceFilterIsAGreedyFitInWholeClusters) {
   PcQueue({20 * cb});
   transfer::FSDeselectNoSpace(1, PaneItems{{"i000000", false}}, list, count);
   EXPECT_EQ(count, 0);   // unchecked items are never marked
+}
+
+// A PC folder's free space and room check are its own file system's (a tmpfs).
+TEST_F(QueueTest, PcFreeSpaceIsThatOfTheFolderItself) {
+  const std::string small = Pc() + "small/";
+  ASSERT_EQ(::mkdir(small.c_str(), 0755), 0);
+  if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=4m") != 0) GTEST_SKIP() << "no tmpfs";
+  std::unique_ptr<const char, void (*)(const char*)> unmount(small.c_str(), [](const char* p) { ::umount2(p, MNT_DETACH); });
+  LoadRecorder(Model(), 0, 0);   // the source: one 8 MiB entry
+  core::Disk[0].Files[0].Size = 8 << 20;
+  core::DiskId[1] = 1;
+  for (const auto& [folder, fits] : {std::pair{small, false}, std::pair{Pc(), true}}) {
+    core::CurrentFolder[1] = folder;
+    struct statvfs own {};
+    ASSERT_EQ(::statvfs(folder.c_str(), &own), 0);
+    EXPECT_DOUBLE_EQ(core::FSGetFreeSpace(1), double(own.f_bavail) * double(own.f_frsize)) << folder;
+    List3.Clear();
+    List3.AddItem(transfer::FormatQueueLine('F', 1, 0));
+    std::vector<int32_t> list;
+    int32_t count = 0;
+    transfer::FSDeselectNoSpace(0, AllChecked(1), list, count);
+    EXPECT_EQ(count, fits ? 0 : 1) << folder;
+  }
 }
 
 TEST_F(QueueTest, FourGigabyteFilterComparesBytesForLimitedTargetsOnly) {

@@ -157,7 +157,7 @@ TEST_F(ScanJobTest, HeaderByteWrittenOnlyIntoARealHeader) {
   core::InvalidateSideCache(0);
   host.Check(0, "\\DataFiles\\h.rec");
   host.Check(0, "\\DataFiles\\g.rec");
-  script.ExpectMsgBox("could not be read; only the directory entry was updated", ui::Answer::OK);
+  script.ExpectMsgBox("could not be read or written; only the directory entry was updated", ui::Answer::OK);
   transfer::DoScan(0);
   EXPECT_TRUE(script.AllAnswered());
   ib::DecodedEntry h;

@@ -3,12 +3,18 @@
 // recording unreadable when the power goes after any single write of a
 // relinking move or of a copy that overwrites a recorder file.
 #include <chrono>
+#include <filesystem>
+#include <functional>
 #include <map>
+#include <optional>
+#include <tuple>
 
+#include "core/erase.h"
 #include "core/fsck.h"
 #include "tests/support/sector_faults.h"
 #include "tests/transfer/job_files.h"
 #include "tests/transfer/job_fixture.h"
+#include "transfer/entry_edits.h"
 
 namespace jobtest {
 namespace {
@@ -188,6 +194,69 @@ TEST_F(JobSafetyTest, AnOlderPcFileGoesOnlyOnceTheCopyIsThere) {
     EXPECT_EQ(entries.size(), 1u);
     transfer::UnloadProgressWindow();
   }
+}
+
+// ------------------------------------------------ one failing disk transfer
+
+// Every job that writes a recorder disk, with its n-th cluster read or write
+// failing (each n in turn): the user is told exactly when one failed, the
+// disk passes the check unless the user was told to run one, and a move's
+// source goes only with a whole copy.
+TEST_F(JobSafetyTest, EveryFailedTransferIsToldAndLeavesASoundDisk) {
+  ib::DiskImage model(Spec(kSpc, 60));
+  const std::string a = PatternBytes(1, 2 * kCluster + 5);
+  model.AddFile(File("\\DataFiles\\a.rec", a.size(), 1));
+  model.AddFolder("\\DataFiles\\Films");
+  model.AddFile(File("\\DataFiles\\Films\\b.rec", kCluster + 3, 2));
+  ib::FileSpec ts = File("\\DataFiles\\t.rec", 3 * kCluster, 0);
+  ts.Data = ib::Content::Of(ib::ReadWholeFile(ib::TestDataPath("sample.ts")));
+  model.AddFile(ts);
+  auto left = [&](const char* name) { ShowRecorder(model, 0, 0), host.Check(0, name); };
+  const std::vector<std::tuple<const char*, int, std::function<void()>, std::function<void()>>> ops = {
+      {"erase", 0,
+       [&] { left("\\DataFiles\\a.rec"), host.Check(0, "\\DataFiles\\Films"), script.ExpectMsgBox("", ui::Answer::Yes); },
+       [] { transfer::DoErase(0); }},
+      {"move to the PC", 0, [&] { left("\\DataFiles\\a.rec"), ShowPc(1); }, [] { transfer::DoCopy(0, true); }},
+      {"copy from the PC", 1,
+       [&] { ib::WriteWholeFile(Pc() + "x.dat", a), ShowPc(0), ShowRecorder(model, 1, 1), host.Check(0, Pc() + "x.dat"); },
+       [] { transfer::DoCopy(0, false); }},
+      {"move inside the disk", 0,
+       [&] { ShowSameRecorder(model, 0, "\\DataFiles\\", "\\DataFiles\\Films\\"), host.Check(0, "\\DataFiles\\a.rec"); },
+       [] { transfer::DoCopy(0, true); }},
+      {"stream scan", 0, [&] { left("\\DataFiles\\t.rec"); }, [] { transfer::DoScan(0); }},
+      {"rename a top folder", 0, [&] { ShowRecorder(model, 0, 0, "\\"); },
+       [&] { transfer::FSRenameFile(0, IndexOf(0, "\\DataFiles"), "Data2"); }},
+      {"create a folder", 0, [&] { ShowRecorder(model, 0, 0); },
+       [] { transfer::FSCreateDir(0, "\\DataFiles\\New"), core::FSRecalculateDirSizes(0, core::kDirSizesRun, 0); }},
+  };
+  for (const auto& [name, drive, show, job] : ops)
+    for (const bool write : {true, false})
+      for (uint64_t n = 0, calls = 1, seen = 0; n <= calls; ++n, seen = 0) {
+        SCOPED_TRACE(std::string(name) + (write ? ", write " : ", read ") + std::to_string(n));
+        script.Reset();
+        std::filesystem::remove(Pc() + "a.rec");
+        show();
+        for (int k = 0; k < 8; ++k) script.ExpectMsgBox("", ui::Answer::OK);
+        std::optional<faults::SectorFaults> f(std::in_place);
+        auto nth = [&, n](uint32_t, int32_t count) { return count > 1 && ++seen == n; };
+        write ? f->FailWritesWhere(nth) : f->FailReadsWhere(nth);   // one-sector looks pass
+        job();
+        transfer::UnloadProgressWindow();
+        const bool failed = f->FailedWrites() + f->FailedReads() > 0;
+        calls = n == 0 ? seen : calls;   // the job's transfers when none fails
+        f.reset();
+        const std::vector<std::string> told = script.MsgBoxTexts();
+        EXPECT_EQ(failed, told.size() > (std::string(name) == "erase")) << (told.empty() ? "" : told.back());
+        std::string all;
+        for (const std::string& t : told) all += t;
+        ib::DecodedEntry e;   // a source moved to the PC goes only with a whole copy
+        EXPECT_TRUE(std::string(name) != "move to the PC" ||
+                    FindEntry(Image(0), model.FolderIndex("\\DataFiles"), "a.rec", e) || ib::ReadWholeFile(Pc() + "a.rec") == a);
+        core::DiskId[0] = -drive;
+        core::DiskId[1] = core::kNoDisk;
+        ASSERT_TRUE(core::InitTopf(0, "PhysicalDrive" + std::to_string(drive), false) && core::LoadTopf(0, true));
+        EXPECT_TRUE(core::FSCK(0) || all.find("file system check") != std::string::npos) << all;
+      }
 }
 
 // ------------------------------------------------------- a cut at any write
