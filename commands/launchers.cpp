@@ -70,9 +70,6 @@ void StartDiskCheck() {
   // base path may hold blanks or shell characters.
   std::vector<std::string> args;
   if (!core::Disk[0].Name.empty()) args.push_back(core::Disk[0].Name);
-  // It runs in the program folder: it reads Quenbrix.ini and keeps the
-  // copies of the clusters it changes in its current folder, so they land
-  // beside this program's settings and undo copies.
   // Only one program at a time may have a disk open for writing: let it go
   // before the check program opens it, and take it back should that fail.
   std::vector<int> released;
@@ -83,6 +80,9 @@ void StartDiskCheck() {
     d.Handle = 0;
     released.push_back(side);
   }
+  // It runs in the program folder: it reads Quenbrix.ini and keeps the
+  // copies of the clusters it changes in its current folder, so they land
+  // beside this program's settings and undo copies.
   if (!platform::StartProgram(CheckProgramPath(), args, core::AppDir())) {
     for (int side : released)
       if (!core::InitTopf(side, core::Disk[side].Name, true))
