@@ -90,14 +90,17 @@ int OpenRetried(const std::string& path, int flags) {
   return fd;
 }
 
-// True when another open file description holds the lock of `fd`.
-bool LockedElsewhere(int fd) {
-  int result;
-  do {
-    result = flock(fd, LOCK_EX | LOCK_NB);
-  } while (result != 0 && errno == EINTR);
-  // Where the file system has no locks, nothing else can hold one either.
-  return result != 0 && errno == EWOULDBLOCK;
+// True when another open file description holds the lock of `fd`. On a
+// block device udev takes a shared lock for the moment it looks at a disk
+// (after every close of a write handle, say): that is waited for a second.
+bool LockedElsewhere(int fd, bool device) {
+  for (int attempt = device ? 20 : 1;; --attempt) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return false;
+    // Where the file system has no locks, nothing else can hold one either.
+    if (errno != EWOULDBLOCK && errno != EINTR) return false;
+    if (attempt <= 1) return true;
+    usleep(50000);
+  }
 }
 
 int Share(const DriveKey& key, Hold& hold) {
@@ -132,7 +135,7 @@ int OpenHeldDrive(const std::string& path) {
   if (fstat(fd, &now) != 0) return refuse(errno);
   // Replaced between the look and the open: not what was looked at.
   if (S_ISBLK(now.st_mode) != device || (!device && BacksLoopDevice(now))) return refuse(EBUSY);
-  if (LockedElsewhere(fd)) return refuse(EBUSY);
+  if (LockedElsewhere(fd, device)) return refuse(EBUSY);
   Hold hold;
   hold.Anchor = DuplicateAbove2(fd);
   if (hold.Anchor < 0) return refuse(errno);
@@ -163,7 +166,7 @@ bool DriveHeldElsewhere(const std::string& path) {
   // Read only, but claimed for the moment of the look as a write open claims.
   const int fd = OpenRetried(path, O_RDONLY | O_CLOEXEC | (S_ISBLK(st.st_mode) ? O_EXCL : 0));
   if (fd < 0) return errno == EBUSY;
-  const bool busy = LockedElsewhere(fd);
+  const bool busy = LockedElsewhere(fd, S_ISBLK(st.st_mode));
   close(fd);
   return busy;
 }
