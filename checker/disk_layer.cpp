@@ -494,6 +494,9 @@ int32_t VotedClusterSize() {
 }
 
 namespace {
+// How long InitTopf waits for a disk in use before it gives up.
+constexpr int kHandOverWaitMs = 3000;
+
 // The open device's size in sectors, -1 when unknown.
 int64_t DeviceSizeSectors() {
   const int64_t bytes = DiskHandle >= 1 ? platform::DriveSize(DiskHandle) : -1;
@@ -533,9 +536,17 @@ void InitTopf(const std::string& name) {
     DumpSectorsPerTrack = sectors;
   } else {
     DiskHandle = OpenDisk(DiskName, true);
+    // The main program hands its disk over as it starts this one: give it a
+    // moment to let the disk go. A disk held longer is another program's.
+    for (int waited = 0; DiskHandle < 1 && core::DiskInUse() && waited < kHandOverWaitMs;
+         waited += 100) {
+      platform::SleepMs(100);
+      DiskHandle = OpenDisk(DiskName, true);
+    }
     if (DiskHandle < 1) {
       DiskHandle = 0;
-      core::EmergencyStop("Unable to open the disk!", ui::Icon::Critical);
+      core::EmergencyStop(core::OpenFailureText(DiskName, "Unable to open the disk!"),
+                          ui::Icon::Critical);
     }
     GuessClusterSize();
     // The superblock's cluster size decides; only where it differs from its

@@ -161,7 +161,10 @@ int32_t ClusterSizeVotes(int32_t spc);
 int32_t VotedClusterSize();
 
 // Opens the disk or dump and sets DiskName, SectorsPerCluster, LastCluster,
-// ClusterBuffer and ScdIndex. FileMode must be set before. Ends the program
+// ClusterBuffer and ScdIndex. FileMode must be set before. A drive is
+// opened for writing, which only one program may do at a time: one in use
+// is waited for a few seconds (the main program lets it go as it hands it
+// over), then refused with core::DiskInUseText. Ends the program
 // with "Unable to open the disk!" when the drive cannot be opened, and with
 // a message when the dump cannot be used (missing ".scc", no valid cluster
 // size).

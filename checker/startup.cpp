@@ -61,7 +61,12 @@ std::vector<std::pair<std::string, int>> DriveDialogEntries() {
   const bool fileMode = FileMode;
   FileMode = false;
   for (int d = 0; d <= 31; ++d) {
-    const int32_t handle = OpenDisk("PhysicalDrive" + std::to_string(d), true);
+    const std::string name = "PhysicalDrive" + std::to_string(d);
+    int32_t handle = OpenDisk(name, true);
+    // A drive the system or another program holds is listed as in use,
+    // from a read-only look; choosing it says so and opens nothing.
+    const bool inUse = handle <= 0 && core::DiskInUse();
+    if (inUse) handle = OpenDisk(name, false);
     if (handle <= 0) continue;
     std::string extra = core::SmartLabelSuffix(handle);
     double cylinders = 0;
@@ -69,6 +74,7 @@ std::vector<std::pair<std::string, int>> DriveDialogEntries() {
     DiskGeometry(handle, cylinders, tracks, sectors, bytes);
     const double size = cylinders * tracks * sectors * bytes;
     if (LooksLikeTopfieldDisk(handle)) extra += " (this seems to be a TF disk)";
+    if (inUse) extra += core::kInUseRemark;
     entries.emplace_back("Disk " + std::to_string(d) + ": \t" + FileSizeToString(size, 1) + "\t" + extra, d);
     CloseDisk(handle);
   }

@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "core/disk_init.h"
+#include "core/disk_io.h"
 #include "core/disk_model.h"
 #include "core/error_handler.h"
 #include "core/settings.h"
@@ -68,15 +70,30 @@ void StartDiskCheck() {
   // base path may hold blanks or shell characters.
   std::vector<std::string> args;
   if (!core::Disk[0].Name.empty()) args.push_back(core::Disk[0].Name);
+  // Only one program at a time may have a disk open for writing: let it go
+  // before the check program opens it, and take it back should that fail.
+  std::vector<int> released;
+  for (int side = 0; side < 2; ++side) {
+    core::DiskRec& d = core::Disk[side];
+    if (core::DiskId[side] > 0 || d.Handle < 1 || core::InFileMode()) continue;
+    core::CloseDisk(d.Handle);
+    d.Handle = 0;
+    released.push_back(side);
+  }
   // It runs in the program folder: it reads Quenbrix.ini and keeps the
   // copies of the clusters it changes in its current folder, so they land
   // beside this program's settings and undo copies.
   if (!platform::StartProgram(CheckProgramPath(), args, core::AppDir())) {
+    for (int side : released)
+      if (!core::InitTopf(side, core::Disk[side].Name, true))
+        core::EmergencyStop(core::OpenFailureText(core::Disk[side].Name,
+                                                  "Unable to initialze the selected disk! Bailing out!"),
+                            ui::Icon::Critical);
     ui::Current().MsgBox("Didn't find Morvessantix.exe", ui::Buttons::OK, ui::Icon::Exclamation);
     return;
   }
   // The check program works on the disk now: leave at once, without the
-  // main window's unload (no settings saved); the system closes the handles.
+  // main window's unload (no settings saved).
   ui::Current().EndProgram(ui::kExitNormal);
 }
 

@@ -1,5 +1,7 @@
 #include "core/disk_io.h"
 
+#include <cerrno>
+
 #include "core/disk_model.h"
 #include "core/error_handler.h"
 #include "core/iodebug.h"
@@ -40,6 +42,18 @@ int32_t OpenDisk(const std::string& name, bool readWrite) {
                   ", ReadWrite=" + rw);
   }
   return handle;
+}
+
+bool DiskInUse() { return platform::LastError() == EBUSY; }
+
+std::string DiskInUseText(const std::string& name) {
+  return "The disk " + name +
+         " is in use by another program, or the system has mounted it. Nothing has been "
+         "written to it.\r\n\r\nClose that program, or unmount the disk, and try again.";
+}
+
+std::string OpenFailureText(const std::string& name, const std::string& otherwise) {
+  return DiskInUse() ? DiskInUseText(name) : otherwise;
 }
 
 void CloseDisk(int32_t handle) {

@@ -17,6 +17,17 @@ int32_t OpenDisk(const std::string& name, bool readWrite);
 // Closes the handle (the result is ignored) and logs it.
 void CloseDisk(int32_t handle);
 
+// A drive is one program's at a time (platform::DriveOpen): true when the
+// last failed open met a drive that the system or another program holds.
+bool DiskInUse();
+// What the user is told then, for the drive `name` ("PhysicalDrive1").
+std::string DiskInUseText(const std::string& name);
+// The text for a failed open of `name`: DiskInUseText when the disk is in
+// use, else `otherwise`.
+std::string OpenFailureText(const std::string& name, const std::string& otherwise);
+// A drive list's remark for a drive that is in use.
+inline constexpr const char* kInUseRemark = " (in use)";
+
 // count x 512 bytes at sector `firstSector`; 1 success, 0 failure. The buffer
 // must hold count x 512 bytes.
 int32_t ReadSectors(int32_t handle, uint32_t firstSector, int32_t count, void* buffer);

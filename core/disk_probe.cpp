@@ -32,10 +32,13 @@ std::vector<ChooserEntry> RecorderChooserEntries() {
   return entries;
 }
 
+std::vector<int> InUseRecorderDrives;
+
 void FSShowDisks() {
   ProcScope scope("FSShowDisks");
   ChooserEntries[0].clear();
   ChooserEntries[1].clear();
+  InUseRecorderDrives.clear();
 
   if (!InFileMode()) {
     for (int n = 0; n < platform::kMaxDrives; ++n) {
@@ -53,8 +56,13 @@ void FSShowDisks() {
         qlib::TopfSwapDWORD(sector, 1);
         if (ReadIdString(sector) == kTopfieldId) {
           AddIODebugLog(ProbeHead() + "recognized that drive as a Topfield 5000 drive");
-          ChooserEntries[0].push_back(
-              {"Topfield Disk, Drive " + std::to_string(n) + SmartLabelSuffix(handle), -n});
+          if (platform::DriveInUse(name)) {
+            AddIODebugLog(ProbeHead() + "left out " + name + ": in use");
+            InUseRecorderDrives.push_back(n);
+          } else {
+            ChooserEntries[0].push_back(
+                {"Topfield Disk, Drive " + std::to_string(n) + SmartLabelSuffix(handle), -n});
+          }
         }
       } else {
         AddIODebugLog(ProbeHead() + "failed to read sector 0, ErrorCode=" +

@@ -18,7 +18,13 @@ struct ChooserEntry {
 // The entries of Combo1[0] and Combo1[1], in order.
 extern std::vector<ChooserEntry> ChooserEntries[2];
 
-// Fills ChooserEntries. The main window then selects the first left entry.
+// Recorder disks the probe found in use by the system or another program
+// (platform::DriveInUse): left out of the choosers, since this program may
+// not write them; their drive numbers, in order.
+extern std::vector<int> InUseRecorderDrives;
+
+// Fills ChooserEntries and InUseRecorderDrives. The main window then selects
+// the first left entry.
 void FSShowDisks();
 
 // The recorder entries of the left chooser, as the right one gets them in

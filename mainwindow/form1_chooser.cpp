@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "core/disk_init.h"
+#include "core/disk_io.h"
 #include "core/disk_load.h"
 #include "core/disk_model.h"
 #include "core/dumps.h"
@@ -115,8 +116,9 @@ void Form1::Combo1_Click(int side) {
                             " Selected file mode file " + name);
       }
       if (!core::InitTopf(side, name, true))
-        core::EmergencyStop("Unable to initialze the selected disk! Bailing out!",
-                            ui::Icon::Critical);
+        core::EmergencyStop(
+            core::OpenFailureText(name, "Unable to initialze the selected disk! Bailing out!"),
+            ui::Icon::Critical);
       if (SaveSystemClustersSwitch) {
         const std::string dump = ui::Current().SaveFileDialog(
             "", "System Clusters (*.scc)|*.scc|All files|*.*");

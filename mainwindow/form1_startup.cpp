@@ -237,6 +237,13 @@ void Form1::Form_Load() {
     // 16. The mode.
     switch (core::Flags & 7) {
       case core::FlagNormal:
+        if (Combo1[0]->count() == 0 && !core::InUseRecorderDrives.empty()) {
+          // The recorder disks there are belong to the system or another program.
+          ui::Current().MsgBox(core::DiskInUseText("PhysicalDrive" +
+                                                   std::to_string(core::InUseRecorderDrives[0])),
+                               ui::Buttons::OK, ui::Icon::Critical);
+          ui::Current().EndProgram(ui::kExitAbort);
+        }
         if (Combo1[0]->count() == 0) {
           ui::Current().MsgBox(
               "i didn't find a Topfield PVR5000 hard drive.\r\n\r\n"
@@ -303,6 +310,10 @@ void Form1::StartDisasterMode() {
   for (int n = 0; n < platform::kMaxDrives; ++n) {
     const std::string name = "PhysicalDrive" + std::to_string(n);
     d.Handle = core::OpenDisk(name, true);
+    // A drive the system or another program holds is listed as in use,
+    // from a read-only look; choosing it says so and opens nothing.
+    const bool inUse = d.Handle <= 0 && core::DiskInUse();
+    if (inUse) d.Handle = core::OpenDisk(name, false);
     if (d.Handle <= 0) {
       d.Handle = 0;
       continue;
@@ -333,6 +344,7 @@ void Form1::StartDisasterMode() {
     }
     core::InvalidateSideCache(0);
     if (topfield) remark += " (this seems to be a TF disk)";
+    if (inUse) remark += core::kInUseRemark;
 
     const double bytes = g.Cylinders * g.Tracks * g.Sectors * g.Bytes;
     entries.emplace_back("Disk " + std::to_string(n) + ": \t" +
@@ -352,8 +364,10 @@ void Form1::StartDisasterMode() {
   core::DiskId[0] = -SelectedDisk;
   const std::string name = "PhysicalDrive" + std::to_string(SelectedDisk);
   if (!core::InitTopf(0, name, true)) {
-    // The chosen drive cannot be opened (any more): nothing to work on.
-    core::EmergencyStop("Unable to initialze the selected disk! Bailing out!", ui::Icon::Critical);
+    // The chosen drive cannot be opened (any more), or is in use: nothing to work on.
+    core::EmergencyStop(
+        core::OpenFailureText(name, "Unable to initialze the selected disk! Bailing out!"),
+        ui::Icon::Critical);
   }
   int32_t spc = core::GuessClusterSize(0);
   if (spc <= 0) spc = 4512;

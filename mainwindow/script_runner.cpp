@@ -45,6 +45,7 @@ const char* ToString(StepKind kind) {
     case StepKind::Print: return "print";
     case StepKind::Close: return "close";
     case StepKind::Wait: return "wait";
+    case StepKind::Await: return "await";
     case StepKind::Anytime: return "anytime";
   }
   return "?";
@@ -154,6 +155,10 @@ bool ParseScript(const std::string& text, std::vector<ScriptStep>& steps, std::s
     } else if (command == "close") {
       step.Kind = StepKind::Close;
       step.Name = TrimRight(rest.value_or(std::string()));
+    } else if (command == "await") {
+      step.Kind = StepKind::Await;
+      step.Text = TrimRight(rest.value_or(std::string()));
+      if (step.Text.empty()) return fail("await needs a file path");
     } else if (command == "wait" || command == "anytime") {
       step.Kind = command == "wait" ? StepKind::Wait : StepKind::Anytime;
       if (!TrimRight(rest.value_or(std::string())).empty()) return fail(command + " takes no argument");
@@ -338,6 +343,7 @@ bool ScriptUi::MayRunStepAnytime(const ScriptStep& step) const {
     case StepKind::Anytime:
       return true;
     case StepKind::Wait:
+    case StepKind::Await:
       return false;
     case StepKind::Print:
       return FindControl(step.Name) != nullptr;
@@ -375,7 +381,8 @@ void ScriptUi::Tick() {
   ScheduleTick();
   if (StepsLeft()) {
     const ScriptStep& step = steps_[next_];
-    const bool may = step.Kind == StepKind::Wait ? MayRunStep()
+    const bool may = step.Kind == StepKind::Await ? MayRunStep() && std::ifstream(step.Text).good()
+                     : step.Kind == StepKind::Wait ? MayRunStep()
                      : anytime_ ? MayRunStep() || MayRunStepAnytime(step)
                                 : MayRunStep() || MayRunStepInJob();
     if (!may) return;
@@ -549,6 +556,7 @@ void ScriptUi::Execute(const ScriptStep& step) {
       return;
     }
     case StepKind::Wait:
+    case StepKind::Await:
       return;
     case StepKind::Anytime:
       anytime_ = true;
@@ -689,7 +697,9 @@ template <class Queue>
 void ScriptUi::RunStepsUntilAnswer(Queue& answers, const std::string& kind,
                                    const std::string& title, const std::string& text) {
   while (answers.empty()) {
-    if (!StepsLeft() || steps_[next_].Kind == StepKind::Wait) Unanswered(kind, title, text);
+    if (!StepsLeft() || steps_[next_].Kind == StepKind::Wait ||
+        steps_[next_].Kind == StepKind::Await)
+      Unanswered(kind, title, text);
     // No user reaches a control under a modal box: only the steps that
     // answer it, and print, run while it waits.
     switch (steps_[next_].Kind) {

@@ -21,6 +21,9 @@
 //                         control NAME, or is named NAME) as its close box would
 //   wait                  waits until no run is in progress: the program idles
 //                         in its main window or in a modal window
+//   await PATH            as wait, and then on until the file PATH exists (a
+//                         test holds the program there while it does
+//                         something beside it)
 //   anytime               from here on, each step runs at the next event
 //                         processing at which a user could reach its control,
 //                         also in the middle of a run (a load, a job, a scan)
@@ -83,7 +86,7 @@ constexpr int kExitScriptError = 4;
 
 enum class StepKind {
   Click, Choose, Tab, Node, Select, Check, Uncheck, DblClick, Rename,
-  Answer, Input, File, Print, Close, Wait, Anytime
+  Answer, Input, File, Print, Close, Wait, Await, Anytime
 };
 const char* ToString(StepKind kind);
 
@@ -92,7 +95,7 @@ struct ScriptStep {
   int Line = 0;                 // line number in the script (from 1)
   std::string Name;             // control name
   std::string Key;              // item or node key; tab number as text
-  std::string Text;             // choose / rename text, input text, file path
+  std::string Text;             // choose / rename text, input text, file path, awaited file
   bool Cancel = false;          // input / file without an argument
   ui::Answer AnswerValue = ui::Answer::None;
   int TabNumber = 0;

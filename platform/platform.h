@@ -32,8 +32,20 @@ std::string ResolveDrive(int n);
 // Opens a drive or a PC file. `name` is either "PhysicalDriveN" (resolved as
 // above, case ignored) or a path. Read-only, or read/write with write-through
 // (O_DSYNC). Returns the handle, or -1 on failure (LastError() tells why).
+//
+// A drive opened for writing is held exclusively for as long as any of its
+// write handles is open: a block device with O_EXCL (refused while the
+// system has a partition of it mounted or another program holds it so),
+// and the drive's device or image file with an advisory lock that another
+// copy of these programs meets; an image file that backs a loop device of
+// the system counts as in use too. Such a drive fails with LastError() ==
+// EBUSY and nothing is opened. Write opens of one drive within this program
+// share the hold. Read-only opens neither take nor meet it.
 int DriveOpen(const std::string& name, bool write);
 void DriveClose(int handle);
+// True when "PhysicalDriveN" is held as above by the system or another
+// program (never when this program holds it): a write open would fail.
+bool DriveInUse(const std::string& name);
 
 // Whole-buffer transfers at a 64-bit byte offset (pread/pwrite, retried on
 // EINTR). A short transfer, or one at or past the end, is a failure.

@@ -91,6 +91,7 @@ int DriveOpen(const std::string& name, bool write) {
       lastError = ENOENT;
       return -1;
     }
+    if (write) return detail::OpenHeldDrive(path);
   }
   if (path.empty()) {
     lastError = ENOENT;
@@ -122,7 +123,15 @@ int DriveOpen(const std::string& name, bool write) {
 }
 
 void DriveClose(int handle) {
-  if (handle >= 3) close(handle);
+  if (handle < 3) return;
+  detail::ReleaseHeldDrive(handle);
+  close(handle);
+}
+
+bool DriveInUse(const std::string& name) {
+  const int number = DriveNumberOf(name);
+  const std::string path = number >= 0 ? ResolveDrive(number) : "";
+  return !path.empty() && detail::DriveHeldElsewhere(path);
 }
 
 bool ReadAt(int handle, uint64_t offset, void* buffer, size_t length) {
