@@ -99,13 +99,20 @@ bool LoadPCFolder(int side) {
         continue;   // devices, pipes, sockets
       }
 
+      // Opened so that it cannot block: what became a pipe or a device since
+      // it was looked at is not listed.
+      int handle = 0;
+      platform::FileState opened;
+      if (!isDir) {
+        handle = platform::PcFileOpen(path, false, &opened);
+        if (handle < 1 && opened.Mode != 0 && !opened.Regular) continue;
+      }
       FileRec& rec = NextRecord(d, side);
       rec.Name = path;
       rec.IsDir = isDir;
       rec.RecDate = DateValueFromTimeT(int64_t(st.st_mtime));
       if (!isDir) {
         uint8_t sector[512] = {};
-        int handle = platform::DriveOpen(path, false);
         if (handle >= 1) {
           const int64_t length = platform::DriveSize(handle);
           rec.Size = length > 0 ? double(length) : 0.0;

@@ -59,6 +59,10 @@ struct OpenFileRec {
   int32_t FreeHint = 0;        // first free FAT index for a new file
   int32_t CurrentCluster = 0;  // next cluster to read / last written (-1 before the first)
   double Size = 0;
+  // A PC file opened by FSOpenFile: its identity and modification time as
+  // fstat showed them when it was opened (Size is its length then).
+  uint64_t PcDevice = 0, PcInode = 0;
+  int64_t PcModifiedNs = 0;
 };
 
 struct RootCopyEntry {

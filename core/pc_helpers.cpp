@@ -220,6 +220,15 @@ void FileDateTimeSet(const std::string& path, double created, double accessed, d
   utimensat(AT_FDCWD, path.c_str(), times, 0);
 }
 
+bool FileDateTimeSet(int handle, double created, double accessed, double written) {
+  ProcScope scope("FileDateTimeSet");
+  (void)created;
+  struct timespec times[2];
+  if (!DateValueToTime(accessed, times[0])) times[0].tv_nsec = UTIME_OMIT;
+  if (!DateValueToTime(written, times[1])) times[1].tv_nsec = UTIME_OMIT;
+  return handle >= 3 && futimens(handle, times) == 0;
+}
+
 void MakePath(const std::string& folder) {
   ProcScope scope("MakePath");
   if (!folder.empty()) platform::MakePath(folder);

@@ -69,6 +69,9 @@ std::string SafeRelativePcPath(const std::string& recorderRelativePath);
 // time; `created` is accepted and not stored. Nothing happens when the file
 // does not exist.
 void FileDateTimeSet(const std::string& path, double created, double accessed, double written);
+// The same on an open file (futimens), so that only that file is touched
+// whatever its name now names. False when the times could not be set.
+bool FileDateTimeSet(int handle, double created, double accessed, double written);
 
 // Creates the folder and every missing folder above it. Result not reported.
 void MakePath(const std::string& folder);

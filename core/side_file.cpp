@@ -1,6 +1,7 @@
 #include "core/side_file.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "core/cluster_io.h"
 #include "core/disk_init.h"
@@ -8,6 +9,7 @@
 #include "core/disk_model.h"
 #include "core/error_handler.h"
 #include "core/pc_helpers.h"
+#include "platform/platform.h"
 
 namespace core {
 
@@ -33,6 +35,19 @@ void FSOpenFile(int side, int index, bool readWrite) {
   f.ClustersDone = 0;
   f.ClusterCount = rec.ClusterCount;
   f.Size = rec.Size;
+  f.PcDevice = f.PcInode = 0;
+  f.PcModifiedNs = 0;
+  platform::FileState now;
+  if (IsPCSide(side) && d.Handle >= 1 && platform::HandleState(d.Handle, now)) {
+    // The file as it is now, not as the pane listed it: a file still being
+    // written has grown since.
+    const double clusterBytes = double(d.SectorsPerCluster) * kSectorSize;
+    f.Size = double(now.Size);
+    f.ClusterCount = clusterBytes > 0 ? int32_t(std::ceil(f.Size / clusterBytes)) : 0;
+    f.PcDevice = now.Device;
+    f.PcInode = now.Inode;
+    f.PcModifiedNs = now.ModifiedNs;
+  }
 
   const int32_t m = Disk[1].SectorsPerCluster > Disk[0].SectorsPerCluster
                         ? Disk[1].SectorsPerCluster

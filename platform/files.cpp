@@ -123,10 +123,17 @@ namespace {
 
 bool SyncPath(const std::string& path, int flags) {
   int fd;
-  do fd = open(path.c_str(), flags | O_CLOEXEC);
+  // Never waits in the open, whatever the name names by now (a pipe).
+  do fd = open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK);
   while (fd < 0 && errno == EINTR);
   if (fd < 0) {
     SetLastError(errno);
+    return false;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0 || (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))) {
+    SetLastError(EINVAL);   // nothing a sync could keep
+    close(fd);
     return false;
   }
   int rc;
@@ -179,10 +186,15 @@ bool ListFolder(const std::string& folder, std::vector<FolderEntry>& entries) {
     struct stat st;
     if (fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;   // gone meanwhile
     entry.ModifiedTime = static_cast<int64_t>(st.st_mtime);
+    entry.Mode = static_cast<unsigned>(st.st_mode);
     if (S_ISLNK(st.st_mode)) {
       entry.IsSymlink = true;
+      entry.Mode = 0;
       struct stat target;
-      if (fstatat(fd, name.c_str(), &target, 0) == 0) {
+      if (fstatat(fd, name.c_str(), &target, 0) != 0) {
+        entry.LinkError = errno;
+      } else {
+        entry.Mode = static_cast<unsigned>(target.st_mode);
         entry.LinkToDir = S_ISDIR(target.st_mode);
         entry.IsRegular = S_ISREG(target.st_mode);
         if (entry.IsRegular) entry.Size = static_cast<int64_t>(target.st_size);

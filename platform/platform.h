@@ -30,7 +30,7 @@ constexpr int kMaxDrives = 32;          // "PhysicalDrive0" .. "PhysicalDrive31"
 std::string ResolveDrive(int n);
 
 // Opens a drive or a PC file. `name` is either "PhysicalDriveN" (resolved as
-// above, case ignored) or a path. Read-only, or read/write with write-through
+// above, case ignored) or a path (a PC file: PcFileOpen below). Read-only, or read/write with write-through
 // (O_DSYNC). Returns the handle, or -1 on failure (LastError() tells why).
 //
 // A drive opened for writing is held exclusively for as long as any of its
@@ -132,6 +132,29 @@ bool TruncateFile(const std::string& path, int64_t length);
 // Puts a file's data and its entry in its folder onto the storage (fsync of
 // the file, then of its folder), so that a power cut cannot take it back.
 bool SyncFile(const std::string& path);
+
+// What the system says of a PC file (stat, links followed) or of an open one
+// (fstat): kind, identity, length and modification time.
+struct FileState {
+  bool Regular = false;
+  unsigned Mode = 0;          // st_mode; 0 when nothing was found
+  uint64_t Device = 0, Inode = 0;
+  int64_t Size = 0;
+  int64_t ModifiedNs = 0;     // nanoseconds since 1970 (UTC)
+};
+bool PathState(const std::string& path, FileState& state);
+bool HandleState(int handle, FileState& state);
+// One file: same device and inode.
+bool SameFile(const FileState& a, const FileState& b);
+// Opens a PC file so that the open cannot block: what is not a regular file
+// (a pipe, a socket, a device, a folder) is refused, before and after the
+// open (O_NONBLOCK, then fstat), with LastError() EINVAL. Read-only, or
+// read/write with write-through. `opened` (when given) gets the state of the
+// file opened, or of what was refused. Returns the handle (3 or more) or -1.
+int PcFileOpen(const std::string& path, bool write, FileState* opened = nullptr);
+// ftruncate and fsync of an open file.
+bool TruncateHandle(int handle, int64_t length);
+bool SyncHandle(int handle);
 // The folder of the running executable, with a trailing "/".
 std::string ExeDir();
 // Sleeps the calling thread.
@@ -146,6 +169,8 @@ struct FolderEntry {
   bool IsSymlink = false;
   bool LinkToDir = false;     // a link whose target is a folder
   bool Hidden = false;        // the name starts with "."
+  unsigned Mode = 0;          // st_mode of the entry (of a link's target); 0 for a broken link
+  int LinkError = 0;          // a link that leads nowhere: ENOENT (dangling) or ELOOP (a loop)
   int64_t Size = 0;           // regular files (and links to them): length; else 0
   int64_t ModifiedTime = 0;   // seconds since 1970 (UTC)
 };

@@ -85,6 +85,7 @@ std::string ResolveDrive(int n) {
 int DriveOpen(const std::string& name, bool write) {
   std::string path = name;
   int number = DriveNumberOf(name);
+  if (number < 0) return PcFileOpen(name, write);   // a PC file, never a drive
   if (number >= 0) {
     path = ResolveDrive(number);
     if (path.empty()) {

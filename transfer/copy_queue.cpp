@@ -2,7 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <cmath>
 #include <cstdio>
 #include <set>
@@ -46,9 +48,19 @@ void ShowStatus(const StatusHook& status) {
   ui::Current().DoEvents();
 }
 
+// Why a name in a PC folder is not queued, or "" when it is.
+std::string LeftOut(const platform::FolderEntry& fe) {
+  if (fe.IsDir || fe.IsRegular) return std::string();
+  if (fe.IsSymlink && fe.LinkError == ELOOP) return "a link that loops; not copied";
+  if (fe.IsSymlink && fe.LinkError != 0) return "a link whose target is missing; not copied";
+  if (fe.LinkToDir) return "a link to a folder; links to folders are not followed, not copied";
+  return KindOfFile(fe.Mode) + ", not a regular file; not copied";
+}
+
 class Builder {
  public:
-  Builder(int side, const StatusHook& status) : side_(side), status_(status) {}
+  Builder(int side, const StatusHook& status, std::vector<std::string>* skipped)
+      : side_(side), status_(status), skipped_(skipped) {}
 
   // False when a number does not fit six digits.
   bool Add(char kind, int64_t item, int64_t entry) {
@@ -85,12 +97,33 @@ class Builder {
       std::string folder = core::List1.TakeFirst();
       if (folder.empty() || folder.back() != '/') folder.push_back('/');
       struct stat st {};
-      if (stat(folder.c_str(), &st) != 0 || !visited.insert({st.st_dev, st.st_ino}).second)
-        continue;   // gone, or already walked (a folder mounted twice)
-      if (!platform::ListFolder(folder, entries)) continue;
+      if (stat(folder.c_str(), &st) != 0) {
+        Skip(folder, "the folder is gone; what it held was not copied");
+        continue;
+      }
+      if (!visited.insert({st.st_dev, st.st_ino}).second) {
+        Skip(folder, "the same folder was reached twice (it is mounted twice); copied once");
+        continue;
+      }
+      if (!platform::ListFolder(folder, entries)) {
+        Skip(folder, "the folder could not be read (" +
+                         std::string(std::strerror(platform::LastError())) +
+                         "); what it holds was not copied");
+        continue;
+      }
       for (const platform::FolderEntry& fe : entries) {
         if (fe.Hidden || fe.Name == "." || fe.Name == "..") continue;
-        if (!fe.IsDir && !fe.IsRegular) continue;   // links to folders, devices, pipes
+        const std::string why = LeftOut(fe);
+        if (!why.empty()) {
+          Skip(folder + fe.Name, why);
+          continue;
+        }
+        platform::FileState opened;
+        const int handle = fe.IsDir ? 0 : platform::PcFileOpen(folder + fe.Name, false, &opened);
+        if (!fe.IsDir && handle < 1 && opened.Mode != 0 && !opened.Regular) {
+          Skip(folder + fe.Name, KindOfFile(opened.Mode) + ", not a regular file; not copied");
+          continue;
+        }
         core::CheckArraySize(side_);
         core::FileRec& r = d.Files[size_t(d.FileCount)];
         r = core::FileRec();
@@ -105,7 +138,6 @@ class Builder {
         } else {
           r.EntryType = 0xD1;
           r.Size = 0;
-          const int handle = platform::DriveOpen(r.Name, false);
           if (handle >= 1) {
             const int64_t length = platform::DriveSize(handle);
             platform::DriveClose(handle);
@@ -124,8 +156,13 @@ class Builder {
   }
 
  private:
+  void Skip(const std::string& path, const std::string& why) {
+    if (skipped_) skipped_->push_back(path + ": " + why);
+  }
+
   int side_;
   const StatusHook& status_;
+  std::vector<std::string>* skipped_;
   std::chrono::steady_clock::time_point lastStatus_ = std::chrono::steady_clock::now();
 };
 
@@ -157,11 +194,12 @@ bool ParseQueueLine(const std::string& line, QueueLine& out) {
   return true;
 }
 
-bool FSBuildCopyList(int side, const PaneItems& items, const StatusHook& status) {
+bool FSBuildCopyList(int side, const PaneItems& items, const StatusHook& status,
+                     std::vector<std::string>* skipped) {
   core::ProcScope scope("FSBuildCopyList");
   core::CheckSideIndex(side);
   List3.Clear();
-  Builder builder(side, status);
+  Builder builder(side, status, skipped);
   bool fits = true;
   for (size_t k = 0; k < items.size() && fits; ++k) {
     if (!items[k].Checked) continue;

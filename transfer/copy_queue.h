@@ -56,7 +56,12 @@ using StatusHook = std::function<void(const std::string& text)>;
 // to folders left out), each name found appended to Disk(side).Files.
 // A queue whose numbers do not fit six digits is refused: the queue is left
 // empty, a message says why, and the result is false.
-bool FSBuildCopyList(int side, const PaneItems& items, const StatusHook& status = {});
+// What the PC walk leaves out (a folder it cannot read, pipes, sockets,
+// devices, links that lead nowhere or to a folder) goes to `skipped` as
+// "path: why" lines, when it is given. Every PC file is opened so that the
+// open cannot block.
+bool FSBuildCopyList(int side, const PaneItems& items, const StatusHook& status = {},
+                     std::vector<std::string>* skipped = nullptr);
 
 // Clusters (of the side's cluster size, a PC side taking the other side's)
 // that the queued files of checked items occupy; 0 when there is nothing to copy.

@@ -16,7 +16,9 @@
 #include "core/disk_model.h"
 #include "core/error_handler.h"
 #include "core/fat_write.h"
+#include "core/disk_io.h"
 #include "core/pc_helpers.h"
+#include "platform/platform.h"
 #include "transfer/names.h"
 
 namespace transfer {
@@ -83,17 +85,32 @@ bool PcCreateFile(int side, const std::string& path) {
 
   struct stat st {};
   if (lstat(full.c_str(), &st) == 0) {
-    if (S_ISDIR(st.st_mode)) {
-      Tell("Unable to create the file \"" + full + "\": a folder of that name exists there.");
+    if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
+      Tell("Unable to create the file \"" + full + "\": " + KindOfFile(st.st_mode) +
+           " of that name exists there.");
       return false;
     }
     unlink(full.c_str());   // a file or a link (never followed); errors are met below
   }
-  if (!f.Dir.empty() && stat(f.Dir.c_str(), &st) != 0) core::MakePath(f.Dir);
+  // The folders of a copy were made before its files: one that is missing
+  // now was taken away meanwhile, and is not made again behind the back of
+  // whoever did that.
+  if (!f.Dir.empty() && (stat(f.Dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))) {
+    Tell("Unable to create the file \"" + full + "\": the folder \"" + f.Dir + "\" is gone.");
+    return false;
+  }
+  platform::FileState created, opened;
   const int fd = open(full.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-  if (fd >= 0) close(fd);
+  if (fd >= 0) {
+    platform::HandleState(fd, created);
+    close(fd);
+  }
 
-  if (!core::InitTopf(side, full, true)) {
+  // The file opened is the one just made, not one put there meanwhile.
+  if (fd < 0 || !core::InitTopf(side, full, true) ||
+      !platform::HandleState(d.Handle, opened) || !platform::SameFile(created, opened)) {
+    if (d.Handle >= 1) core::CloseDisk(d.Handle);
+    d.Handle = 0;
     Tell("Unable to create the file \"" + full + "\".");
     return false;
   }

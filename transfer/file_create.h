@@ -34,9 +34,10 @@ std::string PcCreateName(const std::string& path);
 
 // Prepares the target side of a transfer for a new file.
 // PC side: takes the other side's cluster size, removes an existing file or
-// link of that name (never a folder: a folder there refuses the file),
-// creates the file empty (creating missing folders of the path) and opens it
-// for reading and writing as the side's handle.
+// link of that name (never a folder, pipe, socket or device: those refuse
+// the file), creates the file empty and opens it for reading and writing as
+// the side's handle. A missing folder refuses the file too: it is not made
+// again (the copy job makes its folders first).
 // Recorder side: resets the open-file state (CurrentCluster -1) and finds
 // FreeHint, the lowest free FAT index. Refused with a message: a folder of
 // that name, a missing parent folder, a full disk. Nothing is written.

@@ -1,6 +1,9 @@
 // The copy and move job.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <algorithm>
 #include <cmath>
@@ -29,6 +32,7 @@
 #include "transfer/job_internal.h"
 #include "transfer/job_state.h"
 #include "transfer/jobs.h"
+#include "transfer/names.h"
 #include "transfer/queue_filters.h"
 #include "transfer/transfer_buffer.h"
 #include "ui/ui.h"
@@ -67,6 +71,56 @@ std::string TargetNameKey(int target, const std::string& path) {
   return core::LowerCaseName(folder + name.substr(0, size_t(core::kMaxEntryName)));
 }
 
+// Renames without replacing anything that is there.
+bool RenameNoReplace(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+    return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  // A file system without that flag: a second link fails when the name is taken.
+  return ::link(from.c_str(), to.c_str()) == 0 && ::unlink(from.c_str()) == 0;
+}
+
+// The open PC file `handle` is still the file `path` names.
+bool StillNamed(int handle, const std::string& path) {
+  platform::FileState open, named;
+  return platform::HandleState(handle, open) && platform::PathState(path, named) &&
+         platform::SameFile(open, named);
+}
+
+// The PC file `path` is still, by identity, length and modification time,
+// the file FSOpenFile opened as `opened`.
+bool SourceAsOpened(const core::OpenFileRec& opened, const std::string& path) {
+  platform::FileState now;
+  return platform::PathState(path, now) && now.Device == opened.PcDevice &&
+         now.Inode == opened.PcInode && double(now.Size) == opened.Size &&
+         now.ModifiedNs == opened.PcModifiedNs;
+}
+
+// Why a PC source could not be opened.
+std::string OpenFailure(const std::string& path) {
+  platform::FileState now;
+  if (platform::PathState(path, now) && !now.Regular)
+    return "it is " + KindOfFile(now.Mode) + " now, not a regular file; not copied";
+  return "the file cannot be opened";
+}
+
+// The PC folder that holds `path` (a file or a folder, with or without a
+// trailing "/") is gone: moved or removed by another program.
+bool FolderOfGone(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  const size_t cut = path.rfind('/');
+  if (cut == std::string::npos) return false;
+  platform::FileState folder;
+  return !platform::PathState(path.substr(0, cut + 1), folder) || !S_ISDIR(folder.Mode);
+}
+
+constexpr const char* kNotCopied = "These files were not copied or moved as asked:";
+constexpr const char* kFolderGone =
+    "the target folder is gone (moved or removed by another program); not copied";
+constexpr const char* kChangedWhileCopied =
+    "the file changed while it was copied (another program is still writing it?); not "
+    "copied, the source is kept";
+
 class CopyJob {
  public:
   CopyJob(JobHost& host, int side, bool move)
@@ -87,11 +141,16 @@ class CopyJob {
   // An older PC file of the target's name stays, under a passing name, until
   // the copy is complete: SetAsideOlder moves it there ("" in keptPc_ when
   // there is none; false when it cannot be moved), PutBackOlder returns it
-  // after a failed copy, DropOlder removes it once the copy is safely there.
+  // after a failed copy (never over a file another program put there
+  // meanwhile), DropOlder removes it once the copy is safely there.
   bool SetAsideOlder(const std::string& pcPath);
   void PutBackOlder(const std::string& pcPath);
   void DropOlder();
-  bool VerifyRecorderEntry(const core::FileRec& source, int32_t first, int32_t clusters);
+  bool VerifyRecorderEntry(double size, int32_t first, int32_t clusters);
+  // Finishes a PC copy on the descriptor it was written through; "" when it
+  // is complete and still under its name, else why not.
+  std::string FinishPcCopy(const core::FileRec& rec, const std::string& pcPath, double size,
+                           bool mustSync, bool& copyKept);
   bool NameTakenByThisJob(const core::FileRec& rec, const std::string& path);
   void EndStep();
   void Fail(const core::FileRec& rec, const std::string& why) {
@@ -158,7 +217,8 @@ bool CopyJob::Prepare() {
   ui::Current().DoEvents();
 
   items_ = host_.Items(side_);
-  FSBuildCopyList(side_, items_, [](const std::string& text) { Status(text); });
+  // What the walk of a PC folder leaves out is told at the end with the rest.
+  FSBuildCopyList(side_, items_, [](const std::string& text) { Status(text); }, &problems_);
   // Cancelled while the list was built: nothing is copied.
   if (CancelState > 0 || Recount() == 0) {
     ClosePreparation();
@@ -243,6 +303,13 @@ bool CopyJob::DirectoryPhase() {
       const std::string folder = FSTargetPath(side_, lines[i].Entry, sourcePath_, targetPath_);
       Status("Creating destination tree: " + ShownName(target_, folder));
       ui::Current().DoEvents();
+      // The folder that should hold it was there when the job began (the
+      // pane's folder) or made just before: gone now, it is not made again.
+      if (core::IsPCSide(target_) && FolderOfGone(folder)) {
+        problems_.push_back(folder + ": the folder that should hold it is gone (moved or removed "
+                                     "by another program); not created");
+        continue;
+      }
       if (!FSCreateDir(target_, folder))
         problems_.push_back(ShownName(target_, folder) + ": the folder could not be created");
       SyncOtherSide(target_);
@@ -318,7 +385,8 @@ bool CopyJob::SetAsideOlder(const std::string& pcPath) {
 
 void CopyJob::PutBackOlder(const std::string& pcPath) {
   if (keptPc_.empty()) return;
-  std::rename(keptPc_.c_str(), pcPath.c_str());
+  if (!RenameNoReplace(keptPc_, pcPath))
+    problems_.push_back(pcPath + ": the older file of that name was kept as \"" + keptPc_ + "\"");
   keptPc_.clear();
 }
 
@@ -330,8 +398,11 @@ void CopyJob::DropOlder() {
 void CopyJob::AbandonTarget(const std::string& pcPath) {
   FSDataBufferDrop();
   if (core::IsPCSide(target_)) {
+    // Only the unfinished copy goes, never what another program put under
+    // its name meanwhile.
+    const bool ours = StillNamed(Disk[target_].Handle, pcPath);
     core::FSCloseFile(target_);
-    if (!pcPath.empty()) ::unlink(pcPath.c_str());
+    if (ours) ::unlink(pcPath.c_str());
     PutBackOlder(pcPath);
   } else {
     FSDiscardNewChain(target_);
@@ -340,15 +411,39 @@ void CopyJob::AbandonTarget(const std::string& pcPath) {
   core::FSCloseFile(side_);
 }
 
-bool CopyJob::VerifyRecorderEntry(const core::FileRec& source, int32_t first, int32_t clusters) {
+bool CopyJob::VerifyRecorderEntry(double size, int32_t first, int32_t clusters) {
   const core::DiskRec& t = Disk[target_];
   for (int32_t j = t.FileCount - 1; j >= 0; --j) {
     const core::FileRec& r = t.Files[size_t(j)];
     if (r.Name == core::kErasedName || r.IsDir || r.Recovered) continue;
     if (r.StartCluster != first) continue;
-    return r.Size == source.Size && r.ClusterCount == clusters && r.Slot >= 0;
+    return r.Size == size && r.ClusterCount == clusters && r.Slot >= 0;
   }
   return false;
+}
+
+std::string CopyJob::FinishPcCopy(const core::FileRec& rec, const std::string& pcPath,
+                                  double size, bool mustSync, bool& copyKept) {
+  // Cut, checked, dated and synced on the descriptor it was written through:
+  // only the copy is touched, whatever its name names by now.
+  const int handle = Disk[target_].Handle;
+  const int64_t length = int64_t(std::llround(size));
+  platform::FileState copy;
+  copyKept = false;
+  if (!platform::TruncateHandle(handle, length) || !platform::HandleState(handle, copy) ||
+      copy.Size != length)
+    return "the copy does not have the size of the source; not copied";
+  if (rec.RecDate > 100) core::FileDateTimeSet(handle, rec.RecDate, rec.RecDate, rec.RecDate);
+  copyKept = true;
+  if (mustSync && !platform::SyncHandle(handle))
+    return "copied, but the copy could not be saved safely on the PC; the source is kept";
+  if (!StillNamed(handle, pcPath))
+    return "copied, but another program moved or replaced the copy while it was written (it "
+           "is no longer \"" + pcPath + "\"); the source is kept";
+  // Its entry in its folder too, now that the name is known to be the copy's.
+  if (mustSync && !platform::SyncFile(pcPath))
+    return "copied, but the copy could not be saved safely on the PC; the source is kept";
+  return std::string();
 }
 
 FileResult CopyJob::CopyFile(size_t i, size_t n, const QueueLine& line) {
@@ -363,6 +458,7 @@ FileResult CopyJob::CopyFile(size_t i, size_t n, const QueueLine& line) {
   Status("Actual file " + std::to_string(i + 1) + " of " + std::to_string(n) + " = " +
          ShownName(side_, BelowFolder(folder, sourcePath_) + base));
   const std::string path = FSTargetPath(side_, line.Entry, sourcePath_, targetPath_);
+  const bool pcSource = core::IsPCSide(side_);
   const bool pcTarget = core::IsPCSide(target_);
   const std::string pcPath = pcTarget ? PcCreateName(path) : std::string();
 
@@ -371,44 +467,48 @@ FileResult CopyJob::CopyFile(size_t i, size_t n, const QueueLine& line) {
     return FileResult::Failed;
   }
 
-  // The source must be sound before anything is written.
+  // The source must be sound before anything is written. A PC file is
+  // copied as it is now, when its turn comes: its length when it was opened,
+  // not the one the pane listed.
   core::FSOpenFile(side_, line.Entry, false);
+  const core::OpenFileRec opened = Disk[side_].OpenFile;
   const double sourceBytes = double(Disk[side_].SectorsPerCluster) * core::kSectorSize;
   int32_t clusters = rec.ClusterCount;
-  if (core::IsPCSide(side_)) {
-    clusters = sourceBytes > 0 ? int32_t(std::ceil(rec.Size / sourceBytes)) : 0;
-    Disk[side_].OpenFile.ClusterCount = clusters;
-    if (Disk[side_].Handle < 1) {
-      core::FSCloseFile(side_);
-      Fail(rec, "the file cannot be opened");
-      return FileResult::Failed;
-    }
+  double size = rec.Size;
+  auto refuse = [&](const std::string& why) {
+    core::FSCloseFile(side_);
+    Fail(rec, why);
+    return FileResult::Failed;
+  };
+  if (pcSource) {
+    if (Disk[side_].Handle < 1) return refuse(OpenFailure(rec.Name));
+    size = opened.Size;
+    clusters = opened.ClusterCount;
+    platform::FileState target;
+    if (pcTarget && platform::PathState(pcPath, target) && target.Device == opened.PcDevice &&
+        target.Inode == opened.PcInode)
+      return refuse("it would be copied onto itself; it stays as it is");
   } else {
     std::vector<int32_t> chain;
     const bool sizeFits = rec.Size > (double(clusters) - 1) * sourceBytes &&
                           rec.Size <= double(clusters) * sourceBytes;
-    if (!sizeFits || !WalkChain(side_, rec.StartCluster, clusters, chain)) {
-      core::FSCloseFile(side_);
-      Fail(rec, "the file is damaged (its cluster chain does not match its size); not copied");
-      return FileResult::Failed;
-    }
+    if (!sizeFits || !WalkChain(side_, rec.StartCluster, clusters, chain))
+      return refuse("the file is damaged (its cluster chain does not match its size); not copied");
   }
-  if (!pcTarget && rec.Size <= 0) {
-    core::FSCloseFile(side_);
-    Fail(rec, "an empty file cannot be stored on the recorder disk");
-    return FileResult::Failed;
-  }
-  if (pcTarget && !SetAsideOlder(pcPath)) {
-    core::FSCloseFile(side_);
-    Fail(rec, "the older file of that name could not be set aside; not copied");
-    return FileResult::Failed;
+  if (!pcTarget && size <= 0) return refuse("an empty file cannot be stored on the recorder disk");
+  if (pcTarget) {
+    if (FolderOfGone(pcPath)) return refuse(kFolderGone);
+    struct stat there {};
+    if (::lstat(pcPath.c_str(), &there) == 0 && !S_ISREG(there.st_mode) &&
+        !S_ISLNK(there.st_mode) && !S_ISDIR(there.st_mode))
+      return refuse(KindOfFile(there.st_mode) + " of that name is in the target folder; not copied");
+    if (!SetAsideOlder(pcPath))
+      return refuse("the older file of that name could not be set aside; not copied");
   }
   if (!FSCreateFile(target_, path)) {
-    core::FSCloseFile(side_);
     core::FSCloseFile(target_);
     if (pcTarget) PutBackOlder(pcPath);
-    Fail(rec, "the target file could not be created");
-    return FileResult::Failed;
+    return refuse("the target file could not be created");
   }
 
   const double targetBytes = double(Disk[target_].SectorsPerCluster) * core::kSectorSize;
@@ -421,21 +521,24 @@ FileResult CopyJob::CopyFile(size_t i, size_t n, const QueueLine& line) {
     SwitchToCurrentFile(progress_, CancelState, Disk[side_].OpenFile.ClustersDone, clusters);
     bool ok = FSDataBufferRead(side_);
     if (!ok) {
+      // A PC file cut short meanwhile reads short.
+      const bool changed = pcSource && !SourceAsOpened(opened, rec.Name);
       AbandonTarget(pcPath);
-      Fail(rec, "cluster " + std::to_string(k) + " could not be read; not copied");
+      Fail(rec, changed ? kChangedWhileCopied
+                        : "cluster " + std::to_string(k) + " could not be read; not copied");
       return FileResult::Failed;
     }
     if (k < clusters - 1) {
       ok = FSDataBufferWrite(target_);
     } else {
-      const double rest = rec.Size - double(Disk[target_].OpenFile.ClustersDone) * targetBytes;
+      const double rest = size - double(Disk[target_].OpenFile.ClustersDone) * targetBytes;
       if (rest < 0 || rest > double(core::DataBufferFill)) {
         ok = false;
       } else {
         // Between two recorder disks the buffer keeps the disk's word
         // order: the last piece ends on a whole 32-bit word.
         double fill = rest;
-        if (!core::IsPCSide(side_) && !pcTarget)
+        if (!pcSource && !pcTarget)
           fill = std::min(std::ceil(rest / 4.0) * 4.0, double(core::DataBufferFill));
         core::DataBufferFill = int32_t(std::llround(fill));
         ok = FSDataBufferFlush(target_);
@@ -451,8 +554,22 @@ FileResult CopyJob::CopyFile(size_t i, size_t n, const QueueLine& line) {
     ui::Current().StepEvents();
   }
 
+  // Every byte read: the copy is complete only when the source still is
+  // what it was when its copy began (a download or capture still running
+  // has grown, or was rewritten).
+  if (pcSource && !SourceAsOpened(opened, rec.Name)) {
+    AbandonTarget(pcPath);
+    Fail(rec, kChangedWhileCopied);
+    return FileResult::Failed;
+  }
+
   // Finish the file: on a recorder disk the data is there, then the FAT,
   // then the entry; on a PC the exact size and the recording date.
+  // The PC copy must be on the PC's storage before the older file of its
+  // name goes, and before a move erases its source: a power cut right after
+  // either must not take both. A plain copy of a new file risks nothing, so
+  // it is left to the PC's own write-back.
+  bool keepSource = false;
   if (!pcTarget) {
     const int32_t first = Disk[target_].OpenFile.FreeHint;
     const int32_t written = Disk[target_].OpenFile.ClustersDone;
@@ -461,7 +578,7 @@ FileResult CopyJob::CopyFile(size_t i, size_t n, const QueueLine& line) {
       Fail(rec, "the FAT could not be written; not copied");
       return FileResult::Failed;
     }
-    if (!core::CreateTopfFile(target_, path, false, rec.Size, rec.RecDate, first)) {
+    if (!core::CreateTopfFile(target_, path, false, size, rec.RecDate, first)) {
       AbandonTarget(pcPath);
       const bool fatBack = core::UpdateTopfFAT(target_);
       SyncOtherSide(target_);
@@ -472,41 +589,36 @@ FileResult CopyJob::CopyFile(size_t i, size_t n, const QueueLine& line) {
     SyncOtherSide(target_);
     core::FSCloseFile(side_);
     core::FSCloseFile(target_);
-    if (!VerifyRecorderEntry(rec, first, written)) {
+    if (!VerifyRecorderEntry(size, first, written)) {
       Fail(rec, "the copy could not be verified; the source is kept");
       return FileResult::Failed;
     }
   } else {
-    core::FSCloseFile(side_);
-    core::FSCloseFile(target_);
-    qlib::TruncateFile64(pcPath.c_str(), int64_t(std::llround(rec.Size)));
-    if (platform::FileLength(pcPath) != int64_t(std::llround(rec.Size))) {
-      ::unlink(pcPath.c_str());
-      PutBackOlder(pcPath);
-      Fail(rec, "the copy does not have the size of the source; not copied");
+    bool copyKept = false;
+    const std::string why = FinishPcCopy(rec, pcPath, size, move_ || !keptPc_.empty(), copyKept);
+    if (!copyKept) {
+      AbandonTarget(pcPath);
+      Fail(rec, why);
       return FileResult::Failed;
     }
-    if (rec.RecDate > 100) core::FileDateTimeSet(pcPath, rec.RecDate, rec.RecDate, rec.RecDate);
+    core::FSCloseFile(side_);
+    core::FSCloseFile(target_);
+    if (!why.empty()) {
+      // The copy stays as it is; so does the older file of its name.
+      Fail(rec, why + std::string(keptPc_.empty() ? "" : " and so is the older file, as \"" +
+                                                            keptPc_ + "\""));
+      keptPc_.clear();
+      keepSource = true;
+    }
   }
 
   written_.insert(TargetNameKey(target_, path));
-
-  // The PC copy must be on the PC's storage before the older file of its
-  // name goes, and before a move erases its source: a power cut right after
-  // either must not take both. A plain copy of a new file risks nothing, so
-  // it is left to the PC's own write-back.
-  bool keepSource = false;
-  const bool mustSync = move_ || !keptPc_.empty();
-  if (pcTarget && mustSync && !platform::SyncFile(pcPath)) {
-    Fail(rec, "copied, but the copy could not be saved safely on the PC; the source is kept" +
-                  std::string(keptPc_.empty() ? "" : " and so is the older file, as \"" +
-                                                         keptPc_ + "\""));
-    keptPc_.clear();
-    keepSource = true;
-  }
   DropOlder();
   if (move_ && !keepSource && rec.Slot > -1 && !rec.Recovered) {
-    if (core::FSEraseFile(side_, line.Entry, true)) {
+    // A PC source goes only while it still holds no byte the copy lacks.
+    if (pcSource && !SourceAsOpened(opened, rec.Name)) {
+      Fail(rec, "copied, but the file changed after its copy began; the source is kept");
+    } else if (core::FSEraseFile(side_, line.Entry, true)) {
       SyncOtherSide(side_);
     } else {
       Fail(rec, "copied, but the source could not be erased");
@@ -564,7 +676,7 @@ void CopyJob::EndStep() {
   UnloadCountdownWindow();
   if (menusOff_) host_.EnableMenus();
   menusOff_ = false;
-  ReportProblems("These files were not copied or moved as asked:", problems_);
+  ReportProblems(kNotCopied, problems_);
 }
 
 void CopyJob::Run() {
@@ -573,6 +685,7 @@ void CopyJob::Run() {
       JobRunning = false;
       ClosePreparation();
       if (menusOff_) host_.EnableMenus();
+      ReportProblems(kNotCopied, problems_);
       return;
     }
     if (DirectoryPhase()) {

@@ -1,5 +1,7 @@
 #include "transfer/names.h"
 
+#include <sys/stat.h>
+
 #include "core/pc_helpers.h"
 #include "platform/platform.h"
 #include "ui/ui.h"
@@ -52,6 +54,15 @@ bool HasParentComponent(const std::string& pcPath) {
     start = end + 1;
   }
   return false;
+}
+
+std::string KindOfFile(unsigned mode) {
+  if (S_ISREG(mode)) return "a regular file";
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISFIFO(mode)) return "a named pipe";
+  if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+  return "not a regular file";
 }
 
 void Tell(const std::string& text) {

@@ -17,6 +17,10 @@ std::string RecorderComponentFromPc(const std::string& utf8Name);
 // True when one of the "/"-separated components of a PC path is "..".
 bool HasParentComponent(const std::string& pcPath);
 
+// What a PC object is, from its st_mode, for messages: "a named pipe", "a
+// socket", "a device", "a folder", "a regular file", else "not a regular file".
+std::string KindOfFile(unsigned mode);
+
 // The message box of the file layer (exclamation icon, OK).
 void Tell(const std::string& text);
 
