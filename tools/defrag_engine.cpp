@@ -334,13 +334,17 @@ void BuildList(int side) {
     }
   }
 
-  List2.Clear();
+  // The lines are sorted once, not each put in its place: the list is
+  // rebuilt after every item, and a disk may hold many thousands.
+  std::vector<std::string> lines;
   for (int32_t i = 0; i < d.FileCount; ++i) {
     if (!NeedsPlacing[size_t(i)]) continue;
     const core::FileRec& r = d.Files[size_t(i)];
     const char type = r.IsDir ? 'D' : (BaseNameStartsWithUnderscore(r.Name) ? 'T' : 'F');
-    List2.AddItem(WorkListLine(type, r.StartCluster, i, r.Name));
+    lines.push_back(WorkListLine(type, r.StartCluster, i, r.Name));
   }
+  List2.Clear();
+  List2.AddItems(std::move(lines));
 }
 
 int32_t FindPreviousFreeCluster(int side, int32_t from) {
