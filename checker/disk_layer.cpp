@@ -25,6 +25,7 @@ std::string DiskName;
 int32_t DiskHandle = 0;
 int32_t SectorsPerCluster = 0;
 int32_t LastCluster = 0;
+int32_t CheckedPastLast = 0;
 // The highest FAT index whose cluster lies wholly on the device.
 int32_t LastDataIndex = -1;
 std::vector<uint8_t> ClusterBuffer;
@@ -134,6 +135,7 @@ void ResetDiskState() {
   DiskHandle = 0;
   SectorsPerCluster = 0;
   LastCluster = 0;
+  CheckedPastLast = 0;
   LastDataIndex = -1;
   ClusterBuffer.clear();
   SectorBuffer.fill(0);
@@ -512,6 +514,10 @@ void InitTopf(const std::string& name) {
     DiskGeometry(DiskHandle, cylinders, tracks, sectors, bytes);
   }
   LastCluster = LastClusterFromGeometry(cylinders, tracks, sectors, SectorsPerCluster);
+  CheckedPastLast =
+      FileMode || LastCluster < 1
+          ? 0
+          : std::max(0, core::FsckLastIndex(cylinders * tracks * sectors, SectorsPerCluster) - LastCluster);
   // The same data clusters as the main program's: an index up to
   // LastCluster whose whole cluster lies on the device.
   LastDataIndex = FileMode ? LastCluster

@@ -47,6 +47,11 @@ extern int32_t DiskHandle;
 extern int32_t SectorsPerCluster;
 // Highest FAT index the summary and the FAT loops use.
 extern int32_t LastCluster;
+// Disk mode: how many indexes past LastCluster the FAT loops take in too (0
+// or 1), up to the last one the main program's check looks at
+// (core::FsckLastIndex); none of them holds data, so an entry used there is
+// cleared.
+extern int32_t CheckedPastLast;
 // The one cluster buffer (view order): target of reads, source of writes.
 // Always SectorsPerCluster x 512 bytes after InitTopf.
 extern std::vector<uint8_t> ClusterBuffer;
