@@ -109,17 +109,19 @@ void ReadTopfSector(int32_t n);
 
 // Fills ClusterBuffer with disk cluster c in view order. False (buffer
 // zeroed) when c is neither the system cluster nor the cluster of a data
-// index (ClusterOnDisk, disk mode), not in the dump (file mode) or
+// index (IndexOnDisk, disk mode), not in the dump (file mode) or
 // unreadable.
 bool ReadTopfCluster(int32_t c);
 
 // True when FAT index i is a data cluster: in disk mode an index up to
 // LastCluster whose cluster (disk cluster i + 1) lies wholly on the device
-// (core::LastDataCluster, as the main program counts them; the index or two
+// (core::LastDataIndex, as the main program counts them; the index or two
 // the device's end cuts hold no data), in file mode 0 .. LastCluster. In
 // disk mode only these clusters (and the system cluster) are read or
 // written.
-bool ClusterOnDisk(int32_t fatIndex);
+bool IndexOnDisk(int32_t fatIndex);
+// The highest FAT index that IndexOnDisk takes (-1: none).
+int32_t LastDataIndex();
 
 // Disk mode: the device holds no cluster beyond the system cluster (it is
 // smaller than one cylinder, or its geometry cannot be read): LastCluster is

@@ -73,7 +73,7 @@ std::vector<int32_t> EntryChain(int side, int index) {
   const DiskRec& d = Disk[side];
   std::vector<int32_t> chain;
   if (index < 0 || index >= d.FileCount || size_t(index) >= d.Files.size()) return chain;
-  const int32_t last = std::min<int32_t>({d.LastCluster, kMaxFatIndex, int32_t(d.FAT.size()) - 1});
+  const int32_t last = LastFatIndex(side);
   if (last < 1) return chain;
   std::vector<uint8_t> seen(size_t(last) + 1, 0);
   for (int32_t c = d.Files[size_t(index)].StartCluster; c >= 1 && c <= last && !seen[size_t(c)];
@@ -188,7 +188,7 @@ bool FSEraseFile(int side, int index, bool freeChain) {
   }
 
   if (ReadTopfCluster(side, 0) && int64_t(ClusterBuffer.size()) >= kMinClusterBytes) {
-    const int32_t writable = std::min(d.LastCluster, kMaxFatIndex);
+    const int32_t writable = LastFatIndex(side);
     const int64_t need = int64_t(kFAT2) + 3 * (int64_t(writable) + 1);
     if (int64_t(ClusterBuffer.size()) >= need) {
       for (int32_t c : head) {

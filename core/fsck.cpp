@@ -299,7 +299,7 @@ void FSCK_01_SuperBlock() {
     // the check program counts them: a used entry on one the device's end
     // cuts is found (and the repair clears it).
     fsckLastData =
-        LastDataCluster(ComputeLastCluster(cylinders * tracks * sectors, s), DeviceSectors[FsckSide], s);
+        LastDataIndex(ComputeLastCluster(cylinders * tracks * sectors, s), DeviceSectors[FsckSide], s);
   }
   CheckClusterSize(1, s);
   SetStatus(1);

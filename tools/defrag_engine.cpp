@@ -66,10 +66,7 @@ void CloseLog() {
 
 // The highest FAT index the engine may use on the side: never one whose
 // cluster the device's end cuts.
-int32_t LastIndex(int side) {
-  const core::DiskRec& d = Disk[side];
-  return std::min<int32_t>({core::LastDataIndex(side), core::kMaxFatIndex, int32_t(d.FAT.size()) - 1});
-}
+int32_t LastIndex(int side) { return std::min(core::LastDataIndex(side), core::LastFatIndex(side)); }
 int32_t NextOf(int side, int32_t c) {
   if (c < 0 || c >= int32_t(Disk[side].FAT.size())) return 0;
   return Disk[side].FAT[size_t(c)].Next;

@@ -90,10 +90,7 @@ void MainEnableMenus() {
 }
 
 // The highest FAT index the scan may visit on side 0.
-int32_t ScanLast() {
-  const core::DiskRec& d = core::Disk[0];
-  return std::min<int32_t>(d.LastCluster, int32_t(d.FAT.size()) - 1);
-}
+int32_t ScanLast() { return core::LastFatIndex(0); }
 
 }  // namespace
 
