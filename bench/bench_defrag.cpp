@@ -13,12 +13,25 @@
 // processing events (map repaints included) is printed too. The last line
 // is the ratio.
 //
-// Usage: bench_defrag [--small] [work folder]   (default: a fresh folder
-// under /tmp; --small uses files of 30 clusters, for CI)
+// Before it, the run's growth with the number of entries: the same eight
+// fragmented recordings on a disk with about 1,600 and with about 12,800
+// other entries (one-cluster files, spread over folders in an order unlike
+// their order on the disk, and behind the recordings, so that every rebuild
+// of the work list holds them all until the recordings are in place; their
+// names start with "_", so they come after the recordings and stay where
+// they are). The run is timed in user CPU seconds (the program's own work,
+// not the system's disk writes) up to the free-space clearing; the larger
+// disk should take at most about ten times as long.
+//
+// Usage: bench_defrag [--small] [--entries] [work folder]   (default: a
+// fresh folder under /tmp; --small uses files of 30 clusters and 200 and
+// 1,600 entries, for CI; --entries measures only the growth)
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <QApplication>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -83,13 +96,115 @@ double PlainCopy(int fd, const std::vector<std::pair<uint32_t, uint32_t>>& moves
   return bench::Seconds(start);
 }
 
+// The program's own CPU time so far (user time).
+double CpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return double(usage.ru_utime.tv_sec) + double(usage.ru_utime.tv_usec) * 1e-6;
+}
+
+// The run on a disk with `entries` one-cluster files besides the eight
+// fragmented recordings: the passes it took and its user CPU seconds up to
+// the free-space clearing. False when it did not complete.
+bool ScalingRun(const std::string& work, uint32_t entries, uint32_t clustersPerRecording,
+                uint32_t& passes, double& seconds) {
+  constexpr uint32_t kRecordings = 8;
+  constexpr uint32_t kPerFolder = 800;   // a folder the loader reads holds up to 1,000
+  constexpr uint32_t kFirst = 4;   // after the standard folders
+  const uint32_t folders = (entries + kPerFolder - 1) / kPerFolder;
+  const uint32_t recordingClusters = kRecordings * clustersPerRecording;
+  ib::ImageSpec spec;
+  spec.SectorsPerCluster = kSpc;
+  spec.LastCluster = kFirst + folders + recordingClusters + entries + recordingClusters + 200;
+  ib::DiskImage model(spec);
+  for (uint32_t k = 0; k < folders; ++k) model.AddFolder("\\DataFiles\\Box" + std::to_string(k), kFirst + k);
+  const uint32_t recordingsAt = kFirst + folders;
+  for (uint32_t f = 0; f < kRecordings; ++f) {
+    ib::FileSpec file;
+    file.Path = "\\DataFiles\\rec" + std::to_string(f) + ".rec";
+    for (uint32_t k = 0; k < clustersPerRecording; ++k) file.Chain.push_back(recordingsAt + k * kRecordings + f);
+    file.Size = kCluster * clustersPerRecording - 4096;
+    file.Data = ib::Content::Pattern(f + 1);
+    model.AddFile(file);
+  }
+  // Entry e sits at the e-th index behind the recordings, in the folder
+  // e % folders: the folder walk meets them in another order than the disk.
+  const uint32_t entriesAt = recordingsAt + recordingClusters;
+  for (uint32_t e = 0; e < entries; ++e) {
+    ib::FileSpec file;
+    const uint32_t k = e % folders;
+    file.Path = "\\DataFiles\\Box" + std::to_string(k) + "\\_note" + std::to_string(e) + ".txt";
+    file.StartIndex = entriesAt + e;
+    file.Size = 1000;
+    file.Data = ib::Content::Pattern(e);
+    model.AddFile(file);
+  }
+  const std::string image = work + "/PhysicalDrive0";
+  model.Write(image);
+  core::ResetState();
+  core::Flags = core::FlagNormal | core::FlagWriteMode | core::FlagSide0Writable;
+  core::DiskId[0] = 0;
+  if (!core::InitTopf(0, "PhysicalDrive0", true) || !core::LoadTopf(0, true)) Fail("cannot load " + image);
+  core::CheckState[31] = 2;
+  tools::CurrentMap()->ClearMap();
+  passes = 0;
+  double start = 0, end = 0;
+  tools::DefragHooks hooks;
+  hooks.SetStatus = [&](int line, const std::string& text) {
+    if (line != 0) return;
+    if (text.rfind("Defragmenting ", 0) == 0 || text.rfind("Claiming space", 0) == 0) ++passes;
+    if (text == "Clearing unused space") end = CpuSeconds();
+  };
+  tools::SetDefragHooks(hooks);
+  tools::DefragDebugOn = false;
+  transfer::CancelState = 0;
+  start = CpuSeconds();
+  const tools::DefragOutcome outcome = tools::DefragmentDisk(0);
+  core::CloseDisk(core::Disk[0].Handle);
+  core::Disk[0].Handle = 0;
+  std::remove(image.c_str());
+  seconds = end - start;
+  return outcome == tools::DefragOutcome::Completed;
+}
+
+// The growth with the entries: best of three runs of each size.
+void EntriesFigure(const std::string& work, bool small) {
+  const uint32_t fewer = small ? 200 : 1600, more = fewer * 8;
+  double taken[2] = {0, 0};
+  for (int size = 0; size < 2; ++size) {
+    const uint32_t entries = size == 0 ? fewer : more;
+    bench::Best best;
+    uint32_t passes = 0;
+    for (int run = 0; run < kRuns; ++run) {
+      double seconds = 0;
+      if (!ScalingRun(work, entries, small ? 4 : 12, passes, seconds))
+        Fail("defragmentation with " + std::to_string(entries) + " entries did not complete");
+      best.Add(seconds);
+    }
+    taken[size] = best.Value;
+    std::printf("%-14s %6u entries: %u passes, %7.3f s of user CPU (best of 3)\n", "defrag list", entries,
+                passes, best.Value);
+  }
+  std::printf("%-14s %u times the entries take %.1f times as long\n", "defrag list", more / fewer,
+              taken[1] / std::max(taken[0], 1e-9));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   bench::QuietQt();
   QApplication app(argc, argv);
-  const bench::Args args = bench::ParseArgs(argc, argv);
+  // --entries: only the growth with the entries.
+  std::vector<char*> rest;
+  bool entriesOnly = false;
+  for (int i = 0; i < argc; ++i) {
+    if (std::string(argv[i]) == "--entries")
+      entriesOnly = true;
+    else
+      rest.push_back(argv[i]);
+  }
+  const bench::Args args = bench::ParseArgs(int(rest.size()), rest.data());
   const uint32_t clustersPerFile = args.Small ? 30 : 125;
   std::unique_ptr<ib::TempDir> tmp;
   std::string work = args.Work;
@@ -104,6 +219,10 @@ int main(int argc, char** argv) {
   tools::ClusterMap map;
   map.show();
   tools::SetCurrentMap(&map);
+  if (entriesOnly) {
+    EntriesFigure(work, args.Small);
+    return 0;
+  }
 
   ib::ImageSpec spec;
   spec.SectorsPerCluster = kSpc;
@@ -222,6 +341,7 @@ int main(int argc, char** argv) {
                      bench::ShareOfEvents(eventSeconds, stepSeconds, moveSeconds,
                                           double(moved) * kRuns, double(kCluster),
                                           double(core::kMinSectorsPerCluster) * 512));
+  EntriesFigure(work, args.Small);
   std::printf("%.3f\n", ratio);
   return 0;
 }

@@ -25,8 +25,9 @@ std::string DiskName;
 int32_t DiskHandle = 0;
 int32_t SectorsPerCluster = 0;
 int32_t LastCluster = 0;
+int32_t CheckedPastLast = 0;
 // The highest FAT index whose cluster lies wholly on the device.
-int32_t LastDataIndex = -1;
+int32_t lastDataIndex = -1;
 std::vector<uint8_t> ClusterBuffer;
 std::array<uint8_t, 512> SectorBuffer{};
 std::vector<int64_t> ScdIndex(kFatIndexCount, 0);
@@ -150,7 +151,8 @@ void ResetDiskState() {
   DiskHandle = 0;
   SectorsPerCluster = 0;
   LastCluster = 0;
-  LastDataIndex = -1;
+  CheckedPastLast = 0;
+  lastDataIndex = -1;
   ClusterBuffer.clear();
   SectorBuffer.fill(0);
   ScdIndex.assign(kFatIndexCount, 0);
@@ -270,16 +272,18 @@ void ReadTopfSector(int32_t n) {
   SectorBuffer.fill(0);
 }
 
-bool ClusterOnDisk(int32_t fatIndex) {
+bool IndexOnDisk(int32_t fatIndex) {
   if (fatIndex < 0 || fatIndex >= kFatIndexCount || fatIndex > LastCluster) return false;
   // An index whose cluster the device's end cuts holds no data.
-  return FileMode || fatIndex <= LastDataIndex;
+  return fatIndex <= LastDataIndex();
 }
+
+int32_t LastDataIndex() { return FileMode ? LastCluster : lastDataIndex; }
 
 namespace {
 // Disk mode: disk cluster c may be read or written: the system cluster, or
 // the cluster of a data index (never one the device's end cuts).
-bool OnDevice(int32_t c) { return c == 0 ? LastCluster >= 0 : c >= 1 && ClusterOnDisk(c - 1); }
+bool OnDevice(int32_t c) { return c == 0 ? LastCluster >= 0 : c >= 1 && IndexOnDisk(c - 1); }
 }  // namespace
 
 bool ReadTopfCluster(int32_t c) {
@@ -558,10 +562,14 @@ void InitTopf(const std::string& name) {
     DiskGeometry(DiskHandle, cylinders, tracks, sectors, bytes);
   }
   LastCluster = LastClusterFromGeometry(cylinders, tracks, sectors, SectorsPerCluster);
+  CheckedPastLast =
+      FileMode || LastCluster < 1
+          ? 0
+          : std::max(0, core::FsckLastIndex(cylinders * tracks * sectors, SectorsPerCluster) - LastCluster);
   // The same data clusters as the main program's: an index up to
   // LastCluster whose whole cluster lies on the device.
-  LastDataIndex = FileMode ? LastCluster
-                           : core::LastDataCluster(LastCluster, DeviceSizeSectors(), SectorsPerCluster);
+  lastDataIndex = FileMode ? LastCluster
+                           : core::LastDataIndex(LastCluster, DeviceSizeSectors(), SectorsPerCluster);
   // A dump without a geometry covers the whole FAT; a device too small for a
   // cluster beyond the system cluster keeps its LastCluster below 1, so that
   // nothing on it is read or written (DiskTooSmall).

@@ -49,6 +49,11 @@ extern int32_t DiskHandle;
 extern int32_t SectorsPerCluster;
 // Highest FAT index the summary and the FAT loops use.
 extern int32_t LastCluster;
+// Disk mode: how many indexes past LastCluster the FAT loops take in too (0
+// or 1), up to the last one the main program's check looks at
+// (core::FsckLastIndex); none of them holds data, so an entry used there is
+// cleared.
+extern int32_t CheckedPastLast;
 // The one cluster buffer (view order): target of reads, source of writes.
 // Always SectorsPerCluster x 512 bytes after InitTopf.
 extern std::vector<uint8_t> ClusterBuffer;
@@ -106,17 +111,19 @@ void ReadTopfSector(int32_t n);
 
 // Fills ClusterBuffer with disk cluster c in view order. False (buffer
 // zeroed) when c is neither the system cluster nor the cluster of a data
-// index (ClusterOnDisk, disk mode), not in the dump (file mode) or
+// index (IndexOnDisk, disk mode), not in the dump (file mode) or
 // unreadable.
 bool ReadTopfCluster(int32_t c);
 
 // True when FAT index i is a data cluster: in disk mode an index up to
 // LastCluster whose cluster (disk cluster i + 1) lies wholly on the device
-// (core::LastDataCluster, as the main program counts them; the index or two
+// (core::LastDataIndex, as the main program counts them; the index or two
 // the device's end cuts hold no data), in file mode 0 .. LastCluster. In
 // disk mode only these clusters (and the system cluster) are read or
 // written.
-bool ClusterOnDisk(int32_t fatIndex);
+bool IndexOnDisk(int32_t fatIndex);
+// The highest FAT index that IndexOnDisk takes (-1: none).
+int32_t LastDataIndex();
 
 // Disk mode: the device holds no cluster beyond the system cluster (it is
 // smaller than one cylinder, or its geometry cannot be read): LastCluster is

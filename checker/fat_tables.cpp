@@ -22,7 +22,7 @@ inline int32_t NextIndex(int32_t value) {
 }
 
 // Last index the loops over the disk's entries use.
-int32_t LoopLast() { return std::min<int32_t>(LastCluster, kFatIndexCount - 1); }
+int32_t LoopLast() { return std::min<int32_t>(LastCluster + CheckedPastLast, kFatIndexCount - 1); }
 
 // The number of different entries a walk from every index visits (each
 // entry counted, also a free one reached from a predecessor). An entry on a

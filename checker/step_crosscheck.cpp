@@ -152,7 +152,7 @@ void fsck_06_FATSubDirsXCheck() {
       continue;
     }
     const int32_t off = r.Slot * slot::kBytes;
-    const bool invalid = r.InvalidPointer || r.StartCluster < 1 || !ClusterOnDisk(r.StartCluster);
+    const bool invalid = r.InvalidPointer || r.StartCluster < 1 || !IndexOnDisk(r.StartCluster);
     if (invalid && r.IsDir && r.DirCluster == 0 && r.Slot >= 1 && r.Slot <= 3) {
       // A standard folder keeps its slot (its fixed cluster holds a
       // recording's data: nothing here can mend that).

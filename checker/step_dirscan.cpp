@@ -242,7 +242,7 @@ void ScanCluster(ScanState& st, int32_t index, const std::string& path) {
       r.ParentCluster = parent;
       // A directory the layer cannot read (outside the disk, or at the last
       // FAT index, which the device's end cuts) is an invalid pointer.
-      const bool inside = ClusterOnDisk(c);
+      const bool inside = IndexOnDisk(c);
       if (inside && OnPathTo(st, c, index)) {
         // A loop: the directory is reached through its own entry already.
         ClearSlot(off, slot::kUnused);

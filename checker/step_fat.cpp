@@ -28,7 +28,7 @@ int32_t Last() { return FatLastIndex(); }
 
 // An index a chain may hold: one of the passes' indexes whose cluster lies
 // wholly on the device (one cut off by the device's end holds no data).
-bool ValidIndex(int32_t v) { return v >= 0 && v <= Last() && ClusterOnDisk(v); }
+bool ValidIndex(int32_t v) { return v >= 0 && v <= Last() && IndexOnDisk(v); }
 
 // One line for a count: nothing for 0, `one` for 1, head + n + `many` else.
 void ReportCount(int32_t n, const std::string& one, const std::string& head, const std::string& many) {
@@ -180,7 +180,7 @@ void fsck_05_FAT_ClearInvalidPointers() {
              [](std::vector<TopfFatEntry>& table, int32_t i) {
                const int32_t v = table[size_t(i)].Value;
                // An entry on an index that is no data cluster is one too.
-               const bool dataIndex = ClusterOnDisk(i);
+               const bool dataIndex = IndexOnDisk(i);
                if (v < 5 || (v < kFatEnd && !ValidIndex(v)) || (!dataIndex && v != kFatFree)) {
                  table[size_t(i)].Value = kFatFree;
                  return 1;

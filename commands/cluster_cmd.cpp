@@ -50,7 +50,7 @@ std::optional<int32_t> AskClusterNumber() {
   const std::string answer = ui::Current().InputBox(kClusterNumberPrompt);
   if (answer.empty()) return std::nullopt;
   const std::optional<int32_t> n = ParseClusterNumber(answer);
-  const int32_t last = core::Disk[0].LastCluster;
+  const int32_t last = core::LastFatIndex(0);
   if (!n || *n < -1 || *n > last) {
     ui::Current().MsgBox("Please enter a cluster number from -1 to " + std::to_string(last) + ".",
                          ui::Buttons::OK, ui::Icon::Exclamation);
@@ -60,7 +60,7 @@ std::optional<int32_t> AskClusterNumber() {
 }
 
 bool InRange(int32_t fatIndex) {
-  if (fatIndex >= -1 && fatIndex <= core::Disk[0].LastCluster) return true;
+  if (fatIndex >= -1 && fatIndex <= core::LastFatIndex(0)) return true;
   ui::Current().MsgBox("Cluster " + std::to_string(fatIndex) + " is not on this disk.",
                        ui::Buttons::OK, ui::Icon::Exclamation);
   return false;

@@ -44,7 +44,7 @@ std::string LastComponent(const std::string& path) {
 // + 1 steps, every link range-checked.
 void ReleaseChain(int32_t first) {
   core::DiskRec& d = core::Disk[0];
-  const int32_t last = std::min<int32_t>(d.LastCluster, int32_t(d.FAT.size()) - 1);
+  const int32_t last = core::LastFatIndex(0);
   std::vector<bool> seen(size_t(std::max(last, 0)) + 1, false);
   int32_t c = first;
   while (c >= 1 && c <= last && !seen[size_t(c)]) {

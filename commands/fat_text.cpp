@@ -84,7 +84,7 @@ std::string BuildClusterChainText(int side) {
   core::ProcScope scope("BuildClusterChainText");
   core::CheckSideIndex(side);
   const core::DiskRec& d = core::Disk[side];
-  const int32_t last = std::min<int32_t>(d.LastCluster, int32_t(d.FAT.size()) - 1);
+  const int32_t last = core::LastFatIndex(side);
   std::string text;
   text.reserve(size_t(std::max(last + 1, 0)) * 20);
   char line[48];
@@ -192,7 +192,7 @@ bool ImportClusterChain(const std::string& path) {
     RefuseImport("the file cannot be read.");
     return false;
   }
-  const int32_t lastCluster = std::min<int32_t>(d.LastCluster, int32_t(d.FAT.size()) - 1);
+  const int32_t lastCluster = core::LastFatIndex(0);
   std::vector<FatTextLine> lines;
   std::string error;
   if (lastCluster < 1 || !ParseClusterChainText(text, lastCluster, lines, error)) {

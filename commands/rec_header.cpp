@@ -135,7 +135,7 @@ bool OwnFirstCluster(int side, int index) {
   if (!rec || rec->IsDir || rec->ClusterCount < 1) return false;
   const core::DiskRec& d = core::Disk[side];
   const int32_t start = rec->StartCluster;
-  const int32_t last = std::min<int32_t>(d.LastCluster, int32_t(d.FAT.size()) - 1);
+  const int32_t last = core::LastFatIndex(side);
   if (start < 1 || start > last || start > core::kMaxFatIndex) return false;
   if (d.FAT[size_t(start)].Next == 0) return false;   // free in the FAT
   const int32_t n = std::min<int32_t>(d.FileCount, int32_t(d.Files.size()));

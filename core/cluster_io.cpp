@@ -85,7 +85,7 @@ bool DumpTransfer(const std::string& file, int64_t offset, void* data, size_t le
 
 int32_t LastDataIndex(int side) {
   const DiskRec& d = Disk[side];
-  return LastDataCluster(d.LastCluster, DeviceSectors[side], d.SectorsPerCluster);
+  return LastDataIndex(d.LastCluster, DeviceSectors[side], d.SectorsPerCluster);
 }
 
 bool ClusterOnDisk(int side, int64_t cluster) {
@@ -96,6 +96,8 @@ bool ClusterOnDisk(int side, int64_t cluster) {
   if (DeviceSectors[side] < 0) return d.LastCluster >= 0;
   return d.LastCluster >= -1 && d.SectorsPerCluster <= DeviceSectors[side];
 }
+
+bool IndexOnDisk(int side, int64_t fatIndex) { return fatIndex >= 0 && ClusterOnDisk(side, fatIndex + 1); }
 
 bool ReadTopfCluster(int side, int32_t cluster) {
   ProcScope scope("ReadTopfCluster");

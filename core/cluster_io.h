@@ -70,13 +70,17 @@ void InvalidateCachedSectors(int side, uint32_t firstSector, int64_t count);
 // Invalidates the six slots of one side.
 void InvalidateSideCache(int side);
 
-// True when disk cluster `cluster` may be read or written on the side in
-// disk mode: 0 <= cluster <= LastCluster + 1 and the cluster lies wholly on
-// the device (when its size is known).
+// True when disk cluster `cluster` (FAT index cluster - 1, or the system
+// cluster 0) may be read or written on the side in disk mode: 0 <= cluster
+// <= LastCluster + 1 and the cluster lies wholly on the device (when its
+// size is known).
 bool ClusterOnDisk(int side, int64_t cluster);
+// The same for FAT index `fatIndex` (0 .. LastDataIndex): its cluster holds data.
+bool IndexOnDisk(int side, int64_t fatIndex);
 
-// The highest FAT index of the side that may hold data (LastDataCluster):
-// nothing is read from, written to or allocated on a higher one.
+// The highest FAT index of the side that may hold data (the disk-format
+// rule LastDataIndex): nothing is read from, written to or allocated on a
+// higher one.
 int32_t LastDataIndex(int side);
 
 }  // namespace core

@@ -119,7 +119,7 @@ bool CreateTopfFile(int side, const std::string& path, bool isDir, double size, 
                 "it was not created.");
     return false;
   }
-  if (spc <= 0 || first < 1 || first > std::min(d.LastCluster, kMaxFatIndex) ||
+  if (spc <= 0 || first < 1 || first > LastFatIndex(side) ||
       d.FAT[size_t(first)].Next == 0) {
     Tell("Unable to create " + what + ": its first cluster (" + std::to_string(first) +
          ") is not allocated.");

@@ -19,7 +19,13 @@ int32_t ComputeLastCluster(double sectors, int32_t sectorsPerCluster) {
   return int32_t(last);
 }
 
-int32_t LastDataCluster(int32_t lastCluster, int64_t deviceSectors, int32_t sectorsPerCluster) {
+int32_t FsckLastIndex(double sectors, int32_t sectorsPerCluster) {
+  if (sectorsPerCluster <= 0) return -1;
+  const double last = std::ceil(sectors / double(sectorsPerCluster)) - 1;
+  return int32_t(std::clamp(last, -1.0, double(kMaxFatIndex)));
+}
+
+int32_t LastDataIndex(int32_t lastCluster, int64_t deviceSectors, int32_t sectorsPerCluster) {
   if (lastCluster < 0 || sectorsPerCluster <= 0) return -1;
   if (deviceSectors < 0) return lastCluster - 1;
   return int32_t(std::clamp<int64_t>(deviceSectors / sectorsPerCluster - 2, -1, lastCluster));

@@ -35,13 +35,18 @@ bool ValidSectorsPerCluster(int32_t sectorsPerCluster);
 // minus 1, computed in double precision, never above 0x1FFFF. -1 when
 // sectorsPerCluster is not positive.
 int32_t ComputeLastCluster(double sectors, int32_t sectorsPerCluster);
+// The last FAT index the file-system check looks at: Ceil(sectors / SPC) - 1,
+// in double precision, within -1 .. 0x1FFFF. It takes in the index or two
+// whose clusters the device's end cuts (or that lie just past it), so that
+// a used entry there is found; none of them holds data (LastDataIndex).
+int32_t FsckLastIndex(double sectors, int32_t sectorsPerCluster);
 // The highest FAT index that may hold data, for both programs: FAT index i
 // is the disk's cluster i + 1, which must lie wholly on the device's
 // `deviceSectors`, and i must not exceed `lastCluster`. When the device's
 // size is unknown (below 0) the last index is taken as cut off. -1 when
 // there is none. The index or two past it, which the device's end cuts
 // where the loader's rounding counts them, are no data clusters.
-int32_t LastDataCluster(int32_t lastCluster, int64_t deviceSectors, int32_t sectorsPerCluster);
+int32_t LastDataIndex(int32_t lastCluster, int64_t deviceSectors, int32_t sectorsPerCluster);
 
 // ------------------------------------------------------- system cluster
 

@@ -41,6 +41,11 @@ void CheckSideIndex(int side) {
   if (side != 0 && side != 1) Raise(9, "Subscript out of range (side " + std::to_string(side) + ")");
 }
 
+int32_t LastFatIndex(int side) {
+  const DiskRec& d = Disk[side];
+  return std::min<int32_t>({d.LastCluster, kMaxFatIndex, int32_t(d.FAT.size()) - 1});
+}
+
 void ResetState() {
   for (int side = 0; side < 2; ++side) {
     DiskRec& d = Disk[side];

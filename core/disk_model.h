@@ -151,6 +151,10 @@ extern WorkList List4[2];
 
 // Makes sure `side` is 0 or 1; anything else is a run-time error of the caller.
 void CheckSideIndex(int side);
+// The highest FAT index of the side: its LastCluster, never beyond the FAT
+// (0x1FFFF) nor the table in memory; -1 when there is none. The clusters of
+// the last one or two may be cut by the device's end (LastDataIndex).
+int32_t LastFatIndex(int side);
 inline int OtherSide(int side) { return 1 - side; }
 // Both sides show the same disk (and a side is chosen).
 inline bool SameDisk() { return DiskId[0] == DiskId[1] && DiskId[0] != kNoDisk; }

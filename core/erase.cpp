@@ -71,7 +71,7 @@ bool FolderHoldsEntries(int side, const FileRec& dir, bool& unreadable) {
 // both FAT areas for every entry the writers touch.
 bool SystemClusterFits(int side) {
   if (!ReadTopfCluster(side, 0)) return false;
-  const int32_t writable = std::min(Disk[side].LastCluster, kMaxFatIndex);
+  const int32_t writable = LastFatIndex(side);
   const int64_t need = int64_t(kFAT2) + 3 * (int64_t(writable) + 1);
   return int64_t(ClusterBuffer.size()) >= std::max<int64_t>(need, kMinClusterBytes);
 }
@@ -93,7 +93,7 @@ std::vector<int32_t> EntryChain(int side, int index) {
   const DiskRec& d = Disk[side];
   std::vector<int32_t> chain;
   if (index < 0 || index >= d.FileCount || size_t(index) >= d.Files.size()) return chain;
-  const int32_t last = std::min<int32_t>({d.LastCluster, kMaxFatIndex, int32_t(d.FAT.size()) - 1});
+  const int32_t last = LastFatIndex(side);
   if (last < 1) return chain;
   std::vector<uint8_t> seen(size_t(last) + 1, 0);
   for (int32_t c = d.Files[size_t(index)].StartCluster; c >= 1 && c <= last && !seen[size_t(c)];
@@ -225,7 +225,7 @@ bool FSEraseFile(int side, int index, bool freeChain) {
   // Freed links and the used-cluster count go to the disk in one write.
   bool fatWritten = SystemClusterFits(side);
   if (fatWritten) {
-    const int32_t writable = std::min(d.LastCluster, kMaxFatIndex);
+    const int32_t writable = LastFatIndex(side);
     for (int32_t c : freed) {
       if (c > writable) continue;
       WriteFat24(ClusterBuffer.data(), kFAT1, c, kFat24Free);

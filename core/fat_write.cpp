@@ -13,7 +13,7 @@ namespace {
 
 // The highest FAT index the writers touch on the disk: LastCluster, never
 // beyond the table.
-int32_t WritableLast(int side) { return std::min(Disk[side].LastCluster, kMaxFatIndex); }
+int32_t WritableLast(int side) { return LastFatIndex(side); }
 
 // Reads disk cluster 0 and makes sure both FAT areas for entries 0 .. last
 // lie inside the buffer. False (nothing to write back) otherwise.

@@ -29,6 +29,9 @@ constexpr int32_t kFsckFirstFiles = 1001;
 
 bool fsckRunning = false;
 // The data-scan estimate is taken once per check (it may read 18,801 sectors).
+// The last FAT index whose cluster lies wholly on the device: an entry
+// used above it (on a cut index) is outside the disk's data.
+int32_t fsckLastData = -1;
 bool scanCached = false;
 int32_t scanResult = -1;
 
@@ -157,7 +160,7 @@ void CheckFat(int step, int32_t fatOffset, std::vector<FsckLink>& table) {
     if (raw == kFat24Free) v = 0;
     else if (raw == kFat24End) v = -1;
     else v = int32_t(raw);
-    if (v < -1 || v >= kFatEntries) {
+    if (v < -1 || v >= kFatEntries || (v != 0 && i > fsckLastData)) {
       list.push_back(std::to_string(i));
       v = 0;
     }
@@ -286,15 +289,17 @@ void FSCK_01_SuperBlock() {
 
   const int32_t s = Word(kSbSectorsPerCluster);
   if (InFileMode()) {
-    FsckLastCluster = kMaxFatIndex;
+    FsckLastCluster = fsckLastData = kMaxFatIndex;
   } else if (s >= 1) {
     double cylinders = 0;
     int32_t tracks = 0, sectors = 0, bytesPerSector = 0;
     DiskGeometry(Disk[FsckSide].Handle, cylinders, tracks, sectors, bytesPerSector);
+    FsckLastCluster = FsckLastIndex(cylinders * tracks * sectors, s);
     // Only an index whose cluster lies wholly on the device holds data, as
-    // the check program counts them: one the device's end cuts is none.
-    FsckLastCluster =
-        LastDataCluster(ComputeLastCluster(cylinders * tracks * sectors, s), DeviceSectors[FsckSide], s);
+    // the check program counts them: a used entry on one the device's end
+    // cuts is found (and the repair clears it).
+    fsckLastData =
+        LastDataIndex(ComputeLastCluster(cylinders * tracks * sectors, s), DeviceSectors[FsckSide], s);
   }
   CheckClusterSize(1, s);
   SetStatus(1);
@@ -512,6 +517,7 @@ bool FSCK(int side) {
   scanCached = false;
   // Each check starts from the loaded disk's last cluster, within the FAT.
   FsckLastCluster = std::clamp(Disk[side].LastCluster, -1, kMaxFatIndex);
+  fsckLastData = InFileMode() ? FsckLastCluster : LastDataIndex(side);
 
   FSCK_01_SuperBlock();
   if (FsckResults[1].Status == 2) return false;

@@ -9,7 +9,8 @@
 // Beyond the classic findings the check fails on a FAT chain that runs in a
 // circle (steps 3 and 4, bit 2, "Circular Chains (...)"), on a FAT that the
 // side's cluster size cannot hold (bit 0, "Outside FAT Range (Sectors per
-// Cluster=...)"), on a directory reached a second time, a loop in the
+// Cluster=...)") or a used entry on an index whose cluster the device's end
+// cuts (bit 0, listed with the indexes out of range), on a directory reached a second time, a loop in the
 // tree (step 5, bit 5, "Directory Loop (...)"), and on two entries that own
 // one cluster (step 5, bit 6, "Crosslinked Clusters (a & b)"): two entries
 // sharing a chain, or an entry whose first cluster is another chain's

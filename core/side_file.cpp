@@ -87,12 +87,12 @@ double FSGetFreeSpace(int side) {
   if (Flags & FlagDisasterMode) return 0;
   const DiskRec& d = Disk[side];
   int64_t free = 0;
-  const int32_t last = std::min<int32_t>(d.LastCluster, kMaxFatIndex);
+  const int32_t last = LastFatIndex(side);
   // Only clusters wholly on the device count: the cluster writer refuses
   // the others, so no file can be written there.
   const bool fileMode = InFileMode();
   for (int32_t i = 0; i <= last; ++i)
-    if (d.FAT[size_t(i)].Next == 0 && (fileMode || ClusterOnDisk(side, int64_t(i) + 1))) ++free;
+    if (d.FAT[size_t(i)].Next == 0 && (fileMode || IndexOnDisk(side, i))) ++free;
   return double(free) * double(d.SectorsPerCluster) * 512.0;
 }
 

@@ -24,6 +24,18 @@ void WorkList::AddItem(const std::string& line) {
   lines_.insert(at, line);
 }
 
+void WorkList::AddItems(std::vector<std::string> lines) {
+  if (sorted_) {
+    // Equal lines keep the order they came in, after the equal lines held
+    // already: a stable sort of the new ones, then a stable merge.
+    std::stable_sort(lines.begin(), lines.end(), &WorkList::Less);
+  }
+  const auto held = std::ptrdiff_t(lines_.size());
+  lines_.insert(lines_.end(), std::make_move_iterator(lines.begin()),
+                std::make_move_iterator(lines.end()));
+  if (sorted_) std::inplace_merge(lines_.begin(), lines_.begin() + held, lines_.end(), &WorkList::Less);
+}
+
 void WorkList::RemoveItem(size_t index) {
   if (index < lines_.size()) lines_.erase(lines_.begin() + std::ptrdiff_t(index));
 }

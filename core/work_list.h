@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <deque>
 #include <string>
+#include <vector>
 
 namespace core {
 
@@ -18,6 +19,9 @@ class WorkList {
   bool Sorted() const { return sorted_; }
   // Adds a line: at the end, or at its place in text order (after equal lines).
   void AddItem(const std::string& line);
+  // Adds many lines at once, in the order AddItem would leave them when
+  // called for each in turn, at a cost that grows as n log n rather than n².
+  void AddItems(std::vector<std::string> lines);
   void RemoveItem(size_t index);
   const std::string& List(size_t index) const { return lines_.at(index); }
   size_t ListCount() const { return lines_.size(); }

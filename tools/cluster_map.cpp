@@ -4,6 +4,7 @@
 #include <QPainter>
 #include <algorithm>
 
+#include "core/cluster_io.h"
 #include "core/disk_format.h"
 #include "core/disk_model.h"
 #include "tools/defrag_engine.h"
@@ -109,11 +110,12 @@ void RefreshMap() {
 
 void DrawGraphics() {
   core::DiskRec& d = core::Disk[0];
-  const int32_t last =
-      std::min<int32_t>({d.LastCluster, core::kMaxFatIndex, int32_t(d.FAT.size()) - 1});
+  const int32_t last = core::LastFatIndex(0);
   auto next = [&](int32_t c) { return (c >= 0 && c <= last) ? d.FAT[size_t(c)].Next : 0; };
 
-  for (int32_t c = 0; c <= last; ++c)
+  // An index whose cluster the device's end cuts is no free space.
+  const int32_t lastData = core::InFileMode() ? last : std::min(core::LastDataIndex(0), last);
+  for (int32_t c = 0; c <= lastData; ++c)
     if (d.FAT[size_t(c)].Next == 0) SetPixelVB(c, kCodeFree);
   RefreshMap();
   ui::Current().DoEvents();

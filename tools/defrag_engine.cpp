@@ -66,10 +66,7 @@ void CloseLog() {
 
 // The highest FAT index the engine may use on the side: never one whose
 // cluster the device's end cuts.
-int32_t LastIndex(int side) {
-  const core::DiskRec& d = Disk[side];
-  return std::min<int32_t>({core::LastDataIndex(side), core::kMaxFatIndex, int32_t(d.FAT.size()) - 1});
-}
+int32_t LastIndex(int side) { return std::min(core::LastDataIndex(side), core::LastFatIndex(side)); }
 int32_t NextOf(int side, int32_t c) {
   if (c < 0 || c >= int32_t(Disk[side].FAT.size())) return 0;
   return Disk[side].FAT[size_t(c)].Next;
@@ -334,13 +331,17 @@ void BuildList(int side) {
     }
   }
 
-  List2.Clear();
+  // The lines are sorted once, not each put in its place: the list is
+  // rebuilt after every item, and a disk may hold many thousands.
+  std::vector<std::string> lines;
   for (int32_t i = 0; i < d.FileCount; ++i) {
     if (!NeedsPlacing[size_t(i)]) continue;
     const core::FileRec& r = d.Files[size_t(i)];
     const char type = r.IsDir ? 'D' : (BaseNameStartsWithUnderscore(r.Name) ? 'T' : 'F');
-    List2.AddItem(WorkListLine(type, r.StartCluster, i, r.Name));
+    lines.push_back(WorkListLine(type, r.StartCluster, i, r.Name));
   }
+  List2.Clear();
+  List2.AddItems(std::move(lines));
 }
 
 int32_t FindPreviousFreeCluster(int side, int32_t from) {

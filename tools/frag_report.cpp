@@ -29,8 +29,7 @@ void ApplySort(mainwindow::ListView* lv, int column, int order) {
 
 int32_t CountBreaks(int side, int32_t start, int32_t clusterCount) {
   const core::DiskRec& d = core::Disk[side];
-  const int32_t last =
-      std::min<int32_t>({d.LastCluster, core::kMaxFatIndex, int32_t(d.FAT.size()) - 1});
+  const int32_t last = core::LastFatIndex(side);
   int32_t breaks = 0;
   int32_t c = start;
   // No chain has more than LastCluster + 1 clusters.

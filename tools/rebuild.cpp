@@ -109,7 +109,7 @@ int32_t UpdateStructure(int32_t* grown) {
   core::ProcScope scope("UpdateStructure");
   core::DiskRec& d = core::Disk[0];
   const bool disaster = (core::Flags & core::FlagDisasterMode) != 0;
-  const int32_t last = std::min<int32_t>(d.LastCluster, int32_t(d.FAT.size()) - 1);
+  const int32_t last = core::LastFatIndex(0);
   const int32_t bound = std::max(last, 0) + 1;
   const int32_t fileCount = std::min<int32_t>(d.FileCount, int32_t(d.Files.size()));
 

@@ -92,10 +92,7 @@ void MainEnableMenus() {
 
 // The highest FAT index the scan may visit on side 0: clusters that do not
 // lie wholly on the device hold nothing to find (and cannot be read).
-int32_t ScanLast() {
-  const core::DiskRec& d = core::Disk[0];
-  return std::min<int32_t>({d.LastCluster, int32_t(d.FAT.size()) - 1, core::LastDataIndex(0)});
-}
+int32_t ScanLast() { return std::min(core::LastFatIndex(0), core::LastDataIndex(0)); }
 
 }  // namespace
 

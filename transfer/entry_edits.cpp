@@ -189,8 +189,7 @@ bool FSRedirectFAT(int side, int32_t src, int32_t dst, bool copyData, int32_t ne
   core::CheckSideIndex(side);
   core::DiskRec& d = Disk[side];
   auto& fat = d.FAT;
-  const int32_t last = std::min<int32_t>(std::min(d.LastCluster, core::kMaxFatIndex),
-                                         int32_t(fat.size()) - 1);
+  const int32_t last = core::LastFatIndex(side);
   if (src < 0 || src > last || dst < 0 || dst > last || src == dst) return false;
 
   const int32_t readNext = nextSrc > 0 && nextSrc <= last ? nextSrc + 1 : -1;

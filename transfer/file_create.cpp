@@ -56,11 +56,10 @@ int FindRecord(int side, const std::string& lowerName, bool foldersOnly) {
 // the device; -1 when there is none.
 int32_t LowestFree(int side, int32_t from) {
   const core::DiskRec& d = Disk[side];
-  const int32_t last = std::min<int32_t>(std::min(d.LastCluster, core::kMaxFatIndex),
-                                         int32_t(d.FAT.size()) - 1);
+  const int32_t last = core::LastFatIndex(side);
   for (int32_t c = std::max(from, 0); c <= last; ++c) {
     if (d.FAT[size_t(c)].Next != 0) continue;
-    return core::ClusterOnDisk(side, int64_t(c) + 1) ? c : -1;
+    return core::IndexOnDisk(side, c) ? c : -1;
   }
   return -1;
 }

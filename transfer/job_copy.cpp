@@ -714,7 +714,7 @@ void CopyJob::Run() {
 bool WalkChain(int side, int32_t first, int32_t count, std::vector<int32_t>& chain) {
   chain.clear();
   const core::DiskRec& d = Disk[side];
-  const int32_t last = std::min<int32_t>(d.LastCluster, int32_t(d.FAT.size()) - 1);
+  const int32_t last = core::LastFatIndex(side);
   if (count <= 0) return count == 0;
   std::vector<bool> seen(size_t(std::max(last, 0)) + 1, false);
   int32_t c = first;

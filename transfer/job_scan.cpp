@@ -45,7 +45,7 @@ bool IsRecording(const core::FileRec& rec) {
 int32_t SearchPmt(int side, const core::FileRec& rec, bool& unreadable) {
   unreadable = false;
   const core::DiskRec& d = Disk[side];
-  const int32_t last = std::min<int32_t>(d.LastCluster, int32_t(d.FAT.size()) - 1);
+  const int32_t last = core::LastFatIndex(side);
   std::vector<bool> seen(size_t(std::max(last, 0)) + 1, false);
   int32_t c = rec.StartCluster;
   for (int32_t k = 0; k < rec.ClusterCount; ++k) {
@@ -115,7 +115,7 @@ void ScanJob(JobHost& host, int side) {
     const std::string folderLabel = host.PathLabel(side);
     const std::vector<QueueLine> lines = QueueLines();
     const size_t m = lines.size();
-    const int32_t last = std::min<int32_t>(Disk[side].LastCluster, int32_t(Disk[side].FAT.size()) - 1);
+    const int32_t last = core::LastFatIndex(side);
     // A cancel given while the list was built stops before the first file.
     for (size_t i = 0; i < m && CancelState == 0; ++i) {
       const QueueLine& line = lines[i];

@@ -36,7 +36,7 @@ bool g_frontInDiskOrder = false;
 
 int64_t ClusterBytes(int side) { return int64_t(Disk[side].SectorsPerCluster) * core::kSectorSize; }
 
-int32_t LastIndex(int side) { return std::min(Disk[side].LastCluster, core::kMaxFatIndex); }
+int32_t LastIndex(int side) { return core::LastFatIndex(side); }
 
 // Makes sure `bytes` more fit behind DataBufferFill (the buffer normally has
 // room to spare; a caller that broke the protocol must not lose data).
@@ -76,7 +76,7 @@ int32_t FindFree(int side, int64_t start, int32_t step) {
   if (start < 0 || step < 1) return -1;
   for (int64_t c = start; c <= last; c += step) {
     if (fat[size_t(c)].Next != 0) continue;
-    if (!core::ClusterOnDisk(side, c + 1)) return -1;   // everything further is off the device too
+    if (!core::IndexOnDisk(side, c)) return -1;   // everything further is off the device too
     return int32_t(c);
   }
   return -1;
@@ -187,7 +187,7 @@ void StartReadAhead(int side) {
     cluster = f.CurrentCluster;
     const int32_t spc = d.SectorsPerCluster;
     if (f.ClustersDone >= f.ClusterCount || cluster < 0 || cluster > LastIndex(side) ||
-        !core::ClusterOnDisk(side, int64_t(cluster) + 1))
+        !core::IndexOnDisk(side, cluster))
       return;
     const int64_t first = (int64_t(cluster) + 1) * spc;
     if (first > int64_t(UINT32_MAX)) return;
@@ -279,7 +279,7 @@ bool FSDataBufferRead(int side) {
     if (want < bytes) std::memset(at + want, 0, size_t(bytes - want));
   } else {
     const int32_t c = f.CurrentCluster;
-    if (c < 0 || c > LastIndex(side) || !core::ClusterOnDisk(side, int64_t(c) + 1)) return false;
+    if (c < 0 || c > LastIndex(side) || !core::IndexOnDisk(side, c)) return false;
     const int64_t first = (int64_t(c) + 1) * spc;
     if (first > int64_t(UINT32_MAX)) return false;
     if (core::ReadSectors(d.Handle, uint32_t(first), spc, at) == 0) {

@@ -1,17 +1,17 @@
-// Enter presses the command button that has the focus, as it does on
-// Windows. A Qt push button takes Enter only inside a dialog or when it is an
-// auto-default button; our windows are plain widgets, so one filter on the
-// whole application gives every command button of every window that key.
-// Buttons that take Enter themselves (auto-default or default buttons, any
-// button of a QDialog, where the dialog presses its default) are left to Qt,
-// so nothing is pressed twice.
+// Enter presses the command button that has the focus, once, as it does on
+// Windows. A Qt push button takes Enter only when it is an auto-default or
+// default button, and in a dialog Qt presses the dialog's default button
+// rather than the focused one; so one filter on the whole application
+// presses the focused button in every window, dialogs included, and takes
+// the key, so that neither the button nor its window presses anything more.
+// A button that cannot be pressed (disabled or hidden) leaves the key to its
+// window.
 //
 // Header only: each program's start-up installs it once, right after it
 // makes its QApplication.
 #pragma once
 
 #include <QApplication>
-#include <QDialog>
 #include <QEvent>
 #include <QKeyEvent>
 #include <QObject>
@@ -26,9 +26,7 @@ class EnterPressesButton : public QObject {
 
   // True when Enter on this focused button is ours to press.
   static bool TakesEnterFromUs(const QPushButton* button) {
-    return button != nullptr && button->isEnabled() && button->isVisible() &&
-           !button->autoDefault() && !button->isDefault() &&
-           qobject_cast<const QDialog*>(button->window()) == nullptr;
+    return button != nullptr && button->isEnabled() && button->isVisible();
   }
 
  protected:

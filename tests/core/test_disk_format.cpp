@@ -118,6 +118,15 @@ TEST(WorkListTest, QueueAndSortedList) {
   EXPECT_EQ(sorted.List(5), "b");
   sorted.RemoveItem(0);
   EXPECT_EQ(sorted.List(0), "12");
+
+  // Many lines at once end in the order one at a time leaves them, ties too.
+  const std::vector<std::string> lines = {"b", "A", "M", "a", "12", "m", "B", "7"};
+  for (const std::string& line : lines) sorted.AddItem(line);
+  WorkList many(true);
+  for (const char* s : {"12", "7", "12", "b", "A"}) many.AddItem(s);
+  many.AddItems(lines);
+  ASSERT_EQ(many.ListCount(), sorted.ListCount());
+  for (size_t k = 0; k < many.ListCount(); ++k) EXPECT_EQ(many.List(k), sorted.List(k)) << k;
 }
 
 }  // namespace

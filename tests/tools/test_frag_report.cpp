@@ -146,6 +146,8 @@ TEST_F(ReportTest, MapGeometryAndColours) {
 
 TEST_F(ReportTest, DrawGraphicsPaintsAreasAndSetsContiguous) {
   core::DiskRec& d = core::Disk[0];
+  d.SectorsPerCluster = 2068;
+  core::DeviceSectors[0] = 201 * 2068;   // the device's end cuts the cluster of index 200
   for (int32_t c = 0; c <= 3; ++c) d.FAT[size_t(c)].Next = -1;
   Add("\\DataFiles\\ok.rec", {4, 5});
   Add("\\DataFiles\\frag.rec", {6, 8});
@@ -166,7 +168,8 @@ TEST_F(ReportTest, DrawGraphicsPaintsAreasAndSetsContiguous) {
   EXPECT_EQ(map.ColorOf(8), 0xC02020u);
   EXPECT_EQ(map.ColorOf(7), 0x404040u);
   EXPECT_EQ(map.ColorOf(20), 0xFF8000u);   // a contiguous folder after the first free index
-  EXPECT_EQ(map.ColorOf(200), 0x404040u);
+  EXPECT_EQ(map.ColorOf(199), 0x404040u);
+  EXPECT_EQ(map.ColorOf(200), 0u);          // cut: no free space
   EXPECT_EQ(map.ColorOf(201), 0u);          // above LastCluster: black
 }
 
