@@ -77,12 +77,8 @@ int main(int argc, char** argv) {
   bench::QuietQt();
   QApplication app(argc, argv);
   const bench::Args args = bench::ParseArgs(argc, argv);
-  std::unique_ptr<ib::TempDir> temp;
-  std::string work = args.Work;
-  if (work.empty()) {
-    temp = std::make_unique<ib::TempDir>("benchchecker");
-    work = temp->Path();
-  }
+  const bench::WorkFolder folder(args, "benchchecker");
+  const std::string& work = folder.Path;
   const std::string image = work + "/PhysicalDrive0";
   if (ib::RefuseExistingDisk("bench_checker", image)) return 1;
   setenv("QUENBRIX_DEVICES", work.c_str(), 1);

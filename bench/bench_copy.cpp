@@ -103,12 +103,8 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   const bench::Args args = bench::ParseArgs(argc, argv);
   const uint64_t size = args.Small ? 256ull * 1024 * 1024 : 4096ull * 1024 * 1024;
-  std::unique_ptr<ib::TempDir> temp;
-  std::string work = args.Work;
-  if (work.empty()) {
-    temp = std::make_unique<ib::TempDir>("benchcopy");
-    work = temp->Path();
-  }
+  const bench::WorkFolder folder(args, "benchcopy");
+  const std::string& work = folder.Path;
   const std::string pc = work + "/pc/";
   const std::string image = work + "/PhysicalDrive0";
   if (ib::RefuseExistingDisk("bench_copy", image)) return 1;

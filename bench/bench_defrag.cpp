@@ -206,12 +206,8 @@ int main(int argc, char** argv) {
   }
   const bench::Args args = bench::ParseArgs(int(rest.size()), rest.data());
   const uint32_t clustersPerFile = args.Small ? 30 : 125;
-  std::unique_ptr<ib::TempDir> tmp;
-  std::string work = args.Work;
-  if (work.empty()) {
-    tmp = std::make_unique<ib::TempDir>("qbench_defrag");
-    work = tmp->Path();
-  }
+  const bench::WorkFolder folder(args, "qbench_defrag");
+  const std::string& work = folder.Path;
   setenv("QUENBRIX_DEVICES", work.c_str(), 1);
   core::SetAppDir(work);
   bench::EventsUi events;

@@ -13,8 +13,10 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <string>
 
+#include "tests/support/image_builder.h"
 #include "ui/scripted_ui.h"
 
 namespace bench {
@@ -152,5 +154,18 @@ inline Args ParseArgs(int argc, char** argv) {
   }
   return a;
 }
+
+// The folder a benchmark works in: the one named on the command line, else a
+// new temporary one that goes again with this object.
+struct WorkFolder {
+  std::unique_ptr<imagebuilder::TempDir> Temp;
+  std::string Path;
+  WorkFolder(const Args& args, const char* tag) : Path(args.Work) {
+    if (Path.empty()) {
+      Temp = std::make_unique<imagebuilder::TempDir>(tag);
+      Path = Temp->Path();
+    }
+  }
+};
 
 }  // namespace bench

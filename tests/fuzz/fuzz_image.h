@@ -256,4 +256,11 @@ struct Workspace {
   }
 };
 
+// The target's one workspace, made by LLVMFuzzerInitialize before the first
+// input (so the library's coverage counts from there).
+inline Workspace& TheWorkspace() {
+  static Workspace workspace;
+  return workspace;
+}
+
 }  // namespace fuzzimage

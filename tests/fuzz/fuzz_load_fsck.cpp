@@ -6,17 +6,13 @@
 
 #include "tests/fuzz/fuzz_image.h"
 
-namespace {
-fuzzimage::Workspace* work = nullptr;
-}
-
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  static fuzzimage::Workspace workspace;
-  work = &workspace;
+  fuzzimage::TheWorkspace();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  work->Fuzz(data, size, [](fuzzimage::Ranges&) { return fuzzimage::LoadAndCheckDrive0(work->Quiet); });
+  fuzzimage::Workspace& work = fuzzimage::TheWorkspace();
+  work.Fuzz(data, size, [&](fuzzimage::Ranges&) { return fuzzimage::LoadAndCheckDrive0(work.Quiet); });
   return 0;
 }

@@ -5,19 +5,15 @@
 
 #include "tests/fuzz/fuzz_repair.h"
 
-namespace {
-fuzzimage::Workspace* work = nullptr;
-}
-
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  static fuzzimage::Workspace workspace;
-  work = &workspace;
+  fuzzimage::TheWorkspace();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  work->Fuzz(data, size, [](fuzzimage::Ranges& written) {
-    return fuzzimage::RepairTwiceDrive0(work->Quiet, work->Folder + "/undo", written);
+  fuzzimage::Workspace& work = fuzzimage::TheWorkspace();
+  work.Fuzz(data, size, [&](fuzzimage::Ranges& written) {
+    return fuzzimage::RepairTwiceDrive0(work.Quiet, work.Folder + "/undo", written);
   });
   return 0;
 }
