@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -124,47 +125,44 @@ int main(int argc, char** argv) {
   spec.SectorsPerCluster = kSpc;
   spec.LastCluster = args.Small ? 2000 : 0x1FFFF;
   spec.VersionMinor = 1;
-  {
-    ib::DiskImage model(spec);
-    model.AddFolder("\\DataFiles\\Films");
-    model.Write(image);
-    ib::ImageFile file(image, kSpc);
-    file.WriteClusterView(1, std::vector<uint8_t>(size_t(kSpc) * 512, 0));
-  }
-  Print("repair, root directory cluster zeroed", CheckDrive(work));
-  Print("  the same disk again", CheckDrive(work));
-  {
-    ib::DiskImage model(spec);
-    model.Write(image);
-    ib::ImageFile file(image, kSpc);
-    // A lone lost cluster on every tenth FAT index.
+  // A fresh image (`shape` adds to it before it is written), damaged as
+  // `damage` says, repaired, and checked once more.
+  using Damage = std::function<void(ib::DiskImage&, ib::ImageFile&)>;
+  auto repairOf = [&](const char* what, const Damage& damage, const std::function<void(ib::DiskImage&)>& shape = {}) {
+    {
+      ib::DiskImage model(spec);
+      if (shape) shape(model);
+      model.Write(image);
+      ib::ImageFile file(image, kSpc);
+      damage(model, file);
+    }
+    Print(what, CheckDrive(work));
+    Print("  the same disk again", CheckDrive(work));
+  };
+  repairOf(
+      "repair, root directory cluster zeroed",
+      [&](ib::DiskImage&, ib::ImageFile& file) {
+        file.WriteClusterView(1, std::vector<uint8_t>(size_t(kSpc) * 512, 0));
+      },
+      [](ib::DiskImage& model) { model.AddFolder("\\DataFiles\\Films"); });
+  repairOf("repair, a lost cluster on every tenth index", [](ib::DiskImage& model, ib::ImageFile& file) {
     const uint32_t last = uint32_t(model.LastCluster());
     for (uint32_t i = 100; i < last; i += 10) file.SetFatEntry(i, ib::kFatEnd);
     file.RecomputeFatCrc(last);
-  }
-  Print("repair, a lost cluster on every tenth index", CheckDrive(work));
-  Print("  the same disk again", CheckDrive(work));
-  {
-    ib::DiskImage model(spec);
-    model.Write(image);
-    ib::ImageFile file(image, kSpc);
-    const uint32_t last = uint32_t(model.LastCluster());
+  });
+  repairOf("repair, lost chains running into one cluster", [](ib::DiskImage& model, ib::ImageFile& file) {
     // Lost chains that all run into one cluster, as a FAT holding a
     // repeated pattern leaves them.
+    const uint32_t last = uint32_t(model.LastCluster());
     const uint32_t into = last / 2;
     for (uint32_t i = 100; i < last; i += 8)
       if (i != into) file.SetFatEntry(i, into);
     file.SetFatEntry(into, ib::kFatEnd);
     file.RecomputeFatCrc(last);
-  }
-  Print("repair, lost chains running into one cluster", CheckDrive(work));
-  Print("  the same disk again", CheckDrive(work));
-  {
+  });
+  repairOf("repair, recordings whose size is wrong", [&](ib::DiskImage& model, ib::ImageFile& file) {
     // \DataFiles\ full of recordings of two clusters whose entries say one
     // (their data stays sparse).
-    ib::DiskImage model(spec);
-    model.Write(image);
-    ib::ImageFile file(image, kSpc);
     const uint32_t folder = model.FolderIndex("\\DataFiles");
     std::vector<uint8_t> system = file.ReadClusterView(0);
     std::vector<uint8_t> dir = file.ReadClusterView(folder + 1);
@@ -189,9 +187,7 @@ int main(int argc, char** argv) {
     file.WriteClusterView(0, system);
     file.RecomputeFatCrc(uint32_t(model.LastCluster()));
     std::printf("%d recordings in \\DataFiles\\ whose size is wrong:\n", count);
-  }
-  Print("repair", CheckDrive(work));
-  Print("  the same disk again", CheckDrive(work));
+  });
 
   // ---- the largest disk: 2.2 TB at 32767 sectors a cluster, sparse
   if (!args.Small) {
