@@ -229,7 +229,10 @@ TEST_F(QueueTest, PcFreeSpaceIsThatOfTheFolderItself) {
     core::CurrentFolder[1] = folder;
     struct statvfs own {};
     ASSERT_EQ(::statvfs(folder.c_str(), &own), 0);
-    EXPECT_DOUBLE_EQ(core::FSGetFreeSpace(1), double(own.f_bavail) * double(own.f_frsize)) << folder;
+    // Other tests write beside this one on the shared file system: its free
+    // space may move a little between the two looks, the tmpfs's cannot.
+    const double slack = folder == small ? 0 : 256.0 * (1 << 20);
+    EXPECT_NEAR(core::FSGetFreeSpace(1), double(own.f_bavail) * double(own.f_frsize), slack) << folder;
     List3.Clear();
     List3.AddItem(transfer::FormatQueueLine('F', 1, 0));
     std::vector<int32_t> list;
