@@ -25,16 +25,24 @@
 namespace fuzzimage {
 
 // Starts the program on drive 0 and runs the checks once; undo copies of the
-// clusters it writes go to `undo` + their name. Its result lines.
+// clusters it writes go to `undo` + their name. Every line it reported, also
+// those the results list no longer holds once it is full.
 inline std::vector<std::string> CheckDrive0(const std::string& undo) {
   checker::ResetDiskState();
   checker::ResetCheckerState();
   checker::ResetFatTables();
   checker::FatTablesLoaded = false;
+  std::vector<std::string> reported;
+  checker::ResultsObserver observer;
+  observer.Added = [&reported](const std::string& line) { reported.push_back(line); };
+  checker::SetResultsObserver(observer);
+  struct Unobserve {
+    ~Unobserve() { checker::SetResultsObserver({}); }
+  } unobserve;
   checker::OpenTarget({checker::StartTarget::Kind::Drive, "PhysicalDrive0"});
   checker::SessionPrefix = undo;
   checker::RunChecks();
-  return checker::ResultLinesCopy();
+  return reported;
 }
 
 // Repairs drive 0 and checks it again, with the undo copies in `undoFolder`
@@ -57,7 +65,10 @@ inline std::string RepairTwiceDrive0(QuietUi& quiet, const std::string& undoFold
 
   auto join = [](const std::vector<std::string>& lines) {
     std::string all;
-    for (const std::string& line : lines) all += line + "\n";
+    // The last lines of a long run are enough to see what went wrong.
+    const size_t from = lines.size() > 200 ? lines.size() - 200 : 0;
+    if (from) all = "(" + std::to_string(from) + " lines before these)\n";
+    for (size_t k = from; k < lines.size(); ++k) all += lines[k] + "\n";
     return all;
   };
   if (fault.empty() && recorder.Writes().size() > firstWrites)
