@@ -128,3 +128,249 @@ bool SyncHandle(int handle) {
 }
 
 }  // namespace platform
+
+// ------------------------------------------------------ safe PC-file writes
+
+namespace platform {
+
+namespace {
+
+bool Refuse(int error) {
+  SetLastError(error);
+  return false;
+}
+
+int Raise(int fd) {
+  if (fd >= 3) return fd;
+  const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+  const int error = errno;
+  close(fd);
+  if (moved < 0) return Fail(error);
+  return moved;
+}
+
+int OpenNew(const std::string& path, unsigned mode) {
+  if (path.empty()) return Fail(ENOENT);
+  int fd;
+  do fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY,
+               static_cast<mode_t>(mode));
+  while (fd < 0 && errno == EINTR);
+  if (fd < 0) return Fail(errno);
+  const int status = fcntl(fd, F_GETFL);
+  if (status >= 0) fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
+  return Raise(fd);
+}
+
+// Removes a file this program has just created, when the name still names it.
+void RemoveCreated(const std::string& path, const FileState& created) {
+  FileState now;
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) return;
+  now.Device = static_cast<uint64_t>(st.st_dev);
+  now.Inode = static_cast<uint64_t>(st.st_ino);
+  if (SameFile(now, created)) unlink(path.c_str());
+}
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+void SyncFolder(const std::string& folder) {
+  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
+}  // namespace
+
+int PcFileCreate(const std::string& path, unsigned mode) {
+  const int fd = OpenNew(path, mode);
+  if (fd >= 3) SetLastError(0);
+  return fd;
+}
+
+int PcFileCreateFree(std::string& path, unsigned mode) {
+  int fd = OpenNew(path, mode);
+  if (fd >= 3 || LastError() != EEXIST) return fd;
+  const size_t slash = path.rfind('/');
+  const size_t dot = path.rfind('.');
+  const bool hasExt = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+  const std::string stem = hasExt ? path.substr(0, dot) : path;
+  const std::string ext = hasExt ? path.substr(dot) : std::string();
+  for (int n = 2; n < 10000; ++n) {
+    const std::string candidate = stem + "_" + std::to_string(n) + ext;
+    fd = OpenNew(candidate, mode);
+    if (fd >= 3) {
+      path = candidate;
+      SetLastError(0);
+      return fd;
+    }
+    if (LastError() != EEXIST) return -1;
+  }
+  return Fail(EEXIST);
+}
+
+bool PcFileWriteAll(int handle, const void* data, size_t length) {
+  const char* p = static_cast<const char*>(data);
+  while (length > 0) {
+    const ssize_t n = write(handle, p, length);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      SetLastError(n < 0 ? errno : ENOSPC);
+      return false;
+    }
+    p += n;
+    length -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool PcFileClose(int handle) {
+  if (handle < 3) {
+    SetLastError(EBADF);
+    return false;
+  }
+  const bool synced = SyncHandle(handle);
+  const int error = synced ? 0 : LastError();
+  if (close(handle) != 0 && synced) {
+    SetLastError(errno == EINTR ? EIO : errno);
+    return false;
+  }
+  if (!synced) SetLastError(error);
+  return synced;
+}
+
+bool PcFileWriteNew(const std::string& path, const void* data, size_t length, unsigned mode) {
+  const int fd = OpenNew(path, mode);
+  if (fd < 0) return false;
+  FileState created;
+  HandleState(fd, created);
+  bool ok = PcFileWriteAll(fd, data, length);
+  int error = ok ? 0 : LastError();
+  if (ok) {
+    FileState written;
+    if (!HandleState(fd, written) || written.Size != static_cast<int64_t>(length)) {
+      ok = false;
+      error = ENOSPC;
+    }
+  }
+  if (!PcFileClose(fd) && ok) {
+    ok = false;
+    error = LastError();
+  }
+  if (!ok) {
+    RemoveCreated(path, created);
+    SetLastError(error);
+    return false;
+  }
+  SetLastError(0);
+  return true;
+}
+
+bool PcFileReplace(const std::string& path, const void* data, size_t length) {
+  if (path.empty()) return Refuse(ENOENT);
+  unsigned mode = 0644;
+  struct stat st;
+  if (lstat(path.c_str(), &st) == 0) {
+    if (S_ISLNK(st.st_mode)) {
+      // The link itself is replaced; but what it leads to must be a regular
+      // file or nothing, never a device or a pipe someone aims it at.
+      struct stat target;
+      if (stat(path.c_str(), &target) == 0 && !S_ISREG(target.st_mode)) return Refuse(EINVAL);
+    } else if (!S_ISREG(st.st_mode)) {
+      return Refuse(EINVAL);
+    } else {
+      mode = static_cast<unsigned>(st.st_mode) & 07777;
+    }
+  } else if (errno != ENOENT) {
+    return Refuse(errno);
+  }
+  const std::string folder = FolderOf(path);
+  std::string temp;
+  int fd = -1;
+  for (int n = 0; n < 100 && fd < 0; ++n) {
+    temp = path + ".tmp" + std::to_string(getpid()) + "_" + std::to_string(n);
+    fd = OpenNew(temp, 0600);
+    if (fd < 0 && LastError() != EEXIST) return false;
+  }
+  if (fd < 0) return false;
+  FileState created;
+  HandleState(fd, created);
+  bool ok = PcFileWriteAll(fd, data, length);
+  int error = ok ? 0 : LastError();
+  if (ok && fchmod(fd, static_cast<mode_t>(mode)) != 0) {
+    // Only the mode is lost; the content is what counts.
+  }
+  if (!PcFileClose(fd) && ok) {
+    ok = false;
+    error = LastError();
+  }
+  if (ok && rename(temp.c_str(), path.c_str()) != 0) {
+    ok = false;
+    error = errno;
+  }
+  if (!ok) {
+    RemoveCreated(temp, created);
+    SetLastError(error);
+    return false;
+  }
+  SyncFolder(folder);
+  SetLastError(0);
+  return true;
+}
+
+int PcFileAppend(const std::string& path) {
+  int fd = OpenNew(path, 0600);
+  if (fd < 0 && LastError() == EEXIST) {
+    do fd = open(path.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0) return Fail(errno == ELOOP ? EPERM : errno);
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid()) {
+      close(fd);
+      return Fail(EPERM);
+    }
+    const int status = fcntl(fd, F_GETFL);
+    if (status >= 0) fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
+    fd = Raise(fd);
+  } else if (fd >= 3) {
+    const int status = fcntl(fd, F_GETFL);
+    if (status >= 0) fcntl(fd, F_SETFL, status | O_APPEND);
+  }
+  if (fd >= 3) SetLastError(0);
+  return fd;
+}
+
+bool PcFileRead(const std::string& path, std::string& data, int64_t limit) {
+  data.clear();
+  FileState state;
+  const int fd = PcFileOpen(path, false, &state);
+  if (fd < 0) return false;
+  if (state.Size > limit) {
+    close(fd);
+    return Refuse(EFBIG);
+  }
+  data.resize(static_cast<size_t>(state.Size));
+  size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t n = read(fd, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int error = errno;
+      close(fd);
+      data.clear();
+      return Refuse(error);
+    }
+    if (n == 0) break;   // cut short meanwhile
+    done += static_cast<size_t>(n);
+  }
+  data.resize(done);
+  close(fd);
+  SetLastError(0);
+  return true;
+}
+
+}  // namespace platform

@@ -152,6 +152,45 @@ bool SameFile(const FileState& a, const FileState& b);
 // read/write with write-through. `opened` (when given) gets the state of the
 // file opened, or of what was refused. Returns the handle (3 or more) or -1.
 int PcFileOpen(const std::string& path, bool write, FileState* opened = nullptr);
+// Every PC file the programs create, replace or append to goes through
+// these, so that nothing another user placed in a folder (a symbolic link,
+// a pipe, a device, a file of the same name) is followed, blocks the
+// program or is taken for its own. None of them opens what is not a
+// regular file for writing; none can block. A write that fails leaves
+// nothing under the target's name, and LastError() gives its real reason
+// (ENOSPC for a full disk, EACCES, EEXIST, EINVAL for what is not a
+// regular file, ...).
+//
+// Creates a new file for writing (O_CREAT|O_EXCL|O_NOFOLLOW): never
+// through a symbolic link, never over an existing name (EEXIST). Returns
+// the handle (3 or more) or -1.
+int PcFileCreate(const std::string& path, unsigned mode = 0644);
+// As PcFileCreate, but a name that is taken gives way to the next free one
+// ("name_2.ext", "name_3.ext", ...); `path` gets the name used.
+int PcFileCreateFree(std::string& path, unsigned mode = 0644);
+// Writes all of `data` at the handle's position (EINTR retried; a short
+// write is ENOSPC).
+bool PcFileWriteAll(int handle, const void* data, size_t length);
+// Flushes and closes a handle of these helpers; false (LastError()) when
+// the flush or the close reports a failure: the data may not be stored.
+bool PcFileClose(int handle);
+// A new file (PcFileCreate) holding exactly `data`, flushed, its length
+// checked; on any failure the file is removed again.
+bool PcFileWriteNew(const std::string& path, const void* data, size_t length,
+                    unsigned mode = 0644);
+// Replaces `path` (or creates it) with `data`: written to a new temporary
+// file beside it, flushed, then renamed over the name, so a failure leaves
+// the old file as it was. A name that holds something other than a regular
+// file (or a link to one) is refused with EINVAL; a link at the name is
+// replaced itself, never followed. A file that existed keeps its mode.
+bool PcFileReplace(const std::string& path, const void* data, size_t length);
+// Opens a log for appending: a new file, or an existing regular file owned
+// by the running user that is no symbolic link (EPERM otherwise).
+int PcFileAppend(const std::string& path);
+// Reads a whole regular file (through PcFileOpen) of at most `limit` bytes
+// (EFBIG beyond).
+bool PcFileRead(const std::string& path, std::string& data,
+                int64_t limit = int64_t(1) << 31);
 // ftruncate and fsync of an open file.
 bool TruncateHandle(int handle, int64_t length);
 bool SyncHandle(int handle);

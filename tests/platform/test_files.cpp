@@ -141,3 +141,48 @@ TEST(RemoveTree, NeverFollowsALink) {
   EXPECT_FALSE(RemoveTree("/"));
   EXPECT_FALSE(RemoveTree(""));
 }
+
+// Whatever another user planted at the name (a link to a file of someone
+// else, a file of the same name, a pipe, a folder) is never written through,
+// never blocks, and each write either takes a fresh file or is refused.
+TEST(SafePcWrites, NothingPlantedIsFollowedOrBlocks) {
+  enum Planted { None, Link, Regular, Fifo, Folder };
+  enum Op { Create, CreateFree, WriteNew, Replace, Append };
+  struct Row { Planted planted; Op op; bool ok; };
+  const Row rows[] = {
+      {None, Create, true},     {Link, Create, false},    {Regular, Create, false},
+      {Fifo, Create, false},    {Regular, CreateFree, true}, {Link, CreateFree, true},
+      {None, WriteNew, true},   {Link, WriteNew, false},  {Regular, WriteNew, false},
+      {None, Replace, true},    {Regular, Replace, true}, {Link, Replace, true},
+      {Fifo, Replace, false},   {Folder, Replace, false}, {None, Append, true},
+      {Link, Append, false},    {Fifo, Append, false},    {Regular, Append, true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::to_string(row.planted) + "/" + std::to_string(row.op));
+    TempDir dir;
+    const std::string victim = dir / "victim.bin";
+    WriteWholeFile(victim, "precious");
+    std::string name = dir / "out.bin";
+    int planted = 0;
+    if (row.planted == Link) planted = symlink(victim.c_str(), name.c_str());
+    if (row.planted == Regular) WriteWholeFile(name, "planted");
+    if (row.planted == Fifo) planted = mkfifo(name.c_str(), 0666);
+    if (row.planted == Folder) planted = mkdir(name.c_str(), 0755);
+    ASSERT_EQ(planted, 0);
+    bool ok = false;
+    int fd = -1;
+    switch (row.op) {
+      case Create: fd = PcFileCreate(name); break;
+      case CreateFree: fd = PcFileCreateFree(name); break;
+      case Append: fd = PcFileAppend(name); break;
+      case WriteNew: ok = PcFileWriteNew(name, "data", 4); break;
+      case Replace: ok = PcFileReplace(name, "data", 4); break;
+    }
+    if (fd >= 0) ok = PcFileWriteAll(fd, "data", 4) && PcFileClose(fd);
+    EXPECT_EQ(ok, row.ok);
+    EXPECT_EQ(ReadWholeFile(victim), "precious");
+    const bool renamed = ok && row.op == CreateFree && row.planted != None;
+    EXPECT_TRUE(!ok || ReadWholeFile(name).find("data") != std::string::npos);
+    EXPECT_EQ(name, renamed ? dir / "out_2.bin" : dir / "out.bin");
+  }
+}
