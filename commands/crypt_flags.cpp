@@ -14,30 +14,40 @@
 
 namespace commands {
 
-bool SetRecordingCryptValue(int side, int index, uint8_t value) {
+CryptResult SetRecordingCryptValue(int side, int index, uint8_t value) {
   core::ProcScope scope("SetRecordingCryptValue");
   core::CheckSideIndex(side);
   // Only a recorder disk keeps crypt values; a PC entry has no directory
   // slot to write.
-  if (core::DiskId[side] >= 1 || core::DiskId[side] == core::kNoDisk) return false;
+  if (core::DiskId[side] >= 1 || core::DiskId[side] == core::kNoDisk)
+    return CryptResult::NotRecording;
   core::DiskRec& d = core::Disk[side];
-  if (index < 0 || index >= d.FileCount || size_t(index) >= d.Files.size()) return false;
+  if (index < 0 || index >= d.FileCount || size_t(index) >= d.Files.size())
+    return CryptResult::NotRecording;
   core::FileRec& f = d.Files[size_t(index)];
-  if (f.IsDir || !IsRecName(f.Name)) return false;
+  if (f.IsDir || !IsRecName(f.Name)) return CryptResult::NotRecording;
 
+  const bool validBefore = f.CryptValid;
+  const uint8_t flagsBefore = f.CryptFlags;
   f.CryptValid = true;
   f.CryptFlags = value;
-  core::ModifyTopfFileCryptFlags(side, index);
+  if (!core::ModifyTopfFileCryptFlags(side, index)) {
+    f.CryptValid = validBefore;
+    f.CryptFlags = flagsBefore;
+    return CryptResult::EntryFailed;
+  }
 
+  CryptResult result = CryptResult::Written;
   if (f.HasRecHeader && OwnFirstCluster(side, index)) {
     const int32_t cluster = f.StartCluster + 1;
     // Only a first cluster that was read and still begins with a header is
     // written back.
-    if (core::ReadTopfCluster(side, cluster) &&
-        core::ClusterBuffer.size() > size_t(kHeaderCryptValue) &&
-        core::IsRecHeader(core::ClusterBuffer.data())) {
+    if (!core::ReadTopfCluster(side, cluster)) {
+      result = CryptResult::HeaderFailed;
+    } else if (core::ClusterBuffer.size() > size_t(kHeaderCryptValue) &&
+               core::IsRecHeader(core::ClusterBuffer.data())) {
       core::ClusterBuffer[size_t(kHeaderCryptValue)] = value;
-      core::WriteTopfCluster(side, cluster, false);
+      if (!core::WriteTopfCluster(side, cluster, false)) result = CryptResult::HeaderFailed;
     }
   }
 
@@ -54,7 +64,7 @@ bool SetRecordingCryptValue(int side, int index, uint8_t value) {
       }
     }
   }
-  return true;
+  return result;
 }
 
 }  // namespace commands
