@@ -14,18 +14,16 @@
 
 namespace commands {
 
-CryptResult SetRecordingCryptValue(int side, int index, uint8_t value) {
+bool SetRecordingCryptValue(int side, int index, uint8_t value) {
   core::ProcScope scope("SetRecordingCryptValue");
   core::CheckSideIndex(side);
   // Only a recorder disk keeps crypt values; a PC entry has no directory
   // slot to write.
-  if (core::DiskId[side] >= 1 || core::DiskId[side] == core::kNoDisk)
-    return CryptResult::NotRecording;
+  if (core::DiskId[side] >= 1 || core::DiskId[side] == core::kNoDisk) return false;
   core::DiskRec& d = core::Disk[side];
-  if (index < 0 || index >= d.FileCount || size_t(index) >= d.Files.size())
-    return CryptResult::NotRecording;
+  if (index < 0 || index >= d.FileCount || size_t(index) >= d.Files.size()) return false;
   core::FileRec& f = d.Files[size_t(index)];
-  if (f.IsDir || !IsRecName(f.Name)) return CryptResult::NotRecording;
+  if (f.IsDir || !IsRecName(f.Name)) return false;
 
   const bool validBefore = f.CryptValid;
   const uint8_t flagsBefore = f.CryptFlags;
@@ -34,20 +32,20 @@ CryptResult SetRecordingCryptValue(int side, int index, uint8_t value) {
   if (!core::ModifyTopfFileCryptFlags(side, index)) {
     f.CryptValid = validBefore;
     f.CryptFlags = flagsBefore;
-    return CryptResult::EntryFailed;
+    return false;
   }
 
-  CryptResult result = CryptResult::Written;
+  bool result = true;
   if (f.HasRecHeader && OwnFirstCluster(side, index)) {
     const int32_t cluster = f.StartCluster + 1;
     // Only a first cluster that was read and still begins with a header is
     // written back.
     if (!core::ReadTopfCluster(side, cluster)) {
-      result = CryptResult::HeaderFailed;
+      result = false;
     } else if (core::ClusterBuffer.size() > size_t(kHeaderCryptValue) &&
                core::IsRecHeader(core::ClusterBuffer.data())) {
       core::ClusterBuffer[size_t(kHeaderCryptValue)] = value;
-      if (!core::WriteTopfCluster(side, cluster, false)) result = CryptResult::HeaderFailed;
+      result = core::WriteTopfCluster(side, cluster, false);
     }
   }
 

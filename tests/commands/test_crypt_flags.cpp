@@ -13,7 +13,7 @@ class CryptFlagsTest : public editortest::DataFilesTest {};
 
 TEST_F(CryptFlagsTest, RecordingWithHeaderGetsEntryAndHeaderByte) {
   const std::vector<uint8_t> before = Snapshot();
-  EXPECT_EQ(commands::CryptResult::Written, commands::SetRecordingCryptValue(0, Index("good.rec"), commands::kCryptPartially));
+  EXPECT_TRUE(commands::SetRecordingCryptValue(0, Index("good.rec"), commands::kCryptPartially));
   EXPECT_TRUE(R("good.rec").CryptValid);
   EXPECT_EQ(R("good.rec").CryptFlags, 3);
 
@@ -35,26 +35,26 @@ TEST_F(CryptFlagsTest, RecordingWithHeaderGetsEntryAndHeaderByte) {
 
 TEST_F(CryptFlagsTest, RecordingWithoutHeaderChangesOnlyItsEntry) {
   const std::vector<uint8_t> before = Snapshot();
-  EXPECT_EQ(commands::CryptResult::Written, commands::SetRecordingCryptValue(0, Index("bare.rec"), commands::kCryptCrypted));
+  EXPECT_TRUE(commands::SetRecordingCryptValue(0, Index("bare.rec"), commands::kCryptCrypted));
   ExpectChangedOnly(before, Snapshot(),
                     {EntryByte("bare.rec", 120), EntryByte("bare.rec", 121)});
   EXPECT_EQ(Image().ReadSlot(uint32_t(R("bare.rec").DirCluster), R("bare.rec").Slot)[121], 1);
 }
 
 TEST_F(CryptFlagsTest, SettingTheSameValueAgainWritesItAgain) {
-  ASSERT_EQ(commands::CryptResult::Written, commands::SetRecordingCryptValue(0, Index("good.rec"), 2));
+  ASSERT_TRUE(commands::SetRecordingCryptValue(0, Index("good.rec"), 2));
   const std::vector<uint8_t> before = Snapshot();
-  EXPECT_EQ(commands::CryptResult::Written, commands::SetRecordingCryptValue(0, Index("good.rec"), 2));
+  EXPECT_TRUE(commands::SetRecordingCryptValue(0, Index("good.rec"), 2));
   EXPECT_EQ(Snapshot(), before);
   EXPECT_EQ(ClusterView(FirstCluster("\\DataFiles\\good.rec"))[1396], 2);
 }
 
 TEST_F(CryptFlagsTest, OtherEntriesAreLeftAlone) {
   const std::vector<uint8_t> before = Snapshot();
-  EXPECT_EQ(commands::CryptResult::NotRecording, commands::SetRecordingCryptValue(0, Index("note.txt"), 1));
-  EXPECT_EQ(commands::CryptResult::NotRecording, commands::SetRecordingCryptValue(0, Index("dir.rec"), 1));
-  EXPECT_EQ(commands::CryptResult::NotRecording, commands::SetRecordingCryptValue(0, -1, 1));
-  EXPECT_EQ(commands::CryptResult::NotRecording, commands::SetRecordingCryptValue(0, core::Disk[0].FileCount, 1));
+  EXPECT_FALSE(commands::SetRecordingCryptValue(0, Index("note.txt"), 1));
+  EXPECT_FALSE(commands::SetRecordingCryptValue(0, Index("dir.rec"), 1));
+  EXPECT_FALSE(commands::SetRecordingCryptValue(0, -1, 1));
+  EXPECT_FALSE(commands::SetRecordingCryptValue(0, core::Disk[0].FileCount, 1));
   EXPECT_FALSE(R("note.txt").CryptValid);
   EXPECT_EQ(Snapshot(), before);
 }
@@ -63,7 +63,7 @@ TEST_F(CryptFlagsTest, AFirstClusterWithoutHeaderIsNotWritten) {
   // The list believes in a header the disk does not have.
   R("bare.rec").HasRecHeader = true;
   const std::vector<uint8_t> before = Snapshot();
-  EXPECT_EQ(commands::CryptResult::Written, commands::SetRecordingCryptValue(0, Index("bare.rec"), 1));
+  EXPECT_TRUE(commands::SetRecordingCryptValue(0, Index("bare.rec"), 1));
   ExpectChangedOnly(before, Snapshot(),
                     {EntryByte("bare.rec", 120), EntryByte("bare.rec", 121)});
 }
@@ -71,7 +71,7 @@ TEST_F(CryptFlagsTest, AFirstClusterWithoutHeaderIsNotWritten) {
 TEST_F(CryptFlagsTest, APcSideIsNeverWritten) {
   core::DiskId[0] = 1;   // the side now shows a PC drive
   const std::vector<uint8_t> before = Snapshot();
-  EXPECT_EQ(commands::CryptResult::NotRecording, commands::SetRecordingCryptValue(0, Index("good.rec"), 1));
+  EXPECT_FALSE(commands::SetRecordingCryptValue(0, Index("good.rec"), 1));
   EXPECT_EQ(Snapshot(), before);
 }
 
