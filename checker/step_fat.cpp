@@ -15,6 +15,7 @@
 #include "checker/field_access.h"
 #include "checker/step_dirscan.h"
 #include "checker/steps.h"
+#include "core/disk_format.h"
 #include "core/error_handler.h"
 
 namespace checker {
@@ -603,6 +604,16 @@ void fsck_05_FAT_LostChains() {
   }
 }
 
+namespace {
+
+// The slots the main program's loader reads back: a recovered entry past
+// them would stay hidden from it.
+int32_t WritableSlots() {
+  return std::min<int32_t>(SlotsPerCluster(), core::kDirReadableBytes / slot::kBytes);
+}
+
+}  // namespace
+
 void fsck_05_FAT_CreateFile(int32_t clusters) {
   core::ProcScope scope("fsck_05_FAT_CreateFile");
   const int32_t count = std::min<int32_t>(FoundEntryCount, int32_t(FoundEntries.size()));
@@ -641,7 +652,7 @@ void fsck_05_FAT_CreateFile(int32_t clusters) {
     pending.Taken.clear();
     pending.Unused = -1;
     for (int32_t k = 0, slots = SlotsPerCluster(); k < slots; ++k) {
-      if (SlotAttribute(k) == slot::kUnused && pending.Unused < 0) pending.Unused = k;
+      if (SlotAttribute(k) == slot::kUnused && pending.Unused < 0 && k < WritableSlots()) pending.Unused = k;
       if (SlotInUse(SlotAttribute(k))) pending.Taken.insert(Lower(SlotName(k * slot::kBytes)));
     }
   }
@@ -668,7 +679,7 @@ void fsck_05_FAT_CreateFile(int32_t clusters) {
   SetTopfString(off + slot::kName, name);
   pending.Taken.insert(Lower(name));
   pending.Unused = -1;
-  for (int32_t k = s + 1; k < slots && pending.Unused < 0; ++k)
+  for (int32_t k = s + 1; k < WritableSlots() && pending.Unused < 0; ++k)
     if (SlotAttribute(k) == slot::kUnused) pending.Unused = k;
 
   FoundEntry r;
