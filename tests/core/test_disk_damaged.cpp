@@ -191,8 +191,7 @@ TEST_F(DamagedTest, UnreadableSystemClusterLeavesTheSideWithoutWrites) {
   };
   const auto before = written();
   {
-    // The system cluster read fails at the backup superblock; sector 0
-    // still reads. The disk loads as far as it was read, and says so.
+    // The backup superblock fails to read: the disk loads, says so, takes no write.
     faults::SectorFaults f;
     f.FailReadsWhere([](uint32_t first, int32_t count) { return first <= 1 && first + count > 1; });
     ASSERT_TRUE(Open(0, 0));

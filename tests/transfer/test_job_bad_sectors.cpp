@@ -1,7 +1,6 @@
-// A failing recorder disk: one unreadable sector at each place that
-// matters, under each thing a user does with such a disk. What can be read
-// reaches the PC, what cannot is zeros there and named, and nothing that was
-// not read is stored in a dump or written back.
+// A failing recorder disk: unreadable sectors at each place that matters,
+// under each thing a user does with it. What can be read reaches the PC,
+// what cannot is zeros there and named, and is never stored or written back.
 #include <filesystem>
 #include <memory>
 
@@ -34,8 +33,8 @@ TEST_F(BadSectorTest, WhatCanBeReadReachesThePcAndNothingUnreadIsStoredOrWritten
   model.AddFile(File("\\DataFiles\\Films\\film.rec", 1000, 9));
   const std::vector<uint32_t> rec3 = model.Entry("\\DataFiles\\Rec3.rec").Chain;
   ASSERT_EQ(rec3.back(), rec3[0] + 2);   // one run of clusters
-  const uint32_t films = (model.FolderIndex("\\DataFiles\\Films") + 1) * kSpc;
-  const uint32_t dataFiles = model.FolderIndex("\\DataFiles");
+  const uint32_t films = (model.FolderIndex("\\DataFiles\\Films") + 1) * kSpc,
+                 dataFiles = model.FolderIndex("\\DataFiles");
   const std::vector<Place> places = {
       {"FAT1", 256, 1, "FAT1 (FAT2 was used in its place)", -1},
       {"FAT2", 1024, 1, "These parts could not be read: FAT2.", -1},
@@ -57,9 +56,7 @@ TEST_F(BadSectorTest, WhatCanBeReadReachesThePcAndNothingUnreadIsStoredOrWritten
       for (const auto& e : std::filesystem::directory_iterator(Pc())) std::filesystem::remove(e);
       toDisk ? ShowRecorder(empty, 1, 1) : ShowPc(1);
       auto f = std::make_unique<faults::SectorFaults>();
-      f->FailReadsWhere([&p](uint32_t first, int32_t n) {
-        return first < p.Sector + p.Count && p.Sector < first + uint32_t(n);
-      });
+      f->FailReadsWhere([&p](uint32_t s, int32_t n) { return s < p.Sector + p.Count && p.Sector < s + uint32_t(n); });
 
       // Shown: every folder and recording that could be read; told: what could not.
       if (partOfDisk) script.ExpectMsgBox(p.Told, ui::Answer::OK);
@@ -76,9 +73,7 @@ TEST_F(BadSectorTest, WhatCanBeReadReachesThePcAndNothingUnreadIsStoredOrWritten
         if (p.Sector == films) script.ExpectMsgBox("\\DataFiles\\Films\\ (cluster", ui::Answer::OK);
         EXPECT_EQ(core::SaveTopfSystemClusters(0, Pc() + "dump.scc"), !system);
         f.reset();   // the drive has since remapped the sector
-        if (!system) {
-          // The dump holds every folder that was read, and a restore of it
-          // writes back no cluster the save could not read.
+        if (!system) {   // the dump holds what was read; its restore writes nothing else
           EXPECT_EQ(ib::ReadWholeFile(Pc() + "dump.scd").size(),
                     (model.FolderWalkOrder().size() - (p.Sector == films)) * (kCluster + 4));
           script.ExpectMsgBox("The program will close now.", ui::Answer::OK);
@@ -94,16 +89,12 @@ TEST_F(BadSectorTest, WhatCanBeReadReachesThePcAndNothingUnreadIsStoredOrWritten
       for (int k = 1; k <= 5; ++k) host.Check(0, "\\DataFiles\\" + name(k));
       const bool rec3Whole = p.Rec3Cluster < 0, rec3None = p.Rec3Cluster == 9;
       const uint64_t lost = uint64_t(p.Rec3Cluster) * kCluster + 7 * 512;
-      const std::string range =
-          rec3None ? std::to_string(kCluster) + " bytes could not be read (bytes 0-" +
-                         std::to_string(kCluster - 1) + ")"
-                   : "512 bytes could not be read (bytes " + std::to_string(lost) + "-" +
-                         std::to_string(lost + 511) + ")";
-      const std::string told =
-          "\\DataFiles\\Rec3.rec: " +
-          (toDisk     ? range + "; onto a recorder disk only a file read in full is copied"
-           : rec3None ? std::string("no part of it could be read; not copied")
-                      : range + ", which are zeros in the copy");
+      const uint64_t from = rec3None ? 0 : lost, bytes = rec3None ? kCluster : 512;
+      const std::string range = std::to_string(bytes) + " bytes could not be read (bytes " +
+                                std::to_string(from) + "-" + std::to_string(from + bytes - 1) + ")";
+      const std::string told = "\\DataFiles\\Rec3.rec: " +
+          (toDisk ? range + "; onto a recorder disk only a file read in full is copied"
+                  : rec3None ? "no part of it could be read; not copied" : range + ", which are zeros in the copy");
       if (!rec3Whole || (move && partOfDisk))
         script.ExpectMsgBox("These files were not copied or moved as asked:", ui::Answer::OK);
       transfer::DoCopy(0, move);
@@ -112,9 +103,7 @@ TEST_F(BadSectorTest, WhatCanBeReadReachesThePcAndNothingUnreadIsStoredOrWritten
       EXPECT_EQ(all.find(told) != std::string::npos, !rec3Whole) << all;
       ib::ImageFile source(DrivePath(0));
       for (int k = 1; k <= 5; ++k) {
-        // What arrives: the readable bytes equal, the unreadable sectors zero,
-        // the full size; on a recorder disk only a whole file; nothing of a
-        // file of which no byte could be read.
+        // Readable bytes equal, unreadable sectors zero, full size; onto a disk only whole files.
         std::string want = PatternBytes(uint32_t(k), size(k));
         const bool whole = k != 3 || rec3Whole;
         if (!whole && !rec3None) want.replace(lost, 512, 512, '\0');

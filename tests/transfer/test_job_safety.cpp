@@ -167,10 +167,9 @@ TEST_F(JobSafetyTest, AMoveOntoItselfIsRefusedAndChangesNothing) {
 
 // ------------------------------------------- an older PC file of that name
 
-// A copy to the PC over an older file of the same name: when a sector of
-// the source cannot be read the older file keeps its bytes beside the
-// incomplete copy; when the copy succeeds it replaces the older file and
-// nothing else is left.
+// A copy to the PC over an older file of the same name: when a sector of the
+// source cannot be read the older file stays beside the incomplete copy;
+// when the copy succeeds it replaces the older file and nothing else is left.
 TEST_F(JobSafetyTest, AnOlderPcFileGoesOnlyOnceTheCopyIsThere) {
   ib::DiskImage model(Spec(kSpc, 60));
   model.AddFile(File("\\DataFiles\\a.rec", 3 * kCluster + 5, 1));
