@@ -176,6 +176,7 @@ bool WriteClusterFromFile(int32_t fatIndex, const std::string& path) {
     return false;
   }
   core::ClusterBuffer.assign(data.begin(), data.end());
+  core::RawWriteScope raw;   // the user's own bytes, also onto a disk not read in full
   if (!core::WriteTopfCluster(0, fatIndex + 1, true)) {
     ui::Current().MsgBox("Writing cluster " + std::to_string(fatIndex) + " failed.",
                          ui::Buttons::OK, ui::Icon::Exclamation);

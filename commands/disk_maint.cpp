@@ -129,6 +129,7 @@ int32_t WipeDiskStart(int32_t& wanted) {
   if (!core::ValidSectorsPerCluster(spc)) return 0;
   const size_t bytes = size_t(spc) * core::kSectorSize;
   int32_t written = 0;
+  core::RawWriteScope raw;   // the user wipes it, bad sectors or not
   for (int32_t c = 0; c <= last; ++c) {
     // Clusters beyond the device (or beyond LastCluster + 1) are left alone.
     if (!core::ClusterOnDisk(0, c)) continue;

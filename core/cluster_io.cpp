@@ -167,6 +167,41 @@ bool ReadTopfCluster(int side, int32_t cluster) {
   return false;
 }
 
+bool ReadTopfClusterSectors(int side, int32_t cluster, std::vector<int32_t>& unreadable) {
+  ProcScope scope("ReadTopfClusterSectors");
+  unreadable.clear();
+  if (ReadTopfCluster(side, cluster)) return true;
+  // Refused (not on the disk, file mode): there is nothing to read again.
+  DiskRec& d = Disk[side];
+  const int32_t spc = d.SectorsPerCluster;
+  if (InFileMode() || spc <= 0 || cluster < 0 || !ClusterOnDisk(side, cluster)) return false;
+  // The link held (ReadTopfCluster checked it): sector by sector.
+  ClusterBuffer.assign(size_t(spc) * kSectorSize, 0);
+  ReadSectorsOneByOne(d.Handle, uint32_t(int64_t(cluster) * spc), spc, ClusterBuffer.data(),
+                      unreadable);
+  qlib::TopfSwapDWORD(ClusterBuffer.data(), spc);
+  Log("ReadTopfCluster", side, cluster, spc,
+      " read sector by sector; " + std::to_string(unreadable.size()) + " sectors unreadable");
+  if (!unreadable.empty()) return false;
+  // Every sector read after all: the cluster as it is on the disk.
+  if (cluster < kCachedClusters) StoreInSlot(side, cluster, ClusterBuffer);
+  return true;
+}
+
+namespace {
+int g_rawWrites = 0;   // RawWriteScopes alive
+}  // namespace
+
+RawWriteScope::RawWriteScope() { ++g_rawWrites; }
+RawWriteScope::~RawWriteScope() { --g_rawWrites; }
+
+bool DiskWriteRefused(int side) {
+  CheckSideIndex(side);
+  if (InFileMode() || g_rawWrites > 0) return false;
+  const int slot = DriveSlot(DiskId[side]);
+  return slot >= 0 && ReadIncomplete[slot];
+}
+
 bool WriteTopfCluster(int side, int32_t cluster, bool allowSystem) {
   ProcScope scope("WriteTopfCluster");
   CheckSideIndex(side);
@@ -212,6 +247,11 @@ bool WriteTopfCluster(int side, int32_t cluster, bool allowSystem) {
     return ok;
   }
 
+  if (DiskWriteRefused(side)) {
+    Log("WriteTopfCluster", side, cluster, spc,
+        " failed because the disk could not be read in full in this run");
+    return false;
+  }
   if (!ClusterOnDisk(side, cluster)) {
     Log("WriteTopfCluster", side, cluster, spc,
         cluster > d.LastCluster
@@ -308,6 +348,12 @@ bool CopyTopfCluster(int side, int32_t from, int32_t to, bool allowSystem, int32
   CheckSideIndex(side);
   DiskRec& d = Disk[side];
   const int32_t spc = d.SectorsPerCluster;
+  if (DiskWriteRefused(side)) {
+    DropClusterReadAhead();
+    Log("WriteTopfCluster", side, to, spc,
+        " failed because the disk could not be read in full in this run");
+    return false;
+  }
   // The cached clusters, the system cluster, file mode and clusters off the
   // disk take the way through ClusterBuffer, which handles all of them.
   if (InFileMode() || spc <= 0 || from < kCachedClusters || to < kCachedClusters ||
@@ -345,8 +391,10 @@ bool ZeroTopfCluster(int side, int32_t cluster) {
   ClusterBuffer.assign(size_t(spc) * kSectorSize, 0);
   // The dumps go the ordinary way.
   if (InFileMode()) return WriteTopfCluster(side, cluster, false);
-  if (!ClusterOnDisk(side, cluster)) {
-    Log("ZeroTopfCluster", side, cluster, spc, " failed because the cluster is not on the disk");
+  if (!ClusterOnDisk(side, cluster) || DiskWriteRefused(side)) {
+    Log("ZeroTopfCluster", side, cluster, spc,
+        DiskWriteRefused(side) ? " failed because the disk could not be read in full in this run"
+                               : " failed because the cluster is not on the disk");
     return false;
   }
   if (cluster < kCachedClusters) {

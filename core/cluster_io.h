@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 namespace core {
 
@@ -15,6 +16,31 @@ namespace core {
 // do not lie on the disk (above LastCluster + 1, or past the device's end)
 // are refused without a device access.
 bool ReadTopfCluster(int side, int32_t cluster);
+
+// ReadTopfCluster for a caller that takes what can be read: when the whole
+// read fails on a drive that still answers, each sector of the cluster is
+// read alone. ClusterBuffer then holds (in the view) every sector that read
+// and zeros for the others, whose numbers within the cluster go into
+// `unreadable` (ascending; all of them when nothing could be read, none when
+// the cluster was refused as ReadTopfCluster refuses it). True when every
+// sector was read, whole or one by one; what was read only in part is never
+// cached, so no read-modify-write takes it for the cluster.
+bool ReadTopfClusterSectors(int side, int32_t cluster, std::vector<int32_t>& unreadable);
+
+// The side shows a recorder disk that a load of this run could not read in
+// full (ReadIncomplete): it takes no write. WriteTopfCluster,
+// CopyTopfCluster, ZeroTopfCluster and the transfer buffer refuse, except
+// while a RawWriteScope lives.
+bool DiskWriteRefused(int side);
+// An expert's explicit whole-cluster writes (Write Cluster, Kill Disk, the
+// restore of a dump) store nothing that was not read: while one of these
+// lives, they reach a disk that could not be read in full too.
+struct RawWriteScope {
+  RawWriteScope();
+  ~RawWriteScope();
+  RawWriteScope(const RawWriteScope&) = delete;
+  RawWriteScope& operator=(const RawWriteScope&) = delete;
+};
 
 // Writes ClusterBuffer to disk cluster `cluster`. Disk cluster 0 needs
 // allowSystem; without it the program stops with an emergency message.

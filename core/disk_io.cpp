@@ -1,6 +1,7 @@
 #include "core/disk_io.h"
 
 #include <cerrno>
+#include <cstring>
 
 #include "core/disk_model.h"
 #include "core/error_handler.h"
@@ -68,6 +69,21 @@ int32_t ReadSectors(int32_t handle, uint32_t firstSector, int32_t count, void* b
   if (handle < 1 || count <= 0) return 0;
   if (g_ioFilter && !g_ioFilter(false, handle, firstSector, count, buffer)) return 0;
   return qlib::DiskIOReadSectors(handle, firstSector, count, kSectorSize, buffer);
+}
+
+int32_t ReadSectorsOneByOne(int32_t handle, uint32_t firstSector, int32_t count, uint8_t* buffer,
+                            std::vector<int32_t>& unreadable) {
+  int32_t read = 0;
+  for (int32_t s = 0; s < count; ++s) {
+    uint8_t* at = buffer + size_t(s) * kSectorSize;
+    if (ReadSectors(handle, firstSector + uint32_t(s), 1, at) != 0) {
+      ++read;
+    } else {
+      std::memset(at, 0, kSectorSize);
+      unreadable.push_back(s);
+    }
+  }
+  return read;
 }
 
 bool AdmitSectorRead(int32_t handle, uint32_t firstSector, int32_t count, void* buffer) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace core {
 
@@ -32,6 +33,13 @@ inline constexpr const char* kInUseRemark = " (in use)";
 // must hold count x 512 bytes.
 int32_t ReadSectors(int32_t handle, uint32_t firstSector, int32_t count, void* buffer);
 int32_t WriteSectors(int32_t handle, uint32_t firstSector, int32_t count, const void* buffer);
+// After a failed read of `count` sectors from `firstSector`, reads them one
+// at a time, as a rescue tool does: every sector that reads lands in its
+// place in `buffer`, every one that does not is left as zeros and its number
+// (counted from firstSector) is added to `unreadable`. Returns the number of
+// sectors read.
+int32_t ReadSectorsOneByOne(int32_t handle, uint32_t firstSector, int32_t count, uint8_t* buffer,
+                            std::vector<int32_t>& unreadable);
 // Makes count x 512 bytes at `firstSector` read back as zeros: on a regular
 // file the range is deallocated (a hole), elsewhere, or where that fails,
 // `zeros` (count x 512 zero bytes) is written. To the test filter it is a

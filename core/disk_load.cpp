@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -146,7 +147,71 @@ void DecodeFAT(DiskRec& d, const uint8_t* view, int32_t last) {
   }
 }
 
-void WalkDirectories(int side) {
+// Names the parts of the system cluster whose sectors `bad` (ascending,
+// sector 0 read) could not be read, and puts FAT2's copy of each FAT1 sector
+// that could not be read in its place when that copy was read: on a sound
+// disk the two FATs are the same byte for byte.
+void MendSystemCluster(std::vector<uint8_t>& view, const std::vector<int32_t>& bad, int32_t spc,
+                       std::vector<std::string>& parts) {
+  constexpr int32_t fat1 = kFAT1 / kSectorSize, fat2 = kFAT2 / kSectorSize;
+  constexpr int32_t fatSectors = fat2 - fat1;
+  bool backup = false, root = false, fat1Mended = false, fat1Lost = false, fat2Bad = false,
+       trailer = false, unused = false;
+  for (int32_t s : bad) {
+    if (s == spc - 1) trailer = true;
+    if (s == 1) {
+      backup = true;
+    } else if (s == 2) {
+      root = true;
+    } else if (s >= fat1 && s < fat2) {
+      if (std::binary_search(bad.begin(), bad.end(), s + fatSectors) ||
+          size_t(s + fatSectors + 1) * kSectorSize > view.size()) {
+        fat1Lost = true;
+      } else {
+        std::memcpy(view.data() + size_t(s) * kSectorSize,
+                    view.data() + size_t(s + fatSectors) * kSectorSize, kSectorSize);
+        fat1Mended = true;
+      }
+    } else if (s >= fat2 && s < fat2 + fatSectors) {
+      fat2Bad = true;
+    } else if (s != spc - 1) {
+      unused = true;
+    }
+  }
+  if (backup) parts.push_back("the backup superblock");
+  if (root) parts.push_back("the root directory copy");
+  if (fat1Lost)
+    parts.push_back("FAT1 (FAT2 could not be read in the same place either: FAT entries are lost)");
+  else if (fat1Mended)
+    parts.push_back("FAT1 (FAT2 was used in its place)");
+  if (fat2Bad) parts.push_back("FAT2");
+  if (trailer) parts.push_back("the backup FAT CRC");
+  if (unused) parts.push_back("unused sectors of the system cluster");
+}
+
+// A load found parts of the disk that could not be read: the drive takes no
+// write in this run, no pane showing it stays writable, and the user is
+// told once a run.
+void TellUnreadableParts(int side, const std::vector<std::string>& parts) {
+  const int slot = DriveSlot(DiskId[side]);
+  const bool told = slot >= 0 && ReadIncomplete[slot];
+  if (slot >= 0) ReadIncomplete[slot] = true;
+  for (int s = 0; s < 2; ++s)
+    if (DiskId[s] == DiskId[side]) Flags &= ~(s == 0 ? FlagSide0Writable : FlagSide1Writable);
+  if (told) return;
+  std::string list;
+  for (size_t i = 0; i < parts.size() && i < 10; ++i) list += (i ? "; " : "") + parts[i];
+  if (parts.size() > 10) list += "; ...";
+  ui::Current().MsgBox("Topfield Disk " + std::to_string(std::abs(DiskId[side])) +
+                           " could not be read in full (bad sectors). These parts could not be "
+                           "read: " + list +
+                           ".\nThe folders and recordings are shown as far as they could be read "
+                           "and can be copied off; the disk takes no write until the program is "
+                           "closed.",
+                       ui::Buttons::OK, ui::Icon::Exclamation, Program().Title);
+}
+
+void WalkDirectories(int side, std::vector<std::string>& unreadable) {
   DiskRec& d = Disk[side];
   const int32_t spc = d.SectorsPerCluster;
   const int64_t clusterBytes = int64_t(spc) * kSectorSize;
@@ -166,7 +231,13 @@ void WalkDirectories(int side) {
     const int32_t dir = int32_t(std::strtol(line.c_str(), nullptr, 10));
     const std::string path = line.substr(blank + 1);
 
-    ReadTopfCluster(side, dir + 1);
+    // A folder that reads only in part shows the entries that were read.
+    std::vector<int32_t> badSectors;
+    ReadTopfClusterSectors(side, dir + 1, badSectors);
+    if (!badSectors.empty())
+      unreadable.push_back("the folder '" + platform::Cp1252ToUtf8(path) + "' (cluster " +
+                           std::to_string(dir) + ")");
+    const bool headUnread = !badSectors.empty() && badSectors.front() == 0;
     const uint8_t* b = ClusterBuffer.data();
     const int64_t available = int64_t(ClusterBuffer.size());
     int64_t used = available >= 20 ? clusterBytes - int32_t(GetBE32(b + kDeFreeBytes)) : -1;
@@ -174,10 +245,11 @@ void WalkDirectories(int side) {
                        (b[kDirEntrySize] == AttrParent || dir == 0) && used >= 0 &&
                        used <= kDirReadableBytes;
     if (!sound) {
-      ui::Current().MsgBox("Damaged subdirectory '" + platform::Cp1252ToUtf8(path) +
-                               "'; Cluster " + std::to_string(dir) +
-                               "\nPlease run a file system check.",
-                           ui::Buttons::OK, ui::Icon::Exclamation, Program().Title);
+      if (!headUnread)   // unread, not damaged: told with the other unread parts
+        ui::Current().MsgBox("Damaged subdirectory '" + platform::Cp1252ToUtf8(path) +
+                                 "'; Cluster " + std::to_string(dir) +
+                                 "\nPlease run a file system check.",
+                             ui::Buttons::OK, ui::Icon::Exclamation, Program().Title);
       used = kDirReadableBytes;
     }
     used = std::min<int64_t>(used, available);
@@ -275,11 +347,17 @@ bool LoadRecorder(int side, bool force) {
   // cluster that cannot be read ends the load, and the side takes no write
   // until a load succeeds: neither a FAT of zeros nor the FAT of the disk
   // shown before may ever be written back as this disk's.
-  if (!ReadTopfCluster(side, 0) && d.LastCluster >= 1) {
+  // One that reads only in part is loaded as far as it was read (sector 0
+  // with it), and the disk then takes no write in this run.
+  std::vector<int32_t> bad;
+  const bool whole = ReadTopfClusterSectors(side, 0, bad);
+  if (!whole && (bad.empty() || bad.front() == 0) && d.LastCluster >= 1) {
     d.LastCluster = -1;
     std::fill(d.FAT.begin(), d.FAT.end(), FatLink());
     return false;
   }
+  std::vector<std::string> unreadable;
+  if (!bad.empty()) MendSystemCluster(ClusterBuffer, bad, spc, unreadable);
   const uint8_t* b = ClusterBuffer.data();
   const int64_t clusterBytes = int64_t(spc) * kSectorSize;
 
@@ -300,8 +378,9 @@ bool LoadRecorder(int side, bool force) {
     d.BackupCrcId.clear();
 
   DecodeFAT(d, b, d.LastCluster);
-  WalkDirectories(side);
+  WalkDirectories(side, unreadable);
   SumDirectorySizes(side);
+  if (!unreadable.empty()) TellUnreadableParts(side, unreadable);
   return true;
 }
 

@@ -10,6 +10,7 @@ namespace core {
 DiskRec Disk[2];
 int32_t DiskId[2] = {kNoDisk, kNoDisk};
 int32_t CheckState[32] = {};
+bool ReadIncomplete[32] = {};
 int32_t Flags = 0;
 
 std::vector<uint8_t> ClusterBuffer;
@@ -64,6 +65,7 @@ void ResetState() {
     ChooserEntries[side].clear();
   }
   std::fill(std::begin(CheckState), std::end(CheckState), 0);
+  std::fill(std::begin(ReadIncomplete), std::end(ReadIncomplete), false);
   Flags = 0;
   ClusterBuffer.clear();
   SectorBuffer.fill(0);

@@ -101,6 +101,17 @@ inline bool IsPCSide(int side) { return DiskId[side] > 0; }
 
 // Per physical drive 0..31: 0 not checked, 1 errors found (read-only), 2 passed.
 extern int32_t CheckState[32];
+// Per physical drive 0..31 (the CheckState slot, DiskId + 31): a load of this
+// run found parts of the disk's system cluster or folders that could not be
+// read. The drive then takes no write until the program ends (cluster_io's
+// DiskWriteRefused); only a restore of a dump lifts that.
+extern bool ReadIncomplete[32];
+// The CheckState / ReadIncomplete slot of a recorder disk id; -1 for an id
+// that names no physical drive (a PC drive, or nothing chosen).
+inline int DriveSlot(int32_t diskId) {
+  const int64_t slot = int64_t(diskId) + 31;
+  return slot >= 0 && slot <= 31 && diskId <= 0 ? int(slot) : -1;
+}
 
 // Mode word.
 constexpr int32_t FlagNormal = 0x01;

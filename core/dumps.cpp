@@ -213,19 +213,27 @@ bool SaveTopfSystemClusters(int side, const std::string& path) {
   queued[0] = 1;
   List1.Clear();
   List1.AddItem("0 \\");
+  std::vector<std::string> unread;   // folders left out of the dump
   while (!List1.Empty()) {
     const std::string line = List1.TakeFirst();
     const int32_t index = int32_t(std::strtol(line.c_str(), nullptr, 10));
     const std::string folder = line.substr(line.find(' ') + 1);
-    ReadTopfCluster(side, index + 1);   // a failed read is saved as zeros
+    // A cluster that could not be read whole is left out, so that a restore
+    // never writes what the save did not read; the folders below it are
+    // still followed from the sectors that were read.
+    std::vector<int32_t> badSectors;
+    const bool whole = ReadTopfClusterSectors(side, index + 1, badSectors);
     ClusterBuffer.resize(clusterBytes);
     uint8_t head[4];
     PutLE32(head, uint32_t(index));
-    if (!Guard([&] {
-          WriteAll(scd.f, head, 4, scdName);
-          WriteAll(scd.f, ClusterBuffer.data(), clusterBytes, scdName);
-        }))
+    if (!whole) {
+      unread.push_back(platform::Cp1252ToUtf8(folder) + " (cluster " + std::to_string(index) + ")");
+    } else if (!Guard([&] {
+                 WriteAll(scd.f, head, 4, scdName);
+                 WriteAll(scd.f, ClusterBuffer.data(), clusterBytes, scdName);
+               })) {
       return false;
+    }
     for (size_t o = 0; o + kDirEntrySize <= clusterBytes; o += kDirEntrySize) {
       const uint8_t* slot = ClusterBuffer.data() + o;
       if (slot[kDeAttribute] != AttrDirectory && slot[kDeAttribute] != AttrRecycle) continue;
@@ -241,6 +249,15 @@ bool SaveTopfSystemClusters(int side, const std::string& path) {
     ui::Current().MsgBox("Saving system clusters failed while writing " + scdName + ".",
                          ui::Buttons::OK, ui::Icon::Exclamation);
     return false;
+  }
+  if (!unread.empty()) {
+    std::string list;
+    for (size_t i = 0; i < unread.size() && i < 10; ++i) list += (i ? ", " : "") + unread[i];
+    if (unread.size() > 10) list += ", ...";
+    ui::Current().MsgBox("These folders could not be read and were left out of the system "
+                             "clusters saved: " + list +
+                             ". A restore of this dump leaves them as they are on the disk.",
+                         ui::Buttons::OK, ui::Icon::Exclamation);
   }
   return true;
 }
@@ -328,7 +345,9 @@ bool RestoreTopfSystemClusters(int side, const std::string& path) {
       indexes.push_back(int32_t(index));
     }
 
-    // The writes.
+    // The writes: only what the dump holds, read in full when it was saved,
+    // so also onto a disk that this run could not read in full.
+    RawWriteScope raw;
     ClusterBuffer.assign(size_t(clusterBytes), 0);
     total = 1 + int32_t(indexes.size());
     if (!ReadFileAt(sccName, 0, ClusterBuffer.data(), size_t(clusterBytes)) ||

@@ -49,6 +49,22 @@ void Form1::CheckWriteMode(int side) {
   if (slot < 0) return;
 
   int32_t& state = core::CheckState[slot];
+  if (core::ReadIncomplete[slot]) {
+    // Parts of the disk could not be read: it takes no write in this run,
+    // and the check is not what stops it.
+    core::Flags &= ~bit;
+    if (state != 1) {
+      state = 1;
+      ui::Current().MsgBox(side == 0
+                               ? "The left disk could not be read in full (bad sectors)! Write "
+                                 "disabled for that disk!"
+                               : "The right disk could not be read in full (bad sectors)! Write "
+                                 "disabled for that disk!",
+                           ui::Buttons::OK, ui::Icon::Exclamation);
+      UpdateComboBoxes();
+    }
+    return;
+  }
   if (state == 0) {
     if (core::FSCK(side)) {
       state = 2;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "core/cluster_io.h"
 #include "core/create_file.h"
 #include "core/disk_format.h"
 #include "core/disk_load.h"
@@ -112,6 +113,30 @@ bool FolderOfGone(std::string path) {
   if (cut == std::string::npos) return false;
   platform::FileState folder;
   return !platform::PathState(path.substr(0, cut + 1), folder) || !S_ISDIR(folder.Mode);
+}
+
+// The ranges of `unread` that lie within a file of `size` bytes (cut at
+// its end), and how many bytes they hold.
+int64_t UnreadWithin(const std::vector<ByteRange>& unread, double size,
+                     std::vector<ByteRange>& within) {
+  within.clear();
+  int64_t total = 0;
+  const int64_t end = int64_t(std::llround(size));
+  for (const ByteRange& r : unread) {
+    if (r.First >= end) break;
+    within.push_back({r.First, std::min(r.End, end)});
+    total += within.back().End - within.back().First;
+  }
+  return total;
+}
+
+// "1024 bytes could not be read (bytes 512-1023, 4096-4607)"
+std::string UnreadText(const std::vector<ByteRange>& within, int64_t total) {
+  std::string text = std::to_string(total) + " bytes could not be read (bytes ";
+  for (size_t i = 0; i < within.size() && i < 10; ++i)
+    text += (i ? ", " : "") + std::to_string(within[i].First) + "-" +
+            std::to_string(within[i].End - 1);
+  return text + (within.size() > 10 ? ", ...)" : ")");
 }
 
 constexpr const char* kNotCopied = "These files were not copied or moved as asked:";
@@ -531,6 +556,8 @@ FileResult CopyJob::CopyFile(size_t i, size_t n, const QueueLine& line) {
   }
 
   const double targetBytes = double(Disk[target_].SectorsPerCluster) * core::kSectorSize;
+  FSUnreadableBytes().clear();
+  std::vector<ByteRange> unread;
   for (int32_t k = 0; k < clusters; ++k) {
     if (CancelState > 1) {
       AbandonTarget(pcPath);
@@ -545,6 +572,15 @@ FileResult CopyJob::CopyFile(size_t i, size_t n, const QueueLine& line) {
       AbandonTarget(pcPath);
       Fail(rec, changed ? kChangedWhileCopied
                         : "cluster " + std::to_string(k) + " could not be read; not copied");
+      return FileResult::Failed;
+    }
+    // Nothing on a recorder disk could tell its zeros from the recording:
+    // only a file read in full is copied there.
+    if (const int64_t lost = UnreadWithin(FSUnreadableBytes(), size, unread); !pcTarget && lost > 0) {
+      AbandonTarget(pcPath);
+      Fail(rec, UnreadText(unread, lost) +
+                    "; onto a recorder disk only a file read in full is copied (a copy to the "
+                    "PC keeps all that can be read); not copied");
       return FileResult::Failed;
     }
     if (k < clusters - 1) {
@@ -579,6 +615,14 @@ FileResult CopyJob::CopyFile(size_t i, size_t n, const QueueLine& line) {
   if (pcSource && !SourceAsOpened(opened, rec.Name)) {
     AbandonTarget(pcPath);
     Fail(rec, kChangedWhileCopied);
+    return FileResult::Failed;
+  }
+
+  // A file of which no byte could be read gets no copy.
+  const int64_t lost = UnreadWithin(FSUnreadableBytes(), size, unread);
+  if (lost > 0 && double(lost) >= size) {
+    AbandonTarget(pcPath);
+    Fail(rec, "no part of it could be read; not copied");
     return FileResult::Failed;
   }
 
@@ -629,6 +673,16 @@ FileResult CopyJob::CopyFile(size_t i, size_t n, const QueueLine& line) {
       keptPc_.clear();
       keepSource = true;
     }
+    // Not a complete copy: the user learns where it has zeros, the source
+    // and any older file of its name stay.
+    if (lost > 0) {
+      Fail(rec, UnreadText(unread, lost) + ", which are zeros in the copy" +
+                    (move_ ? "; the source is kept" : "") +
+                    (keptPc_.empty() ? "" : "; the older file of that name is kept as \"" +
+                                                keptPc_ + "\""));
+      keptPc_.clear();
+      keepSource = true;
+    }
   }
 
   written_.insert(TargetNameKey(target_, path));
@@ -637,6 +691,9 @@ FileResult CopyJob::CopyFile(size_t i, size_t n, const QueueLine& line) {
     // A PC source goes only while it still holds no byte the copy lacks.
     if (pcSource && !SourceAsOpened(opened, rec.Name)) {
       Fail(rec, "copied, but the file changed after its copy began; the source is kept");
+    } else if (!pcSource && core::DiskWriteRefused(side_)) {
+      Fail(rec, "copied, but its disk could not be read in full and takes no write; the source "
+                "is kept");
     } else if (core::FSEraseFile(side_, line.Entry, true)) {
       SyncOtherSide(side_);
     } else {

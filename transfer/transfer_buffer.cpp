@@ -105,6 +105,7 @@ int32_t NextCluster(int side, int32_t step) {
 // Writes one cluster from the front of the buffer to FAT index c.
 bool WriteRecorderCluster(int side, int32_t c) {
   core::DiskRec& d = Disk[side];
+  if (core::DiskWriteRefused(side)) return false;
   const int32_t spc = d.SectorsPerCluster;
   if (core::IsPCSide(core::OtherSide(side)) && !g_frontInDiskOrder)
     qlib::TopfSwapDWORD(DataBuffer.data(), spc);
@@ -145,6 +146,8 @@ core::ReadAheadWorker& Worker() {
   return worker;
 }
 std::vector<uint8_t> g_aheadBuffer;
+
+std::vector<ByteRange> g_unreadable;   // of the file being read
 
 void DropReadAhead() {
   if (!g_ahead.Active) return;
@@ -221,7 +224,8 @@ int TakeReadAhead(int side) {
   g_ahead.Active = false;
   if (!fits) return -1;
   if (!ok) {
-    if (!core::IsPCSide(side)) core::CheckHDConnection(side);
+    // A recorder cluster is read again, as far as it can be read.
+    if (!core::IsPCSide(side)) return -1;
     return 0;
   }
   DataBuffer.swap(g_aheadBuffer);
@@ -235,6 +239,8 @@ int TakeReadAhead(int side) {
 }  // namespace
 
 void FSDataBufferDrop() { DropReadAhead(); }
+
+std::vector<ByteRange>& FSUnreadableBytes() { return g_unreadable; }
 
 double RandomNext() {
   g_random = uint32_t((uint64_t(g_random) * 1140671485u + 12820163u) & 0xFFFFFFu);
@@ -284,7 +290,18 @@ bool FSDataBufferRead(int side) {
     if (first > int64_t(UINT32_MAX)) return false;
     if (core::ReadSectors(d.Handle, uint32_t(first), spc, at) == 0) {
       core::CheckHDConnection(side);
-      return false;   // the data is not there: never passed on as if it were
+      // Sector by sector: what reads is passed on, what does not is zeros
+      // and noted, never passed on as if it were the data.
+      std::vector<int32_t> bad;
+      core::ReadSectorsOneByOne(d.Handle, uint32_t(first), spc, at, bad);
+      const int64_t start = int64_t(f.ClustersDone) * bytes;
+      for (int32_t sector : bad) {
+        const int64_t from = start + int64_t(sector) * core::kSectorSize;
+        if (!g_unreadable.empty() && g_unreadable.back().End == from)
+          g_unreadable.back().End += core::kSectorSize;
+        else
+          g_unreadable.push_back({from, from + core::kSectorSize});
+      }
     }
     if (core::IsPCSide(core::OtherSide(side))) qlib::TopfSwapDWORD(at, spc);
     f.CurrentCluster = d.FAT[size_t(c)].Next;

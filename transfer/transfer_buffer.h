@@ -28,6 +28,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 namespace transfer {
 
@@ -38,7 +39,18 @@ extern bool BadlyInterleavedFiles;
 // While the caller writes it, the following cluster of the file is already
 // being read on a helper thread (when source and target clusters are of one
 // size); asking for anything else drops that read.
+// A cluster of a recorder file that cannot be read whole is read again
+// sector by sector: the sectors that read are passed on, the others are
+// zeros and are noted in FSUnreadableBytes.
 bool FSDataBufferRead(int side);
+// The byte ranges [first, end) of the file being read, counted from its
+// start, that FSDataBufferRead gave as zeros because they could not be read,
+// ascending and merged. The caller empties it before a file's first read.
+struct ByteRange {
+  int64_t First = 0;
+  int64_t End = 0;
+};
+std::vector<ByteRange>& FSUnreadableBytes();
 // Waits for a read made ahead and drops it: call before the source is closed
 // in the middle of a file (a cancel, a failure).
 void FSDataBufferDrop();

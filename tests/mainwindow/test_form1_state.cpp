@@ -1,6 +1,7 @@
 // Menu and button state of the main window in each mode, and the write-mode
 // gate that decides which side may be written.
 #include "tests/mainwindow/form1_pane_fixture.h"
+#include "tests/support/sector_faults.h"
 
 namespace form1test {
 namespace {
@@ -130,6 +131,20 @@ TEST_F(MenuState, WriteModeWithFailedCheck) {
   EXPECT_EQ(form->Combo1[0]->itemText(0).toStdString(),
             "Topfield Disk, Drive 1  [---read only---]");
   EXPECT_EQ(script.Prompts().back().IconShown, ui::Icon::Exclamation);
+}
+
+// A disk not read in full is not checked: write mode says why it stays read-only.
+TEST_F(MenuState, WriteModeWithADiskNotReadInFull) {
+  core::Flags = core::FlagNormal | core::FlagWriteMode;
+  WriteDrive(StandardImage(), 1);
+  faults::SectorFaults f;   // the backup superblock
+  f.FailReadsWhere([](uint32_t first, int32_t count) { return first <= 1 && first + count > 1; });
+  script.ExpectMsgBox("These parts could not be read: the backup superblock.", ui::Answer::OK);
+  script.ExpectMsgBox("The left disk could not be read in full (bad sectors)! Write disabled for that disk!",
+                      ui::Answer::OK, ui::ScriptedUi::Match::Exact);
+  Choose(0, AddRecorder(0, 1));
+  EXPECT_TRUE(script.AllAnswered() && !(core::Flags & core::FlagSide0Writable));
+  EXPECT_EQ(form->Combo1[0]->itemText(0).toStdString(), "Topfield Disk, Drive 1  [---read only---]");
 }
 
 TEST_F(MenuState, PcOnBothSides) {

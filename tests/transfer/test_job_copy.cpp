@@ -460,11 +460,11 @@ TEST_F(CopyJobTest, AfterJobHibernationRunsTheCountdownThenPowers) {
   EXPECT_EQ(transfer::CountdownWindow(), nullptr);
 }
 
-// The next cluster is read while the current one is written: a read that
-// fails at any cluster still stops the file before anything of it is kept,
-// and a write that fails at any cluster ends the file with nothing written
-// after it, whichever cluster the read-ahead had reached.
-TEST_F(CopyJobTest, FailedReadOrWriteAtAnyClusterKeepsNoPartialCopy) {
+// The next cluster is read while the current one is written: a sector
+// unreadable at any cluster is zeros in the copy and named, the source
+// stays; a write that fails at any cluster ends the file with nothing
+// written after it, whichever cluster the read-ahead had reached.
+TEST_F(CopyJobTest, FailedReadOrWriteAtAnyClusterIsToldAndKeepsTheSource) {
   ib::DiskImage model(Spec(kSpc, 300));
   model.AddFile(File("\\DataFiles\\film.rec", kCluster * 4 + 9, 5));   // 5 clusters
   const std::vector<uint32_t> chain = model.Entry("\\DataFiles\\film.rec").Chain;
@@ -487,14 +487,15 @@ TEST_F(CopyJobTest, FailedReadOrWriteAtAnyClusterKeepsNoPartialCopy) {
       script.ExpectMsgBox("These files were not copied or moved as asked:", ui::Answer::OK);
       transfer::DoCopy(0, true);
       ASSERT_TRUE(script.AllAnswered());
-      const std::string why = toPc ? "cluster " + std::to_string(j) + " could not be read"
+      const std::string why = toPc ? "could not be read (bytes " + std::to_string(j * kCluster) + "-"
                                    : "writing the copy failed";
       EXPECT_NE(script.Prompts().back().Text.find(why), std::string::npos);
       script.Reset();
       ib::DecodedEntry e;
       EXPECT_TRUE(FindEntry(Image(0), model.FolderIndex("\\DataFiles"), "film.rec", e));   // kept
       if (toPc) {
-        EXPECT_LT(platform::FileLength(Pc() + "film.rec"), 0);
+        EXPECT_EQ(platform::FileLength(Pc() + "film.rec"), int64_t(kCluster * 4 + 9));
+        ::unlink((Pc() + "film.rec").c_str());   // no "Overwrite?" next time
       } else {
         EXPECT_EQ(f.Writes().size(), j);   // the clusters before the failed one, nothing after
         EXPECT_FALSE(FindEntry(Image(1), empty.FolderIndex("\\DataFiles"), "film.rec", e));

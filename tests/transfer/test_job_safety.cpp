@@ -167,8 +167,8 @@ TEST_F(JobSafetyTest, AMoveOntoItselfIsRefusedAndChangesNothing) {
 
 // ------------------------------------------- an older PC file of that name
 
-// A copy to the PC over an older file of the same name: when a cluster of
-// the source cannot be read the older file keeps its bytes and its name;
+// A copy to the PC over an older file of the same name: when a sector of the
+// source cannot be read the older file stays beside the incomplete copy;
 // when the copy succeeds it replaces the older file and nothing else is left.
 TEST_F(JobSafetyTest, AnOlderPcFileGoesOnlyOnceTheCopyIsThere) {
   ib::DiskImage model(Spec(kSpc, 60));
@@ -177,6 +177,7 @@ TEST_F(JobSafetyTest, AnOlderPcFileGoesOnlyOnceTheCopyIsThere) {
   for (const bool readFails : {true, false}) {
     SCOPED_TRACE(readFails ? "read fails" : "read works");
     script.Reset();
+    std::filesystem::remove(Pc() + "a.rec.old");
     ib::WriteWholeFile(Pc() + "a.rec", "the older copy");
     ShowRecorder(model, 0, 0);
     ShowPc(1);
@@ -188,10 +189,12 @@ TEST_F(JobSafetyTest, AnOlderPcFileGoesOnlyOnceTheCopyIsThere) {
     if (readFails) script.ExpectMsgBox(kProblems, ui::Answer::OK);
     transfer::DoCopy(0, false);
     EXPECT_TRUE(script.AllAnswered());
-    EXPECT_TRUE(SameBytes(ib::ReadWholeFile(Pc() + "a.rec"), readFails ? "the older copy" : a));
+    const std::string copy = readFails ? std::string(a).replace(kCluster, 512, 512, '\0') : a;
+    EXPECT_TRUE(SameBytes(ib::ReadWholeFile(Pc() + "a.rec"), copy));
+    if (readFails) EXPECT_EQ(ib::ReadWholeFile(Pc() + "a.rec.old"), "the older copy");
     std::vector<platform::FolderEntry> entries;
     platform::ListFolder(Pc(), entries);
-    EXPECT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries.size(), readFails ? 2u : 1u);
     transfer::UnloadProgressWindow();
   }
 }
@@ -238,7 +241,12 @@ TEST_F(JobSafetyTest, EveryFailedTransferIsToldAndLeavesASoundDisk) {
         show();
         for (int k = 0; k < 8; ++k) script.ExpectMsgBox("", ui::Answer::OK);
         std::optional<faults::SectorFaults> f(std::in_place);
-        auto nth = [&, n](uint32_t, int32_t count) { return count > 1 && ++seen == n; };
+        std::fill(std::begin(core::ReadIncomplete), std::end(core::ReadIncomplete), false);
+        uint32_t badFirst = 0, badEnd = 0;   // a spot that fails a read stays bad
+        auto nth = [&, n](uint32_t first, int32_t count) {
+          if (count > 1 && ++seen == n) return badFirst = first, badEnd = first + uint32_t(count), true;
+          return !write && first != 0 && first < badEnd && badFirst < first + uint32_t(count);
+        };
         write ? f->FailWritesWhere(nth) : f->FailReadsWhere(nth);   // one-sector looks pass
         job();
         transfer::UnloadProgressWindow();
