@@ -6,6 +6,7 @@
 
 #include "core/error_handler.h"
 #include "core/settings.h"
+#include "platform/platform.h"
 
 namespace core {
 
@@ -30,13 +31,12 @@ void AddIODebugLog(const std::string& text) {
   // Opened and closed per line, so the log is complete whatever happens next.
   TRY_STATEMENT({
     const std::string file = IODebugLogFile();
-    std::FILE* log = std::fopen(file.c_str(), "ab");
-    if (!log) RaiseSystemError(errno, file);
-    const bool written = std::fwrite(line.data(), 1, line.size(), log) == line.size();
-    const int writeError = errno;
-    const bool closed = std::fclose(log) == 0;
-    if (!written || !closed) RaiseSystemError(written ? errno : writeError, file);
-  });
-}
+    const int log = platform::PcFileAppend(file);
+    if (log < 0) RaisePcFileError(file);
+    const bool written = platform::PcFileWriteAll(log, line.data(), line.size());
+    const int writeError = platform::LastError();
+    const bool closed = platform::PcFileClose(log);
+    if (!written || !closed) RaisePcFileError(file, written ? 0 : writeError);
+  });}
 
 }  // namespace core
