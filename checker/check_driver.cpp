@@ -10,6 +10,7 @@
 #include "checker/fat_tables.h"
 #include "checker/steps.h"
 #include "core/error_handler.h"
+#include "core/pc_helpers.h"
 
 namespace checker {
 
@@ -85,17 +86,9 @@ void RunChecks() {
 
 void SaveResults(const std::string& path) {
   core::ProcScope scope("Menu_File_Save_Results_Click");
-  core::Guard([&] {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) core::RaiseSystemError(errno, path);
-    bool ok = true;
-    for (const std::string& line : ResultLines()) {
-      ok = ok && std::fwrite(line.data(), 1, line.size(), file) == line.size();
-      ok = ok && std::fwrite("\r\n", 1, 2, file) == 2;
-    }
-    const int error = errno;
-    if (std::fclose(file) != 0 || !ok) core::RaiseSystemError(error ? error : EIO, path);
-  });
+  std::string text;
+  for (const std::string& line : ResultLines()) text += line + "\r\n";
+  core::Guard([&] { core::SavePcFile(path, text); });
 }
 
 }  // namespace checker

@@ -1,7 +1,5 @@
 #include "checker/disk_layer.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <map>
 #include <vector>
 
 #include "core/disk_format.h"
@@ -66,7 +65,7 @@ std::string ScdFile() { return DiskName + ".scd"; }
 
 // Reads length bytes at offset; the count actually read (0 on any failure).
 size_t ReadFileAt(const std::string& path, int64_t offset, void* buffer, size_t length) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = platform::PcFileOpen(path, false);
   if (fd < 0) return 0;
   size_t done = 0;
   auto* p = static_cast<uint8_t*>(buffer);
@@ -80,36 +79,41 @@ size_t ReadFileAt(const std::string& path, int64_t offset, void* buffer, size_t 
   return done;
 }
 
-// Writes length bytes at offset of an existing or new file (not truncated).
+// Writes length bytes at offset of the loaded dump's file (changed in place).
 void WriteFileAt(const std::string& path, int64_t offset, const void* buffer, size_t length) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) core::RaiseSystemError(errno, path);
-  size_t done = 0;
-  const auto* p = static_cast<const uint8_t*>(buffer);
-  while (done < length) {
-    ssize_t n = ::pwrite(fd, p + done, length - done, offset + int64_t(done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      int e = n < 0 ? errno : EIO;
-      ::close(fd);
-      core::RaiseSystemError(e, path);
-    }
-    done += size_t(n);
+  const int fd = platform::PcFileOpen(path, true);
+  if (fd < 0) core::RaisePcFileError(path);
+  const bool written = platform::WriteAt(fd, uint64_t(offset), buffer, length);
+  const int error = written ? 0 : platform::LastError();
+  if (!platform::PcFileClose(fd) || !written) core::RaisePcFileError(path, error);
+}
+
+// The undo copies of this run: the name each was meant to have (with the
+// folder it was made in) and the name it got.
+std::map<std::string, std::string> undoNames;
+
+std::string UndoKey(const std::string& name) {
+  if (!name.empty() && name.front() == '/') return name;
+  char folder[4096];
+  return std::string(getcwd(folder, sizeof folder) ? folder : ".") + "/" + name;
+}
+
+bool UndoCopyMade(const std::string& name) { return undoNames.count(UndoKey(name)) != 0; }
+
+// Writes an undo copy. Its first write in the run makes a new file, never
+// through a link and never over a file that is there already (that name
+// gives way to the next free one, so nothing planted is taken for the
+// copy); later writes replace the file this run made.
+void WriteUndoCopy(const std::string& name, const void* buffer, size_t length) {
+  const std::string key = UndoKey(name);
+  const auto made = undoNames.find(key);
+  if (made != undoNames.end()) {
+    if (!platform::PcFileReplace(made->second, buffer, length)) core::RaisePcFileError(made->second);
+    return;
   }
-  if (::close(fd) != 0) core::RaiseSystemError(errno, path);
-}
-
-// Creates (or replaces) a file holding exactly these bytes.
-void WriteWholeFile(const std::string& path, const void* buffer, size_t length) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) core::RaiseSystemError(errno, path);
-  ::close(fd);
-  WriteFileAt(path, 0, buffer, length);
-}
-
-bool FileExists(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0;
+  std::string used = key;
+  if (!platform::PcFileWriteFree(used, buffer, length)) core::RaisePcFileError(name);
+  undoNames.emplace(key, used);
 }
 
 size_t ClusterBytes() { return size_t(SectorsPerCluster > 0 ? SectorsPerCluster : 0) * kSectorBytes; }
@@ -161,6 +165,7 @@ void ResetDiskState() {
   SuperblockWord = BackupWord = -1;
   RootFoundAt = {-1, -1};
   SessionPrefix.clear();
+  undoNames.clear();
   DumpCylinders = 0;
   DumpTracksPerCylinder = DumpSectorsPerTrack = 0;
   failedReadCluster = -1;
@@ -336,7 +341,7 @@ bool WriteTopfCluster(int32_t c, bool allowSystem) {
   const std::string original = OriginalClusterFile(c);
   const std::string fixed = FixedClusterFile(c);
   const std::vector<uint8_t> kept = ClusterBuffer;
-  if (!FileExists(original)) {
+  if (!UndoCopyMade(original)) {
     // The undo copy: what is on the disk (or in the dump) now.
     bool read = ReadTopfCluster(c);
     const bool inDumpOnlyMissing = FileMode && c != 0 && ScdIndex[size_t(c)] == 0;
@@ -345,7 +350,7 @@ bool WriteTopfCluster(int32_t c, bool allowSystem) {
       failedReadCluster = -1;
       return false;
     }
-    bool saved = core::Guard([&] { WriteWholeFile(original, ClusterBuffer.data(), ClusterBuffer.size()); });
+    bool saved = core::Guard([&] { WriteUndoCopy(original, ClusterBuffer.data(), ClusterBuffer.size()); });
     ClusterBuffer = kept;
     failedReadCluster = -1;
     if (!saved) return false;
@@ -379,11 +384,11 @@ bool WriteTopfCluster(int32_t c, bool allowSystem) {
     } else {
       written = core::Guard([&] { WriteFileAt(SccFile(), 0, ClusterBuffer.data(), ClusterBuffer.size()); });
     }
-    core::Guard([&] { WriteWholeFile(fixed, ClusterBuffer.data(), ClusterBuffer.size()); });
+    core::Guard([&] { WriteUndoCopy(fixed, ClusterBuffer.data(), ClusterBuffer.size()); });
     return written;
   }
 
-  core::Guard([&] { WriteWholeFile(fixed, ClusterBuffer.data(), ClusterBuffer.size()); });
+  core::Guard([&] { WriteUndoCopy(fixed, ClusterBuffer.data(), ClusterBuffer.size()); });
   qlib::TopfSwapDWORD(ClusterBuffer.data(), SectorsPerCluster);
   const uint64_t first = uint64_t(c) * uint64_t(SectorsPerCluster);
   bool ok = first <= UINT32_MAX &&

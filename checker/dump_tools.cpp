@@ -1,5 +1,7 @@
 #include "checker/dump_tools.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -23,47 +25,67 @@ namespace checker {
 
 namespace {
 
-// A PC file opened for binary work; closed with the object.
-class File {
+// A PC file read through the open that takes nothing but a regular file
+// and never waits; closed with the object.
+class InFile {
  public:
-  File(const std::string& path, const char* mode) : path_(path), f_(std::fopen(path.c_str(), mode)) {}
-  ~File() {
-    if (f_) std::fclose(f_);
+  explicit InFile(const std::string& path) : fd_(platform::PcFileOpen(path, false)) {}
+  ~InFile() {
+    if (fd_ >= 0) ::close(fd_);
   }
-  File(const File&) = delete;
-  File& operator=(const File&) = delete;
-  bool Open() const { return f_ != nullptr; }
+  InFile(const InFile&) = delete;
+  InFile& operator=(const InFile&) = delete;
+  bool Open() const { return fd_ >= 0; }
   // Reads up to length bytes; the count read.
-  size_t Read(void* buffer, size_t length) { return f_ ? std::fread(buffer, 1, length, f_) : 0; }
-  void Write(const void* buffer, size_t length) {
-    if (!f_ || std::fwrite(buffer, 1, length, f_) != length) core::RaiseSystemError(errno ? errno : EIO, path_);
-  }
-  bool Seek(int64_t offset) { return f_ && fseeko(f_, offset, SEEK_SET) == 0; }
-  void Close() {
-    if (f_) {
-      const int result = std::fclose(f_);
-      f_ = nullptr;
-      if (result != 0) core::RaiseSystemError(errno ? errno : EIO, path_);
+  size_t Read(void* buffer, size_t length) {
+    size_t done = 0;
+    while (fd_ >= 0 && done < length) {
+      const ssize_t n = ::read(fd_, static_cast<uint8_t*>(buffer) + done, length - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      done += size_t(n);
     }
+    return done;
+  }
+  bool Seek(int64_t offset) { return fd_ >= 0 && ::lseek(fd_, off_t(offset), SEEK_SET) == off_t(offset); }
+
+ private:
+  int fd_;
+};
+
+// A PC file written anew: into a new file beside the name, which replaces
+// the name only once it is complete (Commit); dropped otherwise. Nothing
+// at the name (a link, a pipe, a device) is written through.
+class OutFile {
+ public:
+  explicit OutFile(const std::string& path) : path_(path) {
+    if (!platform::PcFileReplaceBegin(path, file_)) core::RaisePcFileError(path);
+  }
+  ~OutFile() {
+    if (file_.Handle >= 0) platform::PcFileReplaceAbort(file_);
+  }
+  OutFile(const OutFile&) = delete;
+  OutFile& operator=(const OutFile&) = delete;
+  void Write(const void* buffer, size_t length) {
+    if (!platform::PcFileReplaceWrite(file_, buffer, length)) core::RaisePcFileError(path_);
+  }
+  void Commit() {
+    if (!platform::PcFileReplaceCommit(file_)) core::RaisePcFileError(path_);
   }
 
  private:
   std::string path_;
-  std::FILE* f_;
+  platform::PcFileReplacement file_;
 };
 
-// Opens for reading; a missing file is run-time error 53 for the handler.
-void RequireOpen(const File& file, const std::string& path) {
-  if (!file.Open()) core::RaiseSystemError(errno ? errno : ENOENT, path);
+// Opened for reading; a missing file is run-time error 53 for the handler.
+void RequireOpen(const InFile& file, const std::string& path) {
+  if (!file.Open()) core::RaisePcFileError(path);
 }
 
 // Replaces the file at path with exactly these bytes.
 void WriteClusterFile(const std::string& path, const uint8_t* data, size_t length) {
-  std::remove(path.c_str());
-  File out(path, "wb");
-  if (!out.Open()) core::RaiseSystemError(errno ? errno : EIO, path);
-  out.Write(data, length);
-  out.Close();
+  core::SavePcFile(path, data, length);
 }
 
 int32_t LittleEndian32(const uint8_t* p) {
@@ -117,7 +139,7 @@ std::string DumpFolder() {
 void SeparateSCD() {
   core::ProcScope scope("SeparateSCD");
   const std::string path = DiskName + ".scd";
-  File dump(path, "rb");
+  InFile dump(path);
   RequireOpen(dump, path);
   const std::string folder = DumpFolder();
   std::vector<uint8_t> data(ClusterSize());
@@ -153,15 +175,13 @@ void CombineSCD() {
   // The new dump is written beside the old one and replaces it only when
   // it is complete.
   const std::string target = DiskName + ".scd";
-  const std::string partial = target + ".part";
-  bool done = core::Guard([&] {
-    File out(partial, "wb");
-    if (!out.Open()) core::RaiseSystemError(errno ? errno : EIO, partial);
+  core::Guard([&] {
+    OutFile out(target);
     std::vector<uint8_t> data(static_cast<size_t>(recordBytes));
     for (size_t i = 0; i < list.ListCount(); ++i) {
       const std::string name = list.List(i);
       if (platform::FileLength(folder + name) != recordBytes) continue;   // not one cluster
-      File in(folder + name, "rb");
+      InFile in(folder + name);
       RequireOpen(in, folder + name);
       if (in.Read(data.data(), data.size()) != data.size()) core::RaiseSystemError(EIO, folder + name);
       uint8_t head[4];
@@ -169,10 +189,8 @@ void CombineSCD() {
       out.Write(head, 4);
       out.Write(data.data(), data.size());
     }
-    out.Close();
-    if (std::rename(partial.c_str(), target.c_str()) != 0) core::RaiseSystemError(errno, target);
+    out.Commit();
   });
-  if (!done) std::remove(partial.c_str());
   list.Clear();
 }
 
@@ -185,10 +203,10 @@ void CompareSCD(const std::string& secondPath) {
   // System clusters.
   {
     std::vector<uint8_t> mine(clusterBytes, 0), theirs(clusterBytes, 0);
-    File a(DiskName + ".scc", "rb");
+    InFile a(DiskName + ".scc");
     RequireOpen(a, DiskName + ".scc");
     const size_t got = a.Read(mine.data(), mine.size());
-    File b(second + ".scc", "rb");   // a missing file reads as empty
+    InFile b(second + ".scc");   // a missing file reads as empty
     const size_t gotSecond = b.Read(theirs.data(), theirs.size());
     if (got != gotSecond || mine != theirs)
       core::Guard([&] { WriteClusterFile(folder + ClusterFileStem(-1) + ".bin", mine.data(), got); });
@@ -198,7 +216,7 @@ void CompareSCD(const std::string& secondPath) {
   // counts, as a search from the start would find it).
   std::map<int32_t, int64_t> index;
   {
-    File b(second + ".scd", "rb");
+    InFile b(second + ".scd");
     int64_t position = 0;
     uint8_t head[4];
     while (b.Open() && b.Seek(position) && b.Read(head, 4) == 4) {
@@ -207,9 +225,9 @@ void CompareSCD(const std::string& secondPath) {
     }
   }
 
-  File a(DiskName + ".scd", "rb");
+  InFile a(DiskName + ".scd");
   RequireOpen(a, DiskName + ".scd");
-  File b(second + ".scd", "rb");
+  InFile b(second + ".scd");
   std::vector<uint8_t> mine(clusterBytes), theirs(clusterBytes);
   for (;;) {
     uint8_t head[4];
@@ -231,7 +249,6 @@ void SaveTopfSystemClusters(const std::string& path) {
   const int32_t savedSpc = SectorsPerCluster;
   const std::string base = DumpBasePath(path);
   const std::string scc = base + ".scc", scd = base + ".scd";
-  const std::string sccPart = scc + ".part", scdPart = scd + ".part";
   const bool replacesOwnDump = FileMode && (SameFile(scd, DiskName + ".scd") || SameFile(scc, DiskName + ".scc"));
 
   double cylinders = 0;
@@ -245,20 +262,16 @@ void SaveTopfSystemClusters(const std::string& path) {
   }
   ReadTopfCluster(0);
 
-  bool done = core::Guard([&] {
-    {
-      File out(sccPart, "wb");
-      if (!out.Open()) core::RaiseSystemError(errno ? errno : EIO, sccPart);
-      out.Write(ClusterBuffer.data(), ClusterBuffer.size());
-      uint8_t geometry[16];
-      std::memcpy(geometry, &cylinders, 8);
-      std::memcpy(geometry + 8, &tracks, 4);
-      std::memcpy(geometry + 12, &sectors, 4);
-      out.Write(geometry, 16);
-      out.Close();
-    }
-    File out(scdPart, "wb");
-    if (!out.Open()) core::RaiseSystemError(errno ? errno : EIO, scdPart);
+  core::Guard([&] {
+    // Both files replace their names only once both are complete.
+    OutFile sccOut(scc);
+    sccOut.Write(ClusterBuffer.data(), ClusterBuffer.size());
+    uint8_t geometry[16];
+    std::memcpy(geometry, &cylinders, 8);
+    std::memcpy(geometry + 8, &tracks, 4);
+    std::memcpy(geometry + 12, &sectors, 4);
+    sccOut.Write(geometry, 16);
+    OutFile out(scd);
     core::WorkList& list = List1();
     list.Clear();
     // The directories above each pending line: a directory entry that leads
@@ -304,14 +317,9 @@ void SaveTopfSystemClusters(const std::string& path) {
       }
     }
     list.Clear();
-    out.Close();
-    if (std::rename(sccPart.c_str(), scc.c_str()) != 0) core::RaiseSystemError(errno, scc);
-    if (std::rename(scdPart.c_str(), scd.c_str()) != 0) core::RaiseSystemError(errno, scd);
+    sccOut.Commit();
+    out.Commit();
   });
-  if (!done) {
-    std::remove(sccPart.c_str());
-    std::remove(scdPart.c_str());
-  }
   if (savedSpc != 0) SectorsPerCluster = savedSpc;
   if (replacesOwnDump) IndexDumpRecords();
 }
@@ -335,7 +343,7 @@ bool WriteClusterFromFile(int32_t fatIndex, const std::string& file) {
   core::ProcScope scope("Menu_Expert_WriteCluster_Click");
   const size_t clusterBytes = ClusterSize();
   std::vector<uint8_t> data(clusterBytes);
-  File in(file, "rb");
+  InFile in(file);
   RequireOpen(in, file);
   if (clusterBytes == 0 || in.Read(data.data(), data.size()) != data.size()) {
     // Whatever the buffer held before would fill the rest of the cluster.

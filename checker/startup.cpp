@@ -84,7 +84,7 @@ std::vector<std::pair<std::string, int>> DriveDialogEntries() {
   return entries;
 }
 
-bool ExtrasEnabled() { return core::INIGetString("Quenbrix.ini", "View", "Extras") == "1"; }
+bool ExtrasEnabled() { return core::GetSetting("View", "Extras") == "1"; }
 
 void OpenTarget(const StartTarget& target) {
   core::ProcScope scope("Form_Load");

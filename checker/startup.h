@@ -33,7 +33,8 @@ std::vector<std::pair<std::string, int>> DriveDialogEntries();
 // True when the first sectors of the open drive look like a recorder disk.
 bool LooksLikeTopfieldDisk(int32_t handle);
 
-// [View] Extras of ".\Quenbrix.ini" is exactly "1".
+// [View] Extras of the settings file (".\Quenbrix.ini" for this program,
+// read only when core::IgnoredConfigFile lets it) is exactly "1".
 bool ExtrasEnabled();
 
 // Opens a drive (FileMode off) or a dump (FileMode on) through InitTopf,

@@ -1,6 +1,5 @@
 #include "commands/cluster_cmd.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,6 +13,7 @@
 #include "core/disk_model.h"
 #include "core/dumps.h"
 #include "core/error_handler.h"
+#include "core/pc_helpers.h"
 #include "core/settings.h"
 #include "platform/platform.h"
 #include "ui/ui.h"
@@ -101,43 +101,6 @@ int64_t LeftClusterBytes() {
   return spc >= 1 ? int64_t(spc) * core::kSectorSize : 0;
 }
 
-void ReplaceFileContents(const std::string& path, const void* data, size_t length) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) core::RaiseSystemError(errno, path);
-  const auto* p = static_cast<const char*>(data);
-  size_t done = 0;
-  while (done < length) {
-    const ssize_t n = write(fd, p + done, length - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      const int e = n < 0 ? errno : EIO;
-      close(fd);
-      core::RaiseSystemError(e, path);
-    }
-    done += size_t(n);
-  }
-  if (close(fd) != 0) core::RaiseSystemError(errno, path);
-}
-
-bool ReadFileContents(const std::string& path, std::string& data) {
-  data.clear();
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  char chunk[1 << 16];
-  for (;;) {
-    const ssize_t n = read(fd, chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      close(fd);
-      return false;
-    }
-    if (n == 0) break;
-    data.append(chunk, size_t(n));
-  }
-  close(fd);
-  return true;
-}
-
 bool ReadClusterToFile(int32_t fatIndex, const std::string& path) {
   core::ProcScope scope("ReadClusterToFile");
   if (!InRange(fatIndex)) return false;
@@ -149,30 +112,31 @@ bool ReadClusterToFile(int32_t fatIndex, const std::string& path) {
   }
   const size_t bytes = size_t(LeftClusterBytes());
   if (bytes == 0 || core::ClusterBuffer.size() < bytes) return false;
-  return TRY_STATEMENT(ReplaceFileContents(path, core::ClusterBuffer.data(), bytes));
+  return TRY_STATEMENT(core::SavePcFile(path, core::ClusterBuffer.data(), bytes));
 }
 
 bool WriteClusterFromFile(int32_t fatIndex, const std::string& path) {
   core::ProcScope scope("WriteClusterFromFile");
   if (!InRange(fatIndex)) return false;
   const int64_t expected = LeftClusterBytes();
-  const int64_t length = platform::FileLength(path);
-  if (length < 0) {
-    ui::Current().MsgBox("The file cannot be read. Nothing has been written.", ui::Buttons::OK,
-                         ui::Icon::Exclamation);
+  // One look at the file, through the open that never waits on a pipe and
+  // takes nothing but a regular file.
+  std::string data;
+  const bool huge = !platform::PcFileRead(path, data, int64_t(64) << 20) &&
+                    platform::LastError() == EFBIG;
+  if (!huge && platform::LastError() != 0) {
+    ui::Current().MsgBox("The file cannot be read (" +
+                             platform::PcFileErrorText(platform::LastError()) +
+                             "). Nothing has been written.",
+                         ui::Buttons::OK, ui::Icon::Exclamation);
     return false;
   }
+  const int64_t length = huge ? platform::FileLength(path) : int64_t(data.size());
   if (expected <= 0 || length != expected) {
     ui::Current().MsgBox("The file holds " + std::to_string(length) +
                              " bytes, but one cluster of this disk has " +
                              std::to_string(expected) + " bytes. Nothing has been written.",
                          ui::Buttons::OK, ui::Icon::Exclamation);
-    return false;
-  }
-  std::string data;
-  if (!ReadFileContents(path, data) || int64_t(data.size()) != expected) {
-    ui::Current().MsgBox("The file cannot be read. Nothing has been written.", ui::Buttons::OK,
-                         ui::Icon::Exclamation);
     return false;
   }
   core::ClusterBuffer.assign(data.begin(), data.end());

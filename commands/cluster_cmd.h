@@ -42,12 +42,6 @@ bool ReadClusterToFile(int32_t fatIndex, const std::string& path);
 // failure.
 bool WriteClusterFromFile(int32_t fatIndex, const std::string& path);
 
-// Replaces the PC file at `path` with exactly these bytes (a longer older
-// file does not keep its tail). A failure is raised as a run-time error.
-void ReplaceFileContents(const std::string& path, const void* data, size_t length);
-// Reads a whole PC file; false when it cannot be read completely.
-bool ReadFileContents(const std::string& path, std::string& data);
-
 // The Expert menu commands.
 void SaveSystemClustersCommand();
 void RestoreSystemClustersCommand();

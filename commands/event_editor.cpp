@@ -1,8 +1,6 @@
 // The event editor (Form10) and the header text fields it edits.
 #include "commands/event_editor.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QEvent>
@@ -79,28 +77,6 @@ void Warn(const std::string& text) {
 }
 
 // Reads exactly `length` bytes at offset 0 of an open file.
-bool ReadHead(int fd, uint8_t* buffer, size_t length) {
-  size_t done = 0;
-  while (done < length) {
-    const ssize_t n = ::pread(fd, buffer + done, length - done, off_t(done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += size_t(n);
-  }
-  return true;
-}
-
-bool WriteHead(int fd, const uint8_t* buffer, size_t length) {
-  size_t done = 0;
-  while (done < length) {
-    const ssize_t n = ::pwrite(fd, buffer + done, length - done, off_t(done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += size_t(n);
-  }
-  return true;
-}
-
 }  // namespace
 
 EventTexts ReadEventTexts(const std::vector<uint8_t>& image) {
@@ -182,11 +158,16 @@ bool LoadEventImage(int side, int index, std::vector<uint8_t>& image) {
     }
     std::copy_n(core::ClusterBuffer.begin(), kEventImageBytes, image.begin());
   } else {
-    const int fd = ::open(f->Name.c_str(), O_RDONLY | O_CLOEXEC);
-    const bool ok = fd >= 0 && ReadHead(fd, image.data(), image.size());
+    const int fd = platform::PcFileOpen(f->Name, false);
+    const bool ok = fd >= 0 && platform::ReadAt(fd, 0, image.data(), image.size());
+    int error = platform::LastError();
+    platform::FileState state;
+    if (!ok && fd >= 0 && platform::HandleState(fd, state) && state.Size < int64_t(image.size()))
+      error = 0;
     if (fd >= 0) ::close(fd);
     if (!ok) {
-      Warn("Could not read the recording header of " + Shown(side, *f) + ".");
+      Warn("Could not read the recording header of " + Shown(side, *f) + " (" +
+           (error != 0 ? platform::PcFileErrorText(error) : "the file is too short") + ").");
       return false;
     }
   }
@@ -204,12 +185,22 @@ bool StoreEventImage(int side, int index, const std::vector<uint8_t>& image) {
       !core::IsRecHeader(image.data()))
     return false;
   if (core::IsPCSide(side)) {
-    const int fd = ::open(f->Name.c_str(), O_RDWR | O_CLOEXEC);
+    // The recording is changed in place (its header only), opened so that
+    // nothing but a regular file is written and the open cannot wait.
+    const int fd = platform::PcFileOpen(f->Name, true);
     std::vector<uint8_t> now(image.size());
-    bool ok = fd >= 0 && ReadHead(fd, now.data(), now.size()) && core::IsRecHeader(now.data());
-    if (ok) ok = WriteHead(fd, image.data(), image.size()) && ::fsync(fd) == 0;
-    if (fd >= 0 && ::close(fd) != 0) ok = false;
-    if (!ok) Warn("Could not write the recording header of " + Shown(side, *f) + ".");
+    bool ok = fd >= 0 && platform::ReadAt(fd, 0, now.data(), now.size()) &&
+              core::IsRecHeader(now.data());
+    if (ok) ok = platform::WriteAt(fd, 0, image.data(), image.size());
+    int error = ok ? 0 : platform::LastError();
+    if (fd >= 0 && !platform::PcFileClose(fd) && ok) {
+      ok = false;
+      error = platform::LastError();
+    }
+    if (!ok)
+      Warn("Could not write the recording header of " + Shown(side, *f) + " (" +
+           (error != 0 ? platform::PcFileErrorText(error) : "it no longer begins with a header") +
+           ").");
     return ok;
   }
   // The first cluster is read afresh; one that cannot be read, or that no

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include "core/disk_model.h"
 #include "core/error_handler.h"
 #include "core/fat_write.h"
+#include "core/pc_helpers.h"
 #include "core/settings.h"
 #include "platform/platform.h"
 #include "ui/ui.h"
@@ -173,24 +175,18 @@ bool ParseClusterChainText(const std::string& text, int32_t lastCluster,
 bool ExportClusterChain(const std::string& path) {
   core::ProcScope scope("ExportClusterChain");
   const std::string text = BuildClusterChainText(0);
-  return TRY_STATEMENT(ReplaceFileContents(path, text.data(), text.size()));
+  return TRY_STATEMENT(core::SavePcFile(path, text));
 }
 
 bool ImportClusterChain(const std::string& path) {
   core::ProcScope scope("ImportClusterChain");
   core::DiskRec& d = core::Disk[0];
-  const int64_t length = platform::FileLength(path);
-  if (length < 0) {
-    RefuseImport("the file cannot be read.");
-    return false;
-  }
-  if (length > kMaxImportBytes) {
-    RefuseImport("the file is too large for a FAT text.");
-    return false;
-  }
   std::string text;
-  if (!ReadFileContents(path, text)) {
-    RefuseImport("the file cannot be read.");
+  if (!platform::PcFileRead(path, text, kMaxImportBytes)) {
+    RefuseImport(platform::LastError() == EFBIG
+                     ? std::string("the file is too large for a FAT text.")
+                     : "the file cannot be read (" +
+                           platform::PcFileErrorText(platform::LastError()) + ").");
     return false;
   }
   const int32_t lastCluster = core::LastFatIndex(0);

@@ -1,7 +1,6 @@
 // Recording header add and undo.
 #include "commands/rec_header.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,52 +31,19 @@ core::FileRec* Record(int side, int index) {
   return &d.Files[size_t(index)];
 }
 
-// Writes `bytes` to a new file `path`; an existing file is never replaced.
-// A file left incomplete by a failed write is removed again.
-bool WriteNewFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  size_t done = 0;
-  bool ok = true;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = false;
-      break;
-    }
-    done += size_t(n);
-  }
-  if (ok && ::fsync(fd) != 0) ok = false;
-  if (::close(fd) != 0) ok = false;
-  if (!ok) ::unlink(path.c_str());
-  return ok;
-}
-
 // Reads a whole file when its length is exactly `expected` bytes.
 enum class UndoRead { Ok, Missing, WrongSize, Failed };
 UndoRead ReadExactFile(const std::string& path, size_t expected, std::vector<uint8_t>& bytes) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT ? UndoRead::Missing : UndoRead::Failed;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return UndoRead::Failed;
+  std::string data;
+  if (!platform::PcFileRead(path, data, int64_t(expected))) {
+    const int error = platform::LastError();
+    return error == ENOENT ? UndoRead::Missing
+           : error == EFBIG ? UndoRead::WrongSize
+                            : UndoRead::Failed;
   }
-  if (uint64_t(st.st_size) != expected) {
-    ::close(fd);
-    return UndoRead::WrongSize;
-  }
-  bytes.assign(expected, 0);
-  size_t done = 0;
-  while (done < expected) {
-    const ssize_t n = ::pread(fd, bytes.data() + done, expected - done, off_t(done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += size_t(n);
-  }
-  ::close(fd);
-  return done == expected ? UndoRead::Ok : UndoRead::Failed;
+  if (data.size() != expected) return UndoRead::WrongSize;
+  bytes.assign(data.begin(), data.end());
+  return UndoRead::Ok;
 }
 
 bool FileExists(const std::string& path) {
@@ -182,8 +148,10 @@ RecHeaderResult FSAddRECHeader(int side, int index) {
                            ui::Buttons::OK, ui::Icon::Exclamation);
       return RecHeaderResult::UndoMismatch;
     }
-  } else if (!WriteNewFile(undo, buf)) {
-    ui::Current().MsgBox("Could not write the undo file " + undo + ". No header was added to " +
+  } else if (!platform::PcFileWriteNew(undo, buf.data(), buf.size())) {
+    ui::Current().MsgBox("Could not write the undo file " + undo + " (" +
+                             platform::PcFileErrorText(platform::LastError()) +
+                             "). No header was added to " +
                              platform::Cp1252ToUtf8(f->Name) + ".",
                          ui::Buttons::OK, ui::Icon::Exclamation);
     return RecHeaderResult::UndoFailed;

@@ -26,10 +26,13 @@ struct BusyPointer {
   ~BusyPointer() { ui::Current().SetBusy(false); }
 };
 
+// A dump file written anew: into a new file beside its name, which takes
+// the name only once complete (platform::PcFileReplaceCommit); dropped when
+// the save ends before that.
 struct File {
-  std::FILE* f = nullptr;
+  platform::PcFileReplacement f;
   ~File() {
-    if (f) std::fclose(f);
+    if (f.Handle >= 0) platform::PcFileReplaceAbort(f);
   }
 };
 
@@ -44,8 +47,8 @@ uint32_t GetLE32(const uint8_t* p) {
 }
 
 // Writes `length` bytes or raises the system error.
-void WriteAll(std::FILE* f, const void* data, size_t length, const std::string& name) {
-  if (std::fwrite(data, 1, length, f) != length) RaiseSystemError(errno ? errno : EIO, name);
+void WriteAll(File& file, const void* data, size_t length, const std::string& name) {
+  if (!platform::PcFileReplaceWrite(file.f, data, length)) RaisePcFileError(name);
 }
 
 // Reads `length` bytes at `offset` of a PC file; false when it is shorter.
@@ -180,30 +183,25 @@ bool SaveTopfSystemClusters(int side, const std::string& path) {
   }
   const size_t clusterBytes = size_t(spc) * kSectorSize;
 
+  // Both files take their names together at the end, once both are whole.
   const std::string sccName = base + ".scc";
+  File scc;
   bool written = Guard([&] {
-    File scc;
-    scc.f = std::fopen(sccName.c_str(), "wb");
-    if (!scc.f) RaiseSystemError(errno, sccName);
+    platform::PcFileReplaceAbort(scc.f);
+    if (!platform::PcFileReplaceBegin(sccName, scc.f)) RaisePcFileError(sccName);
     uint8_t trailer[16];
     std::memcpy(trailer, &cylinders, 8);
     PutLE32(trailer + 8, uint32_t(tracks));
     PutLE32(trailer + 12, uint32_t(sectors));
-    WriteAll(scc.f, ClusterBuffer.data(), clusterBytes, sccName);
-    WriteAll(scc.f, trailer, sizeof trailer, sccName);
-    if (std::fclose(scc.f) != 0) {
-      scc.f = nullptr;
-      RaiseSystemError(errno ? errno : EIO, sccName);
-    }
-    scc.f = nullptr;
+    WriteAll(scc, ClusterBuffer.data(), clusterBytes, sccName);
+    WriteAll(scc, trailer, sizeof trailer, sccName);
   });
   if (!written) return false;
 
   const std::string scdName = base + ".scd";
   File scd;
   if (!Guard([&] {
-        scd.f = std::fopen(scdName.c_str(), "wb");
-        if (!scd.f) RaiseSystemError(errno, scdName);
+        if (!platform::PcFileReplaceBegin(scdName, scd.f)) RaisePcFileError(scdName);
       }))
     return false;
 
@@ -229,8 +227,8 @@ bool SaveTopfSystemClusters(int side, const std::string& path) {
     if (!whole) {
       unread.push_back(platform::Cp1252ToUtf8(folder) + " (cluster " + std::to_string(index) + ")");
     } else if (!Guard([&] {
-                 WriteAll(scd.f, head, 4, scdName);
-                 WriteAll(scd.f, ClusterBuffer.data(), clusterBytes, scdName);
+                 WriteAll(scd, head, 4, scdName);
+                 WriteAll(scd, ClusterBuffer.data(), clusterBytes, scdName);
                })) {
       return false;
     }
@@ -243,10 +241,11 @@ bool SaveTopfSystemClusters(int side, const std::string& path) {
       List1.AddItem(std::to_string(s) + " " + folder + ReadEntryNameRaw(slot) + "\\");
     }
   }
-  std::FILE* f = scd.f;
-  scd.f = nullptr;
-  if (std::fclose(f) != 0) {
-    ui::Current().MsgBox("Saving system clusters failed while writing " + scdName + ".",
+  const bool scdDone = platform::PcFileReplaceCommit(scd.f);
+  const std::string failed = scdDone ? sccName : scdName;
+  if (!scdDone || !platform::PcFileReplaceCommit(scc.f)) {
+    ui::Current().MsgBox("Saving system clusters failed while writing " + failed + " (" +
+                             platform::PcFileErrorText(platform::LastError()) + ").",
                          ui::Buttons::OK, ui::Icon::Exclamation);
     return false;
   }

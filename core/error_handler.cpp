@@ -3,14 +3,16 @@
 #include <cctype>
 #include <cerrno>
 #include <ctime>
-#include <fstream>
 #include <new>
+#include <set>
 #include <stdexcept>
 #include <system_error>
 
 #include "core/settings.h"
 #include "library/loader.h"
 #include "platform/platform.h"
+
+#include <unistd.h>
 
 namespace core {
 
@@ -32,6 +34,12 @@ std::string g_failingProcedure;
 bool g_failingSet = false;
 
 const char* const kHandlerTitle = "External Error Handler";
+
+// The configuration files the error log has named as ignored in this run.
+std::set<std::string>& NotedConfigFiles() {
+  static std::set<std::string> noted;
+  return noted;
+}
 }  // namespace
 
 void SetProgramIdentity(const ProgramIdentity& identity) {
@@ -73,6 +81,7 @@ void ResetErrorState() {
   LogPath.clear();
   g_failingProcedure.clear();
   g_failingSet = false;
+  NotedConfigFiles().clear();
 }
 
 // ------------------------------------------------------------ errors
@@ -129,6 +138,17 @@ void RaiseSystemError(int errorCode, const std::string& what) {
   throw error;
 }
 
+void RaisePcFileError(const std::string& path, int error) {
+  const int code = error != 0 ? error : platform::LastError() != 0 ? platform::LastError() : EIO;
+  ErrnoMapping m = MapErrno(code);
+  RuntimeError failure(m.Number,
+                       std::string(m.Description) + ": " + path + " (" +
+                           platform::PcFileErrorText(code) + ")",
+                       "", code);
+  failure.Procedure = CurrentProcedure;
+  throw failure;
+}
+
 RuntimeError ToRuntimeError(std::exception_ptr failure) {
   try {
     std::rethrow_exception(failure);
@@ -172,26 +192,77 @@ bool ReadBoolean(const std::string& text) {
   return NumericValue(value) != 0.0;
 }
 
+std::string CurrentFolder() {
+  char buffer[4096];
+  if (getcwd(buffer, sizeof buffer) == nullptr) return std::string();
+  std::string folder = buffer;
+  if (folder.empty() || folder.back() != '/') folder += '/';
+  return folder;
+}
+
+// A configured LogPath with "/" ending it, fixed to the folder it names now
+// (a relative one against the current folder, which later changes); an
+// empty one is the program folder, never a folder the user browses.
 std::string NormaliseLogPath(std::string path) {
   for (char& c : path)
     if (c == '\\') c = '/';
-  if (path.empty()) return "./";
+  if (path.empty()) return AppDir();
+  if (path.front() != '/') path = CurrentFolder() + (path.rfind("./", 0) == 0 ? path.substr(2) : path);
   if (path.back() != '/') path += '/';
   return path;
 }
+
+std::string DateLine(const std::tm& when) {
+  char date[64];
+  if (std::strftime(date, sizeof date, "%a %d.%m.%Y %H:%M:%S", &when) == 0) date[0] = '\0';
+  return "Date\t\t: " + std::string(date) + "\r\n";
+}
+
+// Appends to the error log; any failure only skips the entry. The log is
+// the user's own regular file or a new one, never something planted there.
+void AppendToErrorLog(const std::string& entry) {
+  platform::MakePath((LogPath.empty() ? AppDir() : LogPath) + "Error Debug");
+  const int log = platform::PcFileAppend(ErrorLogFile());
+  if (log < 0) return;
+  platform::PcFileWriteAll(log, entry.data(), entry.size());
+  platform::PcFileClose(log);
+}
+
+void NoteIgnoredConfig(const std::string& path, const std::string& why) {
+  std::string shown = path;
+  if (shown.front() != '/') shown = CurrentFolder() + (shown.rfind("./", 0) == 0 ? shown.substr(2) : shown);
+  if (!NotedConfigFiles().insert(shown).second) return;
+  AppendToErrorLog(DateLine(LocalNow()) + "---Ignored '" + shown + "': " + why +
+                   "; only a file of this user or root that nobody else can change is read---" +
+                   "\r\n\r\n\r\n");
+}
 }  // namespace
 
+bool IgnoredConfigFile(const std::string& path) {
+  std::string why;
+  if (platform::CheckConfigFile(path, &why) != platform::ConfigTrust::Untrusted) return false;
+  NoteIgnoredConfig(path, why);
+  return true;
+}
+
 void ErrorHandlerInitFrom(const std::string& iniFile) {
-  AutoAbort = ReadBoolean(platform::IniRead(iniFile, "ErrorHandler", "AutoAbort"));
-  AutoRestart = ReadBoolean(platform::IniRead(iniFile, "ErrorHandler", "AutoRestart"));
-  AutoRestartEXE = platform::IniRead(iniFile, "ErrorHandler", "AutoRestartEXE");
-  LogPath = NormaliseLogPath(platform::IniRead(iniFile, "ErrorHandler", "LogPath"));
+  // A file another user could have put or changed is read as absent.
+  std::string why;
+  const bool use = platform::CheckConfigFile(iniFile, &why) == platform::ConfigTrust::Trusted;
+  auto value = [&](const char* key) {
+    return use ? platform::IniRead(iniFile, "ErrorHandler", key) : std::string();
+  };
+  AutoAbort = ReadBoolean(value("AutoAbort"));
+  AutoRestart = ReadBoolean(value("AutoRestart"));
+  AutoRestartEXE = value("AutoRestartEXE");
+  LogPath = NormaliseLogPath(value("LogPath"));
   ErrorHandlerReady = true;
+  if (!why.empty()) NoteIgnoredConfig(iniFile, why);
 }
 
 void ErrorHandlerInit() { ErrorHandlerInitFrom("./ErrorHandler.ini"); }
 
-std::string ErrorLogFile() { return LogPath + "Error Debug/debug.log"; }
+std::string ErrorLogFile() { return (LogPath.empty() ? AppDir() : LogPath) + "Error Debug/debug.log"; }
 
 std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
   std::vector<std::string> words;
@@ -262,11 +333,8 @@ int HandleError(int lineNumber, int number, const std::string& description,
   }
 
   // The log; any failure here only skips the entry.
-  platform::MakePath(LogPath + "Error Debug");
   {
-    char date[64];
-    if (std::strftime(date, sizeof date, "%a %d.%m.%Y %H:%M:%S", &when) == 0) date[0] = '\0';
-    std::string entry = "Date\t\t: " + std::string(date) + "\r\n";
+    std::string entry = DateLine(when);
     entry += report + "\r\n";
     if (!lastAction.empty()) entry += "Last Action\t: " + lastAction + "\r\n";
     if (AutoAbort)
@@ -280,8 +348,7 @@ int HandleError(int lineNumber, int number, const std::string& description,
     else
       entry += "---ABORT pressed---";
     entry += "\r\n\r\n\r\n";
-    std::ofstream log(ErrorLogFile(), std::ios::binary | std::ios::app);
-    if (log) log.write(entry.data(), static_cast<std::streamsize>(entry.size()));
+    AppendToErrorLog(entry);
   }
 
   if (AutoRestart) {

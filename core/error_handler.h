@@ -64,7 +64,7 @@ extern bool ErrorHandlerReady;
 extern bool AutoAbort;
 extern bool AutoRestart;
 extern std::string AutoRestartEXE;   // command line of the program started on an automatic restart
-extern std::string LogPath;          // always ends in "/" after ErrorHandlerInit ("./" when not set)
+extern std::string LogPath;          // always ends in "/" after ErrorHandlerInit (AppDir when not set)
 
 // The one run-time error type. Number and description follow the classic
 // run-time error numbers (5 invalid argument, 7 out of memory, 9 subscript
@@ -93,6 +93,10 @@ class RuntimeError : public std::exception {
 // errno-style `errorCode` (ENOENT -> 53 "File not found", ...), LastDllError =
 // errorCode; `what` (e.g. the file name) is appended to the description.
 [[noreturn]] void RaiseSystemError(int errorCode, const std::string& what = "");
+// Throws RuntimeError for a failed PC-file helper of platform/: number from
+// `error` (0: platform::LastError()) as above, the description naming the
+// file and the real reason ("Disk full: /x/list.txt (No space left on device)").
+[[noreturn]] void RaisePcFileError(const std::string& path, int error = 0);
 // Maps any exception to a RuntimeError (std::bad_alloc -> 7, std::out_of_range
 // -> 9, std::invalid_argument/std::length_error -> 5, std::system_error -> by
 // its code, others -> 51 "Internal error" with what()).
@@ -107,6 +111,10 @@ constexpr int kErrorContinue = 2;   // go on after the failing statement
 
 // Reads "ErrorHandler.ini" in the current folder (section ErrorHandler:
 // AutoAbort, AutoRestart, AutoRestartEXE, LogPath) and sets ErrorHandlerReady.
+// A file that another user could have placed or changed is ignored as
+// absent (platform::CheckConfigFile), and the error log says so once. A
+// relative LogPath is fixed against the current folder now; without one
+// the log goes into the program folder.
 void ErrorHandlerInit();
 // The same from another file (tests).
 void ErrorHandlerInitFrom(const std::string& iniFile);
@@ -136,6 +144,11 @@ bool ObeyHandlerResult(int result);
 
 // Log file of the handler: LogPath + "Error Debug/debug.log".
 std::string ErrorLogFile();
+
+// True when a configuration file read from the current folder must be
+// ignored as absent (platform::CheckConfigFile); the error log names each
+// such file once per run.
+bool IgnoredConfigFile(const std::string& path);
 
 // Splits a configured command line into words: blanks separate words, double
 // quotes group blanks into a word ("C:\Program Files\x.exe" /a -> 2 words),

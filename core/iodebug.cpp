@@ -3,9 +3,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
+#include <unistd.h>
 
 #include "core/error_handler.h"
 #include "core/settings.h"
+#include "platform/platform.h"
 
 namespace core {
 
@@ -30,12 +32,15 @@ void AddIODebugLog(const std::string& text) {
   // Opened and closed per line, so the log is complete whatever happens next.
   TRY_STATEMENT({
     const std::string file = IODebugLogFile();
-    std::FILE* log = std::fopen(file.c_str(), "ab");
-    if (!log) RaiseSystemError(errno, file);
-    const bool written = std::fwrite(line.data(), 1, line.size(), log) == line.size();
-    const int writeError = errno;
-    const bool closed = std::fclose(log) == 0;
-    if (!written || !closed) RaiseSystemError(written ? errno : writeError, file);
+    const int log = platform::PcFileAppend(file);
+    if (log < 0) RaisePcFileError(file);
+    const bool written = platform::PcFileWriteAll(log, line.data(), line.size());
+    const int writeError = platform::LastError();
+    // Closed without a flush to the storage: a line per disk operation must
+    // not wait for the disk each time; what was written survives the program.
+    const bool closed = ::close(log) == 0;
+    const int closeError = errno;
+    if (!written || !closed) RaisePcFileError(file, written ? closeError : writeError);
   });
 }
 

@@ -245,4 +245,8 @@ bool Execute(const std::string& file, bool print, const std::string& folder, int
   return ui::Current().OpenWithDesktop(file, print);
 }
 
+void SavePcFile(const std::string& path, const void* data, size_t length) {
+  if (!platform::PcFileReplace(path, data, length)) RaisePcFileError(path);
+}
+
 }  // namespace core

@@ -86,4 +86,14 @@ double GetFileLen(int handle);
 bool Execute(const std::string& file, bool print, const std::string& folder = "",
              int showMode = 1);
 
+// Saves `data` as the PC file `path`, replacing what is there through a
+// new file beside it and a rename (platform::PcFileReplace): a link at the
+// name is not followed, a pipe or device is refused without waiting, and a
+// failure leaves the name as it was. A failure is the run-time error that
+// names the file and the real reason (RaisePcFileError).
+void SavePcFile(const std::string& path, const void* data, size_t length);
+inline void SavePcFile(const std::string& path, const std::string& data) {
+  SavePcFile(path, data.data(), data.size());
+}
+
 }  // namespace core

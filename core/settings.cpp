@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstdlib>
 
+#include "core/error_handler.h"
 #include "platform/platform.h"
 
 namespace core {
@@ -110,12 +111,18 @@ double NumericValue(const std::string& text) {
   return value;
 }
 
+namespace {
+// The settings file in the current folder counts only when nobody but the
+// user or root could have put it there or changed it.
+bool SettingsUsable() { return !g_settingsInCurrentFolder || !IgnoredConfigFile(SettingsFile()); }
+}  // namespace
+
 std::string GetSetting(const std::string& section, const std::string& key) {
-  return INIGetString(SettingsFile(), section, key);
+  return SettingsUsable() ? INIGetString(SettingsFile(), section, key) : std::string();
 }
 
 void SetSetting(const std::string& section, const std::string& key, const std::string& value) {
-  INISetString(SettingsFile(), section, key, value);
+  if (SettingsUsable()) INISetString(SettingsFile(), section, key, value);
 }
 
 bool GetSettingOn(const std::string& section, const std::string& key) {

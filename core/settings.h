@@ -29,7 +29,8 @@ const std::string& AppDir();
 void SetAppDir(const std::string& folder);
 
 // Where Quenbrix.ini is read and written: AppDir + "Quenbrix.ini", or
-// "Quenbrix.ini" in the current folder when chosen.
+// "Quenbrix.ini" in the current folder when chosen; such a file is used
+// only when core::IgnoredConfigFile lets it (else it reads as absent).
 void SetSettingsInCurrentFolder(bool currentFolder);
 std::string SettingsFile();
 

@@ -1,8 +1,5 @@
 // The File menu: Exit, and Export List (the left pane's list as a
 // tab-separated text file named after the disk).
-#include <cerrno>
-#include <cstdio>
-
 #include "core/disk_model.h"
 #include "core/error_handler.h"
 #include "core/pc_helpers.h"
@@ -39,13 +36,7 @@ void Form1::Menu_File_ExportList_Click() {
     text += line.toStdString();   // a PC file: UTF-8
     text += "\r\n";
   }
-  core::Guard([&] {
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) core::RaiseSystemError(errno, path);
-    const size_t written = std::fwrite(text.data(), 1, text.size(), file);
-    const int error = written == text.size() ? 0 : (errno != 0 ? errno : EIO);
-    if (std::fclose(file) != 0 || error != 0) core::RaiseSystemError(error != 0 ? error : EIO, path);
-  });
+  core::Guard([&] { core::SavePcFile(path, text); });
   // Without a program to open it, the user is told where the list is.
   if (!core::Execute(path, false, "", 3))
     ui::Current().MsgBox("The list was written to " + path, ui::Buttons::OK,

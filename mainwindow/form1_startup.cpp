@@ -8,6 +8,7 @@
 #include <QLocalSocket>
 #include <QAction>
 
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -166,11 +167,11 @@ void Form1::Form_Load() {
     // 5. Settings migration, once.
     const std::string oldIni = appDir + "Veldranoth.ini";
     const std::string newIni = appDir + "Quenbrix.ini";
-    std::error_code ec;
-    if (std::filesystem::is_regular_file(oldIni, ec) && !std::filesystem::exists(newIni, ec)) {
-      std::filesystem::copy_file(oldIni, newIni, ec);
-      if (ec) core::RaiseSystemError(ec.value(), newIni);
-    }
+    std::string settings;
+    if (platform::PcFileRead(oldIni, settings) &&
+        !platform::PcFileWriteNew(newIni, settings.data(), settings.size()) &&
+        platform::LastError() != EEXIST)
+      core::RaisePcFileError(newIni);
 
     // 6. Size limits.
     Size4GB = 4294967296.0;

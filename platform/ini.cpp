@@ -112,62 +112,15 @@ Position Find(const std::string& text, const std::vector<Line>& lines,
   return pos;
 }
 
+// The whole file; a missing file is no failure (exists false). Read through
+// PcFileOpen: a pipe or device at the name is refused, never waited on.
 bool ReadFile(const std::string& path, std::string& text, bool& exists) {
-  text.clear();
   exists = false;
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) {
-    detail::SetLastError(errno);
-    return errno == ENOENT;
+  if (PcFileRead(path, text, int64_t(64) << 20)) {
+    exists = true;
+    return true;
   }
-  exists = true;
-  char buffer[65536];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
-  bool ok = !std::ferror(f);
-  if (!ok) detail::SetLastError(EIO);
-  std::fclose(f);
-  return ok;
-}
-
-// Writes `text` to `path` through a temporary file in the same folder and a
-// rename, so a crash leaves either the old or the new file.
-bool WriteAtomically(const std::string& path, const std::string& text, mode_t mode) {
-  std::string temp = path + ".XXXXXX";
-  std::vector<char> name(temp.begin(), temp.end());
-  name.push_back('\0');
-  int fd = mkstemp(name.data());
-  if (fd < 0) {
-    detail::SetLastError(errno);
-    return false;
-  }
-  bool ok = true;
-  size_t done = 0;
-  while (ok && done < text.size()) {
-    ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      detail::SetLastError(n < 0 ? errno : ENOSPC);
-      ok = false;
-    } else {
-      done += static_cast<size_t>(n);
-    }
-  }
-  if (ok) fchmod(fd, mode);
-  if (ok && fsync(fd) != 0) {
-    detail::SetLastError(errno);
-    ok = false;
-  }
-  if (close(fd) != 0 && ok) {
-    detail::SetLastError(errno);
-    ok = false;
-  }
-  if (ok && rename(name.data(), path.c_str()) != 0) {
-    detail::SetLastError(errno);
-    ok = false;
-  }
-  if (!ok) unlink(name.data());
-  return ok;
+  return LastError() == ENOENT;
 }
 
 }  // namespace
@@ -203,25 +156,9 @@ bool IniWrite(const std::string& file, const std::string& section,
   };
   const std::string sec = oneLine(section), k = oneLine(key), v = oneLine(value);
 
-  // Write through a link to the file it names, so the link stays.
-  std::string path = file;
-  char resolved[PATH_MAX];
-  struct stat lst;
-  if (lstat(file.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode) && realpath(file.c_str(), resolved))
-    path = resolved;
-
   std::string text;
   bool exists;
-  if (!ReadFile(path, text, exists)) return false;
-  mode_t mode = 0644;
-  struct stat st;
-  if (exists && stat(path.c_str(), &st) == 0) {
-    if (!S_ISREG(st.st_mode)) {
-      detail::SetLastError(EINVAL);
-      return false;
-    }
-    mode = st.st_mode & 07777;
-  }
+  if (!ReadFile(file, text, exists)) return false;
 
   const bool crlf = text.find("\r\n") != std::string::npos;
   const std::string eol = crlf ? "\r\n" : "\n";
@@ -244,7 +181,9 @@ bool IniWrite(const std::string& file, const std::string& section,
     if (!out.empty() && out.back() != '\n') out += eol;
     out += "[" + sec + "]" + eol + entry + eol;
   }
-  return WriteAtomically(path, out, mode);
+  // A new file beside it renamed over the name: never written through a
+  // link someone put there, never half written, its mode kept.
+  return PcFileReplace(file, out.data(), out.size());
 }
 
 }  // namespace platform

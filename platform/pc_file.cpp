@@ -6,6 +6,9 @@
 #include "platform/platform.h"
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -243,9 +246,11 @@ bool PcFileClose(int handle) {
   return synced;
 }
 
-bool PcFileWriteNew(const std::string& path, const void* data, size_t length, unsigned mode) {
-  const int fd = OpenNew(path, mode);
-  if (fd < 0) return false;
+namespace {
+
+// Writes `data` into a file just created through `fd` at `path`, flushes and
+// checks its length; on any failure the file is removed again.
+bool FillNew(int fd, const std::string& path, const void* data, size_t length) {
   FileState created;
   HandleState(fd, created);
   bool ok = PcFileWriteAll(fd, data, length);
@@ -270,7 +275,23 @@ bool PcFileWriteNew(const std::string& path, const void* data, size_t length, un
   return true;
 }
 
-bool PcFileReplace(const std::string& path, const void* data, size_t length) {
+}  // namespace
+
+bool PcFileWriteNew(const std::string& path, const void* data, size_t length, unsigned mode) {
+  const int fd = OpenNew(path, mode);
+  return fd >= 0 && FillNew(fd, path, data, length);
+}
+
+bool PcFileWriteFree(std::string& path, const void* data, size_t length, unsigned mode) {
+  std::string name = path;
+  const int fd = PcFileCreateFree(name, mode);
+  if (fd < 0 || !FillNew(fd, name, data, length)) return false;
+  path = name;
+  return true;
+}
+
+bool PcFileReplaceBegin(const std::string& path, PcFileReplacement& r) {
+  r = PcFileReplacement();
   if (path.empty()) return Refuse(ENOENT);
   unsigned mode = 0644;
   struct stat st;
@@ -288,38 +309,78 @@ bool PcFileReplace(const std::string& path, const void* data, size_t length) {
   } else if (errno != ENOENT) {
     return Refuse(errno);
   }
-  const std::string folder = FolderOf(path);
-  std::string temp;
   int fd = -1;
+  std::string temp;
   for (int n = 0; n < 100 && fd < 0; ++n) {
     temp = path + ".tmp" + std::to_string(getpid()) + "_" + std::to_string(n);
     fd = OpenNew(temp, 0600);
     if (fd < 0 && LastError() != EEXIST) return false;
   }
   if (fd < 0) return false;
-  FileState created;
-  HandleState(fd, created);
-  bool ok = PcFileWriteAll(fd, data, length);
-  int error = ok ? 0 : LastError();
-  if (ok && fchmod(fd, static_cast<mode_t>(mode)) != 0) {
+  r.Handle = fd;
+  r.Path = path;
+  r.Temp = temp;
+  r.Mode = mode;
+  HandleState(fd, r.Created);
+  SetLastError(0);
+  return true;
+}
+
+bool PcFileReplaceCommit(PcFileReplacement& r) {
+  if (r.Handle < 3) return Refuse(EBADF);
+  bool ok = true;
+  int error = 0;
+  if (fchmod(r.Handle, static_cast<mode_t>(r.Mode)) != 0) {
     // Only the mode is lost; the content is what counts.
   }
-  if (!PcFileClose(fd) && ok) {
+  FileState written;
+  if (HandleState(r.Handle, written) && written.Size != r.Written) {
+    ok = false;
+    error = ENOSPC;
+  }
+  if (!PcFileClose(r.Handle) && ok) {
     ok = false;
     error = LastError();
   }
-  if (ok && rename(temp.c_str(), path.c_str()) != 0) {
+  r.Handle = -1;
+  if (ok && rename(r.Temp.c_str(), r.Path.c_str()) != 0) {
     ok = false;
     error = errno;
   }
   if (!ok) {
-    RemoveCreated(temp, created);
+    RemoveCreated(r.Temp, r.Created);
     SetLastError(error);
     return false;
   }
-  SyncFolder(folder);
+  SyncFolder(FolderOf(r.Path));
   SetLastError(0);
   return true;
+}
+
+void PcFileReplaceAbort(PcFileReplacement& r) {
+  const int error = LastError();
+  if (r.Handle >= 3) close(r.Handle);
+  r.Handle = -1;
+  if (!r.Temp.empty()) RemoveCreated(r.Temp, r.Created);
+  r.Temp.clear();
+  SetLastError(error);
+}
+
+bool PcFileReplaceWrite(PcFileReplacement& r, const void* data, size_t length) {
+  if (r.Handle < 3) return Refuse(EBADF);
+  if (!PcFileWriteAll(r.Handle, data, length)) return false;
+  r.Written += static_cast<int64_t>(length);
+  return true;
+}
+
+bool PcFileReplace(const std::string& path, const void* data, size_t length) {
+  PcFileReplacement r;
+  if (!PcFileReplaceBegin(path, r)) return false;
+  if (!PcFileReplaceWrite(r, data, length)) {
+    PcFileReplaceAbort(r);
+    return false;
+  }
+  return PcFileReplaceCommit(r);
 }
 
 int PcFileAppend(const std::string& path) {
@@ -329,7 +390,10 @@ int PcFileAppend(const std::string& path) {
     while (fd < 0 && errno == EINTR);
     if (fd < 0) return Fail(errno == ELOOP ? EPERM : errno);
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid()) {
+    // A second name of the file (a hard link someone made to a file of
+    // another's) does not count as the user's own log either.
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 ||
+        !IsRunningUser(st.st_uid)) {
       close(fd);
       return Fail(EPERM);
     }
@@ -371,6 +435,87 @@ bool PcFileRead(const std::string& path, std::string& data, int64_t limit) {
   close(fd);
   SetLastError(0);
   return true;
+}
+
+}  // namespace platform
+
+// ------------------------------------------------- trusted configuration
+
+namespace platform {
+
+bool IsRunningUser(unsigned uid) {
+  if (uid == geteuid() || uid == getuid()) return true;
+  // Run through sudo: the user who called it is the one at the keyboard.
+  if (geteuid() != 0) return false;
+  const char* sudo = std::getenv("SUDO_UID");
+  if (sudo == nullptr || *sudo == '\0') return false;
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long value = std::strtoul(sudo, &end, 10);
+  return errno == 0 && *end == '\0' && value == uid;
+}
+
+namespace {
+
+std::string OwnerText(unsigned uid) { return "owned by user " + std::to_string(uid); }
+
+// Why a folder lets someone other than the running user and root change
+// what it holds; "" when it does not.
+std::string FolderDoubt(const std::string& folder) {
+  struct stat st;
+  if (stat(folder.c_str(), &st) != 0) return std::string("its folder cannot be examined (") +
+                                              std::strerror(errno) + ")";
+  if (st.st_uid != 0 && !IsRunningUser(st.st_uid))
+    return "its folder " + folder + " is " + OwnerText(st.st_uid);
+  if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+    return "its folder " + folder + " is writable by other users";
+  return std::string();
+}
+
+}  // namespace
+
+ConfigTrust CheckConfigFile(const std::string& path, std::string* why) {
+  std::string local;
+  std::string& reason = why ? *why : local;
+  reason.clear();
+  struct stat st;
+  if (path.empty() || lstat(path.c_str(), &st) != 0)
+    return errno == ENOENT || errno == ENOTDIR || path.empty() ? ConfigTrust::Absent
+                                                               : ConfigTrust::Untrusted;
+  // The name's own folder, and where a link at it leads.
+  reason = FolderDoubt(FolderOf(path));
+  if (!reason.empty()) return ConfigTrust::Untrusted;
+  std::string real = path;
+  if (S_ISLNK(st.st_mode)) {
+    char resolved[PATH_MAX];
+    if (realpath(path.c_str(), resolved) == nullptr) return ConfigTrust::Absent;
+    real = resolved;
+    reason = FolderDoubt(FolderOf(real));
+    if (!reason.empty()) return ConfigTrust::Untrusted;
+  }
+  FileState state;
+  const int fd = PcFileOpen(real, false, &state);
+  if (fd < 0) {
+    reason = LastError() == EINVAL ? "it is not a regular file" : PcFileErrorText(LastError());
+    return ConfigTrust::Untrusted;
+  }
+  const bool examined = fstat(fd, &st) == 0;
+  const int error = errno;
+  close(fd);
+  if (!examined)
+    reason = std::strerror(error);
+  else if (st.st_uid != 0 && !IsRunningUser(st.st_uid))
+    reason = "it is " + OwnerText(st.st_uid);
+  else if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+    reason = "it is writable by other users";
+  return reason.empty() ? ConfigTrust::Trusted : ConfigTrust::Untrusted;
+}
+
+std::string PcFileErrorText(int error) {
+  // The helpers above give EINVAL for a name that holds no regular file.
+  if (error == EINVAL) return "not a regular file (a pipe, a device or a folder)";
+  if (error == 0) return "unknown failure";
+  return std::strerror(error);
 }
 
 }  // namespace platform

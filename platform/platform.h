@@ -85,7 +85,9 @@ std::string IniRead(const std::string& file, const std::string& section,
                     const std::string& key);
 // Replaces the key in place (keeping the rest of the file), or appends a
 // missing key or section. Creates a missing file but not a missing folder.
-// Never leaves a half-written file. False on failure (LastError()).
+// The file is replaced as a whole (PcFileReplace): never half written, and
+// a link at its name is replaced, never followed. False on failure
+// (LastError()).
 bool IniWrite(const std::string& file, const std::string& section,
               const std::string& key, const std::string& value);
 
@@ -178,19 +180,53 @@ bool PcFileClose(int handle);
 // checked; on any failure the file is removed again.
 bool PcFileWriteNew(const std::string& path, const void* data, size_t length,
                     unsigned mode = 0644);
+// As PcFileWriteNew, but a name that is taken gives way to the next free
+// one (PcFileCreateFree); `path` gets the name used.
+bool PcFileWriteFree(std::string& path, const void* data, size_t length, unsigned mode = 0644);
 // Replaces `path` (or creates it) with `data`: written to a new temporary
 // file beside it, flushed, then renamed over the name, so a failure leaves
 // the old file as it was. A name that holds something other than a regular
 // file (or a link to one) is refused with EINVAL; a link at the name is
 // replaced itself, never followed. A file that existed keeps its mode.
 bool PcFileReplace(const std::string& path, const void* data, size_t length);
+// The same written piece by piece: Begin makes the temporary file (refusing
+// as PcFileReplace does), Write adds to it, Commit flushes it, checks its
+// length and renames it over the name; Abort (and a failed Commit) removes
+// it, leaving the name as it was.
+struct PcFileReplacement {
+  int Handle = -1;
+  std::string Path, Temp;
+  unsigned Mode = 0644;
+  int64_t Written = 0;
+  FileState Created;
+};
+bool PcFileReplaceBegin(const std::string& path, PcFileReplacement& replacement);
+bool PcFileReplaceWrite(PcFileReplacement& replacement, const void* data, size_t length);
+bool PcFileReplaceCommit(PcFileReplacement& replacement);
+void PcFileReplaceAbort(PcFileReplacement& replacement);
 // Opens a log for appending: a new file, or an existing regular file owned
-// by the running user that is no symbolic link (EPERM otherwise).
+// by the running user (IsRunningUser) that is no symbolic link and has no
+// second name (EPERM otherwise).
 int PcFileAppend(const std::string& path);
 // Reads a whole regular file (through PcFileOpen) of at most `limit` bytes
 // (EFBIG beyond).
 bool PcFileRead(const std::string& path, std::string& data,
                 int64_t limit = int64_t(1) << 31);
+// The reason of a failure of these helpers as the user reads it: the
+// system's text of the error, "not a regular file ..." for EINVAL.
+std::string PcFileErrorText(int error);
+
+// The user the programs run for: the effective or real user, and under
+// sudo (effective root) the user that SUDO_UID names, as git counts it.
+bool IsRunningUser(unsigned uid);
+// Whether a configuration file read from a folder another user may have
+// chosen (the current folder) may steer the run: only when it, what a link
+// at its name leads to, and their folders are owned by the running user or
+// root and writable by nobody else. Absent: no such file (ignore quietly);
+// Untrusted: there, but not to be used (`why` says why).
+enum class ConfigTrust { Absent, Trusted, Untrusted };
+ConfigTrust CheckConfigFile(const std::string& path, std::string* why = nullptr);
+
 // ftruncate and fsync of an open file.
 bool TruncateHandle(int handle, int64_t length);
 bool SyncHandle(int handle);

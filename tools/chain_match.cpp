@@ -11,6 +11,7 @@
 #include "core/cluster_io.h"
 #include "core/disk_model.h"
 #include "core/error_handler.h"
+#include "core/pc_helpers.h"
 #include "tools/found_clusters.h"
 #include "transfer/job_state.h"
 #include "ui/ui.h"
@@ -108,7 +109,7 @@ void MatchLoadedTable(bool writeList) {
   }
   if (writeList) {
     const std::string path = MatchListFile();
-    TRY_STATEMENT(WriteWholeText(path, content));
+    TRY_STATEMENT(core::SavePcFile(path, content));
   }
 }
 

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <set>
 
 #include "core/cluster_io.h"
@@ -15,6 +14,7 @@
 #include "core/fsck.h"
 #include "core/pc_helpers.h"
 #include "core/settings.h"
+#include "platform/platform.h"
 #include "tools/cluster_map.h"
 #include "transfer/entry_edits.h"
 #include "transfer/job_state.h"
@@ -35,7 +35,7 @@ core::WorkList List2(true);
 namespace {
 
 DefragHooks g_hooks;
-std::ofstream g_log;
+int g_log = -1;   // the defragmenter log while a run keeps it open
 
 using core::Disk;
 
@@ -48,20 +48,21 @@ void StepEvents() { ui::Current().StepEvents(); }
 bool Cancelled() { return transfer::CancelState != 0; }
 
 void LogLine(const std::string& text) {
-  if (DefragDebugOn && g_log.is_open()) {
-    g_log << text << "\r\n";
-    g_log.flush();
+  if (DefragDebugOn && g_log >= 0) {
+    const std::string line = text + "\r\n";
+    platform::PcFileWriteAll(g_log, line.data(), line.size());
   }
 }
+void CloseLog() {
+  if (g_log >= 0) platform::PcFileClose(g_log);
+  g_log = -1;
+}
+// The log is appended only to the user's own regular file (or a new one);
+// a log it cannot open is left out, as a debugging aid may be.
 void OpenLog() {
   if (!DefragDebugOn) return;
-  if (g_log.is_open()) g_log.close();
-  g_log.clear();
-  g_log.open(DefragLogPath(), std::ios::binary | std::ios::app);
-}
-void CloseLog() {
-  if (g_log.is_open()) g_log.close();
-  g_log.clear();
+  CloseLog();
+  g_log = platform::PcFileAppend(DefragLogPath());
 }
 
 // The highest FAT index the engine may use on the side: never one whose

@@ -11,7 +11,9 @@
 #include "core/disk_model.h"
 #include "core/error_handler.h"
 #include "core/format.h"
+#include "core/pc_helpers.h"
 #include "core/settings.h"
+#include "platform/platform.h"
 #include "transfer/job_state.h"
 #include "ui/ui.h"
 
@@ -146,16 +148,6 @@ int PercentOf(double done, double total) {
   return int(p);
 }
 
-void WriteWholeText(const std::string& path, const std::string& content) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) core::RaiseSystemError(errno, path);
-  const size_t written = std::fwrite(content.data(), 1, content.size(), f);
-  const int writeError = written != content.size() ? (errno ? errno : EIO) : 0;
-  const int closeResult = std::fclose(f);
-  if (writeError != 0) core::RaiseSystemError(writeError, path);
-  if (closeResult != 0) core::RaiseSystemError(errno ? errno : EIO, path);
-}
-
 namespace {
 
 // The progress bar and pending events of a long loop: the bar follows each
@@ -286,7 +278,7 @@ void SaveScanner() {
     previous = r.Cluster;
   }
 
-  TRY_STATEMENT(WriteWholeText(path, content));
+  TRY_STATEMENT(core::SavePcFile(path, content));
   ShowProgress(0);
   ShowStatus("Ready");
 }
@@ -340,24 +332,17 @@ bool LoadScanner() {
     content.clear();
     exists = false;
     tooLarge = false;
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) {
-      if (errno != ENOENT) core::RaiseSystemError(errno, path);
-      return;
+    // Through the open that takes only a regular file and never waits.
+    if (!platform::PcFileRead(path, content, kMaxSearchListBytes)) {
+      if (platform::LastError() == ENOENT) return;
+      exists = true;
+      if (platform::LastError() == EFBIG) {
+        tooLarge = true;
+        return;
+      }
+      core::RaisePcFileError(path);
     }
     exists = true;
-    char block[65536];
-    size_t got;
-    while ((got = std::fread(block, 1, sizeof block, f)) > 0) {
-      content.append(block, got);
-      if ((long long)content.size() > kMaxSearchListBytes) {
-        tooLarge = true;
-        break;
-      }
-    }
-    const bool failed = std::ferror(f) != 0;
-    std::fclose(f);
-    if (failed) core::RaiseSystemError(EIO, path);
   });
 
   bool accepted = true;

@@ -63,9 +63,6 @@ void ShowStatus(const std::string& text);
 void ShowProgress(int percent);
 // Percent of done / total, 0 when total is 0.
 int PercentOf(double done, double total);
-// Writes `content` as the whole file at `path` (replacing it); a failed
-// open, write or close is a run-time error naming the path.
-void WriteWholeText(const std::string& path, const std::string& content);
 
 // Empties the table (tests, and before a load).
 void ClearFoundClusters();

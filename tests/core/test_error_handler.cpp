@@ -6,6 +6,7 @@
 #include <thread>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "core/error_handler.h"
 #include "core/settings.h"
@@ -219,13 +220,118 @@ TEST_F(ErrorHandlerTest, AutoAbortWithAutoRestartLogsAbortButStillRestarts) {
   EXPECT_EQ(WaitForFile(dir / "args.txt"), "again\n");
 }
 
+// A configuration file in the start folder steers a run (starts a program
+// on an error, names the log, switches the check program's extras) only when
+// nobody but the user or root could have put it there or changed it; any
+// other is read as absent, and the error log in the program folder says so
+// once.
+TEST_F(ErrorHandlerTest, OnlyATrustedConfigurationSteersTheRun) {
+  enum Kind { Plain, Link, Fifo };
+  struct Row {
+    const char* what;
+    uid_t fileOwner;
+    mode_t fileMode;
+    uid_t folderOwner;
+    mode_t folderMode;
+    Kind kind;
+    const char* sudoUid;
+    bool honoured;
+  } rows[] = {
+      {"root's file", 0, 0644, 0, 0755, Plain, nullptr, true},
+      {"another user's file", 4242, 0644, 0, 0755, Plain, nullptr, false},
+      {"the caller's file under sudo", 4242, 0644, 4242, 0755, Plain, "4242", true},
+      {"another's file under sudo", 4243, 0644, 0, 0755, Plain, "4242", false},
+      {"a file all may write", 0, 0666, 0, 0755, Plain, nullptr, false},
+      {"a file the group may write", 0, 0664, 0, 0755, Plain, nullptr, false},
+      {"in a folder all may write", 0, 0644, 0, 0777, Plain, nullptr, false},
+      {"in a sticky shared folder", 0, 0644, 0, 01777, Plain, nullptr, false},
+      {"in another user's folder", 0, 0644, 4242, 0755, Plain, nullptr, false},
+      {"a link into a shared folder", 0, 0644, 0, 0777, Link, nullptr, false},
+      {"a pipe", 0, 0644, 0, 0755, Fifo, nullptr, false},
+  };
+  const std::string program = MakeArgumentRecorder(dir);
+  const std::string body = "[ErrorHandler]\nAutoRestart=1\nAutoRestartEXE=\"" + program +
+                           "\" again\nLogPath=" + (dir / "logs") + "\n[View]\nExtras=1\n";
+  char start[4096];
+  ASSERT_NE(getcwd(start, sizeof start), nullptr);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    core::ResetErrorState();
+    TempDir app("app"), cfg("cfg");
+    core::SetAppDir(app.Path());
+    if (row.sudoUid) setenv("SUDO_UID", row.sudoUid, 1);
+    // The folder the program starts in; a link's target lies in `cfg`.
+    const std::string folder = dir / "start";
+    platform::RemoveTree(folder);
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    const std::string real = row.kind == Link ? cfg / "real.ini" : folder + "/ErrorHandler.ini";
+    if (row.kind == Fifo) {
+      ASSERT_EQ(mkfifo(real.c_str(), 0644), 0);
+    } else {
+      WriteWholeFile(real, body);
+      ASSERT_EQ(chown(real.c_str(), row.fileOwner, 0), 0);
+      ASSERT_EQ(chmod(real.c_str(), row.fileMode), 0);
+    }
+    if (row.kind == Link) {
+      ASSERT_EQ(symlink(real.c_str(), (folder + "/ErrorHandler.ini").c_str()), 0);
+      ASSERT_EQ(chmod(cfg.Path().c_str(), row.folderMode), 0);
+    } else {
+      ASSERT_EQ(chown(folder.c_str(), row.folderOwner, 0), 0);
+      ASSERT_EQ(chmod(folder.c_str(), row.folderMode), 0);
+    }
+    // The check program's settings: the same file under its name.
+    const std::string settings = folder + "/Quenbrix.ini";
+    if (row.kind == Plain) {
+      ASSERT_EQ(link(real.c_str(), settings.c_str()), 0);
+    }
+    if (row.kind == Link) {
+      ASSERT_EQ(symlink(real.c_str(), settings.c_str()), 0);
+    }
+    ASSERT_EQ(chdir(folder.c_str()), 0);
+
+    core::ErrorHandlerInit();
+    core::SetSettingsInCurrentFolder(true);
+    const bool extras = core::GetSetting("View", "Extras") == "1";
+    core::GetSetting("View", "Extras");   // asked again: still one note
+    core::SetSettingsInCurrentFolder(false);
+    EXPECT_EQ(core::AutoRestart, row.honoured);
+    EXPECT_EQ(extras, row.honoured);
+    EXPECT_EQ(core::LogPath, row.honoured ? dir / "logs/" : app.Path() + "/");
+
+    // A run-time error: the trusted file restarts without asking; else the
+    // user is asked, and nothing is started.
+    ::unlink((dir / "args.txt").c_str());
+    ui::ScriptedUi rowScript;
+    ui::CurrentUiScope useRow{rowScript};
+    if (row.honoured) {
+      EXPECT_THROW(core::ErrorHandler(0, 5, "Invalid procedure call", "", 0), ui::ProgramEnded);
+      EXPECT_NE(WaitForFile(dir / "args.txt"), "(not started)");
+    } else {
+      rowScript.ExpectMsgBox("", Answer::Ignore).ExpectInput("");
+      EXPECT_EQ(core::ErrorHandler(0, 5, "Invalid procedure call", "", 0), core::kErrorContinue);
+      const std::string log = ReadWholeFile(app / "Error Debug/debug.log");
+      size_t notes = 0;
+      for (size_t at = log.find("---Ignored '"); at != std::string::npos; at = log.find("---Ignored '", at + 1))
+        ++notes;
+      EXPECT_EQ(notes, row.kind == Fifo ? 1u : 2u) << log;   // ErrorHandler.ini and Quenbrix.ini, once each
+      platform::FileState started;
+      EXPECT_FALSE(platform::PathState(dir / "args.txt", started));
+    }
+    ASSERT_EQ(chdir(start), 0);
+    unsetenv("SUDO_UID");
+    chmod(folder.c_str(), 0755);
+    chmod(cfg.Path().c_str(), 0700);
+  }
+}
+
 TEST_F(ErrorHandlerTest, SettingsAndLogPathForms) {
-  // Missing file: both switches off, the log in the current folder.
+  // Missing file: both switches off, the log in the program folder (never
+  // the current one, which the main program moves to what it browses).
   core::ErrorHandlerInitFrom(dir / "missing.ini");
   EXPECT_FALSE(core::AutoAbort);
   EXPECT_FALSE(core::AutoRestart);
-  EXPECT_EQ(core::LogPath, "./");
-  EXPECT_EQ(core::ErrorLogFile(), "./Error Debug/debug.log");
+  EXPECT_EQ(core::LogPath, dir.Path() + "/");
+  EXPECT_EQ(core::ErrorLogFile(), dir.Path() + "/Error Debug/debug.log");
   EXPECT_TRUE(core::ErrorHandlerReady);
 
   struct Case {

@@ -6,6 +6,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -146,7 +147,7 @@ TEST(RemoveTree, NeverFollowsALink) {
 // else, a file of the same name, a pipe, a folder) is never written through,
 // never blocks, and each write either takes a fresh file or is refused.
 TEST(SafePcWrites, NothingPlantedIsFollowedOrBlocks) {
-  enum Planted { None, Link, Regular, Fifo, Folder };
+  enum Planted { None, Link, Regular, Fifo, Folder, FullDisk };
   enum Op { Create, CreateFree, WriteNew, Replace, Append };
   struct Row { Planted planted; Op op; bool ok; };
   const Row rows[] = {
@@ -156,6 +157,7 @@ TEST(SafePcWrites, NothingPlantedIsFollowedOrBlocks) {
       {None, Replace, true},    {Regular, Replace, true}, {Link, Replace, true},
       {Fifo, Replace, false},   {Folder, Replace, false}, {None, Append, true},
       {Link, Append, false},    {Fifo, Append, false},    {Regular, Append, true},
+      {FullDisk, WriteNew, false}, {FullDisk, Replace, false},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(std::to_string(row.planted) + "/" + std::to_string(row.op));
@@ -169,6 +171,17 @@ TEST(SafePcWrites, NothingPlantedIsFollowedOrBlocks) {
     if (row.planted == Fifo) planted = mkfifo(name.c_str(), 0666);
     if (row.planted == Folder) planted = mkdir(name.c_str(), 0755);
     ASSERT_EQ(planted, 0);
+    // A file system with no room left: a small tmpfs, filled.
+    const std::string full = dir / "full";
+    if (row.planted == FullDisk) {
+      mkdir(full.c_str(), 0755);
+      if (mount("tmpfs", full.c_str(), "tmpfs", 0, "size=64k") != 0) continue;
+      const int filler = open((full + "/filler").c_str(), O_WRONLY | O_CREAT, 0644);
+      while (write(filler, "0123456789abcdef", 16) == 16) {
+      }
+      close(filler);
+      name = full + "/out.bin";
+    }
     bool ok = false;
     int fd = -1;
     switch (row.op) {
@@ -180,6 +193,13 @@ TEST(SafePcWrites, NothingPlantedIsFollowedOrBlocks) {
     }
     if (fd >= 0) ok = PcFileWriteAll(fd, "data", 4) && PcFileClose(fd);
     EXPECT_EQ(ok, row.ok);
+    if (row.planted == FullDisk) {
+      // The real reason, and nothing left under the name.
+      EXPECT_EQ(LastError(), ENOSPC);
+      EXPECT_FALSE(Exists(name));
+      EXPECT_EQ(umount2(full.c_str(), MNT_DETACH), 0);
+      continue;
+    }
     EXPECT_EQ(ReadWholeFile(victim), "precious");
     const bool renamed = ok && row.op == CreateFree && row.planted != None;
     EXPECT_TRUE(!ok || ReadWholeFile(name).find("data") != std::string::npos);
