@@ -956,7 +956,10 @@ TEST_F(RepairProperty, NoClusterIsWrittenWithoutItsWholeBeforeImage) {
     SetFat(45, 0xFFFFFE);
     std::map<uint32_t, std::vector<uint8_t>> before;
     for (uint32_t c = 0; c <= 40; ++c) before[c] = Img().ReadClusterView(c);
-    const bool mounted = row.Room && ::mount("tmpfs", undo.c_str(), "tmpfs", 0, ("size=" + std::to_string(row.Room)).c_str()) == 0;
+    bool mounted = row.Room && ::mount("tmpfs", undo.c_str(), "tmpfs", 0, ("size=" + std::to_string(row.Room)).c_str()) == 0;
+    std::unique_ptr<const char, std::function<void(const char*)>> unmount(undo.c_str(), [&](const char* at) {
+      if (mounted) ::umount2(at, MNT_DETACH);
+    });
     ASSERT_TRUE(mounted || !row.Room) << "a small tmpfs needs root";
     if (row.Plant) row.Plant();
     std::vector<faults::SectorWrite> writes;
@@ -978,6 +981,7 @@ TEST_F(RepairProperty, NoClusterIsWrittenWithoutItsWholeBeforeImage) {
     for (const std::string& said : row.Said)
       EXPECT_NE(AllLines().find(said), std::string::npos) << said << "\n" << AllLines();
     if (mounted) EXPECT_EQ(::umount(undo.c_str()), 0);
+    mounted = false;
     if (row.Plant && row.Room == 0) {
       EXPECT_EQ(ib::ReadWholeFile(std::filesystem::is_symlink(name) ? Folder() + "/elsewhere" : name),
                 std::filesystem::is_symlink(name) ? "mine" : "planted");
