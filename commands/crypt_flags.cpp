@@ -25,19 +25,27 @@ bool SetRecordingCryptValue(int side, int index, uint8_t value) {
   core::FileRec& f = d.Files[size_t(index)];
   if (f.IsDir || !IsRecName(f.Name)) return false;
 
+  const bool validBefore = f.CryptValid;
+  const uint8_t flagsBefore = f.CryptFlags;
   f.CryptValid = true;
   f.CryptFlags = value;
-  core::ModifyTopfFileCryptFlags(side, index);
+  if (!core::ModifyTopfFileCryptFlags(side, index)) {
+    f.CryptValid = validBefore;
+    f.CryptFlags = flagsBefore;
+    return false;
+  }
 
+  bool result = true;
   if (f.HasRecHeader && OwnFirstCluster(side, index)) {
     const int32_t cluster = f.StartCluster + 1;
     // Only a first cluster that was read and still begins with a header is
     // written back.
-    if (core::ReadTopfCluster(side, cluster) &&
-        core::ClusterBuffer.size() > size_t(kHeaderCryptValue) &&
-        core::IsRecHeader(core::ClusterBuffer.data())) {
+    if (!core::ReadTopfCluster(side, cluster)) {
+      result = false;
+    } else if (core::ClusterBuffer.size() > size_t(kHeaderCryptValue) &&
+               core::IsRecHeader(core::ClusterBuffer.data())) {
       core::ClusterBuffer[size_t(kHeaderCryptValue)] = value;
-      core::WriteTopfCluster(side, cluster, false);
+      result = core::WriteTopfCluster(side, cluster, false);
     }
   }
 
@@ -54,7 +62,7 @@ bool SetRecordingCryptValue(int side, int index, uint8_t value) {
       }
     }
   }
-  return true;
+  return result;
 }
 
 }  // namespace commands

@@ -17,8 +17,11 @@ constexpr int32_t kHeaderCryptValue = 1396;
 // Sets value `value` for entry `index` of a recorder side when it is a
 // ".rec" file (any case); anything else is left alone (false). The header
 // byte is written only when the first cluster was read and still begins
-// with a recording header. When both panes show the same disk the other
-// side's record of the entry follows. True when the entry was a recording.
+// with a recording header. The record (and, when both panes show the same
+// disk, the other side's record of the entry) takes the value only once the
+// entry holds it, so that the list shows what is on the disk. True when the
+// value is on the disk; false too when the entry or the header could not be
+// written.
 bool SetRecordingCryptValue(int side, int index, uint8_t value);
 
 }  // namespace commands

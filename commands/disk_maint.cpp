@@ -12,6 +12,7 @@
 #include "core/error_handler.h"
 #include "core/fat_write.h"
 #include "core/pc_helpers.h"
+#include "platform/platform.h"
 #include "ui/ui.h"
 
 namespace commands {
@@ -78,13 +79,22 @@ bool WriteGrownSize(int32_t index) {
   if (int32_t(core::GetBE32(slot + core::kDeStartCluster)) != f.StartCluster) return false;
   put(slot);
   if (!core::WriteTopfCluster(0, f.DirCluster + 1, false)) return false;
-  if (f.DirCluster == 0 && f.Slot < core::kRootCopySlots && core::ReadTopfCluster(0, 0)) {
+  if (f.DirCluster == 0 && f.Slot < core::kRootCopySlots) {
+    // The entry holds the new size; its copy in the system cluster follows,
+    // and the user hears when it cannot.
+    bool copied = core::ReadTopfCluster(0, 0) &&
+                  int64_t(core::ClusterBuffer.size()) >= core::kMinClusterBytes;
     uint8_t* copy = core::ClusterBuffer.data() + core::kRootDirectoryCopy +
                     size_t(f.Slot) * core::kDirEntrySize;
-    if (int32_t(core::GetBE32(copy + core::kDeStartCluster)) == f.StartCluster) {
+    if (copied && int32_t(core::GetBE32(copy + core::kDeStartCluster)) == f.StartCluster) {
       put(copy);
-      core::WriteTopfCluster(0, 0, true);
+      copied = core::WriteTopfCluster(0, 0, true);
     }
+    if (!copied)
+      ui::Current().MsgBox("The new size of \"" + platform::Cp1252ToUtf8(f.Name) +
+                               "\" could not be copied into the system cluster. Please run a "
+                               "file system check.",
+                           ui::Buttons::OK, ui::Icon::Exclamation);
   }
   return true;
 }

@@ -153,8 +153,9 @@ bool ParseClusterChainText(const std::string& text, int32_t lastCluster,
         error = where + ": the value is not \"-\", \"EOF\" or a cluster number.";
         return false;
       }
-      if (value < 1 || value > linkLimit) {
-        error = where + ": the link " + std::to_string(value) + " is outside 1 to " +
+      // 0 is a free entry, as "-" is.
+      if (value < 0 || value > linkLimit) {
+        error = where + ": the link " + std::to_string(value) + " is outside 0 to " +
                 std::to_string(linkLimit) + ".";
         return false;
       }

@@ -4,8 +4,8 @@
 //
 // The import checks the whole file before anything changes: every line that
 // is not empty and holds a blank must name an index 0 .. 0x1FFFF and a value
-// "-" (free), "EOF" in any case (end of chain) or a link - 1 .. LastCluster
-// for an index up to LastCluster, 1 .. 0x1FFFF beyond it. Only a file that
+// "-" or 0 (free), "EOF" in any case (end of chain) or a link - 1 ..
+// LastCluster for an index up to LastCluster, 1 .. 0x1FFFF beyond it. Only a file that
 // passes completely reaches the in-memory FAT and, at once, the disk (both
 // FAT copies up to LastCluster, the used-cluster counts and the CRC); lines
 // beyond LastCluster (a dump's export imported onto its disk) stay in

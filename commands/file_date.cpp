@@ -59,8 +59,12 @@ bool SetFileRecDate(int side, int index, double date) {
   if (core::DiskId[side] == core::kNoDisk || !DateStorable(side, date)) return false;
   core::FileRec& f = d.Files[size_t(index)];
   if (f.Name == core::kErasedName) return false;
+  // The list keeps showing the date that is on the disk.
+  const double before = f.RecDate;
   f.RecDate = date;
-  return core::ModifyTopfFileDate(side, index);
+  if (core::ModifyTopfFileDate(side, index)) return true;
+  d.Files[size_t(index)].RecDate = before;
+  return false;
 }
 
 namespace {

@@ -22,7 +22,8 @@ double LastRecorderDate();   // the last minute of 22 April 2038
 bool DateStorable(int side, double date);
 
 // Sets RecDate of entry `index` and stores it (ModifyTopfFileDate). A date
-// that cannot be stored is refused (false, nothing changed).
+// that cannot be stored is refused (false, nothing changed); so is one that
+// could not be written (false, RecDate as it was).
 bool SetFileRecDate(int side, int index, double date);
 // What the user is told about a date the side cannot hold, e.g. "The
 // recorder cannot hold the date 01.01.2040 00:00: it keeps dates from

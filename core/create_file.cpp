@@ -34,8 +34,9 @@ int FindFolder(int side, const std::string& lowerName) {
   return -1;
 }
 
+// The first unused slot among those the loader reads back.
 int FirstFreeSlot(const std::vector<uint8_t>& cluster) {
-  const size_t slots = cluster.size() / kDirEntrySize;
+  const size_t slots = size_t(WritableDirSlots(cluster.size()));
   for (size_t s = 0; s < slots; ++s)
     if (cluster[s * kDirEntrySize] == AttrUnused) return int(s);
   return -1;
@@ -89,6 +90,24 @@ void BuildSubDirBuffer(int side, int32_t own, const std::string& path) {
     if (found >= 0) parentIndex = Disk[side].Files[size_t(found)].StartCluster;
   }
   PutBE32(ClusterBuffer.data() + kDirEntrySize + kDeStartCluster, uint32_t(parentIndex));
+}
+
+int32_t FreeEntrySlots(int side, const std::string& path) {
+  ProcScope scope("FreeEntrySlots");
+  CheckSideIndex(side);
+  if (IsPCSide(side)) return -1;
+  const size_t cut = path.rfind('\\');
+  if (cut == std::string::npos || cut == 0) return -1;
+  const int parent = FindFolder(side, LowerCaseName(path.substr(0, cut)));
+  if (parent < 0) return -1;
+  const int32_t cluster = Disk[side].Files[size_t(parent)].StartCluster;
+  if (cluster < 0 || cluster > kMaxFatIndex || !ReadTopfCluster(side, cluster + 1) ||
+      ClusterBuffer.empty() || ClusterBuffer[kDeAttribute] != AttrSelf)
+    return -2;
+  int32_t free = 0;
+  for (int32_t s = 0, n = WritableDirSlots(ClusterBuffer.size()); s < n; ++s)
+    if (ClusterBuffer[size_t(s) * kDirEntrySize] == AttrUnused) ++free;
+  return free;
 }
 
 bool CreateTopfFile(int side, const std::string& path, bool isDir, double size, double date,
@@ -176,7 +195,8 @@ bool CreateTopfFile(int side, const std::string& path, bool isDir, double size, 
   // between leaves at least one of them listed.
   const int slotIndex = FirstFreeSlot(ClusterBuffer);
   if (slotIndex < 0) {
-    Tell("Unable to create " + what + ": the folder \"" + Shown(dirPart) + "\" is full.");
+    Tell("Unable to create " + what + ": the folder \"" + Shown(dirPart) + "\" is full (a folder "
+         "holds at most " + std::to_string(kMaxDirEntries) + " entries).");
     return false;
   }
 
@@ -195,12 +215,8 @@ bool CreateTopfFile(int side, const std::string& path, bool isDir, double size, 
   if (!isDir) slot[kDeCheckByte] = fields.CheckByte;
   std::memcpy(slot + kDeName, entryName.data(), entryName.size());
 
-  // The parent's "." free bytes: behind the highest slot in use.
-  const size_t slots = ClusterBuffer.size() / kDirEntrySize;
-  size_t highest = 0;
-  for (size_t s = 0; s < slots; ++s)
-    if (ClusterBuffer[s * kDirEntrySize] < AttrUnused) highest = s;
-  const uint32_t freeBytes = uint32_t(clusterBytes - int64_t(kDirEntrySize) * int64_t(highest + 1));
+  // The parent's "." free bytes: behind the last slot in use.
+  const uint32_t freeBytes = uint32_t(DirFreeBytes(ClusterBuffer, spc));
   PutBE32(ClusterBuffer.data() + kDeFreeBytes, freeBytes);
 
   if (!WriteTopfCluster(side, parentCluster + 1, false)) {

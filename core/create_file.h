@@ -40,6 +40,12 @@ void BuildSubDirBuffer(int side, int32_t own, const std::string& path);
 bool CreateTopfFile(int side, const std::string& path, bool isDir, double size, double date,
                     int32_t first);
 
+// The free slots of the folder that would hold `path` ("\DataFiles\Film.rec")
+// among those the loader reads back (a folder holds at most 998 entries);
+// -1 when that folder is not a live folder of the list, -2 when its cluster
+// cannot be read or is no folder cluster. Uses ClusterBuffer.
+int32_t FreeEntrySlots(int side, const std::string& path);
+
 // Windows-1252 text in lower case (A-Z and the accented capitals of the code
 // page), as the recorder names are compared.
 std::string LowerCaseName(const std::string& name);

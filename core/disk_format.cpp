@@ -129,6 +129,22 @@ double EntrySizeOf(const uint8_t* slot, int32_t sectorsPerCluster) {
                    GetBE16(slot + kDeLastSectorBytes));
 }
 
+int32_t WritableDirSlots(size_t clusterBytes) {
+  return int32_t(std::min<size_t>(clusterBytes, size_t(kDirReadableBytes)) / kDirEntrySize);
+}
+
+int64_t DirFreeBytes(const std::vector<uint8_t>& cluster, int32_t sectorsPerCluster) {
+  const int64_t bytes = int64_t(sectorsPerCluster) * kSectorSize;
+  const int64_t slots = std::min<int64_t>(int64_t(cluster.size()), bytes) / kDirEntrySize;
+  for (int64_t s = slots - 1; s >= 0; --s) {
+    const uint8_t a = cluster[size_t(s) * kDirEntrySize];
+    if (a == AttrFile || a == AttrRecording || a == AttrParent || a == AttrSelf ||
+        a == AttrDirectory || a == AttrRecycle)
+      return bytes - (s + 1) * kDirEntrySize;
+  }
+  return -1;
+}
+
 EntrySizeFields SizeToEntryFields(double size, int32_t sectorsPerCluster) {
   EntrySizeFields f;
   if (sectorsPerCluster <= 0 || size <= 0) {

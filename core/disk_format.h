@@ -178,6 +178,18 @@ constexpr int32_t kMaxEntryName = 94;
 // Longest name the readers take from a slot.
 constexpr int32_t kMaxReadName = 97;
 
+// The loader reads a folder's slots up to 128,000 bytes into its cluster
+// (slots 0 to 999, so 998 entries besides "." and ".."): no writer puts an
+// entry behind them, whatever the cluster size.
+constexpr int32_t kDirReadableBytes = 128000;
+constexpr int32_t kMaxDirEntries = kDirReadableBytes / kDirEntrySize - 2;   // 998
+// The slots of a folder cluster of `clusterBytes` that a writer may use.
+int32_t WritableDirSlots(size_t clusterBytes);
+// The "." FreeBytes of a folder cluster as the check program computes it:
+// the cluster's bytes behind its last slot in use (an entry, "." or "..").
+// -1 when no slot is in use.
+int64_t DirFreeBytes(const std::vector<uint8_t>& cluster, int32_t sectorsPerCluster);
+
 constexpr uint8_t AttrFile = 0xD0;
 constexpr uint8_t AttrRecording = 0xD1;
 constexpr uint8_t AttrParent = 0xF0;

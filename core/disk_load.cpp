@@ -172,13 +172,13 @@ void WalkDirectories(int side) {
     int64_t used = available >= 20 ? clusterBytes - int32_t(GetBE32(b + kDeFreeBytes)) : -1;
     const bool sound = available >= 256 && b[0] == AttrSelf &&
                        (b[kDirEntrySize] == AttrParent || dir == 0) && used >= 0 &&
-                       used <= 128000;
+                       used <= kDirReadableBytes;
     if (!sound) {
       ui::Current().MsgBox("Damaged subdirectory '" + platform::Cp1252ToUtf8(path) +
                                "'; Cluster " + std::to_string(dir) +
                                "\nPlease run a file system check.",
                            ui::Buttons::OK, ui::Icon::Exclamation, Program().Title);
-      used = 128000;
+      used = kDirReadableBytes;
     }
     used = std::min<int64_t>(used, available);
 

@@ -100,10 +100,7 @@ bool ModifyTopfFileCryptFlags(int side, int index) {
 bool ModifyTopfFileDate(int side, int index) {
   ProcScope scope("ModifyTopfFileDate");
   FileRec& e = Record(side, index);
-  if (IsPCSide(side)) {
-    FileDateTimeSet(e.Name, e.RecDate, e.RecDate, e.RecDate);
-    return true;
-  }
+  if (IsPCSide(side)) return FileDateTimeSet(e.Name, e.RecDate, e.RecDate, e.RecDate);
   uint8_t* slot = ReadEntrySlot(side, e);
   if (!slot) return false;
   TopfDate date = DateValueToTopfDate(e.RecDate);

@@ -19,6 +19,7 @@ bool ModifyTopfFileCryptFlags(int side, int index);
 
 // Recorder side: date (MJD), hour and minute of the entry from RecDate; the
 // seconds byte keeps its value. PC side: the file's times set to RecDate.
+// False when the date did not reach the disk (or the PC file).
 bool ModifyTopfFileDate(int side, int index);
 
 }  // namespace core

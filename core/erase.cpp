@@ -76,6 +76,15 @@ bool SystemClusterFits(int side) {
   return int64_t(ClusterBuffer.size()) >= std::max<int64_t>(need, kMinClusterBytes);
 }
 
+// The "." FreeBytes of the folder cluster in ClusterBuffer: behind its last
+// slot in use, as the check program computes it, so that an erase of the
+// last entry leaves nothing for it to correct.
+void KeepSelfFreeBytes(int side) {
+  const int64_t free = DirFreeBytes(ClusterBuffer, Disk[side].SectorsPerCluster);
+  if (free >= 0 && ClusterBuffer[kDeAttribute] == AttrSelf)
+    PutBE32(ClusterBuffer.data() + kDeFreeBytes, uint32_t(free));
+}
+
 // Writes the erased entry's slot back into its folder cluster, when that
 // slot is still unused there.
 bool PutSlotBack(int side, const FileRec& e, const std::vector<uint8_t>& bytes) {
@@ -83,6 +92,7 @@ bool PutSlotBack(int side, const FileRec& e, const std::vector<uint8_t>& bytes) 
   uint8_t* slot = ClusterBuffer.data() + size_t(e.Slot) * kDirEntrySize;
   if (slot[kDeAttribute] != AttrUnused) return false;
   std::copy(bytes.begin(), bytes.end(), slot);
+  KeepSelfFreeBytes(side);
   return WriteTopfCluster(side, e.DirCluster + 1, false);
 }
 
@@ -195,6 +205,7 @@ bool FSEraseFile(int side, int index, bool freeChain) {
   }
   const std::vector<uint8_t> oldSlot(slot, slot + kDirEntrySize);
   std::fill(slot, slot + kDirEntrySize, uint8_t(0xFF));
+  KeepSelfFreeBytes(side);
   if (!WriteTopfCluster(side, e.DirCluster + 1, false)) {
     Tell("The folder holding \"" + Shown(e.Name) + "\" could not be written; nothing was erased.");
     return false;

@@ -27,7 +27,8 @@ size_t FirstReachedByOthers(int side, int index, const std::vector<int32_t>& cha
 
 // Erases Files[index] of the side and marks its record erased ("~~~~~").
 //
-// Recorder side: the entry's slot becomes unused (all 0xFF), its folder is
+// Recorder side: the entry's slot becomes unused (all 0xFF), its folder's
+// "." FreeBytes then ends behind the last slot still in use, its folder is
 // queued for the size run, with `freeChain` its chain is freed
 // (FSKillFATChain) - but never a cluster that another entry still reaches
 // (FirstReachedByOthers): those stay with the other entry, and only the

@@ -209,23 +209,21 @@ bool DateValueToTime(double value, struct timespec& out) {
 }
 }  // namespace
 
-void FileDateTimeSet(const std::string& path, double created, double accessed, double written) {
+bool FileDateTimeSet(const std::string& path, double created, double accessed, double written) {
   ProcScope scope("FileDateTimeSet");
   (void)created;
   struct stat info {};
-  if (stat(path.c_str(), &info) != 0) return;
+  if (stat(path.c_str(), &info) != 0) return false;
   struct timespec times[2];
-  if (!DateValueToTime(accessed, times[0])) times[0].tv_nsec = UTIME_OMIT;
-  if (!DateValueToTime(written, times[1])) times[1].tv_nsec = UTIME_OMIT;
-  utimensat(AT_FDCWD, path.c_str(), times, 0);
+  if (!DateValueToTime(accessed, times[0]) || !DateValueToTime(written, times[1])) return false;
+  return utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
 }
 
 bool FileDateTimeSet(int handle, double created, double accessed, double written) {
   ProcScope scope("FileDateTimeSet");
   (void)created;
   struct timespec times[2];
-  if (!DateValueToTime(accessed, times[0])) times[0].tv_nsec = UTIME_OMIT;
-  if (!DateValueToTime(written, times[1])) times[1].tv_nsec = UTIME_OMIT;
+  if (!DateValueToTime(accessed, times[0]) || !DateValueToTime(written, times[1])) return false;
   return handle >= 3 && futimens(handle, times) == 0;
 }
 

@@ -66,9 +66,9 @@ std::string SafeRelativePcPath(const std::string& recorderRelativePath);
 
 // Sets last-access and last-write time of a PC file to local date values
 // (days since 30 Dec 1899, time as the fraction). Linux keeps no creation
-// time; `created` is accepted and not stored. Nothing happens when the file
-// does not exist.
-void FileDateTimeSet(const std::string& path, double created, double accessed, double written);
+// time; `created` is accepted and not stored. False when the times could
+// not be set (the file is gone, the file system refused them).
+bool FileDateTimeSet(const std::string& path, double created, double accessed, double written);
 // The same on an open file (futimens), so that only that file is touched
 // whatever its name now names. False when the times could not be set.
 bool FileDateTimeSet(int handle, double created, double accessed, double written);

@@ -95,18 +95,24 @@ void SetCryptValueOfChecked(Form1& form, int side, uint8_t value) {
     lv->SetChecked(selected, true);
   }
   const QStringList keys = lv->Keys();
+  std::string failed;   // recordings whose value did not reach the disk
   for (const QString& key : keys) {
     lv->SetBold(key, true);
     ui::Current().DoEvents(false);
-    if (lv->Checked(key)) {
-      const int index = Form1::IndexFromKey(key);
-      if (index >= 0) commands::SetRecordingCryptValue(side, index, value);
+    const int index = lv->Checked(key) ? Form1::IndexFromKey(key) : -1;
+    if (index >= 0 && !commands::SetRecordingCryptValue(side, index, value)) {
+      const core::FileRec& f = core::Disk[side].Files[size_t(index)];
+      if (!f.IsDir && commands::IsRecName(f.Name)) failed += "\r\n" + platform::Cp1252ToUtf8(f.Name);
     }
     lv->SetBold(key, false);
     lv->SetChecked(key, false);
   }
   form.ShowFileList(side);
   if (core::SameDisk()) form.ShowFileList(core::OtherSide(side));
+  if (!failed.empty())
+    ui::Current().MsgBox("The crypt value could not be written (to the directory entry, or to the "
+                         "recording header) for:" + failed,
+                         ui::Buttons::OK, ui::Icon::Exclamation);
 }
 
 }  // namespace

@@ -193,8 +193,9 @@ bool RecorderCreateDir(int side, std::string path) {
       core::ReadTopfCluster(side, parentCluster + 1) &&
       core::ClusterBuffer.size() >= 2 * size_t(core::kDirEntrySize) &&
       core::ClusterBuffer[0] == core::AttrSelf) {
-    for (size_t s = 0; s + core::kDirEntrySize <= core::ClusterBuffer.size();
-         s += core::kDirEntrySize)
+    // Only the slots the loader reads back count.
+    const size_t slots = size_t(core::WritableDirSlots(core::ClusterBuffer.size()));
+    for (size_t s = 0; s < slots * core::kDirEntrySize; s += core::kDirEntrySize)
       if (core::ClusterBuffer[s] == core::AttrUnused) {
         room = true;
         break;

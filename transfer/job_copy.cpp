@@ -152,6 +152,7 @@ class CopyJob {
   std::string FinishPcCopy(const core::FileRec& rec, const std::string& pcPath, double size,
                            bool mustSync, bool& copyKept);
   bool NameTakenByThisJob(const core::FileRec& rec, const std::string& path);
+  bool TargetFolderFull(const core::FileRec& rec, const std::string& path);
   void EndStep();
   void Fail(const core::FileRec& rec, const std::string& why) {
     problems_.push_back(ShownName(side_, rec.Name) + ": " + why);
@@ -183,6 +184,21 @@ bool CopyJob::NameTakenByThisJob(const core::FileRec& rec, const std::string& pa
   Fail(rec, "another file of this job was already written as " + ShownName(target_, path) +
                 "; not copied, the source is kept");
   return true;
+}
+
+// A recorder folder takes no more entries than its loader reads back: a
+// file that does not fit (or whose folder cannot be read) is named, its
+// source kept, and the job goes on.
+bool CopyJob::TargetFolderFull(const core::FileRec& rec, const std::string& path) {
+  if (core::IsPCSide(target_)) return false;
+  const int32_t free = core::FreeEntrySlots(target_, path);
+  const std::string folder = ShownName(target_, path.substr(0, path.rfind('\\') + 1));
+  if (free == -2)
+    Fail(rec, "the folder " + folder + " could not be read; not copied, the source is kept");
+  else if (free == 0)
+    Fail(rec, "the folder " + folder + " is full (a folder holds at most " +
+                  std::to_string(core::kMaxDirEntries) + " entries); not copied, the source is kept");
+  return free == 0 || free == -2;
 }
 
 void CopyJob::NothingToCopy() {
@@ -346,7 +362,7 @@ void CopyJob::RelinkPhase() {
       host_.SetItemBold(side_, line.Item, false);
       continue;
     }
-    if (NameTakenByThisJob(rec, path)) {
+    if (NameTakenByThisJob(rec, path) || TargetFolderFull(rec, path)) {
       host_.SetItemBold(side_, line.Item, false);
       continue;
     }
@@ -433,7 +449,8 @@ std::string CopyJob::FinishPcCopy(const core::FileRec& rec, const std::string& p
   if (!platform::TruncateHandle(handle, length) || !platform::HandleState(handle, copy) ||
       copy.Size != length)
     return "the copy does not have the size of the source; not copied";
-  if (rec.RecDate > 100) core::FileDateTimeSet(handle, rec.RecDate, rec.RecDate, rec.RecDate);
+  const bool dated =
+      rec.RecDate <= 100 || core::FileDateTimeSet(handle, rec.RecDate, rec.RecDate, rec.RecDate);
   copyKept = true;
   if (mustSync && !platform::SyncHandle(handle))
     return "copied, but the copy could not be saved safely on the PC; the source is kept";
@@ -443,6 +460,8 @@ std::string CopyJob::FinishPcCopy(const core::FileRec& rec, const std::string& p
   // Its entry in its folder too, now that the name is known to be the copy's.
   if (mustSync && !platform::SyncFile(pcPath))
     return "copied, but the copy could not be saved safely on the PC; the source is kept";
+  // The source is the only place that still holds the recording date.
+  if (!dated) return "copied, but the recording date could not be set on the copy; the source is kept";
   return std::string();
 }
 
@@ -462,7 +481,7 @@ FileResult CopyJob::CopyFile(size_t i, size_t n, const QueueLine& line) {
   const bool pcTarget = core::IsPCSide(target_);
   const std::string pcPath = pcTarget ? PcCreateName(path) : std::string();
 
-  if (NameTakenByThisJob(rec, path)) {
+  if (NameTakenByThisJob(rec, path) || TargetFolderFull(rec, path)) {
     host_.SetItemBold(side_, line.Item, false);
     return FileResult::Failed;
   }

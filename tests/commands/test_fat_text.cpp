@@ -29,9 +29,9 @@ bool Refused(const std::string& text, int32_t last = 100) {
 TEST(FatTextParse, AcceptsTheFormsOfTheFormat) {
   const auto lines = Parse(
       "000010 => eof\r\n000011 => -\r\n000012 => 11\r\n12 => 13\r\n\r\nEOF\r\n  14 => EoF  \n"
-      "15 13\n16 => 11.6\n",
+      "15 13\n16 => 11.6\n17 => 0\n",
       100);
-  ASSERT_EQ(lines.size(), 7u);
+  ASSERT_EQ(lines.size(), 8u);
   EXPECT_EQ(lines[0].Index, 10);
   EXPECT_EQ(lines[0].Next, -1);
   EXPECT_EQ(lines[1].Index, 11);
@@ -44,6 +44,7 @@ TEST(FatTextParse, AcceptsTheFormsOfTheFormat) {
   EXPECT_EQ(lines[5].Index, 15);   // no arrow: first and last word
   EXPECT_EQ(lines[5].Next, 13);
   EXPECT_EQ(lines[6].Next, 12);    // a fraction is rounded
+  EXPECT_EQ(lines[7].Next, 0);     // 0 is a free entry, as "-" is
   // A byte-order mark in front of the first line is no part of it.
   EXPECT_EQ(Parse("\xEF\xBB\xBF" "000001 => 2\n", 100).size(), 1u);
 }
@@ -55,7 +56,6 @@ TEST(FatTextParse, RefusesEveryBadLineAndValue) {
   EXPECT_TRUE(Refused("000101 => 131072\r\n"));       // link beyond the FAT
   // Lines beyond LastCluster (a dump's export) are taken, links there too.
   EXPECT_EQ(Parse("000101 => 5\r\n131071 => 131070\r\n", 100).size(), 2u);
-  EXPECT_TRUE(Refused("000005 => 0\r\n"));            // 0 is no link
   EXPECT_TRUE(Refused("000005 => -1\r\n"));
   EXPECT_TRUE(Refused("000005 => 3x\r\n"));
   EXPECT_TRUE(Refused("abc => 5\r\n"));

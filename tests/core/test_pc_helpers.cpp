@@ -117,7 +117,7 @@ TEST(PcFiles, FileDateTimeSetUsesLocalTime) {
   WriteWholeFile(file, "data");
   const double when = 46364.0 + (14 * 3600 + 3 * 60 + 7) / 86400.0;   // 8 Dec 2026 14:03:07
   const double earlier = 46363.5;                                     // 7 Dec 2026 12:00:00
-  core::FileDateTimeSet(file, when, earlier, when);
+  EXPECT_TRUE(core::FileDateTimeSet(file, when, earlier, when));
   struct stat info {};
   ASSERT_EQ(stat(file.c_str(), &info), 0);
   std::tm m{};
@@ -132,8 +132,8 @@ TEST(PcFiles, FileDateTimeSetUsesLocalTime) {
   localtime_r(&info.st_atime, &a);
   EXPECT_EQ(a.tm_mday, 7);
   EXPECT_EQ(a.tm_hour, 12);
-  // A missing file: nothing happens.
-  core::FileDateTimeSet(dir / "missing.rec", when, when, when);
+  // A missing file: nothing happens, and the caller is told.
+  EXPECT_FALSE(core::FileDateTimeSet(dir / "missing.rec", when, when, when));
   EXPECT_EQ(platform::FileLength(dir / "missing.rec"), -1);
 }
 

@@ -179,6 +179,41 @@ TEST_F(CopyJobTest, SameDiskMoveRelinksWithoutMovingData) {
   EXPECT_GT(host.ItemOf(1, "\\DataFiles\\Films\\a.rec"), 0);
 }
 
+// A folder takes no more entries than the loader reads back: a copy from
+// the PC and a move inside one disk of three files into a folder with room
+// for all, one or none. Each is listed there after the job's reload (no
+// folder damaged) or named as not fitting, its source kept.
+TEST_F(CopyJobTest, AFullFolderTakesWhatFitsAndNamesTheRest) {
+  for (const bool move : {false, true})
+    for (const int room : {3, 1, 0}) {
+      SCOPED_TRACE(std::to_string(move) + std::to_string(room));
+      script.Reset();
+      ib::DiskImage model(Spec(kSpc, 1100));
+      model.AddFolder("\\DataFiles\\Full");
+      for (int k = 0; k < core::kMaxDirEntries - room; ++k)
+        model.AddFile({"\\DataFiles\\Full\\f" + std::to_string(k), 0, {}, 1, ib::Content::Zeros()});
+      const std::string from = move ? "\\DataFiles\\" : Pc(), names[] = {"s0.rec", "s1.rec", "s2.rec"};
+      for (const std::string& n : names)
+        move ? void(model.AddFile(File(from + n, 9, 1))) : ib::WriteWholeFile(from + n, "data");
+      if (move) ShowSameRecorder(model, 0, from, "\\DataFiles\\Full\\");
+      else ShowPc(0), ShowRecorder(model, 1, 1, "\\DataFiles\\Full\\");
+      for (const std::string& n : names) host.Check(0, from + n);
+      if (room < 3) script.ExpectMsgBox("These files were not copied", ui::Answer::OK);
+      transfer::DoCopy(0, move);
+      EXPECT_TRUE(script.AllAnswered());
+      const std::string told = room < 3 ? script.MsgBoxTexts().back() : "";
+      int listed = 0;
+      for (const std::string& n : names) {
+        const bool there = IndexOf(1, "\\DataFiles\\Full\\" + n) >= 0;
+        listed += there;
+        EXPECT_EQ(there, told.find(n) == std::string::npos) << n << ": " << told;
+        EXPECT_TRUE(there || !move || IndexOf(0, from + n) >= 0) << n << " is gone";
+      }
+      EXPECT_EQ(listed, room);
+      testenv::CloseDisksAndReset();
+    }
+}
+
 TEST_F(CopyJobTest, SameDiskCopyKeepsBothSidesFatsInStep) {
   ib::DiskImage model = Sample();
   ShowSameRecorder(model, 0, "\\DataFiles\\", "\\DataFiles\\Films\\Old\\");
