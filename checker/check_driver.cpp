@@ -8,6 +8,7 @@
 #include "checker/checker_state.h"
 #include "checker/disk_layer.h"
 #include "checker/fat_tables.h"
+#include "checker/step_fat.h"
 #include "checker/steps.h"
 #include "core/error_handler.h"
 #include "core/pc_helpers.h"
@@ -28,7 +29,7 @@ std::string FormatOneDecimal(double value) {
 
 int32_t UsedClustersInFAT1() {
   int32_t used = 0;
-  const int32_t last = std::min<int32_t>(LastCluster, kFatIndexCount - 1);
+  const int32_t last = core::LastTableIndex(LastCluster);
   for (int32_t i = 0; i <= last && size_t(i) < FAT1.size(); ++i)
     if (FAT1[size_t(i)].Value < kFatFree) ++used;
   return used;
@@ -53,14 +54,16 @@ void RunChecks() {
     fsck_03_Cluster0Root();
     fsck_04_ScanDirectories();
     fsck_05_FAT();
-  } while (LostDirectoryRecovered && ++passes < kMaxCheckPasses);
+  } while (LostDirectoryRecovered && !WritesStopped() && ++passes < kMaxCheckPasses);
 
   fsck_06_FATSubDirsXCheck();
   fsck_07_SuperBlockDependencies();
 
   Addinfo("", kRule);
   Addinfo(kInfo, "Cluster size = " + FileSizeToString(double(SectorsPerCluster) * 512.0, 2));
-  if (DirScanIncomplete) {
+  // Counts are shown only from what was read: the whole tree, and the FAT
+  // of a system cluster that could be read.
+  if (DirScanIncomplete || !FatTablesLoaded) {
     Addinfo(kInfo, "Free/Used: Information not yet available.");
   } else {
     int32_t files = 0, directories = 0;

@@ -8,9 +8,11 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <map>
 #include <vector>
 
+#include "checker/checker_state.h"
 #include "core/disk_format.h"
 #include "core/disk_io.h"
 #include "core/error_handler.h"
@@ -29,7 +31,7 @@ int32_t CheckedPastLast = 0;
 int32_t lastDataIndex = -1;
 std::vector<uint8_t> ClusterBuffer;
 std::array<uint8_t, 512> SectorBuffer{};
-std::vector<int64_t> ScdIndex(kFatIndexCount, 0);
+std::vector<int64_t> ScdIndex(core::kFatEntries, 0);
 int32_t SpcFromSize = -1;
 int32_t SpcFromSuperblock = -1;
 int32_t SpcFromBackup = -1;
@@ -44,6 +46,9 @@ int32_t BackupWord = -1;
 // The words among these two at whose cluster 1 the root lies (its first
 // sector equals the copy that cluster 0 keeps); -1 for none.
 std::array<int32_t, 2> RootFoundAt = {-1, -1};
+// What the disk's own content says of its cluster size (disk mode).
+core::ClusterSizeEvidence Evidence;
+std::string ClusterSizeDoubt;
 std::string SessionPrefix;
 double DumpCylinders = 0;
 int32_t DumpTracksPerCylinder = 0;
@@ -57,6 +62,13 @@ namespace {
 int32_t failedReadCluster = -1;
 
 std::array<uint8_t, 512> probeBuffer{};
+
+// The files that hold this run's undo copies, by disk cluster: the content
+// before its first write, and that of its last write.
+std::map<int32_t, std::string> originalCopies, fixedCopies;
+// Why the run writes nothing more (a before-image that could not be saved);
+// empty while it may write.
+std::string writesStopped;
 
 // ---- PC file helpers (binary, exact lengths) ----
 
@@ -88,35 +100,71 @@ void WriteFileAt(const std::string& path, int64_t offset, const void* buffer, si
   if (!platform::PcFileClose(fd) || !written) core::RaisePcFileError(path, error);
 }
 
-// The undo copies of this run: the name each was meant to have (with the
-// folder it was made in) and the name it got.
-std::map<std::string, std::string> undoNames;
-
-std::string UndoKey(const std::string& name) {
-  if (!name.empty() && name.front() == '/') return name;
-  char folder[4096];
-  return std::string(getcwd(folder, sizeof folder) ? folder : ".") + "/" + name;
+// The undo copies. A copy is a new file at its name, or at the next free
+// one when that is taken ("..._2.bin"): nothing someone placed at the name
+// (a file, a link) is ever written through or taken as the copy. It is
+// written whole, flushed and its length checked; on any failure nothing is
+// left of it and `error` says why. `path` gets the name used.
+bool SaveNewCopy(std::string& path, const std::vector<uint8_t>& data, int& error) {
+  const bool ok = platform::PcFileWriteFree(path, data.data(), data.size());
+  error = ok ? 0 : platform::LastError();
+  return ok;
 }
 
-bool UndoCopyMade(const std::string& name) { return undoNames.count(UndoKey(name)) != 0; }
-
-// Writes an undo copy. Its first write in the run makes a new file, never
-// through a link and never over a file that is there already (that name
-// gives way to the next free one, so nothing planted is taken for the
-// copy); later writes replace the file this run made.
-void WriteUndoCopy(const std::string& name, const void* buffer, size_t length) {
-  const std::string key = UndoKey(name);
-  const auto made = undoNames.find(key);
-  if (made != undoNames.end()) {
-    if (!platform::PcFileReplace(made->second, buffer, length)) core::RaisePcFileError(made->second);
-    return;
+// The folder a copy was to go to, and why it could not.
+std::string CopyFolder(const std::string& path) {
+  std::error_code ignored;
+  return std::filesystem::absolute(std::filesystem::path(path), ignored).parent_path().string();
+}
+std::string WhyNotSaved(int error) {
+  switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG: return "there is no room left";
+    case EACCES:
+    case EPERM:
+    case EROFS: return "there is no permission to write there";
+    default: return std::strerror(error ? error : EIO);
   }
-  std::string used = key;
-  if (!platform::PcFileWriteFree(used, buffer, length)) core::RaisePcFileError(name);
-  undoNames.emplace(key, used);
 }
 
-size_t ClusterBytes() { return size_t(SectorsPerCluster > 0 ? SectorsPerCluster : 0) * kSectorBytes; }
+// Keeps this run's copy of disk cluster c as it is now (ClusterBuffer must
+// hold it). False, after saying so, when it cannot be saved: the run then
+// writes nothing more.
+bool KeepOriginal(int32_t c) {
+  std::string path = OriginalClusterFile(c);
+  int error = 0;
+  if (SaveNewCopy(path, ClusterBuffer, error)) {
+    originalCopies[c] = path;
+    return true;
+  }
+  writesStopped = "Cluster " + std::to_string(c - 1) + " was not written: its content could not be saved in '" +
+                  CopyFolder(path) + "' first (" + WhyNotSaved(error) +
+                  "). Nothing more is written to the disk in this run";
+  Addinfo(kError, writesStopped);
+  return false;
+}
+
+// Keeps the content of the write of disk cluster c (ClusterBuffer); a copy
+// that cannot be saved is reported, the write goes on.
+void KeepFixed(int32_t c) {
+  auto it = fixedCopies.find(c);
+  std::string path = it != fixedCopies.end() ? it->second : FixedClusterFile(c);
+  int error = 0;
+  bool saved;
+  if (it != fixedCopies.end()) {
+    saved = platform::PcFileReplace(path, ClusterBuffer.data(), ClusterBuffer.size());
+    if (!saved) error = platform::LastError();
+  } else {
+    saved = SaveNewCopy(path, ClusterBuffer, error);
+    if (saved) fixedCopies[c] = path;
+  }
+  if (!saved)
+    Addinfo(kError, "The copy of what is written to cluster " + std::to_string(c - 1) +
+                        " could not be saved in '" + CopyFolder(path) + "' (" + WhyNotSaved(error) + ")");
+}
+
+size_t ClusterBytes() { return size_t(SectorsPerCluster > 0 ? SectorsPerCluster : 0) * core::kSectorSize; }
 
 void SizeBuffer() {
   if (ClusterBuffer.size() != ClusterBytes()) ClusterBuffer.assign(ClusterBytes(), 0);
@@ -124,12 +172,12 @@ void SizeBuffer() {
 
 void ZeroBuffer() { std::fill(ClusterBuffer.begin(), ClusterBuffer.end(), uint8_t(0)); }
 
-bool ValidClusterSize(int64_t spc) { return spc >= 1 && spc <= kMaxSectorsPerCluster; }
+bool ValidClusterSize(int64_t spc) { return spc >= 1 && spc <= core::kMaxSectorsPerCluster; }
 
 // A cluster size the format allows for a disk: both FATs inside the system
 // cluster, a signed 16-bit word.
 bool FormatClusterSize(int64_t spc) {
-  return spc >= core::kMinSectorsPerCluster && spc <= kMaxSectorsPerCluster;
+  return spc >= core::kMinSectorsPerCluster && spc <= core::kMaxSectorsPerCluster;
 }
 
 // The disk-size table's largest value: every larger disk has it, or more.
@@ -159,25 +207,29 @@ void ResetDiskState() {
   lastDataIndex = -1;
   ClusterBuffer.clear();
   SectorBuffer.fill(0);
-  ScdIndex.assign(kFatIndexCount, 0);
+  ScdIndex.assign(core::kFatEntries, 0);
   SpcFromSize = SpcFromSuperblock = SpcFromBackup = SpcFromDirScan = -1;
   DirScanAgreeing = 0;
   SuperblockWord = BackupWord = -1;
   RootFoundAt = {-1, -1};
+  Evidence = {};
+  ClusterSizeDoubt.clear();
   SessionPrefix.clear();
-  undoNames.clear();
   DumpCylinders = 0;
   DumpTracksPerCylinder = DumpSectorsPerTrack = 0;
   failedReadCluster = -1;
+  originalCopies.clear();
+  fixedCopies.clear();
+  writesStopped.clear();
 }
 
 void MarkClusterBufferLoaded() { failedReadCluster = -1; }
 
 void IndexDumpRecords() {
-  ScdIndex.assign(kFatIndexCount, 0);
+  ScdIndex.assign(core::kFatEntries, 0);
   // Index every complete record; a record cut short at the end of the
   // file, or one numbered outside the FAT, is not indexed.
-  const int64_t recordBytes = 4 + int64_t(SectorsPerCluster) * kSectorBytes;
+  const int64_t recordBytes = 4 + int64_t(SectorsPerCluster) * core::kSectorSize;
   const int64_t length = platform::FileLength(ScdFile());
   for (int64_t position = 0; length > 0 && position + recordBytes <= length; position += recordBytes) {
     uint8_t head[4] = {0, 0, 0, 0};
@@ -185,7 +237,7 @@ void IndexDumpRecords() {
     const int32_t n = int32_t(uint32_t(head[0]) | uint32_t(head[1]) << 8 |
                               uint32_t(head[2]) << 16 | uint32_t(head[3]) << 24);
     const int64_t c = int64_t(n) + 1;
-    if (c >= 0 && c < kFatIndexCount) ScdIndex[size_t(c)] = position + 1;
+    if (c >= 0 && c < core::kFatEntries) ScdIndex[size_t(c)] = position + 1;
   }
 }
 
@@ -261,7 +313,7 @@ void ReadTopfSector(int32_t n) {
     SectorBuffer.fill(0);
     if (n == 0) {
       ReadFileAt(SccFile(), 0, SectorBuffer.data(), 512);
-    } else if (n > 0 && n < kFatIndexCount && ScdIndex[size_t(n)] != 0) {
+    } else if (n > 0 && n < core::kFatEntries && ScdIndex[size_t(n)] != 0) {
       if (ReadFileAt(ScdFile(), ScdIndex[size_t(n)] - 1 + 4, SectorBuffer.data(), 512) != 512)
         SectorBuffer.fill(0);
     }
@@ -278,7 +330,7 @@ void ReadTopfSector(int32_t n) {
 }
 
 bool IndexOnDisk(int32_t fatIndex) {
-  if (fatIndex < 0 || fatIndex >= kFatIndexCount || fatIndex > LastCluster) return false;
+  if (fatIndex < 0 || fatIndex >= core::kFatEntries || fatIndex > LastCluster) return false;
   // An index whose cluster the device's end cuts holds no data.
   return fatIndex <= LastDataIndex();
 }
@@ -299,7 +351,7 @@ bool ReadTopfCluster(int32_t c) {
     if (c == 0) {
       ok = ReadFileAt(SccFile(), 0, ClusterBuffer.data(), ClusterBuffer.size()) ==
            ClusterBuffer.size();
-    } else if (c > 0 && c < kFatIndexCount && ScdIndex[size_t(c)] != 0) {
+    } else if (c > 0 && c < core::kFatEntries && ScdIndex[size_t(c)] != 0) {
       ok = ReadFileAt(ScdFile(), ScdIndex[size_t(c)] - 1 + 4, ClusterBuffer.data(),
                       ClusterBuffer.size()) == ClusterBuffer.size();
     }
@@ -314,6 +366,15 @@ bool ReadTopfCluster(int32_t c) {
 
 bool DiskTooSmall() { return !FileMode && LastCluster < 1; }
 
+bool NothingToCheck() { return DiskTooSmall() || !ClusterSizeDoubt.empty(); }
+
+bool WritesStopped() { return !writesStopped.empty(); }
+
+std::string OriginalCopyOf(int32_t diskCluster) {
+  auto it = originalCopies.find(diskCluster);
+  return it != originalCopies.end() ? it->second : std::string();
+}
+
 bool WriteTopfCluster(int32_t c, bool allowSystem) {
   core::ProcScope scope("WriteTopfCluster");
   if (c < 1 && !allowSystem)
@@ -324,9 +385,12 @@ bool WriteTopfCluster(int32_t c, bool allowSystem) {
   SizeBuffer();
   // A cluster that does not exist, or whose last read failed (the buffer
   // holds zeros standing for it, not its content), is never written.
-  if (c < 0 || c >= kFatIndexCount || ClusterBuffer.empty()) return false;
+  if (c < 0 || c >= core::kFatEntries || ClusterBuffer.empty()) return false;
   if (!FileMode && !OnDevice(c)) return false;
   if (c == failedReadCluster) return false;
+  // Never at a cluster size the disk contradicts, never after a
+  // before-image could not be saved.
+  if (!ClusterSizeDoubt.empty() || WritesStopped()) return false;
 
   if (c == 0) {
     // The FAT CRC over the entries that fit into the buffer.
@@ -338,10 +402,8 @@ bool WriteTopfCluster(int32_t c, bool allowSystem) {
     if (entries > 0 && ClusterBuffer.size() >= 564) qlib::Calc_CRC(ClusterBuffer.data(), int32_t(entries));
   }
 
-  const std::string original = OriginalClusterFile(c);
-  const std::string fixed = FixedClusterFile(c);
   const std::vector<uint8_t> kept = ClusterBuffer;
-  if (!UndoCopyMade(original)) {
+  if (!originalCopies.count(c)) {
     // The undo copy: what is on the disk (or in the dump) now.
     bool read = ReadTopfCluster(c);
     const bool inDumpOnlyMissing = FileMode && c != 0 && ScdIndex[size_t(c)] == 0;
@@ -350,7 +412,7 @@ bool WriteTopfCluster(int32_t c, bool allowSystem) {
       failedReadCluster = -1;
       return false;
     }
-    bool saved = core::Guard([&] { WriteUndoCopy(original, ClusterBuffer.data(), ClusterBuffer.size()); });
+    const bool saved = KeepOriginal(c);
     ClusterBuffer = kept;
     failedReadCluster = -1;
     if (!saved) return false;
@@ -384,11 +446,11 @@ bool WriteTopfCluster(int32_t c, bool allowSystem) {
     } else {
       written = core::Guard([&] { WriteFileAt(SccFile(), 0, ClusterBuffer.data(), ClusterBuffer.size()); });
     }
-    core::Guard([&] { WriteUndoCopy(fixed, ClusterBuffer.data(), ClusterBuffer.size()); });
+    KeepFixed(c);
     return written;
   }
 
-  core::Guard([&] { WriteUndoCopy(fixed, ClusterBuffer.data(), ClusterBuffer.size()); });
+  KeepFixed(c);
   qlib::TopfSwapDWORD(ClusterBuffer.data(), SectorsPerCluster);
   const uint64_t first = uint64_t(c) * uint64_t(SectorsPerCluster);
   bool ok = first <= UINT32_MAX &&
@@ -431,6 +493,7 @@ void GuessClusterSize() {
   SpcFromDirScan = -1;
   DirScanAgreeing = 0;
   RootFoundAt = {-1, -1};
+  Evidence = {};
   if (!FileMode) {
     // Cluster 0 keeps a copy of the root's first sector: a word whose
     // cluster 1 begins with it names where the root really lies, also for
@@ -444,6 +507,7 @@ void GuessClusterSize() {
       if (!FormatClusterSize(word)) continue;
       ReadTopfSector(word);
       if (SectorBuffer == rootCopy) RootFoundAt[k] = word;
+      if (SectorBuffer == rootCopy && word > 18800) Evidence.RootAt.push_back(word);
     }
 
     // A "." lies at the start of its own cluster: a start cluster that does
@@ -454,6 +518,8 @@ void GuessClusterSize() {
     std::vector<std::pair<int32_t, int32_t>> found;   // size, number of "." slots
     for (int32_t s = 0; s <= 18800; ++s) {
       ReadTopfSector(s);
+      // Where the root lies, whatever the words say.
+      if (!blank && core::ValidSectorsPerCluster(s) && SectorBuffer == rootCopy) Evidence.RootAt.push_back(s);
       if (SectorBuffer[0] != 0xF1 || SectorBuffer[20] != '.' || SectorBuffer[21] != 0) continue;
       const int64_t n = int32_t(uint32_t(SectorBuffer[8]) << 24 | uint32_t(SectorBuffer[9]) << 16 |
                                 uint32_t(SectorBuffer[10]) << 8 | SectorBuffer[11]);
@@ -465,11 +531,13 @@ void GuessClusterSize() {
       else ++it->second;
     }
     DirScanAgreeing = 0;
-    for (const auto& [spc, count] : found)
+    for (const auto& [spc, count] : found) {
+      if (core::ValidSectorsPerCluster(spc)) Evidence.Dots.push_back({spc, count});
       if (count > DirScanAgreeing) {
         DirScanAgreeing = count;
         SpcFromDirScan = spc;
       }
+    }
     SectorsPerCluster = SpcFromSize;
   }
 }
@@ -503,26 +571,32 @@ int32_t VotedClusterSize() {
 }
 
 namespace {
+// Why the cluster size `words` cannot be written at.
+std::string DoubtText(int32_t words) {
+  std::string named;
+  for (const auto& [size, slots] : Evidence.Dots)
+    if (size != words) named += (named.empty() ? "" : ", ") + std::to_string(size);
+  for (int32_t size : Evidence.RootAt)
+    if (size != words) named += (named.empty() ? "" : ", ") + std::to_string(size);
+  return "Superblock - The cluster size is in doubt: the superblock gives " + std::to_string(words) +
+         " sectors, but the folders on the disk lie where " + named +
+         " sectors put them. Nothing was changed";
+}
+
 // How long InitTopf waits for a disk in use before it gives up.
 constexpr int kHandOverWaitMs = 3000;
 
 // The open device's size in sectors, -1 when unknown.
 int64_t DeviceSizeSectors() {
   const int64_t bytes = DiskHandle >= 1 ? platform::DriveSize(DiskHandle) : -1;
-  return bytes >= 0 ? bytes / kSectorBytes : -1;
+  return bytes >= 0 ? bytes / core::kSectorSize : -1;
 }
 }  // namespace
 
 int32_t LastClusterFromGeometry(double cylinders, int32_t tracksPerCylinder,
                                 int32_t sectorsPerTrack, int32_t sectorsPerCluster) {
-  if (sectorsPerCluster <= 0) return -1;
-  const double clusters =
-      std::nearbyint(cylinders * double(tracksPerCylinder) * double(sectorsPerTrack) /
-                     double(sectorsPerCluster));
-  const double last = clusters - 1;
-  if (last < 0) return -1;
-  if (last > double(kFatIndexCount - 1)) return kFatIndexCount - 1;
-  return int32_t(last);
+  return core::ComputeLastCluster(cylinders * double(tracksPerCylinder) * double(sectorsPerTrack),
+                                  sectorsPerCluster);
 }
 
 void InitTopf(const std::string& name) {
@@ -534,7 +608,7 @@ void InitTopf(const std::string& name) {
     GuessClusterSize();
     IndexDumpRecords();
     uint8_t geometry[16] = {};
-    if (ReadFileAt(SccFile(), int64_t(SectorsPerCluster) * kSectorBytes, geometry, 16) == 16) {
+    if (ReadFileAt(SccFile(), int64_t(SectorsPerCluster) * core::kSectorSize, geometry, 16) == 16) {
       std::memcpy(&cylinders, geometry, 8);
       std::memcpy(&tracks, geometry + 8, 4);
       std::memcpy(&sectors, geometry + 12, 4);
@@ -563,7 +637,14 @@ void InitTopf(const std::string& name) {
     // against it: a single changed byte in the word must not make every
     // cluster address wrong (the superblock step then repairs the word). A
     // word that is no cluster size at all never decides.
-    SectorsPerCluster = VotedClusterSize();
+    const int32_t words = VotedClusterSize();
+    // Nothing is ever written at a size the disk's own content contradicts:
+    // where it names another size clearly, the run works at that one (the
+    // superblock step mends the words); where it only casts doubt, nothing
+    // is changed.
+    const int32_t confirmed = core::ConfirmedClusterSize(words, Evidence);
+    SectorsPerCluster = confirmed > 0 ? confirmed : words;
+    if (confirmed <= 0) ClusterSizeDoubt = DoubtText(words);
     DiskGeometry(DiskHandle, cylinders, tracks, sectors, bytes);
   }
   LastCluster = LastClusterFromGeometry(cylinders, tracks, sectors, SectorsPerCluster);
@@ -578,7 +659,7 @@ void InitTopf(const std::string& name) {
   // A dump without a geometry covers the whole FAT; a device too small for a
   // cluster beyond the system cluster keeps its LastCluster below 1, so that
   // nothing on it is read or written (DiskTooSmall).
-  if (LastCluster < 0 && FileMode) LastCluster = kFatIndexCount - 1;
+  if (LastCluster < 0 && FileMode) LastCluster = core::kMaxFatIndex;
   SizeBuffer();
   failedReadCluster = -1;
 }

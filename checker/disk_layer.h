@@ -16,9 +16,12 @@
 //
 // Sound behaviour on a damaged disk or dump:
 //   - a cluster is written only after its current content was read
-//     successfully and saved as the "_Original.bin" copy; when that read
-//     fails the write is refused (WriteTopfCluster returns false) and nothing
-//     on the disk or in the dump changes;
+//     successfully and saved whole as this run's "_Original.bin" copy; when
+//     that read fails the write is refused (WriteTopfCluster returns false)
+//     and nothing on the disk or in the dump changes, and when the copy
+//     cannot be saved the run writes nothing more;
+//   - nothing is written at a cluster size the disk's own content
+//     contradicts (InitTopf, ClusterSizeDoubt);
 //   - a dump's cluster size is validated (1 to 0x7FFF sectors) before it
 //     is used, and a ".scd" record that ends early or carries a number outside
 //     the FAT is never indexed.
@@ -29,13 +32,9 @@
 #include <string>
 #include <vector>
 
-namespace checker {
+#include "core/disk_format.h"
 
-constexpr int32_t kSectorBytes = 512;
-constexpr int32_t kFatIndexCount = 0x20000;      // FAT indexes 0 .. 0x1FFFF
-// The cluster size is a signed 16-bit word: the largest disk (2.2 TB) has
-// 32767 sectors a cluster, a 16 MiB cluster.
-constexpr int32_t kMaxSectorsPerCluster = 0x7FFF;
+namespace checker {
 
 // ------------------------------------------------------------ module state
 
@@ -130,12 +129,35 @@ int32_t LastDataIndex();
 // below 1, nothing can be read or written, and the check says so.
 bool DiskTooSmall();
 
+// Disk mode: why the cluster size cannot be confirmed: the disk's own
+// content (the root lying at cluster 1, folders' "." slots at the start of
+// their clusters) contradicts the size the superblock words give without
+// clearly naming another one (core::ConfirmedClusterSize). Nothing is then
+// checked or written; empty when the size is confirmed.
+extern std::string ClusterSizeDoubt;
+// Nothing on the disk can be checked: DiskTooSmall, or ClusterSizeDoubt.
+bool NothingToCheck();
+
+// True once a cluster's before-image could not be saved on the PC: the run
+// then writes nothing more (said in an "Error:" line naming the folder and
+// the reason).
+bool WritesStopped();
+// The file that holds this run's before-image of disk cluster c ("" when
+// the cluster was not written in this run).
+std::string OriginalCopyOf(int32_t diskCluster);
+
 // Writes ClusterBuffer to disk cluster c, keeping the undo copies. Below 1
 // without allowSystem: emergency stop. Disk cluster 0 gets the FAT CRC
-// computed into the buffer first. Returns false, writing nothing, when the
-// cluster's current content could not be read for its "_Original.bin" copy
-// (or, in disk mode, when c is no cluster ReadTopfCluster may read); true
-// otherwise. The buffer is in view order again when it returns.
+// computed into the buffer first. A cluster is written only after its whole
+// content before its first write in this run is saved as a new
+// "_Original.bin" file (a name already taken gets "_2" and so on; nothing
+// placed at the name is ever taken as the copy). Returns false, writing
+// nothing, when that content could not be read or saved (after a failed
+// save the run writes nothing more: WritesStopped), when the cluster size
+// is in doubt, or, in disk mode, when c is no cluster ReadTopfCluster may
+// read; true otherwise. A "_Fixed.bin" copy that cannot be saved is
+// reported as an "Error:" line. The buffer is in view order again when it
+// returns.
 bool WriteTopfCluster(int32_t c, bool allowSystem);
 
 // Tells the layer that ClusterBuffer was filled from elsewhere (a PC file),
@@ -158,17 +180,21 @@ void GuessClusterSize();
 // allows for no cluster (both FATs must fit into the system cluster, at most
 // 0x7FFF sectors).
 int32_t ClusterSizeVotes(int32_t spc);
-// The cluster size of a disk: the superblock's word when its backup holds
-// the same size the format allows (neither the disk size, whose table ends
-// at 4512, nor the directory scan, which sees no "." beyond sector 18,800,
-// may overrule the two). Otherwise the word was damaged: of the directory
+// The cluster size the superblock words give: the superblock's word when
+// its backup holds the same size the format allows (the disk size, whose
+// table ends at 4512, cannot overrule the two; InitTopf then checks the
+// size against the disk's own content). Otherwise the word was damaged: of the directory
 // scan, the superblock word, the backup word and the disk size (in that
 // order of precedence on a tie), the valid one that most sources name; a
 // word that is no cluster size at all never stands.
 int32_t VotedClusterSize();
 
 // Opens the disk or dump and sets DiskName, SectorsPerCluster, LastCluster,
-// ClusterBuffer and ScdIndex. FileMode must be set before. A drive is
+// ClusterBuffer and ScdIndex. FileMode must be set before. A drive's
+// cluster size is the words' (VotedClusterSize) when the disk's own
+// content confirms it or names no size, else the size that content names
+// clearly; where it only contradicts the words, ClusterSizeDoubt says why
+// nothing is checked or written. A drive is
 // opened for writing, which only one program may do at a time: one in use
 // is waited for a few seconds (the main program lets it go as it hands it
 // over), then refused with core::DiskInUseText. Ends the program

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -97,7 +98,7 @@ void PutLittleEndian32(uint8_t* p, int32_t v) {
   p[0] = uint8_t(u); p[1] = uint8_t(u >> 8); p[2] = uint8_t(u >> 16); p[3] = uint8_t(u >> 24);
 }
 
-size_t ClusterSize() { return size_t(SectorsPerCluster > 0 ? SectorsPerCluster : 0) * kSectorBytes; }
+size_t ClusterSize() { return size_t(SectorsPerCluster > 0 ? SectorsPerCluster : 0) * core::kSectorSize; }
 
 bool SameFile(const std::string& a, const std::string& b) {
   std::error_code error;
@@ -125,6 +126,26 @@ bool EqualsNoCase(const std::string& a, const std::string& b) {
     if (x != y) return false;
   }
   return true;
+}
+
+// What a saved dump lacks: the directory clusters that could not be read,
+// and a walk that stopped after `stoppedAfter` lines (0: it did not).
+std::string IncompleteDumpText(std::vector<int32_t> unreadable, int64_t stoppedAfter) {
+  std::sort(unreadable.begin(), unreadable.end());
+  unreadable.erase(std::unique(unreadable.begin(), unreadable.end()), unreadable.end());
+  std::string text;
+  if (!unreadable.empty()) {
+    std::string names;
+    const size_t shown = std::min<size_t>(unreadable.size(), 20);
+    for (size_t k = 0; k < shown; ++k) names += (k ? ", " : "") + std::to_string(unreadable[k]);
+    if (unreadable.size() > shown) names += " and " + std::to_string(unreadable.size() - shown) + " more";
+    text = unreadable.size() == 1 ? "Cluster " + names + " could not be read; it is missing from the dump."
+                                  : "Clusters " + names + " could not be read; they are missing from the dump.";
+  }
+  if (stoppedAfter > 0)
+    text += std::string(text.empty() ? "" : " ") + "The folder walk stopped after " + std::to_string(stoppedAfter) +
+            " folders, as many as the disk has clusters; the dump may lack folders.";
+  return text;
 }
 
 }  // namespace
@@ -260,9 +281,23 @@ void SaveTopfSystemClusters(const std::string& path) {
     tracks = DumpTracksPerCylinder;
     sectors = DumpSectorsPerTrack;
   }
-  ReadTopfCluster(0);
+  if (!ReadTopfCluster(0)) {
+    // Zeros in its place would be taken for the disk's system cluster.
+    if (savedSpc != 0) SectorsPerCluster = savedSpc;
+    ui::Current().MsgBox("Saving system clusters failed because the system cluster could not be read.",
+                         ui::Buttons::OK, ui::Icon::Exclamation);
+    return;
+  }
 
-  core::Guard([&] {
+  // Like every walk over the disk, this one ends after as many lines as the
+  // disk has clusters: a damaged tree that names folders many times over
+  // (without a cycle) cannot make it write records until the PC's disk is
+  // full. A directory reachable by two entries is still saved twice.
+  const int64_t mostLines = int64_t(core::LastTableIndex(LastCluster)) + 1;
+  int64_t lines = 0;
+  bool stopped = false;
+  std::vector<int32_t> unreadable;
+  bool done = core::Guard([&] {
     // Both files replace their names only once both are complete.
     OutFile sccOut(scc);
     sccOut.Write(ClusterBuffer.data(), ClusterBuffer.size());
@@ -278,13 +313,16 @@ void SaveTopfSystemClusters(const std::string& path) {
     // back to one of them (a cycle) is not walked again.
     std::multimap<std::string, std::vector<int32_t>> ancestors;
     auto add = [&](const std::string& line, std::vector<int32_t> above) {
+      if (lines >= mostLines) {
+        stopped = true;
+        return;
+      }
+      ++lines;
       list.AddItem(line);
       ancestors.emplace(line, std::move(above));
     };
     add("0 \\", {});
-    int64_t walks = 0;
-    const int64_t maxWalks = int64_t(kFatIndexCount) * 4;
-    while (!list.Empty() && walks++ < maxWalks) {
+    while (!list.Empty()) {
       const std::string line = list.TakeFirst();
       std::vector<int32_t> above;
       auto it = ancestors.find(line);
@@ -295,8 +333,11 @@ void SaveTopfSystemClusters(const std::string& path) {
       const size_t blank = line.find(' ');
       const int64_t c = int64_t(core::NumericValue(line.substr(0, blank)));
       const std::string p = blank == std::string::npos ? std::string() : line.substr(blank + 1);
-      if (c < 0 || c >= kFatIndexCount - 1) continue;   // no directory cluster
-      if (!ReadTopfCluster(int32_t(c + 1))) continue;
+      if (c < 0 || c >= core::kMaxFatIndex) continue;   // no directory cluster
+      if (!ReadTopfCluster(int32_t(c + 1))) {
+        unreadable.push_back(int32_t(c));   // left out of the dump, and named
+        continue;
+      }
       if (c >= 0) {
         uint8_t head[4];
         PutLittleEndian32(head, int32_t(c));
@@ -322,6 +363,9 @@ void SaveTopfSystemClusters(const std::string& path) {
   });
   if (savedSpc != 0) SectorsPerCluster = savedSpc;
   if (replacesOwnDump) IndexDumpRecords();
+  if (done && (stopped || !unreadable.empty()))
+    ui::Current().MsgBox(IncompleteDumpText(unreadable, stopped ? mostLines : 0), ui::Buttons::OK,
+                         ui::Icon::Exclamation);
 }
 
 int32_t ClusterNumberFromText(const std::string& text) {
@@ -334,7 +378,13 @@ int32_t ClusterNumberFromText(const std::string& text) {
 
 void ReadClusterToFile(int32_t fatIndex) {
   core::ProcScope scope("Menu_Expert_ReadCluster_Click");
-  ReadTopfCluster(fatIndex + 1);
+  // What could not be read is never saved as the cluster: written back,
+  // the zeros would wipe it.
+  if (fatIndex == INT32_MAX || !ReadTopfCluster(fatIndex + 1)) {
+    ui::Current().MsgBox("Cluster " + std::to_string(fatIndex) + " could not be read. No file has been written.",
+                         ui::Buttons::OK, ui::Icon::Exclamation);
+    return;
+  }
   const std::string name = ClusterFileStem(fatIndex) + ".bin";
   core::Guard([&] { WriteClusterFile(name, ClusterBuffer.data(), ClusterBuffer.size()); });
 }

@@ -6,9 +6,9 @@
 
 namespace checker {
 
-std::vector<TopfFatEntry> FAT1(kFatIndexCount);
-std::vector<TopfFatEntry> FAT2(kFatIndexCount);
-std::vector<int32_t> Sense(kFatIndexCount, 0);
+std::vector<TopfFatEntry> FAT1(core::kFatEntries);
+std::vector<TopfFatEntry> FAT2(core::kFatEntries);
+std::vector<int32_t> Sense(core::kFatEntries, 0);
 int32_t LongestStart = -1;
 int32_t LongestLength = 0;
 bool LongestInFAT1 = true;
@@ -18,19 +18,19 @@ namespace {
 // The index a Value leads to, or -1 when the walk ends after this entry
 // (end mark, free, invalid, or 0).
 inline int32_t NextIndex(int32_t value) {
-  return (value > 0 && value < kFatIndexCount) ? value : -1;
+  return (value > 0 && value < core::kFatEntries) ? value : -1;
 }
 
 // Last index the loops over the disk's entries use.
-int32_t LoopLast() { return std::min<int32_t>(LastCluster + CheckedPastLast, kFatIndexCount - 1); }
+int32_t LoopLast() { return core::LastTableIndex(int64_t(LastCluster) + CheckedPastLast); }
 
 // The number of different entries a walk from every index visits (each
 // entry counted, also a free one reached from a predecessor). An entry on a
 // circle counts the circle once.
 // Only the walks from the disk's entries (0 .. LoopLast()) are made.
 void TailLengths(const std::vector<TopfFatEntry>& table, std::vector<int32_t>& tail) {
-  tail.assign(kFatIndexCount, 0);
-  std::vector<uint8_t> state(kFatIndexCount, 0);   // 0 new, 1 on the current path, 2 done
+  tail.assign(core::kFatEntries, 0);
+  std::vector<uint8_t> state(core::kFatEntries, 0);   // 0 new, 1 on the current path, 2 done
   std::vector<int32_t> path;
   path.reserve(1024);
   const int32_t last = LoopLast();
@@ -81,27 +81,24 @@ void ClearEntries(std::vector<TopfFatEntry>& table, int32_t last, bool values = 
 }  // namespace
 
 void ResetFatTables() {
-  FAT1.assign(kFatIndexCount, TopfFatEntry{});
-  FAT2.assign(kFatIndexCount, TopfFatEntry{});
-  Sense.assign(kFatIndexCount, 0);
+  FAT1.assign(core::kFatEntries, TopfFatEntry{});
+  FAT2.assign(core::kFatEntries, TopfFatEntry{});
+  Sense.assign(core::kFatEntries, 0);
   LongestStart = -1;
   LongestLength = 0;
   LongestInFAT1 = true;
 }
 
 int32_t FatLastIndex() {
-  const int64_t bytes = int64_t(ClusterBuffer.size());
-  int64_t last = LoopLast();
   // Both tables' entries must lie wholly inside the buffer.
-  const int64_t capacity = bytes >= kFat2Offset + 3 ? (bytes - kFat2Offset) / 3 - 1 : -1;
-  return int32_t(std::min(last, capacity));
+  return core::LastTableIndex(int64_t(LastCluster) + CheckedPastLast, int64_t(ClusterBuffer.size()));
 }
 
 void LoadTopfFAT() {
   core::ProcScope scope("LoadTopfFAT");
-  if (FAT1.size() != size_t(kFatIndexCount) || Sense.size() != size_t(kFatIndexCount)) ResetFatTables();
-  ClearEntries(FAT1, kFatIndexCount - 1, true);
-  ClearEntries(FAT2, kFatIndexCount - 1, true);
+  if (FAT1.size() != size_t(core::kFatEntries) || Sense.size() != size_t(core::kFatEntries)) ResetFatTables();
+  ClearEntries(FAT1, core::kMaxFatIndex, true);
+  ClearEntries(FAT2, core::kMaxFatIndex, true);
   const int32_t readable = FatLastIndex();
   const int32_t last = LoopLast();
   const uint8_t* b = ClusterBuffer.data();
@@ -136,7 +133,7 @@ bool SaveTopfFAT() {
 }
 
 void CalcFATXRefs() {
-  if (FAT1.size() != size_t(kFatIndexCount)) ResetFatTables();
+  if (FAT1.size() != size_t(core::kFatEntries)) ResetFatTables();
   // Only the disk's entries and the indexes past them that the last count
   // touched can hold references.
   static std::vector<int32_t> beyond;
@@ -155,7 +152,7 @@ void CalcFATXRefs() {
     auto& t = *table;
     for (int32_t i = 0; i <= last; ++i) {
       const int32_t v = t[size_t(i)].Value;
-      if (v >= 0 && v < kFatIndexCount) {
+      if (v >= 0 && v < core::kFatEntries) {
         if (v > last) beyond.push_back(v);
         t[size_t(v)].XRef = i;
         t[size_t(v)].NrRef += 1;
@@ -166,7 +163,7 @@ void CalcFATXRefs() {
 
 void CalcFATChainLengths() {
   core::ProcScope scope("CalcFATChainLengths");
-  if (FAT1.size() != size_t(kFatIndexCount)) ResetFatTables();
+  if (FAT1.size() != size_t(core::kFatEntries)) ResetFatTables();
   const int32_t last = LoopLast();
   for (int32_t i = 0; i <= last; ++i) FAT1[size_t(i)].Length = FAT2[size_t(i)].Length = 0;
   LongestStart = -1;
@@ -190,13 +187,13 @@ void CalcFATChainLengths() {
 }
 
 int32_t FindChainLength(int32_t index, bool inFAT1) {
-  if (index < 0 || index >= kFatIndexCount) return 0;
+  if (index < 0 || index >= core::kFatEntries) return 0;
   const auto& t = FatTable(inFAT1);
-  if (t.size() != size_t(kFatIndexCount)) return 0;
+  if (t.size() != size_t(core::kFatEntries)) return 0;
   if (t[size_t(index)].Value == kFatFree) return 0;
   if (t[size_t(index)].Value == kFatEnd) return 1;
   // Each entry is visited once: a circle ends the walk where it closes.
-  static std::vector<uint32_t> stamp(kFatIndexCount, 0);
+  static std::vector<uint32_t> stamp(core::kFatEntries, 0);
   static uint32_t generation = 0;
   if (++generation == 0) {
     std::fill(stamp.begin(), stamp.end(), 0u);
@@ -204,7 +201,7 @@ int32_t FindChainLength(int32_t index, bool inFAT1) {
   }
   int32_t count = 0;
   int32_t x = index;
-  while (x >= 0 && stamp[size_t(x)] != generation && count < kFatIndexCount) {
+  while (x >= 0 && stamp[size_t(x)] != generation && count < core::kFatEntries) {
     stamp[size_t(x)] = generation;
     ++count;
     x = NextIndex(t[size_t(x)].Value);
@@ -213,10 +210,10 @@ int32_t FindChainLength(int32_t index, bool inFAT1) {
 }
 
 int32_t FindChainStart(int32_t index, bool inFAT1) {
-  if (index < 0 || index >= kFatIndexCount) return index;
+  if (index < 0 || index >= core::kFatEntries) return index;
   const auto& t = FatTable(inFAT1);
-  if (t.size() != size_t(kFatIndexCount)) return index;
-  static std::vector<uint32_t> stamp(kFatIndexCount, 0);
+  if (t.size() != size_t(core::kFatEntries)) return index;
+  static std::vector<uint32_t> stamp(core::kFatEntries, 0);
   static uint32_t generation = 0;
   if (++generation == 0) {
     std::fill(stamp.begin(), stamp.end(), 0u);
@@ -224,9 +221,9 @@ int32_t FindChainStart(int32_t index, bool inFAT1) {
   }
   int32_t x = index;
   stamp[size_t(x)] = generation;
-  for (int32_t steps = 0; steps < kFatIndexCount; ++steps) {
+  for (int32_t steps = 0; steps < core::kFatEntries; ++steps) {
     const int32_t previous = t[size_t(x)].XRef;
-    if (previous <= 0 || previous >= kFatIndexCount || stamp[size_t(previous)] == generation) break;
+    if (previous <= 0 || previous >= core::kFatEntries || stamp[size_t(previous)] == generation) break;
     stamp[size_t(previous)] = generation;
     x = previous;
   }

@@ -15,10 +15,10 @@
 
 namespace checker {
 
-constexpr int32_t kFatFree = 0xFFFFFF;   // free entry
-constexpr int32_t kFatEnd = 0xFFFFFE;    // end of chain
-constexpr int32_t kFat1Offset = 0x20000;
-constexpr int32_t kFat2Offset = 0x80000;
+constexpr int32_t kFatFree = int32_t(core::kFat24Free);   // free entry
+constexpr int32_t kFatEnd = int32_t(core::kFat24End);     // end of chain
+constexpr int32_t kFat1Offset = core::kFAT1;
+constexpr int32_t kFat2Offset = core::kFAT2;
 
 // One FAT index of one table.
 struct TopfFatEntry {

@@ -91,7 +91,7 @@ void OpenTarget(const StartTarget& target) {
   FileMode = target.What == StartTarget::Kind::Dump;
   InitTopf(target.Name);
   AllocateFoundEntries();
-  if (FAT1.size() != size_t(kFatIndexCount)) ResetFatTables();
+  if (FAT1.size() != size_t(core::kFatEntries)) ResetFatTables();
   LostCounter = 0;
 }
 

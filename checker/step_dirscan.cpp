@@ -89,7 +89,7 @@ bool WriteBackCluster(int32_t diskCluster, bool allowSystem, const std::string& 
 
 bool SkippedWithoutDirectoryData(const std::string& what) {
   if (!DirScanIncomplete) return false;
-  if (!DiskTooSmall())
+  if (!NothingToCheck())
     Addinfo(kSkipped, "Fixing the " + what + " doesn't make sense without the full directory data.");
   return true;
 }
@@ -166,7 +166,7 @@ void ReportInvalidPointer(const std::string& pathAndName) {
 
 // True when directory c is `index` itself or one of its ancestors in the walk.
 bool OnPathTo(const ScanState& st, int32_t c, int32_t index) {
-  for (int32_t a = index, steps = 0; a >= 0 && steps < kFatIndexCount; a = st.queuedFrom[size_t(a)], ++steps)
+  for (int32_t a = index, steps = 0; a >= 0 && steps < core::kFatEntries; a = st.queuedFrom[size_t(a)], ++steps)
     if (a == c) return true;
   return false;
 }
@@ -282,13 +282,13 @@ void fsck_04_ScanDirectories() {
   core::ProcScope scope("fsck_04_ScanDirectories");
   if (FoundEntries.size() < size_t(kMaxFoundEntries)) AllocateFoundEntries();
   FoundEntryCount = 0;
-  DirScanIncomplete = DiskTooSmall();   // nothing to walk; step 1 said why
+  DirScanIncomplete = NothingToCheck();   // nothing to walk; step 1 said why
   List1().Clear();
   if (DirScanIncomplete) return;
   List1().AddItem("0 \\");
 
   // Only directories at 0 .. LastCluster are walked.
-  const size_t indexes = size_t(std::clamp<int32_t>(LastCluster, 0, kFatIndexCount - 1)) + 1;
+  const size_t indexes = size_t(std::max(core::LastTableIndex(LastCluster), 0)) + 1;
   ScanState st;
   st.seen.assign(indexes, 0);
   st.queuedFrom.assign(indexes, -1);

@@ -511,7 +511,7 @@ void fsck_05_FAT_LostCrosslinkedChains() {
     for (const Edit& e : edits) {
       auto& table = FatTable(e.InFAT1);
       auto refer = [&](int32_t v, int32_t by) {
-        if (v < 0 || v >= kFatIndexCount) return;
+        if (v < 0 || v >= core::kFatEntries) return;
         const bool counted = e.InFAT1 && v <= last;
         if (counted) crosslinked -= table[size_t(v)].NrRef > 1;
         table[size_t(v)].NrRef += by;

@@ -94,7 +94,7 @@ bool ReadSystemCluster(const std::string& prefix) {
 
 void fsck_02_RootDir() {
   core::ProcScope scope("fsck_02_RootDir");
-  if (DiskTooSmall()) return;   // step 1 said why
+  if (NothingToCheck()) return;   // step 1 said why
   if (!ReadSystemCluster("Superblock - ")) return;
   if (Sound(kRootCopy)) {
     if (RestoreStandardStarts(kRootCopy, "Superblock - Root Directory slot "))
@@ -134,7 +134,7 @@ void fsck_02_RootDir() {
 
 void fsck_03_Cluster0Root() {
   core::ProcScope scope("fsck_03_Cluster0Root");
-  if (DiskTooSmall()) return;
+  if (NothingToCheck()) return;
   if (!ReadTopfCluster(1)) {
     Addinfo(kError, "Root Directory - Couldn't read cluster 0");
     return;

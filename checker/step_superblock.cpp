@@ -18,19 +18,19 @@ namespace checker {
 
 namespace {
 
-constexpr int32_t kMagic = 0x07082607;
-const char* const kIdString = "TOPFIELD TF5000PVR HDD";
+constexpr int32_t kMagic = int32_t(core::kMagicNumber);
+const std::string kIdString(core::kTopfieldId);
 
 // Superblock offsets (the backup copy lies 512 bytes further on).
-constexpr int32_t kSbMagic = 0;
-constexpr int32_t kSbId = 4;
-constexpr int32_t kSbVersion = 32;
-constexpr int32_t kSbSpc = 34;
-constexpr int32_t kSbParameterArea = 36;
-constexpr int32_t kSbUsedClusters = 40;
-constexpr int32_t kSbRootFreeBytes = 44;
-constexpr int32_t kBackup = 512;
-constexpr int32_t kRootCopyFreeBytes = 1024 + 16;
+constexpr int32_t kSbMagic = core::kSbMagicNumber;
+constexpr int32_t kSbId = core::kSbIdString;
+constexpr int32_t kSbVersion = core::kSbLayoutMajor;
+constexpr int32_t kSbSpc = core::kSbSectorsPerCluster;
+constexpr int32_t kSbParameterArea = core::kSbParameterArea;
+constexpr int32_t kSbUsedClusters = core::kSbUsedClusters;
+constexpr int32_t kSbRootFreeBytes = core::kSbRootFreeBytes;
+constexpr int32_t kBackup = core::kBackupSuperblock;
+constexpr int32_t kRootCopyFreeBytes = core::kRootDirectoryCopy + core::kDeFreeBytes;
 
 // The superblock step touches the first 1536 bytes at least.
 constexpr size_t kSystemHead = 1536;
@@ -67,6 +67,10 @@ void fsck_01_SuperBlock() {
   if (DiskTooSmall()) {
     Addinfo(kError, "Superblock - The disk is damaged or too small: it holds no cluster beyond the system cluster. "
                     "Nothing was changed");
+    return;
+  }
+  if (!ClusterSizeDoubt.empty()) {
+    Addinfo(kError, ClusterSizeDoubt);
     return;
   }
   if (!ReadTopfCluster(0)) {
@@ -193,7 +197,7 @@ bool fsck_07_SuperBlockDependencies() {
     FatTablesLoaded = true;
   }
   int32_t used = 0;
-  const int32_t last = std::min<int32_t>(LastCluster, kFatIndexCount - 1);
+  const int32_t last = core::LastTableIndex(LastCluster);
   for (int32_t i = 0; i <= last; ++i)
     if (FAT1[size_t(i)].Value != kFatFree) ++used;
 

@@ -31,6 +31,45 @@ int32_t LastDataIndex(int32_t lastCluster, int64_t deviceSectors, int32_t sector
   return int32_t(std::clamp<int64_t>(deviceSectors / sectorsPerCluster - 2, -1, lastCluster));
 }
 
+int32_t LastTableIndex(int64_t lastIndex, int64_t systemClusterBytes) {
+  int64_t last = std::clamp<int64_t>(lastIndex, -1, kMaxFatIndex);
+  if (systemClusterBytes >= 0) {
+    // FAT2 lies behind FAT1: its entries end first.
+    const int64_t fits = systemClusterBytes >= kFAT2 + 3 ? (systemClusterBytes - kFAT2) / 3 - 1 : -1;
+    last = std::min(last, fits);
+  }
+  return int32_t(last);
+}
+
+int32_t EvidenceWeight(const ClusterSizeEvidence& evidence, int32_t sectorsPerCluster) {
+  int32_t weight = 0;
+  for (int32_t at : evidence.RootAt)
+    if (at == sectorsPerCluster) weight = 2;
+  for (const auto& [size, slots] : evidence.Dots)
+    if (size == sectorsPerCluster) weight += std::min(slots, 2);
+  return weight;
+}
+
+int32_t ConfirmedClusterSize(int32_t words, const ClusterSizeEvidence& evidence) {
+  int32_t best = -1, bestWeight = 0;
+  bool tie = false;
+  auto consider = [&](int32_t size) {
+    const int32_t weight = EvidenceWeight(evidence, size);
+    if (size == best) return;
+    if (weight > bestWeight) {
+      best = size;
+      bestWeight = weight;
+      tie = false;
+    } else if (weight == bestWeight && weight > 0) {
+      tie = true;
+    }
+  };
+  for (int32_t at : evidence.RootAt) consider(at);
+  for (const auto& dot : evidence.Dots) consider(dot.first);
+  if (bestWeight == 0 || EvidenceWeight(evidence, words) >= bestWeight) return words;
+  return bestWeight >= 2 && !tie ? best : -1;
+}
+
 std::string ReadIdString(const uint8_t* sector0) {
   return std::string(reinterpret_cast<const char*>(sector0 + kSbIdString), kTopfieldIdLength);
 }

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace core {
@@ -48,6 +49,34 @@ int32_t FsckLastIndex(double sectors, int32_t sectorsPerCluster);
 // there is none. The index or two past it, which the device's end cuts
 // where the loader's rounding counts them, are no data clusters.
 int32_t LastDataIndex(int32_t lastCluster, int64_t deviceSectors, int32_t sectorsPerCluster);
+// The highest FAT index the tables of either program take part in:
+// `lastIndex` (LastCluster, or the last index a check looks at) within
+// -1 .. kMaxFatIndex, and, when `systemClusterBytes` is given (0 or more),
+// no further than the last entry whose three bytes lie inside both FAT
+// areas of a system cluster that long. -1 when there is none.
+int32_t LastTableIndex(int64_t lastIndex, int64_t systemClusterBytes = -1);
+
+// What a disk's own content says of its cluster size, gathered before
+// anything is written at one: the sizes at whose cluster 1 the root lies
+// (its first sector equal to the copy the system cluster keeps), and the
+// sizes the folders' "." slots at the start of the disk name (a "." lies
+// at the start of its own cluster: sector (its FAT index + 1) x size).
+struct ClusterSizeEvidence {
+  std::vector<int32_t> RootAt;
+  std::vector<std::pair<int32_t, int32_t>> Dots;   // size, how many "." slots name it
+};
+// How strongly the evidence names `sectorsPerCluster`: 2 for the root lying
+// there, and 1 for each "." slot naming it, at most 2 of them.
+int32_t EvidenceWeight(const ClusterSizeEvidence& evidence, int32_t sectorsPerCluster);
+// The cluster size a disk may be written at when its superblock words lead
+// to `words`: the words' size when the evidence names no size, or names it
+// as strongly as any other (the disk-size table is no evidence: on large
+// disks it cannot tell sizes apart). Otherwise the evidence contradicts the
+// words, and the size it names is used when it is clear: the root lies
+// there or two "." slots agree on it, and no other size is named as
+// strongly. -1 when the evidence contradicts the words but names no size
+// clearly: nothing may then be written.
+int32_t ConfirmedClusterSize(int32_t words, const ClusterSizeEvidence& evidence);
 
 // ------------------------------------------------------- system cluster
 

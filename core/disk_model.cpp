@@ -44,7 +44,7 @@ void CheckSideIndex(int side) {
 
 int32_t LastFatIndex(int side) {
   const DiskRec& d = Disk[side];
-  return std::min<int32_t>({d.LastCluster, kMaxFatIndex, int32_t(d.FAT.size()) - 1});
+  return std::min<int32_t>(LastTableIndex(d.LastCluster), int32_t(d.FAT.size()) - 1);
 }
 
 void ResetState() {

@@ -516,7 +516,7 @@ bool FSCK(int side) {
   FsckSide = side;
   scanCached = false;
   // Each check starts from the loaded disk's last cluster, within the FAT.
-  FsckLastCluster = std::clamp(Disk[side].LastCluster, -1, kMaxFatIndex);
+  FsckLastCluster = LastTableIndex(Disk[side].LastCluster);
   fsckLastData = InFileMode() ? FsckLastCluster : LastDataIndex(side);
 
   FSCK_01_SuperBlock();

@@ -1,14 +1,17 @@
 // The dump tools: system-cluster save, separate / combine / compare of the
 // directory-cluster dump, and the single-cluster commands.
+#include <algorithm>
 #include <cstring>
 #include <map>
 
+#include "checker/check_driver.h"
 #include "checker/dump_tools.h"
 #include "checker/form1.h"
 #include "checker/startup.h"
 #include "layer_fixture.h"
 #include "platform/platform.h"
 #include "tests/mainwindow/test_app.h"
+#include "tests/support/sector_faults.h"
 
 namespace checkertest {
 namespace {
@@ -206,6 +209,60 @@ TEST_F(DumpToolsTest, ReadAndWriteClusterCommands) {
   EXPECT_FALSE(Exists(Path(OriginalClusterFile(6))));
   EXPECT_EQ(ClusterNumberFromText("1e20"), 2147483646);
   EXPECT_EQ(ClusterNumberFromText(" 7.5"), 8);
+}
+
+// What could not be read is never saved as data and is named: Read Cluster
+// writes no file, Save System Clusters no dump without the system cluster
+// and names the folders it left out, the summary shows no counts of a FAT
+// it could not read; and a tree naming folders over and over ends the walk
+// after as many folders as the disk has clusters.
+TEST_F(DumpToolsTest, WhatCannotBeReadIsNamedAndTheWalkEnds) {
+  ib::ImageSpec spec;
+  spec.LastCluster = 60;
+  ib::DiskImage image(spec);
+  image.AddFolder("\\DataFiles\\A", 20);
+  image.AddFolder("\\DataFiles\\B", 10);
+  const std::string path = OpenImage(image);
+  faults::SectorFaults faults;
+  auto unreadable = [&](int32_t fatIndex) {
+    faults.FailReadsWhere([=](uint32_t s, int32_t n) { return n > 1 && s == uint32_t(fatIndex + 1) * 2068; });
+  };
+  unreadable(10);
+  ui_.ExpectMsgBox("Cluster 10 could not be read. No file has been written.", ui::Answer::OK);
+  ReadClusterToFile(10);
+  EXPECT_FALSE(Exists(Path("Cluster_000010.bin")));
+  ui_.ExpectMsgBox("Cluster 10 could not be read; it is missing from the dump.", ui::Answer::OK);
+  SaveTopfSystemClusters(Path("a"));
+  EXPECT_EQ(RecordNumbers(Path("a.scd")), (std::vector<int32_t>{0, 1, 2, 20, 3}));
+
+  unreadable(-1);
+  ui_.ExpectMsgBox("Saving system clusters failed because the system cluster could not be read.", ui::Answer::OK);
+  SaveTopfSystemClusters(Path("b"));
+  EXPECT_FALSE(Exists(Path("b.scc")) || Exists(Path("b.scd")));
+  RunChecks();
+  const auto lines = ResultLinesCopy();
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "Info:\tFree/Used: Information not yet available."), lines.end());
+  for (const std::string& line : lines) EXPECT_EQ(line.find("Free: "), std::string::npos) << line;
+
+  faults.FailReadsWhere({});
+  {
+    // The root names \DataFiles\A 40 times more, and A names B 40 times.
+    ib::ImageFile file(path);
+    std::vector<uint8_t> entry(128, 0);
+    entry[0] = ib::kAttrDirectory;
+    for (int k = 0; k < 40; ++k) {
+      entry[20] = uint8_t('a' + k % 26), entry[21] = uint8_t('a' + k / 26);
+      ib::PutBE32(entry.data() + 8, 20);
+      file.WriteSlot(0, 4 + k, entry);
+      ib::PutBE32(entry.data() + 8, 10);
+      file.WriteSlot(20, 2 + k, entry);
+    }
+  }
+  ui_.ExpectMsgBox("The folder walk stopped after " + std::to_string(LastCluster + 1) +
+                       " folders, as many as the disk has clusters; the dump may lack folders.",
+                   ui::Answer::OK);
+  SaveTopfSystemClusters(Path("c"));
+  EXPECT_LE(RecordNumbers(Path("c.scd")).size(), size_t(LastCluster + 1));
 }
 
 TEST_F(DumpToolsTest, CompareWithTheDialogCancelledEndsTheProgram) {

@@ -14,6 +14,8 @@
 #include <set>
 #include <thread>
 
+#include <sys/mount.h>
+
 #include "checker/check_driver.h"
 #include "checker/startup.h"
 #include "tests/checker/step_fixture.h"
@@ -918,6 +920,77 @@ TEST_F(RepairProperty, ACutAfterAnyWriteIsRepairedByTheNextRun) {
   }
 }
 
+// The PC folder of the undo copies full, or holding something at a copy's
+// name: every cluster the run writes has its whole content from before the
+// run in a copy of its own (no copy cut short is left; nothing placed at
+// the name is written through or taken for it); where a copy cannot be
+// saved the run writes nothing more and says why, and the next run with
+// room settles the disk.
+TEST_F(RepairProperty, NoClusterIsWrittenWithoutItsWholeBeforeImage) {
+  const std::string undo = Folder() + "/undo";
+  const std::string name = undo + "/run - " + checker::ClusterFileStem(-1) + "_Original.bin";
+  const std::string noRoom = "could not be saved in '" + undo + "' first (there is no room left). Nothing more is written";
+  struct Row {
+    const char* Name;
+    uint64_t Room;   // bytes of a tmpfs at the folder; 0: none
+    std::function<void()> Plant;
+    std::vector<std::string> Said;
+  };
+  const std::vector<Row> rows = {
+      {"no room", 16 * 4096, [&] { ib::WriteWholeFile(undo + "/fill", std::string(16 * 4096, 'f')); }, {noRoom}},
+      {"room for less than a cluster", 1 << 20, {}, {noRoom}},
+      {"room for one cluster", (kClusterBytes + 4095) / 4096 * 4096 + 16 * 4096, {},
+       {noRoom, "The copy of what is written to cluster -1 could not be saved in '" + undo + "' (there is no room left)"}},
+      {"a file at the copy's name", 0, [&] { ib::WriteWholeFile(name, "planted"); }, {}},
+      {"a link at the copy's name", 0,
+       [&] {
+         ib::WriteWholeFile(Folder() + "/elsewhere", "mine");
+         std::filesystem::create_symlink(Folder() + "/elsewhere", name);
+       },
+       {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.Name);
+    Img().SetSuperU32(ib::kSbMagic, 0x12345678, true, false);
+    EditSlot(8, 0, [](auto& e) { e[0] = 0; });
+    SetFat(45, 0xFFFFFE);
+    std::map<uint32_t, std::vector<uint8_t>> before;
+    for (uint32_t c = 0; c <= 40; ++c) before[c] = Img().ReadClusterView(c);
+    bool mounted = row.Room && ::mount("tmpfs", undo.c_str(), "tmpfs", 0, ("size=" + std::to_string(row.Room)).c_str()) == 0;
+    std::unique_ptr<const char, std::function<void(const char*)>> unmount(undo.c_str(), [&](const char* at) {
+      if (mounted) ::umount2(at, MNT_DETACH);
+    });
+    ASSERT_TRUE(mounted || !row.Room) << "a small tmpfs needs root";
+    if (row.Plant) row.Plant();
+    std::vector<faults::SectorWrite> writes;
+    {
+      faults::SectorFaults run;
+      StartAndCheck();
+      writes = run.Writes();
+    }
+    for (const faults::SectorWrite& w : writes) {
+      const uint32_t c = w.FirstSector / kSpc;
+      const std::string copy = checker::OriginalCopyOf(int32_t(c));
+      ASSERT_TRUE(before.count(c) && !copy.empty()) << "cluster " << c << "\n" << AllLines();
+      EXPECT_TRUE(!row.Plant || Folder() + "/" + copy != name) << copy;
+      EXPECT_TRUE(ib::ReadWholeFile(copy) == std::string(before[c].begin(), before[c].end())) << copy;
+    }
+    for (const auto& f : std::filesystem::directory_iterator(undo))
+      if (f.path().filename().string().rfind("run - ", 0) == 0 && !f.is_symlink() && f.path() != name)
+        EXPECT_EQ(f.file_size(), kClusterBytes) << f.path();
+    for (const std::string& said : row.Said)
+      EXPECT_NE(AllLines().find(said), std::string::npos) << said << "\n" << AllLines();
+    if (mounted) EXPECT_EQ(::umount(undo.c_str()), 0);
+    mounted = false;
+    if (row.Plant && row.Room == 0) {
+      EXPECT_EQ(ib::ReadWholeFile(std::filesystem::is_symlink(name) ? Folder() + "/elsewhere" : name),
+                std::filesystem::is_symlink(name) ? "mine" : "planted");
+    }
+    RepairAndVerify(std::string("the next run with room after ") + row.Name, {}, writes);
+    if (HasFailure()) return;
+  }
+}
+
 // Every cluster size the format allows, up to the largest disk's 32767
 // sectors: the clean disk is left alone (only "OK:" and "Info:" lines, no
 // write), and a few damages on it settle in one repair.
@@ -953,6 +1026,46 @@ TEST_P(ClusterSizes, CleanDiskIsLeftAloneAndDamageSettles) {
       continue;
     Damage(kind, 1);
     RepairAndVerify(name);
+    if (HasFailure()) return;
+  }
+}
+
+// Both superblock words agreeing on another size than the one the disk was
+// made with: no cluster is ever written at the words' size. Where the root
+// (cluster 0's copy of it) or two folders lie where the disk's own size puts
+// them, the run works at that size and mends the words; where the root copy
+// is damaged and a single folder is all the disk shows (7456 sectors), it
+// writes nothing and says why.
+TEST_P(ClusterSizes, BothWordsOnAnotherSizeAreNeverWrittenAt) {
+  if (kSpc != 2068 && kSpc != 3760 && kSpc != 7456) GTEST_SKIP() << "the disks of the table are made at 2068, 3760, 7456";
+  struct Row {
+    uint32_t Words;
+    bool RootCopyDamaged;
+  };
+  std::vector<Row> rows;
+  for (uint32_t words : {1792u, 2068u, 2444u, 3760u, 4512u, 7456u, 9400u, 16384u, 32767u})
+    if (words != kSpc) rows.push_back({words, false});
+  rows.push_back({2444, true});
+  rows.push_back({16384, true});
+  for (const Row& row : rows) {
+    const std::string what = "both words " + std::to_string(row.Words) + (row.RootCopyDamaged ? ", root copy damaged" : "");
+    Img().SetSuperU16(ib::kSbSectorsPerCluster, uint16_t(row.Words));
+    if (row.RootCopyDamaged) Img().WriteView(ib::kRootDirectoryCopy, {0x17});
+    if (row.RootCopyDamaged && kSpc == 7456) {
+      faults::SectorFaults writes;
+      StartAndCheck();
+      EXPECT_EQ(writes.Writes().size(), 0u) << what << "\n" << AllLines();
+      EXPECT_TRUE(HasLine("Error:\tSuperblock - The cluster size is in doubt: the superblock gives " +
+                          std::to_string(row.Words) + " sectors, but the folders on the disk lie where 7456 sectors "
+                          "put them. Nothing was changed")) << what << "\n" << AllLines();
+      Restore({});
+    } else {
+      RepairAndVerify(what, [&] {
+        EXPECT_EQ(checker::SectorsPerCluster, int(kSpc)) << what;
+        EXPECT_EQ(Img().SuperU16(ib::kSbSectorsPerCluster), kSpc) << what;
+        EXPECT_EQ(Img().SuperU16(ib::kSbSectorsPerCluster, true), kSpc) << what;
+      });
+    }
     if (HasFailure()) return;
   }
 }
