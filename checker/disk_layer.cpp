@@ -65,7 +65,7 @@ std::array<uint8_t, 512> probeBuffer{};
 
 // The files that hold this run's undo copies, by disk cluster: the content
 // before its first write, and that of its last write.
-std::map<int32_t, std::string> originalCopies, fixedCopies;
+std::map<std::string, std::string> originalCopies, fixedCopies;   // by the name each was meant to have
 // Why the run writes nothing more (a before-image that could not be saved);
 // empty while it may write.
 std::string writesStopped;
@@ -132,10 +132,11 @@ std::string WhyNotSaved(int error) {
 // hold it). False, after saying so, when it cannot be saved: the run then
 // writes nothing more.
 bool KeepOriginal(int32_t c) {
-  std::string path = OriginalClusterFile(c);
+  const std::string name = OriginalClusterFile(c);
+  std::string path = name;
   int error = 0;
   if (SaveNewCopy(path, ClusterBuffer, error)) {
-    originalCopies[c] = path;
+    originalCopies[name] = path;
     return true;
   }
   writesStopped = "Cluster " + std::to_string(c - 1) + " was not written: its content could not be saved in '" +
@@ -148,8 +149,9 @@ bool KeepOriginal(int32_t c) {
 // Keeps the content of the write of disk cluster c (ClusterBuffer); a copy
 // that cannot be saved is reported, the write goes on.
 void KeepFixed(int32_t c) {
-  auto it = fixedCopies.find(c);
-  std::string path = it != fixedCopies.end() ? it->second : FixedClusterFile(c);
+  const std::string name = FixedClusterFile(c);
+  auto it = fixedCopies.find(name);
+  std::string path = it != fixedCopies.end() ? it->second : name;
   int error = 0;
   bool saved;
   if (it != fixedCopies.end()) {
@@ -157,7 +159,7 @@ void KeepFixed(int32_t c) {
     if (!saved) error = platform::LastError();
   } else {
     saved = SaveNewCopy(path, ClusterBuffer, error);
-    if (saved) fixedCopies[c] = path;
+    if (saved) fixedCopies[name] = path;
   }
   if (!saved)
     Addinfo(kError, "The copy of what is written to cluster " + std::to_string(c - 1) +
@@ -371,7 +373,7 @@ bool NothingToCheck() { return DiskTooSmall() || !ClusterSizeDoubt.empty(); }
 bool WritesStopped() { return !writesStopped.empty(); }
 
 std::string OriginalCopyOf(int32_t diskCluster) {
-  auto it = originalCopies.find(diskCluster);
+  auto it = originalCopies.find(OriginalClusterFile(diskCluster));
   return it != originalCopies.end() ? it->second : std::string();
 }
 
@@ -403,7 +405,7 @@ bool WriteTopfCluster(int32_t c, bool allowSystem) {
   }
 
   const std::vector<uint8_t> kept = ClusterBuffer;
-  if (!originalCopies.count(c)) {
+  if (!originalCopies.count(OriginalClusterFile(c))) {
     // The undo copy: what is on the disk (or in the dump) now.
     bool read = ReadTopfCluster(c);
     const bool inDumpOnlyMissing = FileMode && c != 0 && ScdIndex[size_t(c)] == 0;
