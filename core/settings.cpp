@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <charconv>
+#include <cmath>
 #include <cstdlib>
 
 #include "platform/platform.h"
@@ -108,6 +109,13 @@ double NumericValue(const std::string& text) {
   double value = 0.0;
   std::from_chars(number.data(), number.data() + number.size(), value);
   return value;
+}
+
+int32_t WholeValueInRange(const std::string& text, int32_t low, int32_t high, int32_t fallback) {
+  const double value = std::nearbyint(NumericValue(text));
+  // Compared as a double first: a cast of an out-of-range value is undefined.
+  if (!(value >= low && value <= high)) return fallback;
+  return static_cast<int32_t>(value);
 }
 
 std::string GetSetting(const std::string& section, const std::string& key) {
