@@ -114,11 +114,9 @@ QString Form1::InstanceName() {
   if (folder.empty()) return QString();
   QString leaf = g_instanceName;
   if (leaf.isEmpty()) {
-    const QByteArray appDir = QByteArray::fromStdString(core::AppDir());
-    leaf = "Quenbrix-" + QString::fromLatin1(QCryptographicHash::hash(
-                                                  appDir, QCryptographicHash::Sha1)
-                                                  .toHex()
-                                                  .left(12));
+    const QByteArray hash = QCryptographicHash::hash(QByteArray::fromStdString(core::AppDir()),
+                                                     QCryptographicHash::Sha1);
+    leaf = "Quenbrix-" + QString::fromLatin1(hash.toHex().left(12));
   }
   return QString::fromStdString(folder) + "/" + leaf;
 }
@@ -338,11 +336,13 @@ void Form1::Form_Load() {
 }
 
 void Form1::LoadPlacement() {
-  // The designed placement, or the stored one when it has a size.
+  // The designed placement, or the stored one when it has a size and the
+  // window does not start maximised.
+  const bool maximised = WholeSetting("WindowState") == 2;
   QRect frame(pos(), size() + QSize(kFrameWidth, kFrameHeight));
   const int height = WholeSetting("WindowHeight", 1, kMaxPlacementTwips);
   const int width = WholeSetting("WindowWidth", 1, kMaxPlacementTwips);
-  if (height != 0 && width != 0) {
+  if (!maximised && height != 0 && width != 0) {
     // The exact inverse of what Form_Unload saves (OuterWidthTwips and
     // OuterHeightTwips), whatever frame the window manager draws.
     frame = QRect(TwipsToPixels(WholeSetting("WindowLeft", -kMaxPlacementTwips, kMaxPlacementTwips)),
@@ -355,7 +355,7 @@ void Form1::LoadPlacement() {
   frame = FitOnScreen(frame, QSize(TwipsToPixels(kMinUsableWidth), TwipsToPixels(kDesignHeight / 2)));
   move(frame.topLeft());
   resize(std::max(1, frame.width() - kFrameWidth), std::max(1, frame.height() - kFrameHeight));
-  if (WholeSetting("WindowState") == 2) setWindowState(windowState() | Qt::WindowMaximized);
+  if (maximised) setWindowState(windowState() | Qt::WindowMaximized);
 }
 
 // ---------------------------------------------------------- disaster mode
