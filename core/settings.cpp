@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <charconv>
+#include <cmath>
 #include <cstdlib>
 
 #include "core/error_handler.h"
@@ -116,6 +117,13 @@ namespace {
 // user or root could have put it there or changed it.
 bool SettingsUsable() { return !g_settingsInCurrentFolder || !IgnoredConfigFile(SettingsFile()); }
 }  // namespace
+
+int32_t WholeValueInRange(const std::string& text, int32_t low, int32_t high, int32_t fallback) {
+  const double value = std::nearbyint(NumericValue(text));
+  // Compared as a double first: a cast of an out-of-range value is undefined.
+  if (!(value >= low && value <= high)) return fallback;
+  return static_cast<int32_t>(value);
+}
 
 std::string GetSetting(const std::string& section, const std::string& key) {
   return SettingsUsable() ? INIGetString(SettingsFile(), section, key) : std::string();

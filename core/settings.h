@@ -7,6 +7,7 @@
 // an empty text giving 0.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace core {
@@ -40,6 +41,10 @@ bool SettingOn(const std::string& text);
 // skipped, optional sign, digits, "." and decimals, exponent; "&H1F" hex.
 // "" and non-numbers give 0; "12abc" gives 12.
 double NumericValue(const std::string& text);
+// NumericValue rounded to the nearest whole number when that lies in
+// [low, high]; `fallback` for anything else (a value no whole number of that
+// range holds, such as 1e12 in a hand-edited file).
+int32_t WholeValueInRange(const std::string& text, int32_t low, int32_t high, int32_t fallback);
 
 // Shortcuts on SettingsFile().
 std::string GetSetting(const std::string& section, const std::string& key);

@@ -185,8 +185,10 @@ class Form1 : public QMainWindow {
   // Mode word from the command-line text (switches applied to `flags`).
   static int32_t ApplyCommandLine(const std::string& text, int32_t flags,
                                   bool& saveSystemClusters, bool& ioDebug);
-  // The local-socket name of the single-instance guard: per user and
-  // program folder. SetInstanceName overrides it ("" goes back).
+  // The local socket of the single-instance guard: a name per program folder
+  // in the user's private runtime folder (platform::PrivateRuntimeFolder);
+  // empty when there is no such folder. SetInstanceName overrides the name
+  // within that folder ("" goes back).
   static QString InstanceName();
   static void SetInstanceName(const QString& name);
 
@@ -350,6 +352,9 @@ class Form1 : public QMainWindow {
   static constexpr int kDesignTop = 900;
   static constexpr int kDesignWidth = 13175;
   static constexpr int kDesignHeight = 8400;
+  // The narrowest window whose panes still follow its width (two panes of
+  // 3000 twips, the designed gap of 945 and the margins, Form_Resize).
+  static constexpr int kMinUsableWidth = 2 * 3000 + 945 + 200;
 
  protected:
   void resizeEvent(QResizeEvent* event) override;

@@ -6,6 +6,7 @@
 #include <QPalette>
 #include <QPushButton>
 
+#include <climits>
 #include <cmath>
 #include <cstdio>
 
@@ -48,9 +49,8 @@ int NeededWidth(ListView* lv, int c, const QString& widest) {
   return std::max(header, lv->fontMetrics().horizontalAdvance(widest) + margin + 2);
 }
 
-int WholeNumber(const std::string& text) {
-  return static_cast<int>(std::nearbyint(core::NumericValue(text)));
-}
+// A stored column width beyond this (twips; 10000 pixels) reads as none.
+constexpr int32_t kMaxColumnTwips = 150000;
 
 // "yyyy-mm-dd hh:nn" of a date value.
 QString FormatRecDate(double value) {
@@ -88,7 +88,8 @@ void Form1::SetupLV() {
     while (lv->ColumnCount() > 0) lv->RemoveLastColumn();
     lv->Clear();
     for (const ColumnSpec& c : kColumns) {
-      const int width = WholeNumber(core::GetSetting("View", prefix + c.Key));
+      const int width =
+          core::WholeValueInRange(core::GetSetting("View", prefix + c.Key), 1, kMaxColumnTwips, 0);
       const int column = lv->AddColumn(c.Caption, TwipsToPixels(width), c.Align);
       // The designed width, or what the font needs where that is more.
       if (width <= 0)
@@ -108,17 +109,14 @@ void Form1::SetupLV() {
     lv->setPalette(palette);
     lv->SetLabelEditAutomatic(false);
 
-    SortColumn[side] = 0;
-    const std::string column = core::GetSetting("View", "SortColumn" + std::to_string(side));
-    if (!column.empty()) {
-      const int c = WholeNumber(column);
-      if (c >= 0 && c < lv->ColumnCount()) SortColumn[side] = c;
-    }
+    SortColumn[side] = core::WholeValueInRange(
+        core::GetSetting("View", "SortColumn" + std::to_string(side)), 0, lv->ColumnCount() - 1, 0);
     SortOrder[side] = 0;
     const std::string order = core::GetSetting("View", "SortOrder" + std::to_string(side));
     // The list sorts only ascending (0) or descending (1): any other stored
-    // value reads as descending.
-    if (!order.empty()) SortOrder[side] = WholeNumber(order) == 0 ? 0 : 1;
+    // whole number reads as descending.
+    if (!order.empty())
+      SortOrder[side] = core::WholeValueInRange(order, INT32_MIN, INT32_MAX, 0) == 0 ? 0 : 1;
 
     for (int c = 0; c < lv->ColumnCount(); ++c) lv->SetColumnIcon(c, QString());
     lv->SetColumnIcon(SortColumn[side], SortOrder[side] != 0 ? "SortDesc" : "SortAsc");

@@ -2,14 +2,19 @@
 // write-mode disclaimer, both panes, the disk probe and the three start-up
 // modes (normal, disaster, file mode), placement and sorting.
 #include <QComboBox>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QCryptographicHash>
 #include <QLabel>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QAction>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <unistd.h>
@@ -51,8 +56,39 @@ std::string Trim(const std::string& text) {
   return text.substr(first, last - first + 1);
 }
 
-int32_t WholeSetting(const std::string& key) {
-  return static_cast<int32_t>(std::nearbyint(core::GetSettingNumber("View", key)));
+// A whole-number setting of "View"; values outside [low, high] read as 0, as
+// a missing one does.
+int32_t WholeSetting(const std::string& key, int32_t low = INT32_MIN, int32_t high = INT32_MAX) {
+  return core::WholeValueInRange(core::GetSetting("View", key), low, high, 0);
+}
+
+// Stored placement values beyond this (twips; 100000 pixels, more than any
+// desktop spans) read as missing.
+constexpr int32_t kMaxPlacementTwips = 1500000;
+
+// `frame` moved, and resized where it must be, so that it lies whole in the
+// available area of one screen: the one it overlaps most, else the primary
+// screen; at least `minimum` in size, as far as that area allows, and no
+// larger than the area.
+QRect FitOnScreen(const QRect& frame, const QSize& minimum) {
+  const QScreen* primary = QGuiApplication::primaryScreen();
+  if (primary == nullptr) return frame;
+  QRect area = primary->availableGeometry();
+  int64_t most = 0;
+  for (const QScreen* screen : QGuiApplication::screens()) {
+    const QRect common = screen->availableGeometry().intersected(frame);
+    const int64_t overlap = int64_t(common.width()) * common.height();
+    if (overlap > most) {
+      most = overlap;
+      area = screen->availableGeometry();
+    }
+  }
+  const int width = std::clamp(frame.width(), std::min(minimum.width(), area.width()), area.width());
+  const int height =
+      std::clamp(frame.height(), std::min(minimum.height(), area.height()), area.height());
+  const int left = std::clamp(frame.left(), area.left(), area.left() + area.width() - width);
+  const int top = std::clamp(frame.top(), area.top(), area.top() + area.height() - height);
+  return QRect(left, top, width, height);
 }
 
 // The geometry of one physical drive as the probe of disaster mode saw it.
@@ -72,21 +108,38 @@ bool BytesAre(const uint8_t* p, const char* text, size_t n) {
 // ------------------------------------------------------- single instance
 
 QString Form1::InstanceName() {
-  if (!g_instanceName.isEmpty()) return g_instanceName;
-  const QByteArray folder = QByteArray::fromStdString(core::AppDir());
-  const QString hash = QString::fromLatin1(
-      QCryptographicHash::hash(folder, QCryptographicHash::Sha1).toHex().left(12));
-  return QString("Quenbrix-%1-%2").arg(static_cast<qulonglong>(getuid())).arg(hash);
+  // The socket goes where only this user can make entries: in a shared
+  // folder another user could hold the name first and be "activated" in
+  // place of a running instance.
+  const std::string folder = platform::PrivateRuntimeFolder("quenbrix");
+  if (folder.empty()) return QString();
+  QString leaf = g_instanceName;
+  if (leaf.isEmpty()) {
+    const QByteArray hash = QCryptographicHash::hash(QByteArray::fromStdString(core::AppDir()),
+                                                     QCryptographicHash::Sha1);
+    leaf = "Quenbrix-" + QString::fromLatin1(hash.toHex().left(12));
+  }
+  return QString::fromStdString(folder) + "/" + leaf;
 }
 
 void Form1::SetInstanceName(const QString& name) { g_instanceName = name; }
 
 bool Form1::StartSingleInstance() {
   const QString name = InstanceName();
+  if (name.isEmpty()) {
+    // Without a folder of its own the program cannot tell a running instance
+    // from another user's socket: it runs unguarded rather than end.
+    std::fprintf(stderr, "%s: second-instance check off, no private folder for its socket: %s\n",
+                 core::Program().Title.c_str(), std::strerror(platform::LastError()));
+    return true;
+  }
   {
     QLocalSocket probe;
     probe.connectToServer(name);
-    if (probe.waitForConnected(500)) {
+    // Only an instance of the same user is brought forward.
+    if (probe.waitForConnected(500) &&
+        platform::PeerUserId(static_cast<int>(probe.socketDescriptor())) ==
+            static_cast<int64_t>(geteuid())) {
       // Another instance runs: bring it forward and end.
       const QString title = windowTitle();
       setWindowTitle("%&irgendwas");
@@ -284,20 +337,26 @@ void Form1::Form_Load() {
 }
 
 void Form1::LoadPlacement() {
-  if (WholeSetting("WindowState") == 2) {
-    setWindowState(windowState() | Qt::WindowMaximized);
-    return;
+  // The designed placement, or the stored one when it has a size and the
+  // window does not start maximised.
+  const bool maximised = WholeSetting("WindowState") == 2;
+  QRect frame(pos(), size() + QSize(kFrameWidth, kFrameHeight));
+  const int height = WholeSetting("WindowHeight", 1, kMaxPlacementTwips);
+  const int width = WholeSetting("WindowWidth", 1, kMaxPlacementTwips);
+  if (!maximised && height != 0 && width != 0) {
+    // The exact inverse of what Form_Unload saves (OuterWidthTwips and
+    // OuterHeightTwips), whatever frame the window manager draws.
+    frame = QRect(TwipsToPixels(WholeSetting("WindowLeft", -kMaxPlacementTwips, kMaxPlacementTwips)),
+                  TwipsToPixels(WholeSetting("WindowTop", -kMaxPlacementTwips, kMaxPlacementTwips)),
+                  TwipsToPixels(width), TwipsToPixels(height));
   }
-  const int height = WholeSetting("WindowHeight");
-  const int width = WholeSetting("WindowWidth");
-  if (height == 0 || width == 0) return;
-  const int top = WholeSetting("WindowTop");
-  const int left = WholeSetting("WindowLeft");
-  // The exact inverse of what Form_Unload saves (OuterWidthTwips and
-  // OuterHeightTwips), whatever frame the window manager draws.
-  move(TwipsToPixels(left), TwipsToPixels(top));
-  resize(std::max(1, TwipsToPixels(width) - kFrameWidth),
-         std::max(1, TwipsToPixels(height) - kFrameHeight));
+  // A placement saved on a screen that is gone (or edited by hand) would
+  // leave the window out of sight or too small to use: it comes back on a
+  // screen, at least as wide as the panes need to follow the width.
+  frame = FitOnScreen(frame, QSize(TwipsToPixels(kMinUsableWidth), TwipsToPixels(kDesignHeight / 2)));
+  move(frame.topLeft());
+  resize(std::max(1, frame.width() - kFrameWidth), std::max(1, frame.height() - kFrameHeight));
+  if (maximised) setWindowState(windowState() | Qt::WindowMaximized);
 }
 
 // ---------------------------------------------------------- disaster mode

@@ -276,6 +276,21 @@ bool ShellOpen(const std::string& path);
 // 0 idle, 1 below normal, 2 normal, 4 above normal, 5 high. A refused raise is ignored.
 void SetOwnPriority(int priorityClass);
 
+// ------------------------------------------------------------ local sockets
+
+// A folder in which only the running (effective) user can make entries, for
+// the program's local sockets: $XDG_RUNTIME_DIR when it is the user's own
+// folder closed to others (mode 0700, not a link); otherwise
+// "<temporary folder>/<stem>-<uid>" ($TMPDIR when absolute, else /tmp),
+// made with mode 0700 when missing and used only when it is such a folder.
+// Either must lie in a folder only root or the user can change, or one that
+// is sticky as /tmp is. Empty when there is none (LastError() EPERM: the name
+// is held by another user, open to others, or a link).
+std::string PrivateRuntimeFolder(const std::string& stem);
+// The user id of the process at the other end of a connected local socket;
+// -1 when it cannot be told.
+int64_t PeerUserId(int socket);
+
 // -------------------------------------------------------------------- power
 
 enum class PowerAction { Hibernate, Shutdown, ForcedShutdown };

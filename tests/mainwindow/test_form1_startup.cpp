@@ -3,12 +3,16 @@
 // settings and the window placement, the single-instance guard, and the
 // window taking no input while the wait window is up.
 #include <gtest/gtest.h>
+#include <csignal>
+#include <grp.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QAction>
 #include <QComboBox>
-#include <QDir>
 #include <QLabel>
 #include <QListWidget>
 #include <QLocalServer>
@@ -18,6 +22,7 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QRegularExpression>
+#include <QScreen>
 #include <climits>
 #include <cstdlib>
 #include <fstream>
@@ -347,20 +352,18 @@ TEST_F(StartupTest, FileModeEndsWhenTheDialogIsCancelled) {
 TEST_F(StartupTest, SettingsAndPlacementRoundTripThroughTheSettingsFile) {
   SmallImage().Write(Drive(1));
   ASSERT_EQ(Load(), std::nullopt);
-  form->move(100, 80);
-  form->resize(1000, 600);
+  form->move(20, 10);
+  form->resize(700, 500);
   form->LV1[0]->setColumnWidth(0, 300);
   form->LV1[1]->setColumnWidth(4, 90);
   const int sizeColumn = form->LV1[0]->columnWidth(1);   // at least 1100 twips
   form->close();
   EXPECT_EQ(core::Disk[0].Handle, 0);   // both handles closed
   EXPECT_EQ(core::GetSetting("View", "WindowState"), "0");
-  EXPECT_EQ(core::GetSetting("View", "WindowLeft"), "1500");
-  EXPECT_EQ(core::GetSetting("View", "WindowTop"), "1200");
-  const int width = std::stoi(core::GetSetting("View", "WindowWidth"));
-  const int height = std::stoi(core::GetSetting("View", "WindowHeight"));
-  EXPECT_GE(width, 15000);
-  EXPECT_GE(height, 9000);
+  EXPECT_EQ(core::GetSetting("View", "WindowLeft"), "300");
+  EXPECT_EQ(core::GetSetting("View", "WindowTop"), "150");
+  EXPECT_EQ(core::GetSetting("View", "WindowWidth"), "10620");
+  EXPECT_EQ(core::GetSetting("View", "WindowHeight"), "7965");
   EXPECT_EQ(core::GetSetting("View", "LCol01Width "), "4500");
   EXPECT_EQ(core::GetSetting("View", "LCol02Width "), std::to_string(sizeColumn * 15));
   EXPECT_GE(sizeColumn * 15, 1095);   // 1100 twips = 73 px
@@ -374,8 +377,8 @@ TEST_F(StartupTest, SettingsAndPlacementRoundTripThroughTheSettingsFile) {
   form.reset();
   core::ResetState();
   ASSERT_EQ(Load(), std::nullopt);
-  EXPECT_EQ(form->pos(), QPoint(100, 80));
-  EXPECT_EQ(form->size(), QSize(1000, 600));
+  EXPECT_EQ(form->pos(), QPoint(20, 10));
+  EXPECT_EQ(form->size(), QSize(700, 500));
   EXPECT_EQ(form->LV1[0]->columnWidth(0), 300);
   EXPECT_EQ(form->LV1[1]->columnWidth(4), 90);
 
@@ -392,22 +395,53 @@ TEST_F(StartupTest, SettingsAndPlacementRoundTripThroughTheSettingsFile) {
 TEST_F(StartupTest, WindowComesBackAtItsSavedPlaceAndSizeEveryStart) {
   SmallImage().Write(Drive(1));
   const std::pair<const char*, const char*> saved[] = {
-      {"WindowState", "0"}, {"WindowLeft", "1500"}, {"WindowTop", "1200"},
-      {"WindowWidth", "15000"}, {"WindowHeight", "9000"}};
+      {"WindowState", "0"}, {"WindowLeft", "300"}, {"WindowTop", "150"},
+      {"WindowWidth", "10620"}, {"WindowHeight", "7965"}};
   for (const auto& [key, value] : saved) core::SetSetting("View", key, value);
-  const std::string socket =
-      QDir::tempPath().toStdString() + "/" + Form1::InstanceName().toStdString();
+  const std::string socket = Form1::InstanceName().toStdString();
   for (int run = 0; run < 5; ++run) {
     SCOPED_TRACE(run);
     ASSERT_EQ(Load(), std::nullopt);
     form->show();
-    QApplication::processEvents();
-    EXPECT_EQ(form->pos(), QPoint(100, 80));
-    EXPECT_EQ(form->size(), QSize(1000 - Form1::kFrameWidth, 600 - Form1::kFrameHeight));
+    EXPECT_EQ(form->pos(), QPoint(20, 10));
+    EXPECT_EQ(form->size(), QSize(700, 500));
     EXPECT_EQ(access(socket.c_str(), F_OK), 0);
     form->close();
     for (const auto& [key, value] : saved) EXPECT_EQ(core::GetSetting("View", key), value) << key;
     EXPECT_NE(access(socket.c_str(), F_OK), 0);
+    form.reset();
+    core::ResetState();
+  }
+}
+
+// Whatever the rows hold (left, top, width, height; state, ETA, sort; column widths)
+// the window comes up whole on a screen at a usable size, saves that, and lists keep defaults.
+TEST_F(StartupTest, PlacementAndListSettingsOutOfRangeGiveAWindowOnAScreen) {
+  SmallImage().Write(Drive(1));
+  const char* const rows[][6] = {
+      {"-300000", "-300000", "10620", "7965", "1e12", "1e12"},   // far off
+      {"900000", "900000", "10620", "7965", "1e11", "1e11"},     // a monitor since removed
+      {"1e11", "1e12", "1e12", "1e11", "-1e11", "-1e300"},
+      {"-1e300", "1e300", "-5000", "99999999", "&HFFFFFFFFFFFFFFFFFFFF", "99999999"},
+      {"abc", "&HFFFFFFFFFFFFFFFFFFFF", "135", "12abc", "x", "&HFFFFFFFFFFFFFFFFFFFF"},  // 9 px
+  };
+  const char* const keys[] = {"WindowLeft", "WindowTop", "WindowWidth", "WindowHeight", "WindowState",
+                              "RelativeETA", "SortColumn0", "SortOrder1", "LCol01Width ", "RCol05Width "};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row[0]) + " " + row[2] + " " + row[3] + " " + row[4]);
+    for (int k = 0; k < 10; ++k) core::SetSetting("View", keys[k], row[std::min(k, 4 + k / 8)]);
+    ASSERT_EQ(Load(), std::nullopt);
+    form->show();
+    const QRect frame(form->pos(), form->size() + QSize(Form1::kFrameWidth, Form1::kFrameHeight));
+    const QRect area = form->screen()->availableGeometry();
+    EXPECT_TRUE(area.contains(frame) && !form->isMaximized());
+    EXPECT_GE(frame.width(), std::min(Form1::kMinUsableWidth / 15, area.width()));
+    EXPECT_GE(frame.height(), std::min(Form1::kDesignHeight / 30, area.height()));
+    EXPECT_LE(form->LV1[1]->columnWidth(4), area.width());
+    EXPECT_TRUE(form->Menu_View_AbsoluteETA->isChecked() &&
+                mainwindow::SortColumn[0] + mainwindow::SortOrder[1] == 0);
+    form->close();
+    EXPECT_EQ(core::GetSetting("View", "WindowHeight"), std::to_string(frame.height() * 15));
     form.reset();
     core::ResetState();
   }
@@ -454,14 +488,69 @@ TEST_F(StartupTest, OldSettingsFileIsMigratedOnceAndBooleansNeedExactlyOne) {
 // -------------------------------------------------------- single instance
 
 TEST_F(StartupTest, SecondInstanceActivatesTheFirstAndEnds) {
-  const QString name = QString::fromStdString("qform1-first-" + std::to_string(getpid()));
+  Form1::SetInstanceName(QString::fromStdString("qform1-first-" + std::to_string(getpid())));
+  const QString name = Form1::InstanceName();
   QLocalServer first;
   QLocalServer::removeServer(name);
   ASSERT_TRUE(first.listen(name));
-  Form1::SetInstanceName(name);
   EXPECT_EQ(Load(), std::optional<int>(0));
   EXPECT_EQ(form->windowTitle(), "%&irgendwas");
   EXPECT_TRUE(first.waitForNewConnection(2000));
+}
+
+// The user nobody listening on `path` until killed (async-signal-safe calls).
+pid_t NobodyListens(const std::string& path) {
+  sockaddr_un address{AF_UNIX, {}};
+  path.copy(address.sun_path, sizeof address.sun_path - 1);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int s = socket(AF_UNIX, SOCK_STREAM, 0);
+    if (setgroups(0, nullptr) == 0 && setgid(65534) == 0 && setuid(65534) == 0 &&
+        bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && listen(s, 4) == 0)
+      pause();
+    _exit(2);
+  }
+  for (int n = 0; n < 5000 && access(path.c_str(), F_OK) != 0; ++n) usleep(1000);
+  return pid;
+}
+
+// Another user holding the guard's name (shared folder, planted folder, link or
+// runtime folder) never ends the run; the guard lives only in a folder of its own.
+TEST_F(StartupTest, TheGuardNameHeldByAnotherUserNeverEndsTheRun) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  SmallImage().Write(Drive(1));
+  const std::string leaf = "/held-" + std::to_string(getpid()), own = "/quenbrix-0";
+  Form1::SetInstanceName(QString::fromStdString(leaf.substr(1)));
+  // The planted folder, a link to it, XDG_RUNTIME_DIR, the folder's owner and mode.
+  struct { std::string Folder, Link, Runtime; uid_t Owner; mode_t Mode; bool Guarded; } const rows[] = {
+      {"", "", "", 0, 0, true}, {own, "", "", 65534, 0700, false},   // first: the shared folder
+      {"/mine", own, "", 65534, 0700, false},
+      {own, "", "", 0, 0777, false}, {"/run", "", "/run", 65534, 0700, true}};
+  ib::TempDir shared("qheld");
+  chmod(shared.Path().c_str(), 0755);
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    SCOPED_TRACE(i);
+    const std::string tmp = shared / std::to_string(i), folder = tmp + rows[i].Folder;
+    if (mkdir(tmp.c_str(), 0) || chmod(tmp.c_str(), 01777) ||   // as /tmp is
+        (folder != tmp && (mkdir(folder.c_str(), 0) || chmod(folder.c_str(), rows[i].Mode) ||
+                           chown(folder.c_str(), rows[i].Owner, 0))) ||
+        (!rows[i].Link.empty() && symlink(folder.c_str(), (tmp + rows[i].Link).c_str())))
+      FAIL() << folder;
+    setenv("TMPDIR", tmp.c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", (tmp + rows[i].Runtime).c_str(), 1);
+    const pid_t other = NobodyListens(folder + leaf);
+    EXPECT_EQ(Load(), std::nullopt);
+    const std::string name = Form1::InstanceName().toStdString();
+    EXPECT_EQ(name, rows[i].Guarded ? tmp + own + leaf : "");
+    EXPECT_EQ(access(name.c_str(), F_OK), rows[i].Guarded ? 0 : -1);   // the guard listens there
+    EXPECT_EQ(waitpid(other, nullptr, WNOHANG), 0);   // the other user listened all along
+    kill(other, SIGKILL);
+    waitpid(other, nullptr, 0);
+    form.reset();
+    core::ResetState();
+  }
+  unsetenv("TMPDIR");
+  unsetenv("XDG_RUNTIME_DIR");
 }
 
 TEST_F(StartupTest, FirstInstanceIsBroughtForwardBySecond) {
