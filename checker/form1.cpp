@@ -16,7 +16,7 @@
 #include "checker/startup.h"
 #include "core/error_handler.h"
 #include "core/settings.h"
-#include "mainwindow/form6.h"
+#include "mainwindow/source_disk_dialog.h"
 #include "mainwindow/menu_build.h"
 #include "mainwindow/qt_ui.h"
 #include "platform/platform.h"

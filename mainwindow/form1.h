@@ -64,7 +64,7 @@ namespace mainwindow {
 //
 // Window state shared with the jobs and commands. The disk model (Disk,
 // DiskId, Flags, CheckState), ShowGB and IODebug live in core/;
-// BadlyInterleavedFiles in transfer/; SelectedDisk in form6.h.
+// BadlyInterleavedFiles in transfer/; SelectedDisk in source_disk_dialog.h.
 
 extern int ActiveSide;                 // the pane the context commands act on
 extern int FocusSide;                  // the pane whose file list last got the focus

@@ -7,7 +7,7 @@
 #include "mainwindow/form1.h"
 #include "mainwindow/jobs.h"
 #include "transfer/job_host.h"
-#include "transfer/form2.h"
+#include "transfer/progress_window.h"
 #include "transfer/job_state.h"
 #include "transfer/jobs.h"
 #include "ui/runs.h"

@@ -13,7 +13,7 @@
 #include "core/disk_format.h"
 #include "core/disk_model.h"
 #include "core/error_handler.h"
-#include "core/format.h"
+#include "core/number_format.h"
 #include "core/pc_helpers.h"
 #include "core/settings.h"
 #include "core/side_file.h"

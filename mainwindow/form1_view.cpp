@@ -4,7 +4,7 @@
 #include <QTabWidget>
 
 #include "core/error_handler.h"
-#include "core/format.h"
+#include "core/number_format.h"
 #include "core/settings.h"
 #include "mainwindow/form1.h"
 

@@ -17,7 +17,7 @@
 
 #include "core/error_handler.h"
 #include "core/power.h"
-#include "mainwindow/form9.h"
+#include "mainwindow/wait_window.h"
 #include "mainwindow/script_runner.h"
 #include "widgets/window_fit.h"
 #include "platform/platform.h"

@@ -18,7 +18,7 @@
 #include <memory>
 #include <string>
 
-#include "mainwindow/form9.h"
+#include "mainwindow/wait_window.h"
 #include "ui/ui.h"
 
 class QWidget;

@@ -27,7 +27,7 @@
 #include "tools/defrag_engine.h"
 #include "tools/frag_report.h"
 #include "tools/recovery_window.h"
-#include "transfer/form4.h"
+#include "transfer/countdown_window.h"
 #include "transfer/job_state.h"
 #include "ui/runs.h"
 #include "ui/ui.h"

@@ -36,7 +36,7 @@
 #include "tools/found_clusters.h"
 #include "tools/rebuild.h"
 #include "tools/recovery.h"
-#include "transfer/form4.h"
+#include "transfer/countdown_window.h"
 #include "transfer/job_progress.h"
 #include "transfer/job_state.h"
 #include "ui/runs.h"

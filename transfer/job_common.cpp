@@ -2,7 +2,7 @@
 #include <algorithm>
 
 #include "core/disk_model.h"
-#include "transfer/form2.h"
+#include "transfer/progress_window.h"
 #include "transfer/job_host.h"
 #include "transfer/job_internal.h"
 #include "transfer/job_state.h"

@@ -9,7 +9,7 @@
 #include "core/error_handler.h"
 #include "transfer/copy_queue.h"
 #include "transfer/entry_edits.h"
-#include "transfer/form2.h"
+#include "transfer/progress_window.h"
 #include "transfer/job_host.h"
 #include "transfer/job_internal.h"
 #include "transfer/job_state.h"

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "core/disk_format.h"
-#include "core/format.h"
+#include "core/number_format.h"
 
 namespace transfer {
 

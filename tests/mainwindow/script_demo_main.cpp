@@ -10,7 +10,7 @@
 #include <QVBoxLayout>
 #include <cstring>
 
-#include "mainwindow/form6.h"
+#include "mainwindow/source_disk_dialog.h"
 #include "mainwindow/list_view.h"
 #include "mainwindow/qt_ui.h"
 #include "mainwindow/tree_view.h"

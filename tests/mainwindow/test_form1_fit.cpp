@@ -11,15 +11,15 @@
 
 #include "commands/file_date.h"
 #include "core/power.h"
-#include "mainwindow/form6.h"
-#include "mainwindow/form9.h"
+#include "mainwindow/source_disk_dialog.h"
+#include "mainwindow/wait_window.h"
 #include "mainwindow/qt_ui.h"
 #include "widgets/window_fit.h"
 #include "tests/mainwindow/form1_pane_fixture.h"
 #include "tools/recovery.h"
 #include "tools/recovery_window.h"
-#include "transfer/form2.h"
-#include "transfer/form4.h"
+#include "transfer/progress_window.h"
+#include "transfer/countdown_window.h"
 #include "transfer/job_progress.h"
 
 namespace {

@@ -17,7 +17,7 @@
 
 #include "core/disk_format.h"
 #include "core/disk_model.h"
-#include "core/format.h"
+#include "core/number_format.h"
 #include "core/settings.h"
 #include "mainwindow/form1.h"
 #include "tests/mainwindow/test_app.h"

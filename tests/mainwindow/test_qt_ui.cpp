@@ -4,7 +4,7 @@
 #include <QLabel>
 #include <QThread>
 
-#include "mainwindow/form9.h"
+#include "mainwindow/wait_window.h"
 #include "mainwindow/qt_ui.h"
 #include "mainwindow/script_runner.h"
 #include "test_app.h"

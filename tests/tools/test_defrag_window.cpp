@@ -22,7 +22,7 @@
 #include "tools/form_defrag.h"
 #include "tools/recovery.h"
 #include "tools/recovery_window.h"
-#include "transfer/form4.h"
+#include "transfer/countdown_window.h"
 
 namespace defragtest {
 namespace {

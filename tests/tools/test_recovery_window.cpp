@@ -18,7 +18,7 @@
 #include "tests/support/sector_faults.h"
 #include "tools/found_clusters.h"
 #include "tools/recovery_window.h"
-#include "transfer/form4.h"
+#include "transfer/countdown_window.h"
 
 namespace recoverytest {
 namespace {

@@ -2,7 +2,7 @@
 #include <QWindow>
 
 #include "core/disk_format.h"
-#include "core/format.h"
+#include "core/number_format.h"
 #include "tests/transfer/job_fixture.h"
 #include "transfer/job_progress.h"
 #include "ui/runs.h"

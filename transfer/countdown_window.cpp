@@ -1,4 +1,4 @@
-#include "transfer/form4.h"
+#include "transfer/countdown_window.h"
 
 #include <QCloseEvent>
 #include <QEventLoop>

@@ -1,4 +1,4 @@
-#include "transfer/form2.h"
+#include "transfer/progress_window.h"
 
 #include <QCloseEvent>
 #include <QComboBox>

@@ -1,4 +1,4 @@
-#include "core/format.h"
+#include "core/number_format.h"
 
 #include <cmath>
 #include <cstdio>

@@ -2,7 +2,7 @@
 
 #include <clocale>
 
-#include "core/format.h"
+#include "core/number_format.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <QPushButton>
 #include <memory>
 
-#include "mainwindow/form6.h"
+#include "mainwindow/source_disk_dialog.h"
 #include "widgets/window_fit.h"
 #include "mainwindow/script_runner.h"
 #include "test_app.h"

@@ -1,4 +1,4 @@
-#include "mainwindow/form9.h"
+#include "mainwindow/wait_window.h"
 
 #include <QFont>
 #include <QLabel>

@@ -1,4 +1,4 @@
-#include "mainwindow/form6.h"
+#include "mainwindow/source_disk_dialog.h"
 #include "widgets/window_fit.h"
 
 #include <QListWidget>
