@@ -55,11 +55,8 @@ void Form1::CheckWriteMode(int side) {
     core::Flags &= ~bit;
     if (state != 1) {
       state = 1;
-      ui::Current().MsgBox(side == 0
-                               ? "The left disk could not be read in full (bad sectors)! Write "
-                                 "disabled for that disk!"
-                               : "The right disk could not be read in full (bad sectors)! Write "
-                                 "disabled for that disk!",
+      ui::Current().MsgBox(std::string("The ") + (side == 0 ? "left" : "right") +
+                               " disk could not be read in full (bad sectors)! Write disabled for that disk!",
                            ui::Buttons::OK, ui::Icon::Exclamation);
       UpdateComboBoxes();
     }
