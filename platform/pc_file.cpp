@@ -605,8 +605,8 @@ int WalkFolders(const std::string& path, const std::string& from, bool make, std
     int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
     if (S_ISLNK(judged.st_mode)) {
       if (!LinkMayBeFollowed(judged))
-        return fail(EPERM, "\"" + name + "\" is a symbolic link of another user (user " +
-                               std::to_string(judged.st_uid) + "), which is not followed");
+        return fail(EPERM, "\"" + name + "\" is a symbolic link owned by another user (user " +
+                               std::to_string(judged.st_uid) + "); it is not followed");
     } else if (S_ISDIR(judged.st_mode)) {
       flags |= O_NOFOLLOW;
     } else {

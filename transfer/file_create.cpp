@@ -99,7 +99,8 @@ bool PcCreateFile(int side, const std::string& path) {
     return false;
   }
   platform::FileState created, opened;
-  const int fd = open(full.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  // Never through a link, never over a name taken meanwhile.
+  const int fd = platform::PcFileCreate(full, 0666);
   if (fd >= 0) {
     platform::HandleState(fd, created);
     close(fd);
