@@ -694,9 +694,11 @@ ConfigTrust ReadConfigFile(const std::string& path, std::string* text, std::stri
   reason.clear();
   if (text) text->clear();
   struct stat st;
-  if (path.empty() || lstat(path.c_str(), &st) != 0)
-    return path.empty() || errno == ENOENT || errno == ENOTDIR ? ConfigTrust::Absent
-                                                               : ConfigTrust::Untrusted;
+  if (path.empty() || lstat(path.c_str(), &st) != 0) {
+    if (path.empty() || errno == ENOENT || errno == ENOTDIR) return ConfigTrust::Absent;
+    reason = std::string("it cannot be examined (") + std::strerror(errno) + ")";
+    return ConfigTrust::Untrusted;
+  }
   reason = FolderDoubt(FolderOf(path));
   if (!reason.empty()) return ConfigTrust::Untrusted;
   // What is no regular file is never opened (a device may act on it); what
