@@ -73,6 +73,10 @@ class OutFile {
   void Commit() {
     if (!platform::PcFileReplaceCommit(file_)) core::RaisePcFileError(path_);
   }
+  // Both files take their names, or both names keep what they held.
+  void CommitWith(OutFile& other) {
+    if (!platform::PcFileReplaceCommitPair(file_, other.file_)) core::RaisePcFileError(path_);
+  }
 
  private:
   std::string path_;
@@ -358,8 +362,7 @@ void SaveTopfSystemClusters(const std::string& path) {
       }
     }
     list.Clear();
-    sccOut.Commit();
-    out.Commit();
+    sccOut.CommitWith(out);
   });
   if (savedSpc != 0) SectorsPerCluster = savedSpc;
   if (replacesOwnDump) IndexDumpRecords();

@@ -241,11 +241,11 @@ bool SaveTopfSystemClusters(int side, const std::string& path) {
       List1.AddItem(std::to_string(s) + " " + folder + ReadEntryNameRaw(slot) + "\\");
     }
   }
-  const bool scdDone = platform::PcFileReplaceCommit(scd.f);
-  const std::string failed = scdDone ? sccName : scdName;
-  if (!scdDone || !platform::PcFileReplaceCommit(scc.f)) {
-    ui::Current().MsgBox("Saving system clusters failed while writing " + failed + " (" +
-                             platform::PcFileErrorText(platform::LastError()) + ").",
+  // Both names take their new files, or both keep what they held.
+  if (!platform::PcFileReplaceCommitPair(scd.f, scc.f)) {
+    ui::Current().MsgBox("Saving system clusters failed while writing " + scdName + " and " +
+                             sccName + " (" + platform::PcFileErrorText(platform::LastError()) +
+                             "); both files are as they were.",
                          ui::Buttons::OK, ui::Icon::Exclamation);
     return false;
   }

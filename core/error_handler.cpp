@@ -245,12 +245,21 @@ bool IgnoredConfigFile(const std::string& path) {
   return true;
 }
 
-void ErrorHandlerInitFrom(const std::string& iniFile) {
-  // A file another user could have put or changed is read as absent.
+bool ReadTrustedConfig(const std::string& path, std::string& text) {
   std::string why;
-  const bool use = platform::CheckConfigFile(iniFile, &why) == platform::ConfigTrust::Trusted;
+  if (platform::ReadConfigFile(path, &text, &why) != platform::ConfigTrust::Untrusted) return true;
+  text.clear();
+  NoteIgnoredConfig(path, why);
+  return false;
+}
+
+void ErrorHandlerInitFrom(const std::string& iniFile) {
+  // A file another user could have put or changed is read as absent; what
+  // is read is the very file judged.
+  std::string why, text;
+  const bool use = platform::ReadConfigFile(iniFile, &text, &why) == platform::ConfigTrust::Trusted;
   auto value = [&](const char* key) {
-    return use ? platform::IniRead(iniFile, "ErrorHandler", key) : std::string();
+    return use ? platform::IniValue(text, "ErrorHandler", key) : std::string();
   };
   AutoAbort = ReadBoolean(value("AutoAbort"));
   AutoRestart = ReadBoolean(value("AutoRestart"));

@@ -112,7 +112,7 @@ constexpr int kErrorContinue = 2;   // go on after the failing statement
 // Reads "ErrorHandler.ini" in the current folder (section ErrorHandler:
 // AutoAbort, AutoRestart, AutoRestartEXE, LogPath) and sets ErrorHandlerReady.
 // A file that another user could have placed or changed is ignored as
-// absent (platform::CheckConfigFile), and the error log says so once. A
+// absent (platform::ReadConfigFile), and the error log says so once. A
 // relative LogPath is fixed against the current folder now; without one
 // the log goes into the program folder.
 void ErrorHandlerInit();
@@ -149,6 +149,10 @@ std::string ErrorLogFile();
 // ignored as absent (platform::CheckConfigFile); the error log names each
 // such file once per run.
 bool IgnoredConfigFile(const std::string& path);
+// Reads such a file once (platform::ReadConfigFile): its text when it is
+// trusted, "" when it is absent; false, noted as IgnoredConfigFile does,
+// when it must be ignored.
+bool ReadTrustedConfig(const std::string& path, std::string& text);
 
 // Splits a configured command line into words: blanks separate words, double
 // quotes group blanks into a word ("C:\Program Files\x.exe" /a -> 2 words),

@@ -10,15 +10,20 @@
 
 namespace core {
 
-std::string INIGetString(const std::string& file, const std::string& section,
-                         const std::string& key) {
-  // What a 512-byte buffer takes: at most 511 characters, up to the first
-  // zero byte.
-  std::string value = platform::IniRead(file, section, key);
+namespace {
+// What a 512-byte buffer takes: at most 511 characters, up to the first
+// zero byte.
+std::string AsBufferTakes(std::string value) {
   if (value.size() > 511) value.resize(511);
   const size_t zero = value.find('\0');
   if (zero != std::string::npos) value.resize(zero);
   return value;
+}
+}  // namespace
+
+std::string INIGetString(const std::string& file, const std::string& section,
+                         const std::string& key) {
+  return AsBufferTakes(platform::IniRead(file, section, key));
 }
 
 void INISetString(const std::string& file, const std::string& section, const std::string& key,
@@ -112,12 +117,6 @@ double NumericValue(const std::string& text) {
   return value;
 }
 
-namespace {
-// The settings file in the current folder counts only when nobody but the
-// user or root could have put it there or changed it.
-bool SettingsUsable() { return !g_settingsInCurrentFolder || !IgnoredConfigFile(SettingsFile()); }
-}  // namespace
-
 int32_t WholeValueInRange(const std::string& text, int32_t low, int32_t high, int32_t fallback) {
   const double value = std::nearbyint(NumericValue(text));
   // Compared as a double first: a cast of an out-of-range value is undefined.
@@ -125,12 +124,25 @@ int32_t WholeValueInRange(const std::string& text, int32_t low, int32_t high, in
   return static_cast<int32_t>(value);
 }
 
+// The settings file in the current folder counts only when nobody but the
+// user or root could have put it there or changed it; it is read once, and
+// what is judged is what is read.
 std::string GetSetting(const std::string& section, const std::string& key) {
-  return SettingsUsable() ? INIGetString(SettingsFile(), section, key) : std::string();
+  if (!g_settingsInCurrentFolder) return INIGetString(SettingsFile(), section, key);
+  std::string text;
+  if (!ReadTrustedConfig(SettingsFile(), text)) return std::string();
+  return AsBufferTakes(platform::IniValue(text, section, key));
 }
 
 void SetSetting(const std::string& section, const std::string& key, const std::string& value) {
-  if (SettingsUsable()) INISetString(SettingsFile(), section, key, value);
+  if (!g_settingsInCurrentFolder) {
+    INISetString(SettingsFile(), section, key, value);
+    return;
+  }
+  std::string text;
+  if (!ReadTrustedConfig(SettingsFile(), text)) return;
+  const std::string out = platform::IniEdited(text, section, key, value);
+  platform::PcFileReplace(SettingsFile(), out.data(), out.size());
 }
 
 bool GetSettingOn(const std::string& section, const std::string& key) {

@@ -120,7 +120,9 @@ void Form1::Menu_LVContext_CreateSubDir_Click() {
   const std::string newName = "New folder " + number;
   const QString label = PathLabel(s);
   const std::string folder = core::IsPCSide(s) ? label.toStdString() : DisplayToRecorder(label);
-  transfer::FSCreateDir(s, folder + newName);
+  transfer::FSCreateDir(s, folder + newName, folder);
+  // A PC side is listed again once, with the new folder in it.
+  if (core::IsPCSide(s)) core::LoadTopf(s, true);
 
   ShowDirList(s);
   ShowFileList(s);

@@ -1,4 +1,4 @@
-// PC files and folders: times, folder creation, lengths, listing, removal.
+// PC files and folders: times, lengths, listing, removal.
 #include "platform/internal.h"
 #include "platform/platform.h"
 
@@ -36,32 +36,6 @@ bool SetFileTimesLocal(const std::string& path, int year, int month, int day,
   times[0].tv_nsec = times[1].tv_nsec = 0;
   if (utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) {
     SetLastError(errno);
-    return false;
-  }
-  return true;
-}
-
-bool MakePath(const std::string& folder) {
-  if (folder.empty()) {
-    SetLastError(ENOENT);
-    return false;
-  }
-  std::string path;
-  size_t pos = 0;
-  while (pos <= folder.size()) {
-    size_t slash = folder.find('/', pos);
-    if (slash == std::string::npos) slash = folder.size();
-    path = folder.substr(0, slash);
-    pos = slash + 1;
-    if (path.empty()) continue;                       // the leading "/"
-    if (mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) {
-      SetLastError(errno);
-      return false;
-    }
-  }
-  struct stat st;
-  if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-    SetLastError(ENOTDIR);
     return false;
   }
   return true;

@@ -130,6 +130,11 @@ std::string IniRead(const std::string& file, const std::string& section,
   std::string text;
   bool exists;
   if (!ReadFile(file, text, exists) || !exists) return "";
+  return IniValue(text, section, key);
+}
+
+std::string IniValue(const std::string& text, const std::string& section,
+                     const std::string& key) {
   std::vector<Line> lines = SplitLines(text);
   Position pos = Find(text, lines, section, key);
   if (pos.keyLine < 0) return "";
@@ -147,6 +152,17 @@ std::string IniRead(const std::string& file, const std::string& section,
 
 bool IniWrite(const std::string& file, const std::string& section,
               const std::string& key, const std::string& value) {
+  std::string text;
+  bool exists;
+  if (!ReadFile(file, text, exists)) return false;
+  const std::string out = IniEdited(text, section, key, value);
+  // A new file beside it renamed over the name: never written through a
+  // link someone put there, never half written, its mode kept.
+  return PcFileReplace(file, out.data(), out.size());
+}
+
+std::string IniEdited(const std::string& text, const std::string& section,
+                      const std::string& key, const std::string& value) {
   // A line break inside a name or value would split the entry and could
   // plant other keys or sections in the file: take it as a blank.
   auto oneLine = [](std::string s) {
@@ -155,10 +171,6 @@ bool IniWrite(const std::string& file, const std::string& section,
     return s;
   };
   const std::string sec = oneLine(section), k = oneLine(key), v = oneLine(value);
-
-  std::string text;
-  bool exists;
-  if (!ReadFile(file, text, exists)) return false;
 
   const bool crlf = text.find("\r\n") != std::string::npos;
   const std::string eol = crlf ? "\r\n" : "\n";
@@ -181,9 +193,7 @@ bool IniWrite(const std::string& file, const std::string& section,
     if (!out.empty() && out.back() != '\n') out += eol;
     out += "[" + sec + "]" + eol + entry + eol;
   }
-  // A new file beside it renamed over the name: never written through a
-  // link someone put there, never half written, its mode kept.
-  return PcFileReplace(file, out.data(), out.size());
+  return out;
 }
 
 }  // namespace platform

@@ -1,12 +1,15 @@
 // PC files as handles: an open that can never block, and what is done with
 // an open PC file afterwards (its state, length, times and sync) through its
 // descriptor, so that only that file is ever touched whatever happens to
-// its name meanwhile.
+// its name meanwhile. Every operation on PC names that another user could
+// steer lives here too: creating, replacing and appending files, making and
+// entering folders, renaming and setting aside, reading configuration.
 #include "platform/internal.h"
 #include "platform/platform.h"
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -326,7 +329,11 @@ bool PcFileReplaceBegin(const std::string& path, PcFileReplacement& r) {
   return true;
 }
 
-bool PcFileReplaceCommit(PcFileReplacement& r) {
+namespace {
+
+// Flushes and closes the temporary file of a replacement and checks its
+// length; on a failure it is removed and LastError() says why.
+bool FinishTemp(PcFileReplacement& r) {
   if (r.Handle < 3) return Refuse(EBADF);
   bool ok = true;
   int error = 0;
@@ -343,16 +350,76 @@ bool PcFileReplaceCommit(PcFileReplacement& r) {
     error = LastError();
   }
   r.Handle = -1;
-  if (ok && rename(r.Temp.c_str(), r.Path.c_str()) != 0) {
-    ok = false;
-    error = errno;
-  }
   if (!ok) {
     RemoveCreated(r.Temp, r.Created);
-    SetLastError(error);
-    return false;
+    r.Temp.clear();
+    return Refuse(error);
+  }
+  return true;
+}
+
+// Sets aside what `path` holds, if anything ("" in `aside` when nothing).
+bool AsideIfThere(const std::string& path, std::string& aside) {
+  aside.clear();
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) return errno == ENOENT || Refuse(errno);
+  return PcSetAside(path, aside);
+}
+
+void PutBack(const std::string& aside, const std::string& path) {
+  if (!aside.empty()) PcRenameNoReplace(aside, path);   // else it stays as `aside`
+}
+
+}  // namespace
+
+bool PcFileReplaceCommit(PcFileReplacement& r) {
+  if (!FinishTemp(r)) return false;
+  if (rename(r.Temp.c_str(), r.Path.c_str()) != 0) {
+    const int error = errno;
+    RemoveCreated(r.Temp, r.Created);
+    return Refuse(error);
   }
   SyncFolder(FolderOf(r.Path));
+  SetLastError(0);
+  return true;
+}
+
+bool PcFileReplaceCommitPair(PcFileReplacement& a, PcFileReplacement& b) {
+  if (!FinishTemp(a)) {
+    const int error = LastError();
+    PcFileReplaceAbort(b);
+    return Refuse(error);
+  }
+  if (!FinishTemp(b)) {
+    const int error = LastError();
+    RemoveCreated(a.Temp, a.Created);
+    return Refuse(error);
+  }
+  // The old files step aside, the new ones take the names without replacing
+  // anything put there meanwhile; a failure on the way puts the old ones
+  // back, so the names never hold one new file beside one old one.
+  std::string asideA, asideB;
+  bool ok = AsideIfThere(a.Path, asideA) && AsideIfThere(b.Path, asideB) &&
+            PcRenameNoReplace(a.Temp, a.Path);
+  if (ok && !PcRenameNoReplace(b.Temp, b.Path)) {
+    ok = false;
+    const int error = LastError();
+    RemoveCreated(a.Path, a.Created);
+    SetLastError(error);
+  }
+  const int error = LastError();
+  if (!ok) {
+    RemoveCreated(a.Temp, a.Created);
+    RemoveCreated(b.Temp, b.Created);
+    PutBack(asideA, a.Path);
+    PutBack(asideB, b.Path);
+    return Refuse(error);
+  }
+  // The new names on the storage before the old files go.
+  SyncFolder(FolderOf(a.Path));
+  if (FolderOf(b.Path) != FolderOf(a.Path)) SyncFolder(FolderOf(b.Path));
+  if (!asideA.empty()) unlink(asideA.c_str());
+  if (!asideB.empty()) unlink(asideB.c_str());
   SetLastError(0);
   return true;
 }
@@ -439,6 +506,151 @@ bool PcFileRead(const std::string& path, std::string& data, int64_t limit) {
 
 }  // namespace platform
 
+// ------------------------------------------------ renames and folders
+
+namespace platform {
+
+bool PcRenameNoReplace(const std::string& from, const std::string& to) {
+  if (from.empty() || to.empty()) return Refuse(ENOENT);
+  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+    SetLastError(0);
+    return true;
+  }
+  if (errno != EINVAL && errno != ENOSYS) return Refuse(errno);
+  // A file system that refuses the flag: a second name, which fails where
+  // the name is taken, then the first goes.
+  struct stat st;
+  if (lstat(from.c_str(), &st) != 0) return Refuse(errno);
+  if (S_ISDIR(st.st_mode)) {
+    // A folder has no second name; a plain rename puts it at most over an
+    // empty folder that appeared meanwhile, never over a file.
+    if (lstat(to.c_str(), &st) == 0) return Refuse(EEXIST);
+    if (errno != ENOENT) return Refuse(errno);
+    if (rename(from.c_str(), to.c_str()) != 0) return Refuse(errno);
+    SetLastError(0);
+    return true;
+  }
+  if (link(from.c_str(), to.c_str()) != 0) return Refuse(errno);
+  if (unlink(from.c_str()) != 0) {
+    const int error = errno;
+    unlink(to.c_str());
+    return Refuse(error);
+  }
+  SetLastError(0);
+  return true;
+}
+
+bool PcSetAside(const std::string& path, std::string& aside) {
+  aside.clear();
+  for (int n = 0; n < 1000; ++n) {
+    const std::string name = path + (n ? "." + std::to_string(n) : std::string()) + ".old";
+    if (PcRenameNoReplace(path, name)) {
+      aside = name;
+      return true;
+    }
+    if (LastError() != EEXIST) return false;
+  }
+  return Refuse(EEXIST);
+}
+
+namespace {
+
+// A link in a folder is followed only when the running user or root owns
+// it, as the kernel's protected links do in shared folders.
+bool LinkMayBeFollowed(const struct stat& st) { return st.st_uid == 0 || IsRunningUser(st.st_uid); }
+
+int Failed(int error, std::string& why, const std::string& text = std::string()) {
+  why = text.empty() ? std::strerror(error) : text;
+  return Fail(error);
+}
+
+// Walks from the folder `from` (followed as it is: the one the user chose)
+// down to `path`, one component at a time, each made first when `make`
+// says so; returns a descriptor of the folder reached, or -1 (LastError(),
+// and `why` in the user's words). Without `from` (or when `path` does not
+// lie below it) the walk starts at "/" or the current folder.
+int WalkFolders(const std::string& path, const std::string& from, bool make, std::string& why) {
+  why.clear();
+  if (path.empty()) return Failed(ENOENT, why);
+  // What the system could not name by its path is not made either.
+  if (path.size() >= PATH_MAX) return Failed(ENAMETOOLONG, why);
+  std::string base = from, rest = path;
+  while (base.size() > 1 && base.back() == '/') base.pop_back();
+  const bool below = !base.empty() && path.compare(0, base.size(), base) == 0 &&
+                     (path.size() == base.size() || path[base.size()] == '/' || base == "/");
+  if (below) {
+    rest = path.substr(base.size());
+  } else {
+    base = path[0] == '/' ? "/" : ".";
+  }
+  int fd;
+  do fd = open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  while (fd < 0 && errno == EINTR);
+  if (fd < 0) return Failed(errno, why);
+  size_t start = 0;
+  while (start < rest.size()) {
+    size_t end = rest.find('/', start);
+    if (end == std::string::npos) end = rest.size();
+    const std::string name = rest.substr(start, end - start);
+    start = end + 1;
+    if (name.empty() || name == ".") continue;
+    auto fail = [&](int error, const std::string& text = std::string()) {
+      close(fd);
+      return Failed(error, why, text);
+    };
+    if (name == "..") return fail(EINVAL, "the name is not usable");
+    if (make && mkdirat(fd, name.c_str(), 0777) != 0 && errno != EEXIST) return fail(errno);
+    struct stat judged;
+    if (fstatat(fd, name.c_str(), &judged, AT_SYMLINK_NOFOLLOW) != 0) return fail(errno);
+    int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+    if (S_ISLNK(judged.st_mode)) {
+      if (!LinkMayBeFollowed(judged))
+        return fail(EPERM, "\"" + name + "\" is a symbolic link owned by another user (user " +
+                               std::to_string(judged.st_uid) + "); it is not followed");
+    } else if (S_ISDIR(judged.st_mode)) {
+      flags |= O_NOFOLLOW;
+    } else {
+      return fail(ENOTDIR, "\"" + name + "\" is a file, not a folder");
+    }
+    int next;
+    do next = openat(fd, name.c_str(), flags);
+    while (next < 0 && errno == EINTR);
+    if (next < 0) return fail(errno);
+    // Still the entry judged: a link is not swapped for another's meanwhile.
+    struct stat now;
+    const bool same = fstatat(fd, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+                      now.st_dev == judged.st_dev && now.st_ino == judged.st_ino;
+    close(fd);
+    fd = next;
+    if (!same) return fail(EAGAIN, "\"" + name + "\" was replaced by another program meanwhile");
+  }
+  return fd;
+}
+
+}  // namespace
+
+bool PcMakeFolder(const std::string& path, const std::string& from, std::string* why) {
+  std::string local;
+  const int fd = WalkFolders(path, from, true, why ? *why : local);
+  if (fd < 0) return false;
+  close(fd);
+  SetLastError(0);
+  return true;
+}
+
+bool PcFolderUsable(const std::string& path, const std::string& from, std::string* why) {
+  std::string local;
+  const int fd = WalkFolders(path, from, false, why ? *why : local);
+  if (fd < 0) return false;
+  close(fd);
+  SetLastError(0);
+  return true;
+}
+
+bool MakePath(const std::string& folder) { return PcMakeFolder(folder, std::string(), nullptr); }
+
+}  // namespace platform
+
 // ------------------------------------------------- trusted configuration
 
 namespace platform {
@@ -459,6 +671,8 @@ namespace {
 
 std::string OwnerText(unsigned uid) { return "owned by user " + std::to_string(uid); }
 
+constexpr int64_t kMostConfigBytes = int64_t(64) << 20;
+
 // Why a folder lets someone other than the running user and root change
 // what it holds; "" when it does not.
 std::string FolderDoubt(const std::string& folder) {
@@ -474,41 +688,65 @@ std::string FolderDoubt(const std::string& folder) {
 
 }  // namespace
 
-ConfigTrust CheckConfigFile(const std::string& path, std::string* why) {
+ConfigTrust ReadConfigFile(const std::string& path, std::string* text, std::string* why) {
   std::string local;
   std::string& reason = why ? *why : local;
   reason.clear();
+  if (text) text->clear();
   struct stat st;
-  if (path.empty() || lstat(path.c_str(), &st) != 0)
-    return errno == ENOENT || errno == ENOTDIR || path.empty() ? ConfigTrust::Absent
-                                                               : ConfigTrust::Untrusted;
-  // The name's own folder, and where a link at it leads.
-  reason = FolderDoubt(FolderOf(path));
-  if (!reason.empty()) return ConfigTrust::Untrusted;
-  std::string real = path;
-  if (S_ISLNK(st.st_mode)) {
-    char resolved[PATH_MAX];
-    if (realpath(path.c_str(), resolved) == nullptr) return ConfigTrust::Absent;
-    real = resolved;
-    reason = FolderDoubt(FolderOf(real));
-    if (!reason.empty()) return ConfigTrust::Untrusted;
-  }
-  FileState state;
-  const int fd = PcFileOpen(real, false, &state);
-  if (fd < 0) {
-    reason = LastError() == EINVAL ? "it is not a regular file" : PcFileErrorText(LastError());
+  if (path.empty() || lstat(path.c_str(), &st) != 0) {
+    if (path.empty() || errno == ENOENT || errno == ENOTDIR) return ConfigTrust::Absent;
+    reason = std::string("it cannot be examined (") + std::strerror(errno) + ")";
     return ConfigTrust::Untrusted;
   }
-  const bool examined = fstat(fd, &st) == 0;
-  const int error = errno;
-  close(fd);
-  if (!examined)
-    reason = std::strerror(error);
+  reason = FolderDoubt(FolderOf(path));
+  if (!reason.empty()) return ConfigTrust::Untrusted;
+  // What is no regular file is never opened (a device may act on it); what
+  // is judged is the file then opened, never the name a second time.
+  if (S_ISLNK(st.st_mode)) {
+    reason = "it is a symbolic link";
+    return ConfigTrust::Untrusted;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    reason = "it is not a regular file";
+    return ConfigTrust::Untrusted;
+  }
+  int fd;
+  do fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    if (errno == ENOENT) return ConfigTrust::Absent;   // gone meanwhile
+    reason = errno == ELOOP ? "it is a symbolic link" : std::strerror(errno);
+    return ConfigTrust::Untrusted;
+  }
+  if (fstat(fd, &st) != 0)
+    reason = std::strerror(errno);
+  else if (!S_ISREG(st.st_mode))
+    reason = "it is not a regular file";
   else if (st.st_uid != 0 && !IsRunningUser(st.st_uid))
     reason = "it is " + OwnerText(st.st_uid);
   else if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
     reason = "it is writable by other users";
+  else if (st.st_size > kMostConfigBytes)
+    reason = "it is too large for a settings file";
+  if (reason.empty() && text) {
+    text->resize(static_cast<size_t>(st.st_size));
+    size_t done = 0;
+    while (done < text->size()) {
+      const ssize_t n = read(fd, text->data() + done, text->size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) reason = std::strerror(errno);
+      if (n <= 0) break;
+      done += static_cast<size_t>(n);
+    }
+    text->resize(reason.empty() ? done : 0);
+  }
+  close(fd);
   return reason.empty() ? ConfigTrust::Trusted : ConfigTrust::Untrusted;
+}
+
+ConfigTrust CheckConfigFile(const std::string& path, std::string* why) {
+  return ReadConfigFile(path, nullptr, why);
 }
 
 std::string PcFileErrorText(int error) {

@@ -90,6 +90,12 @@ std::string IniRead(const std::string& file, const std::string& section,
 // (LastError()).
 bool IniWrite(const std::string& file, const std::string& section,
               const std::string& key, const std::string& value);
+// The same on the text of a file already read (ReadConfigFile): the value
+// IniRead would give, and the whole text as IniWrite would store it.
+std::string IniValue(const std::string& text, const std::string& section,
+                     const std::string& key);
+std::string IniEdited(const std::string& text, const std::string& section,
+                      const std::string& key, const std::string& value);
 
 // --------------------------------------------------------------------- text
 //
@@ -125,7 +131,8 @@ bool IsFat4GBLimited(const std::string& fsName);
 // Sets access and modification time of `path` to the given local date and time.
 bool SetFileTimesLocal(const std::string& path, int year, int month, int day,
                        int hour, int minute, int second);
-// Creates `folder` and every missing folder above it (mkdir -p).
+// Creates `folder` and every missing folder above it (mkdir -p), by the
+// rule of PcMakeFolder for every component.
 bool MakePath(const std::string& folder);
 // The real 64-bit length of a file; -1 on failure.
 int64_t FileLength(const std::string& path);
@@ -212,6 +219,30 @@ int PcFileAppend(const std::string& path);
 // (EFBIG beyond).
 bool PcFileRead(const std::string& path, std::string& data,
                 int64_t limit = int64_t(1) << 31);
+// Commits two replacements as one (the two files of a dump): both names
+// take their new files, or (on any failure) both keep what they held. The
+// old files are set aside first (PcSetAside), the new ones take the names
+// through PcRenameNoReplace, and the old ones go last.
+bool PcFileReplaceCommitPair(PcFileReplacement& first, PcFileReplacement& second);
+// Renames `from` to `to` only while nothing is at `to` (RENAME_NOREPLACE;
+// where the file system refuses the flag, a second name and removal of the
+// first, which fails as well where the name is taken): EEXIST when taken.
+bool PcRenameNoReplace(const std::string& from, const std::string& to);
+// Moves what `path` names (a file or a link, never followed) to the first
+// free name of "path.old", "path.1.old", ... (`aside` gets it); never over
+// anything that is there.
+bool PcSetAside(const std::string& path, std::string& aside);
+// Makes (PcMakeFolder) or only enters (PcFolderUsable) the PC folder
+// `path`, every component below the folder `from` (the folder a job copies
+// into, taken as the user chose it; "" for none: every component counts),
+// one at a time through the descriptor of the one above it. A symbolic link
+// on the way is followed only when the running user or root owns it, as cp
+// -r follows links; one of another user is refused (EPERM). A path the
+// system cannot name (PATH_MAX) is refused with ENAMETOOLONG. `why` (when
+// given) gets the reason in the user's words: the system's text of the
+// error, or what was found at the name.
+bool PcMakeFolder(const std::string& path, const std::string& from, std::string* why = nullptr);
+bool PcFolderUsable(const std::string& path, const std::string& from, std::string* why = nullptr);
 // The reason of a failure of these helpers as the user reads it: the
 // system's text of the error, "not a regular file ..." for EINVAL.
 std::string PcFileErrorText(int error);
@@ -220,11 +251,17 @@ std::string PcFileErrorText(int error);
 // sudo (effective root) the user that SUDO_UID names, as git counts it.
 bool IsRunningUser(unsigned uid);
 // Whether a configuration file read from a folder another user may have
-// chosen (the current folder) may steer the run: only when it, what a link
-// at its name leads to, and their folders are owned by the running user or
-// root and writable by nobody else. Absent: no such file (ignore quietly);
+// chosen (the current folder) may steer the run: only when it and its
+// folder are owned by the running user or root and writable by nobody
+// else, and it is a regular file, no link. Absent: no such file (ignore quietly);
 // Untrusted: there, but not to be used (`why` says why).
+// The file is judged on the descriptor that is read (opened once with
+// O_NOFOLLOW|O_NONBLOCK, then fstat): a link at the name is not used, and
+// nothing put at the name between the look and the read is taken.
+// ReadConfigFile gives the content of a trusted file in `text` (at most
+// 64 MB); every reader of such a file goes through it.
 enum class ConfigTrust { Absent, Trusted, Untrusted };
+ConfigTrust ReadConfigFile(const std::string& path, std::string* text, std::string* why = nullptr);
 ConfigTrust CheckConfigFile(const std::string& path, std::string* why = nullptr);
 
 // ftruncate and fsync of an open file.

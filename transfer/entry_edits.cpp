@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -62,12 +63,13 @@ bool RenamePc(int side, int index, const std::string& newName) {
   core::SeparatePathComponents(rec.Name, folder, name, ext, core::kPcSeparator);
   const std::string target = folder + newName;
   if (target == rec.Name) return true;
-  struct stat st {};
-  if (lstat(target.c_str(), &st) == 0) {
+  // Never over a name that is taken, whenever it was taken.
+  const bool ok = platform::PcRenameNoReplace(rec.Name, target);
+  const int error = platform::LastError();
+  if (!ok && error == EEXIST)
     Tell("Unable to rename \"" + rec.Name + "\": \"" + newName + "\" already exists.");
-    return false;
-  }
-  const bool ok = std::rename(rec.Name.c_str(), target.c_str()) == 0;
+  else if (!ok)
+    Tell("Unable to rename \"" + rec.Name + "\": " + platform::PcFileErrorText(error) + ".");
   core::LoadTopf(side, true);
   return ok;
 }

@@ -99,7 +99,8 @@ bool PcCreateFile(int side, const std::string& path) {
     return false;
   }
   platform::FileState created, opened;
-  const int fd = open(full.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  // Never through a link, never over a name taken meanwhile.
+  const int fd = platform::PcFileCreate(full, 0666);
   if (fd >= 0) {
     platform::HandleState(fd, created);
     close(fd);
@@ -149,15 +150,21 @@ bool RecorderCreateFile(int side, const std::string& path) {
   return true;
 }
 
-bool PcCreateDir(int side, const std::string& path) {
-  if (path.empty() || HasParentComponent(path)) {
-    Tell("Unable to create the folder \"" + path + "\": the name is not usable.");
-    return false;
-  }
-  core::MakePath(path);
-  core::LoadTopf(side, true);
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+// The side's list is not read again here: the job reads it once at its
+// end, the new-folder command after its one folder.
+bool PcCreateDir(const std::string& path, const std::string& from, std::string* why) {
+  std::string reason;
+  bool made = false;
+  if (path.empty() || HasParentComponent(path))
+    reason = "the name is not usable";
+  else
+    made = platform::PcMakeFolder(path, from, &reason);
+  if (made) return true;
+  if (why)
+    *why = reason;
+  else
+    Tell("Unable to create the folder \"" + path + "\": " + reason + ".");
+  return false;
 }
 
 bool RecorderCreateDir(int side, std::string path) {
@@ -298,10 +305,10 @@ bool FSCreateFile(int side, const std::string& path) {
   return RecorderCreateFile(side, path);
 }
 
-bool FSCreateDir(int side, const std::string& path) {
+bool FSCreateDir(int side, const std::string& path, const std::string& from, std::string* why) {
   core::ProcScope scope("FSCreateDir");
   core::CheckSideIndex(side);
-  if (core::IsPCSide(side)) return PcCreateDir(side, path);
+  if (core::IsPCSide(side)) return PcCreateDir(path, from, why);
   return RecorderCreateDir(side, path);
 }
 

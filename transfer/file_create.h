@@ -45,13 +45,18 @@ std::string PcCreateName(const std::string& path);
 bool FSCreateFile(int side, const std::string& path);
 
 // Creates a folder on a side.
-// PC side: the folder and its parents, then the side's list is reloaded.
+// PC side: the folder and its parents (platform::PcMakeFolder: below the
+// folder `from`, the one a job copies into, a link of another user is
+// neither followed nor replaced); the side's list is not reloaded (the
+// caller does that once). A failure is named by its reason: in `why` when
+// given, else in a message.
 // Recorder side: nothing when a folder of that path exists (case ignored);
 // otherwise the parent must be a folder of the list with a free slot, the
 // lowest free FAT index from 3 gets a new directory cluster, the FAT and the
 // entry are written, and the record is added to the side's list. On a
 // failure after the allocation the cluster is freed again.
 // True when the folder exists afterwards.
-bool FSCreateDir(int side, const std::string& path);
+bool FSCreateDir(int side, const std::string& path, const std::string& from = std::string(),
+                 std::string* why = nullptr);
 
 }  // namespace transfer

@@ -72,15 +72,6 @@ std::string TargetNameKey(int target, const std::string& path) {
   return core::LowerCaseName(folder + name.substr(0, size_t(core::kMaxEntryName)));
 }
 
-// Renames without replacing anything that is there.
-bool RenameNoReplace(const std::string& from, const std::string& to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
-    return true;
-  if (errno != EINVAL && errno != ENOSYS) return false;
-  // A file system without that flag: a second link fails when the name is taken.
-  return ::link(from.c_str(), to.c_str()) == 0 && ::unlink(from.c_str()) == 0;
-}
-
 // The open PC file `handle` is still the file `path` names.
 bool StillNamed(int handle, const std::string& path) {
   platform::FileState open, named;
@@ -105,15 +96,15 @@ std::string OpenFailure(const std::string& path) {
   return "the file cannot be opened";
 }
 
-// The PC folder that holds `path` (a file or a folder, with or without a
-// trailing "/") is gone: moved or removed by another program.
-bool FolderOfGone(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
+// The PC folder that holds `path` (a file or a folder).
+std::string PcFolderOf(const std::string& path) {
   const size_t cut = path.rfind('/');
-  if (cut == std::string::npos) return false;
-  platform::FileState folder;
-  return !platform::PathState(path.substr(0, cut + 1), folder) || !S_ISDIR(folder.Mode);
+  return cut == std::string::npos ? std::string(".") : cut == 0 ? std::string("/") : path.substr(0, cut);
 }
+
+// A failure to enter a folder that means it is gone: moved or removed by
+// another program.
+bool GoneError(int error) { return error == ENOENT || error == ENOTDIR; }
 
 // The ranges of `unread` that lie within a file of `size` bytes (cut at
 // its end), and how many bytes they hold.
@@ -182,6 +173,15 @@ class CopyJob {
   void Fail(const core::FileRec& rec, const std::string& why) {
     problems_.push_back(ShownName(side_, rec.Name) + ": " + why);
   }
+  // The folder of this job that could not be made and holds the PC path
+  // `path`; "" for none. What lies below it is not tried.
+  std::string FailedFolderAbove(const std::string& path) const {
+    for (const std::string& f : failedFolders_)
+      if (path.size() > f.size() && path.compare(0, f.size(), f) == 0 && path[f.size()] == '/')
+        return f;
+    return std::string();
+  }
+  bool MakePcFolder(const std::string& folder);
 
   JobHost& host_;
   const int side_;
@@ -200,6 +200,7 @@ class CopyJob {
   std::vector<std::string> problems_;
   std::string keptPc_;
   std::set<std::string> written_;   // target name keys this job has written
+  std::vector<std::string> failedFolders_;   // PC folders not made, told once each
 };
 
 // A source whose target name an earlier file of this job already took is
@@ -344,11 +345,8 @@ bool CopyJob::DirectoryPhase() {
       const std::string folder = FSTargetPath(side_, lines[i].Entry, sourcePath_, targetPath_);
       Status("Creating destination tree: " + ShownName(target_, folder));
       ui::Current().DoEvents();
-      // The folder that should hold it was there when the job began (the
-      // pane's folder) or made just before: gone now, it is not made again.
-      if (core::IsPCSide(target_) && FolderOfGone(folder)) {
-        problems_.push_back(folder + ": the folder that should hold it is gone (moved or removed "
-                                     "by another program); not created");
+      if (core::IsPCSide(target_)) {
+        MakePcFolder(folder);
         continue;
       }
       if (!FSCreateDir(target_, folder))
@@ -361,6 +359,26 @@ bool CopyJob::DirectoryPhase() {
     if (!List3.List(i).empty() && List3.List(i)[0] == 'D') List3.RemoveItem(i);
   AllFilesBar(0);
   return true;
+}
+
+// Makes one folder of the copy on the PC. A failure is told once, by its
+// reason; what lies below that folder is not tried (its files are named as
+// not copied for want of it).
+bool CopyJob::MakePcFolder(const std::string& folder) {
+  if (!FailedFolderAbove(folder).empty()) return false;
+  // The folder that should hold it was there when the job began (the
+  // pane's folder) or made just before: gone now, it is not made again.
+  std::string why;
+  bool made = platform::PcFolderUsable(PcFolderOf(folder), targetPath_, &why);
+  if (!made && GoneError(platform::LastError())) {
+    problems_.push_back(folder + ": the folder that should hold it is gone (moved or removed "
+                                 "by another program); not created");
+  } else {
+    made = made && FSCreateDir(target_, folder, targetPath_, &why);
+    if (!made) problems_.push_back(folder + ": the folder could not be created (" + why + ")");
+  }
+  if (!made) failedFolders_.push_back(folder);
+  return made;
 }
 
 // A move inside one recorder disk: the file keeps its chain; a new entry in
@@ -414,19 +432,12 @@ bool CopyJob::SetAsideOlder(const std::string& pcPath) {
   keptPc_.clear();
   struct stat st {};
   if (pcPath.empty() || ::lstat(pcPath.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return true;
-  for (int n = 0; n < 1000; ++n) {
-    const std::string aside = pcPath + (n ? "." + std::to_string(n) : std::string()) + ".old";
-    if (::lstat(aside.c_str(), &st) == 0) continue;
-    if (std::rename(pcPath.c_str(), aside.c_str()) != 0) return false;
-    keptPc_ = aside;
-    return true;
-  }
-  return false;
+  return platform::PcSetAside(pcPath, keptPc_);
 }
 
 void CopyJob::PutBackOlder(const std::string& pcPath) {
   if (keptPc_.empty()) return;
-  if (!RenameNoReplace(keptPc_, pcPath))
+  if (!platform::PcRenameNoReplace(keptPc_, pcPath))
     problems_.push_back(pcPath + ": the older file of that name was kept as \"" + keptPc_ + "\"");
   keptPc_.clear();
 }
@@ -541,7 +552,17 @@ FileResult CopyJob::CopyFile(size_t i, size_t n, const QueueLine& line) {
   }
   if (!pcTarget && size <= 0) return refuse("an empty file cannot be stored on the recorder disk");
   if (pcTarget) {
-    if (FolderOfGone(pcPath)) return refuse(kFolderGone);
+    const std::string failed = FailedFolderAbove(pcPath);
+    if (!failed.empty())
+      return refuse("not copied, its folder " + failed + " could not be created" +
+                    (move_ ? "; the source is kept" : ""));
+    // Every folder below the target is entered by the rule that made it: a
+    // link another user put in place of one meanwhile is not written through.
+    std::string why;
+    if (!platform::PcFolderUsable(PcFolderOf(pcPath), targetPath_, &why))
+      return refuse(GoneError(platform::LastError())
+                        ? kFolderGone
+                        : "its folder cannot be used (" + why + "); not copied");
     struct stat there {};
     if (::lstat(pcPath.c_str(), &there) == 0 && !S_ISREG(there.st_mode) &&
         !S_ISLNK(there.st_mode) && !S_ISDIR(there.st_mode))

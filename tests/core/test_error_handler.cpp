@@ -247,6 +247,7 @@ TEST_F(ErrorHandlerTest, OnlyATrustedConfigurationSteersTheRun) {
       {"in a sticky shared folder", 0, 0644, 0, 01777, Plain, nullptr, false},
       {"in another user's folder", 0, 0644, 4242, 0755, Plain, nullptr, false},
       {"a link into a shared folder", 0, 0644, 0, 0777, Link, nullptr, false},
+      {"a link to a file of root's", 0, 0644, 0, 0755, Link, nullptr, false},   // judged as opened
       {"a pipe", 0, 0644, 0, 0755, Fifo, nullptr, false},
   };
   const std::string program = MakeArgumentRecorder(dir);

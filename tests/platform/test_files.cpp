@@ -3,6 +3,8 @@
 #include "tests/support/image_builder.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -204,5 +206,84 @@ TEST(SafePcWrites, NothingPlantedIsFollowedOrBlocks) {
     const bool renamed = ok && row.op == CreateFree && row.planted != None;
     EXPECT_TRUE(!ok || ReadWholeFile(name).find("data") != std::string::npos);
     EXPECT_EQ(name, renamed ? dir / "out_2.bin" : dir / "out.bin");
+  }
+}
+
+// Below the folder a job copies into, a link is followed only when root or
+// the running user owns it; a path the system cannot name is refused with
+// its own reason. Nothing is made through a refused link.
+TEST(PcMakeFolder, FollowsOnlyLinksOfTheUserOrRoot) {
+  const struct { uid_t owner; const char* below; bool made; int error; } rows[] = {
+      {0, "link/sub", true, 0},
+      {65534, "link/sub", false, EPERM},
+      {65534, "link", false, EPERM},
+      {0, "real/sub", true, 0},
+      {0, nullptr, false, ENAMETOOLONG},   // a component longer than the system takes
+  };
+  for (const auto& row : rows) {
+    if (row.owner != 0 && geteuid() != 0) {
+      std::printf("a link of another user skipped: needs root to make\n");
+      continue;
+    }
+    TempDir dir, elsewhere;
+    ASSERT_EQ(symlink(elsewhere.Path().c_str(), (dir / "link").c_str()), 0);
+    ASSERT_EQ(lchown((dir / "link").c_str(), row.owner, row.owner), 0);
+    const std::string path = dir / (row.below ? row.below : std::string(300, 'n').c_str());
+    std::string why;
+    EXPECT_EQ(PcMakeFolder(path, dir.Path(), &why), row.made) << path;
+    EXPECT_EQ(LastError(), row.error);
+    if (row.error == ENAMETOOLONG) {
+      EXPECT_EQ(why, std::strerror(ENAMETOOLONG));
+    }
+    if (row.error == EPERM) {
+      EXPECT_NE(why.find("symbolic link owned by another user"), std::string::npos) << why;
+    }
+    EXPECT_EQ(Exists(elsewhere / "sub"), row.made && row.below == std::string("link/sub"));
+    EXPECT_EQ(PcFolderUsable(path, dir.Path()), row.made);
+  }
+}
+
+// A rename that must not replace never does, whatever appeared at the
+// name; the two files of a dump take their names together or not at all.
+TEST(PcRenameNoReplace, NeverReplacesAndPairsStayConsistent) {
+  enum Op { Rename, SetAside, Pair, PairSecondFails };
+  const struct { Op op; bool taken; bool ok; } rows[] = {
+      {Rename, false, true}, {Rename, true, false}, {SetAside, true, true},
+      {Pair, true, true},    {Pair, false, true},   {PairSecondFails, true, false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::to_string(row.op) + (row.taken ? " taken" : ""));
+    TempDir dir;
+    const std::string a = dir / "d.scc", b = dir / "d.scd";
+    WriteWholeFile(dir / "from", "new");
+    if (row.taken) WriteWholeFile(a, "old a"), WriteWholeFile(b, "old b"),
+                   WriteWholeFile(a + ".old", "user's");
+    bool ok = false;
+    std::string aside;
+    if (row.op == Rename) ok = PcRenameNoReplace(dir / "from", a);
+    if (row.op == SetAside) ok = PcSetAside(a, aside) && aside == a + ".1.old";
+    if (row.op >= Pair) {
+      PcFileReplacement ra, rb;
+      ASSERT_TRUE(PcFileReplaceBegin(a, ra) && PcFileReplaceBegin(b, rb));
+      ASSERT_TRUE(PcFileReplaceWrite(ra, "new a", 5) && PcFileReplaceWrite(rb, "new b", 5));
+      if (row.op == PairSecondFails) ::unlink(rb.Temp.c_str());
+      ok = PcFileReplaceCommitPair(ra, rb);
+    }
+    EXPECT_EQ(ok, row.ok);
+    if (row.op == Rename) {
+      EXPECT_EQ(ReadWholeFile(a), ok ? "new" : "old a");
+      EXPECT_EQ(LastError(), ok ? 0 : EEXIST);
+    }
+    if (row.op >= Pair) {
+      EXPECT_EQ(ReadWholeFile(a), ok ? "new a" : "old a");
+      EXPECT_EQ(ReadWholeFile(b), ok ? "new b" : "old b");
+    }
+    // Only the two names and what the user had: no temporary or aside file stays.
+    std::vector<FolderEntry> left;
+    ASSERT_TRUE(ListFolder(dir.Path(), left));
+    EXPECT_EQ(left.size(), size_t(row.taken ? 4 : row.op == Rename ? 1 : 3));
+    if (row.taken) {
+      EXPECT_EQ(ReadWholeFile(a + ".old"), "user's");
+    }
   }
 }

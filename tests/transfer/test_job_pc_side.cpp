@@ -205,5 +205,61 @@ TEST_F(JobTest, WhatOtherProgramsDoOnThePcSideLosesNothingAndIsTold) {
     }
 }
 
+
+// A folder of the copy that cannot be made where it belongs (another user's
+// link at its name, a path the PC cannot name) is told once, by its reason;
+// nothing goes through the link, what lies below is named as not copied and
+// a move keeps it. A link of root's (or the user's) is followed as cp -r does.
+TEST_F(JobTest, FoldersThatCannotBeMadeAreToldOnceByTheirReason) {
+  enum At { OthersLink, RootsLink, TooLong };
+  const std::string b = PatternBytes(2, kCluster + 9), deep(120, 'n');
+  int run = 0;
+  for (const At at : {OthersLink, RootsLink, TooLong})
+    for (const bool move : {false, true}) {
+      const std::string sub = "f" + std::to_string(run++) + "/";
+      SCOPED_TRACE(sub + (move ? " move" : " copy"));
+      if (at == OthersLink && geteuid() != 0) {
+        std::printf("%s skipped: a link of another user needs root to make\n", sub.c_str());
+        continue;
+      }
+      script.Reset();
+      const std::string src = Pc() + sub + "src/", elsewhere = Pc() + sub + "elsewhere/";
+      std::string dst = sub + "dst/";
+      while (at == TooLong && (Pc() + dst).size() < 3990)
+        dst += std::string(std::min<size_t>(150, 3990 - (Pc() + dst).size()), 'd') + "/";
+      ASSERT_TRUE(platform::MakePath(src + "t/" + deep) && platform::MakePath(Pc() + dst) &&
+                  platform::MakePath(elsewhere));
+      ib::WriteWholeFile(src + "t/x.dat", b);
+      ib::WriteWholeFile(src + "t/" + deep + "/y.dat", b);
+      if (at != TooLong) {
+        ASSERT_EQ(::symlink(elsewhere.c_str(), (Pc() + dst + "t").c_str()), 0);
+        ASSERT_EQ(::lchown((Pc() + dst + "t").c_str(), at == OthersLink ? 65534 : 0, 0), 0);
+      }
+      ShowPc(0, sub + "src/");
+      ShowPc(1, dst);
+      host.Check(0, src + "t");
+      if (at != RootsLink) script.ExpectMsgBox("These files were not copied or moved as asked:", ui::Answer::OK);
+      transfer::DoCopy(0, move);
+      EXPECT_TRUE(script.AllAnswered());
+      const std::vector<std::string> texts = script.MsgBoxTexts();
+      const std::string told = texts.empty() ? "" : texts.back();
+      const std::string reason = at == OthersLink ? "symbolic link owned by another user" : "File name too long";
+      const size_t first = told.find(reason);
+      EXPECT_EQ(first != std::string::npos && told.find(reason, first + 1) == std::string::npos,
+                at != RootsLink) << told;
+      EXPECT_EQ(told.find("is gone"), std::string::npos) << told;
+      // Through a followed link, or into the folder made; never through another's.
+      const std::string x = at == TooLong ? Pc() + dst + "t/x.dat" : elsewhere + "x.dat";
+      EXPECT_EQ(platform::FileLength(x) == int64_t(b.size()), at != OthersLink) << x;
+      EXPECT_EQ(platform::FileLength(elsewhere + deep + "/y.dat") == int64_t(b.size()), at == RootsLink);
+      EXPECT_EQ(platform::FileLength(src + "t/x.dat") >= 0, !move || at == OthersLink);
+      EXPECT_EQ(platform::FileLength(src + "t/" + deep + "/y.dat") >= 0, !move || at != RootsLink);
+      if (at != RootsLink) {
+        EXPECT_NE(told.find("y.dat: not copied, its folder"), std::string::npos) << told;
+      }
+      transfer::UnloadProgressWindow();
+    }
+}
+
 }  // namespace
 }  // namespace jobtest
