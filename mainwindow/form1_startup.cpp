@@ -84,7 +84,8 @@ std::string NoRecorderDiskText() {
     text += std::string(core::UnopenedDrives.empty() ? "" : "\r\n") +
             (core::UnopenedDrives.empty() ? "The drives found (" : "The other drives found (") +
             names + ") do not look like Topfield PVR5000 hard drives.\r\n"
-                    "To choose from every drive, start the program with /disaster.\r\n";
+                    "Is the HD connected? If it is damaged, start the program with /disaster: it "
+                    "offers every drive.\r\n";
   }
   text.erase(text.size() - 2);   // the last line break
   return text;

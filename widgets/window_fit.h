@@ -8,6 +8,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QEvent>
 #include <QFont>
 #include <QFontMetrics>
 #include <QGridLayout>
@@ -111,25 +112,53 @@ inline QRect FitOnScreen(const QRect& frame, const QSize& minimum) {
   return area.isEmpty() ? frame : FitInto(area, frame, minimum);
 }
 
+inline void PlaceOnScreen(QWidget* window);
+
+// Places a window again, once, as soon as the desktop has told the frame it
+// draws around it (a window manager frames a window some time after it is
+// shown); it then goes.
+class PlaceWhenFramed : public QObject {
+ public:
+  explicit PlaceWhenFramed(QWidget* window) : QObject(window), window_(window) {
+    window->installEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    const QEvent::Type type = event->type();
+    if (watched == window_ && (type == QEvent::Move || type == QEvent::Resize) &&
+        window_->frameGeometry() != window_->geometry()) {
+      window_->removeEventFilter(this);
+      deleteLater();
+      PlaceOnScreen(window_);
+    }
+    return false;
+  }
+
+ private:
+  QWidget* window_;
+};
+
 // Fits a shown window whole into its screen as FitOnScreen does, its frame
 // at the top edge of the screen's available area. Until the desktop has
 // told the frame it draws, the frame above is counted, so that the bottom of
-// the window does not end below the screen once the title bar is there.
+// the window does not end below the screen once the title bar is there, and
+// the window is placed again when the frame is known.
 inline void PlaceOnScreen(QWidget* window) {
   if (window == nullptr) return;
   const QRect inner = window->geometry();
   const QRect outer = window->frameGeometry();
-  const QSize extra(std::max(outer.width() - inner.width(), kFrameWidth),
-                    std::max(outer.height() - inner.height(), kFrameHeight));
+  const bool framed = outer != inner;
+  const QSize extra = framed ? outer.size() - inner.size() : QSize(kFrameWidth, kFrameHeight);
   const QRect area = ScreenAreaOf(QRect(outer.topLeft(), inner.size() + extra));
   if (area.isEmpty()) return;
   const QSize least = window->minimumSizeHint().expandedTo(window->minimumSize()) + extra;
-  const QRect frame =
-      FitInto(area, QRect(outer.left(), area.top(), inner.width() + extra.width(),
-                          inner.height() + extra.height()), least);
+  const QRect frame = FitInto(area, QRect(QPoint(outer.left(), area.top()), inner.size() + extra), least);
   if (frame.size() != inner.size() + extra) window->resize(frame.size() - extra);
   // For a window, move() places its frame.
   window->move(frame.topLeft());
+  if (!framed && !window->findChild<PlaceWhenFramed*>(QString(), Qt::FindDirectChildrenOnly))
+    new PlaceWhenFramed(window);
 }
 
 // A label that, when its text is wider than itself, shows the end of the

@@ -192,6 +192,21 @@ TEST_F(StartupTest, NormalModeOpensTheFirstRecorderDiskOnItsDataFolder) {
   EXPECT_TRUE(script.Prompts().empty());
 }
 
+TEST_F(StartupTest, NoRecorderDiskShowsTheMessageAndEnds) {
+  script.ExpectMsgBox(
+      "i didn't find a Topfield PVR5000 hard drive.\r\n\r\n"
+      "Is the HD visible in the device manager?\r\n"
+      "Did you start Veldranoth/Write as administrator?",
+      ui::Answer::OK, ui::ScriptedUi::Match::Exact);
+  const std::optional<int> ended = Load();
+  ASSERT_TRUE(ended.has_value());
+  EXPECT_NE(*ended, 0);
+  EXPECT_TRUE(script.AllAnswered());
+  EXPECT_EQ(script.Prompts().at(0).Title, "Quenbrix");
+  // Nothing was saved on the way out.
+  EXPECT_EQ(core::GetSetting("View", "WindowWidth"), "");
+}
+
 // As root, lets file permissions refuse this thread too (on false) or not.
 bool PassFilePermissions(bool on) {
   __user_cap_header_struct head{_LINUX_CAPABILITY_VERSION_3, 0};
@@ -202,36 +217,25 @@ bool PassFilePermissions(bool on) {
   return syscall(SYS_capset, &head, data) == 0;
 }
 
-// No recorder disk: with no drive at all the designed text; then a drive
-// that is no recorder disk; then also one that may not be opened and a loop
-// of links, each named with its reason.
-TEST_F(StartupTest, NoRecorderDiskShowsWhyAndEnds) {
-  const std::string none = "i didn't find a Topfield PVR5000 hard drive.\r\n\r\n",
-                    foreign = " drives found (PhysicalDrive0) do not look like Topfield PVR5000 hard "
-                              "drives.\r\nTo choose from every drive, start the program with /disaster.";
-  const std::string told[] = {
-      none + "Is the HD visible in the device manager?\r\nDid you start Veldranoth/Write as administrator?",
-      none + "The" + foreign,
-      none + "The disk PhysicalDrive1 (" + Drive(1) + ") could not be opened: Permission denied.\r\n"
-             "The disk PhysicalDrive2 could not be opened: Too many levels of symbolic links.\r\n\r\n"
-             "Start the program as root, or add yourself to the disk group, and try again.\r\n\r\nThe other" + foreign};
-  for (int row = 0; row < 3; ++row) {
-    SCOPED_TRACE(row);
-    script.Reset();
-    if (row == 1) WriteBlank(Drive(0), 50ull << 20);   // a drive, but no recorder disk
-    if (row == 2) SmallImage().Write(Drive(1));
-    if (row == 2 && (chmod(Drive(1).c_str(), 0) || symlink(Drive(2).c_str(), Drive(2).c_str()) ||
-                     !PassFilePermissions(false)))
+// A drive that is no recorder disk; then also one that may not be opened and
+// a loop of links: each is named, with its reason.
+TEST_F(StartupTest, DrivesThatAreNoRecorderDisksOrCannotBeOpenedAreNamed) {
+  const std::string foreign = " drives found (PhysicalDrive0) do not look like Topfield PVR5000 hard drives.\r\n"
+                              "Is the HD connected? If it is damaged, start the program with /disaster: it offers every drive.";
+  const std::string told[] = {"The" + foreign,
+      "The disk PhysicalDrive1 (" + Drive(1) + ") could not be opened: Permission denied.\r\nThe disk PhysicalDrive2 could not "
+      "be opened: Too many levels of symbolic links.\r\n\r\nStart the program as root, or add yourself to the disk group, and "
+      "try again.\r\n\r\nThe other" + foreign};
+  WriteBlank(Drive(0), 50ull << 20);   // a drive, but no recorder disk
+  for (int row = 0; row < 2; ++row) {
+    if (row == 1 && (SmallImage().Write(Drive(1)), chmod(Drive(1).c_str(), 0) ||
+                     symlink(Drive(2).c_str(), Drive(2).c_str()) || !PassFilePermissions(false)))
       GTEST_SKIP() << "cannot take root's file access";
-    script.ExpectMsgBox(told[row], ui::Answer::OK, ui::ScriptedUi::Match::Exact);
-    const std::optional<int> ended = Load();
+    script.ExpectMsgBox("i didn't find a Topfield PVR5000 hard drive.\r\n\r\n" + told[row], ui::Answer::OK,
+                        ui::ScriptedUi::Match::Exact);
+    EXPECT_TRUE(Load().has_value());
     PassFilePermissions(true);
-    ASSERT_TRUE(ended.has_value());
-    EXPECT_NE(*ended, 0);
-    EXPECT_TRUE(script.AllAnswered());
-    EXPECT_EQ(script.Prompts().at(0).Title, "Quenbrix");
-    // Nothing was saved on the way out.
-    EXPECT_EQ(core::GetSetting("View", "WindowWidth"), "");
+    EXPECT_TRUE(script.AllAnswered()) << row;
     form.reset();
     testenv::CloseDisksAndReset();
   }

@@ -88,21 +88,15 @@ TEST_F(JobWindows, ProgressWindowControlsAndCancelQuestion) {
     EXPECT_EQ(transfer::CancelState, state);
   }
   EXPECT_EQ(script.Prompts().back().Title, "Cancel copy process");
-  // A path of 19,000 characters is shortened in the middle to the status
-  // line's width; the window keeps its size.
+  // A path of 19,000 characters is shortened in the middle; the window keeps its size.
   transfer::ShowProgressWindow();
   const QSize size = f->size();
-  const std::string path = "/media/" + std::string(19000, 'x') + "/film.rec";
-  f->SetStatus("Creating destination tree: " + path);
+  f->SetStatus("Creating destination tree: /media/" + std::string(19000, 'x') + "/film.rec");
   QCoreApplication::processEvents();
-  const auto* status = dynamic_cast<widgets::ElidedLabel*>(f->Label1[0]);
-  ASSERT_NE(status, nullptr);
-  EXPECT_EQ(status->text().size(), 27 + qsizetype(path.size()));
+  const QString shown = dynamic_cast<widgets::ElidedLabel&>(*f->Label1[0]).ShownText();
   EXPECT_EQ(f->size(), size);
-  EXPECT_LE(status->width(), f->width());
-  EXPECT_TRUE(status->ShownText().startsWith("Creating dest") &&
-              status->ShownText().endsWith("/film.rec") && status->ShownText().contains(QChar(0x2026)))
-      << status->ShownText().toStdString();
+  EXPECT_TRUE(shown.startsWith("Creating dest") && shown.endsWith("/film.rec") && shown.contains(QChar(0x2026)))
+      << shown.toStdString();
   // While a job runs the window stays open and asks instead.
   transfer::JobRunning = true;
   script.ExpectMsgBox("Cancel immediately", ui::Answer::No);
