@@ -38,8 +38,8 @@ extern std::vector<UnopenedDrive> UnopenedDrives;
 // identity: their drive numbers, in order.
 extern std::vector<int> ForeignDrives;
 
-// Fills ChooserEntries, InUseRecorderDrives, UnopenedDrives and ForeignDrives. The main window then selects
-// the first left entry.
+// Fills ChooserEntries, InUseRecorderDrives, UnopenedDrives and
+// ForeignDrives. The main window then selects the first left entry.
 void FSShowDisks();
 
 // The recorder entries of the left chooser, as the right one gets them in
