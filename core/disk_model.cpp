@@ -64,6 +64,9 @@ void ResetState() {
     List4[side].Clear();
     ChooserEntries[side].clear();
   }
+  InUseRecorderDrives.clear();
+  UnopenedDrives.clear();
+  ForeignDrives.clear();
   std::fill(std::begin(CheckState), std::end(CheckState), 0);
   std::fill(std::begin(ReadIncomplete), std::end(ReadIncomplete), false);
   Flags = 0;

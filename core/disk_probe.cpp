@@ -1,5 +1,7 @@
 #include "core/disk_probe.h"
 
+#include <cerrno>
+
 #include "core/disk_format.h"
 #include "core/disk_io.h"
 #include "core/disk_model.h"
@@ -33,20 +35,29 @@ std::vector<ChooserEntry> RecorderChooserEntries() {
 }
 
 std::vector<int> InUseRecorderDrives;
+std::vector<UnopenedDrive> UnopenedDrives;
+std::vector<int> ForeignDrives;
 
 void FSShowDisks() {
   ProcScope scope("FSShowDisks");
   ChooserEntries[0].clear();
   ChooserEntries[1].clear();
   InUseRecorderDrives.clear();
+  UnopenedDrives.clear();
+  ForeignDrives.clear();
 
   if (!InFileMode()) {
     for (int n = 0; n < platform::kMaxDrives; ++n) {
       const std::string name = "PhysicalDrive" + std::to_string(n);
       const int32_t handle = OpenDisk(name, false);
       if (handle < 1) {
+        const int error = platform::LastError();
         AddIODebugLog(ProbeHead() + "failed to opened disk " + name +
-                      ", ErrorCode=" + std::to_string(platform::LastError()));
+                      ", ErrorCode=" + std::to_string(error));
+        // No drive of that number (or a reader without a medium) is no
+        // disk; any other failure keeps its reason for the user.
+        if (error != ENOENT && error != ENXIO && error != ENODEV && error != ENOMEDIUM)
+          UnopenedDrives.push_back({n, platform::ResolveDrive(n), error});
         continue;
       }
       AddIODebugLog(ProbeHead() + "successfully opened disk " + name);
@@ -63,10 +74,13 @@ void FSShowDisks() {
             ChooserEntries[0].push_back(
                 {"Topfield Disk, Drive " + std::to_string(n) + SmartLabelSuffix(handle), -n});
           }
+        } else {
+          ForeignDrives.push_back(n);
         }
       } else {
         AddIODebugLog(ProbeHead() + "failed to read sector 0, ErrorCode=" +
                       std::to_string(platform::LastError()));
+        UnopenedDrives.push_back({n, platform::ResolveDrive(n), 0});
       }
       CloseDisk(handle);
       AddIODebugLog(ProbeHead() + "closed");

@@ -23,8 +23,23 @@ extern std::vector<ChooserEntry> ChooserEntries[2];
 // not write them; their drive numbers, in order.
 extern std::vector<int> InUseRecorderDrives;
 
-// Fills ChooserEntries and InUseRecorderDrives. The main window then selects
-// the first left entry.
+// Drives that are there but whose sector 0 the probe could not look at:
+// the drive number, its device or image path ("" when the entry for it
+// cannot be reached), and the system's error code of the failed open (0
+// when the open worked and the read of sector 0 failed).
+struct UnopenedDrive {
+  int Number = 0;
+  std::string Path;
+  int Error = 0;
+};
+extern std::vector<UnopenedDrive> UnopenedDrives;
+
+// Drives the probe read whose sector 0 does not carry the recorder's
+// identity: their drive numbers, in order.
+extern std::vector<int> ForeignDrives;
+
+// Fills ChooserEntries, InUseRecorderDrives, UnopenedDrives and
+// ForeignDrives. The main window then selects the first left entry.
 void FSShowDisks();
 
 // The recorder entries of the left chooser, as the right one gets them in

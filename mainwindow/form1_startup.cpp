@@ -56,6 +56,41 @@ std::string Trim(const std::string& text) {
   return text.substr(first, last - first + 1);
 }
 
+// Why the probe found no recorder disk: no drive at all (the designed
+// text), drives it could not open or read (each named with its reason), or
+// only drives that are not recorder disks.
+std::string NoRecorderDiskText() {
+  std::string text = "i didn't find a Topfield PVR5000 hard drive.\r\n\r\n";
+  if (core::UnopenedDrives.empty() && core::ForeignDrives.empty())
+    return text + "Is the HD visible in the device manager?\r\n"
+                  "Did you start Veldranoth/Write as administrator?";
+  bool denied = false;
+  for (const core::UnopenedDrive& d : core::UnopenedDrives) {
+    text += "The disk PhysicalDrive" + std::to_string(d.Number) +
+            (d.Path.empty() ? std::string() : " (" + d.Path + ")");
+    if (d.Error == 0) {
+      text += " could not be read.\r\n";
+      continue;
+    }
+    text += std::string(" could not be opened: ") + std::strerror(d.Error) + ".\r\n";
+    denied = denied || d.Error == EACCES || d.Error == EPERM;
+  }
+  if (denied)
+    text += "\r\nStart the program as root, or add yourself to the disk group, and try again.\r\n";
+  if (!core::ForeignDrives.empty()) {
+    std::string names;
+    for (const int n : core::ForeignDrives)
+      names += (names.empty() ? "" : ", ") + std::string("PhysicalDrive") + std::to_string(n);
+    text += std::string(core::UnopenedDrives.empty() ? "" : "\r\n") +
+            (core::UnopenedDrives.empty() ? "The drives found (" : "The other drives found (") +
+            names + ") do not look like Topfield PVR5000 hard drives.\r\n"
+                    "Is the HD connected? If it is damaged, start the program with /disaster: it "
+                    "offers every drive.\r\n";
+  }
+  text.erase(text.size() - 2);   // the last line break
+  return text;
+}
+
 // A whole-number setting of "View"; values outside [low, high] read as 0, as
 // a missing one does.
 int32_t WholeSetting(const std::string& key, int32_t low = INT32_MIN, int32_t high = INT32_MAX) {
@@ -65,31 +100,6 @@ int32_t WholeSetting(const std::string& key, int32_t low = INT32_MIN, int32_t hi
 // Stored placement values beyond this (twips; 100000 pixels, more than any
 // desktop spans) read as missing.
 constexpr int32_t kMaxPlacementTwips = 1500000;
-
-// `frame` moved, and resized where it must be, so that it lies whole in the
-// available area of one screen: the one it overlaps most, else the primary
-// screen; at least `minimum` in size, as far as that area allows, and no
-// larger than the area.
-QRect FitOnScreen(const QRect& frame, const QSize& minimum) {
-  const QScreen* primary = QGuiApplication::primaryScreen();
-  if (primary == nullptr) return frame;
-  QRect area = primary->availableGeometry();
-  int64_t most = 0;
-  for (const QScreen* screen : QGuiApplication::screens()) {
-    const QRect common = screen->availableGeometry().intersected(frame);
-    const int64_t overlap = int64_t(common.width()) * common.height();
-    if (overlap > most) {
-      most = overlap;
-      area = screen->availableGeometry();
-    }
-  }
-  const int width = std::clamp(frame.width(), std::min(minimum.width(), area.width()), area.width());
-  const int height =
-      std::clamp(frame.height(), std::min(minimum.height(), area.height()), area.height());
-  const int left = std::clamp(frame.left(), area.left(), area.left() + area.width() - width);
-  const int top = std::clamp(frame.top(), area.top(), area.top() + area.height() - height);
-  return QRect(left, top, width, height);
-}
 
 // The geometry of one physical drive as the probe of disaster mode saw it.
 struct ProbedDrive {
@@ -299,11 +309,7 @@ void Form1::Form_Load() {
           ui::Current().EndProgram(ui::kExitAbort);
         }
         if (Combo1[0]->count() == 0) {
-          ui::Current().MsgBox(
-              "i didn't find a Topfield PVR5000 hard drive.\r\n\r\n"
-              "Is the HD visible in the device manager?\r\n"
-              "Did you start Veldranoth/Write as administrator?",
-              ui::Buttons::OK);
+          ui::Current().MsgBox(NoRecorderDiskText(), ui::Buttons::OK);
           ui::Current().EndProgram(ui::kExitAbort);
         }
         break;
@@ -353,7 +359,7 @@ void Form1::LoadPlacement() {
   // A placement saved on a screen that is gone (or edited by hand) would
   // leave the window out of sight or too small to use: it comes back on a
   // screen, at least as wide as the panes need to follow the width.
-  frame = FitOnScreen(frame, QSize(TwipsToPixels(kMinUsableWidth), TwipsToPixels(kDesignHeight / 2)));
+  frame = widgets::FitOnScreen(frame, QSize(TwipsToPixels(kMinUsableWidth), TwipsToPixels(kDesignHeight / 2)));
   move(frame.topLeft());
   resize(std::max(1, frame.width() - kFrameWidth), std::max(1, frame.height() - kFrameHeight));
   if (maximised) setWindowState(windowState() | Qt::WindowMaximized);

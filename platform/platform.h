@@ -26,8 +26,10 @@ constexpr int kMaxDrives = 32;          // "PhysicalDrive0" .. "PhysicalDrive31"
 // under /sys/block in name order (loop, ram, zram, dm-, md, sr and fd left
 // out). Empty when there is no such drive. While QUENBRIX_DEVICES is set
 // (not empty) only its folder counts, even when that folder is missing, so a
-// test or demo run never reaches the machine's real disks.
-std::string ResolveDrive(int n);
+// test or demo run never reaches the machine's real disks. `error`, when
+// given, says why there is none: ENOENT when nothing is there, else why the
+// entry there cannot be reached (EACCES, ELOOP, ...).
+std::string ResolveDrive(int n, int* error = nullptr);
 
 // Opens a drive or a PC file. `name` is either "PhysicalDriveN" (resolved as
 // above, case ignored) or a path (a PC file: PcFileOpen below). Read-only, or read/write with write-through

@@ -65,7 +65,10 @@ void detail::SetLastError(int error) { lastError = error; }
 
 int LastError() { return lastError; }
 
-std::string ResolveDrive(int n) {
+std::string ResolveDrive(int n, int* error) {
+  int dummy = 0;
+  int& why = error ? *error : dummy;
+  why = ENOENT;
   if (n < 0 || n >= kMaxDrives) return "";
   // A set QUENBRIX_DEVICES always wins, even when its folder is missing:
   // a test or demo run must never fall through to the machine's real disks.
@@ -73,12 +76,19 @@ std::string ResolveDrive(int n) {
   if (devices && *devices) {
     std::string path = std::string(devices) + "/PhysicalDrive" + std::to_string(n);
     struct stat st;
-    if (stat(path.c_str(), &st) != 0) return "";
+    if (stat(path.c_str(), &st) != 0) {
+      // Something is there that cannot be reached (a folder the user may
+      // not enter, a loop of links): that is the reason, not "no drive".
+      if (errno != ENOENT && errno != ENOTDIR) why = errno;
+      return "";
+    }
     if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) return "";
+    why = 0;
     return path;
   }
   std::vector<std::string> disks = SystemDisks();
   if (static_cast<size_t>(n) >= disks.size()) return "";
+  why = 0;
   return "/dev/" + disks[n];
 }
 
@@ -87,9 +97,10 @@ int DriveOpen(const std::string& name, bool write) {
   int number = DriveNumberOf(name);
   if (number < 0) return PcFileOpen(name, write);   // a PC file, never a drive
   if (number >= 0) {
-    path = ResolveDrive(number);
+    int why = ENOENT;
+    path = ResolveDrive(number, &why);
     if (path.empty()) {
-      lastError = ENOENT;
+      lastError = why;
       return -1;
     }
     if (write) return detail::OpenHeldDrive(path);

@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QScrollArea>
@@ -32,6 +33,7 @@
 #include "ui/runs.h"
 #include "ui/ui.h"
 #include "widgets/owner.h"
+#include "widgets/window_fit.h"
 
 namespace tools {
 
@@ -70,24 +72,6 @@ QString Text(const std::string& recorderText) { return mainwindow::RecorderToDis
 }  // namespace
 
 Form3* DefragWindow() { return g_form3; }
-
-void PlaceOnScreen(QWidget* window) {
-  if (!window) return;
-  QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
-  if (!screen) return;
-  const QRect area = screen->availableGeometry();
-  const QRect frame = window->frameGeometry();
-  const QRect inner = window->geometry();
-  const int extraWidth = frame.width() - inner.width();
-  const int extraHeight = frame.height() - inner.height();
-  const int width = std::max(1, std::min(inner.width(), area.width() - extraWidth));
-  const int height = std::max(1, std::min(inner.height(), area.height() - extraHeight));
-  if (width != inner.width() || height != inner.height()) window->resize(width, height);
-  const int right = area.left() + area.width() - (window->frameGeometry().width());
-  const int x = std::max(area.left(), std::min(frame.x(), right));
-  // For a window, move() places its frame.
-  window->move(x, area.top());
-}
 
 void UnloadDefragWindow() {
   if (!g_form3 || DefragRunning || g_form3->Busy()) return;
@@ -282,7 +266,7 @@ void Form3::Form_Load() {
   Combo2_Click();
 
   show();
-  PlaceOnScreen(this);
+  widgets::PlaceOnScreen(this);
   if (main) {
     SavedMainWindowState = int32_t(main->windowState());
     main->setWindowState(main->windowState() | Qt::WindowMinimized);
@@ -352,6 +336,16 @@ void Form3::closeEvent(QCloseEvent* event) {
   if (g_form3 == this) g_form3 = nullptr;
   if (CurrentMap() == Picture1) SetCurrentMap(nullptr);
   deleteLater();
+}
+
+// Escape does what the close box does: it closes the window when no run
+// goes, and during a run it cancels the run as the close box then does.
+void Form3::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+    close();
+    return;
+  }
+  QWidget::keyPressEvent(event);
 }
 
 // The window opens without an owner: it minimises the main window, and most

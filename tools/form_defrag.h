@@ -70,6 +70,7 @@ class Form3 : public QWidget {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
   // Watches the main window: once it is no longer minimised, it becomes this
   // window's owner.
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -96,9 +97,6 @@ constexpr const char* kCloseRecoveryFirstText =
 constexpr const char* kCloseDefragFirstText =
     "Close the Defragment Disk window before searching for lost recordings.";
 
-// Keeps a shown tool window inside the available area of its screen, with
-// its top edge (frame included) at the top of that area.
-void PlaceOnScreen(QWidget* window);
 
 // The open defragmenter window, nullptr when none.
 Form3* DefragWindow();

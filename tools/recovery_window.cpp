@@ -144,7 +144,7 @@ void ShowRecovery() {
     form->setWindowFlags(widgets::kOwnedWindow);
     form->Form_Load();
     form->show();
-    PlaceOnScreen(form);
+    widgets::PlaceOnScreen(form);
   });
 }
 

@@ -148,6 +148,7 @@ class CopyJob {
   bool Prepare();
   int64_t Recount() { return FSGetSelectedClusters(side_, items_); }
   void NothingToCopy();
+  void LeaveOut(const std::string& why);
   void ClosePreparation() { UnloadProgressWindow(); }
   bool DirectoryPhase();
   void RelinkPhase();
@@ -227,6 +228,22 @@ bool CopyJob::TargetFolderFull(const core::FileRec& rec, const std::string& path
   return free == 0 || free == -2;
 }
 
+// The marked lines leave the queue, and every file among them is named
+// with `why` in the job's report, as every other file the job leaves out.
+void CopyJob::LeaveOut(const std::string& why) {
+  const std::string kept = move_ ? "; not moved, the source is kept" : "; not copied";
+  QueueLine line;
+  for (int32_t k = 0; k < deselectCount_ && size_t(k) < deselect_.size(); ++k) {
+    const int32_t position = deselect_[size_t(k)];
+    if (position < 0 || size_t(position) >= List3.ListCount()) continue;
+    if (!ParseQueueLine(List3.List(size_t(position)), line) || line.Kind != 'F' ||
+        !ValidEntry(side_, line.Entry))
+      continue;
+    Fail(Disk[side_].Files[size_t(line.Entry)], why + kept);
+  }
+  FSRemoveDeselected(side_, deselect_, deselectCount_);
+}
+
 void CopyJob::NothingToCopy() {
   ui::Current().MsgBox("Nothing to copy!", ui::Buttons::OK, ui::Icon::Exclamation);
   ClosePreparation();
@@ -274,7 +291,8 @@ bool CopyJob::Prepare() {
     if (answer == ui::Answer::Yes) {
       deselectCount_ = 0;
     } else {
-      FSRemoveDeselected(side_, deselect_, deselectCount_);
+      LeaveOut("a file of that name is already at the destination and stays as it is (not "
+               "overwritten, as answered)");
     }
     if (Recount() == 0) {
       NothingToCopy();
@@ -289,7 +307,7 @@ bool CopyJob::Prepare() {
         "You are trying to copy files >4GB to a non NTFS partition. This won't work, the file "
         "would be truncated.\r\nThe file(s) have been excluded from the copy process.",
         ui::Buttons::OK, ui::Icon::Information);
-    FSRemoveDeselected(side_, deselect_, deselectCount_);
+    LeaveOut("4 GB or larger, more than a file on the destination's file system can hold");
     if (Recount() == 0) {
       NothingToCopy();
       return false;
@@ -313,7 +331,7 @@ bool CopyJob::Prepare() {
         ClosePreparation();
         return false;
       }
-      FSRemoveDeselected(side_, deselect_, deselectCount_);
+      LeaveOut("it does not fit into the free space left on the destination");
       if (Recount() == 0) {
         NothingToCopy();
         return false;

@@ -32,10 +32,14 @@ Form2::Form2(QWidget* parent) : QWidget(parent, widgets::kOwnedWindow) {
   auto* grid = new QGridLayout(this);
   const char* labels[4] = {"Actual file", "ETA=", "All files", "ETA="};
   for (int i = 0; i < 4; ++i) {
-    Label1[i] = new QLabel(QString::fromLatin1(labels[i]), this);
+    // The status line names whole paths: shortened in the middle to the
+    // label's width, it leaves the window its size.
+    const QString text = QString::fromLatin1(labels[i]);
+    Label1[i] = i == 0 ? new widgets::ElidedLabel(text, this, Qt::ElideMiddle) : new QLabel(text, this);
     Label1[i]->setObjectName(QStringLiteral("Label1_%1").arg(i));
     if (i % 2 == 1) Label1[i]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   }
+  Label1[0]->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   for (int i = 0; i < 2; ++i) {
     PB1[i] = new QProgressBar(this);
     PB1[i]->setObjectName(QStringLiteral("PB1_%1").arg(i));

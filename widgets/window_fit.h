@@ -1,15 +1,20 @@
 // Sizes taken from the font in use, so that the texts a window was designed
 // to show fit on a Linux desktop whatever font it has: a window at least as
 // wide as its title, and a label that gives way by cutting its text from the
-// left end (a path keeps its last folders in view).
+// left end (a path keeps its last folders in view). And windows fitted whole
+// into the screen they are on.
 //
 // Header only: the windows of every folder use it.
 #pragma once
 
 #include <QApplication>
+#include <QEvent>
 #include <QFont>
 #include <QFontMetrics>
 #include <QGridLayout>
+#include <QGuiApplication>
+#include <QRect>
+#include <QScreen>
 #include <QSpacerItem>
 #include <QVBoxLayout>
 #include <QLabel>
@@ -65,13 +70,109 @@ inline void FitButton(QWidget* button, const QString& caption) {
   if (button->width() < need) button->resize(need, button->height());
 }
 
+// The frame a desktop draws around a window (title bar and borders), as
+// far as it is counted before the window manager has told it: the frame of
+// Windows, which most desktops do not exceed.
+constexpr int kFrameWidth = 8;
+constexpr int kFrameHeight = 31;
+
+// The available area of the screen `frame` overlaps most, else of the
+// primary screen; empty when there is no screen.
+inline QRect ScreenAreaOf(const QRect& frame) {
+  const QScreen* primary = QGuiApplication::primaryScreen();
+  if (primary == nullptr) return QRect();
+  QRect area = primary->availableGeometry();
+  int64_t most = 0;
+  for (const QScreen* screen : QGuiApplication::screens()) {
+    const QRect common = screen->availableGeometry().intersected(frame);
+    const int64_t overlap = int64_t(common.width()) * common.height();
+    if (overlap > most) {
+      most = overlap;
+      area = screen->availableGeometry();
+    }
+  }
+  return area;
+}
+
+// `frame` moved, and resized where it must be, so that it lies whole in
+// `area`: at least `minimum` in size, as far as the area allows, and no
+// larger than the area.
+inline QRect FitInto(const QRect& area, const QRect& frame, const QSize& minimum) {
+  const int width = std::clamp(frame.width(), std::min(minimum.width(), area.width()), area.width());
+  const int height =
+      std::clamp(frame.height(), std::min(minimum.height(), area.height()), area.height());
+  const int left = std::clamp(frame.left(), area.left(), area.left() + area.width() - width);
+  const int top = std::clamp(frame.top(), area.top(), area.top() + area.height() - height);
+  return QRect(left, top, width, height);
+}
+
+// `frame` fitted as above into the screen it overlaps most.
+inline QRect FitOnScreen(const QRect& frame, const QSize& minimum) {
+  const QRect area = ScreenAreaOf(frame);
+  return area.isEmpty() ? frame : FitInto(area, frame, minimum);
+}
+
+inline void PlaceOnScreen(QWidget* window);
+
+// Places a window again, once, as soon as the desktop has told the frame it
+// draws around it (a window manager frames a window some time after it is
+// shown); it then goes.
+class PlaceWhenFramed : public QObject {
+ public:
+  explicit PlaceWhenFramed(QWidget* window) : QObject(window), window_(window) {
+    window->installEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    const QEvent::Type type = event->type();
+    if (watched == window_ && (type == QEvent::Move || type == QEvent::Resize) &&
+        window_->frameGeometry() != window_->geometry()) {
+      window_->removeEventFilter(this);
+      deleteLater();
+      PlaceOnScreen(window_);
+    }
+    return false;
+  }
+
+ private:
+  QWidget* window_;
+};
+
+// Fits a shown window whole into its screen as FitOnScreen does, its frame
+// at the top edge of the screen's available area. Until the desktop has
+// told the frame it draws, the frame above is counted, so that the bottom of
+// the window does not end below the screen once the title bar is there, and
+// the window is placed again when the frame is known.
+inline void PlaceOnScreen(QWidget* window) {
+  if (window == nullptr) return;
+  const QRect inner = window->geometry();
+  const QRect outer = window->frameGeometry();
+  const bool framed = outer != inner;
+  const QSize extra = framed ? outer.size() - inner.size() : QSize(kFrameWidth, kFrameHeight);
+  const QRect area = ScreenAreaOf(QRect(outer.topLeft(), inner.size() + extra));
+  if (area.isEmpty()) return;
+  const QSize least = window->minimumSizeHint().expandedTo(window->minimumSize()) + extra;
+  const QRect frame = FitInto(area, QRect(QPoint(outer.left(), area.top()), inner.size() + extra), least);
+  if (frame.size() != inner.size() + extra) window->resize(frame.size() - extra);
+  // For a window, move() places its frame.
+  window->move(frame.topLeft());
+  if (!framed && !window->findChild<PlaceWhenFramed*>(QString(), Qt::FindDirectChildrenOnly))
+    new PlaceWhenFramed(window);
+}
+
 // A label that, when its text is wider than itself, shows the end of the
-// text with "…" in front. text() stays the whole text.
+// text with "…" in front (or, made with Qt::ElideMiddle, both ends with "…"
+// between, as a file manager shortens a long path). text() stays the whole
+// text, and a long text never widens its window.
 class ElidedLabel : public QLabel {
  public:
-  using QLabel::QLabel;
+  explicit ElidedLabel(QWidget* parent = nullptr, Qt::TextElideMode mode = Qt::ElideLeft)
+      : QLabel(parent), mode_(mode) {}
+  ElidedLabel(const QString& text, QWidget* parent, Qt::TextElideMode mode = Qt::ElideLeft)
+      : QLabel(text, parent), mode_(mode) {}
   QString ShownText() const {
-    return fontMetrics().elidedText(text(), Qt::ElideLeft, contentsRect().width());
+    return fontMetrics().elidedText(text(), mode_, contentsRect().width());
   }
   QSize minimumSizeHint() const override { return {0, QLabel::minimumSizeHint().height()}; }
 
@@ -81,6 +182,9 @@ class ElidedLabel : public QLabel {
     style()->drawItemText(&painter, contentsRect(), static_cast<int>(alignment()), palette(),
                           isEnabled(), ShownText(), foregroundRole());
   }
+
+ private:
+  Qt::TextElideMode mode_;
 };
 
 }  // namespace widgets

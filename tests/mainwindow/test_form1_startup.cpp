@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 #include <csignal>
 #include <grp.h>
+#include <linux/capability.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -191,7 +193,6 @@ TEST_F(StartupTest, NormalModeOpensTheFirstRecorderDiskOnItsDataFolder) {
 }
 
 TEST_F(StartupTest, NoRecorderDiskShowsTheMessageAndEnds) {
-  WriteBlank(Drive(0), 50ull << 20);   // a drive, but no recorder disk
   script.ExpectMsgBox(
       "i didn't find a Topfield PVR5000 hard drive.\r\n\r\n"
       "Is the HD visible in the device manager?\r\n"
@@ -204,6 +205,40 @@ TEST_F(StartupTest, NoRecorderDiskShowsTheMessageAndEnds) {
   EXPECT_EQ(script.Prompts().at(0).Title, "Quenbrix");
   // Nothing was saved on the way out.
   EXPECT_EQ(core::GetSetting("View", "WindowWidth"), "");
+}
+
+// As root, lets file permissions refuse this thread too (on false) or not.
+bool PassFilePermissions(bool on) {
+  __user_cap_header_struct head{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[2] = {};
+  const uint32_t bits = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH);
+  if (geteuid() != 0 || syscall(SYS_capget, &head, data) != 0) return geteuid() != 0;
+  data[0].effective = on ? data[0].effective | (data[0].permitted & bits) : data[0].effective & ~bits;
+  return syscall(SYS_capset, &head, data) == 0;
+}
+
+// A drive that is no recorder disk; then also one that may not be opened and
+// a loop of links: each is named, with its reason.
+TEST_F(StartupTest, DrivesThatAreNoRecorderDisksOrCannotBeOpenedAreNamed) {
+  const std::string foreign = " drives found (PhysicalDrive0) do not look like Topfield PVR5000 hard drives.\r\n"
+                              "Is the HD connected? If it is damaged, start the program with /disaster: it offers every drive.";
+  const std::string told[] = {"The" + foreign,
+      "The disk PhysicalDrive1 (" + Drive(1) + ") could not be opened: Permission denied.\r\nThe disk PhysicalDrive2 could not "
+      "be opened: Too many levels of symbolic links.\r\n\r\nStart the program as root, or add yourself to the disk group, and "
+      "try again.\r\n\r\nThe other" + foreign};
+  WriteBlank(Drive(0), 50ull << 20);   // a drive, but no recorder disk
+  for (int row = 0; row < 2; ++row) {
+    if (row == 1 && (SmallImage().Write(Drive(1)), chmod(Drive(1).c_str(), 0) ||
+                     symlink(Drive(2).c_str(), Drive(2).c_str()) || !PassFilePermissions(false)))
+      GTEST_SKIP() << "cannot take root's file access";
+    script.ExpectMsgBox("i didn't find a Topfield PVR5000 hard drive.\r\n\r\n" + told[row], ui::Answer::OK,
+                        ui::ScriptedUi::Match::Exact);
+    EXPECT_TRUE(Load().has_value());
+    PassFilePermissions(true);
+    EXPECT_TRUE(script.AllAnswered()) << row;
+    form.reset();
+    testenv::CloseDisksAndReset();
+  }
 }
 
 TEST_F(StartupTest, DeclinedDisclaimerLeavesWriteModeOff) {

@@ -3,6 +3,10 @@
 // captions, the refused close while running, the after-job action, a click
 // while a close waits.
 #include <QComboBox>
+#include <QKeyEvent>
+#include <unistd.h>
+#include <cstdio>
+#include <fstream>
 #include <QHeaderView>
 #include <QPointer>
 #include <QScreen>
@@ -23,9 +27,18 @@
 #include "tools/recovery.h"
 #include "tools/recovery_window.h"
 #include "transfer/countdown_window.h"
+#include "widgets/window_fit.h"
 
 namespace defragtest {
 namespace {
+
+// This program's screen: 1024 x 700, no window frame told (as before the window manager frames one).
+const bool kSmallScreen = [] {
+  static const std::string path = "/tmp/defrag-screen-" + std::to_string(getpid()) + ".json";
+  std::ofstream(path) << R"({"windowFrameMargins": false, "screens": [{"width": 1024, "height": 700}]})";
+  std::atexit([] { std::remove(path.c_str()); });
+  return qputenv("QT_QPA_PLATFORM", ("offscreen:configfile=" + path).c_str());
+}();
 
 class WindowTest : public DefragTest {
  protected:
@@ -100,6 +113,29 @@ void ExpectOnScreen(QWidget* w) {
   EXPECT_TRUE(area.contains(frame)) << w->objectName().toStdString() << " " << frame.width()
                                     << "x" << frame.height() << " on " << area.width() << "x"
                                     << area.height();
+}
+
+// Every button lies whole in the window, and on the screen below the title bar
+// to come; Escape closes the idle window, and during a run cancels it instead.
+TEST_F(WindowTest, FitsASmallScreenAndEscapeClosesItWhenIdle) {
+  const QRect area(0, 0, 1024, 700);
+  ASSERT_EQ(QGuiApplication::primaryScreen()->availableGeometry(), area);
+  Load(Image());
+  tools::Form3* f = Open();
+  ASSERT_NE(f, nullptr);
+  for (const QPushButton* b : {f->Command1, f->Command3, f->Command2}) {
+    const QRect r(b->mapTo(f, QPoint()), b->size());
+    EXPECT_TRUE(f->rect().contains(r) && area.contains(r.translated(f->pos() + QPoint(0, widgets::kFrameHeight))))
+        << b->text().toStdString();
+  }
+  QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+  transfer::CancelState = 0;
+  for (const bool running : {true, false}) {
+    tools::DefragRunning = running;
+    QApplication::sendEvent(f->Command1, &escape);
+    EXPECT_EQ(tools::DefragWindow() == f, running);
+    EXPECT_EQ(transfer::CancelState, -1);   // set by the first, kept by the second
+  }
 }
 
 TEST_F(WindowTest, TheTwoToolWindowsRefuseEachOtherAndStayOnTheScreen) {

@@ -243,7 +243,8 @@ TEST_F(CopyJobTest, OverwriteQuestionYesReplacesNoEndsWithNothingToCopy) {
   ShowPc(1);
   host.Check(0, "\\DataFiles\\b.dat");
   script.ExpectMsgBox("Some file(s) already exist.\r\nOverwrite?", ui::Answer::No)
-      .ExpectMsgBox("Nothing to copy!", ui::Answer::OK);
+      .ExpectMsgBox("Nothing to copy!", ui::Answer::OK)
+      .ExpectMsgBox("These files were not copied or moved as asked:\r\n\\DataFiles\\b.dat: a file of that name", ui::Answer::OK);
   transfer::DoCopy(0, false);
   EXPECT_TRUE(script.AllAnswered());
   EXPECT_TRUE(SameBytes(ib::ReadWholeFile(Pc() + "b.dat"), "old"));
@@ -267,35 +268,47 @@ TEST_F(CopyJobTest, FatFamilyTargetExcludesFilesOf4GB) {
   transfer::SetVolumeLimitCheck([this](const std::string& folder) { return folder == Pc() + "usb/"; });
   host.Check(0, Pc() + "src/huge.ts");
   script.ExpectMsgBox("You are trying to copy files >4GB to a non NTFS partition.", ui::Answer::OK)
-      .ExpectMsgBox("Nothing to copy!", ui::Answer::OK);
+      .ExpectMsgBox("Nothing to copy!", ui::Answer::OK)
+      .ExpectMsgBox("These files were not copied or moved as asked:\r\n" + Pc() + "src/huge.ts: 4 GB", ui::Answer::OK);
   transfer::DoCopy(0, false);
   EXPECT_TRUE(script.AllAnswered());
   EXPECT_LT(platform::FileLength(Pc() + "usb/huge.ts"), 0);
 }
 
-TEST_F(CopyJobTest, NoSpaceOnTheRecorderAsksAndCopiesWhatFits) {
-  ib::DiskImage model(Spec(kSpc, 12));
-  ShowRecorder(model, 0, 0);
-  const double freeBytes = core::FSGetFreeSpace(0);
-  const uint64_t fits = uint64_t(freeBytes) - kCluster;
-  ib::WriteWholeFile(Pc() + "1.bin", PatternBytes(1, fits));
-  ib::WriteWholeFile(Pc() + "2.bin", PatternBytes(2, uint64_t(freeBytes) + 1));   // never fits
-  ShowPc(1);
-  host.Check(1, Pc() + "1.bin");
-  host.Check(1, Pc() + "2.bin");
-  script.ExpectMsgBox("Copy as much as possible?", ui::Answer::No);
-  transfer::DoCopy(1, false);
-  EXPECT_TRUE(script.AllAnswered());
-  EXPECT_EQ(core::FSGetFreeSpace(0), freeBytes);
-
-  script.ExpectMsgBox("Copy as much as possible?", ui::Answer::Yes);
-  transfer::DoCopy(1, false);
-  EXPECT_TRUE(script.AllAnswered());
-  ib::ImageFile image = Image(0);
-  ib::DecodedEntry e;
-  ASSERT_TRUE(FindEntry(image, model.FolderIndex("\\DataFiles"), "1.bin", e));
-  EXPECT_TRUE(SameBytes(ImageFileBytes(image, e.StartCluster, fits), PatternBytes(1, fits)));
-  EXPECT_FALSE(FindEntry(image, model.FolderIndex("\\DataFiles"), "2.bin", e));
+// More than fits, onto the recorder and onto the PC, copied and moved: No
+// copies nothing; Yes copies what fits (1.bin) and names every file left
+// out, whose source a move keeps.
+TEST_F(CopyJobTest, NoSpaceAsksCopiesWhatFitsAndNamesEveryFileLeftOut) {
+  for (const int from : {1, 0})   // the PC side 1 to the recorder, and back
+    for (const bool move : {false, true}) {
+      script.Reset();
+      ib::DiskImage model(Spec(kSpc, 12));
+      const std::string names[] = {"1.bin", "2.bin", "3.bin"}, folder[] = {"\\DataFiles\\", Pc()};
+      for (int k = 0; k < 3; ++k) {
+        ::unlink((Pc() + names[k]).c_str());
+        if (from == 0) model.AddFile(File(folder[0] + names[k], 100, uint32_t(k)));
+      }
+      ShowRecorder(model, 0, 0);
+      const uint64_t free = uint64_t(core::FSGetFreeSpace(0));
+      for (int k = 0; from == 1 && k < 3; ++k) ib::WriteWholeFile(Pc() + names[k], PatternBytes(k, k ? free + 1 : free - kCluster));
+      ShowPc(1);
+      for (int k = 1; from == 0 && k < 3; ++k) core::Disk[0].Files[size_t(IndexOf(0, folder[0] + names[k]))].Size = 1e15;
+      for (const std::string& n : names) host.Check(from, folder[from] + n);
+      for (const ui::Answer answer : {ui::Answer::No, ui::Answer::Yes}) {
+        SCOPED_TRACE(std::to_string(from) + std::to_string(move) + std::to_string(int(answer)));
+        script.ExpectMsgBox("Copy as much as possible?", answer);
+        if (answer == ui::Answer::Yes) script.ExpectMsgBox("These files were not copied", ui::Answer::OK);
+        transfer::DoCopy(from, move);
+        EXPECT_TRUE(script.AllAnswered());
+        for (const std::string& n : names) {
+          const bool copied = answer == ui::Answer::Yes && n == "1.bin";
+          EXPECT_EQ(IndexOf(1 - from, folder[1 - from] + n) >= 0, copied) << n;
+          EXPECT_EQ(IndexOf(from, folder[from] + n) >= 0, !move || !copied) << n;
+          EXPECT_EQ(script.MsgBoxTexts().back().find(n) == std::string::npos, copied || answer == ui::Answer::No) << n;
+        }
+      }
+      testenv::CloseDisksAndReset();
+    }
 }
 
 TEST_F(CopyJobTest, MoveToPcErasesEachSourceOnlyAfterItsCopy) {

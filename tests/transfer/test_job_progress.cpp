@@ -7,6 +7,7 @@
 #include "transfer/job_progress.h"
 #include "ui/runs.h"
 #include "widgets/owner.h"
+#include "widgets/window_fit.h"
 
 namespace jobtest {
 namespace {
@@ -87,6 +88,15 @@ TEST_F(JobWindows, ProgressWindowControlsAndCancelQuestion) {
     EXPECT_EQ(transfer::CancelState, state);
   }
   EXPECT_EQ(script.Prompts().back().Title, "Cancel copy process");
+  // A path of 19,000 characters is shortened in the middle; the window keeps its size.
+  transfer::ShowProgressWindow();
+  const QSize size = f->size();
+  f->SetStatus("Creating destination tree: /media/" + std::string(19000, 'x') + "/film.rec");
+  QCoreApplication::processEvents();
+  const QString shown = dynamic_cast<widgets::ElidedLabel&>(*f->Label1[0]).ShownText();
+  EXPECT_EQ(f->size(), size);
+  EXPECT_TRUE(shown.startsWith("Creating dest") && shown.endsWith("/film.rec") && shown.contains(QChar(0x2026)))
+      << shown.toStdString();
   // While a job runs the window stays open and asks instead.
   transfer::JobRunning = true;
   script.ExpectMsgBox("Cancel immediately", ui::Answer::No);
