@@ -388,9 +388,9 @@ bool MayWriteDisk() {
   if (!foreignWritesAllowed) {
     // As mkfs asks before it writes over another file system.
     const std::string text =
-        WhatIsOpen() + " does not look like a disk of the recorder: neither of its superblocks carries the "
-        "recorder's magic number or ID string, and it holds " + ForeignContent +
-        ".\n\nChecking it writes over what it holds. Check and repair it anyway?";
+        WhatIsOpen() + " does not look like a recorder disk: neither of its superblocks carries the recorder's "
+        "magic number or ID string, and it holds " + ForeignContent +
+        ".\n\nA check would write over what it holds. Check and repair it anyway?";
     foreignWritesAllowed =
         ui::Current().MsgBox(text, ui::Buttons::YesNoDefaultNo, ui::Icon::Exclamation) == ui::Answer::Yes;
   }
@@ -399,8 +399,8 @@ bool MayWriteDisk() {
 
 std::string NotRecorderDiskText() {
   return std::string("Superblock - ") + (FileMode ? "The dump" : "The disk") +
-         " does not look like a disk of the recorder (neither superblock carries its magic number or ID "
-         "string; it holds " + ForeignContent + "). Nothing was changed";
+         " does not look like a recorder disk: neither superblock carries the recorder's magic number or ID "
+         "string (it holds " + ForeignContent + "). Nothing was changed";
 }
 
 bool WritesStopped() { return !writesStopped.empty(); }

@@ -18,6 +18,7 @@
 
 #include "checker/check_driver.h"
 #include "checker/startup.h"
+#include "core/disk_probe.h"
 #include "tests/checker/step_fixture.h"
 #include "tests/fuzz/fuzz_repair.h"
 #include "tests/support/sector_faults.h"
@@ -242,8 +243,12 @@ class RepairProperty : public StepTest {
     std::filesystem::create_directory(Folder() + "/undo");
   }
 
-  // Starts the program on drive 0 and runs the checks once.
-  void StartAndCheck() {
+  // Starts the program on drive 0 and runs the checks once; a disk whose
+  // superblocks lost the magic number and identification is no recorder
+  // disk, and the question before writing to it gets `notRecorder`.
+  void StartAndCheck(ui::Answer notRecorder = ui::Answer::No) {
+    if (!core::ShowsRecorderSuperblock(Img().ReadView(0, 1024).data()))
+      script.ExpectMsgBox("does not look like a recorder disk", notRecorder);
     checker::ResetDiskState();
     checker::ResetCheckerState();
     checker::ResetFatTables();
@@ -259,6 +264,14 @@ class RepairProperty : public StepTest {
   void RepairAndVerify(const std::string& what, const std::function<void()>& afterFirst = {},
                        std::vector<faults::SectorWrite> written = {}) {
     SCOPED_TRACE(what);
+    if (!core::ShowsRecorderSuperblock(Img().ReadView(0, 1024).data())) {
+      // No recorder disk any more, and the user does not let it be written.
+      faults::SectorFaults run;
+      StartAndCheck();
+      EXPECT_TRUE(run.Writes().empty()) << AllLines();
+      Restore(written);
+      return;
+    }
     {
       faults::SectorFaults first;
       StartAndCheck();
@@ -917,6 +930,57 @@ TEST_F(RepairProperty, ACutAfterAnyWriteIsRepairedByTheNextRun) {
     watchdog.Doing(kind.Name);
     CutAfterEveryWrite(kind.Name, [&] { Damage(kind, 1); });
     if (HasFailure()) return;
+  }
+}
+
+// A disk whose superblocks do not show it is the recorder's (neither carries
+// the magic number or the identification): a full check writes nothing and
+// says so in one "Error:" line, unless the user answers Yes to the question
+// that names what the disk holds; one superblock with its magic number left
+// is enough to be repaired without asking.
+TEST_F(RepairProperty, OnlyADiskThatShowsItIsTheRecordersIsWritten) {
+  using T = RepairProperty;
+  auto head = [](RepairProperty& t, const std::function<void(std::vector<uint8_t>&)>& fill) {
+    std::vector<uint8_t> raw = t.Img().ReadRaw(0, 4096);   // as on the disk
+    fill(raw);
+    t.Img().WriteRaw(0, raw);
+  };
+  auto zero = [](std::vector<uint8_t>& b) { std::fill(b.begin(), b.end(), 0); };
+  const std::vector<std::pair<std::string, std::function<void(RepairProperty&)>>> rows = {
+      {"an ext2/3/4 file system", [&](T& t) { head(t, [&](auto& b) { zero(b), b[1080] = 0x53, b[1081] = 0xEF; }); }},
+      {"only zeros", [](T& t) { t.Img().WriteRaw(0, std::vector<uint8_t>(kClusterBytes, 0)); }},
+      {"unknown data", [&](T& t) { head(t, [](auto& b) { Rng rng(7); for (auto& x : b) x = uint8_t(rng() | 1); }); }},
+      {"a partition table", [&](T& t) { head(t, [&](auto& b) { zero(b), b[450] = 0x83, b[510] = 0x55, b[511] = 0xAA; }); }},
+      {"", [](T& t) {   // a recorder disk: the backup's magic number is left
+         t.Img().SetSuperU32(ib::kSbMagic, 0x12345678, true, false);
+         t.Img().SetSuperU32(ib::kSbIdString, 0x544F5046u ^ 0x20, true, true);
+       }},
+  };
+  for (const auto& [found, damage] : rows) {
+    SCOPED_TRACE(found);
+    damage(*this);
+    std::vector<faults::SectorWrite> writes;
+    for (ui::Answer answer : {ui::Answer::No, ui::Answer::Yes}) {
+      const size_t asked = script.MsgBoxTexts().size();
+      faults::SectorFaults run;
+      StartAndCheck(answer);
+      writes = run.Writes();
+      ASSERT_EQ(script.MsgBoxTexts().size(), asked + !found.empty());
+      if (!found.empty()) EXPECT_NE(script.MsgBoxTexts().back().find("it holds " + found + "."), std::string::npos);
+      std::vector<std::string> errors;
+      for (const std::string& line : Lines())
+        if (line.rfind("Error:", 0) == 0 || line.rfind("Fixed:", 0) == 0) errors.push_back(line);
+      if (answer == ui::Answer::Yes || found.empty()) {
+        EXPECT_TRUE(HasLine("Fixed:\tSuperblock - ID String")) << AllLines();
+        EXPECT_FALSE(writes.empty());
+        break;
+      }
+      EXPECT_TRUE(writes.empty()) << AllLines();
+      EXPECT_TRUE(std::filesystem::is_empty(Folder() + "/undo"));
+      ASSERT_EQ(errors.size(), 1u) << AllLines();
+      EXPECT_NE(errors[0].find("it holds " + found + "). Nothing was changed"), std::string::npos) << errors[0];
+    }
+    Restore(writes);
   }
 }
 

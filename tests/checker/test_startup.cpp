@@ -2,11 +2,16 @@
 // Extras setting), the results list and the check driver's summary.
 #include <cstdlib>
 
+#include <QAbstractItemModel>
+
 #include "checker/check_driver.h"
+#include "checker/form1.h"
+#include "checker/results_view.h"
 #include "checker/startup.h"
 #include "core/settings.h"
 #include "platform/platform.h"
 #include "layer_fixture.h"
+#include "tests/mainwindow/test_app.h"
 
 namespace checkertest {
 namespace {
@@ -57,6 +62,34 @@ TEST_F(StartupTest, DriveDialogListsDrivesAndFileMode) {
   EXPECT_EQ(entries[2], (std::pair<std::string, int>{"File Mode", -2}));
   EXPECT_EQ(SectorsPerCluster, 1);
   EXPECT_EQ(DiskHandle, 0);
+}
+
+TEST_F(StartupTest, SelectWithoutAClickTakesTheFirstRecorderDisk) {
+  ASSERT_TRUE(platform::MakePath(Path("devices")));
+  setenv("QUENBRIX_DEVICES", Path("devices").c_str(), 1);
+  ib::WriteWholeFile(Path("devices/PhysicalDrive0"), std::string(64 * 1024, '\0'));
+  EXPECT_EQ(DefaultDriveChoice(DriveDialogEntries()), -1) << "no recorder disk: as Cancel";
+  ib::DiskImage().Write(Path("devices/PhysicalDrive3"));
+  EXPECT_EQ(DefaultDriveChoice(DriveDialogEntries()), 3);
+  unsetenv("QUENBRIX_DEVICES");
+}
+
+// As the Windows list box: a list that fits shows all of it (the start-up
+// hint stays in sight), a longer one its last page whole.
+TEST_F(StartupTest, ResultsListNeverScrollsPastItsLastFullPage) {
+  TestApp();
+  Form1 form;
+  form.resize(600, 300);
+  form.show();
+  QApplication::processEvents();
+  for (int lines : {2, 200}) {
+    while (int(ResultLines().size()) < lines) Addinfo(kInfo, "line", false);
+    const int height = form.List2->viewport()->height();
+    const QRect last = form.List2->visualRect(form.List2->model()->index(lines - 1, 0));
+    EXPECT_EQ(form.List2->TopRow() == 0, lines == 2) << form.List2->TopRow();
+    EXPECT_LE(last.bottom(), height);
+    if (lines > 2) EXPECT_GT(last.bottom() + last.height(), height) << "the last page is whole";
+  }
 }
 
 TEST_F(StartupTest, OpenTargetSetsUpTheRun) {
