@@ -200,13 +200,10 @@ TEST_F(DiskLayerTest, DumpWithoutUsableClusterSizeIsRefused) {
 // neither the magic number nor the identification is changed only after a
 // Yes, asked once per opened dump.
 TEST_F(DiskLayerTest, DumpWithoutRecorderSuperblocksIsWrittenOnlyAfterYes) {
-  const std::string base = Path("dump");
-  ib::DiskImage().WriteDump(base);
+  const std::string base = OpenDump(ib::DiskImage());
   std::string scc = ib::ReadWholeFile(base + ".scc");
-  std::fill_n(scc.begin(), 1024, '\x5A');
-  ib::WriteWholeFile(base + ".scc", scc);
+  ib::WriteWholeFile(base + ".scc", std::string(1024, '\x5A') + scc.substr(1024));
   for (ui::Answer answer : {ui::Answer::No, ui::Answer::Yes}) {
-    FileMode = true;
     InitTopf(base);
     EXPECT_EQ(ForeignContent, "unknown data");
     ui_.ExpectMsgBox("The dump " + base + ".scc does not look like a recorder disk", answer);
