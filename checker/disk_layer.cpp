@@ -10,11 +10,13 @@
 #include <ctime>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <vector>
 
 #include "checker/checker_state.h"
 #include "core/disk_format.h"
 #include "core/disk_io.h"
+#include "core/disk_probe.h"
 #include "core/error_handler.h"
 #include "library/loader.h"
 #include "platform/platform.h"
@@ -49,6 +51,7 @@ std::array<int32_t, 2> RootFoundAt = {-1, -1};
 // What the disk's own content says of its cluster size (disk mode).
 core::ClusterSizeEvidence Evidence;
 std::string ClusterSizeDoubt;
+std::string ForeignContent;
 std::string SessionPrefix;
 double DumpCylinders = 0;
 int32_t DumpTracksPerCylinder = 0;
@@ -66,6 +69,10 @@ std::array<uint8_t, 512> probeBuffer{};
 // The files that hold this run's undo copies, by disk cluster: the content
 // before its first write, and that of its last write.
 std::map<std::string, std::string> originalCopies, fixedCopies;   // by the name each was meant to have
+// The user's answer to the question before writing to a disk that is no
+// recorder's: unset until asked.
+std::optional<bool> foreignWritesAllowed;
+
 // Why the run writes nothing more (a before-image that could not be saved);
 // empty while it may write.
 std::string writesStopped;
@@ -216,6 +223,8 @@ void ResetDiskState() {
   RootFoundAt = {-1, -1};
   Evidence = {};
   ClusterSizeDoubt.clear();
+  ForeignContent.clear();
+  foreignWritesAllowed.reset();
   SessionPrefix.clear();
   DumpCylinders = 0;
   DumpTracksPerCylinder = DumpSectorsPerTrack = 0;
@@ -368,7 +377,31 @@ bool ReadTopfCluster(int32_t c) {
 
 bool DiskTooSmall() { return !FileMode && LastCluster < 1; }
 
-bool NothingToCheck() { return DiskTooSmall() || !ClusterSizeDoubt.empty(); }
+bool NothingToCheck() { return DiskTooSmall() || !ClusterSizeDoubt.empty() || !MayWriteDisk(); }
+
+namespace {
+std::string WhatIsOpen() { return FileMode ? "The dump " + SccFile() : DiskName; }
+}  // namespace
+
+bool MayWriteDisk() {
+  if (ForeignContent.empty()) return true;
+  if (!foreignWritesAllowed) {
+    // As mkfs asks before it writes over another file system.
+    const std::string text =
+        WhatIsOpen() + " does not look like a recorder disk: neither of its superblocks carries the recorder's "
+        "magic number or ID string, and it holds " + ForeignContent +
+        ".\n\nA check would write over what it holds. Check and repair it anyway?";
+    foreignWritesAllowed =
+        ui::Current().MsgBox(text, ui::Buttons::YesNoDefaultNo, ui::Icon::Exclamation) == ui::Answer::Yes;
+  }
+  return *foreignWritesAllowed;
+}
+
+std::string NotRecorderDiskText() {
+  return std::string("Superblock - ") + (FileMode ? "The dump" : "The disk") +
+         " does not look like a recorder disk: neither superblock carries the recorder's magic number or ID "
+         "string (it holds " + ForeignContent + "). Nothing was changed";
+}
 
 bool WritesStopped() { return !writesStopped.empty(); }
 
@@ -393,6 +426,9 @@ bool WriteTopfCluster(int32_t c, bool allowSystem) {
   // Never at a cluster size the disk contradicts, never after a
   // before-image could not be saved.
   if (!ClusterSizeDoubt.empty() || WritesStopped()) return false;
+  // Never to a disk that does not show it is a recorder's, unless the user
+  // said so.
+  if (!MayWriteDisk()) return false;
 
   if (c == 0) {
     // The FAT CRC over the entries that fit into the buffer.
@@ -585,6 +621,41 @@ std::string DoubtText(int32_t words) {
          " sectors put them. Nothing was changed";
 }
 
+// What the opened disk or dump holds where its superblocks belong: "" for a
+// recorder's (core::ShowsRecorderSuperblock), else what a question names.
+std::string ReadForeignContent() {
+  constexpr size_t kLook = 4096;
+  std::vector<uint8_t> raw(kLook, 0);
+  // View order and disk order differ by the byte order of each 32-bit word.
+  auto swapWords = [](std::vector<uint8_t>& bytes) {
+    for (size_t k = 0; k + 4 <= bytes.size(); k += 4) std::reverse(bytes.begin() + k, bytes.begin() + k + 4);
+  };
+  bool superblockRead = false;
+  if (FileMode) {
+    // A dump holds the system cluster in view order.
+    const size_t got = ReadFileAt(SccFile(), 0, raw.data(), kLook);
+    superblockRead = got >= 1024;
+    raw.resize(got / 4 * 4);
+    swapWords(raw);
+  } else {
+    // Sector by sector: one unreadable sector leaves the others to look at.
+    bool read[2] = {false, false};
+    for (uint32_t s = 0; s < kLook / 512; ++s) {
+      if (core::ReadSectors(DiskHandle, s, 1, &raw[s * 512]) != 0) {
+        if (s < 2) read[s] = true;
+      } else {
+        std::fill_n(&raw[s * 512], 512, uint8_t(0));
+      }
+    }
+    superblockRead = read[0] || read[1];
+  }
+  if (!superblockRead) return "no superblock that could be read";
+  std::vector<uint8_t> view(raw.begin(), raw.begin() + 1024);
+  swapWords(view);
+  if (core::ShowsRecorderSuperblock(view.data())) return "";
+  return core::ForeignContentName(raw.data(), raw.size());
+}
+
 // How long InitTopf waits for a disk in use before it gives up.
 constexpr int kHandOverWaitMs = 3000;
 
@@ -606,8 +677,10 @@ void InitTopf(const std::string& name) {
   DiskName = name;
   double cylinders = 0;
   int32_t tracks = 0, sectors = 0, bytes = 0;
+  foreignWritesAllowed.reset();
   if (FileMode) {
     GuessClusterSize();
+    ForeignContent = ReadForeignContent();
     IndexDumpRecords();
     uint8_t geometry[16] = {};
     if (ReadFileAt(SccFile(), int64_t(SectorsPerCluster) * core::kSectorSize, geometry, 16) == 16) {
@@ -633,6 +706,7 @@ void InitTopf(const std::string& name) {
       core::EmergencyStop(core::OpenFailureText(DiskName, "Unable to open the disk!"),
                           ui::Icon::Critical);
     }
+    ForeignContent = ReadForeignContent();
     GuessClusterSize();
     // The superblock's cluster size decides; only where it differs from its
     // backup may the backup word and the estimates agree on another one

@@ -22,6 +22,10 @@
 //     cannot be saved the run writes nothing more;
 //   - nothing is written at a cluster size the disk's own content
 //     contradicts (InitTopf, ClusterSizeDoubt);
+//   - nothing is written to a disk or dump that does not show it is a
+//     recorder's (neither superblock carries the magic number or the
+//     identification), unless the user answers Yes to a question whose
+//     default is No (MayWriteDisk);
 //   - a dump's cluster size is validated (1 to 0x7FFF sectors) before it
 //     is used, and a ".scd" record that ends early or carries a number outside
 //     the FAT is never indexed.
@@ -135,8 +139,24 @@ bool DiskTooSmall();
 // clearly naming another one (core::ConfirmedClusterSize). Nothing is then
 // checked or written; empty when the size is confirmed.
 extern std::string ClusterSizeDoubt;
-// Nothing on the disk can be checked: DiskTooSmall, or ClusterSizeDoubt.
+// Nothing on the disk can be checked: DiskTooSmall, ClusterSizeDoubt, or
+// a disk that is no recorder's and that the user did not let be written
+// (MayWriteDisk).
 bool NothingToCheck();
+
+// What the opened disk or dump holds where a recorder's superblock belongs
+// ("an ext2/3/4 file system", "only zeros", ...; core::ForeignContentName),
+// or "" when at least one of its two superblocks carries the recorder's
+// magic number or identification. Set by InitTopf, once per opened disk.
+extern std::string ForeignContent;
+// Whether the check program may write to the opened disk or dump: always
+// when it shows it is a recorder's; otherwise only after the user answered
+// Yes to a question that names what it holds (default No). Asked at most
+// once per opened disk; the answer holds for the rest of the run.
+bool MayWriteDisk();
+// The one "Error:" text (without the kind) of a check refused by
+// MayWriteDisk.
+std::string NotRecorderDiskText();
 
 // True once a cluster's before-image could not be saved on the PC: the run
 // then writes nothing more (said in an "Error:" line naming the folder and
@@ -155,7 +175,8 @@ std::string OriginalCopyOf(int32_t diskCluster);
 // nothing, when that content could not be read or saved (after a failed
 // save the run writes nothing more: WritesStopped), when the cluster size
 // is in doubt, or, in disk mode, when c is no cluster ReadTopfCluster may
-// read; true otherwise. A "_Fixed.bin" copy that cannot be saved is
+// read, or when the disk is no recorder's and may not be written
+// (MayWriteDisk); true otherwise. A "_Fixed.bin" copy that cannot be saved is
 // reported as an "Error:" line. The buffer is in view order again when it
 // returns.
 bool WriteTopfCluster(int32_t c, bool allowSystem);

@@ -404,6 +404,12 @@ bool WriteClusterFromFile(int32_t fatIndex, const std::string& file) {
                          ui::Buttons::OK, ui::Icon::Exclamation);
     return false;
   }
+  // Asked before the cluster buffer changes: a disk that is no recorder's is
+  // written only when the user says so.
+  if (!MayWriteDisk()) {
+    Addinfo(kError, NotRecorderDiskText());
+    return false;
+  }
   ClusterBuffer = std::move(data);
   MarkClusterBufferLoaded();
   return WriteTopfCluster(fatIndex + 1, true);

@@ -108,11 +108,12 @@ Form1::Form1(QWidget* parent) : QMainWindow(parent) {
   wire(Menu_Expert_CombineSCD, "Menu_Expert_CombineSCD_Click", &Form1::Menu_Expert_CombineSCD_Click);
   wire(Menu_Expert_CompareSCD, "Menu_Expert_CompareSCD_Click", &Form1::Menu_Expert_CompareSCD_Click);
 
-  // The list shows the results line by line, its last line at the top.
+  // The list shows the results line by line, scrolled to its last line as
+  // far as the list box goes: its last page whole, all of it while it fits.
   ResultsObserver observer;
   observer.Added = [this](const std::string& line) {
     results_->Append(Display(line));
-    List2->scrollTo(results_->index(results_->rowCount() - 1), QAbstractItemView::PositionAtTop);
+    List2->SetTopIndex(results_->rowCount() - 1);
   };
   observer.DroppedFront = [this](size_t count) { results_->DropFront(count); };
   observer.Cleared = [this] { results_->Clear(); };
@@ -164,8 +165,9 @@ int Form1::RunDriveDialog() {
   mainwindow::Form6 form(this);
   form.setWindowTitle(QString::fromUtf8(kTitle));
   for (const auto& [text, drive] : entries) form.AddEntry(text, drive);
-  // "Select" without a click keeps the start value: drive 0.
-  mainwindow::SelectedDisk = 0;
+  // "Select" without a click keeps the start value: the first drive that
+  // looks like a recorder disk, none (as Cancel) when there is none.
+  mainwindow::SelectedDisk = DefaultDriveChoice(entries);
   ui::Current().RunModal("Form6", [&form] { return form.exec(); });
   return mainwindow::SelectedDisk;
 }

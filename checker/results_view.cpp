@@ -80,6 +80,14 @@ int ResultsView::RowsInSight() const { return std::max(1, viewport()->height() /
 
 int ResultsView::TopRow() const { return top_; }
 
+int ResultsView::LastTop() const { return std::max(0, Rows() - RowsInSight()); }
+
+void ResultsView::SetTopIndex(int row) {
+  const int top = top_;
+  top_ = std::clamp(row, 0, LastTop());
+  if (top_ != top) Refresh();
+}
+
 int ResultsView::RowAt(int y) const { return y < 0 ? -1 : TopRow() + y / RowHeight(); }
 
 QString ResultsView::Text(int row) const {
@@ -107,8 +115,7 @@ void ResultsView::scrollTo(const QModelIndex& index, ScrollHint hint) {
       else if (row >= top + inSight) to = row - inSight + 1;
       break;
   }
-  top_ = std::clamp(to, 0, std::max(0, Rows() - 1));
-  if (top_ != top) Refresh();
+  SetTopIndex(to);
 }
 
 QModelIndex ResultsView::indexAt(const QPoint& point) const {
@@ -182,12 +189,11 @@ void ResultsView::paintEvent(QPaintEvent* event) {
 }
 
 void ResultsView::updateGeometries() {
-  const int rows = Rows();
   {
     const QSignalBlocker quiet(verticalScrollBar());
     verticalScrollBar()->setPageStep(RowsInSight());
-    verticalScrollBar()->setRange(0, std::max(0, rows - 1));
-    top_ = std::clamp(top_, 0, std::max(0, rows - 1));
+    verticalScrollBar()->setRange(0, LastTop());
+    top_ = std::clamp(top_, 0, LastTop());
     verticalScrollBar()->setValue(top_);
   }
   horizontalScrollBar()->setPageStep(viewport()->width());

@@ -3,8 +3,9 @@
 // one, scrolling and drawing cost the same whatever the list holds (only the
 // rows in sight are laid out or drawn), so a check that reports a line for
 // every slot of a damaged disk runs as fast with a full list as with an
-// empty one. Like the Windows list box it scrolls by rows, and its top row
-// may be the last one. A check adds lines far faster than anyone reads
+// empty one. Like the Windows list box it scrolls by rows and never past
+// its last full page: a list that fits shows all of it, a longer one at
+// most its last page whole. A check adds lines far faster than anyone reads
 // them: the rows and scroll bar on screen follow at most every 50 ms.
 #pragma once
 
@@ -43,6 +44,10 @@ class ResultsView : public QAbstractItemView {
   QModelIndex indexAt(const QPoint& point) const override;
   // The first row in sight.
   int TopRow() const;
+  // Makes `row` the first row in sight as far as the list allows, as the
+  // Windows list box's top index does: never beyond the first row of the
+  // last full page (0 while the list fits).
+  void SetTopIndex(int row);
 
  protected:
   QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
@@ -61,6 +66,8 @@ class ResultsView : public QAbstractItemView {
   int Rows() const;
   int RowHeight() const;
   int RowsInSight() const;
+  // The highest first row in sight: the last full page's.
+  int LastTop() const;
   int RowAt(int y) const;
   QString Text(int row) const;
   // Brings the scroll bars and the rows on screen up to date soon.

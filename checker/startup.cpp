@@ -34,6 +34,17 @@ StartTarget ParseCommandLine(const std::string& commandLine) {
   return target;
 }
 
+namespace {
+constexpr const char* kTfDiskRemark = " (this seems to be a TF disk)";
+}  // namespace
+
+int DefaultDriveChoice(const std::vector<std::pair<std::string, int>>& entries) {
+  for (const auto& [text, drive] : entries)
+    if (drive >= 0 && text.find(kTfDiskRemark) != std::string::npos && text.find(core::kInUseRemark) == std::string::npos)
+      return drive;
+  return -1;
+}
+
 bool LooksLikeTopfieldDisk(int32_t handle) {
   // Probe reads of their own: a drive that cannot be read is simply no
   // recorder disk (the connection check would end the program).
@@ -73,7 +84,7 @@ std::vector<std::pair<std::string, int>> DriveDialogEntries() {
     int32_t tracks = 0, sectors = 0, bytes = 0;
     DiskGeometry(handle, cylinders, tracks, sectors, bytes);
     const double size = cylinders * tracks * sectors * bytes;
-    if (LooksLikeTopfieldDisk(handle)) extra += " (this seems to be a TF disk)";
+    if (LooksLikeTopfieldDisk(handle)) extra += kTfDiskRemark;
     if (inUse) extra += core::kInUseRemark;
     entries.emplace_back("Disk " + std::to_string(d) + ": \t" + FileSizeToString(size, 1) + "\t" + extra, d);
     CloseDisk(handle);

@@ -30,6 +30,11 @@ std::string DumpBasePath(const std::string& path);
 // with -2. Leaves SectorsPerCluster at 1 and no drive open.
 std::vector<std::pair<std::string, int>> DriveDialogEntries();
 
+// What "Select" takes when no entry was clicked: the first drive that looks
+// like a recorder disk and is not in use, or -1 (as Cancel) when there is
+// none. Never just drive 0, which may be any disk of the machine.
+int DefaultDriveChoice(const std::vector<std::pair<std::string, int>>& entries);
+
 // True when the first sectors of the open drive look like a recorder disk.
 bool LooksLikeTopfieldDisk(int32_t handle);
 

@@ -73,6 +73,12 @@ void fsck_01_SuperBlock() {
     Addinfo(kError, ClusterSizeDoubt);
     return;
   }
+  // A disk that does not show it is a recorder's is only written when the
+  // user says so; otherwise the run changes nothing and says why, once.
+  if (!MayWriteDisk()) {
+    Addinfo(kError, NotRecorderDiskText());
+    return;
+  }
   if (!ReadTopfCluster(0)) {
     ReportSystemClusterUnreadable("Superblock - ");
     return;

@@ -1,6 +1,8 @@
 #include "core/disk_probe.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <string_view>
 
 #include "core/disk_format.h"
 #include "core/disk_io.h"
@@ -34,6 +36,39 @@ std::vector<ChooserEntry> RecorderChooserEntries() {
   return entries;
 }
 
+bool CarriesRecorderId(const uint8_t* superblockView) {
+  return ReadIdString(superblockView) == kTopfieldId;
+}
+
+bool ShowsRecorderSuperblock(const uint8_t* systemView1024) {
+  for (int32_t base : {kSuperblock, kBackupSuperblock}) {
+    const uint8_t* sb = systemView1024 + base;
+    const uint32_t magic = uint32_t(sb[0]) << 24 | uint32_t(sb[1]) << 16 | uint32_t(sb[2]) << 8 | sb[3];
+    if (magic == kMagicNumber || CarriesRecorderId(sb)) return true;
+  }
+  return false;
+}
+
+std::string ForeignContentName(const uint8_t* raw, size_t length) {
+  auto at = [&](size_t offset, std::string_view text) {
+    return offset + text.size() <= length && std::string_view(reinterpret_cast<const char*>(raw) + offset, text.size()) == text;
+  };
+  if (std::all_of(raw, raw + length, [](uint8_t b) { return b == 0; })) return "only zeros";
+  if (length >= 1082 && raw[1080] == 0x53 && raw[1081] == 0xEF) return "an ext2/3/4 file system";
+  if (at(0, "XFSB")) return "an XFS file system";
+  if (at(0, "LUKS\xBA\xBE")) return "a LUKS encrypted volume";
+  if (at(512, "LABELONE")) return "an LVM physical volume";
+  if (at(4086, "SWAPSPACE2") || at(4086, "SWAP-SPACE")) return "swap space";
+  if (at(512, "EFI PART")) return "a GPT partition table";
+  if (length >= 512 && raw[510] == 0x55 && raw[511] == 0xAA) {
+    if (at(3, "NTFS    ")) return "an NTFS file system";
+    if (at(3, "EXFAT   ")) return "an exFAT file system";
+    if (at(54, "FAT") || at(82, "FAT32")) return "a FAT file system";
+    return "a partition table";
+  }
+  return "unknown data";
+}
+
 std::vector<int> InUseRecorderDrives;
 std::vector<UnopenedDrive> UnopenedDrives;
 std::vector<int> ForeignDrives;
@@ -65,7 +100,7 @@ void FSShowDisks() {
       if (ReadSectors(handle, 0, 1, sector) != 0) {
         AddIODebugLog(ProbeHead() + "successfully read sector 0");
         qlib::TopfSwapDWORD(sector, 1);
-        if (ReadIdString(sector) == kTopfieldId) {
+        if (CarriesRecorderId(sector)) {
           AddIODebugLog(ProbeHead() + "recognized that drive as a Topfield 5000 drive");
           if (platform::DriveInUse(name)) {
             AddIODebugLog(ProbeHead() + "left out " + name + ": in use");

@@ -177,6 +177,7 @@ ui::Answer QtUi::DoMsgBox(const std::string& text, ui::Buttons buttons, ui::Icon
                  {QMessageBox::Cancel, ui::Answer::Cancel}};
       break;
     case ui::Buttons::YesNo:
+    case ui::Buttons::YesNoDefaultNo:
       choices = {{QMessageBox::Yes, ui::Answer::Yes}, {QMessageBox::No, ui::Answer::No}};
       break;
     case ui::Buttons::RetryCancel:
@@ -189,7 +190,7 @@ ui::Answer QtUi::DoMsgBox(const std::string& text, ui::Buttons buttons, ui::Icon
   box.setTextFormat(Qt::PlainText);
   for (const Choice& choice : choices) box.addButton(choice.Button);
   // The first button is the default, as in the boxes the program was made for.
-  box.setDefaultButton(choices.front().Button);
+  box.setDefaultButton(buttons == ui::Buttons::YesNoDefaultNo ? QMessageBox::No : choices.front().Button);
   box.exec();
   QAbstractButton* clicked = box.clickedButton();
   for (const Choice& choice : choices)

@@ -208,7 +208,8 @@ bool IsButtonOf(ui::Answer answer, ui::Buttons buttons) {
       return answer == Answer::Abort || answer == Answer::Retry || answer == Answer::Ignore;
     case ui::Buttons::YesNoCancel:
       return answer == Answer::Yes || answer == Answer::No || answer == Answer::Cancel;
-    case ui::Buttons::YesNo: return answer == Answer::Yes || answer == Answer::No;
+    case ui::Buttons::YesNo:
+    case ui::Buttons::YesNoDefaultNo: return answer == Answer::Yes || answer == Answer::No;
     case ui::Buttons::RetryCancel: return answer == Answer::Retry || answer == Answer::Cancel;
   }
   return false;

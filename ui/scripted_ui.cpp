@@ -84,7 +84,8 @@ bool ButtonOffered(Buttons set, Answer answer) {
       return answer == Answer::Abort || answer == Answer::Retry || answer == Answer::Ignore;
     case Buttons::YesNoCancel:
       return answer == Answer::Yes || answer == Answer::No || answer == Answer::Cancel;
-    case Buttons::YesNo: return answer == Answer::Yes || answer == Answer::No;
+    case Buttons::YesNo:
+    case Buttons::YesNoDefaultNo: return answer == Answer::Yes || answer == Answer::No;
     case Buttons::RetryCancel: return answer == Answer::Retry || answer == Answer::Cancel;
   }
   return false;

@@ -13,6 +13,7 @@ const char* ToString(Buttons buttons) {
     case Buttons::AbortRetryIgnore: return "AbortRetryIgnore";
     case Buttons::YesNoCancel: return "YesNoCancel";
     case Buttons::YesNo: return "YesNo";
+    case Buttons::YesNoDefaultNo: return "YesNoDefaultNo";
     case Buttons::RetryCancel: return "RetryCancel";
   }
   return "?";
@@ -62,7 +63,8 @@ Answer DefaultAnswer(Buttons buttons) {
     case Buttons::OKCancel: return Answer::Cancel;
     case Buttons::AbortRetryIgnore: return Answer::Abort;
     case Buttons::YesNoCancel: return Answer::Cancel;
-    case Buttons::YesNo: return Answer::No;
+    case Buttons::YesNo:
+    case Buttons::YesNoDefaultNo: return Answer::No;
     case Buttons::RetryCancel: return Answer::Cancel;
   }
   return Answer::Cancel;

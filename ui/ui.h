@@ -18,7 +18,9 @@
 namespace ui {
 
 // Button sets of a message box.
-enum class Buttons { OK, OKCancel, AbortRetryIgnore, YesNoCancel, YesNo, RetryCancel };
+// YesNoDefaultNo: Yes and No with No as the default button, for a question
+// whose safe answer is No (Enter must not say Yes).
+enum class Buttons { OK, OKCancel, AbortRetryIgnore, YesNoCancel, YesNo, RetryCancel, YesNoDefaultNo };
 // Icons of a message box.
 enum class Icon { None, Critical, Question, Exclamation, Information };
 // The button a message box was closed with. `None` only appears in records

@@ -196,6 +196,24 @@ TEST_F(DiskLayerTest, DumpWithoutUsableClusterSizeIsRefused) {
   EXPECT_THROW(InitTopf(Path("tiny")), ui::ProgramEnded);
 }
 
+// A dump is held to the same test as a disk: one whose superblocks carry
+// neither the magic number nor the identification is changed only after a
+// Yes, asked once per opened dump.
+TEST_F(DiskLayerTest, DumpWithoutRecorderSuperblocksIsWrittenOnlyAfterYes) {
+  const std::string base = OpenDump(ib::DiskImage());
+  std::string scc = ib::ReadWholeFile(base + ".scc");
+  ib::WriteWholeFile(base + ".scc", std::string(1024, '\x5A') + scc.substr(1024));
+  for (ui::Answer answer : {ui::Answer::No, ui::Answer::Yes}) {
+    InitTopf(base);
+    EXPECT_EQ(ForeignContent, "unknown data");
+    ui_.ExpectMsgBox("The dump " + base + ".scc does not look like a recorder disk", answer);
+    ASSERT_TRUE(ReadTopfCluster(0));
+    EXPECT_EQ(WriteTopfCluster(0, true), answer == ui::Answer::Yes);
+    EXPECT_EQ(WriteTopfCluster(0, true), answer == ui::Answer::Yes) << "asked once";
+    EXPECT_EQ(Exists(OriginalClusterFile(0)), answer == ui::Answer::Yes);
+  }
+}
+
 TEST_F(DiskLayerTest, MissingDriveEndsTheProgram) {
   ui_.ExpectMsgBox("Unable to open the disk!", ui::Answer::OK, ui::ScriptedUi::Match::Exact);
   FileMode = false;

@@ -18,6 +18,7 @@
 
 #include "checker/check_driver.h"
 #include "checker/startup.h"
+#include "core/disk_probe.h"
 #include "tests/checker/step_fixture.h"
 #include "tests/fuzz/fuzz_repair.h"
 #include "tests/support/sector_faults.h"
@@ -242,8 +243,12 @@ class RepairProperty : public StepTest {
     std::filesystem::create_directory(Folder() + "/undo");
   }
 
-  // Starts the program on drive 0 and runs the checks once.
-  void StartAndCheck() {
+  // Starts the program on drive 0 and runs the checks once; a disk whose
+  // superblocks lost the magic number and identification is no recorder
+  // disk, and the question before writing to it gets `notRecorder`.
+  void StartAndCheck(ui::Answer notRecorder = ui::Answer::No) {
+    if (!core::ShowsRecorderSuperblock(Img().ReadView(0, 1024).data()))
+      script.ExpectMsgBox("does not look like a recorder disk", notRecorder);
     checker::ResetDiskState();
     checker::ResetCheckerState();
     checker::ResetFatTables();
@@ -259,6 +264,12 @@ class RepairProperty : public StepTest {
   void RepairAndVerify(const std::string& what, const std::function<void()>& afterFirst = {},
                        std::vector<faults::SectorWrite> written = {}) {
     SCOPED_TRACE(what);
+    if (!core::ShowsRecorderSuperblock(Img().ReadView(0, 1024).data())) {   // no recorder disk: left alone
+      faults::SectorFaults run;
+      StartAndCheck();
+      EXPECT_TRUE(run.Writes().empty()) << AllLines();
+      return Restore(written);
+    }
     {
       faults::SectorFaults first;
       StartAndCheck();
@@ -917,6 +928,54 @@ TEST_F(RepairProperty, ACutAfterAnyWriteIsRepairedByTheNextRun) {
     watchdog.Doing(kind.Name);
     CutAfterEveryWrite(kind.Name, [&] { Damage(kind, 1); });
     if (HasFailure()) return;
+  }
+}
+
+// Neither superblock with the magic number or identification: a check writes
+// nothing and says so in one "Error:" line, unless the user answers Yes to
+// the question naming what the disk holds; one magic number is enough.
+TEST_F(RepairProperty, OnlyADiskThatShowsItIsTheRecordersIsWritten) {
+  auto bytes = [](std::map<size_t, uint8_t> at, bool random = false) {
+    Rng rng(7);
+    std::vector<uint8_t> raw(4096, 0);   // as on the disk; random: never zero
+    for (auto& x : raw) x = random ? uint8_t(rng() | 1) : 0;
+    for (const auto& [offset, value] : at) raw[offset] = value;
+    return raw;
+  };
+  const std::vector<std::pair<std::string, std::vector<uint8_t>>> rows = {
+      {"an ext2/3/4 file system", bytes({{1080, 0x53}, {1081, 0xEF}})},
+      {"only zeros", std::vector<uint8_t>(kClusterBytes, 0)},
+      {"unknown data", bytes({}, true)},
+      {"a partition table", bytes({{450, 0x83}, {510, 0x55}, {511, 0xAA}})},
+      {"", {}},   // a recorder disk
+  };
+  for (const auto& [found, head] : rows) {
+    SCOPED_TRACE(found);
+    Img().WriteRaw(0, head);
+    if (found.empty()) {   // only the backup's magic number left
+      Img().SetSuperU32(ib::kSbMagic, 0x12345678, true, false);
+      Img().SetSuperU32(ib::kSbIdString, 0x544F5046u ^ 0x20);
+    }
+    std::vector<faults::SectorWrite> writes;
+    for (ui::Answer answer : {ui::Answer::No, ui::Answer::Yes}) {
+      const size_t asked = script.MsgBoxTexts().size();
+      faults::SectorFaults run;
+      StartAndCheck(answer);
+      writes = run.Writes();
+      ASSERT_EQ(script.MsgBoxTexts().size(), asked + !found.empty());
+      EXPECT_NE(found.empty() ? 0 : script.MsgBoxTexts().back().find("it holds " + found + "."), std::string::npos);
+      if (answer == ui::Answer::Yes || found.empty()) {
+        EXPECT_TRUE(HasLine("Fixed:\tSuperblock - ID String")) << AllLines();
+        EXPECT_FALSE(writes.empty());
+        break;
+      }
+      EXPECT_TRUE(writes.empty()) << AllLines();
+      EXPECT_TRUE(std::filesystem::is_empty(Folder() + "/undo"));
+      const std::string all = AllLines();   // one Error: line, nothing fixed
+      EXPECT_TRUE(all.find("Fixed:") == std::string::npos && all.find("Error:") == all.rfind("Error:")) << all;
+      EXPECT_NE(all.find("it holds " + found + "). Nothing was changed"), std::string::npos) << all;
+    }
+    Restore(writes);
   }
 }
 

@@ -2,11 +2,16 @@
 // Extras setting), the results list and the check driver's summary.
 #include <cstdlib>
 
+#include <QAbstractItemModel>
+
 #include "checker/check_driver.h"
+#include "checker/form1.h"
+#include "checker/results_view.h"
 #include "checker/startup.h"
 #include "core/settings.h"
 #include "platform/platform.h"
 #include "layer_fixture.h"
+#include "tests/mainwindow/test_app.h"
 
 namespace checkertest {
 namespace {
@@ -55,8 +60,28 @@ TEST_F(StartupTest, DriveDialogListsDrivesAndFileMode) {
   EXPECT_EQ(entries[1].second, 2);
   EXPECT_EQ(entries[1].first.find("TF disk"), std::string::npos);
   EXPECT_EQ(entries[2], (std::pair<std::string, int>{"File Mode", -2}));
+  // "Select" with nothing clicked: the first recorder disk, none as Cancel.
+  EXPECT_EQ(DefaultDriveChoice({entries[1], {entries[0].first, 5}, entries[2]}), 5);
+  EXPECT_EQ(DefaultDriveChoice({entries[1], entries[2]}), -1);
   EXPECT_EQ(SectorsPerCluster, 1);
   EXPECT_EQ(DiskHandle, 0);
+}
+
+// As the Windows list box: a list that fits shows all of it, a longer one
+// its last page whole.
+TEST_F(StartupTest, ResultsListNeverScrollsPastItsLastFullPage) {
+  TestApp();
+  Form1 form;
+  form.resize(600, 300);
+  form.show();
+  QApplication::processEvents();
+  for (int lines : {2, 200}) {
+    while (int(ResultLines().size()) < lines) Addinfo(kInfo, "line", false);
+    const QRect last = form.List2->visualRect(form.List2->model()->index(lines - 1, 0));
+    EXPECT_EQ(form.List2->TopRow() == 0, lines == 2) << form.List2->TopRow();
+    EXPECT_TRUE(last.bottom() <= form.List2->viewport()->height() &&
+                (lines == 2 || last.bottom() + last.height() > form.List2->viewport()->height()));
+  }
 }
 
 TEST_F(StartupTest, OpenTargetSetsUpTheRun) {
