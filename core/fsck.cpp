@@ -464,7 +464,22 @@ void ReadDir() {
     std::vector<int32_t> bad;
     ReadTopfClusterSectors(FsckSide, c + 1, bad);
     if (!bad.empty()) fsckUnreadDirs.push_back(path);
-    const bool headUnread = !bad.empty() && bad.front() == 0;
+    bool headUnread = !bad.empty() && bad.front() == 0;
+    if (headUnread && c == 0) {
+      // The root's first slots (DataFiles among them) are kept in the system
+      // cluster too: what lies below is reached through that copy.
+      std::vector<uint8_t> root = ClusterBuffer;
+      std::vector<int32_t> badSystem;
+      ReadTopfClusterSectors(FsckSide, 0, badSystem);
+      if (root.size() >= size_t(kSectorSize) &&
+          ClusterBuffer.size() >= size_t(kRootDirectoryCopy + kSectorSize) &&
+          !Contains(badSystem, kRootDirectoryCopy / kSectorSize) &&
+          ClusterBuffer[kRootDirectoryCopy] == AttrSelf) {
+        std::memcpy(root.data(), ClusterBuffer.data() + kRootDirectoryCopy, kSectorSize);
+        headUnread = false;
+      }
+      ClusterBuffer.swap(root);
+    }
     // The slots that begin below SPC x 512 - FreeBytes ("." entry, signed),
     // never beyond the cluster buffer.
     const int64_t used =

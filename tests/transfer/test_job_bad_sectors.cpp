@@ -1,6 +1,7 @@
 // A failing recorder disk: unreadable sectors at each place that matters,
 // under each thing a user does with it. What can be read reaches the PC,
 // what cannot is zeros there and named, and is never stored or written back.
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 
@@ -46,12 +47,13 @@ TEST_F(BadSectorTest, WhatCanBeReadReachesThePcAndNothingUnreadIsStoredOrWritten
       {"middle cluster", (rec3[1] + 1) * kSpc + 7, 1, "", 1},
       {"last cluster", (rec3[2] + 1) * kSpc + 7, 1, "", 2},
       {"the whole recording", (rec3[0] + 1) * kSpc, 3 * kSpc, "", 9},
-      {"superblock", 0, 1, "the superblock", -1},   // the check alone: no load without it
+      {"superblock", 0, 1, "the superblock", -1},   // these two: the check alone
+      {"root", kSpc, 1, "the folder '\\'", -1},
   };
 
   for (const Place& p : places)
     for (const std::string op : {"load", "copy off", "move off", "copy to a disk", "save and restore", "check"}) {
-      if (p.Sector == 0 && op != "check") continue;
+      if ((p.Sector == 0 || p.Sector == kSpc) && op != "check") continue;
       SCOPED_TRACE(std::string(p.Name) + ", " + op);
       const bool move = op == "move off", toDisk = op == "copy to a disk", partOfDisk = !p.Told.empty();
       script.Reset();
@@ -79,6 +81,10 @@ TEST_F(BadSectorTest, WhatCanBeReadReachesThePcAndNothingUnreadIsStoredOrWritten
         EXPECT_EQ(found.find("Unreadable") != std::string::npos, partOfDisk) << found;
         for (const char* damage : {"Lost", "Invalid", "Broken", "Magic", "Copy", "Empty"})
           EXPECT_EQ(found.find(damage), std::string::npos) << found;
+        // What lies below is still walked, through the copies the disk holds.
+        EXPECT_EQ(std::count_if(core::FsckFiles.begin(), core::FsckFiles.begin() + core::FsckFileCount,
+                                [](const core::FileRec& r) { return !r.IsDir; }),
+                  p.Sector == 0 ? 0 : p.Sector == films ? 5 : 6);
         continue;
       }
 
