@@ -26,7 +26,8 @@
 // "Unreadable FAT1 (sectors ...)" and "Unreadable FAT2 (sectors ...)"
 // (steps 3 and 4), "Unreadable Directory (...)" (step 5). Where the other
 // FAT holds the entries of an unreadable FAT sector, they are taken from it,
-// as the loader takes them, and the check goes on to the later steps (so
+// as the loader takes them, and so are the root's first slots from the root
+// copy of the system cluster; the check goes on to the later steps (so
 // that what lies below is still examined); it stops where nothing can stand
 // in for what was not read (the superblock, FAT entries unreadable in both
 // FATs). A folder that could not be read hides what lies below it: no chain
