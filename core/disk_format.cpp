@@ -115,18 +115,40 @@ std::string ReadEntryNameRaw(const uint8_t* slot) {
   return name;
 }
 
+EntrySizeReading ReadEntrySize(int64_t clusterCount, int32_t sectorsPerCluster, int64_t freeBytes,
+                               int64_t lastSectorBytes) {
+  EntrySizeReading r;
+  if (clusterCount == 0) {
+    r.Possible = freeBytes == 0 && lastSectorBytes == 0;
+    return r;
+  }
+  if (sectorsPerCluster < 1 || clusterCount < 0 || clusterCount > kFatEntries) {
+    r.Possible = false;
+    return r;
+  }
+  const int64_t clusterBytes = int64_t(sectorsPerCluster) * kSectorSize;
+  const bool freeOk =
+      freeBytes >= 0 && freeBytes <= clusterBytes - kSectorSize && freeBytes % kSectorSize == 0;
+  const bool lastOk = lastSectorBytes >= 0 && lastSectorBytes < kSectorSize;
+  r.Possible = freeOk && lastOk;
+  const int64_t unused = freeOk ? freeBytes : 0;
+  const int64_t last = lastOk && lastSectorBytes != 0 ? lastSectorBytes : kSectorSize;
+  r.Size = double(clusterCount * clusterBytes - unused - kSectorSize + last);
+  return r;
+}
+
+EntrySizeReading ReadEntrySizeOf(const uint8_t* slot, int32_t sectorsPerCluster) {
+  return ReadEntrySize(GetBE32(slot + kDeClusterCount), sectorsPerCluster,
+                       GetBE32(slot + kDeFreeBytes), GetBE16(slot + kDeLastSectorBytes));
+}
+
 double EntrySize(int32_t clusterCount, int32_t sectorsPerCluster, int32_t freeBytes,
                  int32_t lastSectorBytes) {
-  if (clusterCount == 0 && freeBytes == 0 && lastSectorBytes == 0) return 0;
-  double last = lastSectorBytes == 0 ? 512.0 : double(lastSectorBytes);
-  return double(clusterCount) * double(sectorsPerCluster) * 512.0 - double(freeBytes) - 512.0 +
-         last;
+  return ReadEntrySize(clusterCount, sectorsPerCluster, freeBytes, lastSectorBytes).Size;
 }
 
 double EntrySizeOf(const uint8_t* slot, int32_t sectorsPerCluster) {
-  return EntrySize(int32_t(GetBE32(slot + kDeClusterCount)), sectorsPerCluster,
-                   int32_t(GetBE32(slot + kDeFreeBytes)),
-                   GetBE16(slot + kDeLastSectorBytes));
+  return ReadEntrySizeOf(slot, sectorsPerCluster).Size;
 }
 
 int32_t WritableDirSlots(size_t clusterBytes) {

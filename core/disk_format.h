@@ -209,9 +209,28 @@ std::string ReadEntryName(const uint8_t* slot);
 // The dump walk's reading: the same without leaving out control bytes.
 std::string ReadEntryNameRaw(const uint8_t* slot);
 
-// File size from the entry fields:
-// ClusterCount x SPC x 512 - FreeBytes - 512 + (LastSectorBytes, or 512 when 0).
-// An empty file (all three 0) reads back as 0.
+// What a file entry's size fields say, for every reader that turns an entry
+// into a byte count (the list, the copy, the check). The size is
+// ClusterCount x SPC x 512 - FreeBytes - 512 + (LastSectorBytes, or 512 when
+// 0); an empty file (all three 0) reads back as 0.
+// The fields are possible when a writer can give them: ClusterCount 0 with
+// FreeBytes and LastSectorBytes 0, or ClusterCount 1 .. 0x20000 with
+// FreeBytes whole sectors of the last cluster but one at most (0 .. (SPC - 1)
+// x 512, a multiple of 512) and LastSectorBytes below 512. Where a field is
+// not possible it is read as the largest value the other fields leave room
+// for (FreeBytes 0, a full last sector), and a count no chain can have reads
+// as no bytes at all: the size is never negative and never beyond the
+// entry's clusters, and never takes bytes past what a possible field says is
+// in use.
+struct EntrySizeReading {
+  double Size = 0;
+  bool Possible = true;
+};
+EntrySizeReading ReadEntrySize(int64_t clusterCount, int32_t sectorsPerCluster, int64_t freeBytes,
+                               int64_t lastSectorBytes);
+// The same for the fields of a directory slot (the view).
+EntrySizeReading ReadEntrySizeOf(const uint8_t* slot, int32_t sectorsPerCluster);
+// The size alone.
 double EntrySize(int32_t clusterCount, int32_t sectorsPerCluster, int32_t freeBytes,
                  int32_t lastSectorBytes);
 double EntrySizeOf(const uint8_t* slot, int32_t sectorsPerCluster);

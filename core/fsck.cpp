@@ -34,6 +34,30 @@ bool fsckRunning = false;
 int32_t fsckLastData = -1;
 bool scanCached = false;
 int32_t scanResult = -1;
+// Sectors of the system cluster that step 1's read could not read.
+std::vector<int32_t> fsckBadSystem;
+// Something could not be read that nothing on the disk stands in for: the
+// later steps would examine zeros.
+bool fsckStop = false;
+// Step 5's walk: the folders that could not be read in full, the file
+// entries whose size fields are not possible.
+std::vector<std::string> fsckUnreadDirs;
+std::vector<std::string> fsckBadSizes;
+
+constexpr int kUnreadableBit = 8;
+constexpr int32_t kFat1Sector = kFAT1 / kSectorSize;
+constexpr int32_t kFat2Sector = kFAT2 / kSectorSize;
+constexpr int32_t kFatSectors = kFat2Sector - kFat1Sector;
+
+bool Contains(const std::vector<int32_t>& sorted, int32_t v) {
+  return std::binary_search(sorted.begin(), sorted.end(), v);
+}
+
+std::string SectorList(const std::vector<int32_t>& sectors) {
+  std::string text;
+  for (int32_t n : sectors) text += (text.empty() ? "" : ", ") + std::to_string(n);
+  return text;
+}
 
 void ResetStep(int step, int32_t fatalMask) {
   FsckResults[step] = FsckResult();
@@ -143,7 +167,8 @@ std::string Join(const std::vector<std::string>& items) {
 void CheckFat(int step, int32_t fatOffset, std::vector<FsckLink>& table) {
   table.assign(kFatEntries, FsckLink());
   const int32_t spc = InFileMode() ? FileModeSectorsPerCluster : Disk[FsckSide].SectorsPerCluster;
-  ReadTopfCluster(FsckSide, 0);
+  std::vector<int32_t> bad;
+  ReadTopfClusterSectors(FsckSide, 0, bad);
   const int32_t last = FsckLastCluster;
   const int64_t need = int64_t(fatOffset) + 3 * (int64_t(last) + 1);
   if (spc < kMinSectorsPerCluster || int64_t(ClusterBuffer.size()) < need) {
@@ -152,12 +177,41 @@ void CheckFat(int step, int32_t fatOffset, std::vector<FsckLink>& table) {
   }
   const uint8_t* view = ClusterBuffer.data();
 
+  // Sectors of this FAT that could not be read are named; their entries are
+  // taken from the other FAT where it could be read (FAT1's from FAT2 in
+  // the same read, FAT2's from the FAT1 the check has already taken).
+  const int32_t firstSector = fatOffset / kSectorSize;
+  std::vector<int32_t> unread;
+  for (int32_t sector : bad)
+    if (sector >= firstSector && sector < firstSector + kFatSectors) unread.push_back(sector);
+  auto unreadAt = [&](int64_t offset) {
+    return !unread.empty() && (Contains(bad, int32_t(offset / kSectorSize)) ||
+                               Contains(bad, int32_t((offset + 2) / kSectorSize)));
+  };
+  bool lost = false;
+  if (!unread.empty())
+    AddResult(step, kUnreadableBit, std::string(fatOffset == kFAT1 ? "Unreadable FAT1" : "Unreadable FAT2") +
+                                        " (sectors " + SectorList(unread) + ")");
+
   // Decode.
   std::vector<std::string> list;
   for (int32_t i = 0; i <= last; ++i) {
-    const uint32_t raw = ReadFat24(view, fatOffset, i);
+    uint32_t raw = ReadFat24(view, fatOffset, i);
+    bool fromFat1 = false;
+    if (unreadAt(int64_t(fatOffset) + 3 * int64_t(i))) {
+      if (fatOffset != kFAT1) {
+        fromFat1 = true;
+      } else if (int64_t(kFAT2) + 3 * (int64_t(i) + 1) <= int64_t(ClusterBuffer.size()) &&
+                 !unreadAt(int64_t(kFAT2) + 3 * int64_t(i))) {
+        raw = ReadFat24(view, kFAT2, i);
+      } else {
+        lost = true;
+        raw = kFat24Free;
+      }
+    }
     int32_t v;
-    if (raw == kFat24Free) v = 0;
+    if (fromFat1) v = FsckFAT1[size_t(i)].Next;
+    else if (raw == kFat24Free) v = 0;
     else if (raw == kFat24End) v = -1;
     else v = int32_t(raw);
     if (v < -1 || v >= kFatEntries || (v != 0 && i > fsckLastData)) {
@@ -168,6 +222,12 @@ void CheckFat(int step, int32_t fatOffset, std::vector<FsckLink>& table) {
     if (v >= 1) table[size_t(v)].Referrer = i;
   }
   if (!list.empty()) AddResult(step, 0, "Outside FAT Range (" + Join(list) + ")");
+  // Entries that neither FAT could give: the chains through them cannot be
+  // judged, and the check ends with this step.
+  if (lost) {
+    fsckStop = true;
+    return;
+  }
 
   // Broken chains.
   list.clear();
@@ -253,6 +313,10 @@ void ResetFsckState() {
   FsckFileCount = 0;
   scanCached = false;
   scanResult = -1;
+  fsckBadSystem.clear();
+  fsckStop = false;
+  fsckUnreadDirs.clear();
+  fsckBadSizes.clear();
 }
 
 void AddResult(int step, int bit, const std::string& text) {
@@ -271,7 +335,14 @@ void FSCK_01_SuperBlock() {
   {
     SpcRestore restore(FsckSide);
     Disk[FsckSide].SectorsPerCluster = DiskSizeEstimate();
-    ReadTopfCluster(FsckSide, 0);
+    ReadTopfClusterSectors(FsckSide, 0, fsckBadSystem);
+  }
+  if (Contains(fsckBadSystem, 0)) {
+    // Nothing of the disk can be judged without it.
+    AddResult(1, kUnreadableBit, "Unreadable Super Block");
+    fsckStop = true;
+    SetStatus(1);
+    return;
   }
 
   if (!MagicOk(kSbMagicNumber)) {
@@ -308,6 +379,18 @@ void FSCK_01_SuperBlock() {
 void FSCK_02_BackupSuperBlock() {
   ProcScope scope("FSCK_02_BackupSuperBlock");
   ResetStep(2, kFsckFatalSuperblock);
+  // The sectors outside the superblock and the FATs that step 1's read
+  // could not read (the backup superblock, the root copy, ...).
+  std::vector<int32_t> unread;
+  for (int32_t sector : fsckBadSystem)
+    if (sector != 0 && (sector < kFat1Sector || sector >= kFat2Sector + kFatSectors))
+      unread.push_back(sector);
+  if (!unread.empty())
+    AddResult(2, kUnreadableBit, "Unreadable Sectors of the System Cluster (" + SectorList(unread) + ")");
+  if (Contains(unread, kBackupSuperblock / kSectorSize)) {
+    SetStatus(2);
+    return;
+  }
   if (!MagicOk(kBackupSuperblock + kSbMagicNumber)) AddResult(2, 0, "Magic Number");
   if (!IdOk(IdString(kBackupSuperblock + kSbIdString))) AddResult(2, 1, "ID String");
   const std::string version = Version(kBackupSuperblock + kSbLayoutMajor);
@@ -366,6 +449,8 @@ void ReadDir() {
   walked[0] = 1;
   bool invalidAttribute = false;
   std::vector<std::string> loops;
+  fsckUnreadDirs.clear();
+  fsckBadSizes.clear();
 
   while (!List1.Empty()) {
     const std::string line = List1.TakeFirst();
@@ -373,10 +458,32 @@ void ReadDir() {
     const int32_t c = int32_t(std::stol(line.substr(0, blank)));
     const std::string path = blank == std::string::npos ? std::string() : line.substr(blank + 1);
 
-    ReadTopfCluster(FsckSide, c + 1);
+    // A folder read in part is named unreadable and the slots that were read
+    // are examined; where its first sector could not be read, its "." entry
+    // is unknown: every slot the loader would visit then.
+    std::vector<int32_t> bad;
+    ReadTopfClusterSectors(FsckSide, c + 1, bad);
+    if (!bad.empty()) fsckUnreadDirs.push_back(path);
+    bool headUnread = !bad.empty() && bad.front() == 0;
+    if (headUnread && c == 0) {
+      // The root's first slots (DataFiles among them) are kept in the system
+      // cluster too: what lies below is reached through that copy.
+      std::vector<uint8_t> root = ClusterBuffer;
+      std::vector<int32_t> badSystem;
+      ReadTopfClusterSectors(FsckSide, 0, badSystem);
+      if (root.size() >= size_t(kSectorSize) &&
+          ClusterBuffer.size() >= size_t(kRootDirectoryCopy + kSectorSize) &&
+          !Contains(badSystem, kRootDirectoryCopy / kSectorSize) &&
+          ClusterBuffer[kRootDirectoryCopy] == AttrSelf) {
+        std::memcpy(root.data(), ClusterBuffer.data() + kRootDirectoryCopy, kSectorSize);
+        headUnread = false;
+      }
+      ClusterBuffer.swap(root);
+    }
     // The slots that begin below SPC x 512 - FreeBytes ("." entry, signed),
     // never beyond the cluster buffer.
-    const int64_t used = clusterBytes - int64_t(int32_t(Long(kDeFreeBytes)));
+    const int64_t used =
+        headUnread ? kDirReadableBytes : clusterBytes - int64_t(int32_t(Long(kDeFreeBytes)));
     const int64_t size = int64_t(ClusterBuffer.size());
     // The record of the entry in the slot at offset o, starting at s.
     auto entryRecord = [&](const uint8_t* slot, int64_t o, int32_t s, bool isDir) {
@@ -393,7 +500,7 @@ void ReadDir() {
     for (int64_t o = 0; o < used && o + kDirEntrySize <= size; o += kDirEntrySize) {
       const uint8_t* slot = ClusterBuffer.data() + o;
       const uint8_t a = slot[kDeAttribute];
-      if (c != 0) {
+      if (c != 0 && !headUnread) {
         if (o == 0 && a != AttrSelf) AddResult(5, 4, "Invalid . directory");
         if (o == kDirEntrySize && a != AttrParent) AddResult(5, 4, "Invalid .. directory");
       }
@@ -413,7 +520,9 @@ void ReadDir() {
       } else if (a == AttrFile || a == AttrRecording) {
         if (slot[kDeSkipByte] != 0) continue;
         if (s < 1 || s > highestStart) continue;
-        AddFsckFile(entryRecord(slot, o, s, /*isDir=*/false));
+        const FileRec r = entryRecord(slot, o, s, /*isDir=*/false);
+        if (!ReadEntrySizeOf(slot, spc).Possible) fsckBadSizes.push_back(r.Name);
+        AddFsckFile(r);
       } else {
         invalidAttribute = true;
       }
@@ -421,6 +530,9 @@ void ReadDir() {
   }
   if (invalidAttribute) AddResult(5, 3, "Invalid Attribute");
   if (!loops.empty()) AddResult(5, 5, "Directory Loop (" + Join(loops) + ")");
+  if (!fsckBadSizes.empty()) AddResult(5, 7, "Invalid File Size (" + Join(fsckBadSizes) + ")");
+  if (!fsckUnreadDirs.empty())
+    AddResult(5, kUnreadableBit, "Unreadable Directory (" + Join(fsckUnreadDirs) + ")");
 }
 
 void FSCK_05_Files() {
@@ -438,7 +550,9 @@ void FSCK_05_Files() {
   std::vector<uint8_t> owned(kFatEntries, 0);
   for (int32_t k = 0; k < FsckFileCount; ++k) owned[size_t(FsckFiles[size_t(k)].StartCluster)] = 1;
   std::string lost;
-  for (int32_t i = 3; i <= FsckLastCluster; ++i) {
+  // What lies below a folder that could not be read is not known: no chain
+  // is taken for lost then.
+  for (int32_t i = 3; fsckUnreadDirs.empty() && i <= FsckLastCluster; ++i) {
     if (FsckFAT1[size_t(i)].Next != 0 && FsckFAT1[size_t(i)].Referrer == 0 && !owned[size_t(i)])
       lost += "\r\n\t" + std::to_string(i) + "  [" + std::to_string(GetFATChainLength(i)) + "]";
   }
@@ -519,16 +633,26 @@ bool FSCK(int side) {
   FsckLastCluster = LastTableIndex(Disk[side].LastCluster);
   fsckLastData = InFileMode() ? FsckLastCluster : LastDataIndex(side);
 
-  FSCK_01_SuperBlock();
-  if (FsckResults[1].Status == 2) return false;
-  FSCK_02_BackupSuperBlock();
-  if (FsckResults[2].Status == 2) return false;
-  FSCK_03_FAT1();
-  if (FsckResults[3].Status == 2) return false;
-  FSCK_04_FAT2();
-  if (FsckResults[4].Status == 2) return false;
-  FSCK_05_Files();
-  return FsckResults[5].Status != 2;
+  fsckStop = false;
+  fsckBadSystem.clear();
+
+  // A step whose only fatal finding is a read that failed, where the disk
+  // holds what stands in for it, does not end the check: the later steps
+  // still examine what lies below. The disk is refused all the same.
+  bool refused = false;
+  for (int step = 1; step <= 5; ++step) {
+    switch (step) {
+      case 1: FSCK_01_SuperBlock(); break;
+      case 2: FSCK_02_BackupSuperBlock(); break;
+      case 3: FSCK_03_FAT1(); break;
+      case 4: FSCK_04_FAT2(); break;
+      default: FSCK_05_Files(); break;
+    }
+    const FsckResult& r = FsckResults[step];
+    if (r.Status == 2) refused = true;
+    if ((r.Flags & r.FatalMask & ~kFsckUnreadable) != 0 || fsckStop) return false;
+  }
+  return !refused;
 }
 
 }  // namespace core

@@ -15,7 +15,23 @@
 // one cluster (step 5, bit 6, "Crosslinked Clusters (a & b)"): two entries
 // sharing a chain, or an entry whose first cluster is another chain's
 // successor. An erase of either would free what the other still holds.
+// A file entry whose size fields no writer can give (step 5, bit 7,
+// "Invalid File Size (...)") fails the check too: its size cannot be known.
 // Every walk is bounded.
+//
+// What cannot be read is named as unreadable, never examined as zeros (bit
+// 8 of the step that reads it, fatal): "Unreadable Super Block" (step 1),
+// "Unreadable Sectors of the System Cluster (...)" (step 2: the backup
+// superblock, the root copy and the other sectors outside the FATs),
+// "Unreadable FAT1 (sectors ...)" and "Unreadable FAT2 (sectors ...)"
+// (steps 3 and 4), "Unreadable Directory (...)" (step 5). Where the other
+// FAT holds the entries of an unreadable FAT sector, they are taken from it,
+// as the loader takes them, and so are the root's first slots from the root
+// copy of the system cluster; the check goes on to the later steps (so
+// that what lies below is still examined); it stops where nothing can stand
+// in for what was not read (the superblock, FAT entries unreadable in both
+// FATs). A folder that could not be read hides what lies below it: no chain
+// is then counted as lost.
 #pragma once
 
 #include <cstdint>
@@ -37,9 +53,11 @@ constexpr int kFsckSteps = 11;   // entries 0..10; entry n belongs to step n (1.
 extern FsckResult FsckResults[kFsckSteps];
 
 // Fatal masks of the steps.
-constexpr int32_t kFsckFatalSuperblock = 7;    // steps 1 and 2
-constexpr int32_t kFsckFatalFat = 19 | 4;      // steps 3 and 4 (with circular chains)
-constexpr int32_t kFsckFatalFiles = 1 | 32 | 64;   // step 5 (with loops, shared chains)
+constexpr int32_t kFsckUnreadable = 256;       // bit 8 of every step: a read that failed
+constexpr int32_t kFsckFatalSuperblock = 7 | kFsckUnreadable;   // steps 1 and 2
+constexpr int32_t kFsckFatalFat = 19 | 4 | kFsckUnreadable;     // steps 3 and 4 (with circular chains)
+// Step 5, with loops, shared chains and impossible size fields.
+constexpr int32_t kFsckFatalFiles = 1 | 32 | 64 | 128 | kFsckUnreadable;
 
 // One decoded FAT element of the check's own tables.
 struct FsckLink {

@@ -385,6 +385,34 @@ TEST_F(Fsck, Step5DotCountBeyondTheClusterStaysInside) {
   EXPECT_EQ(R(5).Text, "Lost Clusters\r\n\t16  [1]");
 }
 
+// Size fields no writer gives: the check names the entry and refuses the
+// disk, and the size read never exceeds what the fields can mean.
+TEST_F(Fsck, Step5ImpossibleSizeFieldsAreNamedAndBounded) {
+  struct Case {
+    uint32_t Clusters, Free, Last;
+    double Most;   // the bytes the fields can mean at most
+  };
+  const uint32_t c = uint32_t(kClusterBytes), tail = c - 1024;
+  const Case cases[] = {{1, tail, 188, 700},  {1, tail, 513, 1024}, {1, tail, 0xFFFF, 1024},
+                        {1, c, 188, c},       {1, 0x7FFFFFFF, 188, c}, {1, 1000, 188, c},
+                        {0, 0, 188, 0},       {0, 1024, 0, 0},      {0x80000000u, tail, 188, 0}};
+  const core::FileRec b = Rec("\\DataFiles\\Films\\b.ts");
+  for (const Case& k : cases) {
+    auto slot = Image().ReadSlot(7, b.Slot);
+    ib::PutBE32(&slot[12], k.Clusters);
+    ib::PutBE32(&slot[16], k.Free);
+    slot[126] = uint8_t(k.Last >> 8), slot[127] = uint8_t(k.Last);
+    Image().WriteSlot(7, b.Slot, slot);
+    Reload();
+    const bool possible = k.Most == 700;
+    EXPECT_EQ(core::FSCK(0), possible) << k.Free << " " << k.Last;
+    EXPECT_EQ(R(5).Text.find("Invalid File Size (\\DataFiles\\Films\\b.ts)") != std::string::npos, !possible)
+        << R(5).Text;
+    EXPECT_GE(Rec(b.Name).Size, possible ? 700 : 0);
+    EXPECT_LE(Rec(b.Name).Size, k.Most);
+  }
+}
+
 // ----------------------------------------- damaged images from the fuzzer
 
 TEST(FsckRegression, DamagedImagesNeitherCrashNorHang) {

@@ -1,10 +1,12 @@
 // A failing recorder disk: unreadable sectors at each place that matters,
 // under each thing a user does with it. What can be read reaches the PC,
 // what cannot is zeros there and named, and is never stored or written back.
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 
 #include "core/dumps.h"
+#include "core/fsck.h"
 #include "tests/support/sector_faults.h"
 #include "tests/transfer/job_files.h"
 #include "tests/transfer/job_fixture.h"
@@ -45,10 +47,13 @@ TEST_F(BadSectorTest, WhatCanBeReadReachesThePcAndNothingUnreadIsStoredOrWritten
       {"middle cluster", (rec3[1] + 1) * kSpc + 7, 1, "", 1},
       {"last cluster", (rec3[2] + 1) * kSpc + 7, 1, "", 2},
       {"the whole recording", (rec3[0] + 1) * kSpc, 3 * kSpc, "", 9},
+      {"superblock", 0, 1, "the superblock", -1},   // these two: the check alone
+      {"root", kSpc, 1, "the folder '\\'", -1},
   };
 
   for (const Place& p : places)
-    for (const std::string op : {"load", "copy off", "move off", "copy to a disk", "save and restore"}) {
+    for (const std::string op : {"load", "copy off", "move off", "copy to a disk", "save and restore", "check"}) {
+      if ((p.Sector == 0 || p.Sector == kSpc) && op != "check") continue;
       SCOPED_TRACE(std::string(p.Name) + ", " + op);
       const bool move = op == "move off", toDisk = op == "copy to a disk", partOfDisk = !p.Told.empty();
       script.Reset();
@@ -57,6 +62,31 @@ TEST_F(BadSectorTest, WhatCanBeReadReachesThePcAndNothingUnreadIsStoredOrWritten
       toDisk ? ShowRecorder(empty, 1, 1) : ShowPc(1);
       auto f = std::make_unique<faults::SectorFaults>();
       f->FailReadsWhere([&p](uint32_t s, int32_t n) { return s < p.Sector + p.Count && p.Sector < s + uint32_t(n); });
+      if (op == "check") {
+        // Read in full by the load, failing while the check reads (sector 0
+        // now and then, or the link would be lost): named unreadable, the
+        // disk refused, nothing below diagnosed as damage or lost.
+        f.reset();
+        ShowRecorder(model, 0, 0);
+        f = std::make_unique<faults::SectorFaults>();
+        f->FailReadsWhere([&p, failed = true](uint32_t s, int32_t n) mutable {
+          if (p.Sector != 0 || s != 0) return s < p.Sector + p.Count && p.Sector < s + uint32_t(n);
+          return failed = n > 1 || !failed;   // a sector read alone fails every other time
+        });
+        core::InvalidateSideCache(0);
+        core::ResetFsckState();
+        EXPECT_EQ(core::FSCK(0), !partOfDisk);
+        std::string found;
+        for (int step = 1; step <= 5; ++step) found += core::FsckResults[step].Text + "|";
+        EXPECT_EQ(found.find("Unreadable") != std::string::npos, partOfDisk) << found;
+        for (const char* damage : {"Lost", "Invalid", "Broken", "Magic", "Copy", "Empty"})
+          EXPECT_EQ(found.find(damage), std::string::npos) << found;
+        // What lies below is still walked, through the copies the disk holds.
+        EXPECT_EQ(std::count_if(core::FsckFiles.begin(), core::FsckFiles.begin() + core::FsckFileCount,
+                                [](const core::FileRec& r) { return !r.IsDir; }),
+                  p.Sector == 0 ? 0 : p.Sector == films ? 5 : 6);
+        continue;
+      }
 
       // Shown: every folder and recording that could be read; told: what could not.
       if (partOfDisk) script.ExpectMsgBox(p.Told, ui::Answer::OK);

@@ -2,6 +2,9 @@
 // damaged sources and the end step.
 #include <sys/stat.h>
 
+#include <array>
+#include <filesystem>
+
 #include <QLabel>
 
 #include "core/disk_format.h"
@@ -391,6 +394,34 @@ TEST_F(CopyJobTest, DamagedChainIsReportedAndItsSourceKept) {
   EXPECT_TRUE(FindEntry(image, model.FolderIndex("\\DataFiles"), "b.dat", e));
   // The sound folder was moved.
   EXPECT_TRUE(SameBytes(ib::ReadWholeFile(Pc() + "Films/c.rec"), model.FileBytes("\\DataFiles\\Films\\c.rec")));
+}
+
+// Size fields no writer gives (c.rec holds 1 byte): the copy takes no byte
+// past what the fields can mean, and never a negative size.
+TEST_F(CopyJobTest, ImpossibleSizeFieldsCopyNoBytesPastWhatTheyCanMean) {
+  const ib::DiskImage model = Sample();
+  const uint32_t c = uint32_t(kCluster);
+  for (const auto [free, last, most] : {std::array<uint32_t, 3>{c - 512, 0xFFFF, 512},
+                                        {c - 512, 513, 512}, {0x7FFFFFFF, 1, c}, {c, 1, c}}) {
+    ShowRecorder(model, 0, 0, "\\DataFiles\\Films\\");
+    ShowPc(1);
+    const core::FileRec rec = core::Disk[0].Files[size_t(IndexOf(0, "\\DataFiles\\Films\\c.rec"))];
+    ib::ImageFile image = Image(0);
+    auto slot = image.ReadSlot(uint32_t(rec.DirCluster), rec.Slot);
+    ib::PutBE32(&slot[16], free);
+    slot[126] = uint8_t(last >> 8), slot[127] = uint8_t(last);
+    image.WriteSlot(uint32_t(rec.DirCluster), rec.Slot, slot);
+    core::InvalidateSideCache(0);
+    ASSERT_TRUE(core::LoadTopf(0, true));
+    host.Fill(0);
+    host.Check(0, "\\DataFiles\\Films\\c.rec");
+    transfer::DoCopy(0, false);
+    const std::string copy = ib::ReadWholeFile(Pc() + "c.rec");
+    EXPECT_GE(copy.size(), 1u);
+    EXPECT_LE(copy.size(), most) << free << " " << last;
+    EXPECT_EQ(copy.substr(0, 1), model.FileBytes("\\DataFiles\\Films\\c.rec").substr(0, 1));
+    std::filesystem::remove(Pc() + "c.rec");
+  }
 }
 
 TEST_F(CopyJobTest, FoldersAfterAFileLineStillGetTheirFolder) {
