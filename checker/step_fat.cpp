@@ -314,50 +314,55 @@ bool ClaimsClusters(const FoundEntry& r) {
 // (a start inside another chain, a duplicated entry) nothing can choose,
 // and both stay as they are. All cuts are decided on the chains as found,
 // so the order of the entries does not matter.
+// Calls visit(x, i) for the clusters FoundEntries[k] surely owns from its
+// start, the i-th (from 0) being x, at most `most` of them: those both
+// tables agree on (a directory: its first cluster). Each index once.
+template <class Visit>
+void WalkSure(int32_t k, int64_t most, Visit visit) {
+  const FoundEntry& r = FoundEntries[size_t(k)];
+  if (!ClaimsClusters(r)) return;
+  const int32_t last = Last();
+  const int32_t walk = ++owners.walk;
+  int32_t x = r.StartCluster;
+  for (int32_t i = 0; i <= last && i < most && owners.stamp[size_t(x)] != walk; ++i) {
+    owners.stamp[size_t(x)] = walk;
+    // A cluster both tables have free is nobody's for sure; one table's
+    // free entry (a table wiped or lost there) contradicts nothing.
+    const int32_t v1 = FAT1[size_t(x)].Value, v2 = FAT2[size_t(x)].Value;
+    if (v1 == kFatFree && v2 == kFatFree) break;
+    visit(x, i);
+    const int32_t v = v1 == kFatFree ? v2 : v1;
+    if (r.IsDir || (v1 != v2 && v1 != kFatFree && v2 != kFatFree) || !ValidIndex(v)) break;
+    x = v;
+  }
+}
+
 void CollectSureOwners(int32_t count) {
   const int32_t last = Last();
   owners.Reset(last);
   owners.ClaimSure(0, count);
   owners.cutAt.assign(size_t(std::max(count, 0)) + 1, -1);
-  std::vector<std::vector<int32_t>> walks(size_t(std::max(count, 0)));
   std::vector<int32_t> walkers(size_t(last) + 1, 0);   // how many chains pass through it
   walkers[0] = 1;                                      // the root
+  for (int32_t k = 0; k < count; ++k) WalkSure(k, INT64_MAX, [&](int32_t x, int32_t) { ++walkers[size_t(x)]; });
   for (int32_t k = 0; k < count; ++k) {
     const FoundEntry& r = FoundEntries[size_t(k)];
-    if (!ClaimsClusters(r)) continue;
-    ++owners.walk;
-    int32_t x = r.StartCluster;
-    for (int32_t steps = 0; steps <= last && owners.stamp[size_t(x)] != owners.walk; ++steps) {
-      owners.stamp[size_t(x)] = owners.walk;
-      // A cluster both tables have free is nobody's for sure; one table's
-      // free entry (a table wiped or lost there) contradicts nothing.
-      const int32_t v1 = FAT1[size_t(x)].Value, v2 = FAT2[size_t(x)].Value;
-      if (v1 == kFatFree && v2 == kFatFree) break;
-      walks[size_t(k)].push_back(x);
-      ++walkers[size_t(x)];
-      const int32_t v = v1 == kFatFree ? v2 : v1;
-      if (r.IsDir || (v1 != v2 && v1 != kFatFree && v2 != kFatFree) || !ValidIndex(v)) break;
-      x = v;
-    }
-  }
-  for (int32_t k = 0; k < count; ++k) {
-    const FoundEntry& r = FoundEntries[size_t(k)];
-    std::vector<int32_t>& w = walks[size_t(k)];
+    if (r.IsDir) continue;
     const int32_t own = std::max<int32_t>(r.ClusterCount, 1);
-    if (r.IsDir || int64_t(w.size()) <= own || walkers[size_t(w[size_t(own) - 1])] > 1) continue;
-    for (size_t i = size_t(own); i < w.size(); ++i)
-      if (walkers[size_t(w[i])] > 1) {
-        owners.cutAt[size_t(k)] = own;
-        break;
-      }
+    bool lastOwnAlone = false, intoOther = false;
+    WalkSure(k, INT64_MAX, [&](int32_t x, int32_t i) {
+      if (i == own - 1) lastOwnAlone = walkers[size_t(x)] == 1;
+      if (i >= own && walkers[size_t(x)] > 1) intoOther = true;
+    });
+    if (lastOwnAlone && intoOther) owners.cutAt[size_t(k)] = own;
   }
   for (int32_t k = 0; k < count; ++k) {
-    std::vector<int32_t>& w = walks[size_t(k)];
-    if (owners.cutAt[size_t(k)] >= 0) w.resize(size_t(owners.cutAt[size_t(k)]));
-    for (int32_t x : w) {
+    const int32_t cut = owners.cutAt[size_t(k)];
+    const bool file = !FoundEntries[size_t(k)].IsDir;
+    WalkSure(k, cut >= 0 ? cut : INT64_MAX, [&](int32_t x, int32_t) {
       owners.ClaimSure(x, k);
-      if (!FoundEntries[size_t(k)].IsDir) owners.fileSure[size_t(x)] = 1;
-    }
+      if (file) owners.fileSure[size_t(x)] = 1;
+    });
   }
 }
 
