@@ -301,19 +301,6 @@ bool ClaimsClusters(const FoundEntry& r) {
   return !r.InvalidPointer && r.StartCluster >= 1 && ValidIndex(r.StartCluster);
 }
 
-// Collects the sure owners of the entries 0 .. count - 1 and of the root.
-//
-// A file's entry says by its cluster count where the recording ends. Where
-// its chain runs on past that count into clusters another entry's chain
-// holds (one damaged link at the end of a chain: into another recording,
-// its start, a folder's cluster), the clusters beyond the count are not
-// the file's: its chain is cut at its count (cutAt), so that both keep
-// their own bytes. The cut is made only where no other chain passes
-// through the file's last counted cluster (an end mark there would cut
-// that chain too). Where the counts of two entries claim the same clusters
-// (a start inside another chain, a duplicated entry) nothing can choose,
-// and both stay as they are. All cuts are decided on the chains as found,
-// so the order of the entries does not matter.
 // Calls visit(x, i) for the clusters FoundEntries[k] surely owns from its
 // start, the i-th (from 0) being x, at most `most` of them: those both
 // tables agree on (a directory: its first cluster). Each index once.
@@ -337,6 +324,19 @@ void WalkSure(int32_t k, int64_t most, Visit visit) {
   }
 }
 
+// Collects the sure owners of the entries 0 .. count - 1 and of the root.
+//
+// A file's entry says by its cluster count where the recording ends. Where
+// its chain runs on past that count into clusters another entry's chain
+// holds (one damaged link at the end of a chain: into another recording,
+// its start, a folder's cluster), the clusters beyond the count are not
+// the file's: its chain is cut at its count (cutAt), so that both keep
+// their own bytes. The cut is made only where no other chain passes
+// through the file's last counted cluster (an end mark there would cut
+// that chain too). Where the counts of two entries claim the same clusters
+// (a start inside another chain, a duplicated entry) nothing can choose,
+// and both stay as they are. All cuts are decided on the chains as found,
+// so the order of the entries does not matter.
 void CollectSureOwners(int32_t count) {
   const int32_t last = Last();
   owners.Reset(last);
