@@ -13,7 +13,12 @@
 // chains share clusters are reported as one "Error:" line naming both (the
 // repair cannot tell whose the clusters are), and "OK:" "Files" is then not
 // reported. A directory reached through two entries is sized through the
-// one it was walked by, so its sizes settle.
+// one it was walked by, so its sizes settle. An entry never grows over
+// clusters another entry's chain holds (the FAT step ends such a chain at
+// the entry's count where only one count claims them), and a file's size
+// fields that no file can have (a LastSectorBytes beyond a sector, a
+// FreeBytes below 0 or beyond its last cluster) are mended without cutting
+// off any byte the file may hold.
 #include <algorithm>
 #include <cstdint>
 #include <map>
@@ -116,6 +121,69 @@ bool ReportSharedClusters(const std::vector<uint8_t>& skip) {
   return !shared.empty();
 }
 
+// How many of the found entries' chains in FAT1 pass through each cluster
+// (a directory through its first cluster only, the root through FAT index
+// 0), each chain counted once per cluster.
+std::vector<int32_t> ChainsThrough(int32_t count) {
+  const int32_t last = FatLastIndex();
+  std::vector<int32_t> through(size_t(std::max(last, 0)) + 1, 0);
+  if (last < 0) return through;
+  std::vector<int32_t> visited(size_t(last) + 1, -1);
+  through[0] = 1;
+  for (int32_t k = 0; k < count; ++k) {
+    const FoundEntry& r = FoundEntries[size_t(k)];
+    if (r.InvalidPointer || r.StartCluster < 1 || r.StartCluster > last) continue;
+    int32_t x = r.StartCluster;
+    for (int32_t steps = 0; steps <= last && visited[size_t(x)] != k; ++steps) {
+      visited[size_t(x)] = k;
+      ++through[size_t(x)];
+      const int32_t v = FAT1[size_t(x)].Value;
+      if (r.IsDir || v < 0 || v > last) break;
+      x = v;
+    }
+  }
+  return through;
+}
+
+// True when the chain of r beyond its first `own` clusters passes through a
+// cluster another entry's chain holds too (growing r would take that
+// entry's bytes into r).
+bool RunsIntoOtherChain(const FoundEntry& r, int32_t own, const std::vector<int32_t>& through) {
+  const int32_t last = FatLastIndex();
+  int32_t x = r.StartCluster;
+  for (int32_t i = 0; i <= last && x >= 0 && x <= last; ++i) {
+    if (i >= own && through[size_t(x)] > 1) return true;
+    const int32_t v = FAT1[size_t(x)].Value;
+    if (v < 0 || v > last) break;
+    x = v;
+  }
+  return false;
+}
+
+// The size fields of a file entry with `clusters` clusters (from 1) that no
+// file can have are set to what claims the most of their cluster, as a
+// repair that sizes a file by its chain sets them (0): a LastSectorBytes
+// beyond a sector (0 and 512 both mean a full last sector), then a FreeBytes
+// below 0 or so large that the size the fields give does not end in the
+// entry's last cluster. A copy then gives no byte beyond the entry's
+// clusters and no byte of the file is cut off. Returns what was wrong ("",
+// the fields are sound).
+std::string MendImpossibleSizeFields(int32_t& freeBytes, int32_t& lastSector, int32_t clusters) {
+  std::string wrong;
+  if (clusters < 1) return wrong;
+  if (lastSector < 0 || lastSector > 512) {
+    wrong = "LastSectorBytes " + std::to_string(lastSector);
+    lastSector = 0;
+  }
+  const int64_t clusterBytes = int64_t(SectorsPerCluster) * 512;
+  const int64_t inLast = clusterBytes - freeBytes - 512 + (lastSector == 0 ? 512 : lastSector);
+  if (freeBytes < 0 || inLast < 1) {
+    wrong += (wrong.empty() ? "" : ", ") + std::string("FreeBytes ") + std::to_string(freeBytes);
+    freeBytes = 0;
+  }
+  return wrong;
+}
+
 }  // namespace
 
 void fsck_06_FATSubDirsXCheck() {
@@ -143,6 +211,8 @@ void fsck_06_FATSubDirsXCheck() {
   std::vector<uint8_t> skip(size_t(std::max(count, 0)), 0);   // removed or no longer there
   bool fixed = false;
   bool reported = false;   // an "Error:" line
+
+  const std::vector<int32_t> through = ChainsThrough(count);
 
   // Pass A: start clusters and cluster counts.
   for (int32_t k = 0; k < count; ++k) {
@@ -180,7 +250,11 @@ void fsck_06_FATSubDirsXCheck() {
     // over its contents (pass C). Its chain runs on only where a file
     // owns the cluster too (reported as shared): the count stays.
     if (r.IsDir) continue;
-    if (r.ClusterCount != n) {
+    // A chain that runs on past the entry's count into another entry's
+    // clusters (left so by the FAT step only where both counts claim
+    // clusters of the other: reported as shared) does not grow the entry.
+    const bool intoOther = r.ClusterCount < n && RunsIntoOtherChain(r, std::max(r.ClusterCount, 1), through);
+    if (r.ClusterCount != n && !intoOther) {
       const std::string before = FileSizeToString(r.Size, 2);
       const std::string after = FileSizeToString(double(n) * clusterBytes, 2);
       if (r.ClusterCount < n)
@@ -194,6 +268,19 @@ void fsck_06_FATSubDirsXCheck() {
       SetTopfLong(off + slot::kClusterCount, n);
       SetTopfLong(off + slot::kFreeBytes, 0);
       SetTopfWord(off + slot::kLastSectorBytes, 0);
+      fixed = true;
+      WriteCluster(r.DirCluster + 1);
+      continue;
+    }
+    int32_t freeBytes = GetTopfLong(off + slot::kFreeBytes);
+    int32_t lastSector = uint16_t(GetTopfWord(off + slot::kLastSectorBytes));
+    const std::string wrong = MendImpossibleSizeFields(freeBytes, lastSector, r.ClusterCount);
+    if (!wrong.empty()) {
+      r.Size = double(r.ClusterCount) * clusterBytes - freeBytes - 512.0 + (lastSector == 0 ? 512 : lastSector);
+      Addinfo(kFixed, "Files - File '" + r.Name + "' has size fields no file can have (" + wrong +
+                          "): changed size to " + FileSizeToString(r.Size, 2));
+      SetTopfLong(off + slot::kFreeBytes, freeBytes);
+      SetTopfWord(off + slot::kLastSectorBytes, int16_t(lastSector));
       fixed = true;
       WriteCluster(r.DirCluster + 1);
     }

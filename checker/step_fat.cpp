@@ -269,6 +269,10 @@ struct Owners {
   std::vector<int32_t> claimed;                     // the first entry that claimed it; -1 none
   std::vector<int32_t> stamp;                       // the walk that visited it last
   int32_t walk = 0;
+  // Per owner: the number of clusters its chain keeps, where the chain ran
+  // on past the entry's own cluster count into another entry's clusters
+  // (it ends there); -1: not cut.
+  std::vector<int32_t> cutAt;
 
   void Reset(int32_t last) {
     sure.assign(size_t(last) + 1, -1);
@@ -277,7 +281,9 @@ struct Owners {
     claimed.assign(size_t(last) + 1, -1);
     stamp.assign(size_t(last) + 1, 0);
     walk = 0;
+    cutAt.clear();
   }
+  int32_t CutAt(int32_t k) const { return k >= 0 && size_t(k) < cutAt.size() ? cutAt[size_t(k)] : -1; }
   void ClaimSure(int32_t x, int32_t k) {
     if (sure[size_t(x)] < 0)
       sure[size_t(x)] = k;
@@ -295,28 +301,68 @@ bool ClaimsClusters(const FoundEntry& r) {
   return !r.InvalidPointer && r.StartCluster >= 1 && ValidIndex(r.StartCluster);
 }
 
+// Calls visit(x, i) for the clusters FoundEntries[k] surely owns from its
+// start, the i-th (from 0) being x, at most `most` of them: those both
+// tables agree on (a directory: its first cluster). Each index once.
+template <class Visit>
+void WalkSure(int32_t k, int64_t most, Visit visit) {
+  const FoundEntry& r = FoundEntries[size_t(k)];
+  if (!ClaimsClusters(r)) return;
+  const int32_t last = Last();
+  const int32_t walk = ++owners.walk;
+  int32_t x = r.StartCluster;
+  for (int32_t i = 0; i <= last && i < most && owners.stamp[size_t(x)] != walk; ++i) {
+    owners.stamp[size_t(x)] = walk;
+    // A cluster both tables have free is nobody's for sure; one table's
+    // free entry (a table wiped or lost there) contradicts nothing.
+    const int32_t v1 = FAT1[size_t(x)].Value, v2 = FAT2[size_t(x)].Value;
+    if (v1 == kFatFree && v2 == kFatFree) break;
+    visit(x, i);
+    const int32_t v = v1 == kFatFree ? v2 : v1;
+    if (r.IsDir || (v1 != v2 && v1 != kFatFree && v2 != kFatFree) || !ValidIndex(v)) break;
+    x = v;
+  }
+}
+
 // Collects the sure owners of the entries 0 .. count - 1 and of the root.
+//
+// A file's entry says by its cluster count where the recording ends. Where
+// its chain runs on past that count into clusters another entry's chain
+// holds (one damaged link at the end of a chain: into another recording,
+// its start, a folder's cluster), the clusters beyond the count are not
+// the file's: its chain is cut at its count (cutAt), so that both keep
+// their own bytes. The cut is made only where no other chain passes
+// through the file's last counted cluster (an end mark there would cut
+// that chain too). Where the counts of two entries claim the same clusters
+// (a start inside another chain, a duplicated entry) nothing can choose,
+// and both stay as they are. All cuts are decided on the chains as found,
+// so the order of the entries does not matter.
 void CollectSureOwners(int32_t count) {
   const int32_t last = Last();
   owners.Reset(last);
   owners.ClaimSure(0, count);
+  owners.cutAt.assign(size_t(std::max(count, 0)) + 1, -1);
+  std::vector<int32_t> walkers(size_t(last) + 1, 0);   // how many chains pass through it
+  walkers[0] = 1;                                      // the root
+  for (int32_t k = 0; k < count; ++k) WalkSure(k, INT64_MAX, [&](int32_t x, int32_t) { ++walkers[size_t(x)]; });
   for (int32_t k = 0; k < count; ++k) {
     const FoundEntry& r = FoundEntries[size_t(k)];
-    if (!ClaimsClusters(r)) continue;
-    ++owners.walk;
-    int32_t x = r.StartCluster;
-    for (int32_t steps = 0; steps <= last && owners.stamp[size_t(x)] != owners.walk; ++steps) {
-      owners.stamp[size_t(x)] = owners.walk;
-      // A cluster both tables have free is nobody's for sure; one table's
-      // free entry (a table wiped or lost there) contradicts nothing.
-      const int32_t v1 = FAT1[size_t(x)].Value, v2 = FAT2[size_t(x)].Value;
-      if (v1 == kFatFree && v2 == kFatFree) break;
+    if (r.IsDir) continue;
+    const int32_t own = std::max<int32_t>(r.ClusterCount, 1);
+    bool lastOwnAlone = false, intoOther = false;
+    WalkSure(k, INT64_MAX, [&](int32_t x, int32_t i) {
+      if (i == own - 1) lastOwnAlone = walkers[size_t(x)] == 1;
+      if (i >= own && walkers[size_t(x)] > 1) intoOther = true;
+    });
+    if (lastOwnAlone && intoOther) owners.cutAt[size_t(k)] = own;
+  }
+  for (int32_t k = 0; k < count; ++k) {
+    const int32_t cut = owners.cutAt[size_t(k)];
+    const bool file = !FoundEntries[size_t(k)].IsDir;
+    WalkSure(k, cut >= 0 ? cut : INT64_MAX, [&](int32_t x, int32_t) {
       owners.ClaimSure(x, k);
-      if (!r.IsDir) owners.fileSure[size_t(x)] = 1;
-      const int32_t v = v1 == kFatFree ? v2 : v1;
-      if (r.IsDir || (v1 != v2 && v1 != kFatFree && v2 != kFatFree) || !ValidIndex(v)) break;
-      x = v;
-    }
+      if (file) owners.fileSure[size_t(x)] = 1;
+    });
   }
 }
 
@@ -340,7 +386,9 @@ OwnChain WalkOwnChain(int32_t cluster, bool inFAT1, int32_t owner) {
     w.IntoShared = true;
     return w;
   }
+  const int32_t cut = owners.CutAt(owner);
   for (int32_t steps = 0; steps <= Last(); ++steps) {
+    if (cut >= 0 && int32_t(w.Clusters.size()) >= cut) break;   // its own count ends it
     const int32_t v = table[size_t(x)].Value;
     if (!ValidIndex(v) || owners.stamp[size_t(v)] == walk) break;
     const bool other = owners.ClaimedByOther(v, owner);
@@ -388,7 +436,7 @@ void fsck_05_FAT_Sense9() {
   const int32_t count = std::min<int32_t>(FoundEntryCount, int32_t(FoundEntries.size()));
   const int32_t root = count;   // owner number of the root directory
   CollectSureOwners(count);
-  int32_t synced = 0, kept = 0, directories = 0;
+  int32_t synced = 0, kept = 0, directories = 0, cut = 0;
 
   // A directory, and the root, is one cluster: its chain ends there (what
   // followed becomes a lost chain and comes back as a file), unless a file
@@ -427,7 +475,8 @@ void fsck_05_FAT_Sense9() {
     // The longer chain wins; at equal length FAT2's.
     const size_t n1 = WalkOwnChain(s, true, k).Clusters.size(), n2 = WalkOwnChain(s, false, k).Clusters.size();
     const bool freeStart = FAT1[size_t(s)].Value == kFatFree && FAT2[size_t(s)].Value == kFatFree;
-    if (SyncChains(s, n1 > n2, SenseReferenced, k)) ++(freeStart && std::max(n1, n2) == 1 ? kept : synced);
+    if (SyncChains(s, n1 > n2, SenseReferenced, k))
+      ++(owners.CutAt(k) >= 0 ? cut : freeStart && std::max(n1, n2) == 1 ? kept : synced);
   }
 
   ReportCount(synced, "FAT: synchronized 1 entry", "FAT: synchronized ", " entries");
@@ -435,7 +484,9 @@ void fsck_05_FAT_Sense9() {
               " free start clusters of directory entries as used");
   ReportCount(directories, "FAT: ended the chain of 1 directory after its first cluster",
               "FAT: ended the chains of ", " directories after their first cluster");
-  if (synced + kept + directories > 0) FatChanged = true;
+  ReportCount(cut, "FAT: ended 1 chain at its entry's cluster count, where it ran on into another entry's clusters",
+              "FAT: ended ", " chains at their entries' cluster counts, where they ran on into other entries' clusters");
+  if (synced + kept + directories + cut > 0) FatChanged = true;
   owners = Owners();
 }
 

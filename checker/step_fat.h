@@ -12,6 +12,12 @@
 //     (the clusters both tables agree on from that entry's start); clusters
 //     that two entries own in both tables are left as they are (step 6
 //     reports the pair);
+//   - a file's chain that runs on past the entry's cluster count into
+//     clusters another entry's chain holds (another recording, its start, a
+//     folder's cluster) ends at the count, in both tables ("FAT: ended 1
+//     chain at its entry's cluster count, ..."): both keep their own bytes,
+//     and the clusters beyond stay the other entry's; where both counts
+//     claim the same clusters nothing is cut (step 6 reports the pair);
 //   - entries the scan marked as invalid pointers claim nothing;
 //   - a chain that runs in a circle is cut where it closes (the entry that
 //     leads back becomes the end of the chain) and reported as

@@ -327,6 +327,22 @@ class RepairProperty : public StepTest {
       }
       EXPECT_EQ(x, checker::kFatEnd) << path;
     }
+    // Two entries' chains share clusters only where both counts claim one
+    // of them (nothing can choose there).
+    std::map<std::pair<int32_t, int32_t>, bool> pairs;   // -> both counts claim a shared cluster
+    std::map<int32_t, std::vector<std::pair<int32_t, bool>>> held;   // cluster -> (entry, within its count)
+    for (int32_t k = 0; k < checker::FoundEntryCount; ++k) {
+      const checker::FoundEntry& f = checker::FoundEntries[size_t(k)];
+      std::set<int32_t> seen;
+      for (int32_t x = f.InvalidPointer ? 0 : f.StartCluster, i = 0; x > 0 && x <= checker::FatLastIndex() && seen.insert(x).second; ++i) {
+        const bool own = f.IsDir ? i == 0 : i < std::max(f.ClusterCount, 1);
+        for (const auto& [j, theirs] : held[x]) pairs[{j, k}] |= own && theirs;
+        held[x].push_back({k, own});
+        x = f.IsDir ? 0 : checker::FAT1[size_t(x)].Value;
+      }
+    }
+    for (const auto& [p, both] : pairs)
+      EXPECT_TRUE(both) << checker::FoundEntries[size_t(p.first)].Name << " and " << checker::FoundEntries[size_t(p.second)].Name;
     std::string findings;
     const bool mainOk = MainFsck(&findings);
     EXPECT_TRUE(mainOk || error) << findings << "\nsecond run:\n" << secondRun;
@@ -499,11 +515,13 @@ const std::vector<RepairProperty::Kind>& RepairProperty::Kinds() {
          t.SetFat(a, b);
          t.SetFat(b, film[1 + Pick(rng, 2)], 1 + int(Pick(rng, 3)));
        }},
-      {"two entries sharing clusters",
+      {"a chain running on into another entry's clusters",
        [](T& t, Rng& rng) {
-         // ep2.rec runs on into film.rec in both tables: neither is cut.
+         // ep2.rec's last link into film.rec (its start, middle or end) or
+         // a folder's cluster, in one or both tables: ended at its count.
          const auto& film = t.E("\\DataFiles\\Films\\film.rec").Chain;
-         t.SetFat(t.E("\\DataFiles\\Series\\ep2.rec").Chain.back(), film[1 + Pick(rng, 2)]);
+         const uint32_t into[] = {film[0], film[1], film[2], 6, 38};
+         t.SetFat(t.E("\\DataFiles\\Series\\ep2.rec").Chain.back(), into[Pick(rng, 5)], 1 + int(Pick(rng, 3)));
          t.Victim("\\DataFiles\\Series\\ep2.rec");
        }},
       {"root FAT entry into a file",
@@ -607,8 +625,8 @@ const std::vector<RepairProperty::Kind>& RepairProperty::Kinds() {
          const uint32_t what = Pick(rng, 5);
          t.EditEntry(file, [&](std::vector<uint8_t>& s) {
            switch (what) {
-             case 0: ib::PutBE32(&s[16], Pick(rng, 2) ? rng() : uint32_t(kClusterBytes + Pick(rng, 9000))); break;
-             case 1: ib::PutBE16(&s[126], uint16_t(rng())); break;
+             case 0: ib::PutBE32(&s[16], Pick(rng, 2) ? rng() : Pick(rng, 2) ? 0x7FFFFFFF : uint32_t(kClusterBytes + Pick(rng, 9000))); break;
+             case 1: ib::PutBE16(&s[126], Pick(rng, 2) ? uint16_t(rng()) : Pick(rng, 2) ? 0xFFFF : 513); break;
              case 2: std::fill(s.begin() + 20, s.begin() + 124, uint8_t('A' + Pick(rng, 26))); break;   // no end
              case 3: s[20] = Pick(rng, 2) ? 0 : uint8_t(0x80 + Pick(rng, 0x7F)); break;
              default: s[20 + Pick(rng, 4)] = uint8_t("\\/*?"[Pick(rng, 4)]); break;
@@ -708,6 +726,12 @@ const std::vector<RepairProperty::Case>& RepairProperty::Cases() {
       t.Img().WriteView(base + 128 * slot + 8, {uint8_t(value >> 24), uint8_t(value >> 16), uint8_t(value >> 8),
                                                 uint8_t(value)});
   };
+  // FAT links set in both tables: chains ended at their counts, nobody's bytes change.
+  static const std::string kEnded =
+      "Fixed:\tFAT: ended 1 chain at its entry's cluster count, where it ran on into another entry's clusters";
+  static const auto joined = [](const char* name, std::vector<std::pair<uint32_t, uint32_t>> links, std::vector<std::string> said) {
+    return Case{name, [links](RepairProperty& t) { for (auto [at, to] : links) t.SetFat(at, to); }, said, {}};
+  };
   static const std::vector<Case> cases = {
       {"a plausible cluster size in the superblock only, read at start-up",
        [&](RepairProperty& t) {
@@ -767,11 +791,23 @@ const std::vector<RepairProperty::Case>& RepairProperty::Cases() {
        [](RepairProperty& t) { t.SetFat(6, 10, 2); },
        {"Fixed:\tFAT: ended the chain of 1 directory after its first cluster"},
        {}},
-      {"two recordings sharing clusters in both tables",
-       [](RepairProperty& t) { t.SetFat(29, 22); },
-       {},
-       {"Error:\tFiles - '\\DataFiles\\Films\\film.rec' and '\\DataFiles\\Series\\ep2.rec' share the clusters 22, 21"},
-       {"\\DataFiles\\Series\\ep2.rec"}},
+      joined("ep2.rec's last link into the middle of film.rec's chain", {{29, 22}}, {kEnded}),
+      joined("ep2.rec's last link into the start of film.rec's chain", {{29, 20}}, {kEnded}),
+      joined("ep2.rec's last link into a folder's cluster", {{29, 6}}, {kEnded}),
+      joined("ep2.rec's last link into the system area", {{29, 2}}, {"Fixed:\tFAT: removed 1 invalid pointer from FAT1"}),
+      joined("ep2.rec's last link back to its start", {{29, 28}}, {"Fixed:\tFAT: terminated 1 circular chain in FAT1"}),
+      joined("film.rec and ep2.rec running on into each other's start", {{29, 20}, {21, 28}}, {kEnded}),
+      joined("film.rec and ep2.rec running on into one cluster", {{29, 45}, {21, 45}, {45, 0xFFFFFE}},
+             {"Fixed:\tFAT: ended 2 chains at their entries' cluster counts, where they ran on into other entries' clusters",
+              "Info:\tFiles - Created File LostCluster0001.rec (" + checker::FileSizeToString(double(kClusterBytes), 1) + ")"}),
+      {"a recording starting inside another's chain", [](RepairProperty& t) { t.EditEntry("\\DataFiles\\news.rec", [](auto& e) { ib::PutBE32(&e[8], 22); }); },
+       {}, {"Error:\tFiles - '\\DataFiles\\news.rec' and '\\DataFiles\\Films\\film.rec' share the clusters 22, 21"}, {"\\DataFiles\\news.rec"}},
+      {"a duplicated entry (inside its folder's end)",
+       [](RepairProperty& t) {
+         t.Img().WriteSlot(8, 4, t.Img().ReadSlot(6, t.E("\\DataFiles\\Films\\film.rec").Slot));
+         t.EditSlot(8, 0, [](auto& e) { ib::PutBE32(&e[16], uint32_t(kClusterBytes - 128 * 5)); });
+       },
+       {}, {"Error:\tFiles - '\\DataFiles\\Films\\film.rec' and '\\DataFiles\\Series\\film.rec' share the clusters 20, 22, 21"}},
       {"the root's FAT entry pointing into a recording",
        [](RepairProperty& t) { t.SetFat(0, 11); },
        {"Fixed:\tFAT: ended the chain of 1 directory after its first cluster"},

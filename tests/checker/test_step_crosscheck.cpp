@@ -83,6 +83,32 @@ TEST_F(CrossCheck, ClusterCountFollowsTheChain) {
   EXPECT_TRUE(MainFsck(&findings)) << findings;
 }
 
+// x.rec: 12 clusters, FreeBytes 0, LastSectorBytes 212. Fields no file can
+// have are set to what claims most of the last cluster (0), the others kept.
+TEST_F(CrossCheck, SizeFieldsNoFileCanHaveAreMended) {
+  const uint32_t cb = uint32_t(kClusterBytes);
+  struct Row { uint32_t FreeBytes, LastSector, WantFree, WantLast; std::string Wrong; /* "": sound */ };
+  Open(*model_);
+  for (const Row& row : std::vector<Row>{
+           {0, 0xFFFF, 0, 0, "LastSectorBytes 65535"}, {0, 513, 0, 0, "LastSectorBytes 513"}, {0, 512, 0, 512, ""},
+           {0x7FFFFFFF, 212, 0, 212, "FreeBytes 2147483647"}, {0xFFFFFFFF, 212, 0, 212, "FreeBytes -1"},
+           {cb, 0, 0, 0, "FreeBytes " + std::to_string(cb)}, {cb - 512, 1, cb - 512, 1, ""},
+           {cb - 100, 50, 0, 50, "FreeBytes " + std::to_string(cb - 100)},
+           {0x7FFFFFFF, 0xFFFF, 0, 0, "LastSectorBytes 65535, FreeBytes 2147483647"}}) {
+    SCOPED_TRACE(row.Wrong);
+    EditEntry("\\DataFiles\\x.rec", [&](auto& s) { ib::PutBE32(&s[16], row.FreeBytes), ib::PutBE16(&s[126], uint16_t(row.LastSector)); });
+    Run();
+    const auto x = EntryOf("\\DataFiles\\x.rec");
+    EXPECT_EQ(std::make_pair(x.FreeBytes, uint32_t(x.LastSectorBytes)), std::make_pair(row.WantFree, row.WantLast));
+    const double size = 12.0 * cb - row.WantFree - 512 + (row.WantLast ? row.WantLast : 512);
+    EXPECT_EQ(HasLine(L("Fixed:", "Files - File '\\DataFiles\\x.rec' has size fields no file can have (" + row.Wrong +
+                                      "): changed size to " + checker::FileSizeToString(size, 2))),
+              !row.Wrong.empty()) << AllLines();
+    std::string findings;
+    EXPECT_TRUE(MainFsck(&findings)) << findings;
+  }
+}
+
 TEST_F(CrossCheck, DotSlotSizeAndFreeBytesAreCorrected) {
   Open(*model_);
   EditSlot(12, 0, [](std::vector<uint8_t>& s) {
