@@ -30,6 +30,7 @@
 #include "checker/fat_tables.h"
 #include "checker/field_access.h"
 #include "checker/step_dirscan.h"
+#include "core/disk_format.h"
 #include "checker/step_fat.h"
 #include "checker/steps.h"
 #include "core/error_handler.h"
@@ -160,24 +161,21 @@ bool RunsIntoOtherChain(const FoundEntry& r, int32_t own, const std::vector<int3
   return false;
 }
 
-// The size fields of a file entry with `clusters` clusters (from 1) that no
-// file can have are set to what claims the most of their cluster, as a
-// repair that sizes a file by its chain sets them (0): a LastSectorBytes
-// beyond a sector (0 and 512 both mean a full last sector), then a FreeBytes
-// below 0 or so large that the size the fields give does not end in the
-// entry's last cluster. A copy then gives no byte beyond the entry's
-// clusters and no byte of the file is cut off. Returns what was wrong ("",
-// the fields are sound).
+// The size fields of a file entry with `clusters` clusters that no file can
+// have (core::ReadEntrySize, the main program's own test) are set to 0, as
+// a repair that sizes a file by its chain sets them: a copy then gives no
+// byte beyond the entry's clusters and no byte of the file is cut off.
+// Returns what was wrong ("": the fields are sound).
 std::string MendImpossibleSizeFields(int32_t& freeBytes, int32_t& lastSector, int32_t clusters) {
+  if (clusters < 0 || clusters > core::kFatEntries) return "";   // pass A sizes such an entry by its chain
+  if (core::ReadEntrySize(clusters, SectorsPerCluster, freeBytes, lastSector).Possible) return "";
   std::string wrong;
-  if (clusters < 1) return wrong;
-  if (lastSector < 0 || lastSector > 512) {
+  const bool lastOk = lastSector >= 0 && lastSector <= 512 && (clusters > 0 || lastSector == 0);
+  if (!lastOk) {
     wrong = "LastSectorBytes " + std::to_string(lastSector);
     lastSector = 0;
   }
-  const int64_t clusterBytes = int64_t(SectorsPerCluster) * 512;
-  const int64_t inLast = clusterBytes - freeBytes - 512 + (lastSector == 0 ? 512 : lastSector);
-  if (freeBytes < 0 || inLast < 1) {
+  if (!core::ReadEntrySize(clusters, SectorsPerCluster, freeBytes, lastSector).Possible) {
     wrong += (wrong.empty() ? "" : ", ") + std::string("FreeBytes ") + std::to_string(freeBytes);
     freeBytes = 0;
   }
@@ -276,7 +274,7 @@ void fsck_06_FATSubDirsXCheck() {
     int32_t lastSector = uint16_t(GetTopfWord(off + slot::kLastSectorBytes));
     const std::string wrong = MendImpossibleSizeFields(freeBytes, lastSector, r.ClusterCount);
     if (!wrong.empty()) {
-      r.Size = double(r.ClusterCount) * clusterBytes - freeBytes - 512.0 + (lastSector == 0 ? 512 : lastSector);
+      r.Size = core::EntrySize(r.ClusterCount, SectorsPerCluster, freeBytes, lastSector);
       Addinfo(kFixed, "Files - File '" + r.Name + "' has size fields no file can have (" + wrong +
                           "): changed size to " + FileSizeToString(r.Size, 2));
       SetTopfLong(off + slot::kFreeBytes, freeBytes);

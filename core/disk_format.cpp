@@ -127,12 +127,13 @@ EntrySizeReading ReadEntrySize(int64_t clusterCount, int32_t sectorsPerCluster, 
     return r;
   }
   const int64_t clusterBytes = int64_t(sectorsPerCluster) * kSectorSize;
-  const bool freeOk =
-      freeBytes >= 0 && freeBytes <= clusterBytes - kSectorSize && freeBytes % kSectorSize == 0;
-  const bool lastOk = lastSectorBytes >= 0 && lastSectorBytes < kSectorSize;
+  // 0 and 512 both mean a full last sector.
+  const bool lastOk = lastSectorBytes >= 0 && lastSectorBytes <= kSectorSize;
+  const int64_t last = lastOk && lastSectorBytes != 0 ? lastSectorBytes : kSectorSize;
+  // At least one byte of the file lies in its last cluster.
+  const bool freeOk = freeBytes >= 0 && clusterBytes - freeBytes - kSectorSize + last >= 1;
   r.Possible = freeOk && lastOk;
   const int64_t unused = freeOk ? freeBytes : 0;
-  const int64_t last = lastOk && lastSectorBytes != 0 ? lastSectorBytes : kSectorSize;
   r.Size = double(clusterCount * clusterBytes - unused - kSectorSize + last);
   return r;
 }

@@ -213,15 +213,14 @@ std::string ReadEntryNameRaw(const uint8_t* slot);
 // into a byte count (the list, the copy, the check). The size is
 // ClusterCount x SPC x 512 - FreeBytes - 512 + (LastSectorBytes, or 512 when
 // 0); an empty file (all three 0) reads back as 0.
-// The fields are possible when a writer can give them: ClusterCount 0 with
-// FreeBytes and LastSectorBytes 0, or ClusterCount 1 .. 0x20000 with
-// FreeBytes whole sectors of the last cluster but one at most (0 .. (SPC - 1)
-// x 512, a multiple of 512) and LastSectorBytes below 512. Where a field is
-// not possible it is read as the largest value the other fields leave room
-// for (FreeBytes 0, a full last sector), and a count no chain can have reads
-// as no bytes at all: the size is never negative and never beyond the
-// entry's clusters, and never takes bytes past what a possible field says is
-// in use.
+// The fields are possible when they can describe a file: ClusterCount 0
+// with FreeBytes and LastSectorBytes 0, or ClusterCount 1 .. 0x20000 with
+// LastSectorBytes 0 .. 512 (0 and 512 both a full last sector) and a
+// FreeBytes of 0 or more that leaves at least one byte in the last cluster.
+// Where a field is not possible it is read as 0 (no unused sectors, a full
+// last sector), as a repair sets it, and a count no chain can have reads as
+// no bytes at all: the size is never negative and never beyond the entry's
+// clusters, and never takes bytes past what a possible field says is in use.
 struct EntrySizeReading {
   double Size = 0;
   bool Possible = true;
