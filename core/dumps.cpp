@@ -344,7 +344,8 @@ bool RestoreTopfSystemClusters(int side, const std::string& path) {
     // Check everything before the first write, on the files as opened once.
     const DumpFile sccFile(sccName), scdFile(scdName);
     platform::FileState sccState, scdState;
-    if (!platform::HandleState(sccFile.handle, sccState) ||
+    if (sccFile.handle < 0 || scdFile.handle < 0 ||
+        !platform::HandleState(sccFile.handle, sccState) ||
         !platform::HandleState(scdFile.handle, scdState))
       return refuse("the *.scc or *.scd file could not be opened (" +
                     platform::PcFileErrorText(platform::LastError()) + ").");
