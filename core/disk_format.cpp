@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 namespace core {
@@ -103,6 +104,13 @@ std::string ReadEntryName(const uint8_t* slot) {
     name.push_back(char(b));
   }
   return name;
+}
+
+bool TakeRootCopy(uint8_t* rootHead, const uint8_t* systemCluster) {
+  const uint8_t* copy = systemCluster + kRootDirectoryCopy;
+  if (copy[kDeAttribute] != AttrSelf || GetBE32(copy + kDeStartCluster) != 0) return false;
+  std::memcpy(rootHead, copy, size_t(kRootCopySlots) * kDirEntrySize);
+  return true;
 }
 
 std::string ReadEntryNameRaw(const uint8_t* slot) {

@@ -107,6 +107,12 @@ constexpr int32_t kTopfieldIdLength = 22;
 constexpr std::string_view kTopfieldIdShort = "TOPFIELD PVR HDD";
 constexpr uint32_t kBackupCrcMarker = 0x46697265;   // "Fire"
 
+// The root folder's first slots kept in the system cluster (its first
+// 512 bytes of view): put over `rootHead` (the root cluster's first sector)
+// when the copy begins with the root's "." entry. False (nothing changed)
+// when it does not.
+bool TakeRootCopy(uint8_t* rootHead, const uint8_t* systemCluster);
+
 // The 22 identity characters at bytes 4..25 of a sector-0 view.
 std::string ReadIdString(const uint8_t* sector0);
 

@@ -211,7 +211,10 @@ void TellUnreadableParts(int side, const std::vector<std::string>& parts) {
                        ui::Buttons::OK, ui::Icon::Exclamation, Program().Title);
 }
 
-void WalkDirectories(int side, std::vector<std::string>& unreadable) {
+// `systemHead`: the system cluster's first sectors up to the end of the
+// root directory copy, empty when the copy could not be read.
+void WalkDirectories(int side, const std::vector<uint8_t>& systemHead,
+                     std::vector<std::string>& unreadable) {
   DiskRec& d = Disk[side];
   const int32_t spc = d.SectorsPerCluster;
   const int64_t clusterBytes = int64_t(spc) * kSectorSize;
@@ -234,10 +237,18 @@ void WalkDirectories(int side, std::vector<std::string>& unreadable) {
     // A folder that reads only in part shows the entries that were read.
     std::vector<int32_t> badSectors;
     ReadTopfClusterSectors(side, dir + 1, badSectors);
+    const bool headUnread = !badSectors.empty() && badSectors.front() == 0;
+    // The root's first slots, DataFiles among them, are kept in the system
+    // cluster too: what lies below them is reached through that copy.
+    const bool fromCopy = headUnread && dir == 0 && !systemHead.empty() &&
+                          ClusterBuffer.size() >= size_t(kSectorSize) &&
+                          TakeRootCopy(ClusterBuffer.data(), systemHead.data());
     if (!badSectors.empty())
       unreadable.push_back("the folder '" + platform::Cp1252ToUtf8(path) + "' (cluster " +
-                           std::to_string(dir) + ")");
-    const bool headUnread = !badSectors.empty() && badSectors.front() == 0;
+                           std::to_string(dir) +
+                           (fromCopy ? "; its first entries were taken from the root directory "
+                                       "copy in the system cluster)"
+                                     : ")"));
     const uint8_t* b = ClusterBuffer.data();
     const int64_t available = int64_t(ClusterBuffer.size());
     int64_t used = available >= 20 ? clusterBytes - int32_t(GetBE32(b + kDeFreeBytes)) : -1;
@@ -252,6 +263,8 @@ void WalkDirectories(int side, std::vector<std::string>& unreadable) {
                              ui::Buttons::OK, ui::Icon::Exclamation, Program().Title);
       used = kDirReadableBytes;
     }
+    // The copy's "." entry does not follow the root's later entries.
+    if (fromCopy) used = kDirReadableBytes;
     used = std::min<int64_t>(used, available);
 
     // Every slot that begins below `used`, as the check visits them.
@@ -377,8 +390,13 @@ bool LoadRecorder(int side, bool force) {
   else
     d.BackupCrcId.clear();
 
+  std::vector<uint8_t> systemHead;
+  const size_t headBytes = size_t(kRootDirectoryCopy + kRootCopySlots * kDirEntrySize);
+  if ((whole || !bad.empty()) && ClusterBuffer.size() >= headBytes &&
+      !std::binary_search(bad.begin(), bad.end(), kRootDirectoryCopy / kSectorSize))
+    systemHead.assign(b, b + headBytes);
   DecodeFAT(d, b, d.LastCluster);
-  WalkDirectories(side, unreadable);
+  WalkDirectories(side, systemHead, unreadable);
   SumDirectorySizes(side);
   if (!unreadable.empty()) TellUnreadableParts(side, unreadable);
   return true;

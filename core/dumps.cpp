@@ -96,6 +96,66 @@ double DiskSectors(int side, double& cylinders, int32_t& tracks, int32_t& sector
   return cylinders * tracks * sectors;
 }
 
+// The folder walk of a dump, breadth-first from the root (FAT index 0), in
+// the order the save writes its records. `visit(index, path, slots)` is
+// called once for each FAT index reached; it points `slots` at that folder's
+// cluster of `clusterBytes` (left nullptr: its slots are not followed) and
+// returns false to end the walk. Directory and recycle-directory slots are
+// followed to FAT indexes from 1 to `last`, each index once, so a loop in the
+// tree ends; "." and ".." slots and files are never followed.
+template <class Visit>
+bool WalkDumpFolders(int32_t last, size_t clusterBytes, Visit&& visit) {
+  std::vector<uint8_t> queued(size_t(kFatEntries), 0);
+  queued[0] = 1;
+  const uint32_t highest = uint32_t(std::clamp(last, 0, kMaxFatIndex));
+  List1.Clear();
+  List1.AddItem("0 \\");
+  while (!List1.Empty()) {
+    const std::string line = List1.TakeFirst();
+    const int32_t index = int32_t(std::strtol(line.c_str(), nullptr, 10));
+    const std::string folder = line.substr(line.find(' ') + 1);
+    const uint8_t* slots = nullptr;
+    if (!visit(index, folder, slots)) {
+      List1.Clear();
+      return false;
+    }
+    for (size_t o = 0; slots && o + kDirEntrySize <= clusterBytes; o += kDirEntrySize) {
+      const uint8_t* slot = slots + o;
+      if (slot[kDeAttribute] != AttrDirectory && slot[kDeAttribute] != AttrRecycle) continue;
+      const uint32_t s = GetBE32(slot + kDeStartCluster);
+      if (s > highest || queued[s]) continue;
+      queued[s] = 1;
+      List1.AddItem(std::to_string(s) + " " + folder + ReadEntryNameRaw(slot) + "\\");
+    }
+  }
+  return true;
+}
+
+// A record's cluster is the folder at FAT index `index`: its "." entry
+// names that index, a folder below the root has its ".." entry, and the
+// dump's own FAT (`scc`, the system cluster) gives the index as a chain of
+// its own of one cluster (`hasPredecessor`: entries some FAT entry names).
+bool IsDumpFolder(const uint8_t* cluster, int32_t index, const uint8_t* scc,
+                  const std::vector<uint8_t>& hasPredecessor) {
+  return cluster[kDeAttribute] == AttrSelf &&
+         GetBE32(cluster + kDeStartCluster) == uint32_t(index) &&
+         (index == 0 || cluster[kDirEntrySize + kDeAttribute] == AttrParent) &&
+         ReadFat24(scc, kFAT1, index) == kFat24End && !hasPredecessor[size_t(index)];
+}
+
+// A PC file read through one descriptor from the first check to the last
+// write, so that every byte written is a byte that was checked.
+struct DumpFile {
+  int handle = -1;
+  explicit DumpFile(const std::string& path) : handle(platform::PcFileOpen(path, false)) {}
+  ~DumpFile() {
+    if (handle >= 0) platform::PcFileClose(handle);
+  }
+  bool Read(int64_t offset, void* data, size_t length) const {
+    return handle >= 0 && platform::ReadAt(handle, uint64_t(offset), data, length);
+  }
+};
+
 }  // namespace
 
 std::string DumpBasePath(const std::string& path) {
@@ -182,6 +242,8 @@ bool SaveTopfSystemClusters(int side, const std::string& path) {
     return false;
   }
   const size_t clusterBytes = size_t(spc) * kSectorSize;
+  const std::vector<uint8_t> systemHead(
+      ClusterBuffer.begin(), ClusterBuffer.begin() + kRootDirectoryCopy + kRootCopySlots * kDirEntrySize);
 
   // Both files take their names together at the end, once both are whole.
   const std::string sccName = base + ".scc";
@@ -205,42 +267,33 @@ bool SaveTopfSystemClusters(int side, const std::string& path) {
       }))
     return false;
 
-  // Breadth-first from the root; each FAT index is saved once, so a loop in
-  // the tree cannot make the dump grow without end.
-  std::vector<uint8_t> queued(size_t(kFatEntries), 0);
-  queued[0] = 1;
-  List1.Clear();
-  List1.AddItem("0 \\");
+  // Each FAT index is saved once, so a loop in the tree cannot make the dump
+  // grow without end.
   std::vector<std::string> unread;   // folders left out of the dump
-  while (!List1.Empty()) {
-    const std::string line = List1.TakeFirst();
-    const int32_t index = int32_t(std::strtol(line.c_str(), nullptr, 10));
-    const std::string folder = line.substr(line.find(' ') + 1);
+  const bool walked = WalkDumpFolders(last, clusterBytes, [&](int32_t index, const std::string& folder,
+                                                              const uint8_t*& slots) {
     // A cluster that could not be read whole is left out, so that a restore
     // never writes what the save did not read; the folders below it are
-    // still followed from the sectors that were read.
+    // still followed from the sectors that were read, and below the root's
+    // first slots from their copy in the system cluster.
     std::vector<int32_t> badSectors;
     const bool whole = ReadTopfClusterSectors(side, index + 1, badSectors);
     ClusterBuffer.resize(clusterBytes);
-    uint8_t head[4];
-    PutLE32(head, uint32_t(index));
-    if (!whole) {
-      unread.push_back(platform::Cp1252ToUtf8(folder) + " (cluster " + std::to_string(index) + ")");
-    } else if (!Guard([&] {
-                 WriteAll(scd, head, 4, scdName);
-                 WriteAll(scd, ClusterBuffer.data(), clusterBytes, scdName);
-               })) {
-      return false;
+    slots = ClusterBuffer.data();
+    if (whole) {
+      uint8_t head[4];
+      PutLE32(head, uint32_t(index));
+      return Guard([&] {
+        WriteAll(scd, head, 4, scdName);
+        WriteAll(scd, ClusterBuffer.data(), clusterBytes, scdName);
+      });
     }
-    for (size_t o = 0; o + kDirEntrySize <= clusterBytes; o += kDirEntrySize) {
-      const uint8_t* slot = ClusterBuffer.data() + o;
-      if (slot[kDeAttribute] != AttrDirectory && slot[kDeAttribute] != AttrRecycle) continue;
-      const uint32_t s = GetBE32(slot + kDeStartCluster);
-      if (s > uint32_t(std::min(last, kMaxFatIndex)) || queued[s]) continue;
-      queued[s] = 1;
-      List1.AddItem(std::to_string(s) + " " + folder + ReadEntryNameRaw(slot) + "\\");
-    }
-  }
+    if (index == 0 && !badSectors.empty() && badSectors.front() == 0)
+      TakeRootCopy(ClusterBuffer.data(), systemHead.data());
+    unread.push_back(platform::Cp1252ToUtf8(folder) + " (cluster " + std::to_string(index) + ")");
+    return true;
+  });
+  if (!walked) return false;
   // Both names take their new files, or both keep what they held.
   if (!platform::PcFileReplaceCommitPair(scd.f, scc.f)) {
     ui::Current().MsgBox("Saving system clusters failed while writing " + scdName + " and " +
@@ -288,20 +341,26 @@ bool RestoreTopfSystemClusters(int side, const std::string& path) {
       return false;
     };
 
-    // Check everything before the first write.
+    // Check everything before the first write, on the files as opened once.
+    const DumpFile sccFile(sccName), scdFile(scdName);
+    platform::FileState sccState, scdState;
+    if (sccFile.handle < 0 || scdFile.handle < 0 ||
+        !platform::HandleState(sccFile.handle, sccState) ||
+        !platform::HandleState(scdFile.handle, scdState))
+      return refuse("the *.scc or *.scd file could not be opened (" +
+                    platform::PcFileErrorText(platform::LastError()) + ").");
     uint8_t sector[512] = {};
-    if (!ReadFileAt(sccName, 0, sector, sizeof sector))
-      return refuse("the *.scc file is too short.");
+    if (!sccFile.Read(0, sector, sizeof sector)) return refuse("the *.scc file is too short.");
     const int32_t spc = int16_t(GetBE16(sector + kSbSectorsPerCluster));
     if (!ValidSectorsPerCluster(spc))
       return refuse("the *.scc file gives an unusable cluster size (" + std::to_string(spc) +
                     " sectors).");
     const int64_t clusterBytes = int64_t(spc) * kSectorSize;
-    if (sccLength != clusterBytes + 16)
-      return refuse("the *.scc file has " + std::to_string(sccLength) + " bytes instead of " +
+    if (sccState.Size != clusterBytes + 16)
+      return refuse("the *.scc file has " + std::to_string(sccState.Size) + " bytes instead of " +
                     std::to_string(clusterBytes + 16) + ".");
     const int64_t record = 4 + clusterBytes;
-    if (scdLength % record != 0)
+    if (scdState.Size % record != 0)
       return refuse("the *.scd file does not hold whole records of " + std::to_string(record) +
                     " bytes.");
     const int32_t diskSpc = DiskClusterSize(side);
@@ -309,6 +368,8 @@ bool RestoreTopfSystemClusters(int side, const std::string& path) {
       return refuse("the dump's cluster size (" + std::to_string(spc) +
                     " sectors) does not match the disk's (" + std::to_string(diskSpc) +
                     " sectors).");
+    std::vector<uint8_t> scc(static_cast<size_t>(clusterBytes), 0);
+    if (!sccFile.Read(0, scc.data(), scc.size())) return refuse("the *.scc file could not be read.");
 
     // The disk's own cluster count, as for the save.
     int32_t last = kMaxFatIndex;
@@ -321,43 +382,143 @@ bool RestoreTopfSystemClusters(int side, const std::string& path) {
     const int32_t savedSpc = d.SectorsPerCluster, savedLast = d.LastCluster;
     d.SectorsPerCluster = spc;
     d.LastCluster = last;
+    auto putBack = [&] {
+      d.SectorsPerCluster = savedSpc;
+      d.LastCluster = savedLast;
+    };
 
-    std::vector<int32_t> indexes;
-    const int64_t records = scdLength / record;
-    indexes.reserve(size_t(records));
+    // A dump made by either program holds the system cluster and the folder
+    // clusters reached from its own root through its own folders, nothing
+    // else. Any other record (a recording's cluster, a free one, one past the
+    // disk's end, one no folder of the dump names, a second record of one
+    // cluster) is refused and never written.
+    const int64_t records = scdState.Size / record;
+    std::vector<int32_t> indexOf(static_cast<size_t>(records), -1);
+    std::vector<std::string> refused(static_cast<size_t>(records));   // why, "" not refused
+    std::vector<int64_t> firstRecord(size_t(kFatEntries), -1);
+    std::vector<uint8_t> data(static_cast<size_t>(clusterBytes)), other(data.size());
     for (int64_t r = 0; r < records; ++r) {
       uint8_t head[4];
-      bool ok = ReadFileAt(scdName, r * record, head, 4);
-      const int64_t index = ok ? int64_t(GetLE32(head)) : -1;
-      const int64_t cluster = index + 1;
-      // A record is good when its cluster lies on the disk (in file mode:
-      // has a record in the loaded dump), FAT index 0x1FFFF included.
-      bool fits = ok && index >= 0 && index <= kMaxFatIndex &&
-                  (InFileMode() ? cluster <= kMaxFatIndex && ScdIndex[size_t(cluster)] != 0
-                                : ClusterOnDisk(side, cluster));
-      if (!fits) {
-        d.SectorsPerCluster = savedSpc;
-        d.LastCluster = savedLast;
-        return refuse("record " + std::to_string(r + 1) + " of the *.scd file names FAT index " +
-                      std::to_string(index) + ", which is not on this disk.");
+      if (!scdFile.Read(r * record, head, 4)) {
+        putBack();
+        return refuse("the *.scd file could not be read.");
       }
-      indexes.push_back(int32_t(index));
+      const int64_t index = int64_t(int32_t(GetLE32(head)));
+      indexOf[size_t(r)] = int32_t(index);
+      const int64_t cluster = index + 1;
+      // On the disk (in file mode: in the loaded dump), FAT index 0x1FFFF included.
+      const bool onDisk = index >= 0 && index <= kMaxFatIndex &&
+                          (InFileMode() ? cluster <= kMaxFatIndex && ScdIndex[size_t(cluster)] != 0
+                                        : ClusterOnDisk(side, cluster));
+      if (!onDisk) {
+        refused[size_t(r)] = "not on this disk";
+      } else if (firstRecord[size_t(index)] < 0) {
+        firstRecord[size_t(index)] = r;
+      } else {
+        // The check program saves a folder named by two entries twice; the
+        // same bytes again are simply not written twice.
+        const bool same =
+            scdFile.Read(r * record + 4, data.data(), data.size()) &&
+            scdFile.Read(firstRecord[size_t(index)] * record + 4, other.data(), other.size()) &&
+            data == other;
+        refused[size_t(r)] = same ? "-" : "a second record of this cluster, with other contents";
+      }
+    }
+    std::vector<uint8_t> hasPredecessor(size_t(kFatEntries), 0);
+    for (int32_t i = 0; i <= std::min(last, kMaxFatIndex); ++i) {
+      const uint32_t next = ReadFat24(scc.data(), kFAT1, i);
+      if (next >= 1 && next <= uint32_t(kMaxFatIndex)) hasPredecessor[next] = 1;
+    }
+    // Two walks: the second also refuses a cluster at which a file of the
+    // dump's folders starts (a recording of one cluster looks like a folder
+    // to the FAT).
+    std::vector<uint8_t> fileStart(size_t(kFatEntries), 0), accepted(static_cast<size_t>(records), 0);
+    for (int pass = 0; pass < 2; ++pass) {
+      std::fill(accepted.begin(), accepted.end(), 0);
+      bool readable = true;
+      WalkDumpFolders(last, size_t(clusterBytes), [&](int32_t index, const std::string&,
+                                                      const uint8_t*& slots) {
+        const int64_t r = firstRecord[size_t(index)];
+        if (r < 0) {
+          // A root the save could not read: its first slots are in the
+          // dump's system cluster.
+          std::fill(data.begin(), data.end(), AttrUnused);
+          if (index == 0 && TakeRootCopy(data.data(), scc.data())) slots = data.data();
+          return true;
+        }
+        if (!scdFile.Read(r * record + 4, data.data(), data.size())) return readable = false;
+        if (!IsDumpFolder(data.data(), index, scc.data(), hasPredecessor)) {
+          refused[size_t(r)] = "not a folder cluster of the dump";
+          return true;
+        }
+        if (fileStart[size_t(index)]) {
+          refused[size_t(r)] = "a file of the dump's folders starts there";
+          return true;
+        }
+        refused[size_t(r)].clear();
+        accepted[size_t(r)] = 1;
+        slots = data.data();
+        for (size_t o = 0; pass == 0 && o + kDirEntrySize <= data.size(); o += kDirEntrySize) {
+          const uint8_t a = data[o + kDeAttribute];
+          const uint32_t start = GetBE32(data.data() + o + kDeStartCluster);
+          if ((a == AttrFile || a == AttrRecording) && start <= uint32_t(kMaxFatIndex))
+            fileStart[start] = 1;
+        }
+        return true;
+      });
+      if (!readable) {
+        putBack();
+        return refuse("the *.scd file could not be read.");
+      }
+    }
+    std::vector<std::string> named;
+    int32_t writes = 0;
+    for (int64_t r = 0; r < records; ++r) {
+      if (accepted[size_t(r)]) {
+        ++writes;
+        continue;
+      }
+      std::string& why = refused[size_t(r)];
+      if (why == "-") continue;
+      if (why.empty()) why = "not reached from the dump's root folder";
+      const int32_t index = indexOf[size_t(r)];
+      named.push_back("record " + std::to_string(r + 1) + " (FAT index " + std::to_string(index) +
+                      ", disk cluster " + std::to_string(int64_t(index) + 1) + "): " + why);
+    }
+    if (!named.empty()) {
+      std::string list;
+      for (size_t i = 0; i < named.size() && i < 10; ++i) list += "\n" + named[i];
+      if (named.size() > 10) list += "\nand " + std::to_string(named.size() - 10) + " more";
+      const ui::Answer answer = ui::Current().MsgBox(
+          "The *.scd file holds " + std::to_string(named.size()) +
+              (named.size() == 1 ? " record that is" : " records that are") +
+              " not a folder cluster of the dump's own folders; such records are never written:" +
+              list + "\n\nWrite the system cluster and the " + std::to_string(writes) +
+              " folder clusters of the dump, and nothing else? (No writes nothing.)",
+          ui::Buttons::YesNo, ui::Icon::Exclamation);
+      if (answer != ui::Answer::Yes) {
+        putBack();
+        return false;
+      }
     }
 
     // The writes: only what the dump holds, read in full when it was saved,
     // so also onto a disk that this run could not read in full.
     RawWriteScope raw;
-    ClusterBuffer.assign(size_t(clusterBytes), 0);
-    total = 1 + int32_t(indexes.size());
-    if (!ReadFileAt(sccName, 0, ClusterBuffer.data(), size_t(clusterBytes)) ||
-        !WriteTopfCluster(side, 0, true))
-      failures.push_back("0");
-    for (size_t r = 0; r < indexes.size(); ++r) {
+    ClusterBuffer = scc;
+    total = 1 + writes;
+    if (!WriteTopfCluster(side, 0, true)) failures.push_back("0");
+    for (int64_t r = 0; r < records; ++r) {
+      if (!accepted[size_t(r)]) continue;
+      const int32_t index = indexOf[size_t(r)];
       ClusterBuffer.resize(size_t(clusterBytes));
-      if (!ReadFileAt(scdName, int64_t(r) * record + 4, ClusterBuffer.data(),
-                      size_t(clusterBytes)) ||
-          !WriteTopfCluster(side, indexes[r] + 1, false))
-        failures.push_back(std::to_string(indexes[r] + 1));
+      // What is written is still the folder that was checked.
+      uint8_t head[4];
+      if (!scdFile.Read(r * record, head, 4) || int32_t(GetLE32(head)) != index ||
+          !scdFile.Read(r * record + 4, ClusterBuffer.data(), size_t(clusterBytes)) ||
+          !IsDumpFolder(ClusterBuffer.data(), index, scc.data(), hasPredecessor) ||
+          !WriteTopfCluster(side, index + 1, false))
+        failures.push_back(std::to_string(index + 1));
     }
   }
 

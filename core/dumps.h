@@ -16,8 +16,12 @@ bool SaveTopfSystemClusters(int side, const std::string& path);
 
 // Writes dump B back onto the side's disk after checking both files
 // completely, then ends the program ("The program will close now. Please
-// restart it to load the modified disk."). Returns (false) only when nothing
-// was written: a PC side, or a dump that failed the checks (with a message).
+// restart it to load the modified disk."). Only the system cluster and the
+// folder clusters reached from the dump's own root through its own folders
+// are written; any other record is named before the first write and never
+// written, and the rest is written only when the user agrees. Returns
+// (false) only when nothing was written: a PC side, a dump that failed the
+// checks (with a message), or a user who declined.
 bool RestoreTopfSystemClusters(int side, const std::string& path);
 
 // B: `path` with the extension of its last component removed.

@@ -1,13 +1,16 @@
 // System-cluster dumps: save, restore with its checks, file mode.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <set>
 
 #include "core/cluster_io.h"
 #include "core/disk_io.h"
 #include "core/dumps.h"
 #include "platform/platform.h"
 #include "tests/core/disk_fixture.h"
+#include "tests/support/sector_faults.h"
 
 namespace {
 
@@ -105,7 +108,7 @@ TEST_F(DumpTest, RestoreChecksTheDumpBeforeWriting) {
   const uint32_t huge = 0x1FFFE;
   std::memcpy(bad.data() + (2068 * 512 + 4), &huge, 4);
   WriteWholeFile(Folder() + "/dump.scd", bad);
-  script.ExpectMsgBox("names FAT index 131070", ui::Answer::OK);
+  script.ExpectMsgBox("(FAT index 131070, disk cluster 131071): not on this disk", ui::Answer::No);
   EXPECT_FALSE(core::RestoreTopfSystemClusters(0, Folder() + "/dump.scc"));
 
   // Sectors per cluster 0 in the .scc.
@@ -127,6 +130,72 @@ TEST_F(DumpTest, RestoreChecksTheDumpBeforeWriting) {
   EXPECT_TRUE(script.AllAnswered());
   EXPECT_EQ(core::SectorWriteCalls, writes);
   EXPECT_EQ(ReadWholeFile(DrivePath(0)), disk);
+}
+
+// A dump holding more than the disk's own folders: only the system cluster
+// and the folder clusters reached from the dump's root are written, the rest
+// is named first; answered No, nothing is written.
+TEST_F(DumpTest, RestoreWritesOnlyTheFoldersOfTheDumpsOwnTree) {
+  DiskImage img = Image();
+  WriteImage(img, 0);
+  ASSERT_TRUE(OpenAndLoad(0, 0));
+  ASSERT_TRUE(core::SaveTopfSystemClusters(0, Folder() + "/dump"));
+  const std::string disk = ReadWholeFile(DrivePath(0)), scd = ReadWholeFile(Folder() + "/dump.scd");
+  const size_t bytes = size_t(img.ClusterBytes()), record = bytes + 4;
+  const std::vector<uint32_t> order = img.FolderWalkOrder(), film = img.Entry("\\DataFiles\\Sub\\film.rec").Chain;
+  const uint32_t sub = img.FolderIndex("\\DataFiles\\Sub"), deeper = img.FolderIndex("\\DataFiles\\Sub\\Deeper");
+  auto folderOf = [&](uint32_t index) {   // the record of a folder, as it would look at `index`
+    std::vector<uint8_t> view = img.FolderClusterView("\\DataFiles\\Sub\\Deeper");
+    for (int k = 0; k < 4; ++k) view[8 + k] = uint8_t(index >> (24 - 8 * k));
+    return std::string(view.begin(), view.end());
+  };
+  auto with = [&](uint32_t index, const std::string& data) {
+    return std::string(reinterpret_cast<const char*>(&index), 4) + data;
+  };
+  auto link = [&](std::string dump, uint32_t folder, uint32_t to) {   // a folder entry in its slot 5
+    const size_t r = size_t(std::find(order.begin(), order.end(), folder) - order.begin());
+    char* slot = dump.data() + r * record + 4 + 5 * 128;
+    slot[0] = char(0xF2);
+    for (int k = 0; k < 4; ++k) slot[8 + k] = char(to >> (24 - 8 * k));
+    std::memcpy(slot + 20, "Link", 5);
+    return dump;
+  };
+  struct Case { const char* Name; std::string Scd; std::string Told; };
+  const std::vector<Case> cases = {
+      {"the disk's own", scd, ""},
+      {"a loop back to Sub", link(scd, deeper, sub), ""},
+      {"over a recording", scd + with(film[1], std::string(bytes, 'x')), "(FAT index " + std::to_string(film[1]) + ", disk cluster"},
+      {"a folder over a free cluster", scd + with(35, folderOf(35)), "(FAT index 35, disk cluster 36): not reached"},
+      {"past the disk end", scd + with(500, folderOf(500)), "(FAT index 500, disk cluster 501): not on this disk"},
+      {"a second record", scd + with(sub, std::string(bytes, 'x')), "a second record of this cluster"},
+      {"a folder entry naming a recording", link(scd, sub, film[0]) + with(film[0], folderOf(film[0])),
+       "(FAT index " + std::to_string(film[0]) + ", disk cluster " + std::to_string(film[0] + 1) + "): not a folder"},
+  };
+  for (const Case& c : cases)
+    for (const ui::Answer answer : {ui::Answer::Yes, ui::Answer::No}) {
+      SCOPED_TRACE(std::string(c.Name) + (answer == ui::Answer::Yes ? ", yes" : ", no"));
+      if (c.Told.empty() && answer == ui::Answer::No) continue;
+      WriteWholeFile(Folder() + "/dump.scd", c.Scd);
+      script.Reset();
+      faults::SectorFaults f;
+      if (!c.Told.empty()) script.ExpectMsgBox(c.Told, answer);
+      if (answer == ui::Answer::Yes) {
+        script.ExpectMsgBox(kClosing, ui::Answer::OK);
+        ExpectEnd(ui::kExitNormal);
+      } else {
+        EXPECT_FALSE(core::RestoreTopfSystemClusters(0, Folder() + "/dump"));
+      }
+      EXPECT_TRUE(script.AllAnswered());
+      std::set<uint32_t> written, wanted{0};
+      for (const faults::SectorWrite& w : f.Writes()) written.insert(w.FirstSector / 2068);
+      for (uint32_t index : order) wanted.insert(index + 1);
+      EXPECT_EQ(written, answer == ui::Answer::Yes ? wanted : std::set<uint32_t>{});
+      const std::string now = ReadWholeFile(DrivePath(0));
+      for (uint32_t c : film)   // the recording keeps its bytes
+        EXPECT_TRUE(now.compare((c + 1) * bytes, bytes, disk, (c + 1) * bytes, bytes) == 0) << c;
+      if (now != disk) WriteWholeFile(DrivePath(0), disk);   // a folder took a new entry
+      core::InvalidateSideCache(0);
+    }
 }
 
 TEST_F(DumpTest, RestoreReportsFailedWrites) {

@@ -10,6 +10,7 @@
 #include "core/side_file.h"
 #include "platform/platform.h"
 #include "tests/core/disk_fixture.h"
+#include "tests/support/sector_faults.h"
 
 namespace {
 
@@ -241,6 +242,40 @@ TEST_F(LoadTest, RootSlotsBeyondTheUsedRangeAreNotVisited) {
     ASSERT_TRUE(OpenAndLoad(0, 0));
     EXPECT_EQ(Find(0, "\\late.rec") != nullptr, listed);
     EXPECT_NE(Find(0, "\\ProgramFiles"), nullptr);
+  }
+}
+
+// A root folder that cannot be read in full: its first four slots (DataFiles
+// among them) come from the root copy in the system cluster where they could
+// not be read; the slots read are kept; without the copy, as before.
+TEST_F(LoadTest, UnreadRootSlotsAreTakenFromTheRootCopy) {
+  DiskImage img;
+  img.AddFolder("\\DataFiles\\Films");
+  FileSpec f;
+  f.Path = "\\late.rec";   // slot 4, in the root's second sector
+  f.Size = 100;
+  img.AddFile(f);
+  WriteImage(img, 0);
+  const uint32_t root = 2068;   // the root cluster's first sector
+  struct Case { std::vector<uint32_t> Unread; bool DataFiles, Late; const char* Told; };
+  for (const Case& c : std::vector<Case>{
+           {{root}, true, true, "(cluster 0; its first entries were taken from the root directory copy"},
+           {{root + 1}, true, false, "the folder '\\' (cluster 0)."},
+           {{root, 2}, false, true, "the root directory copy; the folder '\\' (cluster 0)."}}) {
+    SCOPED_TRACE(c.Told);
+    core::ReadIncomplete[core::DriveSlot(0)] = false;   // a new run
+    faults::SectorFaults faults;
+    faults.FailReadsWhere([&](uint32_t first, int32_t n) {
+      for (uint32_t s : c.Unread)
+        if (s >= first && s < first + uint32_t(n)) return true;
+      return false;
+    });
+    script.ExpectMsgBox(c.Told, ui::Answer::OK);
+    ASSERT_TRUE(OpenAndLoad(0, 0));
+    EXPECT_TRUE(script.AllAnswered());
+    EXPECT_EQ(Find(0, "\\DataFiles\\Films") != nullptr, c.DataFiles);
+    EXPECT_EQ(Find(0, "\\late.rec") != nullptr, c.Late);
+    EXPECT_TRUE(core::DiskWriteRefused(0));
   }
 }
 
