@@ -47,10 +47,19 @@ std::vector<HeldLine>& Held() {
   return held;
 }
 
+// How many check steps are running (StepResults); fixes are held only inside one.
+int stepDepth = 0;
+
 }  // namespace
 
+StepResults::StepResults() { ++stepDepth; }
+StepResults::~StepResults() {
+  SettleHeldLines(false);
+  --stepDepth;
+}
+
 void Addinfo(const std::string& kind, const std::string& text, bool processMessages) {
-  const bool fix = kind == kFixed;
+  const bool fix = kind == kFixed && stepDepth > 0;
   if (fix || !Held().empty())
     Held().push_back({kind + "\t" + text, fix});
   else

@@ -37,8 +37,9 @@ inline constexpr const char* kError = "Error:";
 // tells the observer, and processes pending window messages when
 // processMessages is true.
 //
-// A "Fixed:" line stands for a change made in ClusterBuffer that is not on
-// the disk yet, so it is held back, with every line added after it (their
+// Inside a check step (StepResults), a "Fixed:" line stands for a change
+// made in ClusterBuffer that is not on the disk yet, so it is held back,
+// with every line added after it (their
 // order stays), until the write of that cluster settles it
 // (SettleHeldLines, called by WriteBackCluster): it is shown when the
 // change reached the disk and left out when it did not (the write's
@@ -56,8 +57,8 @@ void SettleHeldLines(bool written);
 // left out.
 class StepResults {
  public:
-  StepResults() = default;
-  ~StepResults() { SettleHeldLines(false); }
+  StepResults();
+  ~StepResults();
   StepResults(const StepResults&) = delete;
   StepResults& operator=(const StepResults&) = delete;
 };

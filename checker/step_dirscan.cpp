@@ -396,35 +396,43 @@ std::vector<uint8_t> ClaimedClusters(const ScanState& st, int32_t last) {
   return claimed;
 }
 
-// True when the entry with Attribute a and start cluster `start`, beyond
-// its folder's end, has a chain of its own (the rule in step_dirscan.h).
-// May read another cluster into ClusterBuffer.
-// `stamp` and `walk` mark what the walks visit (0 .. last, reused).
-bool OwnChain(const ScanState& st, uint8_t a, int32_t start, const std::vector<uint8_t>& claimed, int32_t last,
-              std::vector<int32_t>& stamp, int32_t& walk) {
+// What a slot beyond its folder's end holds.
+enum class Judgement { Stale, Own, Unread };
+
+// Judges the entry with Attribute a and start cluster `start`, beyond its
+// folder's end: Own when its chain is its own (the rule in step_dirscan.h),
+// Unread when a directory's cluster cannot be read (what could not be read
+// is not taken for damage). `stamp` and `walk` mark what the walks visit
+// (0 .. last, reused). May read another cluster into ClusterBuffer.
+Judgement JudgeBeyond(const ScanState& st, uint8_t a, int32_t start, const std::vector<uint8_t>& claimed, int32_t last,
+                   std::vector<int32_t>& stamp, int32_t& walk) {
   auto valid = [last](int32_t v) { return v >= 1 && v <= last && IndexOnDisk(v); };
+  // A link the FAT step keeps (it clears those to indexes 0 to 4).
+  auto link = [&](int32_t v) { return v >= 5 && valid(v); };
   auto used = [&](bool fat1, int32_t x) {
     const int32_t v = FatTable(fat1)[size_t(x)].Value;
-    return v == kFatEnd || valid(v);
+    return v == kFatEnd || link(v);
   };
-  if (!valid(start) || claimed[size_t(start)]) return false;
-  if (!used(true, start) && !used(false, start)) return false;   // free
-  if (DirectoryAttribute(a))
-    return size_t(start) < st.seen.size() && !st.seen[size_t(start)] && ReadTopfCluster(start + 1) &&
-           IsDirectoryCluster();
+  if (!valid(start) || claimed[size_t(start)]) return Judgement::Stale;
+  if (!used(true, start) && !used(false, start)) return Judgement::Stale;   // free
+  if (DirectoryAttribute(a)) {
+    if (size_t(start) >= st.seen.size() || st.seen[size_t(start)]) return Judgement::Stale;
+    if (!ReadTopfCluster(start + 1)) return Judgement::Unread;
+    return IsDirectoryCluster() ? Judgement::Own : Judgement::Stale;
+  }
   for (bool fat1 : {true, false}) {
     if (!used(fat1, start)) continue;
     ++walk;
     for (int32_t x = start;;) {
-      if (claimed[size_t(x)] || stamp[size_t(x)] == walk) return false;   // another's, or a circle
+      if (claimed[size_t(x)] || stamp[size_t(x)] == walk) return Judgement::Stale;   // another's, or a circle
       stamp[size_t(x)] = walk;
       const int32_t v = FatTable(fat1)[size_t(x)].Value;
-      if (!valid(v)) break;
-      if (!used(true, v) && !used(false, v)) return false;   // runs into a free cluster
+      if (!link(v)) break;
+      if (!used(true, v) && !used(false, v)) return Judgement::Stale;   // runs into a free cluster
       x = v;
     }
   }
-  return true;
+  return Judgement::Own;
 }
 
 // Judges the slots beyond their folders' ends that the walk met: entries
@@ -461,28 +469,35 @@ bool SettleBeyondEnds(ScanState& st) {
     std::vector<std::pair<uint8_t, int32_t>> slots;   // Attribute and start of each
     for (size_t k = from; k < to; ++k)
       slots.push_back({SlotAttribute(beyond[k].Slot), GetTopfLong(beyond[k].Slot * slot::kBytes + slot::kStartCluster)});
-    std::vector<uint8_t> own(to - from, 0);
+    std::vector<Judgement> judged(to - from, Judgement::Stale);
     for (size_t k = from; k < to; ++k)
-      own[k - from] = OwnChain(st, slots[k - from].first, slots[k - from].second, claimed, last, stamp, walk);
+      judged[k - from] = JudgeBeyond(st, slots[k - from].first, slots[k - from].second, claimed, last, stamp, walk);
+    auto own = [&](size_t k) { return judged[k - from] == Judgement::Own; };
     if (!ReadTopfCluster(index + 1)) {
       leave(from, to);
       continue;
     }
     const std::string& path = beyond[from].Path;
-    bool moved = false;
+    bool moved = false, changed = false;
     for (size_t k = from; k < to; ++k) {
       const int32_t s = beyond[k].Slot, off = s * slot::kBytes;
-      if (own[k - from]) {   // in ascending slot order: the end moves over each in turn
-        FixDate(off, path, now);
+      if (own(k)) {   // in ascending slot order: the end moves over each in turn
+        if (FixDate(off, path, now)) changed = true;
         moved = PutEntryIntoFolder(index, s) || moved;
+        continue;
+      }
+      if (judged[k - from] == Judgement::Unread) {   // left as it is, out of sight
+        StaleSlots.insert({index, s});
         continue;
       }
       const std::string name = path + SlotName(off);
       ClearSlot(off, slot::kUnused);
       Addinfo(kFixed, "Files - Slot " + std::to_string(s) + " of directory '" + path + "' lies beyond its end and '" +
                           name + "' there has no clusters of its own: set slot to unused");
+      changed = true;
     }
     if (moved) Addinfo(kFixed, "Files - FreeBytes field of '" + path + "': corrected");
+    if (!moved && !changed) continue;
     st.fixed = true;
     if (!WriteBackCluster(index + 1, false, "Files - ")) {
       leave(from, to);
@@ -490,7 +505,7 @@ bool SettleBeyondEnds(ScanState& st) {
     }
     // Recorded only now that they are in sight on the disk.
     for (size_t k = from; k < to; ++k) {
-      if (!own[k - from]) continue;
+      if (!own(k)) continue;
       const int32_t s = beyond[k].Slot;
       if (FileAttribute(SlotAttribute(s))) {
         AppendRecord(st, FileRecord(s, index, path, beyond[k].Parent));
