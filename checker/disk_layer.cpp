@@ -165,7 +165,8 @@ void KeepFixed(int32_t c) {
     if (saved) fixedCopies[name] = path;
   }
   if (!saved)
-    Addinfo(kError, "The copy of what is written to " + ClusterText(c) + " could not be saved in '" + CopyFolder(path) + "' (" + WhyNotSaved(error) + ")");
+    Addinfo(kError, "The copy of what is written to " + ClusterText(c) + " could not be saved in '" + CopyFolder(path) +
+                        "' (" + WhyNotSaved(error) + ")");
 }
 
 size_t ClusterBytes() { return size_t(SectorsPerCluster > 0 ? SectorsPerCluster : 0) * core::kSectorSize; }

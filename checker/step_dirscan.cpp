@@ -468,7 +468,8 @@ bool SettleBeyondEnds(ScanState& st) {
     }
     std::vector<std::pair<uint8_t, int32_t>> slots;   // Attribute and start of each
     for (size_t k = from; k < to; ++k)
-      slots.push_back({SlotAttribute(beyond[k].Slot), GetTopfLong(beyond[k].Slot * slot::kBytes + slot::kStartCluster)});
+      slots.push_back(
+          {SlotAttribute(beyond[k].Slot), GetTopfLong(beyond[k].Slot * slot::kBytes + slot::kStartCluster)});
     std::vector<Judgement> judged(to - from, Judgement::Stale);
     for (size_t k = from; k < to; ++k)
       judged[k - from] = JudgeBeyond(st, slots[k - from].first, slots[k - from].second, claimed, last, stamp, walk);

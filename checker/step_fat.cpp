@@ -722,8 +722,10 @@ void fsck_05_FAT_WriteRecovered() {
   MarkClusterBufferLoaded();
   if (entries.Cleared > 0)
     Addinfo(kFixed, "Files - " + std::to_string(entries.Cleared) +
-                        (entries.Cleared == 1 ? " slot beyond the end of directory '\\DataFiles\\' without an entry of its own"
-                                              : " slots beyond the end of directory '\\DataFiles\\' without an entry of their own") +
+                        (entries.Cleared == 1 ? " slot beyond the end of directory '\\DataFiles\\' without an entry of "
+                                                "its own"
+                                              : " slots beyond the end of directory '\\DataFiles\\' without an entry of "
+                                                "their own") +
                         ": set to unused");
   if (!WriteBackCluster(entries.DataFiles + 1, false, "Files - ")) return;
 

@@ -336,7 +336,8 @@ class RepairProperty : public StepTest {
     std::string findings;
     const bool mainOk = MainFsck(&findings);
     EXPECT_TRUE(mainOk || error) << findings << "\nsecond run:\n" << secondRun;
-    EXPECT_TRUE(mainOk || !acceptedBefore || broughtBack) << "refused after the repair only: " << findings << "\n" << firstRun;
+    EXPECT_TRUE(mainOk || !acceptedBefore || broughtBack) << "refused after the repair only: " << findings << "\n"
+                                                          << firstRun;
     Restore(written);
   }
 
