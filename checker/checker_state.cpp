@@ -11,6 +11,7 @@ bool FatChanged = false;
 bool HintShown = false;
 std::vector<FoundEntry> FoundEntries;
 int32_t FoundEntryCount = 0;
+std::set<std::pair<int32_t, int32_t>> StaleSlots;
 
 namespace {
 
@@ -36,20 +37,56 @@ void Append(std::string line) {
   if (Observer().Added) Observer().Added(lines.back());
 }
 
+// Lines waiting for the write that settles a fix (IsFix: a "Fixed:" line).
+struct HeldLine {
+  std::string Line;
+  bool IsFix;
+};
+std::vector<HeldLine>& Held() {
+  static std::vector<HeldLine> held;
+  return held;
+}
+
+// How many check steps are running (StepResults); fixes are held only inside one.
+int stepDepth = 0;
+
 }  // namespace
 
+StepResults::StepResults() { ++stepDepth; }
+StepResults::~StepResults() {
+  SettleHeldLines(false);
+  --stepDepth;
+}
+
 void Addinfo(const std::string& kind, const std::string& text, bool processMessages) {
-  Append(kind + "\t" + text);
+  const bool fix = kind == kFixed && stepDepth > 0;
+  if (fix || !Held().empty())
+    Held().push_back({kind + "\t" + text, fix});
+  else
+    Append(kind + "\t" + text);
   if (processMessages) ui::Current().DoEvents(true);
+}
+
+void SettleHeldLines(bool written) {
+  std::vector<HeldLine> held;
+  std::swap(held, Held());
+  for (HeldLine& h : held)
+    if (written || !h.IsFix) Append(std::move(h.Line));
 }
 
 BusyPointer::BusyPointer() { ui::Current().SetBusy(true); }
 BusyPointer::~BusyPointer() { ui::Current().SetBusy(false); }
 
-void AddResultLine(const std::string& line) { Append(line); }
+void AddResultLine(const std::string& line) {
+  if (Held().empty())
+    Append(line);
+  else
+    Held().push_back({line, false});
+}
 
 void ClearResults() {
   Lines().clear();
+  Held().clear();
   if (Observer().Cleared) Observer().Cleared();
 }
 
@@ -71,6 +108,7 @@ core::WorkList& List1() {
 
 void ResetCheckerState() {
   Lines().clear();
+  Held().clear();
   Observer() = ResultsObserver{};
   DirScanIncomplete = false;
   LostDirectoryRecovered = false;
@@ -78,6 +116,7 @@ void ResetCheckerState() {
   FatChanged = false;
   HintShown = false;
   AllocateFoundEntries();
+  StaleSlots.clear();
   List1().Clear();
 }
 

@@ -13,7 +13,9 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/work_list.h"
@@ -34,9 +36,32 @@ inline constexpr const char* kError = "Error:";
 // Appends kind + TAB + text (after dropping the oldest lines as needed),
 // tells the observer, and processes pending window messages when
 // processMessages is true.
+//
+// Inside a check step (StepResults), a "Fixed:" line stands for a change
+// made in ClusterBuffer that is not on the disk yet, so it is held back,
+// with every line added after it (their
+// order stays), until the write of that cluster settles it
+// (SettleHeldLines, called by WriteBackCluster): it is shown when the
+// change reached the disk and left out when it did not (the write's
+// "Error:" line then names the cluster). A step adds a fix's line after it
+// made the change and before it writes that cluster, and writes no other
+// cluster in between.
 void Addinfo(const std::string& kind, const std::string& text, bool processMessages = true);
-// Appends one line as it is (no kind, no TAB), with the same line limit.
+// Appends one line as it is (no kind, no TAB), with the same line limit
+// (behind any held lines).
 void AddResultLine(const std::string& line);
+// Shows the held lines: their "Fixed:" lines only when `written`.
+void SettleHeldLines(bool written);
+// For the life of the object (a check step): lines still held when it ends
+// stand for changes no write took to the disk; their "Fixed:" lines are
+// left out.
+class StepResults {
+ public:
+  StepResults();
+  ~StepResults();
+  StepResults(const StepResults&) = delete;
+  StepResults& operator=(const StepResults&) = delete;
+};
 // Empties the list.
 void ClearResults();
 // The lines, oldest first.
@@ -106,6 +131,13 @@ extern int32_t FoundEntryCount;
 
 // Sizes FoundEntries to kMaxFoundEntries empty records, FoundEntryCount 0.
 void AllocateFoundEntries();
+
+// Slots beyond their folder's end (the slots the "." entry's FreeBytes
+// leaves out, which the main program never reads) that look like entries
+// but are none: (folder FAT index, slot). The directory scan fills it with
+// those it could neither take as entries nor set to unused; the repairs of
+// a folder's end do not count them as slots in use.
+extern std::set<std::pair<int32_t, int32_t>> StaleSlots;
 
 // The hidden sorted work list List1 of the main window (the directory walk of
 // the scan step and of the system-cluster save). Lines: FAT index, a blank,

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -146,7 +147,9 @@ bool KeepOriginal(int32_t c) {
     originalCopies[name] = path;
     return true;
   }
-  writesStopped = "Cluster " + std::to_string(c - 1) + " was not written: its content could not be saved in '" +
+  std::string what = ClusterText(c);
+  what[0] = char(std::toupper(static_cast<unsigned char>(what[0])));
+  writesStopped = what + " was not written: its content could not be saved in '" +
                   CopyFolder(path) + "' first (" + WhyNotSaved(error) +
                   "). Nothing more is written to the disk in this run";
   Addinfo(kError, writesStopped);
@@ -169,8 +172,8 @@ void KeepFixed(int32_t c) {
     if (saved) fixedCopies[name] = path;
   }
   if (!saved)
-    Addinfo(kError, "The copy of what is written to cluster " + std::to_string(c - 1) +
-                        " could not be saved in '" + CopyFolder(path) + "' (" + WhyNotSaved(error) + ")");
+    Addinfo(kError, "The copy of what is written to " + ClusterText(c) + " could not be saved in '" + CopyFolder(path) +
+                        "' (" + WhyNotSaved(error) + ")");
 }
 
 size_t ClusterBytes() { return size_t(SectorsPerCluster > 0 ? SectorsPerCluster : 0) * core::kSectorSize; }
@@ -260,6 +263,10 @@ std::string ClusterFileStem(int32_t fatIndex) {
   else
     std::snprintf(text, sizeof text, "Cluster_%06lld", static_cast<long long>(n));
   return text;
+}
+
+std::string ClusterText(int32_t diskCluster) {
+  return diskCluster == 0 ? std::string("the system cluster") : "cluster " + std::to_string(int64_t(diskCluster) - 1);
 }
 
 std::string OriginalClusterFile(int32_t diskCluster) {

@@ -89,6 +89,9 @@ std::string ClusterFileStem(int32_t fatIndex);
 // The undo copies of disk cluster c (relative names: the current folder).
 std::string OriginalClusterFile(int32_t diskCluster);
 std::string FixedClusterFile(int32_t diskCluster);
+// How the messages name disk cluster c: "cluster " + its FAT index, or "the
+// system cluster" for disk cluster 0.
+std::string ClusterText(int32_t diskCluster);
 // Format(now, "yyyymmdd hhnn") + " - " for the given local time.
 std::string MakeSessionPrefix();
 

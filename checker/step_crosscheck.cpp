@@ -185,6 +185,7 @@ std::string MendImpossibleSizeFields(int32_t& freeBytes, int32_t& lastSector, in
 }  // namespace
 
 void fsck_06_FATSubDirsXCheck() {
+  StepResults results;
   core::ProcScope scope("fsck_06_FATSubDirsXCheck");
   if (SkippedWithoutDirectoryData("subdirectory structures")) return;
   held = -1;
@@ -308,7 +309,7 @@ void fsck_06_FATSubDirsXCheck() {
       Addinfo(kFixed, "Files - Size Field of '" + r.Name + ".': set to 1 cluster");
       changed = true;
     }
-    const int32_t last = LastSlotInUse();
+    const int32_t last = LastEntrySlot(r.StartCluster);
     if (last >= 0) {
       const int32_t want = SectorsPerCluster * 512 - (last + 1) * slot::kBytes;
       if (GetTopfLong(slot::kFreeBytes) != want) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "checker/disk_layer.h"
+#include "checker/fat_tables.h"
 #include "checker/field_access.h"
 #include "checker/steps.h"
 #include "core/error_handler.h"
@@ -37,6 +38,51 @@ int32_t LastSlotInUse() {
   for (int32_t s = SlotsPerCluster() - 1; s >= 0; --s)
     if (SlotInUse(SlotAttribute(s))) return s;
   return -1;
+}
+
+int32_t LastEntrySlot(int32_t dirIndex) {
+  for (int32_t s = SlotsPerCluster() - 1; s >= 0; --s)
+    if (SlotInUse(SlotAttribute(s)) && !StaleSlots.count({dirIndex, s})) return s;
+  return -1;
+}
+
+int32_t SlotsInSight() {
+  const int64_t slots = SlotsPerCluster();
+  if (slots < 1) return 0;
+  const int64_t used = int64_t(SectorsPerCluster) * 512 - int64_t(GetTopfLong(slot::kFreeBytes));
+  if (used <= 0) return 0;
+  return int32_t(std::min<int64_t>((used + slot::kBytes - 1) / slot::kBytes, slots));
+}
+
+void SetSlotsInSight(int32_t n) {
+  SetTopfLong(slot::kFreeBytes, SectorsPerCluster * 512 - n * slot::kBytes);
+  SetTopfWord(slot::kLastSectorBytes, 0);
+}
+
+namespace {
+
+// True when a found entry lies in slot s of folder dirIndex (in ClusterBuffer).
+bool HoldsFoundEntry(int32_t dirIndex, int32_t s) {
+  const int32_t count = std::min<int32_t>(FoundEntryCount, int32_t(FoundEntries.size()));
+  for (int32_t k = 0; k < count; ++k) {
+    const FoundEntry& r = FoundEntries[size_t(k)];
+    if (r.DirCluster == dirIndex && r.Slot == s && SlotHoldsEntry(r)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool PutEntryIntoFolder(int32_t dirIndex, int32_t s, int32_t* cleared) {
+  const int32_t sight = SlotsInSight();
+  if (s < sight || s >= SlotsPerCluster()) return false;
+  for (int32_t k = std::max(sight, 2); k < s; ++k)
+    if (SlotInUse(SlotAttribute(k)) && !HoldsFoundEntry(dirIndex, k)) {
+      std::fill_n(ClusterBuffer.begin() + int64_t(k) * slot::kBytes, slot::kBytes, uint8_t(0xFF));
+      if (cleared) ++*cleared;
+    }
+  SetSlotsInSight(s + 1);
+  return true;
 }
 
 bool HoldsRecordingData() {
@@ -82,9 +128,11 @@ bool SlotHoldsEntry(const FoundEntry& r) {
 }
 
 bool WriteBackCluster(int32_t diskCluster, bool allowSystem, const std::string& prefix) {
-  if (WriteTopfCluster(diskCluster, allowSystem)) return true;
-  Addinfo(kError, prefix + "Couldn't write cluster " + std::to_string(diskCluster - 1));
-  return false;
+  const bool written = WriteTopfCluster(diskCluster, allowSystem);
+  // The fixes of the cluster are reported only now that they are on the disk.
+  SettleHeldLines(written);
+  if (!written) Addinfo(kError, prefix + "Couldn't write " + ClusterText(diskCluster));
+  return written;
 }
 
 bool SkippedWithoutDirectoryData(const std::string& what) {
@@ -125,6 +173,14 @@ struct ScanState {
   std::vector<uint8_t> standard;    // a standard folder of the root at its fixed cluster
   std::vector<uint8_t> noDirectory; // walked and found to be no directory cluster
   std::map<int32_t, std::string> pathOf;   // the path it was queued with
+  // Slots beyond their folder's end that look like entries, judged once the
+  // walk has found every entry inside the ends (SettleBeyondEnds).
+  struct Beyond {
+    int32_t Index, Slot;   // the folder and the slot
+    std::string Path;      // the folder's path
+    int32_t Parent;        // its ".." start
+  };
+  std::vector<Beyond> beyond;
 };
 
 // Appends a record; beyond the table's last index nothing is stored and
@@ -147,14 +203,20 @@ int32_t AppendRecord(ScanState& st, const FoundEntry& record) {
 
 // Writes slot s (0 or 1) of the directory cluster in ClusterBuffer afresh as
 // its "." or ".." entry (`name`) pointing at `start`, and reports it.
+// The "." slot keeps the folder's end (its FreeBytes, as the main program
+// read it), so that no slot beyond it comes into sight, but the end takes
+// in slots 0 and 1 at least.
 void RecreateDotSlot(int32_t s, uint8_t attribute, int32_t start, const char* name,
                      const std::string& path) {
   const int32_t off = s * slot::kBytes;
+  const int32_t freeBytes = GetTopfLong(slot::kFreeBytes);
   ClearSlot(off, 0);
   ClusterBuffer[size_t(off)] = attribute;
   SetTopfLong(off + slot::kStartCluster, start);
   SetTopfLong(off + slot::kClusterCount, 1);
   SetTopfString(off + slot::kName, name);
+  if (s == 0) SetTopfLong(slot::kFreeBytes, freeBytes);
+  if (SlotsInSight() < 2) SetSlotsInSight(2);
   Addinfo(kFixed, "Files - Attribute of slot " + std::to_string(s) + " of directory '" + path +
                       "': recreated '" + name + "' directory");
 }
@@ -171,13 +233,74 @@ bool OnPathTo(const ScanState& st, int32_t c, int32_t index) {
   return false;
 }
 
+// Replaces an impossible date of the file entry at byte `off` by now; true
+// when it did.
+bool FixDate(int32_t off, const std::string& path, double now) {
+  const int32_t raw = GetTopfLong(off + slot::kDate);
+  if (raw == 0 || raw == -1) return false;
+  const double when = GetTopfDate(off + slot::kDate);
+  if (when >= kEarliestEntryDate && when <= now + 2.0) return false;
+  SetTopfDate(off + slot::kDate, now);
+  Addinfo(kFixed, "Files - Date/Time of " + path + SlotName(off) + ": set to actual date/time");
+  return true;
+}
+
+// The record of the file entry in slot s of directory `index`.
+FoundEntry FileRecord(int32_t s, int32_t index, const std::string& path, int32_t parent) {
+  const int32_t off = s * slot::kBytes;
+  FoundEntry r;
+  r.Name = path + SlotName(off);
+  r.IsDir = false;
+  r.StartCluster = GetTopfLong(off + slot::kStartCluster);
+  r.ClusterCount = GetTopfLong(off + slot::kClusterCount);
+  const double freeBytes = GetTopfLong(off + slot::kFreeBytes);
+  double lastSector = uint16_t(GetTopfWord(off + slot::kLastSectorBytes));
+  if (lastSector == 0) lastSector = 512;
+  r.Size = double(r.ClusterCount) * double(SectorsPerCluster) * 512.0 - freeBytes - 512.0 + lastSector;
+  r.DirCluster = index;
+  r.Slot = s;
+  r.ParentCluster = parent;
+  return r;
+}
+
+// The record of the directory entry in slot s of directory `index`.
+FoundEntry DirectoryRecord(int32_t s, int32_t index, const std::string& path, int32_t parent) {
+  const int32_t off = s * slot::kBytes;
+  FoundEntry r;
+  r.Name = path + SlotName(off) + "\\";
+  r.IsDir = true;
+  r.StartCluster = GetTopfLong(off + slot::kStartCluster);
+  r.ClusterCount = 1;
+  r.Size = 0;
+  r.DirCluster = index;
+  r.Slot = s;
+  r.ParentCluster = parent;
+  return r;
+}
+
+// Records directory r and queues it for the walk.
+void QueueDirectory(ScanState& st, const FoundEntry& r, bool standard) {
+  const int32_t c = r.StartCluster;
+  st.seen[size_t(c)] = 1;
+  st.queuedFrom[size_t(c)] = r.DirCluster;
+  st.standard[size_t(c)] = standard;
+  st.pathOf[c] = r.Name;
+  st.recordOf[size_t(c)] = AppendRecord(st, r);
+  List1().AddItem(std::to_string(c) + " " + r.Name);
+}
+
+bool FileAttribute(uint8_t a) { return a == slot::kFile || a == slot::kRecording; }
+bool DirectoryAttribute(uint8_t a) { return a == slot::kDirectory || a == slot::kRecycle; }
+
 // Walks one directory cluster (already in ClusterBuffer).
 void ScanCluster(ScanState& st, int32_t index, const std::string& path) {
   const int32_t slots = SlotsPerCluster();
   const double now = NowDateValue();
-  const double clusterBytes = double(SectorsPerCluster) * 512.0;
   bool changed = false;
   int32_t parent = 0;
+  // The folder's end as the main program reads it; the root's standard
+  // slots and every folder's "." and ".." count as inside it.
+  const int32_t sight = std::max(SlotsInSight(), index == 0 ? 4 : 2);
 
   for (int32_t s = 0; s < slots; ++s) {
     const int32_t off = s * slot::kBytes;
@@ -194,8 +317,7 @@ void ScanCluster(ScanState& st, int32_t index, const std::string& path) {
         }
       RecreateDotSlot(s, slot::kParent, up, "..", path);
       changed = true;
-    } else if (s > 1 && a != slot::kFile && a != slot::kRecording && a != slot::kDirectory &&
-               a != slot::kRecycle && a != slot::kUnused) {
+    } else if (s > 1 && !FileAttribute(a) && !DirectoryAttribute(a) && a != slot::kUnused) {
       ClearSlot(off, slot::kUnused);
       Addinfo(kFixed, "Files - Attribute of slot " + std::to_string(s) + " of directory '" + path +
                           "' is invalid: set slot to unused");
@@ -203,43 +325,17 @@ void ScanCluster(ScanState& st, int32_t index, const std::string& path) {
     }
 
     const uint8_t attr = ClusterBuffer[size_t(off)];
-    if (attr == slot::kFile || attr == slot::kRecording) {
-      const int32_t raw = GetTopfLong(off + slot::kDate);
-      if (raw != 0 && raw != -1) {
-        const double when = GetTopfDate(off + slot::kDate);
-        if (when < kEarliestEntryDate || when > now + 2.0) {
-          SetTopfDate(off + slot::kDate, now);
-          Addinfo(kFixed, "Files - Date/Time of " + path + SlotName(off) + ": set to actual date/time");
-          changed = true;
-        }
-      }
-      FoundEntry r;
-      r.Name = path + SlotName(off);
-      r.IsDir = false;
-      r.StartCluster = GetTopfLong(off + slot::kStartCluster);
-      r.ClusterCount = GetTopfLong(off + slot::kClusterCount);
-      const double freeBytes = GetTopfLong(off + slot::kFreeBytes);
-      double lastSector = uint16_t(GetTopfWord(off + slot::kLastSectorBytes));
-      if (lastSector == 0) lastSector = 512;
-      r.Size = double(r.ClusterCount) * clusterBytes - freeBytes - 512.0 + lastSector;
-      r.DirCluster = index;
-      r.Slot = s;
-      r.ParentCluster = parent;
-      AppendRecord(st, r);
+    if (s >= sight && (FileAttribute(attr) || DirectoryAttribute(attr))) {
+      // Beyond the end: an entry only when its chain proves to be its own.
+      st.beyond.push_back({index, s, path, parent});
+    } else if (FileAttribute(attr)) {
+      if (FixDate(off, path, now)) changed = true;
+      AppendRecord(st, FileRecord(s, index, path, parent));
     } else if (attr == slot::kParent) {
       parent = GetTopfLong(off + slot::kStartCluster);
-    } else if (attr == slot::kDirectory || attr == slot::kRecycle) {
-      const int32_t c = GetTopfLong(off + slot::kStartCluster);
-      const std::string name = SlotName(off);
-      FoundEntry r;
-      r.Name = path + name + "\\";
-      r.IsDir = true;
-      r.StartCluster = c;
-      r.ClusterCount = 1;
-      r.Size = 0;
-      r.DirCluster = index;
-      r.Slot = s;
-      r.ParentCluster = parent;
+    } else if (DirectoryAttribute(attr)) {
+      FoundEntry r = DirectoryRecord(s, index, path, parent);
+      const int32_t c = r.StartCluster;
       // A directory the layer cannot read (outside the disk, or at the last
       // FAT index, which the device's end cuts) is an invalid pointer.
       const bool inside = IndexOnDisk(c);
@@ -253,19 +349,14 @@ void ScanCluster(ScanState& st, int32_t index, const std::string& path) {
         continue;
       }
       if (!inside) {
-        ReportInvalidPointer(path + name);
+        ReportInvalidPointer(path + SlotName(off));
         r.InvalidPointer = true;
         AppendRecord(st, r);
       } else if (st.seen[size_t(c)]) {
         r.Duplicate = true;
         AppendRecord(st, r);
       } else {
-        st.seen[size_t(c)] = 1;
-        st.queuedFrom[size_t(c)] = index;
-        st.standard[size_t(c)] = index == 0 && (s == 1 || s == 2 || s == 3) && c == s;
-        st.pathOf[c] = r.Name;
-        st.recordOf[size_t(c)] = AppendRecord(st, r);
-        List1().AddItem(std::to_string(c) + " " + r.Name);
+        QueueDirectory(st, r, index == 0 && (s == 1 || s == 2 || s == 3) && c == s);
       }
     }
   }
@@ -276,29 +367,161 @@ void ScanCluster(ScanState& st, int32_t index, const std::string& path) {
   }
 }
 
-}  // namespace
+// The clusters the entries found so far claim, in either FAT: a file's
+// chain in each table, a directory's cluster, every folder walked and the
+// root. Each walk is bounded.
+std::vector<uint8_t> ClaimedClusters(const ScanState& st, int32_t last) {
+  std::vector<uint8_t> claimed(size_t(last) + 1, 0);
+  for (int32_t i = 0; i <= last && size_t(i) < st.seen.size(); ++i) claimed[size_t(i)] = st.seen[size_t(i)];
+  claimed[0] = 1;
+  std::vector<int32_t> stamp(size_t(last) + 1, -1);
+  const int32_t count = std::min<int32_t>(FoundEntryCount, int32_t(FoundEntries.size()));
+  for (int32_t k = 0; k < count; ++k) {
+    const FoundEntry& r = FoundEntries[size_t(k)];
+    if (r.StartCluster < 0 || r.StartCluster > last) continue;
+    claimed[size_t(r.StartCluster)] = 1;
+    if (r.IsDir) continue;
+    for (int t = 0; t < 2; ++t) {
+      const auto& table = FatTable(t == 0);
+      const int32_t walk = 2 * k + t;
+      for (int32_t x = r.StartCluster, steps = 0; steps <= last && stamp[size_t(x)] != walk; ++steps) {
+        stamp[size_t(x)] = walk;
+        claimed[size_t(x)] = 1;
+        const int32_t v = table[size_t(x)].Value;
+        if (v < 1 || v > last) break;
+        x = v;
+      }
+    }
+  }
+  return claimed;
+}
 
-void fsck_04_ScanDirectories() {
-  core::ProcScope scope("fsck_04_ScanDirectories");
-  if (FoundEntries.size() < size_t(kMaxFoundEntries)) AllocateFoundEntries();
-  FoundEntryCount = 0;
-  DirScanIncomplete = NothingToCheck();   // nothing to walk; step 1 said why
-  List1().Clear();
-  if (DirScanIncomplete) return;
-  List1().AddItem("0 \\");
+// What a slot beyond its folder's end holds.
+enum class Judgement { Stale, Own, Unread };
 
-  // Only directories at 0 .. LastCluster are walked.
-  const size_t indexes = size_t(std::max(core::LastTableIndex(LastCluster), 0)) + 1;
-  ScanState st;
-  st.seen.assign(indexes, 0);
-  st.queuedFrom.assign(indexes, -1);
-  st.recordOf.assign(indexes, -1);
-  st.standard.assign(indexes, 0);
-  st.noDirectory.assign(indexes, 0);
-  st.seen[0] = 1;
-  st.pathOf[0] = "\\";
+// Judges the entry with Attribute a and start cluster `start`, beyond its
+// folder's end: Own when its chain is its own (the rule in step_dirscan.h),
+// Unread when a directory's cluster cannot be read (what could not be read
+// is not taken for damage). `stamp` and `walk` mark what the walks visit
+// (0 .. last, reused). May read another cluster into ClusterBuffer.
+Judgement JudgeBeyond(const ScanState& st, uint8_t a, int32_t start, const std::vector<uint8_t>& claimed, int32_t last,
+                   std::vector<int32_t>& stamp, int32_t& walk) {
+  auto valid = [last](int32_t v) { return v >= 1 && v <= last && IndexOnDisk(v); };
+  // A link the FAT step keeps (it clears those to indexes 0 to 4).
+  auto link = [&](int32_t v) { return v >= 5 && valid(v); };
+  auto used = [&](bool fat1, int32_t x) {
+    const int32_t v = FatTable(fat1)[size_t(x)].Value;
+    return v == kFatEnd || link(v);
+  };
+  if (!valid(start) || claimed[size_t(start)]) return Judgement::Stale;
+  if (!used(true, start) && !used(false, start)) return Judgement::Stale;   // free
+  if (DirectoryAttribute(a)) {
+    if (size_t(start) >= st.seen.size() || st.seen[size_t(start)]) return Judgement::Stale;
+    if (!ReadTopfCluster(start + 1)) return Judgement::Unread;
+    return IsDirectoryCluster() ? Judgement::Own : Judgement::Stale;
+  }
+  for (bool fat1 : {true, false}) {
+    if (!used(fat1, start)) continue;
+    ++walk;
+    for (int32_t x = start;;) {
+      if (claimed[size_t(x)] || stamp[size_t(x)] == walk) return Judgement::Stale;   // another's, or a circle
+      stamp[size_t(x)] = walk;
+      const int32_t v = FatTable(fat1)[size_t(x)].Value;
+      if (!link(v)) break;
+      if (!used(true, v) && !used(false, v)) return Judgement::Stale;   // runs into a free cluster
+      x = v;
+    }
+  }
+  return Judgement::Own;
+}
 
-  // Each FAT index is queued at most once, so the walk ends.
+// Judges the slots beyond their folders' ends that the walk met: entries
+// with a chain of their own are put into sight and recorded (directories
+// queued); the others are set to unused, or, where that cannot be written,
+// left in StaleSlots. True when a directory was queued.
+bool SettleBeyondEnds(ScanState& st) {
+  std::vector<ScanState::Beyond> beyond;
+  std::swap(beyond, st.beyond);
+  auto leave = [&](size_t from, size_t to) {
+    for (size_t k = from; k < to; ++k) StaleSlots.insert({beyond[k].Index, beyond[k].Slot});
+  };
+  // The FAT as it is on the disk (the FAT step loads it again).
+  const int32_t last = FatLastIndex();
+  if (!ReadTopfCluster(0) || last < 1) {
+    leave(0, beyond.size());
+    return false;
+  }
+  LoadTopfFAT();
+  const std::vector<uint8_t> claimed = ClaimedClusters(st, last);
+  std::vector<int32_t> stamp(size_t(last) + 1, 0);
+  int32_t walk = 0;
+  const double now = NowDateValue();
+  bool queued = false;
+  // Folder by folder, in the order the walk met them.
+  for (size_t from = 0, to; from < beyond.size(); from = to) {
+    const int32_t index = beyond[from].Index;
+    to = from;
+    while (to < beyond.size() && beyond[to].Index == index) ++to;
+    if (!ReadTopfCluster(index + 1)) {
+      leave(from, to);
+      continue;
+    }
+    std::vector<std::pair<uint8_t, int32_t>> slots;   // Attribute and start of each
+    for (size_t k = from; k < to; ++k)
+      slots.push_back(
+          {SlotAttribute(beyond[k].Slot), GetTopfLong(beyond[k].Slot * slot::kBytes + slot::kStartCluster)});
+    std::vector<Judgement> judged(to - from, Judgement::Stale);
+    for (size_t k = from; k < to; ++k)
+      judged[k - from] = JudgeBeyond(st, slots[k - from].first, slots[k - from].second, claimed, last, stamp, walk);
+    auto own = [&](size_t k) { return judged[k - from] == Judgement::Own; };
+    if (!ReadTopfCluster(index + 1)) {
+      leave(from, to);
+      continue;
+    }
+    const std::string& path = beyond[from].Path;
+    bool moved = false, changed = false;
+    for (size_t k = from; k < to; ++k) {
+      const int32_t s = beyond[k].Slot, off = s * slot::kBytes;
+      if (own(k)) {   // in ascending slot order: the end moves over each in turn
+        if (FixDate(off, path, now)) changed = true;
+        moved = PutEntryIntoFolder(index, s) || moved;
+        continue;
+      }
+      if (judged[k - from] == Judgement::Unread) {   // left as it is, out of sight
+        StaleSlots.insert({index, s});
+        continue;
+      }
+      const std::string name = path + SlotName(off);
+      ClearSlot(off, slot::kUnused);
+      Addinfo(kFixed, "Files - Slot " + std::to_string(s) + " of directory '" + path + "' lies beyond its end and '" +
+                          name + "' there has no clusters of its own: set slot to unused");
+      changed = true;
+    }
+    if (moved) Addinfo(kFixed, "Files - FreeBytes field of '" + path + "': corrected");
+    if (!moved && !changed) continue;
+    st.fixed = true;
+    if (!WriteBackCluster(index + 1, false, "Files - ")) {
+      leave(from, to);
+      continue;
+    }
+    // Recorded only now that they are in sight on the disk.
+    for (size_t k = from; k < to; ++k) {
+      if (!own(k)) continue;
+      const int32_t s = beyond[k].Slot;
+      if (FileAttribute(SlotAttribute(s))) {
+        AppendRecord(st, FileRecord(s, index, path, beyond[k].Parent));
+      } else {
+        QueueDirectory(st, DirectoryRecord(s, index, path, beyond[k].Parent), false);
+        queued = true;
+      }
+    }
+  }
+  return queued;
+}
+
+// Walks the directories in List1 until it is empty.
+void WalkQueue(ScanState& st) {
+  const size_t indexes = st.seen.size();
   while (!List1().Empty()) {
     const std::string line = List1().TakeFirst();
     const size_t blank = line.find(' ');
@@ -322,6 +545,39 @@ void fsck_04_ScanDirectories() {
       continue;
     }
     ScanCluster(st, index, path);
+  }
+}
+
+}  // namespace
+
+void fsck_04_ScanDirectories() {
+  StepResults results;
+  core::ProcScope scope("fsck_04_ScanDirectories");
+  if (FoundEntries.size() < size_t(kMaxFoundEntries)) AllocateFoundEntries();
+  FoundEntryCount = 0;
+  StaleSlots.clear();
+  DirScanIncomplete = NothingToCheck();   // nothing to walk; step 1 said why
+  List1().Clear();
+  if (DirScanIncomplete) return;
+  List1().AddItem("0 \\");
+
+  // Only directories at 0 .. LastCluster are walked.
+  const size_t indexes = size_t(std::max(core::LastTableIndex(LastCluster), 0)) + 1;
+  ScanState st;
+  st.seen.assign(indexes, 0);
+  st.queuedFrom.assign(indexes, -1);
+  st.recordOf.assign(indexes, -1);
+  st.standard.assign(indexes, 0);
+  st.noDirectory.assign(indexes, 0);
+  st.seen[0] = 1;
+  st.pathOf[0] = "\\";
+
+  // Each FAT index is queued at most once, so the walk ends. Slots beyond
+  // the folders' ends are judged once every entry inside them is known;
+  // the directories taken from them are walked in turn.
+  for (;;) {
+    WalkQueue(st);
+    if (st.beyond.empty() || !SettleBeyondEnds(st)) break;
   }
 
   // Entries sharing a cluster that is no directory point at nothing either.

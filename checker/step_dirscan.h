@@ -19,6 +19,19 @@
 //   - the standard folders of the root (slots 1 to 3 at their fixed
 //     clusters) are always walked as directories unless their cluster holds
 //     a recording's data;
+//   - a slot beyond its folder's end (which the main program never reads)
+//     is taken as an entry only when its chain is its own: its start lies
+//     on the disk and is in use, and neither its start nor any cluster of
+//     its chain (in either FAT) is claimed by an entry inside the ends or is
+//     free, and the chain does not run in a circle; a directory's cluster
+//     must be a directory cluster no entry inside the ends leads to. Such
+//     an entry comes into sight in the same write (the end moves behind
+//     it: PutEntryIntoFolder) and is recorded only once that write is on
+//     the disk. Any other such slot is a stale one, an old entry whose
+//     clusters have gone elsewhere: it is set to unused (the cluster's undo
+//     copy keeps it), and where that cannot be written it is left as it is
+//     in StaleSlots; either way it is no entry, and its clusters come back
+//     as lost chains where nothing else owns them;
 //   - at most kMaxFoundEntries records are kept; a disk with more entries
 //     makes the scan incomplete, so steps 5 to 7 change nothing on a partial
 //     picture.
@@ -69,6 +82,27 @@ uint8_t SlotAttribute(int32_t s);
 bool SlotInUse(uint8_t attribute);
 // The last slot of ClusterBuffer in use, scanning from the end; -1 when none.
 int32_t LastSlotInUse();
+// The last slot of the folder cluster `dirIndex` (in ClusterBuffer) in use
+// that is no stale slot (StaleSlots); -1 when none.
+int32_t LastEntrySlot(int32_t dirIndex);
+
+// The folder's end: the slots of the folder cluster in ClusterBuffer that
+// the main program reads, those that begin below SectorsPerCluster x 512 -
+// the "." slot's FreeBytes (0 .. SlotsPerCluster()).
+int32_t SlotsInSight();
+// Moves the folder's end behind its first n slots: the "." slot's FreeBytes
+// (and its LastSectorBytes 0).
+void SetSlotsInSight(int32_t n);
+// Puts the entry the caller wrote into slot s of the folder cluster
+// `dirIndex` (in ClusterBuffer) into the folder: where s lies at or beyond
+// the folder's end, the end moves behind it in the same buffer, so the one
+// write of the cluster takes the entry and the "." field to the disk
+// together, and the main program's loader sees the entry at once. Slots
+// between the old end and s that look like entries but are none (no found
+// entry holds them) are set to unused first, so no stale slot comes into
+// sight; their number is added to *cleared. True when the end moved.
+bool PutEntryIntoFolder(int32_t dirIndex, int32_t s, int32_t* cleared = nullptr);
+
 // True when ClusterBuffer begins with a recording's data: a recording
 // header ("TFrc") or transport-stream packets (a 0x47 sync byte every 188
 // bytes, eight times, from anywhere in the first packet).
@@ -84,9 +118,10 @@ bool IsDirectoryCluster();
 // StartCluster.
 bool SlotHoldsEntry(const FoundEntry& r);
 
-// Writes ClusterBuffer to disk cluster c (WriteTopfCluster); when the disk
-// layer refuses, reports "Error:" prefix + "Couldn't write cluster " + the
-// FAT index and returns false.
+// Writes ClusterBuffer to disk cluster c (WriteTopfCluster) and settles the
+// held lines of its fixes (SettleHeldLines: "Fixed:" only when written);
+// when the disk layer refuses, reports "Error:" prefix + "Couldn't write " +
+// ClusterText (the FAT index, or the system cluster) and returns false.
 bool WriteBackCluster(int32_t diskCluster, bool allowSystem, const std::string& prefix);
 
 // True when the directory scan could not read the whole tree, so a later

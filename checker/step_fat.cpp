@@ -168,6 +168,7 @@ struct PendingEntries {
   // costs the same however many came before it.
   std::set<std::string> Taken;
   int32_t Unused = -1;
+  int32_t Cleared = 0;   // stale slots set to unused to bring the entries into sight
 };
 PendingEntries pending;
 
@@ -728,6 +729,8 @@ void fsck_05_FAT_CreateFile(int32_t clusters) {
   SetTopfLong(off + slot::kStartCluster, start);
   SetTopfLong(off + slot::kClusterCount, clusters);
   SetTopfString(off + slot::kName, name);
+  // The folder's end takes the entry in, in the same write.
+  PutEntryIntoFolder(dataFiles, s, &pending.Cleared);
   pending.Taken.insert(Lower(name));
   pending.Unused = -1;
   for (int32_t k = s + 1; k < WritableSlots() && pending.Unused < 0; ++k)
@@ -768,6 +771,13 @@ void fsck_05_FAT_WriteRecovered() {
   if (entries.Entries.empty() || !fatWritten) return;
   ClusterBuffer = entries.Cluster;
   MarkClusterBufferLoaded();
+  if (entries.Cleared > 0)
+    Addinfo(kFixed, "Files - " + std::to_string(entries.Cleared) +
+                        (entries.Cleared == 1 ? " slot beyond the end of directory '\\DataFiles\\' without an entry of "
+                                                "its own"
+                                              : " slots beyond the end of directory '\\DataFiles\\' without an entry of "
+                                                "their own") +
+                        ": set to unused");
   if (!WriteBackCluster(entries.DataFiles + 1, false, "Files - ")) return;
 
   // Each recovered entry is recorded, and a recovered directory asks for
@@ -790,6 +800,7 @@ void fsck_05_FAT_WriteRecovered() {
 // ------------------------------------------------------------ the step
 
 void fsck_05_FAT() {
+  StepResults results;
   core::ProcScope scope("fsck_05_FAT");
   FatChanged = false;
   FatTablesLoaded = false;

@@ -93,6 +93,7 @@ bool ReadSystemCluster(const std::string& prefix) {
 // ------------------------------------------------------------ step 2
 
 void fsck_02_RootDir() {
+  StepResults results;
   core::ProcScope scope("fsck_02_RootDir");
   if (NothingToCheck()) return;   // step 1 said why
   if (!ReadSystemCluster("Superblock - ")) return;
@@ -133,6 +134,7 @@ void fsck_02_RootDir() {
 // ------------------------------------------------------------ step 3
 
 void fsck_03_Cluster0Root() {
+  StepResults results;
   core::ProcScope scope("fsck_03_Cluster0Root");
   if (NothingToCheck()) return;
   if (!ReadTopfCluster(1)) {
@@ -150,7 +152,12 @@ void fsck_03_Cluster0Root() {
       return;
     }
     if (Sound(head)) {
+      // The root keeps its end (the main program reads the slots before
+      // it), which takes in the four slots of its head at least.
+      const int32_t freeBytes = GetTopfLong(slot::kFreeBytes);
       PutHead(0, head);
+      SetTopfLong(slot::kFreeBytes, freeBytes);
+      if (SlotsInSight() < 4) SetSlotsInSight(4);
       Addinfo(kFixed, "Root Directory - entries copied from superblock");
       fixed = true;
     } else {

@@ -63,6 +63,7 @@ std::string Estimate(int32_t value, const char* none) {
 // ------------------------------------------------------------ step 1
 
 void fsck_01_SuperBlock() {
+  StepResults results;
   core::ProcScope scope("fsck_01_SuperBlock");
   if (DiskTooSmall()) {
     Addinfo(kError, "Superblock - The disk is damaged or too small: it holds no cluster beyond the system cluster. "
@@ -169,6 +170,7 @@ void fsck_01_SuperBlock() {
 // ------------------------------------------------------------ step 7
 
 bool fsck_07_SuperBlockDependencies() {
+  StepResults results;
   core::ProcScope scope("fsck_07_SuperBlockDependencies");
   if (SkippedWithoutDirectoryData("superblock dependencies")) return false;
 
@@ -179,7 +181,7 @@ bool fsck_07_SuperBlockDependencies() {
   if (!rootRead) {
     Addinfo(kError, "Files - Couldn't read cluster 0");
   } else if (ClusterBuffer.size() >= size_t(slot::kBytes)) {
-    const int32_t s = LastSlotInUse();
+    const int32_t s = LastEntrySlot(0);
     if (s >= 0) {
       rootFree = clusterBytes - int64_t(s + 1) * slot::kBytes;
       if (GetTopfLong(slot::kFreeBytes) != int32_t(rootFree)) {

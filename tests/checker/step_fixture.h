@@ -164,6 +164,16 @@ class StepTest : public ::testing::Test {
     Image().WriteSlot(folder, slot, bytes);
   }
 
+  // Writes an entry into a slot of a folder as the main program does: the
+  // folder's "." end takes the slot in.
+  void PlantEntry(uint32_t folder, int slot, const std::vector<uint8_t>& entry) {
+    Image().WriteSlot(folder, slot, entry);
+    const int64_t freeBytes = int64_t(Image().ClusterBytes()) - int64_t(slot + 1) * 128;
+    EditSlot(folder, 0, [&](std::vector<uint8_t>& dot) {
+      if (int64_t(ib::GetBE32(&dot[16])) > freeBytes) ib::PutBE32(&dot[16], uint32_t(freeBytes));
+    });
+  }
+
   ui::ScriptedUi script;
 
  private:

@@ -270,6 +270,16 @@ class RepairProperty : public StepTest {
       EXPECT_TRUE(run.Writes().empty()) << AllLines();
       return Restore(written);
     }
+    bool acceptedBefore;   // by the main program's check (its messages answered)
+    std::set<std::string> walkedBefore = {"\\"};   // the folders it walked
+    {
+      fuzzimage::QuietUi quiet;
+      ui::CurrentUiScope use(quiet);
+      acceptedBefore = MainFsck();
+      for (int32_t k = 0; k < core::FsckFileCount; ++k)
+        if (core::FsckFiles[size_t(k)].IsDir) walkedBefore.insert(core::FsckFiles[size_t(k)].Name + "\\");
+    }
+    bool broughtBack = false;   // two entries share clusters, one in a folder the repair brought back
     {
       faults::SectorFaults first;
       StartAndCheck();
@@ -294,6 +304,13 @@ class RepairProperty : public StepTest {
         EXPECT_TRUE(allowedErrors_->count(line)) << line << "\nfirst run:\n" << firstRun;
       } else if (kind == "Error:") {
         EXPECT_NE(line.find("' share the cluster"), std::string::npos) << line << "\n" << firstRun;
+      }
+      const bool shared = kind == "Error:" && line.find("' share the cluster") != std::string::npos;
+      for (size_t at = line.find(" - '"); shared && at != std::string::npos; at = line.find(" and '", at + 1)) {
+        std::string name = line.substr(line.find('\'', at) + 1);
+        name = name.substr(0, name.find('\''));
+        if (name.size() > 1 && name.back() == '\\') name.pop_back();
+        broughtBack = broughtBack || !walkedBefore.count(name.substr(0, name.rfind('\\') + 1));
       }
     }
     EXPECT_EQ(second.Writes().size(), 0u) << "second run:\n" << secondRun;
@@ -346,6 +363,8 @@ class RepairProperty : public StepTest {
     std::string findings;
     const bool mainOk = MainFsck(&findings);
     EXPECT_TRUE(mainOk || error) << findings << "\nsecond run:\n" << secondRun;
+    EXPECT_TRUE(mainOk || !acceptedBefore || broughtBack) << "refused after the repair only: " << findings << "\n"
+                                                          << firstRun;
     Restore(written);
   }
 
@@ -393,6 +412,12 @@ class RepairProperty : public StepTest {
     for (size_t n = 1; n < writes.size() && !HasFailure(); ++n) {
       damage();
       faults::ApplyWrites(DrivePath(), writes, n);
+      // An entry the repair recovered is in the main program's sight at once.
+      const auto dataFiles = Img().ReadClusterView(3);
+      const int64_t end = int64_t(kClusterBytes) - int32_t(ib::GetBE32(&dataFiles[16]));
+      for (size_t o = 256; o + 128 <= dataFiles.size(); o += 128)
+        if (dataFiles[o] != 0xFF && std::memcmp(&dataFiles[o + 20], "Lost", 4) == 0)
+          EXPECT_LT(int64_t(o), end) << "cut after write " << n << ": \\DataFiles\\ slot " << o / 128;
       RepairAndVerify("cut after write " + std::to_string(n) + " of " + std::to_string(writes.size()), {},
                       {writes.begin(), writes.begin() + long(n)});
     }
@@ -544,12 +569,12 @@ const std::vector<RepairProperty::Kind>& RepairProperty::Kinds() {
        [](T& t, Rng& rng) {
          const uint32_t ancestors[] = {0, 2, 6};
          const uint32_t into = Pick(rng, 2) ? 7 : 6;
-         t.Img().WriteSlot(into, t.FreeSlot(into), t.Entry(0xF2, ancestors[Pick(rng, into == 7 ? 3 : 2)], 1, "Back"));
+         t.PlantEntry(into, t.FreeSlot(into), t.Entry(0xF2, ancestors[Pick(rng, into == 7 ? 3 : 2)], 1, "Back"));
        }},
       {"two folders sharing a directory cluster",
        [](T& t, Rng& rng) {
          const uint32_t into = Pick(rng, 2) ? 8 : 3;   // \DataFiles\Series or \ProgramFiles
-         t.Img().WriteSlot(into, t.FreeSlot(into), t.Entry(0xF2, Pick(rng, 2) ? 6 : 7, 1, "Twin"));
+         t.PlantEntry(into, t.FreeSlot(into), t.Entry(0xF2, Pick(rng, 2) ? 6 : 7, 1, "Twin"));
        }},
       {"folder chain",
        [](T& t, Rng& rng) {
@@ -704,6 +729,7 @@ const std::vector<RepairProperty::Case>& RepairProperty::Cases() {
   static const std::string kSbSpc = "Fixed:\tSuperblock - Sectors per Cluster set to " + spc;
   static const std::string kRecoveredFolder =
       "Info:\tFiles - the lost cluster check has recovered a subdirectory. This requires to restart all tests.";
+  static const std::string kStale = "Fixed:\tFiles - Slot 4 of directory '\\DataFiles\\Series\\' lies beyond its end and '";
   static const std::string kTooSmall =
       "Error:\tSuperblock - The disk is damaged or too small: it holds no cluster beyond the system cluster. "
       "Nothing was changed";
@@ -774,7 +800,7 @@ const std::vector<RepairProperty::Case>& RepairProperty::Cases() {
        {""},
        true},
       {"a folder leading back to its parent",
-       [](RepairProperty& t) { t.Img().WriteSlot(7, t.FreeSlot(7), t.Entry(0xF2, 6, 40, "Back")); },
+       [](RepairProperty& t) { t.PlantEntry(7, t.FreeSlot(7), t.Entry(0xF2, 6, 40, "Back")); },
        {"Fixed:\tFiles - Directory entry '\\DataFiles\\Films\\Old\\Back\\' leads back to '\\DataFiles\\Films\\': "
         "removed"},
        {}},
@@ -879,6 +905,22 @@ const std::vector<RepairProperty::Case>& RepairProperty::Cases() {
        {"Fixed:\tFAT: restored 1 broken chain in FAT1 from FAT2"},
        {"Error:\tFiles - '\\DataFiles\\Films\\film.rec' and '\\DataFiles\\Films\\Old\\old.rec' share the cluster 21"},
        {"\\DataFiles\\Films\\Old\\old.rec"}},
+      {"a stale slot beyond a folder's end, on another recording's chain",
+       [](RepairProperty& t) { t.Img().WriteSlot(8, t.FreeSlot(8), t.Entry(0xD1, 22, 1, "old.rec")); },
+       {kStale + "\\DataFiles\\Series\\old.rec' there has no clusters of its own: set slot to unused"},
+       {}},
+      {"a stale slot beyond a folder's end, on free clusters",
+       [](RepairProperty& t) { t.Img().WriteSlot(8, t.FreeSlot(8), t.Entry(0xD1, 45, 3, "gone.rec")); },
+       {kStale + "\\DataFiles\\Series\\gone.rec' there has no clusters of its own: set slot to unused"},
+       {}},
+      {"a lost chain recovered into a \\DataFiles\\ without gaps",
+       [](RepairProperty& t) {
+         t.SetFat(45, 46);
+         t.SetFat(46, 0xFFFFFE);
+       },
+       {"Info:\tFiles - Created File LostCluster0001.rec (" + checker::FileSizeToString(2.0 * double(kClusterBytes), 1) +
+        ")"},
+       {}},
   };
   return cases;
 }
@@ -1030,12 +1072,15 @@ TEST_F(RepairProperty, NoClusterIsWrittenWithoutItsWholeBeforeImage) {
     uint64_t Room;   // bytes of a tmpfs at the folder; 0: none
     std::function<void()> Plant;
     std::vector<std::string> Said;
+    bool Refused = false;   // the disk refuses every write
   };
   const std::vector<Row> rows = {
       {"no room", 16 * 4096, [&] { ib::WriteWholeFile(undo + "/fill", std::string(16 * 4096, 'f')); }, {noRoom}},
       {"room for less than a cluster", 1 << 20, {}, {noRoom}},
       {"room for one cluster", (kClusterBytes + 4095) / 4096 * 4096 + 16 * 4096, {},
-       {noRoom, "The copy of what is written to cluster -1 could not be saved in '" + undo + "' (there is no room left)"}},
+       {noRoom, "The copy of what is written to the system cluster could not be saved in '" + undo +
+                    "' (there is no room left)"}},
+      {"a disk that refuses every write", 0, {}, {"Error:\tSuperblock - Couldn't write the system cluster"}, true},
       {"a file at the copy's name", 0, [&] { ib::WriteWholeFile(name, "planted"); }, {}},
       {"a link at the copy's name", 0,
        [&] {
@@ -1060,9 +1105,12 @@ TEST_F(RepairProperty, NoClusterIsWrittenWithoutItsWholeBeforeImage) {
     std::vector<faults::SectorWrite> writes;
     {
       faults::SectorFaults run;
+      if (row.Refused) run.FailWritesWhere([](uint32_t, int32_t) { return true; });
       StartAndCheck();
       writes = run.Writes();
     }
+    // A fix is reported only where it reached the disk.
+    if (writes.empty()) EXPECT_EQ(AllLines().find("Fixed:"), std::string::npos) << AllLines();
     for (const faults::SectorWrite& w : writes) {
       const uint32_t c = w.FirstSector / kSpc;
       const std::string copy = checker::OriginalCopyOf(int32_t(c));

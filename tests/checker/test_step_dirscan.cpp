@@ -81,6 +81,7 @@ TEST_F(DirScan, SoundTreeIsRecordedInWalkOrder) {
 
 TEST_F(DirScan, MissingDotAndDotDotSlotsAreRecreated) {
   OpenModel();
+  const uint32_t end = ib::DecodeEntry(Image().ReadSlot(12, 0).data()).FreeBytes;
   EditSlot(12, 0, [](std::vector<uint8_t>& s) { s[0] = 0x00; });
   EditSlot(10, 1, [](std::vector<uint8_t>& s) { s[0] = 0x55; });
   checker::fsck_04_ScanDirectories();
@@ -92,7 +93,7 @@ TEST_F(DirScan, MissingDotAndDotDotSlotsAreRecreated) {
   EXPECT_EQ(dot.Attribute, 0xF1);
   EXPECT_EQ(dot.StartCluster, 12u);
   EXPECT_EQ(dot.ClusterCount, 1u);
-  EXPECT_EQ(dot.FreeBytes, 0u);
+  EXPECT_EQ(dot.FreeBytes, end);   // the folder keeps its end
   EXPECT_EQ(dot.Name, ".");
   auto dotdot = ib::DecodeEntry(Image().ReadSlot(10, 1).data());
   EXPECT_EQ(dotdot.Attribute, 0xF0);
@@ -138,7 +139,7 @@ TEST_F(DirScan, ImpossibleDatesAreReplacedByNow) {
   for (const auto& c : cases) {
     auto e = MakeEntry(0xD1, 25, 1, c.name);
     std::copy(c.date.begin(), c.date.end(), e.begin() + 1);
-    Image().WriteSlot(10, c.slot, e);
+    PlantEntry(10, c.slot, e);
   }
   checker::fsck_04_ScanDirectories();
   const auto now = date(2010, 6, 15, 12);
@@ -153,7 +154,7 @@ TEST_F(DirScan, ImpossibleDatesAreReplacedByNow) {
 
 TEST_F(DirScan, DirectoryEntryWithAnInvalidPointerIsRecordedButNotWalked) {
   OpenModel();
-  Image().WriteSlot(2, 10, MakeEntry(0xF2, 0x20000, 1, "Bad"));
+  PlantEntry(2, 10, MakeEntry(0xF2, 0x20000, 1, "Bad"));
   checker::fsck_04_ScanDirectories();
   EXPECT_EQ(Lines(), (std::vector<std::string>{
                          L("Skipped:", "Scan structure for subdirectories: \\DataFiles\\Bad contains an invalid pointer (this "
@@ -168,7 +169,7 @@ TEST_F(DirScan, DirectoryEntryWithAnInvalidPointerIsRecordedButNotWalked) {
 TEST_F(DirScan, PointerPastTheLastClusterIsInvalidAndTheLaterStepsRun) {
   OpenModel();
   const uint32_t beyond = uint32_t(model_->LastCluster()) + 3;
-  Image().WriteSlot(2, 10, MakeEntry(0xF2, beyond, 1, "Gone"));
+  PlantEntry(2, 10, MakeEntry(0xF2, beyond, 1, "Gone"));
   checker::fsck_04_ScanDirectories();
   EXPECT_TRUE(HasLine(L("Skipped:", "Scan structure for subdirectories: \\DataFiles\\Gone contains an invalid pointer "
                                     "(this will be fixed later)")))
@@ -201,8 +202,8 @@ TEST_F(DirScan, UnreadableDirectoryMakesTheLaterStepsSkip) {
 
 TEST_F(DirScan, EntryLeadingBackIntoItsOwnPathIsRemoved) {
   OpenModel();
-  Image().WriteSlot(12, 5, MakeEntry(0xF2, 2, 1, "Back"));   // \DataFiles\Films\Back -> \DataFiles
-  Image().WriteSlot(10, 5, MakeEntry(0xF2, 10, 1, "Self"));  // \Zeta\Self -> \Zeta
+  PlantEntry(12, 5, MakeEntry(0xF2, 2, 1, "Back"));   // \DataFiles\Films\Back -> \DataFiles
+  PlantEntry(10, 5, MakeEntry(0xF2, 10, 1, "Self"));  // \Zeta\Self -> \Zeta
   checker::fsck_04_ScanDirectories();
   EXPECT_TRUE(HasLine(L("Fixed:", "Files - Directory entry '\\DataFiles\\Films\\Back\\' leads back to '\\DataFiles\\': removed")))
       << AllLines();
@@ -216,7 +217,7 @@ TEST_F(DirScan, EntryLeadingBackIntoItsOwnPathIsRemoved) {
 TEST_F(DirScan, RecordingBehindADirectoryEntryIsLeftUntouched) {
   OpenModel();
   const auto before = Image().ReadClusterView(21);
-  Image().WriteSlot(2, 10, MakeEntry(0xF2, 20, 1, "Fake"));   // a.rec's first cluster
+  PlantEntry(2, 10, MakeEntry(0xF2, 20, 1, "Fake"));   // a.rec's first cluster
   checker::fsck_04_ScanDirectories();
   EXPECT_TRUE(HasLine(L("Skipped:", "Scan structure for subdirectories: \\DataFiles\\Fake contains an invalid pointer "
                                     "(this will be fixed later)")))
@@ -260,6 +261,7 @@ TEST_F(DirScan, MoreEntriesThanTheTableHoldsMakeTheScanIncomplete) {
       auto e = MakeEntry(0xD0, 40, 1, "f" + std::to_string(s));
       std::copy(e.begin(), e.end(), view.begin() + s * 128);
     }
+    ib::PutBE32(&view[16], 0);   // every slot in sight
     Image().WriteClusterView(folder + 1, view);
   }
   checker::fsck_04_ScanDirectories();

@@ -71,7 +71,9 @@ TEST_F(RootSteps, BothBrokenRebuildsTheStandardSlotsInBothPlaces) {
   EXPECT_EQ(Lines(), (std::vector<std::string>{L("Fixed:", "Superblock - Root Directory reconstructed"),
                                                L("Fixed:", "Root Directory - entries copied from superblock")}));
   const auto rebuilt = RootCopy();
-  EXPECT_EQ(RootHead(), rebuilt);
+  auto kept = rebuilt;   // the root keeps its own end
+  std::copy(head.begin() + 16, head.begin() + 20, kept.begin() + 16);
+  EXPECT_EQ(RootHead(), kept);
   struct Want { uint8_t attr; uint32_t start, count; const char* name; uint8_t b124; uint8_t pad; };
   const Want want[4] = {{0xF1, 0, 1, "__ROOT__", 0x31, 0xFF},
                         {0xF3, 1, 1, "__RECYCLE__", 0xBA, 0xFF},
