@@ -43,8 +43,7 @@ bool CarriesRecorderId(const uint8_t* superblockView) {
 bool ShowsRecorderSuperblock(const uint8_t* systemView1024) {
   for (int32_t base : {kSuperblock, kBackupSuperblock}) {
     const uint8_t* sb = systemView1024 + base;
-    const uint32_t magic = uint32_t(sb[0]) << 24 | uint32_t(sb[1]) << 16 | uint32_t(sb[2]) << 8 | sb[3];
-    if (magic == kMagicNumber || CarriesRecorderId(sb)) return true;
+    if (GetBE32(sb + kSbMagicNumber) == kMagicNumber || CarriesRecorderId(sb)) return true;
   }
   return false;
 }
