@@ -119,7 +119,11 @@ inline void PlaceOnScreen(QWidget* window);
 // shown); it then goes.
 class PlaceWhenFramed : public QObject {
  public:
+  // Found among the window's children by this name (the class has no
+  // meta-object of its own, so findChild cannot tell it by its type).
+  static constexpr const char* kName = "PlaceWhenFramed";
   explicit PlaceWhenFramed(QWidget* window) : QObject(window), window_(window) {
+    setObjectName(kName);
     window->installEventFilter(this);
   }
 
@@ -157,7 +161,7 @@ inline void PlaceOnScreen(QWidget* window) {
   if (frame.size() != inner.size() + extra) window->resize(frame.size() - extra);
   // For a window, move() places its frame.
   window->move(frame.topLeft());
-  if (!framed && !window->findChild<PlaceWhenFramed*>(QString(), Qt::FindDirectChildrenOnly))
+  if (!framed && !window->findChild<QObject*>(PlaceWhenFramed::kName, Qt::FindDirectChildrenOnly))
     new PlaceWhenFramed(window);
 }
 
