@@ -575,11 +575,12 @@ bool SettleRevealed(ScanState& st) {
       if (!DirectoryAttribute(SlotAttribute(s))) {
         for (bool fat1 : {true, false}) {
           ++walk;
-          for (int32_t x = start; valid(x) && stamp[size_t(x)] != walk && !theirs;
-               x = FatTable(fat1)[size_t(x)].Value) {
+          for (int32_t x = start; valid(x) && stamp[size_t(x)] != walk && !theirs;) {
             stamp[size_t(x)] = walk;
             theirs = by[size_t(x)] != 0;
             held.push_back(x);
+            const int32_t v = FatTable(fat1)[size_t(x)].Value;
+            x = v >= 5 ? v : 0;   // (links to indexes 0 to 4 the FAT step clears)
           }
         }
       }
@@ -620,7 +621,7 @@ bool SettleRevealed(ScanState& st) {
       } else {
         QueueDirectory(st, r, false);
         st.revealed[size_t(c)] = st.revealed[size_t(index)];
-        folders[size_t(c)] = 1;
+        if (size_t(c) < folders.size()) folders[size_t(c)] = 1;
         queued = true;
       }
     }
