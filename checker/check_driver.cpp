@@ -47,6 +47,7 @@ void RunChecks() {
   // which every pass "recovers" a directory again must not keep the check
   // running for ever.
   int passes = 0;
+  RevealedFolders.clear();
   do {
     LostDirectoryRecovered = false;
     fsck_01_SuperBlock();

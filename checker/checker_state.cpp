@@ -12,6 +12,7 @@ bool HintShown = false;
 std::vector<FoundEntry> FoundEntries;
 int32_t FoundEntryCount = 0;
 std::set<std::pair<int32_t, int32_t>> StaleSlots;
+std::map<int32_t, bool> RevealedFolders;
 
 namespace {
 
@@ -117,6 +118,7 @@ void ResetCheckerState() {
   HintShown = false;
   AllocateFoundEntries();
   StaleSlots.clear();
+  RevealedFolders.clear();
   List1().Clear();
 }
 

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
 #include <utility>
@@ -138,6 +139,13 @@ void AllocateFoundEntries();
 // those it could neither take as entries nor set to unused; the repairs of
 // a folder's end do not count them as slots in use.
 extern std::set<std::pair<int32_t, int32_t>> StaleSlots;
+
+// The folders (FAT indexes) this run brought into the main program's sight:
+// a lost directory recovered, a standard folder reached again through a
+// restored root slot (-> true: a standard folder). The directory scan takes
+// an entry inside one (or inside a folder below one) only with what is its
+// own; see step_dirscan.h. Cleared when a run starts.
+extern std::map<int32_t, bool> RevealedFolders;
 
 // The hidden sorted work list List1 of the main window (the directory walk of
 // the scan step and of the system-cluster save). Lines: FAT index, a blank,

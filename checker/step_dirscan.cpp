@@ -181,6 +181,12 @@ struct ScanState {
     int32_t Parent;        // its ".." start
   };
   std::vector<Beyond> beyond;
+  // Folders this run brought into sight (RevealedFolders, the folders below
+  // them and those taken from beyond an end), and the entries in them, judged
+  // once every entry the main program saw is known (SettleRevealed): 1, or
+  // 2 for a standard folder at its fixed cluster and the folders below it.
+  std::vector<uint8_t> revealed;
+  std::vector<Beyond> inRevealed;
 };
 
 // Appends a record; beyond the table's last index nothing is stored and
@@ -301,6 +307,7 @@ void ScanCluster(ScanState& st, int32_t index, const std::string& path) {
   // The folder's end as the main program reads it; the root's standard
   // slots and every folder's "." and ".." count as inside it.
   const int32_t sight = std::max(SlotsInSight(), index == 0 ? 4 : 2);
+  const bool revealed = size_t(index) < st.revealed.size() && st.revealed[size_t(index)];
 
   for (int32_t s = 0; s < slots; ++s) {
     const int32_t off = s * slot::kBytes;
@@ -328,6 +335,9 @@ void ScanCluster(ScanState& st, int32_t index, const std::string& path) {
     if (s >= sight && (FileAttribute(attr) || DirectoryAttribute(attr))) {
       // Beyond the end: an entry only when its chain proves to be its own.
       st.beyond.push_back({index, s, path, parent});
+    } else if (revealed && (FileAttribute(attr) || DirectoryAttribute(attr))) {
+      if (FileAttribute(attr) && FixDate(off, path, now)) changed = true;
+      st.inRevealed.push_back({index, s, path, parent});
     } else if (FileAttribute(attr)) {
       if (FixDate(off, path, now)) changed = true;
       AppendRecord(st, FileRecord(s, index, path, parent));
@@ -511,7 +521,107 @@ bool SettleBeyondEnds(ScanState& st) {
       if (FileAttribute(SlotAttribute(s))) {
         AppendRecord(st, FileRecord(s, index, path, beyond[k].Parent));
       } else {
-        QueueDirectory(st, DirectoryRecord(s, index, path, beyond[k].Parent), false);
+        const FoundEntry r = DirectoryRecord(s, index, path, beyond[k].Parent);
+        QueueDirectory(st, r, false);
+        st.revealed[size_t(r.StartCluster)] = 1;
+        queued = true;
+      }
+    }
+  }
+  return queued;
+}
+
+// Judges the entries in the folders this run brought into sight: one whose
+// chain (in either FAT) or folder cluster an entry already found holds, or
+// a folder already walked, is no entry of its own there (the main program
+// would see two entries on one cluster, or a loop): it is set to unused (the
+// cluster's undo copy keeps it), and where that cannot be written it is left
+// as it is in StaleSlots. The others are recorded in turn (and claim what
+// they hold), their folders queued. True when a directory was queued.
+bool SettleRevealed(ScanState& st) {
+  std::vector<ScanState::Beyond> slots;
+  std::swap(slots, st.inRevealed);
+  const int32_t last = FatLastIndex();
+  const bool judged = ReadTopfCluster(0) && last >= 1;
+  if (judged) LoadTopfFAT();
+  std::vector<uint8_t> claimed = judged ? ClaimedClusters(st, last) : std::vector<uint8_t>();
+  std::vector<uint8_t> folders(claimed.size(), 0);   // the folders walked and the root
+  for (size_t i = 0; i < folders.size() && i < st.seen.size(); ++i) folders[i] = st.seen[i];
+  if (!folders.empty()) folders[0] = 1;
+  std::vector<int32_t> stamp(claimed.size(), 0);
+  int32_t walk = 0;
+  auto valid = [last](int32_t v) { return v >= 1 && v <= last && IndexOnDisk(v); };
+  bool queued = false;
+  for (size_t from = 0, to; from < slots.size(); from = to) {
+    const int32_t index = slots[from].Index;
+    to = from;
+    while (to < slots.size() && slots[to].Index == index) ++to;
+    if (!ReadTopfCluster(index + 1)) {
+      for (size_t k = from; k < to; ++k) StaleSlots.insert({index, slots[k].Slot});
+      continue;
+    }
+    const std::string& path = slots[from].Path;
+    std::vector<bool> own(to - from, true);
+    bool changed = false;
+    for (size_t k = from; k < to; ++k) {
+      const int32_t s = slots[k].Slot, off = s * slot::kBytes;
+      const int32_t start = GetTopfLong(off + slot::kStartCluster);
+      if (!judged || !valid(start)) continue;   // judged as any other entry
+      std::vector<int32_t> held;
+      // In a standard folder, whose slots are the disk's own as much as any,
+      // only what folders hold: a folder reached twice, a file on a folder.
+      const std::vector<uint8_t>& by = st.revealed[size_t(index)] == 2 ? folders : claimed;
+      bool theirs = by[size_t(start)] != 0;
+      if (!DirectoryAttribute(SlotAttribute(s))) {
+        for (bool fat1 : {true, false}) {
+          ++walk;
+          for (int32_t x = start; valid(x) && stamp[size_t(x)] != walk && !theirs;) {
+            stamp[size_t(x)] = walk;
+            theirs = by[size_t(x)] != 0;
+            held.push_back(x);
+            const int32_t v = FatTable(fat1)[size_t(x)].Value;
+            x = v >= 5 ? v : 0;   // (links to indexes 0 to 4 the FAT step clears)
+          }
+        }
+      }
+      held.push_back(start);
+      if (!theirs) {
+        for (int32_t x : held) claimed[size_t(x)] = 1;
+        continue;
+      }
+      own[k - from] = false;
+      const std::string name = path + SlotName(off);
+      ClearSlot(off, slot::kUnused);
+      Addinfo(kFixed, "Files - Slot " + std::to_string(s) + " of directory '" + path + "' came back into sight and '" +
+                          name + "' there holds clusters of other entries: set slot to unused");
+      changed = true;
+    }
+    if (changed) {
+      st.fixed = true;
+      if (!WriteBackCluster(index + 1, false, "Files - "))   // left as they are, no entries
+        for (size_t k = from; k < to; ++k)
+          if (!own[k - from]) StaleSlots.insert({index, slots[k].Slot});
+    }
+    for (size_t k = from; k < to; ++k) {
+      if (!own[k - from]) continue;
+      const int32_t s = slots[k].Slot;
+      if (FileAttribute(SlotAttribute(s))) {
+        AppendRecord(st, FileRecord(s, index, path, slots[k].Parent));
+        continue;
+      }
+      FoundEntry r = DirectoryRecord(s, index, path, slots[k].Parent);
+      const int32_t c = r.StartCluster;
+      if (!IndexOnDisk(c) || size_t(c) >= st.seen.size()) {
+        ReportInvalidPointer(r.Name.substr(0, r.Name.size() - 1));
+        r.InvalidPointer = true;
+        AppendRecord(st, r);
+      } else if (st.seen[size_t(c)]) {   // (a folder this run could not judge)
+        r.Duplicate = true;
+        AppendRecord(st, r);
+      } else {
+        QueueDirectory(st, r, false);
+        st.revealed[size_t(c)] = st.revealed[size_t(index)];
+        if (size_t(c) < folders.size()) folders[size_t(c)] = 1;
         queued = true;
       }
     }
@@ -575,9 +685,15 @@ void fsck_04_ScanDirectories() {
   // Each FAT index is queued at most once, so the walk ends. Slots beyond
   // the folders' ends are judged once every entry inside them is known;
   // the directories taken from them are walked in turn.
+  // Entries in the folders this run brought into sight come last, judged
+  // against all the others.
+  st.revealed.assign(indexes, 0);
+  for (const auto& [c, standard] : RevealedFolders)
+    if (c > 0 && size_t(c) < indexes) st.revealed[size_t(c)] = standard ? 2 : 1;
   for (;;) {
     WalkQueue(st);
-    if (st.beyond.empty() || !SettleBeyondEnds(st)) break;
+    if (!st.beyond.empty() && SettleBeyondEnds(st)) continue;
+    if (st.inRevealed.empty() || !SettleRevealed(st)) break;
   }
 
   // Entries sharing a cluster that is no directory point at nothing either.

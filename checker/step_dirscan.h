@@ -32,6 +32,15 @@
 //     copy keeps it), and where that cannot be written it is left as it is
 //     in StaleSlots; either way it is no entry, and its clusters come back
 //     as lost chains where nothing else owns them;
+//   - a folder this run brought into the main program's sight (a recovered
+//     lost directory, a standard folder behind a root slot put back, a
+//     folder taken from beyond an end, and the folders below them) comes
+//     with what is its own only: its entries are judged once every other
+//     entry is found, and one whose chain (in either FAT) or folder cluster
+//     another entry or a walked folder holds is set to unused (the undo
+//     copy keeps it), so no entry the main program saw loses a cluster and
+//     no loop comes into sight; in a standard folder only what folders hold
+//     counts (its slots are the disk's own as much as any other's);
 //   - at most kMaxFoundEntries records are kept; a disk with more entries
 //     makes the scan incomplete, so steps 5 to 7 change nothing on a partial
 //     picture.

@@ -786,6 +786,7 @@ void fsck_05_FAT_WriteRecovered() {
   for (const FoundEntry& r : entries.Entries) {
     const std::string name = r.Name.substr(r.Name.rfind('\\') + 1);
     if (r.IsDir) {
+      RevealedFolders[r.StartCluster] = false;
       LostDirectoryRecovered = true;
       Addinfo(kInfo, "Files - the lost cluster check has recovered a subdirectory. This requires to restart all tests.");
       Addinfo("", std::string(80, '-'));

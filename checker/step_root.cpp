@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "checker/checker_state.h"
@@ -143,6 +144,9 @@ void fsck_03_Cluster0Root() {
   }
   if (ClusterBuffer.size() < size_t(kHeadBytes)) return;
   bool fixed = false;
+  std::pair<uint8_t, int32_t> before[4];   // each standard slot's Attribute and start
+  for (int k = 0; k < 4; ++k)
+    before[k] = {ClusterBuffer[size_t(k * slot::kBytes)], GetTopfLong(k * slot::kBytes + slot::kStartCluster)};
 
   if (!Sound(0)) {
     if (!ReadSystemCluster("Root Directory - ")) return;
@@ -182,9 +186,13 @@ void fsck_03_Cluster0Root() {
     }
   }
 
-  if (fixed)
-    WriteBackCluster(1, true, "Root Directory - ");
-  else
+  if (fixed && WriteBackCluster(1, true, "Root Directory - ")) {
+    // A standard folder whose slot was put back comes into the main
+    // program's sight only now.
+    for (int k = 1; k < 4; ++k)
+      if (before[k] != std::make_pair(kStandard[k].Attribute, kStandard[k].StartCluster))
+        RevealedFolders[kStandard[k].StartCluster] = true;
+  } else if (!fixed)
     Addinfo(kOK, "Cluster 0 - Root Directory");
 }
 
