@@ -629,22 +629,27 @@ int WalkFolders(const std::string& path, const std::string& from, bool make, std
 
 }  // namespace
 
-bool PcMakeFolder(const std::string& path, const std::string& from, std::string* why) {
+namespace {
+
+// Walks to `path` below `from` (making the missing folders when `make`),
+// under the link rule of WalkFolders; true when the folder is there.
+bool ReachFolder(const std::string& path, const std::string& from, bool make, std::string* why) {
   std::string local;
-  const int fd = WalkFolders(path, from, true, why ? *why : local);
+  const int fd = WalkFolders(path, from, make, why ? *why : local);
   if (fd < 0) return false;
   close(fd);
   SetLastError(0);
   return true;
 }
 
+}  // namespace
+
+bool PcMakeFolder(const std::string& path, const std::string& from, std::string* why) {
+  return ReachFolder(path, from, true, why);
+}
+
 bool PcFolderUsable(const std::string& path, const std::string& from, std::string* why) {
-  std::string local;
-  const int fd = WalkFolders(path, from, false, why ? *why : local);
-  if (fd < 0) return false;
-  close(fd);
-  SetLastError(0);
-  return true;
+  return ReachFolder(path, from, false, why);
 }
 
 bool MakePath(const std::string& folder) { return PcMakeFolder(folder, std::string(), nullptr); }
