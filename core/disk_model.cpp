@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "core/disk_probe.h"
 #include "core/error_handler.h"
 
 namespace core {
@@ -28,8 +27,12 @@ std::string CurrentFolder[2];
 
 WorkList List1;
 WorkList List4[2] = {WorkList(true), WorkList(true)};
-// Defined here so that they exist before the start-up state below is set.
+// Defined here so that they exist before the start-up state below is set
+// (ResetState empties the probe's lists too).
 std::vector<ChooserEntry> ChooserEntries[2];
+std::vector<int> InUseRecorderDrives;
+std::vector<UnopenedDrive> UnopenedDrives;
+std::vector<int> ForeignDrives;
 
 namespace {
 // The records start out with their arrays at the start-up sizes.

@@ -160,6 +160,37 @@ extern std::string CurrentFolder[2];
 extern WorkList List1;
 extern WorkList List4[2];
 
+// ------------------------------------------------------------ what the disk probe found
+// FSShowDisks (core/disk_probe.h) fills these; ResetState empties them.
+
+struct ChooserEntry {
+  std::string Text;     // "Topfield Disk, Drive 1  (ST3160023A)", "/home  [data]"
+  int32_t DiskId = 0;   // -drive for a recorder disk, the volume position for a PC drive
+};
+
+// The entries of Combo1[0] and Combo1[1], in order.
+extern std::vector<ChooserEntry> ChooserEntries[2];
+
+// Recorder disks the probe found in use by the system or another program
+// (platform::DriveInUse): left out of the choosers, since this program may
+// not write them; their drive numbers, in order.
+extern std::vector<int> InUseRecorderDrives;
+
+// Drives that are there but whose sector 0 the probe could not look at:
+// the drive number, its device or image path ("" when the entry for it
+// cannot be reached), and the system's error code of the failed open (0
+// when the open worked and the read of sector 0 failed).
+struct UnopenedDrive {
+  int Number = 0;
+  std::string Path;
+  int Error = 0;
+};
+extern std::vector<UnopenedDrive> UnopenedDrives;
+
+// Drives the probe read whose sector 0 does not carry the recorder's
+// identity: their drive numbers, in order.
+extern std::vector<int> ForeignDrives;
+
 // Makes sure `side` is 0 or 1; anything else is a run-time error of the caller.
 void CheckSideIndex(int side);
 // The highest FAT index of the side: its LastCluster, never beyond the FAT

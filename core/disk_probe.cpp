@@ -68,10 +68,6 @@ std::string ForeignContentName(const uint8_t* raw, size_t length) {
   return "unknown data";
 }
 
-std::vector<int> InUseRecorderDrives;
-std::vector<UnopenedDrive> UnopenedDrives;
-std::vector<int> ForeignDrives;
-
 void FSShowDisks() {
   ProcScope scope("FSShowDisks");
   ChooserEntries[0].clear();

@@ -1,42 +1,17 @@
 // The disk probe: physical drives 0..31 whose sector 0 carries the recorder's
 // identity become entries of the left disk chooser (and of the right one in
 // write mode); the right chooser then gets the PC's fixed and network drives.
-// The entries are kept as data; the main window shows them.
+// The entries are kept in the model (core/disk_model.h); the main window
+// shows them.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "core/disk_model.h"
+
 namespace core {
-
-struct ChooserEntry {
-  std::string Text;     // "Topfield Disk, Drive 1  (ST3160023A)", "/home  [data]"
-  int32_t DiskId = 0;   // -drive for a recorder disk, the volume position for a PC drive
-};
-
-// The entries of Combo1[0] and Combo1[1], in order.
-extern std::vector<ChooserEntry> ChooserEntries[2];
-
-// Recorder disks the probe found in use by the system or another program
-// (platform::DriveInUse): left out of the choosers, since this program may
-// not write them; their drive numbers, in order.
-extern std::vector<int> InUseRecorderDrives;
-
-// Drives that are there but whose sector 0 the probe could not look at:
-// the drive number, its device or image path ("" when the entry for it
-// cannot be reached), and the system's error code of the failed open (0
-// when the open worked and the read of sector 0 failed).
-struct UnopenedDrive {
-  int Number = 0;
-  std::string Path;
-  int Error = 0;
-};
-extern std::vector<UnopenedDrive> UnopenedDrives;
-
-// Drives the probe read whose sector 0 does not carry the recorder's
-// identity: their drive numbers, in order.
-extern std::vector<int> ForeignDrives;
 
 // The probe's test of one superblock (view order, words reversed): its
 // identification text is the recorder's, exactly.

@@ -155,24 +155,6 @@ std::string CleanupFileName(const std::string& path) {
   return path.substr(0, slash + 1) + CleanupFileNameComponent(path.substr(slash + 1));
 }
 
-std::string SafeRelativePcPath(const std::string& recorderRelativePath) {
-  std::string result;
-  size_t start = 0;
-  while (start <= recorderRelativePath.size()) {
-    size_t end = recorderRelativePath.find('\\', start);
-    const bool last = end == std::string::npos;
-    if (last) end = recorderRelativePath.size();
-    const std::string component = recorderRelativePath.substr(start, end - start);
-    if (!component.empty()) {
-      result += CleanupFileNameComponent(component);
-      if (!last) result += '/';
-    }
-    if (last) break;
-    start = end + 1;
-  }
-  return result;
-}
-
 namespace {
 // Date value (days since 30 Dec 1899, time as the fraction) -> local time_t.
 bool DateValueToTime(double value, struct timespec& out) {

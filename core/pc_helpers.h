@@ -59,10 +59,6 @@ std::string CleanupFileNameComponent(const std::string& recorderName);
 // The path with its file-name part (after the last "\" or "/") made safe as
 // above; the folder part before it stays exactly as it is.
 std::string CleanupFileName(const std::string& path);
-// A relative recorder path ("Sub\Film.rec") as a safe relative PC path
-// ("Sub/Film.rec"): every component made safe, empty components dropped, a
-// trailing "\" kept as "/". Nothing in the result leaves the target folder.
-std::string SafeRelativePcPath(const std::string& recorderRelativePath);
 
 // Sets last-access and last-write time of a PC file to local date values
 // (days since 30 Dec 1899, time as the fraction). Linux keeps no creation

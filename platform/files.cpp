@@ -68,22 +68,6 @@ int64_t FileLength(const std::string& path) {
   return -1;
 }
 
-bool TruncateFile(const std::string& path, int64_t length) {
-  if (length < 0) {
-    SetLastError(EINVAL);
-    return false;
-  }
-  int rc;
-  do {
-    rc = truncate(path.c_str(), static_cast<off_t>(length));
-  } while (rc != 0 && errno == EINTR);
-  if (rc != 0) {
-    SetLastError(errno);
-    return false;
-  }
-  return true;
-}
-
 std::string ExeDir() {
   char buffer[PATH_MAX];
   ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);

@@ -138,8 +138,6 @@ bool SetFileTimesLocal(const std::string& path, int year, int month, int day,
 bool MakePath(const std::string& folder);
 // The real 64-bit length of a file; -1 on failure.
 int64_t FileLength(const std::string& path);
-// Sets the exact length of an existing file (shorter or longer).
-bool TruncateFile(const std::string& path, int64_t length);
 // Puts a file's data and its entry in its folder onto the storage (fsync of
 // the file, then of its folder), so that a power cut cannot take it back.
 bool SyncFile(const std::string& path);

@@ -1,5 +1,6 @@
 // Cluster and sector I/O: cache, guards, range checks, failures, CRC; the
 // cluster-size search and estimate; opening sides; the disk probe.
+#include <filesystem>
 #include <unistd.h>
 
 #include "core/cluster_io.h"
@@ -181,7 +182,7 @@ TEST_F(ClusterIoTest, FailedReadWithLiveLinkReturnsZeros) {
   WriteImage(SmallImage(), 0);
   ASSERT_TRUE(OpenAndLoad(0, 0));
   // The device shrinks under the program: cluster 7 can no longer be read.
-  ASSERT_TRUE(platform::TruncateFile(DrivePath(0), int64_t(7) * 2068 * 512));
+  std::filesystem::resize_file(DrivePath(0), int64_t(7) * 2068 * 512);
   EXPECT_FALSE(core::ReadTopfCluster(0, 7));
   ASSERT_EQ(core::ClusterBuffer.size(), 2068u * 512);
   EXPECT_TRUE(std::all_of(core::ClusterBuffer.begin(), core::ClusterBuffer.end(),

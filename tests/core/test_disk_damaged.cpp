@@ -1,4 +1,6 @@
 // Damaged and hostile images load (and dump) without crash or hang.
+#include <filesystem>
+
 #include "core/cluster_io.h"
 #include "core/dumps.h"
 #include "core/side_file.h"
@@ -142,7 +144,7 @@ TEST_F(DamagedTest, TruncatedImages) {
   DiskImage img = Image();
   WriteImage(img, 0);
   // One and a half clusters: the superblock is there, no whole cluster beyond it.
-  ASSERT_TRUE(platform::TruncateFile(DrivePath(0), 3 * 2068 * 256));
+  std::filesystem::resize_file(DrivePath(0), 3 * 2068 * 256);
   script.ExpectMsgBox("Damaged subdirectory '\\'; Cluster 0", ui::Answer::OK);
   ASSERT_TRUE(OpenAndLoad(0, 0));
   EXPECT_TRUE(script.AllAnswered());
@@ -154,7 +156,7 @@ TEST_F(DamagedTest, TruncatedImages) {
   for (int64_t bytes : {int64_t(2068) * 256, int64_t(16064) * 512}) {
     SCOPED_TRACE(bytes);
     WriteImage(img, 1);
-    ASSERT_TRUE(platform::TruncateFile(DrivePath(1), bytes));
+    std::filesystem::resize_file(DrivePath(1), bytes);
     script.ExpectMsgBox("Damaged subdirectory '\\'; Cluster 0", ui::Answer::OK);
     ASSERT_TRUE(Open(1, 1));
     EXPECT_TRUE(core::LoadTopf(1, true));
@@ -172,7 +174,7 @@ TEST_F(DamagedTest, TruncatedImages) {
   DiskImage far;
   far.AddFolder("\\DataFiles\\A", 600);
   WriteImage(far, 2);
-  ASSERT_TRUE(platform::TruncateFile(DrivePath(2), int64_t(601) * 2068 * 512 + 4096));
+  std::filesystem::resize_file(DrivePath(2), int64_t(601) * 2068 * 512 + 4096);
   script.ExpectMsgBox("Damaged subdirectory '\\DataFiles\\A\\'; Cluster 600", ui::Answer::OK);
   ASSERT_TRUE(OpenAndLoad(0, 2));
   EXPECT_TRUE(script.AllAnswered());
