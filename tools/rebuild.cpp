@@ -11,7 +11,7 @@
 #include "core/disk_model.h"
 #include "core/error_handler.h"
 #include "mainwindow/form1.h"
-#include "tools/form_defrag.h"
+#include "tools/defrag_window.h"
 #include "tools/found_clusters.h"
 #include "transfer/job_state.h"
 

@@ -32,7 +32,7 @@
 #include "widgets/window_fit.h"
 #include "platform/platform.h"
 #include "tools/chain_match.h"
-#include "tools/form_defrag.h"
+#include "tools/defrag_window.h"
 #include "tools/found_clusters.h"
 #include "tools/rebuild.h"
 #include "tools/recovery.h"
