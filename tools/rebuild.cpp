@@ -11,7 +11,7 @@
 #include "core/disk_model.h"
 #include "core/error_handler.h"
 #include "mainwindow/form1.h"
-#include "tools/form_defrag.h"
+#include "tools/defrag_window.h"
 #include "tools/found_clusters.h"
 #include "transfer/job_state.h"
 
@@ -52,9 +52,15 @@ bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
   return true;
 }
 
+// Entries of side 0's list that are in use.
+int32_t ListedCount() {
+  const core::DiskRec& d = core::Disk[0];
+  return std::min<int32_t>(d.FileCount, int32_t(d.Files.size()));
+}
+
 bool NameTaken(const std::string& name) {
   const core::DiskRec& d = core::Disk[0];
-  const int32_t count = std::min<int32_t>(d.FileCount, int32_t(d.Files.size()));
+  const int32_t count = ListedCount();
   for (int32_t i = 0; i < count; ++i)
     if (SameNameIgnoringCase(d.Files[size_t(i)].Name, name)) return true;
   return false;
@@ -63,7 +69,7 @@ bool NameTaken(const std::string& name) {
 // First entry of side 0's list whose StartCluster is `start`, -1 when none.
 int32_t EntryStartingAt(int32_t start) {
   const core::DiskRec& d = core::Disk[0];
-  const int32_t count = std::min<int32_t>(d.FileCount, int32_t(d.Files.size()));
+  const int32_t count = ListedCount();
   for (int32_t i = 0; i < count; ++i) {
     const core::FileRec& f = d.Files[size_t(i)];
     if (f.StartCluster == start && f.Name != core::kErasedName) return i;
@@ -77,6 +83,245 @@ struct Chain {
   int32_t Extends = -1;             // the file whose chain it continues, -1 none
   int32_t ExtendsFrom = 0;          // that file's last cluster
 };
+
+// Side 0's FAT indexes the rebuild may link, 1 .. Last; every walk takes at
+// most Bound steps.
+struct FatRange {
+  int32_t Last = 0;
+  int32_t Bound = 1;
+  bool Holds(int32_t c) const { return c >= 1 && c <= Last; }
+};
+
+// What a listed entry reaches is protected: its owner, walked from every
+// entry's start (the start itself even when the FAT calls it free); -1 for
+// a cluster no entry reaches.
+std::vector<int32_t> ClusterOwners(const FatRange& fat) {
+  const core::DiskRec& d = core::Disk[0];
+  const int32_t fileCount = ListedCount();
+  std::vector<int32_t> owner(size_t(fat.Bound), -1);
+  for (int32_t i = 0; i < fileCount; ++i) {
+    const core::FileRec& f = d.Files[size_t(i)];
+    if (f.Name == core::kErasedName) continue;
+    int32_t c = f.StartCluster;
+    for (int32_t steps = 0; steps < fat.Bound && fat.Holds(c) && owner[size_t(c)] == -1;
+         ++steps) {
+      owner[size_t(c)] = i;
+      c = d.FAT[size_t(c)].Next;
+    }
+  }
+  return owner;
+}
+
+// The file a found chain may continue behind cluster `c`, -1 none: `c` is
+// the last cluster an entry reaches (an end mark, or a free link of a chain
+// that broke there), and the entry is a file no found chain continues yet.
+int32_t FileEndingAt(int32_t c, const std::vector<int32_t>& owner,
+                     const std::vector<bool>& extended) {
+  const core::DiskRec& d = core::Disk[0];
+  const int32_t o = owner[size_t(c)];
+  if (o < 0 || d.FAT[size_t(c)].Next > 0) return -1;
+  if (d.Files[size_t(o)].IsDir || extended[size_t(o)]) return -1;
+  return o;
+}
+
+// The chains, from each chain start in table order along NextRec. A cluster
+// that may not be linked splits its chain; a part that follows the last
+// cluster of a file's chain continues that file.
+std::vector<Chain> CollectChains(const std::vector<int32_t>& owner, const FatRange& fat) {
+  // What may be linked: FAT indexes 1 .. LastCluster that no entry reaches,
+  // free ones and those of lost chains, each once.
+  std::vector<bool> usable(size_t(fat.Bound), false);
+  for (int32_t c = 1; c <= fat.Last; ++c) usable[size_t(c)] = owner[size_t(c)] == -1;
+  std::vector<bool> extended(size_t(std::max(ListedCount(), 0)), false);
+
+  std::vector<Chain> chains;
+  std::vector<bool> visited(size_t(FoundCount), false);
+  for (int32_t r = 0; r < FoundCount; ++r) {
+    const FoundCluster& start = FoundClusters[size_t(r)];
+    if (start.PrevRec != -1 || start.Excluded || visited[size_t(r)]) continue;
+    Chain current;
+    int32_t extend = -1;   // the file whose last cluster came just before
+    int32_t extendFrom = 0;
+    for (int32_t x = r; x >= 0 && x < FoundCount && !visited[size_t(x)];
+         x = FoundClusters[size_t(x)].NextRec) {
+      visited[size_t(x)] = true;
+      const FoundCluster& hit = FoundClusters[size_t(x)];
+      const int32_t c = hit.Cluster;
+      const bool inRange = !hit.Excluded && fat.Holds(c);
+      if (inRange && usable[size_t(c)]) {
+        usable[size_t(c)] = false;
+        if (current.Clusters.empty()) {
+          current.FirstRec = x;
+          current.Extends = extend;
+          current.ExtendsFrom = extendFrom;
+          if (extend >= 0) extended[size_t(extend)] = true;
+        }
+        current.Clusters.push_back(c);
+        extend = -1;
+        continue;
+      }
+      if (!current.Clusters.empty()) {
+        chains.push_back(std::move(current));
+        current = Chain{};
+      }
+      extend = inRange ? FileEndingAt(c, owner, extended) : -1;
+      if (extend >= 0) extendFrom = c;
+    }
+    if (!current.Clusters.empty()) chains.push_back(std::move(current));
+  }
+  return chains;
+}
+
+// A lost chain that gives clusters to a found chain is cut before them, so
+// no two chains share a cluster.
+void CutLostChains(const std::vector<Chain>& chains, const FatRange& fat) {
+  core::DiskRec& d = core::Disk[0];
+  std::vector<bool> taken(size_t(fat.Bound), false);
+  for (const Chain& chain : chains)
+    for (int32_t c : chain.Clusters) taken[size_t(c)] = true;
+  for (int32_t c = 1; c <= fat.Last; ++c) {
+    core::FatLink& link = d.FAT[size_t(c)];
+    if (taken[size_t(c)]) {
+      if (fat.Holds(link.Next) && !taken[size_t(link.Next)]) d.FAT[size_t(link.Next)].Prev = 0;
+    } else if (fat.Holds(link.Next) && taken[size_t(link.Next)]) {
+      link.Next = -1;
+    }
+  }
+}
+
+// Links one found chain in the in-memory FAT, behind the file it continues.
+void LinkChain(const Chain& chain) {
+  core::DiskRec& d = core::Disk[0];
+  const auto& cl = chain.Clusters;
+  d.FAT[size_t(cl[0])].Prev = 0;
+  if (chain.Extends >= 0) {
+    const int32_t end = chain.ExtendsFrom;
+    d.FAT[size_t(end)].Next = cl[0];
+    d.FAT[size_t(cl[0])].Prev = end;
+  }
+  for (size_t i = 0; i < cl.size(); ++i) {
+    if (i + 1 < cl.size()) {
+      d.FAT[size_t(cl[i])].Next = cl[i + 1];
+      d.FAT[size_t(cl[i + 1])].Prev = cl[i];
+    } else {
+      d.FAT[size_t(cl[i])].Next = -1;
+    }
+  }
+}
+
+// The links of the found chains in the in-memory FAT.
+void UpdateLinks(const std::vector<Chain>& chains, const FatRange& fat) {
+  CutLostChains(chains, fat);
+  for (const Chain& chain : chains) LinkChain(chain);
+}
+
+// The first cluster of the file a chain makes: that of the file it
+// continues, else its own first.
+int32_t ChainHead(const Chain& chain) {
+  return chain.Extends >= 0 ? core::Disk[0].Files[size_t(chain.Extends)].StartCluster
+                            : chain.Clusters[0];
+}
+
+// Clusters from the head to the end mark, bounded.
+int32_t ClustersFromHead(int32_t head, const FatRange& fat) {
+  const core::DiskRec& d = core::Disk[0];
+  int32_t count = 0;
+  for (int32_t c = head; fat.Holds(c) && count < fat.Bound; c = d.FAT[size_t(c)].Next) {
+    ++count;
+    if (d.FAT[size_t(c)].Next == -1) break;
+  }
+  return count;
+}
+
+// The number counts this run's entries from 1 (in `n`); a name the disk
+// holds already is passed over, so no folder gets two entries of one name.
+std::string UnusedRecoveredName(int32_t& n, const std::string& label, bool disaster) {
+  std::string name;
+  do {
+    ++n;
+    name = RecoveredName(n, label, disaster);
+  } while (NameTaken(name) && n < 9999);
+  return name;
+}
+
+// Appends the pending entry of a chain that no file owns, named after its
+// recording header when the first hit has one.
+void AddRecoveredEntry(const FoundCluster& firstHit, int32_t head, int32_t count, double size,
+                       bool disaster, int32_t& n) {
+  core::DiskRec& d = core::Disk[0];
+  core::CheckArraySize(0);
+  core::FileRec e;
+  e.IsDir = false;
+  e.EntryType = 0xD1;
+  e.CryptValid = false;
+  e.CryptFlags = 0;
+  e.StartCluster = head;
+  e.ClusterCount = count;
+  e.Size = size;
+  e.ServiceType = 0;
+  e.RecDate = transfer::JobNow();
+  e.Duration = 0;
+  e.Recovered = true;
+  e.HasRecHeader = firstHit.HasTFrc;
+  e.DirCluster = -1;
+  e.Slot = -1;
+  e.VideoPid = firstHit.Pid;
+  std::string label;
+  if (firstHit.HasTFrc && core::ReadTopfCluster(0, head + 1)) {
+    e.ServiceType = core::ClusterBuffer.size() > 13 ? core::ClusterBuffer[13] : 0;
+    e.Duration = core::GetTopfWord(8);
+    label = HeaderLabel(core::ClusterBuffer.data(), core::ClusterBuffer.size());
+  }
+  e.Name = UnusedRecoveredName(n, label, disaster);
+  d.Files[size_t(d.FileCount)] = std::move(e);
+  d.FileCount += 1;
+}
+
+// The found chain continues the file: it grows when the chain through it is
+// longer (Write Recovered then writes its new size into its directory
+// entry). True when it grew.
+bool GrowEntry(core::FileRec& e, const FoundCluster& firstHit, int32_t count, double size) {
+  if (count <= e.ClusterCount) return false;
+  e.Duration = 0;
+  e.Recovered = true;
+  e.VideoPid = firstHit.Pid;
+  e.Size = size;
+  e.ClusterCount = count;
+  return true;
+}
+
+// One pending entry per chain that no file owns; a file a chain continues
+// grows. Returns the number of new entries; `grownFiles` counts the others.
+int32_t UpdateFiles(const std::vector<Chain>& chains, const FatRange& fat, bool disaster,
+                    int32_t& grownFiles) {
+  core::DiskRec& d = core::Disk[0];
+  int32_t created = 0;
+  int32_t n = 0;
+  for (const Chain& chain : chains) {
+    const FoundCluster& firstHit = FoundClusters[size_t(chain.FirstRec)];
+    const int32_t head = ChainHead(chain);
+    const int32_t count = ClustersFromHead(head, fat);
+    const double size = double(count) * d.SectorsPerCluster * 512.0;
+    const int32_t existing = chain.Extends >= 0 ? chain.Extends : EntryStartingAt(head);
+    if (existing < 0) {
+      AddRecoveredEntry(firstHit, head, count, size, disaster, n);
+      ++created;
+    } else if (GrowEntry(d.Files[size_t(existing)], firstHit, count, size)) {
+      ++grownFiles;
+    }
+  }
+  return created;
+}
+
+// The left pane lists the folder of the recovered files again, now with the
+// pending entries.
+void ShowRecoveredFiles(bool disaster) {
+  if (mainwindow::Form1* form = mainwindow::MainForm()) {
+    form->SetPathLabel(0, disaster ? QStringLiteral("\\") : QStringLiteral("\\DataFiles\\"));
+    form->ShowFileList(0);
+    if (!DefragWindow()) form->EnableMenus();
+  }
+}
 
 }  // namespace
 
@@ -107,184 +352,20 @@ std::string HeaderLabel(const uint8_t* header, size_t length) {
 
 int32_t UpdateStructure(int32_t* grown) {
   core::ProcScope scope("UpdateStructure");
-  core::DiskRec& d = core::Disk[0];
   const bool disaster = (core::Flags & core::FlagDisasterMode) != 0;
-  const int32_t last = core::LastFatIndex(0);
-  const int32_t bound = std::max(last, 0) + 1;
-  const int32_t fileCount = std::min<int32_t>(d.FileCount, int32_t(d.Files.size()));
+  FatRange fat;
+  fat.Last = core::LastFatIndex(0);
+  fat.Bound = std::max(fat.Last, 0) + 1;
 
-  // What a listed entry reaches is protected: its owner, walked from every
-  // entry's start (the start itself even when the FAT calls it free).
-  std::vector<int32_t> owner(size_t(bound), -1);
-  for (int32_t i = 0; i < fileCount; ++i) {
-    const core::FileRec& f = d.Files[size_t(i)];
-    if (f.Name == core::kErasedName) continue;
-    int32_t c = f.StartCluster;
-    for (int32_t steps = 0; steps < bound && c >= 1 && c <= last && owner[size_t(c)] == -1;
-         ++steps) {
-      owner[size_t(c)] = i;
-      c = d.FAT[size_t(c)].Next;
-    }
-  }
-  // What may be linked: FAT indexes 1 .. LastCluster that no entry reaches,
-  // free ones and those of lost chains, each once.
-  std::vector<bool> usable(size_t(bound), false);
-  for (int32_t c = 1; c <= last; ++c) usable[size_t(c)] = owner[size_t(c)] == -1;
-  std::vector<bool> extended(size_t(std::max(fileCount, 0)), false);
-
-  // 1. The chains, from each chain start in table order along NextRec. A
-  // cluster that may not be linked splits its chain; a part that follows
-  // the last cluster of a file's chain continues that file.
-  std::vector<Chain> chains;
-  std::vector<bool> visited(size_t(FoundCount), false);
-  for (int32_t r = 0; r < FoundCount; ++r) {
-    const FoundCluster& start = FoundClusters[size_t(r)];
-    if (start.PrevRec != -1 || start.Excluded || visited[size_t(r)]) continue;
-    Chain current;
-    int32_t extend = -1;   // the file whose last cluster came just before
-    int32_t extendFrom = 0;
-    for (int32_t x = r; x >= 0 && x < FoundCount && !visited[size_t(x)];
-         x = FoundClusters[size_t(x)].NextRec) {
-      visited[size_t(x)] = true;
-      const FoundCluster& hit = FoundClusters[size_t(x)];
-      const int32_t c = hit.Cluster;
-      const bool inRange = !hit.Excluded && c >= 1 && c <= last;
-      if (inRange && usable[size_t(c)]) {
-        usable[size_t(c)] = false;
-        if (current.Clusters.empty()) {
-          current.FirstRec = x;
-          current.Extends = extend;
-          current.ExtendsFrom = extendFrom;
-          if (extend >= 0) extended[size_t(extend)] = true;
-        }
-        current.Clusters.push_back(c);
-        extend = -1;
-        continue;
-      }
-      if (!current.Clusters.empty()) {
-        chains.push_back(std::move(current));
-        current = Chain{};
-      }
-      extend = -1;
-      // The last cluster an entry reaches: an end mark, or a free link of a
-      // chain that broke there.
-      if (inRange && owner[size_t(c)] >= 0 && d.FAT[size_t(c)].Next <= 0) {
-        const int32_t o = owner[size_t(c)];
-        if (!d.Files[size_t(o)].IsDir && !extended[size_t(o)]) {
-          extend = o;
-          extendFrom = c;
-        }
-      }
-    }
-    if (!current.Clusters.empty()) chains.push_back(std::move(current));
-  }
-
-  // 2. Links in the in-memory FAT. A lost chain that gives clusters to a
-  // found chain is cut before them, so no two chains share a cluster.
-  std::vector<bool> taken(size_t(bound), false);
-  for (const Chain& chain : chains)
-    for (int32_t c : chain.Clusters) taken[size_t(c)] = true;
-  for (int32_t c = 1; c <= last; ++c) {
-    core::FatLink& link = d.FAT[size_t(c)];
-    if (taken[size_t(c)]) {
-      if (link.Next >= 1 && link.Next <= last && !taken[size_t(link.Next)])
-        d.FAT[size_t(link.Next)].Prev = 0;
-    } else if (link.Next >= 1 && link.Next <= last && taken[size_t(link.Next)]) {
-      link.Next = -1;
-    }
-  }
-  for (const Chain& chain : chains) {
-    const auto& cl = chain.Clusters;
-    d.FAT[size_t(cl[0])].Prev = 0;
-    if (chain.Extends >= 0) {
-      const int32_t end = chain.ExtendsFrom;
-      d.FAT[size_t(end)].Next = cl[0];
-      d.FAT[size_t(cl[0])].Prev = end;
-    }
-    for (size_t i = 0; i < cl.size(); ++i) {
-      if (i + 1 < cl.size()) {
-        d.FAT[size_t(cl[i])].Next = cl[i + 1];
-        d.FAT[size_t(cl[i + 1])].Prev = cl[i];
-      } else {
-        d.FAT[size_t(cl[i])].Next = -1;
-      }
-    }
-  }
-
-  // 3. Files.
-  int32_t created = 0;
+  const std::vector<int32_t> owner = ClusterOwners(fat);
+  const std::vector<Chain> chains = CollectChains(owner, fat);
+  UpdateLinks(chains, fat);
   int32_t grownFiles = 0;
-  int32_t n = 0;
-  for (const Chain& chain : chains) {
-    const FoundCluster& firstHit = FoundClusters[size_t(chain.FirstRec)];
-    const int32_t head =
-        chain.Extends >= 0 ? d.Files[size_t(chain.Extends)].StartCluster : chain.Clusters[0];
-    // Clusters from the head to the end mark, bounded.
-    int32_t count = 0;
-    for (int32_t c = head; c >= 1 && c <= last && count < bound; c = d.FAT[size_t(c)].Next) {
-      ++count;
-      if (d.FAT[size_t(c)].Next == -1) break;
-    }
-    const double size = double(count) * d.SectorsPerCluster * 512.0;
-
-    const int32_t existing = chain.Extends >= 0 ? chain.Extends : EntryStartingAt(head);
-    if (existing < 0) {
-      core::CheckArraySize(0);
-      core::FileRec e;
-      e.IsDir = false;
-      e.EntryType = 0xD1;
-      e.CryptValid = false;
-      e.CryptFlags = 0;
-      e.StartCluster = head;
-      e.ClusterCount = count;
-      e.Size = size;
-      e.ServiceType = 0;
-      e.RecDate = transfer::JobNow();
-      e.Duration = 0;
-      e.Recovered = true;
-      e.HasRecHeader = firstHit.HasTFrc;
-      e.DirCluster = -1;
-      e.Slot = -1;
-      e.VideoPid = firstHit.Pid;
-      std::string label;
-      if (firstHit.HasTFrc && core::ReadTopfCluster(0, head + 1)) {
-        e.ServiceType = core::ClusterBuffer.size() > 13 ? core::ClusterBuffer[13] : 0;
-        e.Duration = core::GetTopfWord(8);
-        label = HeaderLabel(core::ClusterBuffer.data(), core::ClusterBuffer.size());
-      }
-      // The number counts this run's entries from 1; a name the disk holds
-      // already is passed over, so no folder gets two entries of one name.
-      std::string name;
-      do {
-        ++n;
-        name = RecoveredName(n, label, disaster);
-      } while (NameTaken(name) && n < 9999);
-      e.Name = name;
-      d.Files[size_t(d.FileCount)] = std::move(e);
-      d.FileCount += 1;
-      ++created;
-    } else {
-      // The found chain continues the file: it grows (Write Recovered then
-      // writes its new size into its directory entry).
-      core::FileRec& e = d.Files[size_t(existing)];
-      if (count > e.ClusterCount) {
-        e.Duration = 0;
-        e.Recovered = true;
-        e.VideoPid = firstHit.Pid;
-        e.Size = size;
-        e.ClusterCount = count;
-        ++grownFiles;
-      }
-    }
-  }
+  const int32_t created = UpdateFiles(chains, fat, disaster, grownFiles);
   ResetOwnerCache();
   if (grown) *grown = grownFiles;
 
-  if (mainwindow::Form1* form = mainwindow::MainForm()) {
-    form->SetPathLabel(0, disaster ? QStringLiteral("\\") : QStringLiteral("\\DataFiles\\"));
-    form->ShowFileList(0);
-    if (!DefragWindow()) form->EnableMenus();
-  }
+  ShowRecoveredFiles(disaster);
   return created;
 }
 

@@ -32,7 +32,7 @@
 #include "widgets/window_fit.h"
 #include "platform/platform.h"
 #include "tools/chain_match.h"
-#include "tools/form_defrag.h"
+#include "tools/defrag_window.h"
 #include "tools/found_clusters.h"
 #include "tools/rebuild.h"
 #include "tools/recovery.h"
@@ -94,12 +94,108 @@ void MainEnableMenus() {
 // lie wholly on the device hold nothing to find (and cannot be read).
 int32_t ScanLast() { return std::min(core::LastFatIndex(0), core::LastDataIndex(0)); }
 
-}  // namespace
+constexpr const char* kScanningText = "Scanning for MPEG stream patterns";
 
-std::string ScanEndText(int32_t clusters) {
-  return "Ready: " + std::to_string(clusters) +
+std::string StreamClustersFound(int32_t clusters) {
+  return std::to_string(clusters) +
          (clusters == 1 ? " stream cluster found" : " stream clusters found");
 }
+
+// The scan position and state of the search state file.
+void WriteScanState(const std::string& stateFile, int32_t nextCluster, const char* state) {
+  core::INISetString(stateFile, kRecoverySection, "NextCluster", std::to_string(nextCluster));
+  core::INISetString(stateFile, kRecoverySection, "State", state);
+}
+
+}  // namespace
+
+// One scan: what it works on, taken when it starts, so that the state is
+// written for this disk even if the window system lets something else happen
+// meanwhile; and how far it got.
+struct ScanPass {
+  std::string StateFile;
+  int32_t Handle = 0;
+  int32_t Spc = 0;            // sectors per cluster
+  int32_t Last = 0;           // the highest FAT index to read
+  int32_t Cluster = 0;        // the cluster at hand; after the loop the first one not read
+  bool Unreadable = false;    // Cluster could not be read
+  int64_t Total = 0;          // clusters to scan
+  int64_t Done = 0;           // clusters read so far
+  double ScanStart = 0;
+  double LastDisplay = 0;
+  double LastSave = 0;
+};
+
+namespace {
+
+// The scan of side 0's disk from FAT index `start`.
+ScanPass ScanTarget(int32_t start) {
+  const core::DiskRec& d = core::Disk[0];
+  ScanPass pass;
+  pass.StateFile = SearchStateFile();
+  pass.Handle = d.Handle;
+  pass.Spc = d.SectorsPerCluster;
+  pass.Last = ScanLast();
+  pass.Cluster = start;
+  return pass;
+}
+
+// The clusters the scan is to read: with `freeOnly` those the FAT marks free.
+int64_t ClustersToScan(const ScanPass& pass, bool freeOnly) {
+  const core::DiskRec& d = core::Disk[0];
+  int64_t total = 0;
+  if (freeOnly) {
+    for (int32_t c = pass.Cluster; c <= pass.Last; ++c)
+      if (d.FAT[size_t(c)].Next == 0) ++total;
+  } else {
+    total = int64_t(pass.Last) - pass.Cluster + 1;
+    if (total < 0) total = 0;
+  }
+  return total;
+}
+
+// True when the scan is to stop: Cancel was asked for, or side 0 no longer
+// holds the disk the scan started on.
+bool ScanCancelled(const ScanPass& pass) {
+  const core::DiskRec& d = core::Disk[0];
+  const bool diskChanged =
+      d.Handle != pass.Handle || d.SectorsPerCluster != pass.Spc || ScanLast() != pass.Last;
+  if (diskChanged) transfer::CancelState = 1;
+  return transfer::CancelState != 0;
+}
+
+// Reads the cluster at hand into `buffer` and adds it to the found-cluster
+// table when it holds video with time stamps; false when it cannot be read.
+bool ScanCluster(const ScanPass& pass, std::vector<uint8_t>& buffer) {
+  const int32_t c = pass.Cluster;
+  const int32_t spc = pass.Spc;
+  if (core::ReadSectors(pass.Handle, uint32_t(int64_t(c) + 1) * uint32_t(spc), spc, buffer.data()) ==
+      0)
+    return false;
+  qlib::TopfSwapDWORD(buffer.data(), spc);
+  const int32_t length = int32_t(buffer.size()) - 1;   // highest index of the buffer
+  int32_t firstHigh = 0, firstLow = 0, lastHigh = 0, lastLow = 0, pid = 0;
+  uint8_t header = 0;
+  qlib::SearchPTS(buffer.data(), length, &firstHigh, &firstLow, &lastHigh, &lastLow, &pid,
+                  &header);
+  if (pid != 0) {
+    FoundCluster hit;
+    hit.Cluster = c;
+    hit.Pid = pid;
+    hit.HasTFrc = header != 0;
+    hit.FirstPts = double(firstHigh) * 65536.0 + firstLow;
+    hit.LastPts = double(lastHigh) * 65536.0 + lastLow;
+    hit.NextRec = 0;
+    hit.PrevRec = 0;
+    hit.Used = false;
+    TRY_STATEMENT(AddRecoveredCluster(hit));
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string ScanEndText(int32_t clusters) { return "Ready: " + StreamClustersFound(clusters); }
 
 std::string RebuiltText(int32_t clusters, int32_t created, int32_t grown) {
   std::string text = std::to_string(clusters) +
@@ -401,153 +497,116 @@ void Form5::Scanner() {
   // Where to start: only a value this disk can have written is taken.
   int32_t start = 0;
   if (!ReadNextCluster(start)) return;
+  if (!BeginScan()) return;
 
-  if (d.FileCount > 0) core::FSOpenFile(0, 0, true);
-  transfer::CancelState = 0;
-  ScanRunning = true;
-  if (!LoadScanner()) {
-    // The old hits cannot be trusted: no scan, nothing saved over them.
-    core::FSCloseFile(0);
-    ScanRunning = false;
-    Label1[2]->setText("Ready");
-    FinishScan();
-    return;
-  }
-
-  // What this scan works on; the state is written for this disk even if the
-  // window system lets something else happen meanwhile.
-  const std::string stateFile = SearchStateFile();
-  const int32_t handle = d.Handle;
-  const int32_t spc = d.SectorsPerCluster;
-  const int32_t last = ScanLast();
-
-  Label1[2]->setText("Scanning for MPEG stream patterns");
+  ScanPass pass = ScanTarget(start);
+  Label1[2]->setText(kScanningText);
   Command1->setText("Cancel");
   Command2->setEnabled(false);
   ui::Current().DoEvents();
+  pass.Total = ClustersToScan(pass, Check1->isChecked());
+  pass.ScanStart = pass.LastDisplay = pass.LastSave = transfer::JobNow();
 
-  int64_t total = 0;
-  if (Check1->isChecked()) {
-    for (int32_t c = start; c <= last; ++c)
-      if (d.FAT[size_t(c)].Next == 0) ++total;
-  } else {
-    total = int64_t(last) - start + 1;
-    if (total < 0) total = 0;
-  }
-
-  int64_t done = 0;
-  const double scanStart = transfer::JobNow();
-  double lastDisplay = scanStart;
-  double lastSave = scanStart;
-  std::vector<uint8_t> buffer(size_t(spc) * 512);
-  const int32_t length = int32_t(buffer.size()) - 1;   // highest index of the buffer
-
-  auto diskChanged = [&] {
-    return d.Handle != handle || d.SectorsPerCluster != spc || ScanLast() != last;
-  };
-
-  int32_t c = start;
-  bool stopped = false;   // left the loop with clusters not read (not a read failure)
-  bool unreadable = false;   // cluster c could not be read
-  for (; c <= last; ++c) {
-    if (Check1->isChecked() && d.FAT[size_t(c)].Next != 0) continue;
-
-    const double now = transfer::JobNow();
-    if (now - lastDisplay > kThreeSeconds) {
-      PB1->setValue(PercentOf(double(done), double(total)));
-      lastDisplay = now;
-      ui::Current().DoEvents();
-      Label1[1]->setText(QString::fromStdString(
-          "ETA = " + transfer::EstimateText(scanStart, now, double(done), double(total),
-                                            AbsoluteEta())));
-      if (diskChanged()) transfer::CancelState = 1;
-      if (transfer::CancelState != 0) {
-        stopped = true;
-        break;
-      }
-    }
-
-    if (core::ReadSectors(handle, uint32_t(int64_t(c) + 1) * uint32_t(spc), spc, buffer.data()) ==
-        0) {
-      unreadable = true;
-      break;
-    }
-    qlib::TopfSwapDWORD(buffer.data(), spc);
-    int32_t firstHigh = 0, firstLow = 0, lastHigh = 0, lastLow = 0, pid = 0;
-    uint8_t header = 0;
-    qlib::SearchPTS(buffer.data(), length, &firstHigh, &firstLow, &lastHigh, &lastLow, &pid,
-                    &header);
-    if (pid != 0) {
-      FoundCluster hit;
-      hit.Cluster = c;
-      hit.Pid = pid;
-      hit.HasTFrc = header != 0;
-      hit.FirstPts = double(firstHigh) * 65536.0 + firstLow;
-      hit.LastPts = double(lastHigh) * 65536.0 + lastLow;
-      hit.NextRec = 0;
-      hit.PrevRec = 0;
-      hit.Used = false;
-      TRY_STATEMENT(AddRecoveredCluster(hit));
-    }
-    ++done;
-
-    const double after = transfer::JobNow();
-    if (after - lastSave >= kThirtyMinutes) {
-      SaveScanner();
-      core::INISetString(stateFile, kRecoverySection, "NextCluster", std::to_string(c + 1));
-      core::INISetString(stateFile, kRecoverySection, "State", "1");
-      Label1[2]->setText("Scanning for MPEG stream patterns");
-      lastSave = after;
-      ui::Current().DoEvents();
-      if (diskChanged()) transfer::CancelState = 1;
-      if (transfer::CancelState != 0) {
-        // Cluster c has been read: the next scan begins after it.
-        ++c;
-        stopped = true;
-        break;
-      }
-    }
-  }
-  (void)stopped;
+  ScanClusters(pass);
 
   Label1[1]->setText("ETA");
   SaveScanner();
   core::FSCloseFile(0);
   PB1->setValue(0);
+  if (pass.Unreadable)
+    StopAtUnreadable(pass);
+  else
+    EndScan(pass);
+  FinishScan();
+}
 
-  if (unreadable) {
-    // The scan can go on from here once the disk is back; a disk that is
-    // gone ends the program as everywhere else.
-    core::INISetString(stateFile, kRecoverySection, "NextCluster", std::to_string(c));
-    core::INISetString(stateFile, kRecoverySection, "State", "1");
-    if (d.Handle == handle) core::CheckHDConnection(0);
-    // Only this cluster is unreadable: Continue goes on after it.
-    core::INISetString(stateFile, kRecoverySection, "NextCluster", std::to_string(c + 1));
-    ScanRunning = false;
-    Command1->setText("Continue Scan");
-    Command1->setEnabled(true);
-    Command2->setEnabled(false);
-    Label1[2]->setText(QString::fromStdString("Stopped at cluster " + std::to_string(c) + ": " +
-                                              std::to_string(FoundCount) +
-                                              (FoundCount == 1 ? " stream cluster found"
-                                                               : " stream clusters found")));
-    ui::Current().MsgBox("Cluster " + std::to_string(c) +
-                             " could not be read. The scan stopped there; Continue Scan goes on "
-                             "after it.",
-                         ui::Buttons::OK, ui::Icon::Exclamation);
-    FinishScan();
-    return;
+bool Form5::BeginScan() {
+  if (core::Disk[0].FileCount > 0) core::FSOpenFile(0, 0, true);
+  transfer::CancelState = 0;
+  ScanRunning = true;
+  if (LoadScanner()) return true;
+  // The old hits cannot be trusted: no scan, nothing saved over them.
+  core::FSCloseFile(0);
+  ScanRunning = false;
+  Label1[2]->setText("Ready");
+  FinishScan();
+  return false;
+}
+
+void Form5::ScanClusters(ScanPass& pass) {
+  const core::DiskRec& d = core::Disk[0];
+  std::vector<uint8_t> buffer(size_t(pass.Spc) * 512);
+  for (; pass.Cluster <= pass.Last; ++pass.Cluster) {
+    if (Check1->isChecked() && d.FAT[size_t(pass.Cluster)].Next != 0) continue;
+
+    const double now = transfer::JobNow();
+    if (now - pass.LastDisplay > kThreeSeconds) {
+      ShowScanProgress(pass, now);
+      if (ScanCancelled(pass)) return;
+    }
+
+    if (!ScanCluster(pass, buffer)) {
+      pass.Unreadable = true;
+      return;
+    }
+    ++pass.Done;
+
+    const double after = transfer::JobNow();
+    if (after - pass.LastSave >= kThirtyMinutes) {
+      SaveScanPosition(pass, after);
+      if (ScanCancelled(pass)) {
+        // The cluster at hand has been read: the next scan begins after it.
+        ++pass.Cluster;
+        return;
+      }
+    }
   }
+}
+
+void Form5::ShowScanProgress(ScanPass& pass, double now) {
+  PB1->setValue(PercentOf(double(pass.Done), double(pass.Total)));
+  pass.LastDisplay = now;
+  ui::Current().DoEvents();
+  Label1[1]->setText(QString::fromStdString(
+      "ETA = " + transfer::EstimateText(pass.ScanStart, now, double(pass.Done),
+                                        double(pass.Total), AbsoluteEta())));
+}
+
+void Form5::SaveScanPosition(ScanPass& pass, double now) {
+  SaveScanner();
+  WriteScanState(pass.StateFile, pass.Cluster + 1, "1");
+  Label1[2]->setText(kScanningText);
+  pass.LastSave = now;
+  ui::Current().DoEvents();
+}
+
+void Form5::StopAtUnreadable(const ScanPass& pass) {
+  const int32_t c = pass.Cluster;
+  // The scan can go on from here once the disk is back; a disk that is
+  // gone ends the program as everywhere else.
+  WriteScanState(pass.StateFile, c, "1");
+  if (core::Disk[0].Handle == pass.Handle) core::CheckHDConnection(0);
+  // Only this cluster is unreadable: Continue goes on after it.
+  core::INISetString(pass.StateFile, kRecoverySection, "NextCluster", std::to_string(c + 1));
+  ScanRunning = false;
+  Command1->setText("Continue Scan");
+  Command1->setEnabled(true);
+  Command2->setEnabled(false);
+  Label1[2]->setText(QString::fromStdString("Stopped at cluster " + std::to_string(c) + ": " +
+                                            StreamClustersFound(FoundCount)));
+  ui::Current().MsgBox("Cluster " + std::to_string(c) +
+                           " could not be read. The scan stopped there; Continue Scan goes on "
+                           "after it.",
+                       ui::Buttons::OK, ui::Icon::Exclamation);
+}
+
+void Form5::EndScan(const ScanPass& pass) {
   const bool finished = transfer::CancelState == 0;
+  WriteScanState(pass.StateFile, pass.Cluster, finished ? "2" : "1");
   if (finished) {
-    core::INISetString(stateFile, kRecoverySection, "NextCluster", std::to_string(c));
-    core::INISetString(stateFile, kRecoverySection, "State", "2");
     const int action = Combo2->currentIndex();
     if (action == 1) transfer::DoHibernate();
     if (action == 2) transfer::DoShutdown();
-  } else {
-    core::INISetString(stateFile, kRecoverySection, "NextCluster", std::to_string(c));
-    core::INISetString(stateFile, kRecoverySection, "State", "1");
   }
   transfer::UnloadCountdownWindow();
 
@@ -556,7 +615,6 @@ void Form5::Scanner() {
   Command1->setEnabled(false);
   Command2->setEnabled(finished);
   Label1[2]->setText(QString::fromStdString(ScanEndText(FoundCount)));
-  FinishScan();
 }
 
 void Form5::FinishScan() {

@@ -22,6 +22,8 @@ class QPushButton;
 
 namespace tools {
 
+struct ScanPass;
+
 constexpr const char* kForm5Caption = "Topfield Zyphonel - File Recovery";
 
 class Form5 : public QWidget {
@@ -57,6 +59,18 @@ class Form5 : public QWidget {
   // Reads NextCluster of the search state file; false (after a message) when
   // it holds something this disk cannot have written.
   bool ReadNextCluster(int32_t& start);
+  // The steps of a scan. BeginScan opens side 0 for it and loads the earlier
+  // hits (false, the scan ended, when they cannot be trusted); ScanClusters
+  // reads from the pass's cluster on, shows the progress every 3 seconds and
+  // saves every 30 minutes, and stops at a cancel or an unreadable cluster;
+  // StopAtUnreadable and EndScan write where the next scan starts and set
+  // the buttons.
+  bool BeginScan();
+  void ScanClusters(ScanPass& pass);
+  void ShowScanProgress(ScanPass& pass, double now);
+  void SaveScanPosition(ScanPass& pass, double now);
+  void StopAtUnreadable(const ScanPass& pass);
+  void EndScan(const ScanPass& pass);
   void FinishScan();
   bool closeAfterScan_ = false;
 };

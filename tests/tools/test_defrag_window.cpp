@@ -23,7 +23,7 @@
 #include "tests/tools/defrag_fixture.h"
 #include "tools/cluster_map.h"
 #include "tools/defrag.h"
-#include "tools/form_defrag.h"
+#include "tools/defrag_window.h"
 #include "tools/recovery.h"
 #include "tools/recovery_window.h"
 #include "transfer/countdown_window.h"

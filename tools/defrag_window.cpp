@@ -1,4 +1,4 @@
-#include "tools/form_defrag.h"
+#include "tools/defrag_window.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
