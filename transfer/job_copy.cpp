@@ -178,7 +178,8 @@ class CopyJob {
   // aside.
   std::string ReadyTarget(const FileCopy& f);
   // Copies the clusters, the last one by FlushLastPiece: only the bytes the
-  // file still lacks. StoppedNow when the user stops at once.
+  // file still lacks. Copied once every cluster is written, StoppedNow when
+  // the user stops at once.
   FileResult StreamClusters(FileCopy& f, const QueueLine& line);
   bool FlushLastPiece(const FileCopy& f, double targetBytes);
   bool CheckSourceAfterReading(FileCopy& f);
