@@ -137,6 +137,21 @@ constexpr const char* kChangedWhileCopied =
     "the file changed while it was copied (another program is still writing it?); not "
     "copied, the source is kept";
 
+// One file of the streaming phase, as the steps of its copy share it.
+struct FileCopy {
+  core::FileRec rec;                // the source entry
+  std::string path;                 // its target path
+  std::string pcPath;               // the PC file made for it; "" on a recorder disk
+  bool pcSource = false;
+  bool pcTarget = false;
+  core::OpenFileRec opened;         // the source as it was opened
+  double sourceBytes = 0;           // bytes in a source cluster
+  int32_t clusters = 0;             // what is copied: a PC file as it was opened
+  double size = 0;
+  std::vector<ByteRange> unread;    // the bytes within size that could not be read
+  int64_t lost = 0;                 // how many they are, once the file is read
+};
+
 class CopyJob {
  public:
   CopyJob(JobHost& host, int side, bool move)
@@ -154,6 +169,29 @@ class CopyJob {
   void RelinkPhase();
   void StreamPhase();
   FileResult CopyFile(size_t i, size_t n, const QueueLine& line);
+  // The steps of CopyFile, in their order. The checks give "" to go on,
+  // else why the file is not copied; the steps that give a bool have told
+  // why when they give false, and left nothing of the copy behind.
+  void StartFile(size_t i, size_t n, const QueueLine& line, const core::FileRec& rec);
+  std::string OpenSource(FileCopy& f, int32_t entry);
+  // The target can take the file; on a PC an older file of its name is set
+  // aside.
+  std::string ReadyTarget(const FileCopy& f);
+  // Copies the clusters, the last one by FlushLastPiece: only the bytes the
+  // file still lacks. Copied once every cluster is written, StoppedNow when
+  // the user stops at once.
+  FileResult StreamClusters(FileCopy& f, const QueueLine& line);
+  bool FlushLastPiece(const FileCopy& f, double targetBytes);
+  bool CheckSourceAfterReading(FileCopy& f);
+  bool FinishOnRecorder(const FileCopy& f);
+  // FinishPcCopy's result told; keepSource when the copy stays but is not
+  // one a move may erase its source for.
+  bool FinishOnPc(const FileCopy& f, bool& keepSource);
+  void EraseMovedSource(const FileCopy& f, int32_t entry);
+  // Nothing written yet: the source is closed and the file named with why.
+  FileResult Refuse(const FileCopy& f, const std::string& why);
+  // The unfinished copy goes (AbandonTarget) and the file is named with why.
+  bool Abandon(const FileCopy& f, const std::string& why);
   void AbandonTarget(const std::string& pcPath);
   // An older PC file of the target's name stays, under a passing name, until
   // the copy is complete: SetAsideOlder moves it there ("" in keptPc_ when
@@ -519,8 +557,8 @@ std::string CopyJob::FinishPcCopy(const core::FileRec& rec, const std::string& p
   return std::string();
 }
 
-FileResult CopyJob::CopyFile(size_t i, size_t n, const QueueLine& line) {
-  const core::FileRec rec = Disk[side_].Files[size_t(line.Entry)];
+// Marks the file's item and shows which file of the job is copied.
+void CopyJob::StartFile(size_t i, size_t n, const QueueLine& line, const core::FileRec& rec) {
   MarkItem(host_, side_, line.Item, true, true);
   ui::Current().DoEvents();
   progress_.FileStart = JobNow();
@@ -530,140 +568,222 @@ FileResult CopyJob::CopyFile(size_t i, size_t n, const QueueLine& line) {
                                core::IsPCSide(side_) ? core::kPcSeparator : core::kRecorderSeparator);
   Status("Actual file " + std::to_string(i + 1) + " of " + std::to_string(n) + " = " +
          ShownName(side_, BelowFolder(folder, sourcePath_) + base));
-  const std::string path = FSTargetPath(side_, line.Entry, sourcePath_, targetPath_);
-  const bool pcSource = core::IsPCSide(side_);
-  const bool pcTarget = core::IsPCSide(target_);
-  const std::string pcPath = pcTarget ? PcCreateName(path) : std::string();
+}
 
-  if (NameTakenByThisJob(rec, path) || TargetFolderFull(rec, path)) {
-    host_.SetItemBold(side_, line.Item, false);
-    return FileResult::Failed;
-  }
-
-  // The source must be sound before anything is written. A PC file is
-  // copied as it is now, when its turn comes: its length when it was opened,
-  // not the one the pane listed.
-  core::FSOpenFile(side_, line.Entry, false);
-  const core::OpenFileRec opened = Disk[side_].OpenFile;
-  const double sourceBytes = double(Disk[side_].SectorsPerCluster) * core::kSectorSize;
-  int32_t clusters = rec.ClusterCount;
-  double size = rec.Size;
-  auto refuse = [&](const std::string& why) {
-    core::FSCloseFile(side_);
-    Fail(rec, why);
-    return FileResult::Failed;
-  };
-  if (pcSource) {
-    if (Disk[side_].Handle < 1) return refuse(OpenFailure(rec.Name));
-    size = opened.Size;
-    clusters = opened.ClusterCount;
+// The source must be sound before anything is written. A PC file is copied
+// as it is now, when its turn comes: its length when it was opened, not the
+// one the pane listed.
+std::string CopyJob::OpenSource(FileCopy& f, int32_t entry) {
+  core::FSOpenFile(side_, entry, false);
+  f.opened = Disk[side_].OpenFile;
+  f.sourceBytes = double(Disk[side_].SectorsPerCluster) * core::kSectorSize;
+  f.clusters = f.rec.ClusterCount;
+  f.size = f.rec.Size;
+  if (f.pcSource) {
+    if (Disk[side_].Handle < 1) return OpenFailure(f.rec.Name);
+    f.size = f.opened.Size;
+    f.clusters = f.opened.ClusterCount;
     platform::FileState target;
-    if (pcTarget && platform::PathState(pcPath, target) && target.Device == opened.PcDevice &&
-        target.Inode == opened.PcInode)
-      return refuse("it would be copied onto itself; it stays as it is");
-  } else {
-    std::vector<int32_t> chain;
-    const bool sizeFits = rec.Size > (double(clusters) - 1) * sourceBytes &&
-                          rec.Size <= double(clusters) * sourceBytes;
-    if (!sizeFits || !WalkChain(side_, rec.StartCluster, clusters, chain))
-      return refuse("the file is damaged (its cluster chain does not match its size); not copied");
+    if (f.pcTarget && platform::PathState(f.pcPath, target) && target.Device == f.opened.PcDevice &&
+        target.Inode == f.opened.PcInode)
+      return "it would be copied onto itself; it stays as it is";
+    return std::string();
   }
-  if (!pcTarget && size <= 0) return refuse("an empty file cannot be stored on the recorder disk");
-  if (pcTarget) {
-    const std::string failed = FailedFolderAbove(pcPath);
-    if (!failed.empty())
-      return refuse("not copied, its folder " + failed + " could not be created" +
-                    (move_ ? "; the source is kept" : ""));
-    // Every folder below the target is entered by the rule that made it: a
-    // link another user put in place of one meanwhile is not written through.
-    std::string why;
-    if (!platform::PcFolderUsable(PcFolderOf(pcPath), targetPath_, &why))
-      return refuse(GoneError(platform::LastError())
-                        ? kFolderGone
-                        : "its folder cannot be used (" + why + "); not copied");
-    struct stat there {};
-    if (::lstat(pcPath.c_str(), &there) == 0 && !S_ISREG(there.st_mode) &&
-        !S_ISLNK(there.st_mode) && !S_ISDIR(there.st_mode))
-      return refuse(KindOfFile(there.st_mode) + " of that name is in the target folder; not copied");
-    if (!SetAsideOlder(pcPath))
-      return refuse("the older file of that name could not be set aside; not copied");
-  }
-  if (!FSCreateFile(target_, path)) {
-    core::FSCloseFile(target_);
-    if (pcTarget) PutBackOlder(pcPath);
-    return refuse("the target file could not be created");
-  }
+  std::vector<int32_t> chain;
+  const bool sizeFits = f.rec.Size > (double(f.clusters) - 1) * f.sourceBytes &&
+                        f.rec.Size <= double(f.clusters) * f.sourceBytes;
+  if (!sizeFits || !WalkChain(side_, f.rec.StartCluster, f.clusters, chain))
+    return "the file is damaged (its cluster chain does not match its size); not copied";
+  return std::string();
+}
 
+std::string CopyJob::ReadyTarget(const FileCopy& f) {
+  if (!f.pcTarget)
+    return f.size <= 0 ? "an empty file cannot be stored on the recorder disk" : std::string();
+  const std::string failed = FailedFolderAbove(f.pcPath);
+  if (!failed.empty())
+    return "not copied, its folder " + failed + " could not be created" +
+           (move_ ? "; the source is kept" : "");
+  // Every folder below the target is entered by the rule that made it: a
+  // link another user put in place of one meanwhile is not written through.
+  std::string why;
+  if (!platform::PcFolderUsable(PcFolderOf(f.pcPath), targetPath_, &why))
+    return GoneError(platform::LastError()) ? kFolderGone
+                                            : "its folder cannot be used (" + why + "); not copied";
+  struct stat there {};
+  if (::lstat(f.pcPath.c_str(), &there) == 0 && !S_ISREG(there.st_mode) &&
+      !S_ISLNK(there.st_mode) && !S_ISDIR(there.st_mode))
+    return KindOfFile(there.st_mode) + " of that name is in the target folder; not copied";
+  if (!SetAsideOlder(f.pcPath))
+    return "the older file of that name could not be set aside; not copied";
+  return std::string();
+}
+
+FileResult CopyJob::StreamClusters(FileCopy& f, const QueueLine& line) {
   const double targetBytes = double(Disk[target_].SectorsPerCluster) * core::kSectorSize;
   FSUnreadableBytes().clear();
-  std::vector<ByteRange> unread;
-  for (int32_t k = 0; k < clusters; ++k) {
+  for (int32_t k = 0; k < f.clusters; ++k) {
     if (CancelState > 1) {
-      AbandonTarget(pcPath);
+      AbandonTarget(f.pcPath);
       host_.SetItemBold(side_, line.Item, false);
       return FileResult::StoppedNow;
     }
-    SwitchToCurrentFile(progress_, CancelState, Disk[side_].OpenFile.ClustersDone, clusters);
-    bool ok = FSDataBufferRead(side_);
-    if (!ok) {
+    SwitchToCurrentFile(progress_, CancelState, Disk[side_].OpenFile.ClustersDone, f.clusters);
+    if (!FSDataBufferRead(side_)) {
       // A PC file cut short meanwhile reads short.
-      const bool changed = pcSource && !SourceAsOpened(opened, rec.Name);
-      AbandonTarget(pcPath);
-      Fail(rec, changed ? kChangedWhileCopied
-                        : "cluster " + std::to_string(k) + " could not be read; not copied");
+      const bool changed = f.pcSource && !SourceAsOpened(f.opened, f.rec.Name);
+      Abandon(f, changed ? kChangedWhileCopied
+                         : "cluster " + std::to_string(k) + " could not be read; not copied");
       return FileResult::Failed;
     }
     // Nothing on a recorder disk could tell its zeros from the recording:
     // only a file read in full is copied there.
-    if (const int64_t lost = UnreadWithin(FSUnreadableBytes(), size, unread); !pcTarget && lost > 0) {
-      AbandonTarget(pcPath);
-      Fail(rec, UnreadText(unread, lost) +
-                    "; onto a recorder disk only a file read in full is copied (a copy to the "
-                    "PC keeps all that can be read); not copied");
+    if (const int64_t lost = UnreadWithin(FSUnreadableBytes(), f.size, f.unread);
+        !f.pcTarget && lost > 0) {
+      Abandon(f, UnreadText(f.unread, lost) +
+                     "; onto a recorder disk only a file read in full is copied (a copy to the "
+                     "PC keeps all that can be read); not copied");
       return FileResult::Failed;
     }
-    if (k < clusters - 1) {
-      ok = FSDataBufferWrite(target_);
-    } else {
-      const double rest = size - double(Disk[target_].OpenFile.ClustersDone) * targetBytes;
-      if (rest < 0 || rest > double(core::DataBufferFill)) {
-        ok = false;
-      } else {
-        // Between two recorder disks the buffer keeps the disk's word
-        // order: the last piece ends on a whole 32-bit word.
-        double fill = rest;
-        if (!pcSource && !pcTarget)
-          fill = std::min(std::ceil(rest / 4.0) * 4.0, double(core::DataBufferFill));
-        core::DataBufferFill = int32_t(std::llround(fill));
-        ok = FSDataBufferFlush(target_);
-      }
-    }
+    const bool ok =
+        k < f.clusters - 1 ? FSDataBufferWrite(target_) : FlushLastPiece(f, targetBytes);
     if (!ok) {
-      AbandonTarget(pcPath);
-      Fail(rec, "writing the copy failed (disk full or write error); not copied");
+      Abandon(f, "writing the copy failed (disk full or write error); not copied");
       return FileResult::Failed;
     }
     progress_.ClustersDone += 1;
-    RefreshWhenDue(progress_, Disk[side_].OpenFile.ClustersDone, clusters, sourceBytes, host_);
+    RefreshWhenDue(progress_, Disk[side_].OpenFile.ClustersDone, f.clusters, f.sourceBytes, host_);
     ui::Current().StepEvents();
   }
+  return FileResult::Copied;
+}
 
-  // Every byte read: the copy is complete only when the source still is
-  // what it was when its copy began (a download or capture still running
-  // has grown, or was rewritten).
-  if (pcSource && !SourceAsOpened(opened, rec.Name)) {
-    AbandonTarget(pcPath);
-    Fail(rec, kChangedWhileCopied);
+bool CopyJob::FlushLastPiece(const FileCopy& f, double targetBytes) {
+  const double rest = f.size - double(Disk[target_].OpenFile.ClustersDone) * targetBytes;
+  if (rest < 0 || rest > double(core::DataBufferFill)) return false;
+  // Between two recorder disks the buffer keeps the disk's word order: the
+  // last piece ends on a whole 32-bit word.
+  double fill = rest;
+  if (!f.pcSource && !f.pcTarget)
+    fill = std::min(std::ceil(rest / 4.0) * 4.0, double(core::DataBufferFill));
+  core::DataBufferFill = int32_t(std::llround(fill));
+  return FSDataBufferFlush(target_);
+}
+
+// Every byte read: the copy is complete only when the source still is what
+// it was when its copy began (a download or capture still running has
+// grown, or was rewritten). A file of which no byte could be read gets no
+// copy.
+bool CopyJob::CheckSourceAfterReading(FileCopy& f) {
+  if (f.pcSource && !SourceAsOpened(f.opened, f.rec.Name)) return Abandon(f, kChangedWhileCopied);
+  f.lost = UnreadWithin(FSUnreadableBytes(), f.size, f.unread);
+  if (f.lost > 0 && double(f.lost) >= f.size)
+    return Abandon(f, "no part of it could be read; not copied");
+  return true;
+}
+
+// The FAT, then the entry, which is then read back.
+bool CopyJob::FinishOnRecorder(const FileCopy& f) {
+  const int32_t first = Disk[target_].OpenFile.FreeHint;
+  const int32_t written = Disk[target_].OpenFile.ClustersDone;
+  if (!core::UpdateTopfFAT(target_)) return Abandon(f, "the FAT could not be written; not copied");
+  if (!core::CreateTopfFile(target_, f.path, false, f.size, f.rec.RecDate, first)) {
+    AbandonTarget(f.pcPath);
+    const bool fatBack = core::UpdateTopfFAT(target_);
+    SyncOtherSide(target_);
+    Fail(f.rec,
+         std::string("the directory entry could not be written; not copied") +
+             (fatBack ? "" : " (its clusters stay allocated: please run a file system check)"));
+    return false;
+  }
+  SyncOtherSide(target_);
+  core::FSCloseFile(side_);
+  core::FSCloseFile(target_);
+  if (!VerifyRecorderEntry(f.size, first, written)) {
+    Fail(f.rec, "the copy could not be verified; the source is kept");
+    return false;
+  }
+  return true;
+}
+
+bool CopyJob::FinishOnPc(const FileCopy& f, bool& keepSource) {
+  bool copyKept = false;
+  const std::string why =
+      FinishPcCopy(f.rec, f.pcPath, f.size, move_ || !keptPc_.empty(), copyKept);
+  if (!copyKept) return Abandon(f, why);
+  core::FSCloseFile(side_);
+  core::FSCloseFile(target_);
+  if (!why.empty()) {
+    // The copy stays as it is; so does the older file of its name.
+    Fail(f.rec, why + std::string(keptPc_.empty() ? "" : " and so is the older file, as \"" +
+                                                            keptPc_ + "\""));
+    keptPc_.clear();
+    keepSource = true;
+  }
+  // Not a complete copy: the user learns where it has zeros, the source
+  // and any older file of its name stay.
+  if (f.lost > 0) {
+    Fail(f.rec, UnreadText(f.unread, f.lost) + ", which are zeros in the copy" +
+                    (move_ ? "; the source is kept" : "") +
+                    (keptPc_.empty() ? "" : "; the older file of that name is kept as \"" +
+                                                keptPc_ + "\""));
+    keptPc_.clear();
+    keepSource = true;
+  }
+  return true;
+}
+
+// A PC source goes only while it still holds no byte the copy lacks.
+void CopyJob::EraseMovedSource(const FileCopy& f, int32_t entry) {
+  if (f.pcSource && !SourceAsOpened(f.opened, f.rec.Name)) {
+    Fail(f.rec, "copied, but the file changed after its copy began; the source is kept");
+  } else if (!f.pcSource && core::DiskWriteRefused(side_)) {
+    Fail(f.rec, "copied, but its disk could not be read in full and takes no write; the source "
+                "is kept");
+  } else if (core::FSEraseFile(side_, entry, true)) {
+    SyncOtherSide(side_);
+  } else {
+    Fail(f.rec, "copied, but the source could not be erased");
+  }
+}
+
+FileResult CopyJob::Refuse(const FileCopy& f, const std::string& why) {
+  core::FSCloseFile(side_);
+  Fail(f.rec, why);
+  return FileResult::Failed;
+}
+
+bool CopyJob::Abandon(const FileCopy& f, const std::string& why) {
+  AbandonTarget(f.pcPath);
+  Fail(f.rec, why);
+  return false;
+}
+
+FileResult CopyJob::CopyFile(size_t i, size_t n, const QueueLine& line) {
+  FileCopy f;
+  f.rec = Disk[side_].Files[size_t(line.Entry)];
+  StartFile(i, n, line, f.rec);
+  f.path = FSTargetPath(side_, line.Entry, sourcePath_, targetPath_);
+  f.pcSource = core::IsPCSide(side_);
+  f.pcTarget = core::IsPCSide(target_);
+  f.pcPath = f.pcTarget ? PcCreateName(f.path) : std::string();
+
+  if (NameTakenByThisJob(f.rec, f.path) || TargetFolderFull(f.rec, f.path)) {
+    host_.SetItemBold(side_, line.Item, false);
     return FileResult::Failed;
   }
 
-  // A file of which no byte could be read gets no copy.
-  const int64_t lost = UnreadWithin(FSUnreadableBytes(), size, unread);
-  if (lost > 0 && double(lost) >= size) {
-    AbandonTarget(pcPath);
-    Fail(rec, "no part of it could be read; not copied");
-    return FileResult::Failed;
+  if (const std::string why = OpenSource(f, line.Entry); !why.empty()) return Refuse(f, why);
+  if (const std::string why = ReadyTarget(f); !why.empty()) return Refuse(f, why);
+  if (!FSCreateFile(target_, f.path)) {
+    core::FSCloseFile(target_);
+    if (f.pcTarget) PutBackOlder(f.pcPath);
+    return Refuse(f, "the target file could not be created");
   }
+
+  if (const FileResult streamed = StreamClusters(f, line); streamed != FileResult::Copied)
+    return streamed;
+  if (!CheckSourceAfterReading(f)) return FileResult::Failed;
 
   // Finish the file: on a recorder disk the data is there, then the FAT,
   // then the entry; on a PC the exact size and the recording date.
@@ -672,73 +792,11 @@ FileResult CopyJob::CopyFile(size_t i, size_t n, const QueueLine& line) {
   // either must not take both. A plain copy of a new file risks nothing, so
   // it is left to the PC's own write-back.
   bool keepSource = false;
-  if (!pcTarget) {
-    const int32_t first = Disk[target_].OpenFile.FreeHint;
-    const int32_t written = Disk[target_].OpenFile.ClustersDone;
-    if (!core::UpdateTopfFAT(target_)) {
-      AbandonTarget(pcPath);
-      Fail(rec, "the FAT could not be written; not copied");
-      return FileResult::Failed;
-    }
-    if (!core::CreateTopfFile(target_, path, false, size, rec.RecDate, first)) {
-      AbandonTarget(pcPath);
-      const bool fatBack = core::UpdateTopfFAT(target_);
-      SyncOtherSide(target_);
-      Fail(rec, std::string("the directory entry could not be written; not copied") +
-                    (fatBack ? "" : " (its clusters stay allocated: please run a file system check)"));
-      return FileResult::Failed;
-    }
-    SyncOtherSide(target_);
-    core::FSCloseFile(side_);
-    core::FSCloseFile(target_);
-    if (!VerifyRecorderEntry(size, first, written)) {
-      Fail(rec, "the copy could not be verified; the source is kept");
-      return FileResult::Failed;
-    }
-  } else {
-    bool copyKept = false;
-    const std::string why = FinishPcCopy(rec, pcPath, size, move_ || !keptPc_.empty(), copyKept);
-    if (!copyKept) {
-      AbandonTarget(pcPath);
-      Fail(rec, why);
-      return FileResult::Failed;
-    }
-    core::FSCloseFile(side_);
-    core::FSCloseFile(target_);
-    if (!why.empty()) {
-      // The copy stays as it is; so does the older file of its name.
-      Fail(rec, why + std::string(keptPc_.empty() ? "" : " and so is the older file, as \"" +
-                                                            keptPc_ + "\""));
-      keptPc_.clear();
-      keepSource = true;
-    }
-    // Not a complete copy: the user learns where it has zeros, the source
-    // and any older file of its name stay.
-    if (lost > 0) {
-      Fail(rec, UnreadText(unread, lost) + ", which are zeros in the copy" +
-                    (move_ ? "; the source is kept" : "") +
-                    (keptPc_.empty() ? "" : "; the older file of that name is kept as \"" +
-                                                keptPc_ + "\""));
-      keptPc_.clear();
-      keepSource = true;
-    }
-  }
+  if (!(f.pcTarget ? FinishOnPc(f, keepSource) : FinishOnRecorder(f))) return FileResult::Failed;
 
-  written_.insert(TargetNameKey(target_, path));
+  written_.insert(TargetNameKey(target_, f.path));
   DropOlder();
-  if (move_ && !keepSource && rec.Slot > -1 && !rec.Recovered) {
-    // A PC source goes only while it still holds no byte the copy lacks.
-    if (pcSource && !SourceAsOpened(opened, rec.Name)) {
-      Fail(rec, "copied, but the file changed after its copy began; the source is kept");
-    } else if (!pcSource && core::DiskWriteRefused(side_)) {
-      Fail(rec, "copied, but its disk could not be read in full and takes no write; the source "
-                "is kept");
-    } else if (core::FSEraseFile(side_, line.Entry, true)) {
-      SyncOtherSide(side_);
-    } else {
-      Fail(rec, "copied, but the source could not be erased");
-    }
-  }
+  if (move_ && !keepSource && f.rec.Slot > -1 && !f.rec.Recovered) EraseMovedSource(f, line.Entry);
   MarkItem(host_, side_, line.Item, false, false);
   ui::Current().DoEvents();
   return FileResult::Copied;
