@@ -162,12 +162,6 @@ void ZeroBuffer() { std::fill(ClusterBuffer.begin(), ClusterBuffer.end(), uint8_
 
 bool ValidClusterSize(int64_t spc) { return spc >= 1 && spc <= core::kMaxSectorsPerCluster; }
 
-// A cluster size the format allows for a disk: both FATs inside the system
-// cluster, a signed 16-bit word.
-bool FormatClusterSize(int64_t spc) {
-  return spc >= core::kMinSectorsPerCluster && spc <= core::kMaxSectorsPerCluster;
-}
-
 // Reads disk cluster c of the drive into `buffer` (view order); false when
 // it cannot be read.
 bool ReadDiskCluster(int32_t c, std::vector<uint8_t>& buffer) {
@@ -495,7 +489,7 @@ void GuessClusterSize() {
     SectorsPerCluster = 1;
     for (size_t k = 0; k < 2 && !blank; ++k) {
       const int32_t word = k == 0 ? SuperblockWord : BackupWord;
-      if (!FormatClusterSize(word)) continue;
+      if (!core::ValidSectorsPerCluster(word)) continue;
       ReadTopfSector(word);
       if (SectorBuffer == rootCopy) RootFoundAt[k] = word;
       if (SectorBuffer == rootCopy && word > core::kClusterSizeScanLastSector) Evidence.RootAt.push_back(word);
@@ -533,7 +527,7 @@ void GuessClusterSize() {
 }
 
 int32_t ClusterSizeVotes(int32_t spc) {
-  if (!FormatClusterSize(spc)) return 0;
+  if (!core::ValidSectorsPerCluster(spc)) return 0;
   int32_t votes = 0;
   for (int32_t source : {SuperblockWord, BackupWord, SpcFromDirScan})
     if (source == spc) ++votes;
@@ -546,7 +540,7 @@ int32_t ClusterSizeVotes(int32_t spc) {
 }
 
 int32_t VotedClusterSize() {
-  if (FormatClusterSize(SuperblockWord) && SuperblockWord == BackupWord) return SuperblockWord;
+  if (core::ValidSectorsPerCluster(SuperblockWord) && SuperblockWord == BackupWord) return SuperblockWord;
   int32_t best = SpcFromSize, bestVotes = 0;
   // On a tie the directory scan's value wins: it comes from where a real
   // directory lies on the disk, while the two words are copies of one field.
