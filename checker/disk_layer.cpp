@@ -1,6 +1,5 @@
 #include "checker/disk_layer.h"
 
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -16,6 +15,8 @@
 
 #include "checker/checker_state.h"
 #include "core/disk_format.h"
+#include "core/disk_init.h"
+#include "core/dump_files.h"
 #include "core/disk_io.h"
 #include "core/disk_probe.h"
 #include "core/error_handler.h"
@@ -78,35 +79,10 @@ std::optional<bool> foreignWritesAllowed;
 // empty while it may write.
 std::string writesStopped;
 
-// ---- PC file helpers (binary, exact lengths) ----
+// ---- the dump files ----
 
-std::string SccFile() { return DiskName + ".scc"; }
-std::string ScdFile() { return DiskName + ".scd"; }
-
-// Reads length bytes at offset; the count actually read (0 on any failure).
-size_t ReadFileAt(const std::string& path, int64_t offset, void* buffer, size_t length) {
-  const int fd = platform::PcFileOpen(path, false);
-  if (fd < 0) return 0;
-  size_t done = 0;
-  auto* p = static_cast<uint8_t*>(buffer);
-  while (done < length) {
-    ssize_t n = ::pread(fd, p + done, length - done, offset + int64_t(done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += size_t(n);
-  }
-  ::close(fd);
-  return done;
-}
-
-// Writes length bytes at offset of the loaded dump's file (changed in place).
-void WriteFileAt(const std::string& path, int64_t offset, const void* buffer, size_t length) {
-  const int fd = platform::PcFileOpen(path, true);
-  if (fd < 0) core::RaisePcFileError(path);
-  const bool written = platform::WriteAt(fd, uint64_t(offset), buffer, length);
-  const int error = written ? 0 : platform::LastError();
-  if (!platform::PcFileClose(fd) || !written) core::RaisePcFileError(path, error);
-}
+std::string SccFile() { return core::SccFileOf(DiskName); }
+std::string ScdFile() { return core::ScdFileOf(DiskName); }
 
 // The undo copies. A copy is a new file at its name, or at the next free
 // one when that is taken ("..._2.bin"): nothing someone placed at the name
@@ -186,15 +162,6 @@ void ZeroBuffer() { std::fill(ClusterBuffer.begin(), ClusterBuffer.end(), uint8_
 
 bool ValidClusterSize(int64_t spc) { return spc >= 1 && spc <= core::kMaxSectorsPerCluster; }
 
-// A cluster size the format allows for a disk: both FATs inside the system
-// cluster, a signed 16-bit word.
-bool FormatClusterSize(int64_t spc) {
-  return spc >= core::kMinSectorsPerCluster && spc <= core::kMaxSectorsPerCluster;
-}
-
-// The disk-size table's largest value: every larger disk has it, or more.
-constexpr int32_t kLargestTableSize = 4512;
-
 // Reads disk cluster c of the drive into `buffer` (view order); false when
 // it cannot be read.
 bool ReadDiskCluster(int32_t c, std::vector<uint8_t>& buffer) {
@@ -240,19 +207,9 @@ void ResetDiskState() {
 void MarkClusterBufferLoaded() { failedReadCluster = -1; }
 
 void IndexDumpRecords() {
-  ScdIndex.assign(core::kFatEntries, 0);
-  // Index every complete record; a record cut short at the end of the
-  // file, or one numbered outside the FAT, is not indexed.
-  const int64_t recordBytes = 4 + int64_t(SectorsPerCluster) * core::kSectorSize;
-  const int64_t length = platform::FileLength(ScdFile());
-  for (int64_t position = 0; length > 0 && position + recordBytes <= length; position += recordBytes) {
-    uint8_t head[4] = {0, 0, 0, 0};
-    if (ReadFileAt(ScdFile(), position, head, 4) != 4) break;
-    const int32_t n = int32_t(uint32_t(head[0]) | uint32_t(head[1]) << 8 |
-                              uint32_t(head[2]) << 16 | uint32_t(head[3]) << 24);
-    const int64_t c = int64_t(n) + 1;
-    if (c >= 0 && c < core::kFatEntries) ScdIndex[size_t(c)] = position + 1;
-  }
+  // A missing or unreadable ".scd" file leaves the records it could not
+  // show unindexed: they read as not in the dump.
+  core::IndexDumpRecords(ScdFile(), SectorsPerCluster, ScdIndex);
 }
 
 std::string ClusterFileStem(int32_t fatIndex) {
@@ -299,23 +256,10 @@ void CloseDisk(int32_t handle) {
 void DiskGeometry(int32_t handle, double& Cylinders, int32_t& TracksPerCylinder,
                   int32_t& SectorsPerTrack, int32_t& BytesPerSector) {
   core::ProcScope scope("DiskGeometry");
-  if (FileMode) {
-    const int64_t length = platform::FileLength(SccFile());
-    Cylinders = 1;
-    TracksPerCylinder = 1;
-    SectorsPerTrack = length > 0 ? int32_t(length / 512) : 0;
-    BytesPerSector = 512;
-    return;
-  }
-  Cylinders = 0;
-  TracksPerCylinder = SectorsPerTrack = BytesPerSector = 0;
-  platform::DriveGeometry g;
-  if (handle >= 1 && platform::GetDriveGeometry(handle, g)) {
-    Cylinders = double(g.Cylinders);
-    TracksPerCylinder = int32_t(g.TracksPerCylinder);
-    SectorsPerTrack = int32_t(g.SectorsPerTrack);
-    BytesPerSector = int32_t(g.BytesPerSector);
-  }
+  if (FileMode)
+    core::FileModeGeometry(SccFile(), Cylinders, TracksPerCylinder, SectorsPerTrack, BytesPerSector);
+  else
+    core::HandleGeometry(handle, Cylinders, TracksPerCylinder, SectorsPerTrack, BytesPerSector);
 }
 
 void CheckHDConnection() {
@@ -330,9 +274,10 @@ void ReadTopfSector(int32_t n) {
   if (FileMode) {
     SectorBuffer.fill(0);
     if (n == 0) {
-      ReadFileAt(SccFile(), 0, SectorBuffer.data(), 512);
+      core::ReadDumpFileAt(SccFile(), 0, SectorBuffer.data(), SectorBuffer.size());
     } else if (n > 0 && n < core::kFatEntries && ScdIndex[size_t(n)] != 0) {
-      if (ReadFileAt(ScdFile(), ScdIndex[size_t(n)] - 1 + 4, SectorBuffer.data(), 512) != 512)
+      if (core::ReadDumpFileAt(ScdFile(), core::DumpRecordDataOffset(ScdIndex[size_t(n)]), SectorBuffer.data(),
+                               SectorBuffer.size()) != SectorBuffer.size())
         SectorBuffer.fill(0);
     }
     return;
@@ -367,11 +312,11 @@ bool ReadTopfCluster(int32_t c) {
   bool ok = false;
   if (FileMode) {
     if (c == 0) {
-      ok = ReadFileAt(SccFile(), 0, ClusterBuffer.data(), ClusterBuffer.size()) ==
+      ok = core::ReadDumpFileAt(SccFile(), 0, ClusterBuffer.data(), ClusterBuffer.size()) ==
            ClusterBuffer.size();
     } else if (c > 0 && c < core::kFatEntries && ScdIndex[size_t(c)] != 0) {
-      ok = ReadFileAt(ScdFile(), ScdIndex[size_t(c)] - 1 + 4, ClusterBuffer.data(),
-                      ClusterBuffer.size()) == ClusterBuffer.size();
+      ok = core::ReadDumpFileAt(ScdFile(), core::DumpRecordDataOffset(ScdIndex[size_t(c)]),
+                                ClusterBuffer.data(), ClusterBuffer.size()) == ClusterBuffer.size();
     }
   } else if (OnDevice(c) && SectorsPerCluster > 0) {
     ok = ReadDiskCluster(c, ClusterBuffer);
@@ -439,12 +384,13 @@ bool WriteTopfCluster(int32_t c, bool allowSystem) {
 
   if (c == 0) {
     // The FAT CRC over the entries that fit into the buffer.
-    const int64_t room = int64_t(ClusterBuffer.size()) - 0x20000;
+    const int64_t room = int64_t(ClusterBuffer.size()) - core::kFAT1;
     int64_t entries = LastCluster;
     if (room <= 0) entries = 0;
     else if (entries * 3 > room) entries = room / 3;
     while (entries > 0 && int64_t(std::ceil(3.0 * double(entries) / 512.0)) * 512 > room) --entries;
-    if (entries > 0 && ClusterBuffer.size() >= 564) qlib::Calc_CRC(ClusterBuffer.data(), int32_t(entries));
+    if (entries > 0 && ClusterBuffer.size() >= size_t(core::kBackupSuperblock + core::kSbFatCrc + 4))
+      qlib::Calc_CRC(ClusterBuffer.data(), int32_t(entries));
   }
 
   const std::vector<uint8_t> kept = ClusterBuffer;
@@ -475,21 +421,20 @@ bool WriteTopfCluster(int32_t c, bool allowSystem) {
     if (c != 0) {
       written = core::Guard([&] {
         if (ScdIndex[size_t(c)] != 0) {
-          WriteFileAt(ScdFile(), ScdIndex[size_t(c)] - 1 + 4, ClusterBuffer.data(), ClusterBuffer.size());
+          core::WriteDumpFileAt(ScdFile(), core::DumpRecordDataOffset(ScdIndex[size_t(c)]),
+                                ClusterBuffer.data(), ClusterBuffer.size());
         } else {
           int64_t length = platform::FileLength(ScdFile());
           if (length < 0) length = 0;
-          const int32_t number = c - 1;
-          uint8_t head[4] = {uint8_t(number), uint8_t(number >> 8), uint8_t(number >> 16),
-                             uint8_t(number >> 24)};
-          std::vector<uint8_t> record(head, head + 4);
+          std::vector<uint8_t> record(core::kDumpRecordHead);
+          core::PutLE32(record.data(), uint32_t(c - 1));
           record.insert(record.end(), ClusterBuffer.begin(), ClusterBuffer.end());
-          WriteFileAt(ScdFile(), length, record.data(), record.size());
+          core::WriteDumpFileAt(ScdFile(), length, record.data(), record.size());
           ScdIndex[size_t(c)] = length + 1;
         }
       });
     } else {
-      written = core::Guard([&] { WriteFileAt(SccFile(), 0, ClusterBuffer.data(), ClusterBuffer.size()); });
+      written = core::Guard([&] { core::WriteDumpFileAt(SccFile(), 0, ClusterBuffer.data(), ClusterBuffer.size()); });
     }
     KeepFixed(c);
     return written;
@@ -508,17 +453,12 @@ bool WriteTopfCluster(int32_t c, bool allowSystem) {
 void GuessClusterSize() {
   core::ProcScope scope("GuessClusterSize");
   if (FileMode) {
-    const int64_t length = platform::FileLength(SccFile());
-    SpcFromSize = length > 0 ? int32_t(std::min<int64_t>(length / 512, INT32_MAX)) : 0;
+    SpcFromSize = core::SccLengthClusterSize(SccFile());
   } else {
     double cylinders = 0;
     int32_t tracks = 0, sectors = 0, bytes = 0;
     DiskGeometry(DiskHandle, cylinders, tracks, sectors, bytes);
-    const double gib = cylinders * tracks * sectors * bytes / 1048576.0 / 1024.0;
-    SpcFromSize = 2068;
-    if (gib > 130) SpcFromSize = 2444;
-    if (gib > 160) SpcFromSize = 3760;
-    if (gib > 250) SpcFromSize = 4512;
+    SpcFromSize = core::ClusterSizeForDiskBytes(cylinders * tracks * sectors * bytes);
   }
   // A dump whose size gives no cluster size cannot be worked on.
   if (!ValidClusterSize(SpcFromSize))
@@ -527,11 +467,10 @@ void GuessClusterSize() {
   SectorsPerCluster = SpcFromSize;
   SizeBuffer();
   ReadTopfCluster(0);
-  auto word = [](size_t offset) {
-    return int16_t(uint16_t(ClusterBuffer[offset] << 8 | ClusterBuffer[offset + 1]));
-  };
-  SpcFromSuperblock = SuperblockWord = word(34);
-  SpcFromBackup = BackupWord = ClusterBuffer.size() >= 548 ? word(546) : -1;
+  auto word = [](size_t offset) { return int16_t(core::GetBE16(ClusterBuffer.data() + offset)); };
+  constexpr size_t kBackupWord = core::kBackupSuperblock + core::kSbSectorsPerCluster;
+  SpcFromSuperblock = SuperblockWord = word(core::kSbSectorsPerCluster);
+  SpcFromBackup = BackupWord = ClusterBuffer.size() >= kBackupWord + 2 ? word(kBackupWord) : -1;
   if (SpcFromSuperblock < 0 || SpcFromSuperblock >= 6001) SpcFromSuperblock = -1;
   if (SpcFromBackup < 0 || SpcFromBackup >= 6001) SpcFromBackup = -1;
 
@@ -543,16 +482,17 @@ void GuessClusterSize() {
     // Cluster 0 keeps a copy of the root's first sector: a word whose
     // cluster 1 begins with it names where the root really lies, also for
     // the large clusters whose "." slots lie beyond the scan below.
-    std::array<uint8_t, 512> rootCopy{};
-    if (ClusterBuffer.size() >= 1536) std::copy_n(ClusterBuffer.begin() + 1024, 512, rootCopy.begin());
+    std::array<uint8_t, core::kSectorSize> rootCopy{};
+    if (ClusterBuffer.size() >= size_t(core::kRootDirectoryCopy) + rootCopy.size())
+      std::copy_n(ClusterBuffer.begin() + core::kRootDirectoryCopy, rootCopy.size(), rootCopy.begin());
     const bool blank = std::all_of(rootCopy.begin(), rootCopy.end(), [&](uint8_t b) { return b == rootCopy[0]; });
     SectorsPerCluster = 1;
     for (size_t k = 0; k < 2 && !blank; ++k) {
       const int32_t word = k == 0 ? SuperblockWord : BackupWord;
-      if (!FormatClusterSize(word)) continue;
+      if (!core::ValidSectorsPerCluster(word)) continue;
       ReadTopfSector(word);
       if (SectorBuffer == rootCopy) RootFoundAt[k] = word;
-      if (SectorBuffer == rootCopy && word > 18800) Evidence.RootAt.push_back(word);
+      if (SectorBuffer == rootCopy && word > core::kClusterSizeScanLastSector) Evidence.RootAt.push_back(word);
     }
 
     // A "." lies at the start of its own cluster: a start cluster that does
@@ -561,16 +501,15 @@ void GuessClusterSize() {
     // size most "." slots agree on counts (the first one found on a tie),
     // so one damaged "." cannot decide alone.
     std::vector<std::pair<int32_t, int32_t>> found;   // size, number of "." slots
-    for (int32_t s = 0; s <= 18800; ++s) {
+    for (int32_t s = 0; s <= core::kClusterSizeScanLastSector; ++s) {
       ReadTopfSector(s);
       // Where the root lies, whatever the words say.
       if (!blank && core::ValidSectorsPerCluster(s) && SectorBuffer == rootCopy) Evidence.RootAt.push_back(s);
-      if (SectorBuffer[0] != 0xF1 || SectorBuffer[20] != '.' || SectorBuffer[21] != 0) continue;
-      const int64_t n = int32_t(uint32_t(SectorBuffer[8]) << 24 | uint32_t(SectorBuffer[9]) << 16 |
-                                uint32_t(SectorBuffer[10]) << 8 | SectorBuffer[11]);
+      if (!core::IsSelfEntry(SectorBuffer.data())) continue;
+      const int64_t n = int32_t(core::GetBE32(SectorBuffer.data() + core::kDeStartCluster));
       if (n + 1 <= 0 || s % (n + 1) != 0) continue;
       const int64_t spc = s / (n + 1);
-      if (spc * 512 <= 0x80000 || !ValidClusterSize(spc)) continue;
+      if (spc * core::kSectorSize <= core::kFAT2 || !ValidClusterSize(spc)) continue;
       auto it = std::find_if(found.begin(), found.end(), [&](const auto& f) { return f.first == spc; });
       if (it == found.end()) found.push_back({int32_t(spc), 1});
       else ++it->second;
@@ -588,11 +527,11 @@ void GuessClusterSize() {
 }
 
 int32_t ClusterSizeVotes(int32_t spc) {
-  if (!FormatClusterSize(spc)) return 0;
+  if (!core::ValidSectorsPerCluster(spc)) return 0;
   int32_t votes = 0;
   for (int32_t source : {SuperblockWord, BackupWord, SpcFromDirScan})
     if (source == spc) ++votes;
-  if (spc == SpcFromSize || (!FileMode && SpcFromSize == kLargestTableSize && spc > SpcFromSize)) ++votes;
+  if (spc == SpcFromSize || (!FileMode && SpcFromSize == core::kLargestDiskSizeClusterSize && spc > SpcFromSize)) ++votes;
   // Two or more folders lying where this size puts them weigh as much as
   // the superblock's two copies of one word; so does the root lying there.
   if (spc == SpcFromDirScan && DirScanAgreeing >= 2) ++votes;
@@ -601,7 +540,7 @@ int32_t ClusterSizeVotes(int32_t spc) {
 }
 
 int32_t VotedClusterSize() {
-  if (FormatClusterSize(SuperblockWord) && SuperblockWord == BackupWord) return SuperblockWord;
+  if (core::ValidSectorsPerCluster(SuperblockWord) && SuperblockWord == BackupWord) return SuperblockWord;
   int32_t best = SpcFromSize, bestVotes = 0;
   // On a tie the directory scan's value wins: it comes from where a real
   // directory lies on the disk, while the two words are copies of one field.
@@ -640,8 +579,8 @@ std::string ReadForeignContent() {
   bool superblockRead = false;
   if (FileMode) {
     // A dump holds the system cluster in view order.
-    const size_t got = ReadFileAt(SccFile(), 0, raw.data(), kLook);
-    superblockRead = got >= 1024;
+    const size_t got = core::ReadDumpFileAt(SccFile(), 0, raw.data(), kLook);
+    superblockRead = got >= size_t(2 * core::kSectorSize);
     raw.resize(got / 4 * 4);
     swapWords(raw);
   } else {
@@ -657,7 +596,7 @@ std::string ReadForeignContent() {
     superblockRead = read[0] || read[1];
   }
   if (!superblockRead) return "no superblock that could be read";
-  std::vector<uint8_t> view(raw.begin(), raw.begin() + 1024);
+  std::vector<uint8_t> view(raw.begin(), raw.begin() + 2 * core::kSectorSize);
   swapWords(view);
   if (core::ShowsRecorderSuperblock(view.data())) return "";
   return core::ForeignContentName(raw.data(), raw.size());
@@ -673,12 +612,6 @@ int64_t DeviceSizeSectors() {
 }
 }  // namespace
 
-int32_t LastClusterFromGeometry(double cylinders, int32_t tracksPerCylinder,
-                                int32_t sectorsPerTrack, int32_t sectorsPerCluster) {
-  return core::ComputeLastCluster(cylinders * double(tracksPerCylinder) * double(sectorsPerTrack),
-                                  sectorsPerCluster);
-}
-
 void InitTopf(const std::string& name) {
   core::ProcScope scope("InitTopf");
   DiskName = name;
@@ -689,16 +622,11 @@ void InitTopf(const std::string& name) {
     GuessClusterSize();
     ForeignContent = ReadForeignContent();
     IndexDumpRecords();
-    uint8_t geometry[16] = {};
-    if (ReadFileAt(SccFile(), int64_t(SectorsPerCluster) * core::kSectorSize, geometry, 16) == 16) {
-      std::memcpy(&cylinders, geometry, 8);
-      std::memcpy(&tracks, geometry + 8, 4);
-      std::memcpy(&sectors, geometry + 12, 4);
-      if (!std::isfinite(cylinders) || cylinders < 0) cylinders = 0;
-    }
-    DumpCylinders = cylinders;
-    DumpTracksPerCylinder = tracks;
-    DumpSectorsPerTrack = sectors;
+    core::DumpGeometry geometry;
+    core::ReadDumpGeometry(SccFile(), SectorsPerCluster, geometry);
+    DumpCylinders = cylinders = geometry.Cylinders;
+    DumpTracksPerCylinder = tracks = geometry.TracksPerCylinder;
+    DumpSectorsPerTrack = sectors = geometry.SectorsPerTrack;
   } else {
     DiskHandle = OpenDisk(DiskName, true);
     // The main program hands its disk over as it starts this one: give it a
@@ -730,7 +658,7 @@ void InitTopf(const std::string& name) {
     if (confirmed <= 0) ClusterSizeDoubt = DoubtText(words);
     DiskGeometry(DiskHandle, cylinders, tracks, sectors, bytes);
   }
-  LastCluster = LastClusterFromGeometry(cylinders, tracks, sectors, SectorsPerCluster);
+  LastCluster = core::ComputeLastCluster(cylinders * tracks * sectors, SectorsPerCluster);
   CheckedPastLast =
       FileMode || LastCluster < 1
           ? 0

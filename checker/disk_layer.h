@@ -102,8 +102,9 @@ std::string MakeSessionPrefix();
 int32_t OpenDisk(const std::string& name, bool readWrite);
 void CloseDisk(int32_t handle);
 
-// Disk mode: the drive's geometry (all 0 when it cannot be queried).
-// File mode: 1, 1, length of DiskName + ".scc" / 512, 512.
+// Disk mode: the drive's geometry (core::HandleGeometry; all 0 when it
+// cannot be queried). File mode: 1, 1, length of DiskName + ".scc" / 512,
+// 512 (core::FileModeGeometry).
 void DiskGeometry(int32_t handle, double& Cylinders, int32_t& TracksPerCylinder,
                   int32_t& SectorsPerTrack, int32_t& BytesPerSector);
 
@@ -188,7 +189,8 @@ bool WriteTopfCluster(int32_t c, bool allowSystem);
 // so it no longer stands for a failed read.
 void MarkClusterBufferLoaded();
 
-// File mode: rebuilds ScdIndex from the ".scd" file (complete records only).
+// File mode: rebuilds ScdIndex from the ".scd" file (core::IndexDumpRecords:
+// complete records numbered with a FAT index below 0x1FFFF only).
 void IndexDumpRecords();
 
 // Sets the four estimates and SectorsPerCluster (= SpcFromSize), sizes the
@@ -230,9 +232,5 @@ void InitTopf(const std::string& name);
 // "512  B", "1.00 kB", "1.5 MB": divided by 1024 while above 1024 and a
 // larger unit of " kMGT" is left; bytes or decimals 0 as a whole number.
 std::string FileSizeToString(double size, int32_t decimals);
-
-// LastCluster from a geometry: round-half-even(cyl x tracks x sectors / spc) - 1.
-int32_t LastClusterFromGeometry(double cylinders, int32_t tracksPerCylinder,
-                                int32_t sectorsPerTrack, int32_t sectorsPerCluster);
 
 }  // namespace checker

@@ -1,7 +1,5 @@
 #include "checker/dump_tools.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -15,6 +13,8 @@
 #include "checker/checker_state.h"
 #include "checker/disk_layer.h"
 #include "checker/startup.h"
+#include "core/disk_format.h"
+#include "core/dump_files.h"
 #include "core/error_handler.h"
 #include "core/pc_helpers.h"
 #include "core/settings.h"
@@ -26,32 +26,27 @@ namespace checker {
 
 namespace {
 
-// A PC file read through the open that takes nothing but a regular file
-// and never waits; closed with the object.
+// A PC file read from its start, through one open (core::DumpFile: nothing
+// but a regular file, never waiting); closed with the object.
 class InFile {
  public:
-  explicit InFile(const std::string& path) : fd_(platform::PcFileOpen(path, false)) {}
-  ~InFile() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  InFile(const InFile&) = delete;
-  InFile& operator=(const InFile&) = delete;
-  bool Open() const { return fd_ >= 0; }
+  explicit InFile(const std::string& path) : file_(path) {}
+  bool Open() const { return file_.IsOpen(); }
   // Reads up to length bytes; the count read.
   size_t Read(void* buffer, size_t length) {
-    size_t done = 0;
-    while (fd_ >= 0 && done < length) {
-      const ssize_t n = ::read(fd_, static_cast<uint8_t*>(buffer) + done, length - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      done += size_t(n);
-    }
+    const size_t done = file_.ReadSome(position_, buffer, length);
+    position_ += int64_t(done);
     return done;
   }
-  bool Seek(int64_t offset) { return fd_ >= 0 && ::lseek(fd_, off_t(offset), SEEK_SET) == off_t(offset); }
+  bool Seek(int64_t offset) {
+    if (!Open() || offset < 0) return false;
+    position_ = offset;
+    return true;
+  }
 
  private:
-  int fd_;
+  core::DumpFile file_;
+  int64_t position_ = 0;
 };
 
 // A PC file written anew: into a new file beside the name, which replaces
@@ -93,14 +88,7 @@ void WriteClusterFile(const std::string& path, const uint8_t* data, size_t lengt
   core::SavePcFile(path, data, length);
 }
 
-int32_t LittleEndian32(const uint8_t* p) {
-  return int32_t(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24);
-}
-
-void PutLittleEndian32(uint8_t* p, int32_t v) {
-  const uint32_t u = uint32_t(v);
-  p[0] = uint8_t(u); p[1] = uint8_t(u >> 8); p[2] = uint8_t(u >> 16); p[3] = uint8_t(u >> 24);
-}
+int32_t RecordNumber(const uint8_t* head) { return int32_t(core::GetLE32(head)); }
 
 size_t ClusterSize() { return size_t(SectorsPerCluster > 0 ? SectorsPerCluster : 0) * core::kSectorSize; }
 
@@ -163,16 +151,16 @@ std::string DumpFolder() {
 
 void SeparateSCD() {
   core::ProcScope scope("SeparateSCD");
-  const std::string path = DiskName + ".scd";
+  const std::string path = core::ScdFileOf(DiskName);
   InFile dump(path);
   RequireOpen(dump, path);
   const std::string folder = DumpFolder();
   std::vector<uint8_t> data(ClusterSize());
   for (;;) {
-    uint8_t head[4];
-    if (dump.Read(head, 4) != 4) break;
+    uint8_t head[core::kDumpRecordHead];
+    if (dump.Read(head, sizeof head) != sizeof head) break;
     if (dump.Read(data.data(), data.size()) != data.size()) break;   // a record cut short
-    const std::string name = folder + ClusterFileStem(LittleEndian32(head)) + ".bin";
+    const std::string name = folder + ClusterFileStem(RecordNumber(head)) + ".bin";
     core::Guard([&] { WriteClusterFile(name, data.data(), data.size()); });
   }
 }
@@ -199,7 +187,7 @@ void CombineSCD() {
   if (recordBytes <= 0) return;
   // The new dump is written beside the old one and replaces it only when
   // it is complete.
-  const std::string target = DiskName + ".scd";
+  const std::string target = core::ScdFileOf(DiskName);
   core::Guard([&] {
     OutFile out(target);
     std::vector<uint8_t> data(static_cast<size_t>(recordBytes));
@@ -209,9 +197,9 @@ void CombineSCD() {
       InFile in(folder + name);
       RequireOpen(in, folder + name);
       if (in.Read(data.data(), data.size()) != data.size()) core::RaiseSystemError(EIO, folder + name);
-      uint8_t head[4];
-      PutLittleEndian32(head, int32_t(std::stol(name.substr(8, 6))));
-      out.Write(head, 4);
+      uint8_t head[core::kDumpRecordHead];
+      core::PutLE32(head, uint32_t(std::stol(name.substr(8, 6))));
+      out.Write(head, sizeof head);
       out.Write(data.data(), data.size());
     }
     out.Commit();
@@ -228,10 +216,10 @@ void CompareSCD(const std::string& secondPath) {
   // System clusters.
   {
     std::vector<uint8_t> mine(clusterBytes, 0), theirs(clusterBytes, 0);
-    InFile a(DiskName + ".scc");
-    RequireOpen(a, DiskName + ".scc");
+    InFile a(core::SccFileOf(DiskName));
+    RequireOpen(a, core::SccFileOf(DiskName));
     const size_t got = a.Read(mine.data(), mine.size());
-    InFile b(second + ".scc");   // a missing file reads as empty
+    InFile b(core::SccFileOf(second));   // a missing file reads as empty
     const size_t gotSecond = b.Read(theirs.data(), theirs.size());
     if (got != gotSecond || mine != theirs)
       core::Guard([&] { WriteClusterFile(folder + ClusterFileStem(-1) + ".bin", mine.data(), got); });
@@ -241,24 +229,24 @@ void CompareSCD(const std::string& secondPath) {
   // counts, as a search from the start would find it).
   std::map<int32_t, int64_t> index;
   {
-    InFile b(second + ".scd");
+    InFile b(core::ScdFileOf(second));
     int64_t position = 0;
-    uint8_t head[4];
-    while (b.Open() && b.Seek(position) && b.Read(head, 4) == 4) {
-      index.emplace(LittleEndian32(head), position + 4);
-      position += 4 + int64_t(clusterBytes);
+    uint8_t head[core::kDumpRecordHead];
+    while (b.Open() && b.Seek(position) && b.Read(head, sizeof head) == sizeof head) {
+      index.emplace(RecordNumber(head), position + core::kDumpRecordHead);
+      position += core::kDumpRecordHead + int64_t(clusterBytes);
     }
   }
 
-  InFile a(DiskName + ".scd");
-  RequireOpen(a, DiskName + ".scd");
-  InFile b(second + ".scd");
+  InFile a(core::ScdFileOf(DiskName));
+  RequireOpen(a, core::ScdFileOf(DiskName));
+  InFile b(core::ScdFileOf(second));
   std::vector<uint8_t> mine(clusterBytes), theirs(clusterBytes);
   for (;;) {
-    uint8_t head[4];
-    if (a.Read(head, 4) != 4) break;
+    uint8_t head[core::kDumpRecordHead];
+    if (a.Read(head, sizeof head) != sizeof head) break;
     if (a.Read(mine.data(), mine.size()) != mine.size()) break;
-    const int32_t n = LittleEndian32(head);
+    const int32_t n = RecordNumber(head);
     bool unchanged = false;
     auto found = index.find(n);
     if (found != index.end() && b.Seek(found->second))
@@ -273,8 +261,8 @@ void SaveTopfSystemClusters(const std::string& path) {
   BusyPointer busy;
   const int32_t savedSpc = SectorsPerCluster;
   const std::string base = DumpBasePath(path);
-  const std::string scc = base + ".scc", scd = base + ".scd";
-  const bool replacesOwnDump = FileMode && (SameFile(scd, DiskName + ".scd") || SameFile(scc, DiskName + ".scc"));
+  const std::string scc = core::SccFileOf(base), scd = core::ScdFileOf(base);
+  const bool replacesOwnDump = FileMode && (SameFile(scd, core::ScdFileOf(DiskName)) || SameFile(scc, core::SccFileOf(DiskName)));
 
   double cylinders = 0;
   int32_t tracks = 0, sectors = 0, bytes = 0;
@@ -305,11 +293,9 @@ void SaveTopfSystemClusters(const std::string& path) {
     // Both files replace their names only once both are complete.
     OutFile sccOut(scc);
     sccOut.Write(ClusterBuffer.data(), ClusterBuffer.size());
-    uint8_t geometry[16];
-    std::memcpy(geometry, &cylinders, 8);
-    std::memcpy(geometry + 8, &tracks, 4);
-    std::memcpy(geometry + 12, &sectors, 4);
-    sccOut.Write(geometry, 16);
+    uint8_t trailer[core::kDumpTrailerBytes];
+    core::PutDumpTrailer(trailer, {cylinders, tracks, sectors});
+    sccOut.Write(trailer, sizeof trailer);
     OutFile out(scd);
     core::WorkList& list = List1();
     list.Clear();
@@ -343,18 +329,17 @@ void SaveTopfSystemClusters(const std::string& path) {
         continue;
       }
       if (c >= 0) {
-        uint8_t head[4];
-        PutLittleEndian32(head, int32_t(c));
-        out.Write(head, 4);
+        uint8_t head[core::kDumpRecordHead];
+        core::PutLE32(head, uint32_t(c));
+        out.Write(head, sizeof head);
         out.Write(ClusterBuffer.data(), ClusterBuffer.size());
       }
       above.push_back(int32_t(c));
-      for (size_t slot = 0; slot + 128 <= ClusterBuffer.size(); slot += 128) {
+      for (size_t slot = 0; slot + core::kDirEntrySize <= ClusterBuffer.size(); slot += core::kDirEntrySize) {
         const uint8_t* e = ClusterBuffer.data() + slot;
-        if (e[0] != 0xF2 && e[0] != 0xF3) continue;
-        std::string name;
-        for (size_t k = 20; k < 20 + 97 && e[k] != 0 && e[k] != 255; ++k) name.push_back(char(e[k]));
-        const int32_t s = int32_t(uint32_t(e[8]) << 24 | uint32_t(e[9]) << 16 | uint32_t(e[10]) << 8 | e[11]);
+        if (e[core::kDeAttribute] != core::AttrDirectory && e[core::kDeAttribute] != core::AttrRecycle) continue;
+        const std::string name = core::ReadEntryNameRaw(e);
+        const int32_t s = int32_t(core::GetBE32(e + core::kDeStartCluster));
         bool cycle = false;
         for (int32_t a : above) cycle = cycle || a == s;
         if (cycle) continue;

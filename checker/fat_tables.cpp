@@ -104,10 +104,8 @@ void LoadTopfFAT() {
   const uint8_t* b = ClusterBuffer.data();
   for (int32_t i = 0; i <= last; ++i) {
     if (i <= readable) {
-      const uint8_t* p1 = b + kFat1Offset + 3 * i;
-      const uint8_t* p2 = b + kFat2Offset + 3 * i;
-      FAT1[size_t(i)].Value = int32_t(p1[0]) << 16 | int32_t(p1[1]) << 8 | p1[2];
-      FAT2[size_t(i)].Value = int32_t(p2[0]) << 16 | int32_t(p2[1]) << 8 | p2[2];
+      FAT1[size_t(i)].Value = int32_t(core::ReadFat24(b, kFat1Offset, i));
+      FAT2[size_t(i)].Value = int32_t(core::ReadFat24(b, kFat2Offset, i));
     } else {
       // Outside the system cluster: nothing to read, taken as free.
       FAT1[size_t(i)].Value = FAT2[size_t(i)].Value = kFatFree;
@@ -122,12 +120,8 @@ bool SaveTopfFAT() {
   const int32_t last = FatLastIndex();
   uint8_t* b = ClusterBuffer.data();
   for (int32_t i = 0; i <= last; ++i) {
-    const uint32_t v1 = uint32_t(FAT1[size_t(i)].Value);
-    const uint32_t v2 = uint32_t(FAT2[size_t(i)].Value);
-    uint8_t* p1 = b + kFat1Offset + 3 * i;
-    uint8_t* p2 = b + kFat2Offset + 3 * i;
-    p1[0] = uint8_t(v1 >> 16); p1[1] = uint8_t(v1 >> 8); p1[2] = uint8_t(v1);
-    p2[0] = uint8_t(v2 >> 16); p2[1] = uint8_t(v2 >> 8); p2[2] = uint8_t(v2);
+    core::WriteFat24(b, kFat1Offset, i, uint32_t(FAT1[size_t(i)].Value));
+    core::WriteFat24(b, kFat2Offset, i, uint32_t(FAT2[size_t(i)].Value));
   }
   return true;
 }

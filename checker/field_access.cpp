@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "checker/disk_layer.h"
+#include "core/disk_format.h"
 #include "core/error_handler.h"
 
 namespace checker {
@@ -30,19 +31,14 @@ int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
 }  // namespace
 
 int16_t GetTopfWord(int32_t offset) {
-  const uint8_t* p = Field(offset, 2);
-  return int16_t(uint16_t(p[0] << 8 | p[1]));
+  return int16_t(core::GetBE16(Field(offset, 2)));
 }
 
-int32_t GetTopfLong(int32_t offset) { return int32_t(ReadBE32(Field(offset, 4))); }
+int32_t GetTopfLong(int32_t offset) { return int32_t(core::GetBE32(Field(offset, 4))); }
 
-void SetTopfWord(int32_t offset, int32_t value) {
-  uint8_t* p = Field(offset, 2);
-  p[0] = uint8_t(uint32_t(value) >> 8);
-  p[1] = uint8_t(value);
-}
+void SetTopfWord(int32_t offset, int32_t value) { core::PutBE16(Field(offset, 2), uint16_t(value)); }
 
-void SetTopfLong(int32_t offset, int32_t value) { WriteBE32(Field(offset, 4), uint32_t(value)); }
+void SetTopfLong(int32_t offset, int32_t value) { core::PutBE32(Field(offset, 4), uint32_t(value)); }
 
 std::string GetTopfString(int32_t offset) {
   const uint8_t* p = Field(offset, 0);
@@ -62,13 +58,13 @@ void SetTopfString(int32_t offset, const std::string& text) {
 double GetTopfDate(int32_t offset) {
   const uint8_t* p = Field(offset, 5);
   const int32_t mjd = p[0] << 8 | p[1];
-  return double(mjd - 15018) + p[2] / 24.0 + p[3] / 1440.0 + p[4] / 86400.0;
+  return double(mjd - core::kMjdOffset) + p[2] / 24.0 + p[3] / 1440.0 + p[4] / 86400.0;
 }
 
 void SetTopfDate(int32_t offset, double when) {
   uint8_t* p = Field(offset, 5);
   const double days = std::floor(when);
-  const int64_t mjd = int64_t(days) + 15018;
+  const int64_t mjd = int64_t(days) + core::kMjdOffset;
   int64_t seconds = int64_t(std::llround((when - days) * 86400.0));
   if (seconds >= 86400) seconds = 86399;
   if (seconds < 0) seconds = 0;

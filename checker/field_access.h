@@ -30,14 +30,6 @@ double GetTopfDate(int32_t offset);
 // Encodes a date value as TopfDate at offset.
 void SetTopfDate(int32_t offset, double when);
 
-// Helpers on any view buffer (no range check beyond the caller's).
-inline uint32_t ReadBE32(const uint8_t* p) {
-  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-}
-inline void WriteBE32(uint8_t* p, uint32_t v) {
-  p[0] = uint8_t(v >> 24); p[1] = uint8_t(v >> 16); p[2] = uint8_t(v >> 8); p[3] = uint8_t(v);
-}
-
 // The current local date and time as a date value (checks compare entry
 // dates with it). Tests may fix it through core::SetNowHook.
 double NowDateValue();

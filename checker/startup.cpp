@@ -56,13 +56,15 @@ bool LooksLikeTopfieldDisk(int32_t handle) {
     }
     qlib::TopfSwapDWORD(sector.data(), 1);
   };
-  auto topf = [&] { return sector[4] == 'T' && sector[5] == 'O' && sector[6] == 'P' && sector[7] == 'F'; };
+  auto topf = [&] { return std::string_view(reinterpret_cast<const char*>(&sector[core::kSbIdString]), 4) == "TOPF"; };
   read(0);
   if (topf()) return true;
   read(1);
   if (topf()) return true;
   read(2);
-  return sector[0] == 0xF1 && std::string(reinterpret_cast<const char*>(&sector[22]), 5) == "ROOT_";
+  // The root's "." entry, named "__ROOT__".
+  return sector[core::kDeAttribute] == core::AttrSelf &&
+         std::string(reinterpret_cast<const char*>(&sector[core::kDeName + 2]), 5) == "ROOT_";
 }
 
 std::vector<std::pair<std::string, int>> DriveDialogEntries() {

@@ -232,7 +232,7 @@ void fsck_06_FATSubDirsXCheck() {
       continue;
     }
     if (invalid) {
-      std::fill_n(ClusterBuffer.begin() + off, slot::kBytes, uint8_t(0xFF));
+      std::fill_n(ClusterBuffer.begin() + off, slot::kBytes, slot::kUnused);
       Addinfo(kFixed, "Files - Invalid cluster pointer in directory entry " + r.Name + "': Removed");
       fixed = true;
       skip[size_t(k)] = 1;

@@ -78,7 +78,7 @@ bool PutEntryIntoFolder(int32_t dirIndex, int32_t s, int32_t* cleared) {
   if (s < sight || s >= SlotsPerCluster()) return false;
   for (int32_t k = std::max(sight, 2); k < s; ++k)
     if (SlotInUse(SlotAttribute(k)) && !HoldsFoundEntry(dirIndex, k)) {
-      std::fill_n(ClusterBuffer.begin() + int64_t(k) * slot::kBytes, slot::kBytes, uint8_t(0xFF));
+      std::fill_n(ClusterBuffer.begin() + int64_t(k) * slot::kBytes, slot::kBytes, slot::kUnused);
       if (cleared) ++*cleared;
     }
   SetSlotsInSight(s + 1);

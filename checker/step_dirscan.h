@@ -50,28 +50,29 @@
 #include <string>
 
 #include "checker/checker_state.h"
+#include "core/disk_format.h"
 
 namespace checker {
 
 // Layout of a 128-byte directory slot (view order).
 namespace slot {
-constexpr int32_t kBytes = 128;
-constexpr int32_t kAttribute = 0;
-constexpr int32_t kDate = 1;             // TopfDate, 5 bytes
-constexpr int32_t kStartCluster = 8;
-constexpr int32_t kClusterCount = 12;
-constexpr int32_t kFreeBytes = 16;
-constexpr int32_t kName = 20;
+constexpr int32_t kBytes = core::kDirEntrySize;
+constexpr int32_t kAttribute = core::kDeAttribute;
+constexpr int32_t kDate = core::kDeDate;             // TopfDate, 5 bytes
+constexpr int32_t kStartCluster = core::kDeStartCluster;
+constexpr int32_t kClusterCount = core::kDeClusterCount;
+constexpr int32_t kFreeBytes = core::kDeFreeBytes;
+constexpr int32_t kName = core::kDeName;
 constexpr int32_t kByte124 = 124;
-constexpr int32_t kLastSectorBytes = 126;   // 16 bits
+constexpr int32_t kLastSectorBytes = core::kDeLastSectorBytes;   // 16 bits
 
-constexpr uint8_t kFile = 0xD0;
-constexpr uint8_t kRecording = 0xD1;
-constexpr uint8_t kParent = 0xF0;     // ".."
-constexpr uint8_t kSelf = 0xF1;       // "."
-constexpr uint8_t kDirectory = 0xF2;
-constexpr uint8_t kRecycle = 0xF3;
-constexpr uint8_t kUnused = 0xFF;
+constexpr uint8_t kFile = core::AttrFile;
+constexpr uint8_t kRecording = core::AttrRecording;
+constexpr uint8_t kParent = core::AttrParent;     // ".."
+constexpr uint8_t kSelf = core::AttrSelf;         // "."
+constexpr uint8_t kDirectory = core::AttrDirectory;
+constexpr uint8_t kRecycle = core::AttrRecycle;
+constexpr uint8_t kUnused = core::AttrUnused;
 }  // namespace slot
 
 // Date value of 1 January 2003, 00:00: entry dates before it are impossible.

@@ -18,7 +18,7 @@ namespace checker {
 
 namespace {
 
-constexpr int32_t kRootCopy = 1024;
+constexpr int32_t kRootCopy = core::kRootDirectoryCopy;
 constexpr int32_t kHeadBytes = 4 * slot::kBytes;   // slots 0 to 3
 
 struct StandardSlot {
@@ -114,7 +114,7 @@ void fsck_02_RootDir() {
     RestoreStandardStarts(kRootCopy, "Superblock - Root Directory slot ");
   } else {
     if (!ReadSystemCluster("Superblock - ")) return;
-    std::fill_n(ClusterBuffer.begin() + kRootCopy, 2 * slot::kBytes, uint8_t(0xFF));
+    std::fill_n(ClusterBuffer.begin() + kRootCopy, 2 * slot::kBytes, slot::kUnused);
     std::fill_n(ClusterBuffer.begin() + kRootCopy + 2 * slot::kBytes, 2 * slot::kBytes, uint8_t(0));
     const int32_t dirFree = SectorsPerCluster * 512 - 256;
     for (int k = 0; k < 4; ++k) {
@@ -180,7 +180,7 @@ void fsck_03_Cluster0Root() {
     const int32_t off = s * slot::kBytes;
     const uint8_t a = ClusterBuffer[size_t(off)];
     if (a != 0x00 && a != slot::kFile && a != slot::kRecording && a != slot::kDirectory && a != slot::kUnused) {
-      std::fill_n(ClusterBuffer.begin() + off, slot::kBytes, uint8_t(0xFF));
+      std::fill_n(ClusterBuffer.begin() + off, slot::kBytes, slot::kUnused);
       Addinfo(kFixed, "Root Directory - Slot " + std::to_string(s) + ": erased invalid entry");
       fixed = true;
     }

@@ -31,9 +31,13 @@ constexpr int32_t kSbUsedClusters = core::kSbUsedClusters;
 constexpr int32_t kSbRootFreeBytes = core::kSbRootFreeBytes;
 constexpr int32_t kBackup = core::kBackupSuperblock;
 constexpr int32_t kRootCopyFreeBytes = core::kRootDirectoryCopy + core::kDeFreeBytes;
+// Behind the identification, and behind the last field (the FAT CRC).
+constexpr int32_t kIdEnd = kSbId + core::kTopfieldIdLength;
+constexpr int32_t kSbEnd = core::kSbFatCrc + 4;
 
-// The superblock step touches the first 1536 bytes at least.
-constexpr size_t kSystemHead = 1536;
+// The superblock step touches the first 1536 bytes at least: both
+// superblocks and the root folder's copy.
+constexpr size_t kSystemHead = core::kRootDirectoryCopy + core::kRootCopySlots * core::kDirEntrySize;
 
 // Zeroes [from, to) of ClusterBuffer, clipped to the buffer.
 void Zero(int64_t from, int64_t to) {
@@ -51,7 +55,7 @@ int64_t FatTailStart() {
   const int64_t last = std::max<int64_t>(LastCluster, 0);
   const int64_t rounded = (3 * last + 511) / 512 * 512;
   const int64_t start = std::max<int64_t>(rounded, 3 * (last + 1));
-  return std::min<int64_t>(start, 0x60000);
+  return std::min<int64_t>(start, core::kFAT2 - core::kFAT1);
 }
 
 std::string Estimate(int32_t value, const char* none) {
@@ -102,12 +106,12 @@ void fsck_01_SuperBlock() {
 
   // Areas that must hold zeros (reach the disk only with a fix below).
   SetTopfWord(kSbParameterArea, 0);
-  Zero(26, 32);
-  Zero(52, 512);
-  Zero(1536, 0x20000);
+  Zero(kIdEnd, kSbVersion);
+  Zero(kSbEnd, kBackup);
+  Zero(kSystemHead, core::kFAT1);
   const int64_t tail = FatTailStart();
-  Zero(0x20000 + tail, 0x80000);
-  Zero(0x80000 + tail, int64_t(ClusterBuffer.size()));
+  Zero(core::kFAT1 + tail, core::kFAT2);
+  Zero(core::kFAT2 + tail, int64_t(ClusterBuffer.size()));
 
   if (magic != kMagic) {
     SetTopfLong(kSbMagic, kMagic);
@@ -136,8 +140,8 @@ void fsck_01_SuperBlock() {
   if (!fixed) Addinfo(kOK, "Superblock - Parameter area");
 
   SetTopfWord(kBackup + kSbParameterArea, 0);
-  Zero(538, 544);
-  Zero(564, 1024);
+  Zero(kBackup + kIdEnd, kBackup + kSbVersion);
+  Zero(kBackup + kSbEnd, core::kRootDirectoryCopy);
   if (backupMagic != kMagic) {
     SetTopfLong(kBackup + kSbMagic, kMagic);
     Addinfo(kFixed, "Superblock - Backup Magic Number");

@@ -6,6 +6,7 @@
 
 #include "core/disk_io.h"
 #include "core/disk_model.h"
+#include "core/dump_files.h"
 #include "core/error_handler.h"
 #include "core/iodebug.h"
 #include "core/read_ahead.h"
@@ -61,24 +62,22 @@ const char* kNotInDump = " FileMode failed because the rquested cluster is not i
 // File mode: where disk cluster `cluster` lies in the dump, or false.
 bool DumpLocation(int side, int64_t cluster, std::string& file, int64_t& offset) {
   if (cluster == 0) {
-    file = Disk[side].Name + ".scc";
+    file = SccFileOf(Disk[side].Name);
     offset = 0;
     return true;
   }
   if (cluster < 0 || cluster > kMaxFatIndex || ScdIndex[size_t(cluster)] == 0) return false;
-  file = Disk[side].Name + ".scd";
-  offset = ScdIndex[size_t(cluster)] - 1 + 4;
+  file = ScdFileOf(Disk[side].Name);
+  offset = DumpRecordDataOffset(ScdIndex[size_t(cluster)]);
   return true;
 }
 
-// One transfer with a dump file, opened and closed around it.
+// One transfer with a dump file, opened and closed around it (a write
+// flushed before it counts).
 bool DumpTransfer(const std::string& file, int64_t offset, void* data, size_t length, bool write) {
-  int handle = platform::DriveOpen(file, write);
-  if (handle < 1) RaiseSystemError(platform::LastError(), file);
-  bool ok = write ? platform::WriteAt(handle, uint64_t(offset), data, length)
-                  : platform::ReadAt(handle, uint64_t(offset), data, length);
-  platform::DriveClose(handle);
-  return ok;
+  DumpFile dump(file, write);
+  if (!dump.IsOpen()) RaiseSystemError(platform::LastError(), file);
+  return write ? dump.Write(offset, data, length) && dump.Close() : dump.Read(offset, data, length);
 }
 
 }  // namespace

@@ -209,6 +209,11 @@ constexpr uint8_t CryptCrypted = 1;
 constexpr uint8_t CryptNotCrypted = 2;
 constexpr uint8_t CryptPartially = 3;
 
+// A folder's "." entry: Attribute 0xF1 and the name ".".
+inline bool IsSelfEntry(const uint8_t* slot) {
+  return slot[kDeAttribute] == AttrSelf && slot[kDeName] == '.' && slot[kDeName + 1] == 0;
+}
+
 // The loader's reading of an entry name: from byte 20, at most 97 bytes,
 // ending at a byte 0x00 or 0xFF, bytes 1..31 left out. Windows-1252 bytes.
 std::string ReadEntryName(const uint8_t* slot);

@@ -7,6 +7,7 @@
 #include "core/cluster_io.h"
 #include "core/disk_io.h"
 #include "core/disk_model.h"
+#include "core/dump_files.h"
 #include "core/error_handler.h"
 #include "core/iodebug.h"
 #include "platform/platform.h"
@@ -19,12 +20,6 @@ std::string InitHead(int side) {
   return IODebugHead("InitTopf", kIODebugNarrowName) + std::to_string(side);
 }
 
-// A short read of a dump file: a run-time error like any other file error.
-void ReadDumpFile(int handle, uint64_t offset, void* data, size_t length, const std::string& file) {
-  if (!platform::ReadAt(handle, offset, data, length))
-    RaiseSystemError(platform::LastError(), file);
-}
-
 // Maps the dump of the side for the file-mode cluster I/O. A dump file that
 // is missing or cannot be read is a run-time error for the error handler
 // (Retry reads the dump again; Ignore leaves the side without a dump).
@@ -32,19 +27,16 @@ bool PrepareDump(int side) {
   DiskRec& d = Disk[side];
   std::fill(ScdIndex.begin(), ScdIndex.end(), 0);
   FileModeSectorsPerCluster = 0;
-  const std::string scc = d.Name + ".scc";
-  const std::string scd = d.Name + ".scd";
+  const std::string scc = SccFileOf(d.Name);
+  const std::string scd = ScdFileOf(d.Name);
 
   uint8_t sector[512] = {};
-  int64_t sccLength = -1, scdLength = -1;
+  int64_t sccLength = -1;
   const bool read = TRY_STATEMENT({
-    const int handle = platform::DriveOpen(scc, false);
-    if (handle < 1) RaiseSystemError(platform::LastError(), scc);
-    sccLength = platform::DriveSize(handle);
-    const bool whole = platform::ReadAt(handle, 0, sector, sizeof sector);
-    const int error = platform::LastError();
-    platform::DriveClose(handle);
-    if (!whole) RaiseSystemError(error, scc);
+    const DumpFile file(scc);
+    if (!file.IsOpen()) RaiseSystemError(platform::LastError(), scc);
+    sccLength = file.Length();
+    if (!file.Read(0, sector, sizeof sector)) RaiseSystemError(platform::LastError(), scc);
   });
   if (!read) return false;
 
@@ -58,24 +50,8 @@ bool PrepareDump(int side) {
     return false;
   }
 
-  const int64_t record = 4 + int64_t(spc) * kSectorSize;
   const bool mapped = TRY_STATEMENT({
-    std::fill(ScdIndex.begin(), ScdIndex.end(), 0);
-    const int handle = platform::DriveOpen(scd, false);
-    if (handle < 1) RaiseSystemError(platform::LastError(), scd);
-    struct Close {
-      int handle;
-      ~Close() { platform::DriveClose(handle); }
-    } close{handle};
-    scdLength = platform::DriveSize(handle);
-    for (int64_t start = 0; start + record <= scdLength; start += record) {
-      uint8_t index[4];
-      ReadDumpFile(handle, uint64_t(start), index, 4, scd);
-      const uint32_t fatIndex = uint32_t(index[0]) | (uint32_t(index[1]) << 8) |
-                                (uint32_t(index[2]) << 16) | (uint32_t(index[3]) << 24);
-      // Disk cluster fatIndex + 1 must exist in the map; other records are ignored.
-      if (fatIndex < uint32_t(kMaxFatIndex)) ScdIndex[fatIndex + 1] = start + 1;
-    }
+    if (!IndexDumpRecords(scd, spc, ScdIndex)) RaiseSystemError(platform::LastError(), scd);
   });
   if (!mapped) {
     std::fill(ScdIndex.begin(), ScdIndex.end(), 0);
@@ -131,17 +107,14 @@ int32_t ClusterSizeForDiskBytes(double bytes) {
   int32_t spc = 2068;
   if (gib > 130) spc = 2444;
   if (gib > 160) spc = 3760;
-  if (gib > 250) spc = 4512;
+  if (gib > 250) spc = kLargestDiskSizeClusterSize;
   return spc;
 }
 
 int32_t GuessClusterSize(int side) {
   ProcScope scope("GuessClusterSize");
   CheckSideIndex(side);
-  if (InFileMode()) {
-    const int64_t length = platform::FileLength(Disk[side].Name + ".scc");
-    return length > 0 ? int32_t(std::min<int64_t>(length / 512, 0x7FFFFFFF)) : 0;
-  }
+  if (InFileMode()) return SccLengthClusterSize(SccFileOf(Disk[side].Name));
   const int32_t scanned = ScanForClusterSize(side);
   if (scanned >= 1) return scanned;
   double cylinders = 0;
@@ -162,10 +135,10 @@ int32_t ScanForClusterSize(int side) {
   } restore{d, remembered};
 
   d.SectorsPerCluster = 1;
-  for (int32_t n = 0; n <= 18800; ++n) {
+  for (int32_t n = 0; n <= kClusterSizeScanLastSector; ++n) {
     if (!ReadTopfSector(side, n)) continue;
     const uint8_t* s = SectorBuffer.data();
-    if (s[kDeAttribute] != AttrSelf || s[kDeName] != '.' || s[kDeName + 1] != 0) continue;
+    if (!IsSelfEntry(s)) continue;
     const double divisor = double(GetBE32(s + kDeStartCluster)) + 1.0;
     if (divisor > 4294967295.5) continue;   // start field 0xFFFFFFFF: no cluster number
     // The first match ends the scan, whatever it gives (below 1: no size).

@@ -19,12 +19,17 @@ bool InitTopf(int side, const std::string& name, bool readWrite);
 // 4512).
 int32_t GuessClusterSize(int side);
 
+// The last sector the scans for a folder's "." entry read (both programs).
+constexpr int32_t kClusterSizeScanLastSector = 18800;
+
 // Looks for the first directory "." entry in sectors 0..18800; the sector
 // number divided by the directory's disk cluster number is the cluster size.
 // -1 when nothing is found.
 int32_t ScanForClusterSize(int side);
 
-// The size estimate alone, from a disk size in bytes.
+// The size estimate alone, from a disk size in bytes (both programs).
 int32_t ClusterSizeForDiskBytes(double bytes);
+// The estimate's largest value, that of every disk above 250 GiB.
+constexpr int32_t kLargestDiskSizeClusterSize = 4512;
 
 }  // namespace core

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/disk_model.h"
+#include "core/dump_files.h"
 #include "core/error_handler.h"
 #include "core/iodebug.h"
 #include "core/read_ahead.h"
@@ -112,14 +113,15 @@ int32_t ZeroSectors(int32_t handle, uint32_t firstSector, int32_t count, const v
 void DiskGeometry(int32_t handle, double& Cylinders, int32_t& TracksPerCylinder,
                   int32_t& SectorsPerTrack, int32_t& BytesPerSector) {
   ProcScope scope("DiskGeometry");
-  if (InFileMode()) {
-    int64_t length = platform::FileLength(Disk[0].Name + ".scc");
-    Cylinders = 1.0;
-    TracksPerCylinder = 1;
-    SectorsPerTrack = length > 0 ? int32_t(length / 512) : 0;
-    BytesPerSector = 512;
-    return;
-  }
+  if (InFileMode())
+    FileModeGeometry(SccFileOf(Disk[0].Name), Cylinders, TracksPerCylinder, SectorsPerTrack,
+                     BytesPerSector);
+  else
+    HandleGeometry(handle, Cylinders, TracksPerCylinder, SectorsPerTrack, BytesPerSector);
+}
+
+void HandleGeometry(int32_t handle, double& Cylinders, int32_t& TracksPerCylinder,
+                    int32_t& SectorsPerTrack, int32_t& BytesPerSector) {
   Cylinders = 0;
   TracksPerCylinder = 0;
   SectorsPerTrack = 0;

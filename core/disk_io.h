@@ -67,9 +67,13 @@ extern uint64_t SectorWriteCalls;
 
 // The geometry as the recorder tools always computed it: 512 bytes a sector,
 // 63 sectors a track, 255 tracks a cylinder. All zeros when the query fails.
-// In file mode: 1 cylinder, 1 track, the .scc file of Disk[0] in sectors.
+// In file mode: 1 cylinder, 1 track, the .scc file of Disk[0] in sectors
+// (FileModeGeometry).
 void DiskGeometry(int32_t handle, double& Cylinders, int32_t& TracksPerCylinder,
                   int32_t& SectorsPerTrack, int32_t& BytesPerSector);
+// The same for the open drive or file `handle` alone, whatever the mode.
+void HandleGeometry(int32_t handle, double& Cylinders, int32_t& TracksPerCylinder,
+                    int32_t& SectorsPerTrack, int32_t& BytesPerSector);
 
 // Reads sector 0 of the side's handle; when that fails too, shows "Quenbrix
 // has lost the link to the hard drive! Terminating now!" and ends the program

@@ -13,6 +13,7 @@
 #include "core/disk_init.h"
 #include "core/disk_io.h"
 #include "core/disk_model.h"
+#include "core/dump_files.h"
 #include "core/error_handler.h"
 #include "core/pc_helpers.h"
 #include "platform/platform.h"
@@ -36,28 +37,9 @@ struct File {
   }
 };
 
-void PutLE32(uint8_t* p, uint32_t v) {
-  p[0] = uint8_t(v);
-  p[1] = uint8_t(v >> 8);
-  p[2] = uint8_t(v >> 16);
-  p[3] = uint8_t(v >> 24);
-}
-uint32_t GetLE32(const uint8_t* p) {
-  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-
 // Writes `length` bytes or raises the system error.
 void WriteAll(File& file, const void* data, size_t length, const std::string& name) {
   if (!platform::PcFileReplaceWrite(file.f, data, length)) RaisePcFileError(name);
-}
-
-// Reads `length` bytes at `offset` of a PC file; false when it is shorter.
-bool ReadFileAt(const std::string& path, int64_t offset, void* data, size_t length) {
-  int handle = platform::DriveOpen(path, false);
-  if (handle < 1) return false;
-  bool ok = platform::ReadAt(handle, uint64_t(offset), data, length);
-  platform::DriveClose(handle);
-  return ok;
 }
 
 // The cluster size the disk's own superblock gives (0 when it is no recorder
@@ -143,19 +125,6 @@ bool IsDumpFolder(const uint8_t* cluster, int32_t index, const uint8_t* scc,
          ReadFat24(scc, kFAT1, index) == kFat24End && !hasPredecessor[size_t(index)];
 }
 
-// A PC file read through one descriptor from the first check to the last
-// write, so that every byte written is a byte that was checked.
-struct DumpFile {
-  int handle = -1;
-  explicit DumpFile(const std::string& path) : handle(platform::PcFileOpen(path, false)) {}
-  ~DumpFile() {
-    if (handle >= 0) platform::PcFileClose(handle);
-  }
-  bool Read(int64_t offset, void* data, size_t length) const {
-    return handle >= 0 && platform::ReadAt(handle, uint64_t(offset), data, length);
-  }
-};
-
 }  // namespace
 
 std::string DumpBasePath(const std::string& path) {
@@ -182,11 +151,11 @@ bool SaveTopfSystemClusters(int side, const std::string& path) {
     spc = FileModeSectorsPerCluster;
     last = kMaxFatIndex;   // a dump holds clusters of the whole FAT
     // The new dump keeps the geometry of the disk the source dump was made from.
-    uint8_t trailer[16] = {};
-    if (spc > 0 && ReadFileAt(d.Name + ".scc", int64_t(spc) * kSectorSize, trailer, 16)) {
-      std::memcpy(&cylinders, trailer, 8);
-      tracks = int32_t(GetLE32(trailer + 8));
-      sectors = int32_t(GetLE32(trailer + 12));
+    DumpGeometry kept;
+    if (ReadDumpGeometry(SccFileOf(d.Name), spc, kept)) {
+      cylinders = kept.Cylinders;
+      tracks = kept.TracksPerCylinder;
+      sectors = kept.SectorsPerTrack;
     } else {
       DiskSectors(side, cylinders, tracks, sectors);
     }
@@ -246,21 +215,19 @@ bool SaveTopfSystemClusters(int side, const std::string& path) {
       ClusterBuffer.begin(), ClusterBuffer.begin() + kRootDirectoryCopy + kRootCopySlots * kDirEntrySize);
 
   // Both files take their names together at the end, once both are whole.
-  const std::string sccName = base + ".scc";
+  const std::string sccName = SccFileOf(base);
   File scc;
   bool written = Guard([&] {
     platform::PcFileReplaceAbort(scc.f);
     if (!platform::PcFileReplaceBegin(sccName, scc.f)) RaisePcFileError(sccName);
-    uint8_t trailer[16];
-    std::memcpy(trailer, &cylinders, 8);
-    PutLE32(trailer + 8, uint32_t(tracks));
-    PutLE32(trailer + 12, uint32_t(sectors));
+    uint8_t trailer[kDumpTrailerBytes];
+    PutDumpTrailer(trailer, {cylinders, tracks, sectors});
     WriteAll(scc, ClusterBuffer.data(), clusterBytes, sccName);
     WriteAll(scc, trailer, sizeof trailer, sccName);
   });
   if (!written) return false;
 
-  const std::string scdName = base + ".scd";
+  const std::string scdName = ScdFileOf(base);
   File scd;
   if (!Guard([&] {
         if (!platform::PcFileReplaceBegin(scdName, scd.f)) RaisePcFileError(scdName);
@@ -281,10 +248,10 @@ bool SaveTopfSystemClusters(int side, const std::string& path) {
     ClusterBuffer.resize(clusterBytes);
     slots = ClusterBuffer.data();
     if (whole) {
-      uint8_t head[4];
+      uint8_t head[kDumpRecordHead];
       PutLE32(head, uint32_t(index));
       return Guard([&] {
-        WriteAll(scd, head, 4, scdName);
+        WriteAll(scd, head, sizeof head, scdName);
         WriteAll(scd, ClusterBuffer.data(), clusterBytes, scdName);
       });
     }
@@ -324,8 +291,8 @@ bool RestoreTopfSystemClusters(int side, const std::string& path) {
   {
     BusyPointer busy;
     const std::string base = DumpBasePath(path);
-    const std::string sccName = base + ".scc";
-    const std::string scdName = base + ".scd";
+    const std::string sccName = SccFileOf(base);
+    const std::string scdName = ScdFileOf(base);
     const int64_t sccLength = platform::FileLength(sccName);
     const int64_t scdLength = platform::FileLength(scdName);
     if (sccLength < 0 || scdLength < 0) {
@@ -344,9 +311,9 @@ bool RestoreTopfSystemClusters(int side, const std::string& path) {
     // Check everything before the first write, on the files as opened once.
     const DumpFile sccFile(sccName), scdFile(scdName);
     platform::FileState sccState, scdState;
-    if (sccFile.handle < 0 || scdFile.handle < 0 ||
-        !platform::HandleState(sccFile.handle, sccState) ||
-        !platform::HandleState(scdFile.handle, scdState))
+    if (!sccFile.IsOpen() || !scdFile.IsOpen() ||
+        !platform::HandleState(sccFile.Handle(), sccState) ||
+        !platform::HandleState(scdFile.Handle(), scdState))
       return refuse("the *.scc or *.scd file could not be opened (" +
                     platform::PcFileErrorText(platform::LastError()) + ").");
     uint8_t sector[512] = {};
@@ -356,10 +323,10 @@ bool RestoreTopfSystemClusters(int side, const std::string& path) {
       return refuse("the *.scc file gives an unusable cluster size (" + std::to_string(spc) +
                     " sectors).");
     const int64_t clusterBytes = int64_t(spc) * kSectorSize;
-    if (sccState.Size != clusterBytes + 16)
+    if (sccState.Size != clusterBytes + kDumpTrailerBytes)
       return refuse("the *.scc file has " + std::to_string(sccState.Size) + " bytes instead of " +
-                    std::to_string(clusterBytes + 16) + ".");
-    const int64_t record = 4 + clusterBytes;
+                    std::to_string(clusterBytes + kDumpTrailerBytes) + ".");
+    const int64_t record = DumpRecordBytes(spc);
     if (scdState.Size % record != 0)
       return refuse("the *.scd file does not hold whole records of " + std::to_string(record) +
                     " bytes.");
@@ -398,8 +365,8 @@ bool RestoreTopfSystemClusters(int side, const std::string& path) {
     std::vector<int64_t> firstRecord(size_t(kFatEntries), -1);
     std::vector<uint8_t> data(static_cast<size_t>(clusterBytes)), other(data.size());
     for (int64_t r = 0; r < records; ++r) {
-      uint8_t head[4];
-      if (!scdFile.Read(r * record, head, 4)) {
+      uint8_t head[kDumpRecordHead];
+      if (!scdFile.Read(r * record, head, sizeof head)) {
         putBack();
         return refuse("the *.scd file could not be read.");
       }
@@ -418,8 +385,9 @@ bool RestoreTopfSystemClusters(int side, const std::string& path) {
         // The check program saves a folder named by two entries twice; the
         // same bytes again are simply not written twice.
         const bool same =
-            scdFile.Read(r * record + 4, data.data(), data.size()) &&
-            scdFile.Read(firstRecord[size_t(index)] * record + 4, other.data(), other.size()) &&
+            scdFile.Read(r * record + kDumpRecordHead, data.data(), data.size()) &&
+            scdFile.Read(firstRecord[size_t(index)] * record + kDumpRecordHead, other.data(),
+                         other.size()) &&
             data == other;
         refused[size_t(r)] = same ? "-" : "a second record of this cluster, with other contents";
       }
@@ -446,7 +414,8 @@ bool RestoreTopfSystemClusters(int side, const std::string& path) {
           if (index == 0 && TakeRootCopy(data.data(), scc.data())) slots = data.data();
           return true;
         }
-        if (!scdFile.Read(r * record + 4, data.data(), data.size())) return readable = false;
+        if (!scdFile.Read(r * record + kDumpRecordHead, data.data(), data.size()))
+          return readable = false;
         if (!IsDumpFolder(data.data(), index, scc.data(), hasPredecessor)) {
           refused[size_t(r)] = "not a folder cluster of the dump";
           return true;
@@ -513,9 +482,9 @@ bool RestoreTopfSystemClusters(int side, const std::string& path) {
       const int32_t index = indexOf[size_t(r)];
       ClusterBuffer.resize(size_t(clusterBytes));
       // What is written is still the folder that was checked.
-      uint8_t head[4];
-      if (!scdFile.Read(r * record, head, 4) || int32_t(GetLE32(head)) != index ||
-          !scdFile.Read(r * record + 4, ClusterBuffer.data(), size_t(clusterBytes)) ||
+      uint8_t head[kDumpRecordHead];
+      if (!scdFile.Read(r * record, head, sizeof head) || int32_t(GetLE32(head)) != index ||
+          !scdFile.Read(r * record + kDumpRecordHead, ClusterBuffer.data(), size_t(clusterBytes)) ||
           !IsDumpFolder(ClusterBuffer.data(), index, scc.data(), hasPredecessor) ||
           !WriteTopfCluster(side, index + 1, false))
         failures.push_back(std::to_string(index + 1));

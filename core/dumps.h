@@ -2,7 +2,7 @@
 // geometry: Cylinders as a little-endian double, TracksPerCylinder and
 // SectorsPerTrack as little-endian 32-bit values) and B.scd (records of a
 // little-endian 32-bit FAT index followed by that directory's cluster), both
-// in the view.
+// in the view. Both programs read and write them through core/dump_files.h.
 #pragma once
 
 #include <string>
