@@ -31,7 +31,6 @@ constexpr double kMaxStep = 216000;    // 2.4 s
 // Hits on used clusters take part: the rebuild protects what a listed entry
 // reaches and may relink clusters of lost chains.
 void ExcludeUnusable() {
-  const core::DiskRec& d = core::Disk[0];
   const int32_t last = std::min(core::LastDataIndex(0), core::LastFatIndex(0));
   std::vector<bool> taken(size_t(std::max(last, 0)) + 1, false);
   for (int32_t i = 0; i < FoundCount; ++i) {

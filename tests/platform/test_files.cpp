@@ -216,7 +216,9 @@ TEST(PcMakeFolder, FollowsOnlyLinksOfTheUserOrRoot) {
     }
     TempDir dir, elsewhere;
     ASSERT_EQ(symlink(elsewhere.Path().c_str(), (dir / "link").c_str()), 0);
-    if (row.owner != 0) ASSERT_EQ(lchown((dir / "link").c_str(), row.owner, row.owner), 0);
+    if (row.owner != 0) {
+      ASSERT_EQ(lchown((dir / "link").c_str(), row.owner, row.owner), 0);
+    }
     const std::string path = dir / (row.below ? row.below : std::string(300, 'n').c_str());
     std::string why;
     EXPECT_EQ(PcMakeFolder(path, dir.Path(), &why), row.made) << path;

@@ -233,7 +233,9 @@ TEST_F(JobTest, FoldersThatCannotBeMadeAreToldOnceByTheirReason) {
       ib::WriteWholeFile(src + "t/" + deep + "/y.dat", b);
       if (at != TooLong) {
         ASSERT_EQ(::symlink(elsewhere.c_str(), (Pc() + dst + "t").c_str()), 0);
-        if (at == OthersLink) ASSERT_EQ(::lchown((Pc() + dst + "t").c_str(), 65534, 0), 0);
+        if (at == OthersLink) {
+          ASSERT_EQ(::lchown((Pc() + dst + "t").c_str(), 65534, 0), 0);
+        }
       }
       ShowPc(0, sub + "src/");
       ShowPc(1, dst);
