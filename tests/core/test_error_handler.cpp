@@ -181,8 +181,7 @@ std::string MakeArgumentRecorder(const TempDir& dir) {
   return program;
 }
 
-// The file's content once it is whole: it ends its last line and reads the
-// same twice in a row.
+// The file's content once whole: its last line ended, the same twice in a row.
 std::string WaitForFile(const std::string& path) {
   std::string seen = "(not started)";
   for (int i = 0; i < 500; ++i) {
