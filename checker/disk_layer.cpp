@@ -1,6 +1,5 @@
 #include "checker/disk_layer.h"
 
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>

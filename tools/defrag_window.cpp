@@ -290,12 +290,15 @@ void Form3::Form_Load() {
   Command3->setEnabled(true);
 }
 
+bool Form3::CancelRun() {
+  if (!DefragRunning) return false;
+  transfer::CancelState = -1;
+  return true;
+}
+
 bool Form3::Form_Unload() {
   core::ProcScope scope("Form_Unload");
-  if (DefragRunning) {
-    transfer::CancelState = -1;
-    return false;
-  }
+  if (CancelRun()) return false;
   if (unloaded_) return true;
   unloaded_ = true;
   // The other pane's model of this disk follows what the runs changed.
@@ -367,10 +370,7 @@ bool Form3::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void Form3::Command1_Click() {
-  if (DefragRunning) {
-    transfer::CancelState = -1;
-    return;
-  }
+  if (CancelRun()) return;
   const auto run = TryStart();
   if (!run) return;
   BusyScope busy(*this);
@@ -405,10 +405,7 @@ void Form3::Command1_Click() {
 }
 
 void Form3::Command3_Click() {
-  if (DefragRunning) {
-    transfer::CancelState = -1;
-    return;
-  }
+  if (CancelRun()) return;
   const auto run = TryStart();
   if (!run) return;
   BusyScope busy(*this);

@@ -80,6 +80,9 @@ class Form3 : public QWidget {
   // A run or clearing of this window: its scope, or nothing when it may not
   // start.
   std::optional<ui::RunScope> TryStart() const;
+  // While a run or clearing is in progress, asks it to stop (as its Cancel
+  // button does) and gives true; false when none runs.
+  bool CancelRun();
   void RunAfterJobAction();
   void InstallHooks();
   // Procedures of this window that process events (the load, a run and the
