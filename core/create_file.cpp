@@ -44,6 +44,43 @@ int FirstFreeSlot(const std::vector<uint8_t>& cluster) {
 
 }  // namespace
 
+std::string EntryNameBytes(const std::string& name) {
+  std::string out = name;
+  for (char& ch : out) {
+    const uint8_t c = uint8_t(ch);
+    if (c == 0xFF) ch = 'y';
+    else if (c < 0x20) ch = '_';
+  }
+  // Final points go, unless nothing else is left.
+  const auto dropFinalPoints = [](std::string& text) {
+    const size_t last = text.find_last_not_of('.');
+    if (last != std::string::npos) text.resize(last + 1);
+  };
+  dropFinalPoints(out);
+  const size_t limit = size_t(kMaxEntryName);
+  if (out.size() <= limit) return out;
+  // The extension stays when at least one character of the name part can
+  // stay before it.
+  const size_t dot = out.rfind('.');
+  if (dot != std::string::npos && dot > 0) {
+    const size_t extLength = out.size() - dot - 1;
+    if (extLength < limit) {
+      const size_t keep = limit - extLength;   // of the name part
+      if (dot <= keep) return out;             // 95 bytes at most
+      return out.substr(0, keep) + out.substr(dot);
+    }
+  }
+  out.resize(limit);
+  dropFinalPoints(out);
+  return out;
+}
+
+std::string EntryPath(const std::string& path) {
+  const size_t cut = path.rfind('\\');
+  if (cut == std::string::npos) return EntryNameBytes(path);
+  return path.substr(0, cut + 1) + EntryNameBytes(path.substr(cut + 1));
+}
+
 std::string LowerCaseName(const std::string& name) {
   std::string out = name;
   for (char& ch : out) {
@@ -122,14 +159,13 @@ bool CreateTopfFile(int side, const std::string& path, bool isDir, double size, 
   // Directory part (with its "\") and entry name: base + "." + extension.
   const size_t cut = path.rfind('\\');
   const std::string dirPart = cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
-  std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
-  if (!name.empty() && name.back() == '.') name.pop_back();   // no extension after the point
-  const size_t dot = name.rfind('.');
-  const std::string ext = dot == std::string::npos ? std::string() : name.substr(dot + 1);
-  const std::string entryName = name.substr(0, size_t(kMaxEntryName));
+  const std::string entryName =
+      EntryNameBytes(cut == std::string::npos ? path : path.substr(cut + 1));
+  const size_t dot = entryName.rfind('.');
+  const std::string ext = dot == std::string::npos ? std::string() : entryName.substr(dot + 1);
   const std::string what = "\"" + Shown(dirPart + entryName) + "\"";
 
-  if (name.empty()) {
+  if (entryName.empty()) {
     Tell("Unable to create " + what + ": the name is empty.");
     return false;
   }
@@ -162,14 +198,12 @@ bool CreateTopfFile(int side, const std::string& path, bool isDir, double size, 
   }
 
   // An older entry of the same name (case ignored) in that folder.
-  const std::string keyWhole = dirKey + "\\" + LowerCaseName(name);
-  const std::string keyCut = dirKey + "\\" + LowerCaseName(entryName);
+  const std::string key = dirKey + "\\" + LowerCaseName(entryName);
   int older = -1;
   for (int32_t i = 0; i < d.FileCount; ++i) {
     const FileRec& r = d.Files[size_t(i)];
     if (r.Recovered || IsErased(r)) continue;
-    const std::string lower = LowerCaseName(r.Name);
-    if (lower == keyWhole || lower == keyCut) {
+    if (LowerCaseName(r.Name) == key) {
       older = i;
       break;
     }

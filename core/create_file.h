@@ -46,6 +46,26 @@ bool CreateTopfFile(int side, const std::string& path, bool isDir, double size, 
 // cannot be read or is no folder cluster. Uses ClusterBuffer.
 int32_t FreeEntrySlots(int side, const std::string& path);
 
+// The bytes every writer stores for the entry name `name` (Windows-1252,
+// without a folder): create, copy and move onto a recorder disk, moves
+// within and between recorder disks, rename and New Folder all form a name
+// here, so that the loader reads back exactly what was written:
+// - the byte 0xFF (y with diaeresis; the loader ends a name there) becomes
+//   "y", as the PC name adaptation replaces it; NUL and the bytes 1 to 31
+//   (which the loader leaves out) become "_";
+// - final "." characters go (unless the name is nothing but dots);
+// - a name longer than an entry holds loses characters of its name part,
+//   never its "." and extension: the name part keeps at most 94 minus the
+//   extension's length, so the whole is at most 95 bytes with an extension
+//   and 94 without. An extension too long to leave one character before it
+//   counts as part of the name, and the whole is cut to 94.
+// Names the loader reads from a disk this system wrote come back unchanged,
+// and forming a formed name changes nothing.
+std::string EntryNameBytes(const std::string& name);
+// `path` ("\DataFiles\Film.rec") with its last component formed by
+// EntryNameBytes; the folder part stays as it is.
+std::string EntryPath(const std::string& path);
+
 // Windows-1252 text in lower case (A-Z and the accented capitals of the code
 // page), as the recorder names are compared.
 std::string LowerCaseName(const std::string& name);

@@ -179,7 +179,8 @@ constexpr int32_t kDeSkipByte = 123;
 constexpr int32_t kDeCheckByte = 125;
 constexpr int32_t kDeLastSectorBytes = 126;
 
-// Longest name a writer stores (95 on rename).
+// Longest name a writer stores: a name part and its extension together take
+// kMaxEntryName bytes, the "." one more (EntryNameBytes in create_file.h).
 constexpr int32_t kMaxEntryName = 94;
 // Longest name the readers take from a slot.
 constexpr int32_t kMaxReadName = 97;

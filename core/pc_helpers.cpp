@@ -106,14 +106,45 @@ void SeparatePathComponents(const std::string& path, std::string& folder, std::s
 }
 
 namespace {
-// Cuts UTF-8 text to at most `limit` bytes without splitting a character.
-void CutUtf8(std::string& text, size_t limit) {
-  if (text.size() <= limit) return;
+// The length of UTF-8 text cut to at most `limit` bytes without splitting a
+// character.
+size_t Utf8Cut(const std::string& text, size_t limit) {
+  if (text.size() <= limit) return text.size();
   size_t cut = limit;
   while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
-  text.resize(cut);
+  return cut;
 }
 }  // namespace
+
+std::string SafePcComponent(const std::string& utf8Name) {
+  std::string safe;
+  safe.reserve(utf8Name.size());
+  for (size_t i = 0; i < utf8Name.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(utf8Name[i]);
+    if (c < 0x20 || c == 0x7F || c == '/') {
+      safe.push_back('_');
+    } else if (c == 0xC2 && i + 1 < utf8Name.size() &&
+               static_cast<unsigned char>(utf8Name[i + 1]) >= 0x80 &&
+               static_cast<unsigned char>(utf8Name[i + 1]) <= 0x9F) {
+      safe.push_back('_');   // C1 control (from the bytes 1252 leaves undefined)
+      ++i;
+    } else {
+      safe.push_back(static_cast<char>(c));
+    }
+  }
+  if (safe == ".") safe = "_";
+  if (safe == "..") safe = "__";
+  if (safe.size() <= kMaxPcNameBytes) return safe;
+  // Too long: the name part gives way, so that "." and the extension stay,
+  // when at least one of its characters can stay.
+  const size_t dot = safe.rfind('.');
+  if (dot != std::string::npos && dot > 0 && safe.size() - dot < kMaxPcNameBytes) {
+    const size_t keep = Utf8Cut(safe, kMaxPcNameBytes - (safe.size() - dot));
+    if (keep > 0) return safe.substr(0, keep) + safe.substr(dot);
+  }
+  safe.resize(Utf8Cut(safe, kMaxPcNameBytes));
+  return safe;
+}
 
 std::string CleanupFileNameComponent(const std::string& recorderName) {
   ProcScope scope("CleanupFileName");
@@ -127,26 +158,7 @@ std::string CleanupFileNameComponent(const std::string& recorderName) {
     buffer.back() = '\0';
     adapted = buffer.data();
   }
-  std::string utf8 = platform::Cp1252ToUtf8(adapted);
-  std::string safe;
-  safe.reserve(utf8.size());
-  for (size_t i = 0; i < utf8.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(utf8[i]);
-    if (c < 0x20 || c == 0x7F || c == '/') {
-      safe.push_back('_');
-    } else if (c == 0xC2 && i + 1 < utf8.size() &&
-               static_cast<unsigned char>(utf8[i + 1]) >= 0x80 &&
-               static_cast<unsigned char>(utf8[i + 1]) <= 0x9F) {
-      safe.push_back('_');   // C1 control (from the bytes 1252 leaves undefined)
-      ++i;
-    } else {
-      safe.push_back(static_cast<char>(c));
-    }
-  }
-  if (safe == ".") safe = "_";
-  if (safe == "..") safe = "__";
-  CutUtf8(safe, kMaxPcNameBytes);
-  return safe;
+  return SafePcComponent(platform::Cp1252ToUtf8(adapted));
 }
 
 std::string CleanupFileName(const std::string& path) {

@@ -51,10 +51,15 @@ void SeparatePathComponents(const std::string& path, std::string& folder, std::s
 // Maximum length in bytes of one PC file-name component.
 constexpr size_t kMaxPcNameBytes = 255;
 
+// A PC name component (UTF-8) made safe: "/", NUL and control characters
+// (C0, DEL, C1) become "_", "." and ".." become "_" and "__". A result
+// longer than 255 bytes loses characters of its name part, cut on a
+// character boundary, so that its "." and extension stay (an extension too
+// long for that is cut with the name). Safe input comes back unchanged.
+std::string SafePcComponent(const std::string& utf8Name);
 // Makes a name from the recorder (Windows-1252 bytes) a safe PC file-name
-// component in UTF-8: AdaptFilename, then conversion to UTF-8; "/", NUL and
-// control characters become "_", "." and ".." become "_" and "__", and the
-// result is cut on a character boundary to at most 255 bytes.
+// component in UTF-8: AdaptFilename, then conversion to UTF-8, then
+// SafePcComponent.
 std::string CleanupFileNameComponent(const std::string& recorderName);
 // The path with its file-name part (after the last "\" or "/") made safe as
 // above; the folder part before it stays exactly as it is.

@@ -252,6 +252,14 @@ void Form1::LV1_AfterLabelEdit(int side, const QString& key, const QString& newT
       reloaded = pc;
     }
   }
+  // A recorder name is shown as it was written (cut, or mended as the
+  // loader would read it), not as it was typed.
+  QString shownName = newText;
+  if (!refused && !pc) {
+    const std::string& written = core::Disk[side].Files[size_t(n)].Name;
+    shownName = RecorderToDisplay(written.substr(written.rfind('\\') + 1));
+    reloaded = shownName != newText;
+  }
   if (cancel) *cancel = refused;
 
   if (!refused) {
@@ -268,7 +276,7 @@ void Form1::LV1_AfterLabelEdit(int side, const QString& key, const QString& newT
   if (reloaded) {
     // The list keys point into the side's old list: fill the list again and
     // select the item under its (new or kept) name.
-    const QString shown = refused ? LV1[side]->Text(key) : newText;
+    const QString shown = refused ? LV1[side]->Text(key) : shownName;
     ShowFileList(side);
     for (const QString& k : LV1[side]->Keys()) {
       if (LV1[side]->Text(k) == shown) {

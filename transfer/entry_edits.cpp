@@ -38,20 +38,6 @@ std::string NameProblem(const std::string& newName) {
   return std::string();
 }
 
-// The 95 name bytes a rename stores: the base cut to 94 - length of the
-// extension characters, then "." and the extension.
-std::string EntryNameText(const std::string& newName) {
-  std::string folder, base, ext;
-  core::SeparatePathComponents(newName, folder, base, ext, core::kRecorderSeparator);
-  const size_t keep = ext.size() >= size_t(core::kMaxEntryName)
-                          ? 0
-                          : size_t(core::kMaxEntryName) - ext.size();
-  std::string text = base.substr(0, keep);
-  if (!ext.empty()) text += "." + ext;
-  if (text.size() > 95) text.resize(95);
-  return text;
-}
-
 void StoreName(uint8_t* slot, const std::string& text) {
   std::memset(slot + core::kDeName, 0, size_t(core::kDeNameField));
   std::memcpy(slot + core::kDeName, text.data(), std::min<size_t>(text.size(), 95));
@@ -79,19 +65,18 @@ bool RenameRecorder(int side, int index, const std::string& newName) {
   core::FileRec& rec = d.Files[size_t(index)];
   std::string folder, name, ext;
   core::SeparatePathComponents(rec.Name, folder, name, ext, core::kRecorderSeparator);
-  const std::string newPath = folder + newName;
-  const std::string text = EntryNameText(newName);
+  // The list holds the name as written, which a reload reads back.
+  const std::string text = core::EntryNameBytes(newName);
+  const std::string newPath = folder + text;
 
   // No other entry of the folder may carry the new name (case ignored).
-  const std::string lowerWhole = core::LowerCaseName(newPath);
-  const std::string lowerCut = core::LowerCaseName(folder + text);
+  const std::string lowerNew = core::LowerCaseName(newPath);
   for (int32_t j = 0; j < d.FileCount; ++j) {
     if (j == index) continue;
     const core::FileRec& r = d.Files[size_t(j)];
     if (IsErased(r)) continue;
-    const std::string lower = core::LowerCaseName(r.Name);
-    if (lower == lowerWhole || lower == lowerCut) {
-      Tell("Unable to rename \"" + Shown(rec.Name) + "\": \"" + Shown(newName) +
+    if (core::LowerCaseName(r.Name) == lowerNew) {
+      Tell("Unable to rename \"" + Shown(rec.Name) + "\": \"" + Shown(text) +
            "\" already exists in that folder.");
       return false;
     }

@@ -12,11 +12,11 @@ namespace transfer {
 // a name holding "\", "/" or control characters, a name another entry of the
 // same folder already has (case ignored on a recorder disk).
 // Recorder side: the entry's name field (bytes 20..119) is zeroed and gets
-// the name, its base cut to 94 - length of the extension characters, then
-// "." and the extension; a pending recovered entry is renamed in the list
-// only. In the list, a file gets folder + newName; a folder, and every record
-// whose name begins with the folder's name followed by "\", get the new name
-// in place of the old.
+// the name as core::EntryNameBytes forms it (its name part cut to 94 - length
+// of the extension characters, then "." and the extension); a pending
+// recovered entry is renamed in the list only. In the list, a file gets
+// folder + that name; a folder, and every record whose name begins with the
+// folder's name followed by "\", get the new name in place of the old.
 // PC side: the file or folder is renamed and the side's list reloaded.
 // True when renamed.
 bool FSRenameFile(int side, int index, const std::string& newName);

@@ -120,7 +120,8 @@ bool PcCreateFile(int side, const std::string& path) {
   return true;
 }
 
-bool RecorderCreateFile(int side, const std::string& path) {
+bool RecorderCreateFile(int side, const std::string& given) {
+  const std::string path = core::EntryPath(given);
   core::DiskRec& d = Disk[side];
   core::OpenFileRec& f = d.OpenFile;
   core::SeparatePathComponents(path, f.Dir, f.FileName, f.Ext, core::kRecorderSeparator);
@@ -170,6 +171,7 @@ bool PcCreateDir(const std::string& path, const std::string& from, std::string* 
 bool RecorderCreateDir(int side, std::string path) {
   core::DiskRec& d = Disk[side];
   while (path.size() > 1 && path.back() == '\\') path.pop_back();
+  path = core::EntryPath(path);
   const std::string shown = "\"" + Shown(path) + "\"";
 
   const int existing = FindRecord(side, core::LowerCaseName(path), false);
@@ -251,7 +253,7 @@ std::string PcCreateName(const std::string& path) {
   if (HasParentComponent(dir)) return std::string();
   std::string component = ext.empty() ? name : name + "." + ext;
   if (component.empty()) return std::string();
-  return dir + SafePcComponent(component);
+  return dir + core::SafePcComponent(component);
 }
 
 std::string FSTargetPath(int side, int entry, const std::string& sourceFolder,
@@ -283,15 +285,13 @@ std::string FSTargetPath(int side, int entry, const std::string& sourceFolder,
   const std::vector<std::string> parts = Split(relative, sourceSep);
   for (size_t k = 0; k < parts.size(); ++k) {
     const bool last = k + 1 == parts.size();
-    const bool folder = !last || e.IsDir;
     std::string name;
     if (!fromPc && toPc) name = core::CleanupFileNameComponent(parts[k]);
-    else if (fromPc && toPc) name = SafePcComponent(parts[k]);
+    else if (fromPc && toPc) name = core::SafePcComponent(parts[k]);
     else if (fromPc) name = RecorderComponentFromPc(parts[k]);
     else name = parts[k];
     if (name.empty()) name = "_";
-    if (!toPc && folder && name.size() > size_t(core::kMaxEntryName))
-      name.resize(size_t(core::kMaxEntryName));
+    if (!toPc) name = core::EntryNameBytes(name);
     out += name;
     if (!last) out.push_back(targetSep);
   }

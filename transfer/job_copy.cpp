@@ -53,8 +53,8 @@ enum class FileResult { Copied, Failed, StoppedNow };
 
 // The name under which a target path lands on the target side: on a PC the
 // file FSCreateFile makes; on a recorder disk the entry name as
-// CreateTopfFile stores and compares it (case ignored, cut to what an entry
-// holds). Two sources with one key would replace each other. Recorder names
+// CreateTopfFile stores and compares it (case ignored, formed as an entry
+// holds it). Two sources with one key would replace each other. Recorder names
 // differ in more than case, so copies from a recorder to a PC drive compare
 // without case too: a FAT-family stick would take two such names as one.
 std::string TargetNameKey(int target, const std::string& path) {
@@ -65,11 +65,7 @@ std::string TargetNameKey(int target, const std::string& path) {
         if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
     return key;
   }
-  const size_t cut = path.rfind('\\');
-  const std::string folder = cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
-  std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
-  if (!name.empty() && name.back() == '.') name.pop_back();
-  return core::LowerCaseName(folder + name.substr(0, size_t(core::kMaxEntryName)));
+  return core::LowerCaseName(core::EntryPath(path));
 }
 
 // The open PC file `handle` is still the file `path` names.

@@ -8,32 +8,6 @@
 
 namespace transfer {
 
-std::string SafePcComponent(const std::string& utf8Name) {
-  std::string safe;
-  safe.reserve(utf8Name.size());
-  for (size_t i = 0; i < utf8Name.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(utf8Name[i]);
-    if (c < 0x20 || c == 0x7F || c == '/') {
-      safe.push_back('_');
-    } else if (c == 0xC2 && i + 1 < utf8Name.size() &&
-               static_cast<unsigned char>(utf8Name[i + 1]) >= 0x80 &&
-               static_cast<unsigned char>(utf8Name[i + 1]) <= 0x9F) {
-      safe.push_back('_');
-      ++i;
-    } else {
-      safe.push_back(static_cast<char>(c));
-    }
-  }
-  if (safe == ".") safe = "_";
-  if (safe == "..") safe = "__";
-  if (safe.size() > core::kMaxPcNameBytes) {
-    size_t cut = core::kMaxPcNameBytes;
-    while (cut > 0 && (static_cast<unsigned char>(safe[cut]) & 0xC0) == 0x80) --cut;
-    safe.resize(cut);
-  }
-  return safe;
-}
-
 std::string RecorderComponentFromPc(const std::string& utf8Name) {
   std::string name = platform::Utf8ToCp1252(utf8Name);
   for (char& ch : name) {

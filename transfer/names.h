@@ -5,11 +5,6 @@
 
 namespace transfer {
 
-// A PC name component (UTF-8) made safe: "/", NUL, control characters (C0,
-// DEL, C1) become "_", "." and ".." become "_" and "__", cut on a character
-// boundary to 255 bytes. Safe input comes back unchanged.
-std::string SafePcComponent(const std::string& utf8Name);
-
 // A PC name component (UTF-8) as a recorder name component (Windows-1252):
 // "\" and control characters become "_", "." and ".." become "_" and "__".
 std::string RecorderComponentFromPc(const std::string& utf8Name);

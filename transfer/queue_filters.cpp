@@ -71,20 +71,13 @@ void FSDeselectDestExists(int side, const std::string& sourceFolder,
       return;
     }
     // A recorder target: the name CreateTopfFile would replace (case
-    // ignored, whole or cut to what an entry holds).
-    const size_t cut = path.rfind('\\');
-    std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
-    if (!name.empty() && name.back() == '.') name.pop_back();
-    const std::string folder = cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
-    const std::string lowerWhole = core::LowerCaseName(folder + name);
-    const std::string lowerCut =
-        core::LowerCaseName(folder + name.substr(0, size_t(core::kMaxEntryName)));
+    // ignored, formed as an entry holds it).
+    const std::string key = core::LowerCaseName(core::EntryPath(path));
     const core::DiskRec& t = Disk[target];
     for (int32_t j = 0; j < t.FileCount; ++j) {
       const core::FileRec& r = t.Files[size_t(j)];
       if (r.Name == core::kErasedName || r.Recovered) continue;
-      const std::string lower = core::LowerCaseName(r.Name);
-      if (lower != lowerWhole && lower != lowerCut) continue;
+      if (core::LowerCaseName(r.Name) != key) continue;
       if (r.IsDir) OverFolderMessage(ShownPath(side, rec.Name), Shown(r.Name));
       Mark(DeselectList, DeselectCount, i);
       break;

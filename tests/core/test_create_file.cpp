@@ -129,11 +129,11 @@ TEST_F(CreateFile, WholeClusterSizesLongNamesAndRecExtensions) {
   const std::string longName(96, 'n');
   Link({24});
   ASSERT_TRUE(core::CreateTopfFile(0, "\\DataFiles\\" + longName + ".ts", false, 10, 0, 24));
-  const std::string cut = (longName + ".ts").substr(0, 94);
+  const std::string cut = longName.substr(0, 92) + ".ts";   // the extension stays
   const core::FileRec& r = Rec("\\DataFiles\\" + cut);
   raw = Image().ReadSlot(2, r.Slot);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&raw[20]), 94), cut);
-  for (size_t i = 20 + 94; i < 120; ++i) EXPECT_EQ(raw[i], 0) << i;
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&raw[20]), 95), cut);
+  for (size_t i = 20 + 95; i < 120; ++i) EXPECT_EQ(raw[i], 0) << i;
 }
 
 TEST_F(CreateFile, SameNameReplacesTheOlderFileAndFreesItsChain) {

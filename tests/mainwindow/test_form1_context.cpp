@@ -86,6 +86,9 @@ TEST_F(Context, RenameOnARecorderImage) {
   const auto names = FolderNames(DrivePath(1), dataFiles);
   EXPECT_TRUE(Has(names, "renamed.rec"));
   EXPECT_FALSE(Has(names, "bare.rec"));
+  form->Menu_LVContext_Rename_Click();   // shown as written: "ÿ" as "y"
+  form->LV1[0]->FinishLabelEdit(QString::fromUtf8("Caf\xC3\xA9 \xC3\xBF.rec"));
+  EXPECT_EQ(form->LV1[0]->Text(key), QString::fromUtf8("Caf\xC3\xA9 y.rec"));
 
   // A folder: the tree and every entry below it follow.
   const QString sub = KeyOf(0, "Sub");

@@ -154,7 +154,14 @@ class JobTest : public transfertest::TransferTest {
   // A recorder side showing `folder`.
   void ShowRecorder(const imagebuilder::DiskImage& model, int side, int n,
                     const std::string& folder = "\\DataFiles\\") {
-    LoadRecorder(model, side, n);
+    model.Write(DrivePath(n));
+    ShowDrive(side, n, folder);
+  }
+  // A recorder side showing `folder` of drive n as the disk holds it now.
+  void ShowDrive(int side, int n, const std::string& folder) {
+    core::DiskId[side] = -n;
+    ASSERT_TRUE(core::InitTopf(side, "PhysicalDrive" + std::to_string(n), true));
+    ASSERT_TRUE(core::LoadTopf(side, true));
     host.Label[side] = folder;
     host.Fill(side);
   }

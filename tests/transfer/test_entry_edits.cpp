@@ -53,7 +53,7 @@ TEST_F(EditTest, RecorderFileNameIsCutAndTheWholeFieldRewritten) {
   const std::string stored(slot.begin() + 20, slot.begin() + 115);
   EXPECT_EQ(stored, std::string(91, 'n') + ".rec");
   for (int b = 115; b < 120; ++b) EXPECT_EQ(slot[size_t(b)], 0) << b;
-  EXPECT_EQ(core::Disk[0].Files[size_t(index)].Name, "\\DataFiles\\" + longName);
+  EXPECT_EQ(core::Disk[0].Files[size_t(index)].Name, "\\DataFiles\\" + stored);
 
   ASSERT_TRUE(FSRenameFile(0, index, "s.rec"));
   slot = Slot(model, "\\DataFiles\\Show.rec");

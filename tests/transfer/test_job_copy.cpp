@@ -13,6 +13,7 @@
 #include "tests/support/sector_faults.h"
 #include "tests/transfer/job_files.h"
 #include "tests/transfer/job_fixture.h"
+#include "transfer/entry_edits.h"
 
 namespace jobtest {
 namespace {
@@ -546,6 +547,60 @@ TEST_F(CopyJobTest, FailedReadOrWriteAtAnyClusterIsToldAndKeepsTheSource) {
         EXPECT_EQ(core::FSGetFreeSpace(1), freeBefore);
       }
     }
+  }
+}
+
+// One table of names {as on the PC, as written on the recorder} through
+// copy on, moves within and between recorder disks, copy off, rename and
+// New Folder, each read back by a reload: the extension survives every cut.
+TEST_F(CopyJobTest, EveryWriterStoresANameAsItReadsBack) {
+  std::string a90(90, 'a'), euros;   // 45 x "€–" in Windows-1252: 270 bytes as UTF-8
+  while (euros.size() < 90) euros += "\x80\x96";
+  const std::vector<std::pair<std::string, std::string>> names = {
+      {"Show.rec", "Show.rec"}, {a90 + ".rec", a90 + ".rec"}, {a90 + "a.rec", a90 + "a.rec"},
+      {a90 + "aaaaaa.rec", a90 + "a.rec"}, {a90 + "bbbbb", a90 + "bbbb"},
+      {a90 + "bbbbbbbbbb", a90 + "bbbb"}, {"Caf\xC3\xA9 \xC3\xBF Show.rec", "Caf\xE9 y Show.rec"},
+      {"a\x01" "b\x1F.ts", "a_b_.ts"}, {"Aufnahme_\xE4lt.rec", "Aufnahme_\xE4lt.rec"},
+      {"\xE2\x82\xAC\xE2\x80\x93.rec", "\x80\x96.rec"}, {euros + ".rec", euros + ".rec"}};
+  ib::DiskImage model(Spec(kSpc, 60));
+  model.AddFolder("\\DataFiles\\Films");
+  const auto shows = [&](int n, const std::string& path) {
+    ShowDrive(0, n, "\\DataFiles\\");
+    return IndexOf(0, path) >= 0;
+  };
+  for (const auto& [pcName, written] : names) {
+    SCOPED_TRACE(written);
+    std::filesystem::remove_all(Pc() + "out");
+    std::filesystem::create_directory(Pc() + "out");
+    ib::WriteWholeFile(Pc() + pcName, "data");
+    ShowRecorder(model, 0, 0);
+    ShowPc(1);
+    host.Check(1, Pc() + pcName);
+    transfer::DoCopy(1, true);   // moved on
+    ASSERT_TRUE(shows(0, "\\DataFiles\\" + written));
+    for (const int n : {0, 1}) {   // moved within the disk, then to another
+      if (n) ShowRecorder(model, 1, 1);
+      ShowDrive(0, 0, n ? "\\DataFiles\\Films\\" : "\\DataFiles\\");
+      if (!n) ShowDrive(1, 0, "\\DataFiles\\Films\\");
+      host.Check(0, host.Label[0] + written);
+      transfer::DoCopy(0, true);
+      ASSERT_TRUE(shows(n, (n ? "\\DataFiles\\" : "\\DataFiles\\Films\\") + written));
+    }
+    ShowPc(1, "out/");
+    host.Check(0, "\\DataFiles\\" + written);
+    transfer::DoCopy(0, false);   // copied off: the extension stays within 255 bytes
+    const std::string off = std::filesystem::directory_iterator(Pc() + "out")->path().filename();
+    const auto ext = [](const std::string& t) { return t.substr(std::min(t.rfind('.'), t.size())); };
+    EXPECT_TRUE(off.size() <= 255 && ext(off) == ext(written)) << off;
+    ASSERT_TRUE(script.Prompts().empty()) << script.Prompts()[0].Text;
+    const bool control = pcName.find('\x01') != std::string::npos;
+    if (control) script.ExpectMsgBox("control characters", ui::Answer::OK);   // refused
+    ASSERT_TRUE(transfer::FSRenameFile(0, IndexOf(0, "\\DataFiles\\" + written), "x.rec"));
+    transfer::FSRenameFile(0, IndexOf(0, "\\DataFiles\\x.rec"), platform::Utf8ToCp1252(pcName));
+    EXPECT_TRUE(shows(1, "\\DataFiles\\" + (control ? "x.rec" : written)));
+    ASSERT_TRUE(transfer::FSCreateDir(0, "\\DataFiles\\Films\\" + platform::Utf8ToCp1252(pcName)));
+    EXPECT_TRUE(shows(1, "\\DataFiles\\Films\\" + written));
+    script.Reset();
   }
 }
 
