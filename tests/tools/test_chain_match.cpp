@@ -121,10 +121,8 @@ TEST_F(ChainMatchTest, NoGapFirstAndAGapOnlyWhereAClusterFits) {
   Add(20, 0x300, 0, 650000);         // 21600 before 21: no cluster of 650000 fits
   Add(21, 0x300, 671600, 1300000);
   SaveAndMatch();
-  EXPECT_EQ(ChainFrom(RecordOf(1)), (std::vector<int32_t>{1}));
-  EXPECT_EQ(ChainFrom(RecordOf(2)), (std::vector<int32_t>{2, 3}));
-  EXPECT_EQ(ChainFrom(RecordOf(10)), (std::vector<int32_t>{10, 11}));
-  EXPECT_EQ(ChainFrom(RecordOf(20)), (std::vector<int32_t>{20}));
+  for (const std::vector<int32_t>& chain : {std::vector<int32_t>{1}, {2, 3}, {10, 11}, {20}})
+    EXPECT_EQ(ChainFrom(RecordOf(chain[0])), chain);
 }
 
 TEST_F(ChainMatchTest, UsedClustersTakePartRepeatedOnesAndIndexZeroDoNot) {
