@@ -83,12 +83,13 @@ struct Link {
 // Links every hit to its continuation. The candidates of a hit are the later
 // hits of its PID whose first time stamp continues its last one within the
 // search window (the table is in time-stamp order per PID; the window's
-// limit ends the search), across a gap only where a cluster fits in it. Of all candidates, those without a gap are linked
-// before any across a gap, and of those the nearest in time first; a hit
-// that has its successor, or its predecessor, takes no other. So a hit that
-// continues one recording without a gap never becomes the continuation of
-// another across a gap, and a chain reaches across a gap only to a hit that
-// nothing follows without one. Links lead forward in the table: no circle.
+// limit ends the search), across a gap only where a cluster fits in it. Of
+// all candidates, those without a gap are linked before any across a gap,
+// and of those the nearest in time first; a hit that has its successor, or
+// its predecessor, takes no other. So a hit that continues one recording
+// without a gap never becomes the continuation of another across a gap, and
+// a chain reaches across a gap only to a hit that nothing follows without
+// one. Links lead forward in the table: no circle.
 void LinkBestContinuations() {
   std::vector<Link> links;
   for (int32_t e = 0; e < FoundCount; ++e) {
@@ -154,7 +155,8 @@ void MatchLoadedTable(bool writeList) {
 
     if (!first) content += std::string(100, '-') + "\r\n";
     first = false;
-    for (int32_t x = k; x >= 0 && !FoundClusters[size_t(x)].Used; x = FoundClusters[size_t(x)].NextRec) {
+    for (int32_t x = k; x >= 0 && !FoundClusters[size_t(x)].Used;
+         x = FoundClusters[size_t(x)].NextRec) {
       content += FoundClusters[size_t(x)].Text + "\r\n";
       FoundClusters[size_t(x)].Used = true;
     }

@@ -220,7 +220,7 @@ TEST_F(RebuildTest, ALostChainComesBackAndACutFileGrowsWithTheirExactBytes) {
       if (r.IsDir || r.Name == core::kErasedName) continue;
       const std::vector<int32_t> chain = ChainOf(r.StartCluster);
       const bool cut = r.Name == "\\DataFiles\\Cut.rec" && n == 0;   // as the repair left it
-      ASSERT_GE(chain.size(), cut ? 1 : size_t(r.ClusterCount)) << "cut after write " << n << ": " << r.Name;
+      ASSERT_GE(chain.size(), cut ? 1 : size_t(r.ClusterCount)) << "cut after " << n << r.Name;
       for (int32_t c : chain)
         ASSERT_NE(d.FAT[size_t(c)].Next, 0) << "cut after write " << n << ": " << r.Name;
     }
@@ -331,14 +331,15 @@ TEST_F(RebuildTest, AFoundChainThroughAFilesLastClusterContinuesThatFile) {
 
 // One channel's recordings (sample stream repeats from a time-stamp base: 2
 // repeats end at 1573200, 4 at 3027600), lost ones without entry and chain,
-// kept ones of a repaired zeroed FAT on their first cluster only. Scanned
+// kept ones of a repaired zeroed FAT on their first cluster only (disk 2;
+// disk 1's time stamps overlap, 3 is a recording split in two). Scanned
 // (free area, whole disk), matched and written, every file holds one
 // recording's bytes in order, survivors whole, lost ones in pieces.
 TEST_F(RebuildTest, EveryRecordingComesBackAsItselfAndNoSurvivorChanges) {
   struct Rec { int Repeats; int64_t Base; std::vector<uint32_t> Chain; bool Lost; };
   const std::vector<std::pair<bool, std::vector<Rec>>> disks = {   // repaired zeroed FAT?
       {false, {{2, 0, {10, 11, 12}, false}, {2, 2 * kRepeatPts + 10800, {13, 14, 15}, true}}},
-      {false, {{4, 0, {20, 35, 22, 41, 23}, true}, {3, 2260800, {30, 31, 32, 33}, true}}},  // overlap
+      {false, {{4, 0, {20, 35, 22, 41, 23}, true}, {3, 2260800, {30, 31, 32, 33}, true}}},
       {true, {{4, 0, {20, 35, 22, 41, 23}, false}, {2, 2919600, {30, 31, 32}, false},
               {2, 4384800, {40, 42, 43}, true}}},   // each 21600 after the one before
       {false, {{2, 0, {10, 11, 12}, false}, {2, 2 * kRepeatPts, {13, 14, 15}, true}}}};  // split
@@ -369,7 +370,7 @@ TEST_F(RebuildTest, EveryRecordingComesBackAsItselfAndNoSurvivorChanges) {
       f.RecomputeFatCrc(uint32_t(image->LastCluster()));
     }
     ASSERT_TRUE(OpenAndLoad());
-    for (const std::string& f : {tools::SearchStateFile(), tools::SearchListFile()}) std::remove(f.c_str());
+    for (auto f : {tools::SearchStateFile(), tools::SearchListFile()}) std::remove(f.c_str());
     Scan(run % 2 == 0);
     ASSERT_TRUE(tools::Matcher());
     tools::UpdateStructure();
@@ -385,10 +386,10 @@ TEST_F(RebuildTest, EveryRecordingComesBackAsItselfAndNoSurvivorChanges) {
       const auto [i, k] = place[chain[0]];
       for (size_t x = 0; x < chain.size() && (k + x) * cb < streams[i].size(); ++x) {
         const std::string want = streams[i].substr((k + x) * cb, cb);
-        const std::vector<uint8_t> view = ib::ImageFile(DrivePath()).ReadClusterView(uint32_t(chain[x]) + 1);
-        EXPECT_EQ(std::memcmp(want.data(), view.data(), want.size()), 0) << e.Name << " cluster " << x;
+        const auto view = ib::ImageFile(DrivePath()).ReadClusterView(uint32_t(chain[x]) + 1);
+        EXPECT_EQ(std::memcmp(want.data(), view.data(), want.size()), 0) << e.Name << x;
       }
-      if (e.Name.find("Recovered_") == std::string::npos) EXPECT_EQ(e.Size, double(streams[i].size()));
+      if (e.Name.find("Recovered_") == e.Name.npos) EXPECT_EQ(e.Size, double(streams[i].size()));
       pieces[i][k] = chain.size();
     }
     for (size_t i = 0; i < recs.size(); ++i) {
