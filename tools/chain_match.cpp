@@ -47,12 +47,80 @@ void ExcludeUnusable() {
   }
 }
 
+// A step of one frame distance (two or three frames of the stream's
+// reference pictures): the next hit follows without a gap.
+bool OneStep(double d) { return (d >= 7199 && d <= 7201) || (d >= 10799 && d <= 10801); }
+
+// The video time a hit's cluster spans, 0 when unknown.
+double Span(const FoundCluster& hit) {
+  return hit.LastPts > hit.FirstPts ? hit.LastPts - hit.FirstPts : 0;
+}
+
+// A gap between two hits can be a cluster of the recording that was not
+// found (overwritten, unreadable, outside the scan) only when it is about as
+// long as a cluster of the stream holds; half the longer of the two clusters
+// is taken as the least, leaving room for a changing bit rate. A shorter gap
+// tells two recordings apart (a second timer of the same channel that
+// started just after the first ended).
+bool GapHoldsACluster(const FoundCluster& end, const FoundCluster& next, double d) {
+  return 2 * d >= std::max(Span(end), Span(next));
+}
+
+// A possible link from the end of one hit to the start of a later one.
+struct Link {
+  bool Gap;        // across a gap (a whole multiple of the step)
+  double Step;     // FirstPts of `to` - LastPts of `from`
+  int32_t From;
+  int32_t To;
+  bool operator<(const Link& o) const {
+    if (Gap != o.Gap) return !Gap;
+    if (Step != o.Step) return Step < o.Step;
+    if (From != o.From) return From < o.From;
+    return To < o.To;
+  }
+};
+
+// Links every hit to its continuation. The candidates of a hit are the later
+// hits of its PID whose first time stamp continues its last one within the
+// search window (the table is in time-stamp order per PID; the window's
+// limit ends the search), across a gap only where a cluster fits in it. Of
+// all candidates, those without a gap are linked before any across a gap,
+// and of those the nearest in time first; a hit that has its successor, or
+// its predecessor, takes no other. So a hit that continues one recording
+// without a gap never becomes the continuation of another across a gap, and
+// a chain reaches across a gap only to a hit that nothing follows without
+// one. Links lead forward in the table: no circle.
+void LinkBestContinuations() {
+  std::vector<Link> links;
+  for (int32_t e = 0; e < FoundCount; ++e) {
+    const FoundCluster& end = FoundClusters[size_t(e)];
+    if (end.Excluded) continue;
+    for (int32_t j = e + 1; j < FoundCount; ++j) {
+      const FoundCluster& cand = FoundClusters[size_t(j)];
+      // The table is in (Pid, FirstPts) order: nothing further on is
+      // within the window.
+      const double d = cand.FirstPts - end.LastPts;
+      if (d >= kMaxStep || cand.Pid > end.Pid) break;
+      if (cand.Excluded || cand.Pid != end.Pid || !PtsContinues(d)) continue;
+      const bool gap = !OneStep(d);
+      if (!gap || GapHoldsACluster(end, cand, d)) links.push_back(Link{gap, d, e, j});
+    }
+  }
+  std::sort(links.begin(), links.end());
+  for (const Link& l : links) {
+    FoundCluster& from = FoundClusters[size_t(l.From)];
+    FoundCluster& to = FoundClusters[size_t(l.To)];
+    if (from.NextRec != -1 || to.PrevRec != -1) continue;
+    from.NextRec = l.To;
+    to.PrevRec = l.From;
+  }
+}
+
 }  // namespace
 
 bool PtsContinues(double d) {
   if (!(d > kMinStep && d < kMaxStep)) return false;
-  if (d >= 7199 && d <= 7201) return true;
-  if (d >= 10799 && d <= 10801) return true;
+  if (OneStep(d)) return true;
   if (std::fmod(d, 7200.0) == 0) return true;
   if (std::fmod(d, 10800.0) == 0) return true;
   return false;
@@ -67,11 +135,13 @@ void MatchLoadedTable(bool writeList) {
     r.PrevRec = -1;
   }
   ExcludeUnusable();
+  LinkBestContinuations();
 
   std::string content;
   bool first = true;
   double lastEvents = transfer::JobNow();
-  // Hits never become unused again, so the lowest unused index only grows.
+  // Links only lead forward in the table, so the lowest hit not written yet
+  // always starts a chain, and that index only grows.
   int32_t k = 0;
   for (;;) {
     while (k < FoundCount && FoundClusters[size_t(k)].Used) ++k;
@@ -85,25 +155,10 @@ void MatchLoadedTable(bool writeList) {
 
     if (!first) content += std::string(100, '-') + "\r\n";
     first = false;
-    content += FoundClusters[size_t(k)].Text + "\r\n";
-    FoundClusters[size_t(k)].Used = true;
-    int32_t e = k;
-    // Each link is searched forward from the current end; the step limit
-    // ends the search, and every index is examined at most once per chain.
-    int32_t j = e + 1;
-    while (j < FoundCount) {
-      FoundCluster& end = FoundClusters[size_t(e)];
-      FoundCluster& cand = FoundClusters[size_t(j)];
-      const double d = cand.FirstPts - end.LastPts;
-      if (d >= kMaxStep) break;
-      if (!cand.Used && cand.Pid == end.Pid && PtsContinues(d)) {
-        content += cand.Text + "\r\n";
-        cand.Used = true;
-        cand.PrevRec = e;
-        end.NextRec = j;
-        e = j;
-      }
-      ++j;
+    for (int32_t x = k; x >= 0 && !FoundClusters[size_t(x)].Used;
+         x = FoundClusters[size_t(x)].NextRec) {
+      content += FoundClusters[size_t(x)].Text + "\r\n";
+      FoundClusters[size_t(x)].Used = true;
     }
   }
   if (writeList) {

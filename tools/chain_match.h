@@ -7,6 +7,13 @@
 // cluster at most once: a hit outside that range, or a second hit on a
 // cluster already listed, is left out (Excluded, Used) and joins no chain.
 // What a used cluster may become is the rebuild's decision.
+//
+// A hit's continuation is chosen among all later hits of its PID within the
+// search window: one without a gap in the time stamps (one step) before one
+// across a gap, and of those the nearest in time; a hit that continues
+// another without a gap is never taken across a gap by a third. A gap too
+// short to hold a cluster of the stream (half the longer span of the two
+// hits) separates two recordings and is not bridged.
 #pragma once
 
 #include <cstdint>

@@ -2,6 +2,7 @@
 #include "tools/rebuild.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <vector>
 
@@ -112,22 +113,70 @@ std::vector<int32_t> ClusterOwners(const FatRange& fat) {
   return owner;
 }
 
+constexpr int32_t kNoLimit = INT32_MAX;
+struct EntryTail {
+  int32_t Room = 0;   // clusters a found chain may add
+  int32_t Last = 0;   // the last cluster its chain reaches
+};
+
+// How many clusters a found chain may add behind each entry's chain: none
+// for a recording that was whole before the scan (its chain ends on the end
+// mark and holds the clusters its entry counts), for a folder, and for a
+// chain that runs in a circle. A chain that was cut (a repair ended it
+// before its count, or a link broke) is continued: up to the clusters its
+// entry counts, which are its own; a broken chain that holds its count
+// already, without that limit.
+std::vector<EntryTail> ContinuationRoom(const FatRange& fat) {
+  const core::DiskRec& d = core::Disk[0];
+  const int32_t fileCount = ListedCount();
+  std::vector<EntryTail> tails(size_t(std::max(fileCount, 0)));
+  for (int32_t i = 0; i < fileCount; ++i) {
+    const core::FileRec& f = d.Files[size_t(i)];
+    if (f.IsDir || f.Name == core::kErasedName || !fat.Holds(f.StartCluster)) continue;
+    int32_t held = 1;
+    int32_t c = f.StartCluster;
+    for (int32_t next = d.FAT[size_t(c)].Next; fat.Holds(next) && held < fat.Bound;
+         next = d.FAT[size_t(c)].Next) {
+      c = next;
+      ++held;
+    }
+    if (held >= fat.Bound) continue;   // a circle
+    EntryTail& t = tails[size_t(i)];
+    t.Last = c;
+    if (held < f.ClusterCount) t.Room = f.ClusterCount - held;
+    else if (d.FAT[size_t(c)].Next != -1) t.Room = kNoLimit;
+  }
+  return tails;
+}
+
+// Side 0's FAT range as the rebuild uses it.
+FatRange SideRange() {
+  FatRange fat;
+  fat.Last = core::LastFatIndex(0);
+  fat.Bound = std::max(fat.Last, 0) + 1;
+  return fat;
+}
+
 // The file a found chain may continue behind cluster `c`, -1 none: `c` is
 // the last cluster an entry reaches (an end mark, or a free link of a chain
-// that broke there), and the entry is a file no found chain continues yet.
+// that broke there), the entry has room for a continuation, and no found
+// chain continues it yet. What follows a whole recording comes back as a
+// file of its own.
 int32_t FileEndingAt(int32_t c, const std::vector<int32_t>& owner,
-                     const std::vector<bool>& extended) {
+                     const std::vector<EntryTail>& tails, const std::vector<bool>& extended) {
   const core::DiskRec& d = core::Disk[0];
   const int32_t o = owner[size_t(c)];
   if (o < 0 || d.FAT[size_t(c)].Next > 0) return -1;
-  if (d.Files[size_t(o)].IsDir || extended[size_t(o)]) return -1;
+  if (tails[size_t(o)].Room <= 0 || extended[size_t(o)]) return -1;
   return o;
 }
 
 // The chains, from each chain start in table order along NextRec. A cluster
 // that may not be linked splits its chain; a part that follows the last
-// cluster of a file's chain continues that file.
+// cluster of a cut file's chain continues that file as far as its room
+// goes, and what follows then starts a chain of its own.
 std::vector<Chain> CollectChains(const std::vector<int32_t>& owner, const FatRange& fat) {
+  const std::vector<EntryTail> tails = ContinuationRoom(fat);
   // What may be linked: FAT indexes 1 .. LastCluster that no entry reaches,
   // free ones and those of lost chains, each once.
   std::vector<bool> usable(size_t(fat.Bound), false);
@@ -140,7 +189,8 @@ std::vector<Chain> CollectChains(const std::vector<int32_t>& owner, const FatRan
     const FoundCluster& start = FoundClusters[size_t(r)];
     if (start.PrevRec != -1 || start.Excluded || visited[size_t(r)]) continue;
     Chain current;
-    int32_t extend = -1;   // the file whose last cluster came just before
+    size_t limit = kNoLimit;   // clusters the current chain may take
+    int32_t extend = -1;       // the file whose last cluster came just before
     int32_t extendFrom = 0;
     for (int32_t x = r; x >= 0 && x < FoundCount && !visited[size_t(x)];
          x = FoundClusters[size_t(x)].NextRec) {
@@ -150,10 +200,15 @@ std::vector<Chain> CollectChains(const std::vector<int32_t>& owner, const FatRan
       const bool inRange = !hit.Excluded && fat.Holds(c);
       if (inRange && usable[size_t(c)]) {
         usable[size_t(c)] = false;
+        if (current.Clusters.size() >= limit) {
+          chains.push_back(std::move(current));
+          current = Chain{};
+        }
         if (current.Clusters.empty()) {
           current.FirstRec = x;
           current.Extends = extend;
           current.ExtendsFrom = extendFrom;
+          limit = extend >= 0 ? size_t(tails[size_t(extend)].Room) : kNoLimit;
           if (extend >= 0) extended[size_t(extend)] = true;
         }
         current.Clusters.push_back(c);
@@ -164,7 +219,7 @@ std::vector<Chain> CollectChains(const std::vector<int32_t>& owner, const FatRan
         chains.push_back(std::move(current));
         current = Chain{};
       }
-      extend = inRange ? FileEndingAt(c, owner, extended) : -1;
+      extend = inRange ? FileEndingAt(c, owner, tails, extended) : -1;
       if (extend >= 0) extendFrom = c;
     }
     if (!current.Clusters.empty()) chains.push_back(std::move(current));
@@ -277,16 +332,21 @@ void AddRecoveredEntry(const FoundCluster& firstHit, int32_t head, int32_t count
   d.FileCount += 1;
 }
 
-// The found chain continues the file: it grows when the chain through it is
-// longer (Write Recovered then writes its new size into its directory
-// entry). True when it grew.
-bool GrowEntry(core::FileRec& e, const FoundCluster& firstHit, int32_t count, double size) {
-  if (count <= e.ClusterCount) return false;
-  e.Duration = 0;
+// The found chain continues the file: it becomes pending (Write Recovered
+// then writes its size into its directory entry) when the chain through it
+// holds more clusters than before. Up to the clusters its entry counts the
+// file keeps its size, duration and all; beyond them it grows. True when
+// it changed.
+bool GrowEntry(core::FileRec& e, const FoundCluster& firstHit, int32_t count, double size,
+               bool continued) {
+  if (count <= e.ClusterCount && !continued) return false;
   e.Recovered = true;
   e.VideoPid = firstHit.Pid;
-  e.Size = size;
-  e.ClusterCount = count;
+  if (count > e.ClusterCount) {
+    e.Duration = 0;
+    e.Size = size;
+    e.ClusterCount = count;
+  }
   return true;
 }
 
@@ -306,7 +366,7 @@ int32_t UpdateFiles(const std::vector<Chain>& chains, const FatRange& fat, bool 
     if (existing < 0) {
       AddRecoveredEntry(firstHit, head, count, size, disaster, n);
       ++created;
-    } else if (GrowEntry(d.Files[size_t(existing)], firstHit, count, size)) {
+    } else if (GrowEntry(d.Files[size_t(existing)], firstHit, count, size, chain.Extends >= 0)) {
       ++grownFiles;
     }
   }
@@ -350,13 +410,18 @@ std::string HeaderLabel(const uint8_t* header, size_t length) {
   return label;
 }
 
+std::vector<bool> CutChainEnds() {
+  const FatRange fat = SideRange();
+  std::vector<bool> ends(size_t(fat.Bound), false);
+  for (const EntryTail& t : ContinuationRoom(fat))
+    if (t.Room > 0) ends[size_t(t.Last)] = true;
+  return ends;
+}
+
 int32_t UpdateStructure(int32_t* grown) {
   core::ProcScope scope("UpdateStructure");
   const bool disaster = (core::Flags & core::FlagDisasterMode) != 0;
-  FatRange fat;
-  fat.Last = core::LastFatIndex(0);
-  fat.Bound = std::max(fat.Last, 0) + 1;
-
+  const FatRange fat = SideRange();
   const std::vector<int32_t> owner = ClusterOwners(fat);
   const std::vector<Chain> chains = CollectChains(owner, fat);
   UpdateLinks(chains, fat);

@@ -8,10 +8,14 @@
 // Safety: what a listed entry reaches is never relinked; a chain cluster
 // must lie in 1 .. LastCluster and be free or part of a lost chain (reached by
 // no entry), and each cluster joins one chain only; a cluster that fails is
-// left alone and splits its chain there. A part of a found chain that follows
-// the last cluster of a file's chain is linked behind it, and the file grows
-// (pending until Write Recovered writes its size). A lost chain that gives
-// clusters away is cut before them. Every walk is bounded.
+// left alone and splits its chain there. A recording that was whole before
+// the scan (its chain ends on the end mark and holds the clusters its entry
+// counts) is never changed: what follows it comes back as a file of its own.
+// A part of a found chain that follows the last cluster of a cut file's chain
+// (a repair ended it before its count, or a link broke) is linked behind it,
+// up to the clusters the entry counts, and the file is pending until Write
+// Recovered writes its size. A lost chain that gives clusters away is cut
+// before them. Every walk is bounded.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +30,11 @@ std::string RecoveredName(int32_t n, const std::string& label, bool disasterMode
 // The label from a recording header in a view buffer (service name, "_",
 // event name; bytes 32..127 and 160..255 kept, "\" dropped, trimmed).
 std::string HeaderLabel(const uint8_t* header, size_t length);
+
+// By FAT index: the last cluster of each cut file's chain (one a found chain
+// may continue). A scan of the free area reads these too, so that the
+// continuation can be told by its time stamps.
+std::vector<bool> CutChainEnds();
 
 // The rebuild; the main window's left pane then lists "\DataFiles\" ("\" in
 // disaster mode) with the pending entries. Returns the number of new entries;

@@ -124,6 +124,7 @@ struct ScanPass {
   double ScanStart = 0;
   double LastDisplay = 0;
   double LastSave = 0;
+  std::vector<bool> CutEnds;  // by FAT index: read on the free area too (CutChainEnds)
 };
 
 namespace {
@@ -137,16 +138,23 @@ ScanPass ScanTarget(int32_t start) {
   pass.Spc = d.SectorsPerCluster;
   pass.Last = ScanLast();
   pass.Cluster = start;
+  pass.CutEnds = CutChainEnds();
   return pass;
 }
 
-// The clusters the scan is to read: with `freeOnly` those the FAT marks free.
+// Whether a scan of the free area reads cluster `c`: a free one, or the last
+// one of a cut file's chain, whose time stamps tell what continues the file.
+bool ReadOnFreeArea(const ScanPass& pass, int32_t c) {
+  return core::Disk[0].FAT[size_t(c)].Next == 0 ||
+         (size_t(c) < pass.CutEnds.size() && pass.CutEnds[size_t(c)]);
+}
+
+// The clusters the scan is to read: with `freeOnly` those ReadOnFreeArea names.
 int64_t ClustersToScan(const ScanPass& pass, bool freeOnly) {
-  const core::DiskRec& d = core::Disk[0];
   int64_t total = 0;
   if (freeOnly) {
     for (int32_t c = pass.Cluster; c <= pass.Last; ++c)
-      if (d.FAT[size_t(c)].Next == 0) ++total;
+      if (ReadOnFreeArea(pass, c)) ++total;
   } else {
     total = int64_t(pass.Last) - pass.Cluster + 1;
     if (total < 0) total = 0;
@@ -534,10 +542,9 @@ bool Form5::BeginScan() {
 }
 
 void Form5::ScanClusters(ScanPass& pass) {
-  const core::DiskRec& d = core::Disk[0];
   std::vector<uint8_t> buffer(size_t(pass.Spc) * 512);
   for (; pass.Cluster <= pass.Last; ++pass.Cluster) {
-    if (Check1->isChecked() && d.FAT[size_t(pass.Cluster)].Next != 0) continue;
+    if (Check1->isChecked() && !ReadOnFreeArea(pass, pass.Cluster)) continue;
 
     const double now = transfer::JobNow();
     if (now - pass.LastDisplay > kThreeSeconds) {

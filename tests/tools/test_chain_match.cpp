@@ -112,6 +112,19 @@ TEST_F(ChainMatchTest, FirstQualifyingRecordWinsAndTheLimitEndsTheSearch) {
   EXPECT_EQ(ChainFrom(RecordOf(4)), (std::vector<int32_t>{4}));
 }
 
+TEST_F(ChainMatchTest, NoGapFirstAndAGapOnlyWhereAClusterFits) {
+  Add(1, 0x100, 0, 6000);            // 14400 (a gap) before 3
+  Add(2, 0x100, 1000, 9600);         // 10800 (no gap) before 3
+  Add(3, 0x100, 20400, 25000);
+  Add(10, 0x200, 0, 20000);          // 21600 before 11: a cluster of 20000 fits
+  Add(11, 0x200, 41600, 60000);
+  Add(20, 0x300, 0, 650000);         // 21600 before 21: no cluster of 650000 fits
+  Add(21, 0x300, 671600, 1300000);
+  SaveAndMatch();
+  for (const std::vector<int32_t>& chain : {std::vector<int32_t>{1}, {2, 3}, {10, 11}, {20}})
+    EXPECT_EQ(ChainFrom(RecordOf(chain[0])), chain);
+}
+
 TEST_F(ChainMatchTest, UsedClustersTakePartRepeatedOnesAndIndexZeroDoNot) {
   auto& fat = core::Disk[0].FAT;
   fat[50] = {-1, 0};   // a used cluster (whether an entry reaches it is the rebuild's matter)
