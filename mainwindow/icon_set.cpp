@@ -8,30 +8,18 @@
 namespace mainwindow {
 
 namespace {
-struct Registry {
-  QHash<QString, QIcon> Icons;
-  QStringList Order;
-};
-Registry& Store() {
-  static Registry registry;
-  return registry;
+QHash<QString, QIcon>& Store() {
+  static QHash<QString, QIcon> icons;
+  return icons;
 }
 }  // namespace
 
-void RegisterIcon(const QString& key, const QIcon& icon) {
-  Registry& store = Store();
-  if (!store.Icons.contains(key)) store.Order.append(key);
-  store.Icons.insert(key, icon);
-}
+void RegisterIcon(const QString& key, const QIcon& icon) { Store().insert(key, icon); }
 
 QIcon IconFor(const QString& key) {
   if (key.isEmpty()) return QIcon();
-  return Store().Icons.value(key);
+  return Store().value(key);
 }
-
-bool HasIcon(const QString& key) { return Store().Icons.contains(key); }
-
-QStringList IconKeys() { return Store().Order; }
 
 QIcon MakeSwatchIcon(const QColor& color) {
   QPixmap pixmap(16, 16);
