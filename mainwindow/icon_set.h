@@ -15,8 +15,5 @@ namespace mainwindow {
 void RegisterIcon(const QString& key, const QIcon& icon);
 // The picture for `key`; a null icon when the key is empty or unknown.
 QIcon IconFor(const QString& key);
-// A plain 16 x 16 picture: a filled square of `color` with a darker frame,
-// for image lists whose pictures are not drawn yet.
-QIcon MakeSwatchIcon(const QColor& color);
 
 }  // namespace mainwindow
