@@ -326,6 +326,20 @@ bool ReadTopfCluster(int32_t c) {
   return ok;
 }
 
+bool ReadTopfClusterSectors(int32_t c, std::vector<int32_t>& unreadable) {
+  core::ProcScope scope("ReadTopfClusterSectors");
+  unreadable.clear();
+  if (ReadTopfCluster(c)) return true;
+  // Refused, or a dump: there is nothing to read again. The link held
+  // (ReadTopfCluster checked it).
+  const uint64_t first = uint64_t(c) * uint64_t(SectorsPerCluster);
+  if (FileMode || !OnDevice(c) || SectorsPerCluster <= 0 || first > UINT32_MAX) return false;
+  core::ReadSectorsOneByOne(DiskHandle, uint32_t(first), SectorsPerCluster, ClusterBuffer.data(), unreadable);
+  qlib::TopfSwapDWORD(ClusterBuffer.data(), SectorsPerCluster);
+  if (unreadable.empty()) failedReadCluster = -1;
+  return unreadable.empty();
+}
+
 bool DiskTooSmall() { return !FileMode && LastCluster < 1; }
 
 bool NothingToCheck() { return DiskTooSmall() || !ClusterSizeDoubt.empty() || !MayWriteDisk(); }

@@ -121,6 +121,13 @@ void ReadTopfSector(int32_t n);
 // index (IndexOnDisk, disk mode), not in the dump (file mode) or
 // unreadable.
 bool ReadTopfCluster(int32_t c);
+// ReadTopfCluster for a caller that takes what can be read (the save of a
+// dump): when the whole read of a cluster on the drive fails, each sector is
+// read alone; ClusterBuffer then holds every sector that read and zeros for
+// the others, whose numbers within the cluster go into `unreadable`. True
+// when every sector was read. A cluster read only in part stands for a
+// failed read: it is never written back.
+bool ReadTopfClusterSectors(int32_t c, std::vector<int32_t>& unreadable);
 
 // True when FAT index i is a data cluster: in disk mode an index up to
 // LastCluster whose cluster (disk cluster i + 1) lies wholly on the device

@@ -5,9 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <map>
-#include <set>
 #include <vector>
 
 #include "checker/checker_state.h"
@@ -15,6 +13,7 @@
 #include "checker/startup.h"
 #include "core/disk_format.h"
 #include "core/dump_files.h"
+#include "core/dumps.h"
 #include "core/error_handler.h"
 #include "core/pc_helpers.h"
 #include "core/settings.h"
@@ -68,10 +67,6 @@ class OutFile {
   void Commit() {
     if (!platform::PcFileReplaceCommit(file_)) core::RaisePcFileError(path_);
   }
-  // Both files take their names, or both names keep what they held.
-  void CommitWith(OutFile& other) {
-    if (!platform::PcFileReplaceCommitPair(file_, other.file_)) core::RaisePcFileError(path_);
-  }
 
  private:
   std::string path_;
@@ -92,15 +87,6 @@ int32_t RecordNumber(const uint8_t* head) { return int32_t(core::GetLE32(head));
 
 size_t ClusterSize() { return size_t(SectorsPerCluster > 0 ? SectorsPerCluster : 0) * core::kSectorSize; }
 
-bool SameFile(const std::string& a, const std::string& b) {
-  std::error_code error;
-  const auto ca = std::filesystem::weakly_canonical(a, error);
-  if (error) return false;
-  const auto cb = std::filesystem::weakly_canonical(b, error);
-  if (error) return false;
-  return ca == cb;
-}
-
 // Six ASCII digits.
 bool SixDigits(const std::string& text) {
   if (text.size() != 6) return false;
@@ -118,26 +104,6 @@ bool EqualsNoCase(const std::string& a, const std::string& b) {
     if (x != y) return false;
   }
   return true;
-}
-
-// What a saved dump lacks: the directory clusters that could not be read,
-// and a walk that stopped after `stoppedAfter` lines (0: it did not).
-std::string IncompleteDumpText(std::vector<int32_t> unreadable, int64_t stoppedAfter) {
-  std::sort(unreadable.begin(), unreadable.end());
-  unreadable.erase(std::unique(unreadable.begin(), unreadable.end()), unreadable.end());
-  std::string text;
-  if (!unreadable.empty()) {
-    std::string names;
-    const size_t shown = std::min<size_t>(unreadable.size(), 20);
-    for (size_t k = 0; k < shown; ++k) names += (k ? ", " : "") + std::to_string(unreadable[k]);
-    if (unreadable.size() > shown) names += " and " + std::to_string(unreadable.size() - shown) + " more";
-    text = unreadable.size() == 1 ? "Cluster " + names + " could not be read; it is missing from the dump."
-                                  : "Clusters " + names + " could not be read; they are missing from the dump.";
-  }
-  if (stoppedAfter > 0)
-    text += std::string(text.empty() ? "" : " ") + "The folder walk stopped after " + std::to_string(stoppedAfter) +
-            " folders, as many as the disk has clusters; the dump may lack folders.";
-  return text;
 }
 
 }  // namespace
@@ -183,7 +149,9 @@ void CombineSCD() {
   }
   if (list.Empty()) return;
 
-  const int64_t recordBytes = platform::FileLength(folder + list.List(0));
+  // A dump's records hold clusters of its own size; elsewhere the first
+  // file gives the size.
+  const int64_t recordBytes = FileMode ? int64_t(ClusterSize()) : platform::FileLength(folder + list.List(0));
   if (recordBytes <= 0) return;
   // The new dump is written beside the old one and replaces it only when
   // it is complete.
@@ -205,6 +173,8 @@ void CombineSCD() {
     out.Commit();
   });
   list.Clear();
+  // The records now lie in another order: every later write goes to its own.
+  if (FileMode) IndexDumpRecords();
 }
 
 void CompareSCD(const std::string& secondPath) {
@@ -259,101 +229,25 @@ void CompareSCD(const std::string& secondPath) {
 void SaveTopfSystemClusters(const std::string& path) {
   core::ProcScope scope("SaveTopfSystemClusters");
   BusyPointer busy;
-  const int32_t savedSpc = SectorsPerCluster;
-  const std::string base = DumpBasePath(path);
-  const std::string scc = core::SccFileOf(base), scd = core::ScdFileOf(base);
-  const bool replacesOwnDump = FileMode && (SameFile(scd, core::ScdFileOf(DiskName)) || SameFile(scc, core::SccFileOf(DiskName)));
-
-  double cylinders = 0;
-  int32_t tracks = 0, sectors = 0, bytes = 0;
-  DiskGeometry(DiskHandle, cylinders, tracks, sectors, bytes);
+  core::DumpSource source;
+  source.SectorsPerCluster = SectorsPerCluster;
+  // A dump holds clusters of the whole FAT.
+  source.LastCluster = FileMode ? core::kMaxFatIndex : LastCluster;
+  core::DumpGeometry& geometry = source.Geometry;
+  int32_t bytes = 0;
+  DiskGeometry(DiskHandle, geometry.Cylinders, geometry.TracksPerCylinder, geometry.SectorsPerTrack, bytes);
   if (FileMode && DumpCylinders > 0) {
     // A dump keeps the geometry of the disk it came from.
-    cylinders = DumpCylinders;
-    tracks = DumpTracksPerCylinder;
-    sectors = DumpSectorsPerTrack;
+    geometry = {DumpCylinders, DumpTracksPerCylinder, DumpSectorsPerTrack};
   }
-  if (!ReadTopfCluster(0)) {
-    // Zeros in its place would be taken for the disk's system cluster.
-    if (savedSpc != 0) SectorsPerCluster = savedSpc;
-    ui::Current().MsgBox("Saving system clusters failed because the system cluster could not be read.",
-                         ui::Buttons::OK, ui::Icon::Exclamation);
-    return;
-  }
-
-  // Like every walk over the disk, this one ends after as many lines as the
-  // disk has clusters: a damaged tree that names folders many times over
-  // (without a cycle) cannot make it write records until the PC's disk is
-  // full. A directory reachable by two entries is still saved twice.
-  const int64_t mostLines = int64_t(core::LastTableIndex(LastCluster)) + 1;
-  int64_t lines = 0;
-  bool stopped = false;
-  std::vector<int32_t> unreadable;
-  bool done = core::Guard([&] {
-    // Both files replace their names only once both are complete.
-    OutFile sccOut(scc);
-    sccOut.Write(ClusterBuffer.data(), ClusterBuffer.size());
-    uint8_t trailer[core::kDumpTrailerBytes];
-    core::PutDumpTrailer(trailer, {cylinders, tracks, sectors});
-    sccOut.Write(trailer, sizeof trailer);
-    OutFile out(scd);
-    core::WorkList& list = List1();
-    list.Clear();
-    // The directories above each pending line: a directory entry that leads
-    // back to one of them (a cycle) is not walked again.
-    std::multimap<std::string, std::vector<int32_t>> ancestors;
-    auto add = [&](const std::string& line, std::vector<int32_t> above) {
-      if (lines >= mostLines) {
-        stopped = true;
-        return;
-      }
-      ++lines;
-      list.AddItem(line);
-      ancestors.emplace(line, std::move(above));
-    };
-    add("0 \\", {});
-    while (!list.Empty()) {
-      const std::string line = list.TakeFirst();
-      std::vector<int32_t> above;
-      auto it = ancestors.find(line);
-      if (it != ancestors.end()) {
-        above = std::move(it->second);
-        ancestors.erase(it);
-      }
-      const size_t blank = line.find(' ');
-      const int64_t c = int64_t(core::NumericValue(line.substr(0, blank)));
-      const std::string p = blank == std::string::npos ? std::string() : line.substr(blank + 1);
-      if (c < 0 || c >= core::kMaxFatIndex) continue;   // no directory cluster
-      if (!ReadTopfCluster(int32_t(c + 1))) {
-        unreadable.push_back(int32_t(c));   // left out of the dump, and named
-        continue;
-      }
-      if (c >= 0) {
-        uint8_t head[core::kDumpRecordHead];
-        core::PutLE32(head, uint32_t(c));
-        out.Write(head, sizeof head);
-        out.Write(ClusterBuffer.data(), ClusterBuffer.size());
-      }
-      above.push_back(int32_t(c));
-      for (size_t slot = 0; slot + core::kDirEntrySize <= ClusterBuffer.size(); slot += core::kDirEntrySize) {
-        const uint8_t* e = ClusterBuffer.data() + slot;
-        if (e[core::kDeAttribute] != core::AttrDirectory && e[core::kDeAttribute] != core::AttrRecycle) continue;
-        const std::string name = core::ReadEntryNameRaw(e);
-        const int32_t s = int32_t(core::GetBE32(e + core::kDeStartCluster));
-        bool cycle = false;
-        for (int32_t a : above) cycle = cycle || a == s;
-        if (cycle) continue;
-        add(std::to_string(s) + " " + p + name + "\\", above);
-      }
-    }
-    list.Clear();
-    sccOut.CommitWith(out);
-  });
-  if (savedSpc != 0) SectorsPerCluster = savedSpc;
-  if (replacesOwnDump) IndexDumpRecords();
-  if (done && (stopped || !unreadable.empty()))
-    ui::Current().MsgBox(IncompleteDumpText(unreadable, stopped ? mostLines : 0), ui::Buttons::OK,
-                         ui::Icon::Exclamation);
+  if (FileMode) source.LoadedDump = DiskName;
+  else source.OpenDisks.push_back(DiskHandle);
+  source.ReadCluster = [](int32_t c, std::vector<uint8_t>& data, std::vector<int32_t>& unreadable) {
+    const bool whole = ReadTopfClusterSectors(c, unreadable);
+    data = ClusterBuffer;
+    return whole;
+  };
+  core::SaveDump(source, path);
 }
 
 int32_t ClusterNumberFromText(const std::string& text) {

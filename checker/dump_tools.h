@@ -25,8 +25,9 @@ void SeparateSCD();
 
 // The cluster files "Cluster_NNNNNN.bin" (six digits) of the dump's folder
 // joined into DiskName + ".scd", ascending by number. The record size is the
-// first file's length; files of another length are left out. Without files
-// nothing changes. ScdIndex is not rebuilt.
+// dump's cluster (in disk mode the first file's length); files of another
+// length are left out. Without files nothing changes. In file mode ScdIndex
+// is rebuilt from the new file.
 void CombineSCD();
 
 // Compares the dump with the dump at secondPath (any extension dropped):
@@ -35,10 +36,10 @@ void CombineSCD();
 // holds differently, into this dump's folder.
 void CompareSCD(const std::string& secondPath);
 
-// Writes the system cluster with the drive geometry to base + ".scc" and
-// every directory cluster, walked from the root, to base + ".scd" (base =
-// path without extension). The files are written completely before they
-// replace files of the same name. Shows the busy pointer.
+// Saves the dump of the disk (or of the loaded dump) to base + ".scc" and
+// ".scd" (base = path without extension) through core::SaveDump, reading
+// with ReadTopfClusterSectors: the same records the main program saves of
+// the same disk. Shows the busy pointer.
 void SaveTopfSystemClusters(const std::string& path);
 
 // Read Cluster: disk cluster fatIndex + 1 into "Cluster_" + Format(fatIndex,

@@ -76,12 +76,6 @@ void RefuseImport(const std::string& reason) {
 
 }  // namespace
 
-std::string FatValueText(int32_t next) {
-  if (next == 0) return "-";
-  if (next == -1) return "EOF";
-  return std::to_string(next);
-}
-
 std::string BuildClusterChainText(int side) {
   core::ProcScope scope("BuildClusterChainText");
   core::CheckSideIndex(side);

@@ -21,8 +21,6 @@ namespace commands {
 // The filter of both file dialogs.
 constexpr const char* kFatTextFilter = "Text files (*.txt)|*.txt|All files|*.*";
 
-// The text of one line's value: "-" for 0, "EOF" for -1, else the number.
-std::string FatValueText(int32_t next);
 // The whole export text of the side's in-memory FAT (indexes 0 .. LastCluster).
 std::string BuildClusterChainText(int side);
 

@@ -29,13 +29,6 @@ std::string PCDriveEntryText(const PcDrive& drive) {
   return root + "  [" + drive.Label + "]";
 }
 
-std::vector<ChooserEntry> RecorderChooserEntries() {
-  std::vector<ChooserEntry> entries;
-  for (const ChooserEntry& e : ChooserEntries[0])
-    if (e.DiskId <= 0) entries.push_back(e);
-  return entries;
-}
-
 bool CarriesRecorderId(const uint8_t* superblockView) {
   return ReadIdString(superblockView) == kTopfieldId;
 }

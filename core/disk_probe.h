@@ -31,10 +31,6 @@ std::string ForeignContentName(const uint8_t* raw, size_t length);
 // ForeignDrives. The main window then selects the first left entry.
 void FSShowDisks();
 
-// The recorder entries of the left chooser, as the right one gets them in
-// write mode (Enable Write Mode adds and removes them).
-std::vector<ChooserEntry> RecorderChooserEntries();
-
 // The entry text of a PC volume: mount point + "  [" + label + "]", or
 // "  [Network: " + label + "]" for a network file system.
 struct PcDrive;

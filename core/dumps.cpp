@@ -5,8 +5,7 @@
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
+#include <optional>
 #include <vector>
 
 #include "core/cluster_io.h"
@@ -63,13 +62,6 @@ int32_t DiskClusterSize(int side) {
     spc = Disk[side].SectorsPerCluster;
   if (spc == 0) spc = GuessClusterSize(side);
   return spc;
-}
-
-// True when both names lead to one existing file (links and other spellings
-// of a path included).
-bool SameFile(const std::string& a, const std::string& b) {
-  std::error_code error;
-  return std::filesystem::equivalent(a, b, error) && !error;
 }
 
 double DiskSectors(int side, double& cylinders, int32_t& tracks, int32_t& sectors) {
@@ -133,67 +125,169 @@ std::string DumpBasePath(const std::string& path) {
   return folder + name;
 }
 
+
+namespace {
+
+// ------------------------------------------------------------ save steps
+
+void SaveFailed(const std::string& why) {
+  ui::Current().MsgBox("Saving system clusters failed because " + why, ui::Buttons::OK,
+                       ui::Icon::Exclamation);
+}
+
+// Why the dump may not be written at `base`: a file of it is a disk the
+// program has open, or a file of the dump it has loaded, which the save
+// reads (whatever name or link leads there). "" when it may.
+std::string TargetInUse(const DumpSource& source, const std::string& base) {
+  for (const std::string& file : {SccFileOf(base), ScdFileOf(base)}) {
+    platform::FileState target, other;
+    if (!platform::PathState(file, target)) continue;   // nothing there yet
+    for (const std::string& loaded : {SccFileOf(source.LoadedDump), ScdFileOf(source.LoadedDump)})
+      if (!source.LoadedDump.empty() && platform::PathState(loaded, other) &&
+          platform::SameFile(other, target))
+        return base + " is the dump that is loaded. Please save it under another name.";
+    for (int handle : source.OpenDisks)
+      if (handle >= 1 && platform::HandleState(handle, other) && platform::SameFile(other, target))
+        return file + " is a disk that is open. Please save it under another name.";
+  }
+  return "";
+}
+
+// The new B.scc: the system cluster, then the geometry trailer.
+bool WriteSystemClusterFile(File& scc, const std::string& name, const std::vector<uint8_t>& system,
+                            const DumpGeometry& geometry) {
+  return Guard([&] {
+    platform::PcFileReplaceAbort(scc.f);
+    if (!platform::PcFileReplaceBegin(name, scc.f)) RaisePcFileError(name);
+    uint8_t trailer[kDumpTrailerBytes];
+    PutDumpTrailer(trailer, geometry);
+    WriteAll(scc, system.data(), system.size(), name);
+    WriteAll(scc, trailer, sizeof trailer, name);
+  });
+}
+
+// The new B.scd: a record for each folder walked from the root that could
+// be read whole. Each FAT index is saved once, so a loop in the tree cannot
+// make the dump grow without end. The folders left out go into `leftOut`.
+bool WriteFolderRecords(const DumpSource& source, File& scd, const std::string& name,
+                        const std::vector<uint8_t>& system, std::vector<std::string>& leftOut) {
+  if (!Guard([&] {
+        if (!platform::PcFileReplaceBegin(name, scd.f)) RaisePcFileError(name);
+      }))
+    return false;
+  const size_t clusterBytes = system.size();
+  std::vector<uint8_t> cluster(clusterBytes);
+  std::vector<int32_t> unreadable;
+  return WalkDumpFolders(source.LastCluster, clusterBytes, [&](int32_t index, const std::string& folder,
+                                                               const uint8_t*& slots) {
+    // A cluster that could not be read whole is left out, so that a restore
+    // never writes what the save did not read; the folders below it are
+    // still followed from the sectors that were read, and below the root's
+    // first slots from their copy in the system cluster.
+    const bool whole = source.ReadCluster(index + 1, cluster, unreadable);
+    cluster.resize(clusterBytes);
+    slots = cluster.data();
+    if (whole) {
+      uint8_t head[kDumpRecordHead];
+      PutLE32(head, uint32_t(index));
+      return Guard([&] {
+        WriteAll(scd, head, sizeof head, name);
+        WriteAll(scd, cluster.data(), clusterBytes, name);
+      });
+    }
+    if (index == 0 && (unreadable.empty() || unreadable.front() == 0))
+      TakeRootCopy(cluster.data(), system.data());
+    leftOut.push_back(platform::Cp1252ToUtf8(folder) + " (cluster " + std::to_string(index) + ")");
+    return true;
+  });
+}
+
+void ReportLeftOut(const std::vector<std::string>& leftOut) {
+  if (leftOut.empty()) return;
+  std::string list;
+  for (size_t i = 0; i < leftOut.size() && i < 10; ++i) list += (i ? ", " : "") + leftOut[i];
+  if (leftOut.size() > 10) list += ", ...";
+  ui::Current().MsgBox("These folders could not be read and were left out of the system "
+                           "clusters saved: " + list +
+                           ". A restore of this dump leaves them as they are on the disk.",
+                       ui::Buttons::OK, ui::Icon::Exclamation);
+}
+
+}  // namespace
+
+bool SaveDump(const DumpSource& source, const std::string& path) {
+  const std::string base = DumpBasePath(path);
+  const std::string inUse = TargetInUse(source, base);
+  if (!inUse.empty()) {
+    SaveFailed(inUse);
+    return false;
+  }
+  if (!ValidSectorsPerCluster(source.SectorsPerCluster)) {
+    SaveFailed("the cluster size of the disk (" + std::to_string(source.SectorsPerCluster) +
+               " sectors) is not usable.");
+    return false;
+  }
+  if (source.LastCluster < 1) {
+    SaveFailed("the size of the disk is not known.");
+    return false;
+  }
+  std::vector<uint8_t> system(size_t(source.SectorsPerCluster) * kSectorSize);
+  std::vector<int32_t> unreadable;
+  if (!source.ReadCluster(0, system, unreadable)) {
+    SaveFailed("the system cluster could not be read.");
+    return false;
+  }
+  system.resize(size_t(source.SectorsPerCluster) * kSectorSize);
+
+  // Both files take their names together at the end, once both are whole.
+  const std::string sccName = SccFileOf(base), scdName = ScdFileOf(base);
+  File scc, scd;
+  std::vector<std::string> leftOut;
+  if (!WriteSystemClusterFile(scc, sccName, system, source.Geometry) ||
+      !WriteFolderRecords(source, scd, scdName, system, leftOut))
+    return false;
+  if (!platform::PcFileReplaceCommitPair(scd.f, scc.f)) {
+    ui::Current().MsgBox("Saving system clusters failed while writing " + scdName + " and " + sccName +
+                             " (" + platform::PcFileErrorText(platform::LastError()) +
+                             "); both files are as they were.",
+                         ui::Buttons::OK, ui::Icon::Exclamation);
+    return false;
+  }
+  ReportLeftOut(leftOut);
+  return true;
+}
+
 bool SaveTopfSystemClusters(int side, const std::string& path) {
   ProcScope scope("SaveTopfSystemClusters");
   CheckSideIndex(side);
   if (IsPCSide(side)) return false;
   BusyPointer busy;
   DiskRec& d = Disk[side];
-  const std::string base = DumpBasePath(path);
-  const int32_t rememberedSpc = d.SectorsPerCluster;
-  const int32_t rememberedLast = d.LastCluster;
-
-  // Geometry and cluster size of what is saved.
-  double cylinders = 0;
-  int32_t tracks = 0, sectors = 0;
-  int32_t spc = 0, last = 0;
+  DumpSource source;
+  DumpGeometry& geometry = source.Geometry;
   if (InFileMode()) {
-    spc = FileModeSectorsPerCluster;
-    last = kMaxFatIndex;   // a dump holds clusters of the whole FAT
+    source.SectorsPerCluster = FileModeSectorsPerCluster;
+    source.LastCluster = kMaxFatIndex;   // a dump holds clusters of the whole FAT
+    source.LoadedDump = d.Name;
     // The new dump keeps the geometry of the disk the source dump was made from.
-    DumpGeometry kept;
-    if (ReadDumpGeometry(SccFileOf(d.Name), spc, kept)) {
-      cylinders = kept.Cylinders;
-      tracks = kept.TracksPerCylinder;
-      sectors = kept.SectorsPerTrack;
-    } else {
-      DiskSectors(side, cylinders, tracks, sectors);
-    }
+    if (!ReadDumpGeometry(SccFileOf(d.Name), source.SectorsPerCluster, geometry))
+      DiskSectors(side, geometry.Cylinders, geometry.TracksPerCylinder, geometry.SectorsPerTrack);
   } else {
     // The disk's own size, never the value the side kept from the disk it
     // showed before: a pane may have switched to another disk just now.
     // Without a usable superblock the estimate decides, not the side's
     // value, which may still be the previous disk's.
-    const double total = DiskSectors(side, cylinders, tracks, sectors);
-    spc = SuperblockClusterSize(side);
-    if (spc == 0) spc = GuessClusterSize(side);
-    last = ComputeLastCluster(total, spc);
+    const double total =
+        DiskSectors(side, geometry.Cylinders, geometry.TracksPerCylinder, geometry.SectorsPerTrack);
+    source.SectorsPerCluster = SuperblockClusterSize(side);
+    if (source.SectorsPerCluster == 0) source.SectorsPerCluster = GuessClusterSize(side);
+    source.LastCluster = ComputeLastCluster(total, source.SectorsPerCluster);
   }
-  if (!ValidSectorsPerCluster(spc)) {
-    ui::Current().MsgBox("Saving system clusters failed because the cluster size of the disk (" +
-                             std::to_string(spc) + " sectors) is not usable.",
-                         ui::Buttons::OK, ui::Icon::Exclamation);
-    return false;
-  }
-  if (last < 1) {
-    ui::Current().MsgBox(
-        "Saving system clusters failed because the size of the disk is not known.",
-        ui::Buttons::OK, ui::Icon::Exclamation);
-    return false;
-  }
-  // In file mode the walk reads the loaded dump's files: writing the new
-  // dump over them would destroy what is being read.
-  if (InFileMode() && (SameFile(base + ".scc", d.Name + ".scc") ||
-                       SameFile(base + ".scd", d.Name + ".scd") ||
-                       SameFile(base + ".scc", d.Name + ".scd") ||
-                       SameFile(base + ".scd", d.Name + ".scc"))) {
-    ui::Current().MsgBox("Saving system clusters failed because " + base +
-                             " is the dump that is loaded. Please save it under another name.",
-                         ui::Buttons::OK, ui::Icon::Exclamation);
-    return false;
-  }
-  d.SectorsPerCluster = spc;
-  d.LastCluster = last;
+  for (int s = 0; s < 2; ++s)
+    if (!IsPCSide(s) && Disk[s].Handle >= 1) source.OpenDisks.push_back(Disk[s].Handle);
+
+  // The side reads at the dump's cluster size for the save; a guessed value
+  // stays only on a side that had none.
   struct Restore {
     DiskRec& d;
     int32_t spc, last;
@@ -203,83 +297,214 @@ bool SaveTopfSystemClusters(int side, const std::string& path) {
         if (last != 0) d.LastCluster = last;
       }
     }
-  } restore{d, rememberedSpc, rememberedLast};
-
-  if (!ReadTopfCluster(side, 0)) {
-    ui::Current().MsgBox("Saving system clusters failed because the system cluster could not be read.",
-                         ui::Buttons::OK, ui::Icon::Exclamation);
-    return false;
+  } restore{d, d.SectorsPerCluster, d.LastCluster};
+  if (ValidSectorsPerCluster(source.SectorsPerCluster) && source.LastCluster >= 1) {
+    d.SectorsPerCluster = source.SectorsPerCluster;
+    d.LastCluster = source.LastCluster;
   }
-  const size_t clusterBytes = size_t(spc) * kSectorSize;
-  const std::vector<uint8_t> systemHead(
-      ClusterBuffer.begin(), ClusterBuffer.begin() + kRootDirectoryCopy + kRootCopySlots * kDirEntrySize);
+  source.ReadCluster = [side](int32_t cluster, std::vector<uint8_t>& data,
+                              std::vector<int32_t>& unreadable) {
+    const bool whole = ReadTopfClusterSectors(side, cluster, unreadable);
+    data.assign(ClusterBuffer.begin(), ClusterBuffer.end());
+    return whole;
+  };
+  return SaveDump(source, path);
+}
 
-  // Both files take their names together at the end, once both are whole.
-  const std::string sccName = SccFileOf(base);
-  File scc;
-  bool written = Guard([&] {
-    platform::PcFileReplaceAbort(scc.f);
-    if (!platform::PcFileReplaceBegin(sccName, scc.f)) RaisePcFileError(sccName);
-    uint8_t trailer[kDumpTrailerBytes];
-    PutDumpTrailer(trailer, {cylinders, tracks, sectors});
-    WriteAll(scc, ClusterBuffer.data(), clusterBytes, sccName);
-    WriteAll(scc, trailer, sizeof trailer, sccName);
-  });
-  if (!written) return false;
+namespace {
 
-  const std::string scdName = ScdFileOf(base);
-  File scd;
-  if (!Guard([&] {
-        if (!platform::PcFileReplaceBegin(scdName, scd.f)) RaisePcFileError(scdName);
-      }))
-    return false;
+// ------------------------------------------------------------ restore steps
 
-  // Each FAT index is saved once, so a loop in the tree cannot make the dump
-  // grow without end.
-  std::vector<std::string> unread;   // folders left out of the dump
-  const bool walked = WalkDumpFolders(last, clusterBytes, [&](int32_t index, const std::string& folder,
-                                                              const uint8_t*& slots) {
-    // A cluster that could not be read whole is left out, so that a restore
-    // never writes what the save did not read; the folders below it are
-    // still followed from the sectors that were read, and below the root's
-    // first slots from their copy in the system cluster.
-    std::vector<int32_t> badSectors;
-    const bool whole = ReadTopfClusterSectors(side, index + 1, badSectors);
-    ClusterBuffer.resize(clusterBytes);
-    slots = ClusterBuffer.data();
-    if (whole) {
-      uint8_t head[kDumpRecordHead];
-      PutLE32(head, uint32_t(index));
-      return Guard([&] {
-        WriteAll(scd, head, sizeof head, scdName);
-        WriteAll(scd, ClusterBuffer.data(), clusterBytes, scdName);
-      });
+// A dump opened once for a restore, and what its checks found.
+struct RestoreInput {
+  std::optional<DumpFile> Scc, Scd;
+  int32_t Spc = 0;
+  int64_t ClusterBytes = 0;
+  int64_t Record = 0, Records = 0;   // bytes of one .scd record; records in the file
+  int32_t Last = 0;                  // the disk's highest FAT index at the dump's cluster size
+  std::vector<uint8_t> System;       // the dump's system cluster
+};
+
+// Which records a restore writes: each record's FAT index, why it is not
+// written ("" when it is not refused, "-" when it holds the same bytes as an
+// earlier record of its cluster), the records accepted, and the clusters
+// some FAT entry of the dump names.
+struct RestoreChoice {
+  std::vector<int32_t> IndexOf;
+  std::vector<std::string> Refused;
+  std::vector<uint8_t> Accepted;
+  std::vector<uint8_t> HasPredecessor;
+};
+
+// Opens and checks both files before anything is written, on the files as
+// opened once. Why the dump cannot be restored; "" when it can.
+std::string ReadRestoreInput(int side, const std::string& base, RestoreInput& in) {
+  in.Scc.emplace(SccFileOf(base));
+  in.Scd.emplace(ScdFileOf(base));
+  platform::FileState sccState, scdState;
+  if (!in.Scc->IsOpen() || !in.Scd->IsOpen() || !platform::HandleState(in.Scc->Handle(), sccState) ||
+      !platform::HandleState(in.Scd->Handle(), scdState))
+    return "the *.scc or *.scd file could not be opened (" +
+           platform::PcFileErrorText(platform::LastError()) + ").";
+  uint8_t sector[512] = {};
+  if (!in.Scc->Read(0, sector, sizeof sector)) return "the *.scc file is too short.";
+  in.Spc = int16_t(GetBE16(sector + kSbSectorsPerCluster));
+  if (!ValidSectorsPerCluster(in.Spc))
+    return "the *.scc file gives an unusable cluster size (" + std::to_string(in.Spc) + " sectors).";
+  in.ClusterBytes = int64_t(in.Spc) * kSectorSize;
+  if (sccState.Size != in.ClusterBytes + kDumpTrailerBytes)
+    return "the *.scc file has " + std::to_string(sccState.Size) + " bytes instead of " +
+           std::to_string(in.ClusterBytes + kDumpTrailerBytes) + ".";
+  in.Record = DumpRecordBytes(in.Spc);
+  if (scdState.Size % in.Record != 0)
+    return "the *.scd file does not hold whole records of " + std::to_string(in.Record) + " bytes.";
+  in.Records = scdState.Size / in.Record;
+  const int32_t diskSpc = DiskClusterSize(side);
+  if (in.Spc != diskSpc)
+    return "the dump's cluster size (" + std::to_string(in.Spc) + " sectors) does not match the disk's (" +
+           std::to_string(diskSpc) + " sectors).";
+  in.System.assign(static_cast<size_t>(in.ClusterBytes), 0);
+  if (!in.Scc->Read(0, in.System.data(), in.System.size())) return "the *.scc file could not be read.";
+  // The disk's own cluster count, as for the save.
+  in.Last = kMaxFatIndex;
+  if (!InFileMode()) {
+    DumpGeometry g;
+    in.Last = ComputeLastCluster(DiskSectors(side, g.Cylinders, g.TracksPerCylinder, g.SectorsPerTrack), in.Spc);
+  }
+  if (in.Last < 1) return "the size of the disk is not known.";
+  return "";
+}
+
+// Refuses each record that names no cluster of the disk, and a second record
+// of one cluster; `firstRecord` gets the first record of each FAT index.
+bool RefuseStrayRecords(int side, const RestoreInput& in, RestoreChoice& choice,
+                        std::vector<int64_t>& firstRecord) {
+  std::vector<uint8_t> data(static_cast<size_t>(in.ClusterBytes)), other(data.size());
+  for (int64_t r = 0; r < in.Records; ++r) {
+    uint8_t head[kDumpRecordHead];
+    if (!in.Scd->Read(r * in.Record, head, sizeof head)) return false;
+    const int64_t index = int64_t(int32_t(GetLE32(head)));
+    choice.IndexOf[size_t(r)] = int32_t(index);
+    const int64_t cluster = index + 1;
+    // On the disk (in file mode: in the loaded dump), FAT index 0x1FFFF included.
+    const bool onDisk = index >= 0 && index <= kMaxFatIndex &&
+                        (InFileMode() ? cluster <= kMaxFatIndex && ScdIndex[size_t(cluster)] != 0
+                                      : ClusterOnDisk(side, cluster));
+    if (!onDisk) {
+      choice.Refused[size_t(r)] = "not on this disk";
+    } else if (firstRecord[size_t(index)] < 0) {
+      firstRecord[size_t(index)] = r;
+    } else {
+      // A dump may name a folder twice; the same bytes again are simply not
+      // written twice.
+      const bool same =
+          in.Scd->Read(r * in.Record + kDumpRecordHead, data.data(), data.size()) &&
+          in.Scd->Read(firstRecord[size_t(index)] * in.Record + kDumpRecordHead, other.data(),
+                       other.size()) &&
+          data == other;
+      choice.Refused[size_t(r)] = same ? "-" : "a second record of this cluster, with other contents";
     }
-    if (index == 0 && !badSectors.empty() && badSectors.front() == 0)
-      TakeRootCopy(ClusterBuffer.data(), systemHead.data());
-    unread.push_back(platform::Cp1252ToUtf8(folder) + " (cluster " + std::to_string(index) + ")");
-    return true;
-  });
-  if (!walked) return false;
-  // Both names take their new files, or both keep what they held.
-  if (!platform::PcFileReplaceCommitPair(scd.f, scc.f)) {
-    ui::Current().MsgBox("Saving system clusters failed while writing " + scdName + " and " +
-                             sccName + " (" + platform::PcFileErrorText(platform::LastError()) +
-                             "); both files are as they were.",
-                         ui::Buttons::OK, ui::Icon::Exclamation);
-    return false;
-  }
-  if (!unread.empty()) {
-    std::string list;
-    for (size_t i = 0; i < unread.size() && i < 10; ++i) list += (i ? ", " : "") + unread[i];
-    if (unread.size() > 10) list += ", ...";
-    ui::Current().MsgBox("These folders could not be read and were left out of the system "
-                             "clusters saved: " + list +
-                             ". A restore of this dump leaves them as they are on the disk.",
-                         ui::Buttons::OK, ui::Icon::Exclamation);
   }
   return true;
 }
+
+// Accepts the records of the folders reached from the dump's own root
+// through its own folders. Two walks: the second also refuses a cluster at
+// which a file of the dump's folders starts (a recording of one cluster
+// looks like a folder to the FAT). False when the .scd file cannot be read.
+bool AcceptOwnFolders(const RestoreInput& in, RestoreChoice& choice,
+                      const std::vector<int64_t>& firstRecord) {
+  for (int32_t i = 0; i <= std::min(in.Last, kMaxFatIndex); ++i) {
+    const uint32_t next = ReadFat24(in.System.data(), kFAT1, i);
+    if (next >= 1 && next <= uint32_t(kMaxFatIndex)) choice.HasPredecessor[next] = 1;
+  }
+  std::vector<uint8_t> fileStart(size_t(kFatEntries), 0), data(static_cast<size_t>(in.ClusterBytes));
+  for (int pass = 0; pass < 2; ++pass) {
+    std::fill(choice.Accepted.begin(), choice.Accepted.end(), 0);
+    bool readable = true;
+    WalkDumpFolders(in.Last, data.size(), [&](int32_t index, const std::string&, const uint8_t*& slots) {
+      const int64_t r = firstRecord[size_t(index)];
+      if (r < 0) {
+        // A root the save could not read: its first slots are in the
+        // dump's system cluster.
+        std::fill(data.begin(), data.end(), AttrUnused);
+        if (index == 0 && TakeRootCopy(data.data(), in.System.data())) slots = data.data();
+        return true;
+      }
+      if (!in.Scd->Read(r * in.Record + kDumpRecordHead, data.data(), data.size()))
+        return readable = false;
+      std::string& why = choice.Refused[size_t(r)];
+      if (!IsDumpFolder(data.data(), index, in.System.data(), choice.HasPredecessor)) {
+        why = "not a folder cluster of the dump";
+        return true;
+      }
+      if (fileStart[size_t(index)]) {
+        why = "a file of the dump's folders starts there";
+        return true;
+      }
+      why.clear();
+      choice.Accepted[size_t(r)] = 1;
+      slots = data.data();
+      for (size_t o = 0; pass == 0 && o + kDirEntrySize <= data.size(); o += kDirEntrySize) {
+        const uint8_t a = data[o + kDeAttribute];
+        const uint32_t start = GetBE32(data.data() + o + kDeStartCluster);
+        if ((a == AttrFile || a == AttrRecording) && start <= uint32_t(kMaxFatIndex)) fileStart[start] = 1;
+      }
+      return true;
+    });
+    if (!readable) return false;
+  }
+  return true;
+}
+
+// Names every record that is not written and asks whether to write the
+// rest. True when there is none, or the user agrees.
+bool AgreeToLeaveOut(const RestoreChoice& choice, int32_t writes) {
+  std::vector<std::string> named;
+  for (size_t r = 0; r < choice.Refused.size(); ++r) {
+    if (choice.Accepted[r] || choice.Refused[r] == "-") continue;
+    const std::string why = choice.Refused[r].empty() ? "not reached from the dump's root folder" : choice.Refused[r];
+    const int32_t index = choice.IndexOf[r];
+    named.push_back("record " + std::to_string(r + 1) + " (FAT index " + std::to_string(index) +
+                    ", disk cluster " + std::to_string(int64_t(index) + 1) + "): " + why);
+  }
+  if (named.empty()) return true;
+  std::string list;
+  for (size_t i = 0; i < named.size() && i < 10; ++i) list += "\n" + named[i];
+  if (named.size() > 10) list += "\nand " + std::to_string(named.size() - 10) + " more";
+  return ui::Current().MsgBox(
+             "The *.scd file holds " + std::to_string(named.size()) +
+                 (named.size() == 1 ? " record that is" : " records that are") +
+                 " not a folder cluster of the dump's own folders; such records are never written:" +
+                 list + "\n\nWrite the system cluster and the " + std::to_string(writes) +
+                 " folder clusters of the dump, and nothing else? (No writes nothing.)",
+             ui::Buttons::YesNo, ui::Icon::Exclamation) == ui::Answer::Yes;
+}
+
+// The writes: only what the dump holds, read in full when it was saved, so
+// also onto a disk that this run could not read in full. The disk clusters
+// whose write failed.
+std::vector<std::string> WriteAcceptedRecords(int side, const RestoreInput& in, const RestoreChoice& choice) {
+  std::vector<std::string> failures;
+  RawWriteScope raw;
+  ClusterBuffer = in.System;
+  if (!WriteTopfCluster(side, 0, true)) failures.push_back("0");
+  for (int64_t r = 0; r < in.Records; ++r) {
+    if (!choice.Accepted[size_t(r)]) continue;
+    const int32_t index = choice.IndexOf[size_t(r)];
+    ClusterBuffer.resize(size_t(in.ClusterBytes));
+    // What is written is still the folder that was checked.
+    uint8_t head[kDumpRecordHead];
+    if (!in.Scd->Read(r * in.Record, head, sizeof head) || int32_t(GetLE32(head)) != index ||
+        !in.Scd->Read(r * in.Record + kDumpRecordHead, ClusterBuffer.data(), size_t(in.ClusterBytes)) ||
+        !IsDumpFolder(ClusterBuffer.data(), index, in.System.data(), choice.HasPredecessor) ||
+        !WriteTopfCluster(side, index + 1, false))
+      failures.push_back(std::to_string(index + 1));
+  }
+  return failures;
+}
+
+}  // namespace
 
 bool RestoreTopfSystemClusters(int side, const std::string& path) {
   ProcScope scope("RestoreTopfSystemClusters");
@@ -291,204 +516,49 @@ bool RestoreTopfSystemClusters(int side, const std::string& path) {
   {
     BusyPointer busy;
     const std::string base = DumpBasePath(path);
-    const std::string sccName = SccFileOf(base);
-    const std::string scdName = ScdFileOf(base);
-    const int64_t sccLength = platform::FileLength(sccName);
-    const int64_t scdLength = platform::FileLength(scdName);
-    if (sccLength < 0 || scdLength < 0) {
+    if (platform::FileLength(SccFileOf(base)) < 0 || platform::FileLength(ScdFileOf(base)) < 0) {
       ui::Current().MsgBox(
           "Restore system clusters failed because *.scc or *.scd file does not exist!",
           ui::Buttons::OK, ui::Icon::Exclamation);
       return false;
     }
     auto refuse = [&](const std::string& why) {
-      ui::Current().MsgBox("Restore system clusters failed because " + why +
-                               " Nothing was written.",
+      ui::Current().MsgBox("Restore system clusters failed because " + why + " Nothing was written.",
                            ui::Buttons::OK, ui::Icon::Exclamation);
       return false;
     };
+    RestoreInput in;
+    const std::string why = ReadRestoreInput(side, base, in);
+    if (!why.empty()) return refuse(why);
 
-    // Check everything before the first write, on the files as opened once.
-    const DumpFile sccFile(sccName), scdFile(scdName);
-    platform::FileState sccState, scdState;
-    if (!sccFile.IsOpen() || !scdFile.IsOpen() ||
-        !platform::HandleState(sccFile.Handle(), sccState) ||
-        !platform::HandleState(scdFile.Handle(), scdState))
-      return refuse("the *.scc or *.scd file could not be opened (" +
-                    platform::PcFileErrorText(platform::LastError()) + ").");
-    uint8_t sector[512] = {};
-    if (!sccFile.Read(0, sector, sizeof sector)) return refuse("the *.scc file is too short.");
-    const int32_t spc = int16_t(GetBE16(sector + kSbSectorsPerCluster));
-    if (!ValidSectorsPerCluster(spc))
-      return refuse("the *.scc file gives an unusable cluster size (" + std::to_string(spc) +
-                    " sectors).");
-    const int64_t clusterBytes = int64_t(spc) * kSectorSize;
-    if (sccState.Size != clusterBytes + kDumpTrailerBytes)
-      return refuse("the *.scc file has " + std::to_string(sccState.Size) + " bytes instead of " +
-                    std::to_string(clusterBytes + kDumpTrailerBytes) + ".");
-    const int64_t record = DumpRecordBytes(spc);
-    if (scdState.Size % record != 0)
-      return refuse("the *.scd file does not hold whole records of " + std::to_string(record) +
-                    " bytes.");
-    const int32_t diskSpc = DiskClusterSize(side);
-    if (spc != diskSpc)
-      return refuse("the dump's cluster size (" + std::to_string(spc) +
-                    " sectors) does not match the disk's (" + std::to_string(diskSpc) +
-                    " sectors).");
-    std::vector<uint8_t> scc(static_cast<size_t>(clusterBytes), 0);
-    if (!sccFile.Read(0, scc.data(), scc.size())) return refuse("the *.scc file could not be read.");
-
-    // The disk's own cluster count, as for the save.
-    int32_t last = kMaxFatIndex;
-    if (!InFileMode()) {
-      double cylinders = 0;
-      int32_t tracks = 0, sectors = 0;
-      last = ComputeLastCluster(DiskSectors(side, cylinders, tracks, sectors), spc);
-    }
-    if (last < 1) return refuse("the size of the disk is not known.");
-    const int32_t savedSpc = d.SectorsPerCluster, savedLast = d.LastCluster;
-    d.SectorsPerCluster = spc;
-    d.LastCluster = last;
-    auto putBack = [&] {
-      d.SectorsPerCluster = savedSpc;
-      d.LastCluster = savedLast;
-    };
+    // The side works at the dump's cluster size while the dump is checked
+    // and written.
+    struct SideValues {
+      DiskRec& d;
+      int32_t spc, last;
+      ~SideValues() {
+        d.SectorsPerCluster = spc;
+        d.LastCluster = last;
+      }
+    } putBack{d, d.SectorsPerCluster, d.LastCluster};
+    d.SectorsPerCluster = in.Spc;
+    d.LastCluster = in.Last;
 
     // A dump made by either program holds the system cluster and the folder
     // clusters reached from its own root through its own folders, nothing
     // else. Any other record (a recording's cluster, a free one, one past the
     // disk's end, one no folder of the dump names, a second record of one
     // cluster) is refused and never written.
-    const int64_t records = scdState.Size / record;
-    std::vector<int32_t> indexOf(static_cast<size_t>(records), -1);
-    std::vector<std::string> refused(static_cast<size_t>(records));   // why, "" not refused
+    const size_t records = static_cast<size_t>(in.Records);
+    RestoreChoice choice{std::vector<int32_t>(records, -1), std::vector<std::string>(records),
+                         std::vector<uint8_t>(records, 0), std::vector<uint8_t>(size_t(kFatEntries), 0)};
     std::vector<int64_t> firstRecord(size_t(kFatEntries), -1);
-    std::vector<uint8_t> data(static_cast<size_t>(clusterBytes)), other(data.size());
-    for (int64_t r = 0; r < records; ++r) {
-      uint8_t head[kDumpRecordHead];
-      if (!scdFile.Read(r * record, head, sizeof head)) {
-        putBack();
-        return refuse("the *.scd file could not be read.");
-      }
-      const int64_t index = int64_t(int32_t(GetLE32(head)));
-      indexOf[size_t(r)] = int32_t(index);
-      const int64_t cluster = index + 1;
-      // On the disk (in file mode: in the loaded dump), FAT index 0x1FFFF included.
-      const bool onDisk = index >= 0 && index <= kMaxFatIndex &&
-                          (InFileMode() ? cluster <= kMaxFatIndex && ScdIndex[size_t(cluster)] != 0
-                                        : ClusterOnDisk(side, cluster));
-      if (!onDisk) {
-        refused[size_t(r)] = "not on this disk";
-      } else if (firstRecord[size_t(index)] < 0) {
-        firstRecord[size_t(index)] = r;
-      } else {
-        // The check program saves a folder named by two entries twice; the
-        // same bytes again are simply not written twice.
-        const bool same =
-            scdFile.Read(r * record + kDumpRecordHead, data.data(), data.size()) &&
-            scdFile.Read(firstRecord[size_t(index)] * record + kDumpRecordHead, other.data(),
-                         other.size()) &&
-            data == other;
-        refused[size_t(r)] = same ? "-" : "a second record of this cluster, with other contents";
-      }
-    }
-    std::vector<uint8_t> hasPredecessor(size_t(kFatEntries), 0);
-    for (int32_t i = 0; i <= std::min(last, kMaxFatIndex); ++i) {
-      const uint32_t next = ReadFat24(scc.data(), kFAT1, i);
-      if (next >= 1 && next <= uint32_t(kMaxFatIndex)) hasPredecessor[next] = 1;
-    }
-    // Two walks: the second also refuses a cluster at which a file of the
-    // dump's folders starts (a recording of one cluster looks like a folder
-    // to the FAT).
-    std::vector<uint8_t> fileStart(size_t(kFatEntries), 0), accepted(static_cast<size_t>(records), 0);
-    for (int pass = 0; pass < 2; ++pass) {
-      std::fill(accepted.begin(), accepted.end(), 0);
-      bool readable = true;
-      WalkDumpFolders(last, size_t(clusterBytes), [&](int32_t index, const std::string&,
-                                                      const uint8_t*& slots) {
-        const int64_t r = firstRecord[size_t(index)];
-        if (r < 0) {
-          // A root the save could not read: its first slots are in the
-          // dump's system cluster.
-          std::fill(data.begin(), data.end(), AttrUnused);
-          if (index == 0 && TakeRootCopy(data.data(), scc.data())) slots = data.data();
-          return true;
-        }
-        if (!scdFile.Read(r * record + kDumpRecordHead, data.data(), data.size()))
-          return readable = false;
-        if (!IsDumpFolder(data.data(), index, scc.data(), hasPredecessor)) {
-          refused[size_t(r)] = "not a folder cluster of the dump";
-          return true;
-        }
-        if (fileStart[size_t(index)]) {
-          refused[size_t(r)] = "a file of the dump's folders starts there";
-          return true;
-        }
-        refused[size_t(r)].clear();
-        accepted[size_t(r)] = 1;
-        slots = data.data();
-        for (size_t o = 0; pass == 0 && o + kDirEntrySize <= data.size(); o += kDirEntrySize) {
-          const uint8_t a = data[o + kDeAttribute];
-          const uint32_t start = GetBE32(data.data() + o + kDeStartCluster);
-          if ((a == AttrFile || a == AttrRecording) && start <= uint32_t(kMaxFatIndex))
-            fileStart[start] = 1;
-        }
-        return true;
-      });
-      if (!readable) {
-        putBack();
-        return refuse("the *.scd file could not be read.");
-      }
-    }
-    std::vector<std::string> named;
-    int32_t writes = 0;
-    for (int64_t r = 0; r < records; ++r) {
-      if (accepted[size_t(r)]) {
-        ++writes;
-        continue;
-      }
-      std::string& why = refused[size_t(r)];
-      if (why == "-") continue;
-      if (why.empty()) why = "not reached from the dump's root folder";
-      const int32_t index = indexOf[size_t(r)];
-      named.push_back("record " + std::to_string(r + 1) + " (FAT index " + std::to_string(index) +
-                      ", disk cluster " + std::to_string(int64_t(index) + 1) + "): " + why);
-    }
-    if (!named.empty()) {
-      std::string list;
-      for (size_t i = 0; i < named.size() && i < 10; ++i) list += "\n" + named[i];
-      if (named.size() > 10) list += "\nand " + std::to_string(named.size() - 10) + " more";
-      const ui::Answer answer = ui::Current().MsgBox(
-          "The *.scd file holds " + std::to_string(named.size()) +
-              (named.size() == 1 ? " record that is" : " records that are") +
-              " not a folder cluster of the dump's own folders; such records are never written:" +
-              list + "\n\nWrite the system cluster and the " + std::to_string(writes) +
-              " folder clusters of the dump, and nothing else? (No writes nothing.)",
-          ui::Buttons::YesNo, ui::Icon::Exclamation);
-      if (answer != ui::Answer::Yes) {
-        putBack();
-        return false;
-      }
-    }
-
-    // The writes: only what the dump holds, read in full when it was saved,
-    // so also onto a disk that this run could not read in full.
-    RawWriteScope raw;
-    ClusterBuffer = scc;
+    if (!RefuseStrayRecords(side, in, choice, firstRecord) || !AcceptOwnFolders(in, choice, firstRecord))
+      return refuse("the *.scd file could not be read.");
+    const int32_t writes = int32_t(std::count(choice.Accepted.begin(), choice.Accepted.end(), 1));
+    if (!AgreeToLeaveOut(choice, writes)) return false;
     total = 1 + writes;
-    if (!WriteTopfCluster(side, 0, true)) failures.push_back("0");
-    for (int64_t r = 0; r < records; ++r) {
-      if (!accepted[size_t(r)]) continue;
-      const int32_t index = indexOf[size_t(r)];
-      ClusterBuffer.resize(size_t(clusterBytes));
-      // What is written is still the folder that was checked.
-      uint8_t head[kDumpRecordHead];
-      if (!scdFile.Read(r * record, head, sizeof head) || int32_t(GetLE32(head)) != index ||
-          !scdFile.Read(r * record + kDumpRecordHead, ClusterBuffer.data(), size_t(clusterBytes)) ||
-          !IsDumpFolder(ClusterBuffer.data(), index, scc.data(), hasPredecessor) ||
-          !WriteTopfCluster(side, index + 1, false))
-        failures.push_back(std::to_string(index + 1));
-    }
+    failures = WriteAcceptedRecords(side, in, choice);
   }
 
   if (!failures.empty()) {

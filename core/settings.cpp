@@ -149,8 +149,4 @@ bool GetSettingOn(const std::string& section, const std::string& key) {
   return SettingOn(GetSetting(section, key));
 }
 
-double GetSettingNumber(const std::string& section, const std::string& key) {
-  return NumericValue(GetSetting(section, key));
-}
-
 }  // namespace core

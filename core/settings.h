@@ -50,6 +50,5 @@ int32_t WholeValueInRange(const std::string& text, int32_t low, int32_t high, in
 std::string GetSetting(const std::string& section, const std::string& key);
 void SetSetting(const std::string& section, const std::string& key, const std::string& value);
 bool GetSettingOn(const std::string& section, const std::string& key);
-double GetSettingNumber(const std::string& section, const std::string& key);
 
 }  // namespace core

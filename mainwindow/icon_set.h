@@ -8,7 +8,6 @@
 
 #include <QIcon>
 #include <QString>
-#include <QStringList>
 
 namespace mainwindow {
 
@@ -16,11 +15,5 @@ namespace mainwindow {
 void RegisterIcon(const QString& key, const QIcon& icon);
 // The picture for `key`; a null icon when the key is empty or unknown.
 QIcon IconFor(const QString& key);
-bool HasIcon(const QString& key);
-// Every registered key, in registration order.
-QStringList IconKeys();
-// A plain 16 x 16 picture: a filled square of `color` with a darker frame,
-// for image lists whose pictures are not drawn yet.
-QIcon MakeSwatchIcon(const QColor& color);
 
 }  // namespace mainwindow

@@ -16,31 +16,6 @@ namespace platform {
 
 using detail::SetLastError;
 
-bool SetFileTimesLocal(const std::string& path, int year, int month, int day,
-                       int hour, int minute, int second) {
-  std::tm tm{};
-  tm.tm_year = year - 1900;
-  tm.tm_mon = month - 1;
-  tm.tm_mday = day;
-  tm.tm_hour = hour;
-  tm.tm_min = minute;
-  tm.tm_sec = second;
-  tm.tm_isdst = -1;
-  std::time_t t = std::mktime(&tm);
-  if (t == static_cast<std::time_t>(-1) && !(year == 1969 || year == 1970)) {
-    SetLastError(EINVAL);
-    return false;
-  }
-  struct timespec times[2];
-  times[0].tv_sec = times[1].tv_sec = t;
-  times[0].tv_nsec = times[1].tv_nsec = 0;
-  if (utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) {
-    SetLastError(errno);
-    return false;
-  }
-  return true;
-}
-
 int64_t FileLength(const std::string& path) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0) {
@@ -174,81 +149,6 @@ bool ListFolder(const std::string& folder, std::vector<FolderEntry>& entries) {
     return false;
   }
   return true;
-}
-
-namespace {
-
-// Removes `name` in the folder `dirfd`; folders with their contents, links
-// as links. Never follows a link.
-bool RemoveAt(int dirfd, const char* name) {
-  struct stat st;
-  if (fstatat(dirfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    if (errno == ENOENT) return true;
-    SetLastError(errno);
-    return false;
-  }
-  if (!S_ISDIR(st.st_mode)) {
-    if (unlinkat(dirfd, name, 0) != 0 && errno != ENOENT) {
-      SetLastError(errno);
-      return false;
-    }
-    return true;
-  }
-  int fd = openat(dirfd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) {
-    SetLastError(errno);
-    return false;
-  }
-  // List first, then remove: removing while reading may skip entries.
-  std::vector<std::string> names;
-  int listFd = dup(fd);
-  DIR* dir = listFd >= 0 ? fdopendir(listFd) : nullptr;
-  if (!dir) {
-    SetLastError(errno);
-    if (listFd >= 0) close(listFd);
-    close(fd);
-    return false;
-  }
-  while (dirent* e = readdir(dir)) {
-    std::string n = e->d_name;
-    if (n != "." && n != "..") names.push_back(n);
-  }
-  closedir(dir);
-  bool ok = true;
-  for (const std::string& n : names) ok = RemoveAt(fd, n.c_str()) && ok;
-  close(fd);
-  if (ok && unlinkat(dirfd, name, AT_REMOVEDIR) != 0 && errno != ENOENT) {
-    SetLastError(errno);
-    ok = false;
-  }
-  return ok;
-}
-
-}  // namespace
-
-bool RemoveTree(const std::string& path) {
-  std::string p = path;
-  // "dir/" would make the system follow a link named dir.
-  while (p.size() > 1 && p.back() == '/') p.pop_back();
-  if (p.empty() || p == "/" || p == "." || p == "..") {
-    SetLastError(EINVAL);
-    return false;
-  }
-  return RemoveAt(AT_FDCWD, p.c_str());
-}
-
-LocalTime ToLocalTime(int64_t unixSeconds) {
-  std::time_t t = static_cast<std::time_t>(unixSeconds);
-  std::tm tm{};
-  LocalTime lt;
-  if (!localtime_r(&t, &tm)) return lt;
-  lt.Year = tm.tm_year + 1900;
-  lt.Month = tm.tm_mon + 1;
-  lt.Day = tm.tm_mday;
-  lt.Hour = tm.tm_hour;
-  lt.Minute = tm.tm_min;
-  lt.Second = tm.tm_sec;
-  return lt;
 }
 
 }  // namespace platform

@@ -56,7 +56,6 @@ bool WriteAt(int handle, uint64_t offset, const void* buffer, size_t length);
 
 // Size in bytes of the block device or file behind the handle; -1 on failure.
 int64_t DriveSize(int handle);
-bool IsBlockDevice(int handle);
 // Deallocates `length` bytes at `offset` of a regular file (a hole that
 // reads back as zeros, the file keeping its size), so that clearing space on
 // a sparse image does not fill the PC's disk. False, changing nothing, for a
@@ -130,9 +129,6 @@ bool IsFat4GBLimited(const std::string& fsName);
 
 // ------------------------------------------------------------------- files
 
-// Sets access and modification time of `path` to the given local date and time.
-bool SetFileTimesLocal(const std::string& path, int year, int month, int day,
-                       int hour, int minute, int second);
 // Creates `folder` and every missing folder above it (mkdir -p), by the
 // rule of PcMakeFolder for every component.
 bool MakePath(const std::string& folder);
@@ -289,14 +285,6 @@ struct FolderEntry {
 // Lists one folder, "." and ".." left out, in the order the file system
 // returns them. False when the folder cannot be read (LastError()).
 bool ListFolder(const std::string& folder, std::vector<FolderEntry>& entries);
-// Removes a file or link, or a folder with everything below it. A symbolic
-// link is removed itself and never followed. False when anything remained.
-bool RemoveTree(const std::string& path);
-// Local calendar time of a time stamp.
-struct LocalTime {
-  int Year = 0, Month = 0, Day = 0, Hour = 0, Minute = 0, Second = 0;
-};
-LocalTime ToLocalTime(int64_t unixSeconds);
 
 // ---------------------------------------------------------------- processes
 

@@ -211,11 +211,6 @@ int64_t DriveSize(int handle) {
   return -1;
 }
 
-bool IsBlockDevice(int handle) {
-  struct stat st;
-  return handle >= 3 && fstat(handle, &st) == 0 && S_ISBLK(st.st_mode);
-}
-
 bool PunchHole(int handle, uint64_t offset, uint64_t length) {
   struct stat st;
   if (handle < 3 || length == 0 || fstat(handle, &st) != 0 || !S_ISREG(st.st_mode) ||

@@ -8,6 +8,9 @@
 #include "checker/dump_tools.h"
 #include "checker/form1.h"
 #include "checker/startup.h"
+#include "core/cluster_io.h"
+#include "core/disk_init.h"
+#include "core/dumps.h"
 #include "layer_fixture.h"
 #include "platform/platform.h"
 #include "tests/mainwindow/test_app.h"
@@ -41,15 +44,21 @@ class DumpToolsTest : public LayerTest {
     image.AddFolder("\\DataFiles\\A\\C", 9);
     return image;
   }
+  // The main program's save of the disk (image file) `disk`, opened on its
+  // side 0.
+  static bool MainProgramSaves(const std::string& disk, const std::string& target) {
+    core::DiskId[0] = -1;
+    const bool saved = core::InitTopf(0, disk, false) && core::SaveTopfSystemClusters(0, target);
+    testenv::CloseDisksAndReset();
+    return saved;
+  }
 };
 
-TEST_F(DumpToolsTest, SaveWalksInTextOrderOfTheWalkLines) {
+TEST_F(DumpToolsTest, SaveWalksBreadthFirstFromTheRoot) {
   ib::DiskImage image = Tree();
   OpenImage(image);
   SaveTopfSystemClusters(Path("saved.scc"));
-  // Lines: "0 \", then "1 \__RECYCLE__\", "2 \DataFiles\", "3 \ProgramFiles\",
-  // then "10 \DataFiles\B\" before "20 \DataFiles\A\", whose "9 ..." comes last.
-  EXPECT_EQ(RecordNumbers(Path("saved.scd")), (std::vector<int32_t>{0, 1, 2, 10, 20, 3, 9}));
+  EXPECT_EQ(RecordNumbers(Path("saved.scd")), (std::vector<int32_t>{0, 1, 2, 3, 20, 10, 9}));
   const std::string scc = ib::ReadWholeFile(Path("saved.scc"));
   ASSERT_EQ(scc.size(), 2068u * 512 + 16);
   EXPECT_EQ(Bytes(scc.substr(0, 2068 * 512)), image.SystemClusterView());
@@ -109,6 +118,77 @@ TEST_F(DumpToolsTest, DirectoryCycleEndsTheWalk) {
   EXPECT_EQ(numbers.size(), 7u);
 }
 
+// Either program saves the same dump of a disk, records and message alike,
+// also of a disk it cannot read in full: the root's folders reached through
+// its copy in the system cluster, those of a folder read in part through its
+// readable sectors.
+TEST_F(DumpToolsTest, BothProgramsSaveTheSameDump) {
+  const ib::DiskImage image = Tree();
+  struct Case {
+    const char* name;
+    int32_t fatIndex, firstSector, sectors;   // what cannot be read
+    const char* leftOut;
+  };
+  const Case cases[] = {{"sound", -1, 0, 0, ""},
+                        {"root unreadable", 0, 0, 2068, "\\ (cluster 0)"},
+                        {"a folder partly unreadable", 2, 7, 1, "\\DataFiles\\ (cluster 2)"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResetDiskState();
+    const std::string disk = OpenImage(image);
+    faults::SectorFaults faults;
+    const uint32_t bad = uint32_t(c.fatIndex + 1) * 2068 + uint32_t(c.firstSector);
+    faults.FailReadsWhere([&](uint32_t s, int32_t n) { return s < bad + uint32_t(c.sectors) && bad < s + uint32_t(n); });
+    for (const bool mainProgram : {false, true}) {
+      if (*c.leftOut) ui_.ExpectMsgBox(std::string("clusters saved: ") + c.leftOut + ". A restore", ui::Answer::OK);
+      if (mainProgram) EXPECT_TRUE(MainProgramSaves(disk, Path("main")));
+      else SaveTopfSystemClusters(Path("check"));
+      EXPECT_TRUE(ui_.AllAnswered());
+    }
+    EXPECT_EQ(ib::ReadWholeFile(Path("check.scc")), ib::ReadWholeFile(Path("main.scc")));
+    EXPECT_EQ(ib::ReadWholeFile(Path("check.scd")), ib::ReadWholeFile(Path("main.scd")));
+    std::vector<int32_t> expected;
+    for (uint32_t index : image.FolderWalkOrder())
+      if (int32_t(index) != c.fatIndex) expected.push_back(int32_t(index));
+    EXPECT_EQ(RecordNumbers(Path("check.scd")), expected);
+  }
+}
+
+// Neither program writes a dump over the disk it reads or the dump it has
+// loaded, named directly or through a link.
+TEST_F(DumpToolsTest, SaveNeverReplacesTheDiskOrTheLoadedDump) {
+  Tree().Write(Path("disk.scd"));
+  Tree().WriteDump(Path("dump"));
+  ASSERT_EQ(symlink(Path("disk.scd").c_str(), Path("to-disk.scc").c_str()), 0);
+  ASSERT_EQ(symlink(Path("dump.scd").c_str(), Path("to-dump.scd").c_str()), 0);
+  const std::string files[] = {Path("disk.scd"), Path("dump.scc"), Path("dump.scd")};
+  std::vector<std::string> before;
+  for (const std::string& file : files) before.push_back(ib::ReadWholeFile(file));
+  struct Case {
+    bool fileMode, mainProgram;
+    const char* target;
+    std::string says;
+  };
+  const Case cases[] = {{false, false, "disk.scc", Path("disk.scd") + " is a disk that is open"},
+                        {false, false, "to-disk", Path("to-disk.scc") + " is a disk that is open"},
+                        {false, true, "disk", Path("disk.scd") + " is a disk that is open"},
+                        {false, true, "to-disk.scd", Path("to-disk.scc") + " is a disk that is open"},
+                        {true, false, "dump", Path("dump") + " is the dump that is loaded"},
+                        {true, false, "to-dump.scc", Path("to-dump") + " is the dump that is loaded"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.target);
+    ResetDiskState();
+    FileMode = c.fileMode;
+    InitTopf(Path(c.fileMode ? "dump" : "disk.scd"));
+    ui_.ExpectMsgBox("Saving system clusters failed because " + c.says, ui::Answer::OK);
+    if (c.mainProgram) EXPECT_FALSE(MainProgramSaves(Path("disk.scd"), Path(c.target)));
+    else SaveTopfSystemClusters(Path(c.target));
+    EXPECT_TRUE(ui_.AllAnswered());
+    for (size_t k = 0; k < before.size(); ++k) EXPECT_EQ(ib::ReadWholeFile(files[k]), before[k]) << files[k];
+    EXPECT_FALSE(Exists(Path("disk.scc")) || Exists(Path("to-dump.scc")));
+  }
+}
+
 TEST_F(DumpToolsTest, SeparateThenCombineGivesTheRecordsByNumber) {
   ib::DiskImage image = Tree();
   OpenImage(image);
@@ -136,6 +216,17 @@ TEST_F(DumpToolsTest, SeparateThenCombineGivesTheRecordsByNumber) {
   for (size_t at = 0; at < original.size(); at += kRecord) before[uint8_t(original[at])] = original.substr(at, kRecord);
   for (size_t at = 0; at < combined.size(); at += kRecord) after[uint8_t(combined[at])] = combined.substr(at, kRecord);
   EXPECT_EQ(before, after);
+
+  // Every write after the combine lands on its own record.
+  for (const auto& [n, record] : after) {
+    ClusterBuffer.assign(2068 * 512, uint8_t(n + 1));
+    MarkClusterBufferLoaded();
+    ASSERT_TRUE(WriteTopfCluster(n + 1, false)) << n;
+  }
+  const std::string written = ib::ReadWholeFile(Path("work/d.scd"));
+  ASSERT_EQ(written.size(), combined.size());
+  for (size_t at = 0; at < written.size(); at += kRecord)
+    EXPECT_EQ(written.substr(at + 4, kRecord - 4), std::string(kRecord - 4, char(written[at] + 1))) << at;
 }
 
 TEST_F(DumpToolsTest, CombineOfTwoFilesAndOfNone) {
@@ -213,9 +304,8 @@ TEST_F(DumpToolsTest, ReadAndWriteClusterCommands) {
 
 // What could not be read is never saved as data and is named: Read Cluster
 // writes no file, Save System Clusters no dump without the system cluster
-// and names the folders it left out, the summary shows no counts of a FAT
-// it could not read; and a tree naming folders over and over ends the walk
-// after as many folders as the disk has clusters.
+// and names the folders it left out, the summary shows no counts of a FAT it could not read; and a tree naming
+// folders over and over saves each folder once.
 TEST_F(DumpToolsTest, WhatCannotBeReadIsNamedAndTheWalkEnds) {
   ib::ImageSpec spec;
   spec.LastCluster = 60;
@@ -225,15 +315,16 @@ TEST_F(DumpToolsTest, WhatCannotBeReadIsNamedAndTheWalkEnds) {
   const std::string path = OpenImage(image);
   faults::SectorFaults faults;
   auto unreadable = [&](int32_t fatIndex) {
-    faults.FailReadsWhere([=](uint32_t s, int32_t n) { return n > 1 && s == uint32_t(fatIndex + 1) * 2068; });
+    const uint32_t bad = uint32_t(fatIndex + 1) * 2068 + 5;   // one sector of the cluster
+    faults.FailReadsWhere([=](uint32_t s, int32_t n) { return s <= bad && bad < s + uint32_t(n); });
   };
   unreadable(10);
   ui_.ExpectMsgBox("Cluster 10 could not be read. No file has been written.", ui::Answer::OK);
   ReadClusterToFile(10);
   EXPECT_FALSE(Exists(Path("Cluster_000010.bin")));
-  ui_.ExpectMsgBox("Cluster 10 could not be read; it is missing from the dump.", ui::Answer::OK);
+  ui_.ExpectMsgBox("clusters saved: \\DataFiles\\B\\ (cluster 10).", ui::Answer::OK);
   SaveTopfSystemClusters(Path("a"));
-  EXPECT_EQ(RecordNumbers(Path("a.scd")), (std::vector<int32_t>{0, 1, 2, 20, 3}));
+  EXPECT_EQ(RecordNumbers(Path("a.scd")), (std::vector<int32_t>{0, 1, 2, 3, 20}));
 
   unreadable(-1);
   ui_.ExpectMsgBox("Saving system clusters failed because the system cluster could not be read.", ui::Answer::OK);
@@ -258,11 +349,8 @@ TEST_F(DumpToolsTest, WhatCannotBeReadIsNamedAndTheWalkEnds) {
       file.WriteSlot(20, 2 + k, entry);
     }
   }
-  ui_.ExpectMsgBox("The folder walk stopped after " + std::to_string(LastCluster + 1) +
-                       " folders, as many as the disk has clusters; the dump may lack folders.",
-                   ui::Answer::OK);
   SaveTopfSystemClusters(Path("c"));
-  EXPECT_LE(RecordNumbers(Path("c.scd")).size(), size_t(LastCluster + 1));
+  EXPECT_EQ(RecordNumbers(Path("c.scd")), (std::vector<int32_t>{0, 1, 2, 3, 20, 10}));
 }
 
 TEST_F(DumpToolsTest, CompareWithTheDialogCancelledEndsTheProgram) {

@@ -81,9 +81,9 @@ TEST_F(PlantedFilesTest, NothingPlantedIsFollowedTakenOrWaitedOn) {
                    (planted == Link ? "a link" : planted == Regular ? "a file" : "a pipe"));
       SessionPrefix = std::to_string(planted) + " - ";   // a fresh run's undo names
       const std::string target = site.target();
-      platform::RemoveTree(target);
+      ib::RemoveTree(target);
       const std::string free = target.substr(0, target.rfind('.')) + "_2.bin";
-      platform::RemoveTree(free);
+      ib::RemoveTree(free);
       if (planted == Link) {
         ASSERT_EQ(symlink(victim.c_str(), target.c_str()), 0);
       }

@@ -71,12 +71,6 @@ TEST(FatTextParse, RefusesEveryBadLineAndValue) {
   EXPECT_NE(error.find("line 3"), std::string::npos) << error;
 }
 
-TEST(FatTextParse, ValueTexts) {
-  EXPECT_EQ(commands::FatValueText(0), "-");
-  EXPECT_EQ(commands::FatValueText(-1), "EOF");
-  EXPECT_EQ(commands::FatValueText(131071), "131071");
-}
-
 class FatTextTest : public PaneTest {
  protected:
   void SetUp() override {

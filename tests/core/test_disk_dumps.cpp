@@ -259,9 +259,19 @@ TEST_F(DumpTest, FileModeWorksOnASavedDump) {
   EXPECT_EQ(ReadWholeFile(Folder() + "/again.scd"), ReadWholeFile(base + ".scd"));
 }
 
-TEST_F(DumpTest, SavingOverTheLoadedDumpIsRefused) {
+TEST_F(DumpTest, SavingOverTheLoadedDumpOrAnOpenDiskIsRefused) {
   WriteImage(Image(), 0);
   ASSERT_TRUE(OpenAndLoad(0, 0));
+  // The disk the other pane shows, through a link.
+  WriteImage(Image(), 5);
+  ASSERT_TRUE(Open(1, 5));
+  const std::string other = ReadWholeFile(DrivePath(5));
+  ASSERT_EQ(symlink(DrivePath(5).c_str(), (Folder() + "/other.scd").c_str()), 0);
+  script.ExpectMsgBox(Folder() + "/other.scd is a disk that is open", ui::Answer::OK);
+  EXPECT_FALSE(core::SaveTopfSystemClusters(0, Folder() + "/other"));
+  EXPECT_EQ(ReadWholeFile(DrivePath(5)), other);
+  EXPECT_LT(platform::FileLength(Folder() + "/other.scc"), 0);
+
   const std::string base = Folder() + "/dump";
   ASSERT_TRUE(core::SaveTopfSystemClusters(0, base + ".scc"));
   const std::string scc = ReadWholeFile(base + ".scc");

@@ -268,7 +268,7 @@ TEST_F(ErrorHandlerTest, OnlyATrustedConfigurationSteersTheRun) {
     if (row.sudoUid) setenv("SUDO_UID", row.sudoUid, 1);
     // The folder the program starts in; a link's target lies in `cfg`.
     const std::string folder = dir / "start";
-    platform::RemoveTree(folder);
+    imagebuilder::RemoveTree(folder);
     ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
     const std::string real = row.kind == Link ? cfg / "real.ini" : folder + "/ErrorHandler.ini";
     if (row.kind == Fifo) {

@@ -135,7 +135,9 @@ TEST_F(ListViewTest, AutoSortPlacesNewItems) {
 }
 
 TEST_F(ListViewTest, ColumnsAndHeaderIcons) {
-  mainwindow::RegisterIcon("SortAsc", mainwindow::MakeSwatchIcon(Qt::green));
+  QPixmap green(16, 16);
+  green.fill(Qt::green);
+  mainwindow::RegisterIcon("SortAsc", QIcon(green));
   EXPECT_EQ(list.ColumnCaption(1), "Size");
   EXPECT_EQ(list.ColumnAlignment(1), Qt::AlignRight);
   EXPECT_EQ(list.header()->sectionSize(0), 266);

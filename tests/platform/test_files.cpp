@@ -48,24 +48,6 @@ TEST(SyncFile, OnlyAFileThatIsThere) {
   EXPECT_TRUE(SyncFile(f));
 }
 
-TEST(SetFileTimesLocal, SetsModificationTimeAsLocalTime) {
-  TempDir dir;
-  const std::string f = dir / "rec.ts";
-  WriteWholeFile(f, "x");
-  ASSERT_TRUE(SetFileTimesLocal(f, 2006, 3, 14, 20, 15, 30));
-  struct stat st;
-  ASSERT_EQ(stat(f.c_str(), &st), 0);
-  LocalTime lt = ToLocalTime(st.st_mtime);
-  EXPECT_EQ(lt.Year, 2006);
-  EXPECT_EQ(lt.Month, 3);
-  EXPECT_EQ(lt.Day, 14);
-  EXPECT_EQ(lt.Hour, 20);
-  EXPECT_EQ(lt.Minute, 15);
-  EXPECT_EQ(lt.Second, 30);
-  EXPECT_EQ(st.st_atime, st.st_mtime);
-  EXPECT_FALSE(SetFileTimesLocal(dir / "none", 2006, 3, 14, 20, 15, 30));
-}
-
 TEST(MakePath, CreatesEveryMissingFolder) {
   TempDir dir;
   EXPECT_TRUE(MakePath(dir / "a/b/c/"));
@@ -113,25 +95,6 @@ TEST(ListFolder, ReportsLinksAsLinksNeverAsFolders) {
   EXPECT_EQ(entries[4].Name, "sub");
   EXPECT_TRUE(entries[4].IsDir);
   EXPECT_FALSE(ListFolder(dir / "none", entries));
-}
-
-TEST(RemoveTree, NeverFollowsALink) {
-  TempDir dir, outside;
-  WriteWholeFile(outside / "precious.rec", "keep");
-  MakePath(dir / "tree/sub");
-  WriteWholeFile(dir / "tree/sub/a", "a");
-  WriteWholeFile(dir / "tree/b", "b");
-  ASSERT_EQ(symlink(outside.Path().c_str(), (dir / "tree/sub/link").c_str()), 0);
-  ASSERT_EQ(symlink(outside.Path().c_str(), (dir / "toplink").c_str()), 0);
-
-  EXPECT_TRUE(RemoveTree(dir / "toplink/"));    // the link itself goes, trailing slash or not
-  EXPECT_FALSE(Exists(dir / "toplink"));
-  EXPECT_TRUE(RemoveTree(dir / "tree"));
-  EXPECT_FALSE(Exists(dir / "tree"));
-  EXPECT_EQ(ReadWholeFile(outside / "precious.rec"), "keep");
-  EXPECT_TRUE(RemoveTree(dir / "none"));        // nothing there is fine
-  EXPECT_FALSE(RemoveTree("/"));
-  EXPECT_FALSE(RemoveTree(""));
 }
 
 // Whatever another user planted at the name (a link to a file of someone

@@ -128,7 +128,6 @@ TEST(DriveGeometry, ReportsTheRecorderToolsGeometryOfASparseImage) {
   int h = DriveOpen(image, false);
   ASSERT_GE(h, 3);
   EXPECT_EQ(DriveSize(h), int64_t(sectors * 512));
-  EXPECT_FALSE(IsBlockDevice(h));
   DriveGeometry g;
   ASSERT_TRUE(GetDriveGeometry(h, g));
   EXPECT_EQ(g.Cylinders, 15561);            // 250,000,000 / 16,065, whole

@@ -374,6 +374,10 @@ std::vector<std::pair<int, DecodedEntry>> DecodeDirectory(const std::vector<uint
 
 // A fresh folder under the system's temporary folder, removed with everything
 // in it (symbolic links not followed) when the object goes.
+// Removes a file or link, or a folder with everything in it; a symbolic
+// link is removed itself, never followed.
+void RemoveTree(const std::string& path);
+
 class TempDir {
  public:
   explicit TempDir(const std::string& prefix = "quenbrix");

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -27,8 +28,13 @@ TempDir::TempDir(const std::string& prefix) {
   path_ = name.data();
 }
 
+void RemoveTree(const std::string& path) {
+  std::error_code ignored;
+  std::filesystem::remove_all(path, ignored);
+}
+
 TempDir::~TempDir() {
-  if (!path_.empty()) platform::RemoveTree(path_);
+  if (!path_.empty()) RemoveTree(path_);
 }
 
 std::string ReadWholeFile(const std::string& path) {
