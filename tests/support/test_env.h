@@ -1,8 +1,11 @@
 // Set-up shared by the test fixtures: the program and device folders of a
-// test, the disk model made fresh, disks closed at the end, and fixed clock
-// readings.
+// test, the disk model made fresh, disks closed at the end, fixed clock
+// readings, and a locale or time zone for the span of a scope.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <clocale>
 #include <cstdlib>
 #include <ctime>
 #include <string>
@@ -42,4 +45,36 @@ inline std::tm LocalTime(int year, int month, int day, int hour, int minute, int
   return t;
 }
 
+// The locales the number tests run under: C, and one whose decimal mark is
+// a comma (scripts/install-deps.sh makes it; where it is missing, the test
+// fails). LC_ALL is `name` (as QApplication sets the user's) for the scope.
+inline const char* const kLocales[] = {"C", "de_DE.UTF-8"};
+struct ScopedLocale {
+  explicit ScopedLocale(const char* name) : saved(std::setlocale(LC_ALL, nullptr)) {
+    if (!std::setlocale(LC_ALL, name)) ADD_FAILURE() << "locale " << name << " is not installed";
+  }
+  ~ScopedLocale() { std::setlocale(LC_ALL, saved.c_str()); }
+  std::string saved;
+};
+// A test run once in each of kLocales.
+class InEachLocale : public ::testing::TestWithParam<const char*> {
+  ScopedLocale locale_{GetParam()};
+};
+#define INSTANTIATE_IN_EACH_LOCALE(Suite) \
+  INSTANTIATE_TEST_SUITE_P(Locales, Suite, ::testing::ValuesIn(testenv::kLocales))
+
+// The time zone (TZ) is `zone` for the scope.
+struct ScopedZone {
+  explicit ScopedZone(const char* zone) : saved(std::getenv("TZ") ? std::getenv("TZ") : "") {
+    setenv("TZ", zone, 1);
+    tzset();
+  }
+  ~ScopedZone() {
+    saved.empty() ? unsetenv("TZ") : setenv("TZ", saved.c_str(), 1);
+    tzset();
+  }
+  std::string saved;
+};
+
 }  // namespace testenv
+
