@@ -160,7 +160,6 @@ TEST_F(StartupTest, CheckOfASoundDiskEndsWithTheSummary) {
 // The report's numbers have one decimal mark in every locale.
 using ReportNumbers = testenv::InEachLocale;
 INSTANTIATE_IN_EACH_LOCALE(ReportNumbers);
-
 TEST_P(ReportNumbers, OneDecimal) {
   EXPECT_EQ(FormatOneDecimal(0.25), "0.3");
   EXPECT_EQ(FormatOneDecimal(12.0), "12.0");

@@ -133,17 +133,14 @@ TEST(PcFiles, FileDateTimeSetUsesLocalTime) {
   EXPECT_EQ(platform::FileLength(dir / "missing.rec"), -1);
 }
 
-// Dates across time zones and summer time: a recorder date copied to the PC
-// and back is unchanged; an unchanged date keeps the file's moment exactly,
-// also in the hour summer time's end repeats; a changed one lands on the
-// moment shown. `utc` is the first moment the wall time names (UTC time).
+// A recorder date copied to the PC and back is unchanged; an unchanged date
+// keeps the file's moment exactly, also in the repeated hour; a changed one
+// lands on the moment shown. utc*: the first moment the wall time names.
 struct ZoneDate {
   const char* zone;
-  int month, day, hour, minute;
-  int utcDay, utcHour, utcMinute;
+  int month, day, hour, minute, utcDay, utcHour, utcMinute;
   enum Kind { Once, Repeated, Skipped } kind;
-};
-const ZoneDate kZoneDates[] = {
+} const kZoneDates[] = {
     {"UTC", 7, 1, 20, 15, 1, 20, 15, ZoneDate::Once},
     {"UTC", 10, 27, 2, 30, 27, 2, 30, ZoneDate::Once},
     {"Europe/Berlin", 1, 15, 20, 15, 15, 19, 15, ZoneDate::Once},
@@ -166,16 +163,12 @@ TEST(PcFiles, DatesKeepTheirMomentInEveryZone) {
     std::tm t = testenv::LocalTime(2024, c.month, c.utcDay, c.utcHour, c.utcMinute, 0);
     const int64_t utc = timegm(&t);
     const double date = core::DateValue(2024, c.month, c.day, c.hour, c.minute, 0);
-    // A recorder date onto a copy and back (a skipped hour shows as the next).
-    const int h = platform::PcFileOpen(file, true);
+    const int h = platform::PcFileOpen(file, true);   // a copy's date (a skipped hour shows as the next)
     EXPECT_TRUE(core::FileDateTimeSet(h, date, date, date));
     platform::DriveClose(h);
     ASSERT_EQ(stat(file.c_str(), &info), 0);
-    const int64_t copied = info.st_mtime;
-    EXPECT_TRUE(copied == utc || (c.kind == ZoneDate::Repeated && copied == utc + 3600));
-    EXPECT_NEAR(core::DateValueFromTimeT(copied), date + (c.kind == ZoneDate::Skipped) / 24.0, 1e-7);
-    // Each moment the date shows: unchanged stays to the nanosecond, ten
-    // minutes later is ten minutes later.
+    EXPECT_TRUE(info.st_mtime == utc || (c.kind == ZoneDate::Repeated && info.st_mtime == utc + 3600));
+    EXPECT_NEAR(core::DateValueFromTimeT(info.st_mtime), date + (c.kind == ZoneDate::Skipped) / 24.0, 1e-7);
     for (const int64_t moment : {utc, utc + 3600 * (c.kind == ZoneDate::Repeated)}) {
       const struct timespec was[2] = {{time_t(moment), 123456789}, {time_t(moment), 123456789}};
       ASSERT_EQ(utimensat(AT_FDCWD, file.c_str(), was, 0), 0);

@@ -253,15 +253,12 @@ TEST_F(Shortcuts, FolderChosenWithTheArrowKeysOpensInTheList) {
   EXPECT_TRUE(form->ListInFront(0));
 }
 
-// A stored copy destination in a hidden folder or in one named in Latin-1
-// (no UTF-8): the tree shows the folder, the path label and the list both
-// show it, the setting keeps its bytes, and a copy lands in it.
+// A stored copy destination in a hidden or a Latin-1-named folder: tree,
+// path label and list show it, the setting keeps its bytes, a copy lands in it.
 TEST_F(Chooser, DestinationFolderIsShownInLabelAndList) {
   const std::string names[] = {".hidden", "Aufnahmen_\xe4lt"};
-  for (const std::string& name : names) {
-    mkdir((pc_ + "/" + name).c_str(), 0755);
-    ib::WriteWholeFile(pc_ + "/" + name + "/inside.ts", "x");
-  }
+  for (const std::string& name : names)
+    mkdir((pc_ + "/" + name).c_str(), 0755), ib::WriteWholeFile(pc_ + "/" + name + "/inside.ts", "x");
   StandardPanes();
   for (const std::string& name : names) {
     core::SetSetting("Copy", "Destination", pc_ + "/" + name + "/");

@@ -1,6 +1,6 @@
 // Set-up shared by the test fixtures: the program and device folders of a
-// test, the disk model made fresh, disks closed at the end, fixed clock
-// readings, and a locale or time zone for the span of a scope.
+// test, the disk model made fresh, disks closed at the end, and fixed clock
+// readings.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -45,9 +45,8 @@ inline std::tm LocalTime(int year, int month, int day, int hour, int minute, int
   return t;
 }
 
-// The locales the number tests run under: C, and one whose decimal mark is
-// a comma (scripts/install-deps.sh makes it; where it is missing, the test
-// fails). LC_ALL is `name` (as QApplication sets the user's) for the scope.
+// C and a comma-decimal locale (install-deps.sh makes it; missing, the test
+// fails). LC_ALL is `name` for the scope, as QApplication sets the user's.
 inline const char* const kLocales[] = {"C", "de_DE.UTF-8"};
 struct ScopedLocale {
   explicit ScopedLocale(const char* name) : saved(std::setlocale(LC_ALL, nullptr)) {
@@ -56,7 +55,6 @@ struct ScopedLocale {
   ~ScopedLocale() { std::setlocale(LC_ALL, saved.c_str()); }
   std::string saved;
 };
-// A test run once in each of kLocales.
 class InEachLocale : public ::testing::TestWithParam<const char*> {
   ScopedLocale locale_{GetParam()};
 };
@@ -65,16 +63,10 @@ class InEachLocale : public ::testing::TestWithParam<const char*> {
 
 // The time zone (TZ) is `zone` for the scope.
 struct ScopedZone {
-  explicit ScopedZone(const char* zone) : saved(std::getenv("TZ") ? std::getenv("TZ") : "") {
-    setenv("TZ", zone, 1);
-    tzset();
-  }
-  ~ScopedZone() {
-    saved.empty() ? unsetenv("TZ") : setenv("TZ", saved.c_str(), 1);
-    tzset();
-  }
+  explicit ScopedZone(const char* zone) : saved(std::getenv("TZ") ? std::getenv("TZ") : "") { Set(zone); }
+  ~ScopedZone() { Set(saved.empty() ? nullptr : saved.c_str()); }
+  static void Set(const char* zone) { zone ? setenv("TZ", zone, 1) : unsetenv("TZ"), tzset(); }
   std::string saved;
 };
 
 }  // namespace testenv
-
