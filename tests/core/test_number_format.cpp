@@ -14,7 +14,6 @@ class FormatTest : public testenv::InEachLocale {
 };
 INSTANTIATE_IN_EACH_LOCALE(FormatTest);
 
-// What is written reads back equal.
 TEST_P(FormatTest, NumbersWrittenReadBackEqual) {
   for (const double value : {0.0, 11.6, -5.25, 1234567.125, 1e15, -0.05})
     for (const int decimals : {0, 1, 6}) {
