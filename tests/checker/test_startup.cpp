@@ -157,7 +157,6 @@ TEST_F(StartupTest, CheckOfASoundDiskEndsWithTheSummary) {
   EXPECT_EQ(ResultLinesCopy().size(), 2 * n);
 }
 
-// The report's numbers have one decimal mark in every locale.
 using ReportNumbers = testenv::InEachLocale;
 INSTANTIATE_IN_EACH_LOCALE(ReportNumbers);
 TEST_P(ReportNumbers, OneDecimal) {

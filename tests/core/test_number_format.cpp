@@ -6,7 +6,6 @@
 
 namespace {
 
-// Every case in each locale: the texts are the same in all of them.
 class FormatTest : public testenv::InEachLocale {
  protected:
   void SetUp() override { core::ShowGB = false; }

@@ -272,6 +272,10 @@ TEST_F(Chooser, DestinationFolderIsShownInLabelAndList) {
   form->LV1[0]->SetChecked(KeyOf(0, "good.rec"), true);
   mainwindow::DoCopy(0, false);
   EXPECT_EQ(ib::ReadWholeFile(pc_ + "/Aufnahmen_\xe4lt/good.rec").size(), 8192u);
+  mainwindow::ActiveSide = 1, form->SelectDirectory(1, PcFolder());   // renamed as shown: bytes kept
+  form->LV1[1]->SetSelectedKey(KeyOf(1, mainwindow::PcToDisplay(names[1])));
+  form->Menu_LVContext_Rename_Click(), form->LV1[1]->FinishLabelEdit(mainwindow::PcToDisplay(names[1]));
+  EXPECT_EQ(ib::ReadWholeFile(pc_ + "/Aufnahmen_\xe4lt/good.rec").size(), 8192u);
   for (const std::string bytes : {"\xe4\xc3\xa4", "\xed\xa0\x80\xc0\xaf", "\xf0\x9f\x8e\xac\xff\xf0\x9f"})
     EXPECT_EQ(mainwindow::KeyToPc(mainwindow::PcToKey(bytes)), bytes);
 }

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-
 #include <clocale>
 #include <cstdlib>
 #include <ctime>
