@@ -11,6 +11,7 @@
 #include "checker/step_fat.h"
 #include "checker/steps.h"
 #include "core/error_handler.h"
+#include "core/number_format.h"
 #include "core/pc_helpers.h"
 
 namespace checker {
@@ -22,9 +23,7 @@ const std::string kRule(80, '=');
 }  // namespace
 
 std::string FormatOneDecimal(double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.1f", std::round(value * 10.0) / 10.0);
-  return text;
+  return core::FormatFixed(std::round(value * 10.0) / 10.0, 1);
 }
 
 int32_t UsedClustersInFAT1() {

@@ -19,6 +19,7 @@
 #include "core/disk_io.h"
 #include "core/disk_probe.h"
 #include "core/error_handler.h"
+#include "core/number_format.h"
 #include "library/loader.h"
 #include "platform/platform.h"
 
@@ -694,15 +695,15 @@ std::string FileSizeToString(double size, int32_t decimals) {
     size /= 1024;
     units.erase(0, 1);
   }
-  char text[400];
+  std::string text;
   if (decimals <= 0 || units[0] == ' ') {
-    std::snprintf(text, sizeof text, "%.0f", std::round(size));
+    text = core::FormatFixed(std::round(size), 0);
   } else {
     if (decimals > 15) decimals = 15;
     const double scale = std::pow(10.0, decimals);
-    std::snprintf(text, sizeof text, "%.*f", decimals, std::round(size * scale) / scale);
+    text = core::FormatFixed(std::round(size * scale) / scale, decimals);
   }
-  return std::string(text) + " " + units[0] + "B";
+  return text + " " + units[0] + "B";
 }
 
 }  // namespace checker

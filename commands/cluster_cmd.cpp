@@ -90,7 +90,7 @@ std::optional<int32_t> ParseClusterNumber(const std::string& text) {
     while (i < t.size() && t[i] >= '0' && t[i] <= '9') ++i, ++digits;
   }
   if (digits == 0 || i != t.size() || t.size() > 40) return std::nullopt;
-  const double d = std::nearbyint(std::strtod(t.c_str(), nullptr));
+  const double d = std::nearbyint(core::NumericValue(t));
   if (!(d >= -2147483648.0 && d <= 2147483647.0)) return std::nullopt;
   return int32_t(d);
 }

@@ -45,7 +45,7 @@ bool ParseWhole(const std::string& text, int64_t& value) {
     while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i, ++digits;
   }
   if (digits == 0 || i != text.size() || text.size() > 40) return false;
-  const double d = std::nearbyint(std::strtod(text.c_str(), nullptr));
+  const double d = std::nearbyint(core::NumericValue(text));
   if (!(d >= 0 && d <= 2147483647.0)) return false;
   value = int64_t(d);
   return true;

@@ -1,5 +1,6 @@
 #include "core/number_format.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -9,6 +10,17 @@
 namespace core {
 
 bool ShowGB = false;
+
+std::string FormatFixed(double value, int decimals) {
+  if (decimals < 0) decimals = 0;
+  if (decimals > 15) decimals = 15;
+  // A double's fixed form has at most 309 digits before the point.
+  char text[400];
+  const std::to_chars_result r =
+      std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
+  if (r.ec != std::errc()) return std::string();
+  return std::string(text, r.ptr);
+}
 
 std::string FileSizeToString(double size, int decimals, bool noLargeUnits) {
   ProcScope scope("FileSizeToString");
@@ -23,10 +35,7 @@ std::string FileSizeToString(double size, int decimals, bool noLargeUnits) {
   // Half away from zero, as the display always rounded.
   const double scale = std::pow(10.0, decimals);
   double rounded = std::round(size * scale) / scale;
-  char text[400];
-  // printf uses the locale's decimal separator.
-  std::snprintf(text, sizeof text, "%.*f", decimals, rounded);
-  std::string result = text;
+  std::string result = FormatFixed(rounded, decimals);
   result += ' ';
   result += units[unit];
   result += 'B';

@@ -7,13 +7,19 @@
 
 namespace core {
 
+// `value` with `decimals` decimals (0 to 15) and "." as the decimal mark,
+// whatever the locale ("%.*f" as under the C locale): every number the
+// programs show or write goes through here, so that one text reads back
+// equal everywhere.
+std::string FormatFixed(double value, int decimals);
+
 // [View] ShowGB: sizes may be shown in GB and TB.
 extern bool ShowGB;
 
 // "512  B" (two blanks), "1.00 kB", "5.0 GB": the size divided by 1024 while
 // it is above 1024 and a larger unit is left (units " kMGT" with ShowGB on and
 // noLargeUnits false, else " kM"); bytes and decimals 0 give whole numbers,
-// others `decimals` decimals, with the locale's decimal separator.
+// others `decimals` decimals, with "." as the decimal mark (FormatFixed).
 std::string FileSizeToString(double size, int decimals, bool noLargeUnits);
 // Upper-case hexadecimal of the value (negative: two's complement, 8 digits),
 // left-padded with "0" to at least `width` digits.

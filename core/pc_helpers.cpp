@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "core/disk_format.h"
 #include "core/error_handler.h"
 #include "library/loader.h"
 #include "platform/platform.h"
@@ -168,38 +169,33 @@ std::string CleanupFileName(const std::string& path) {
 }
 
 namespace {
-// Date value (days since 30 Dec 1899, time as the fraction) -> local time_t.
-bool DateValueToTime(double value, struct timespec& out) {
+// Date value (days since 30 Dec 1899, time as the fraction) -> the moment it
+// names as local time. A value that shows the same local time as `shown`
+// (the file's time now) is that very moment: an unchanged date leaves the
+// file as it was, also in the hour that summer time's end repeats. Any other
+// value is the moment platform::LocalToUnix names, at the offset of `shown`
+// where the local time has two.
+bool DateValueToTime(double value, const struct timespec& shown, struct timespec& out) {
   if (!std::isfinite(value) || value < -657434.0 || value > 2958466.0) return false;
-  double days = std::floor(value);
-  long long seconds = std::llround((value - days) * 86400.0);
-  long long z = static_cast<long long>(days) - 25569 + 719468;   // days since 0000-03-01
-  if (seconds >= 86400) {
-    seconds -= 86400;
-    ++z;
+  const DateParts p = SplitDateValue(value);
+  const platform::LocalTime wanted{p.Year, p.Month, p.Day, p.Hour, p.Minute, p.Second};
+  const platform::LocalTime now = platform::ToLocalTime(shown.tv_sec);
+  if (now.Year == wanted.Year && now.Month == wanted.Month && now.Day == wanted.Day &&
+      now.Hour == wanted.Hour && now.Minute == wanted.Minute && now.Second == wanted.Second) {
+    out = shown;
+    return true;
   }
-  const long long era = (z >= 0 ? z : z - 146096) / 146097;
-  const long long doe = z - era * 146097;
-  const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  long long y = yoe + era * 400;
-  const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const long long mp = (5 * doy + 2) / 153;
-  const long long d = doy - (153 * mp + 2) / 5 + 1;
-  const long long m = mp < 10 ? mp + 3 : mp - 9;
-  if (m <= 2) ++y;
-  std::tm local{};
-  local.tm_year = static_cast<int>(y - 1900);
-  local.tm_mon = static_cast<int>(m - 1);
-  local.tm_mday = static_cast<int>(d);
-  local.tm_hour = static_cast<int>(seconds / 3600);
-  local.tm_min = static_cast<int>(seconds / 60 % 60);
-  local.tm_sec = static_cast<int>(seconds % 60);
-  local.tm_isdst = -1;
-  const std::time_t t = std::mktime(&local);
-  if (t == static_cast<std::time_t>(-1)) return false;
-  out.tv_sec = t;
+  int64_t t = 0;
+  if (!platform::LocalToUnix(wanted, t, shown.tv_sec)) return false;
+  out.tv_sec = static_cast<std::time_t>(t);
   out.tv_nsec = 0;
   return true;
+}
+
+// The times to set on a file whose state is `info`.
+bool TimesFor(const struct stat& info, double accessed, double written, struct timespec times[2]) {
+  return DateValueToTime(accessed, info.st_mtim, times[0]) &&
+         DateValueToTime(written, info.st_mtim, times[1]);
 }
 }  // namespace
 
@@ -209,16 +205,18 @@ bool FileDateTimeSet(const std::string& path, double created, double accessed, d
   struct stat info {};
   if (stat(path.c_str(), &info) != 0) return false;
   struct timespec times[2];
-  if (!DateValueToTime(accessed, times[0]) || !DateValueToTime(written, times[1])) return false;
+  if (!TimesFor(info, accessed, written, times)) return false;
   return utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
 }
 
 bool FileDateTimeSet(int handle, double created, double accessed, double written) {
   ProcScope scope("FileDateTimeSet");
   (void)created;
+  struct stat info {};
+  if (handle < 3 || fstat(handle, &info) != 0) return false;
   struct timespec times[2];
-  if (!DateValueToTime(accessed, times[0]) || !DateValueToTime(written, times[1])) return false;
-  return handle >= 3 && futimens(handle, times) == 0;
+  if (!TimesFor(info, accessed, written, times)) return false;
+  return futimens(handle, times) == 0;
 }
 
 void MakePath(const std::string& folder) {

@@ -67,8 +67,12 @@ std::string CleanupFileName(const std::string& path);
 
 // Sets last-access and last-write time of a PC file to local date values
 // (days since 30 Dec 1899, time as the fraction). Linux keeps no creation
-// time; `created` is accepted and not stored. False when the times could
-// not be set (the file is gone, the file system refused them).
+// time; `created` is accepted and not stored. A date that shows the file's
+// last-write time as it is keeps that very moment (also in the hour summer
+// time's end repeats); any other lands on the moment it shows
+// (platform::LocalToUnix, at the file's present offset where the hour is
+// repeated). False when the times could not be set (the file is gone, the
+// file system refused them).
 bool FileDateTimeSet(const std::string& path, double created, double accessed, double written);
 // The same on an open file (futimens), so that only that file is touched
 // whatever its name now names. False when the times could not be set.

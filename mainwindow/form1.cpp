@@ -69,6 +69,80 @@ std::string DisplayToRecorder(const QString& text) {
   return platform::Utf8ToCp1252(text.toStdString());
 }
 
+namespace {
+// The length of the UTF-8 character at bytes[i] (shortest form, no
+// surrogate, at most U+10FFFF); 0 when none starts there.
+size_t Utf8Length(const std::string& bytes, size_t i, char32_t& code) {
+  const auto at = [&](size_t k) { return static_cast<unsigned char>(bytes[k]); };
+  const unsigned char c = at(i);
+  size_t n = 0;
+  char32_t least = 0;
+  if (c < 0x80) {
+    code = c;
+    return 1;
+  } else if (c >= 0xC2 && c <= 0xDF) {
+    n = 2, code = c & 0x1F, least = 0x80;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    n = 3, code = c & 0x0F, least = 0x800;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    n = 4, code = c & 0x07, least = 0x10000;
+  } else {
+    return 0;
+  }
+  if (i + n > bytes.size()) return 0;
+  for (size_t k = 1; k < n; ++k) {
+    if ((at(i + k) & 0xC0) != 0x80) return 0;
+    code = (code << 6) | (at(i + k) & 0x3F);
+  }
+  if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+  return n;
+}
+
+constexpr char16_t kEscapedByte = 0xDC00;   // + the byte (0x80 to 0xFF)
+
+QString FromPcBytes(const std::string& bytes, bool keepBytes) {
+  QString text;
+  text.reserve(static_cast<qsizetype>(bytes.size()));
+  for (size_t i = 0; i < bytes.size();) {
+    char32_t code = 0;
+    const size_t n = Utf8Length(bytes, i, code);
+    if (n == 0) {
+      const unsigned char byte = static_cast<unsigned char>(bytes[i++]);
+      text += keepBytes ? QChar(char16_t(kEscapedByte + byte)) : QChar(QChar::ReplacementCharacter);
+      continue;
+    }
+    text += QString::fromUcs4(&code, 1);
+    i += n;
+  }
+  return text;
+}
+}  // namespace
+
+QString PcToKey(const std::string& bytes) { return FromPcBytes(bytes, true); }
+
+QString PcToDisplay(const std::string& bytes) { return FromPcBytes(bytes, false); }
+
+std::string KeyToPc(const QString& key) {
+  std::string bytes;
+  bytes.reserve(static_cast<size_t>(key.size()));
+  qsizetype start = 0;
+  // The runs between escaped bytes are ordinary text.
+  const auto flush = [&](qsizetype end) {
+    if (end > start) bytes += key.mid(start, end - start).toStdString();
+  };
+  for (qsizetype i = 0; i < key.size(); ++i) {
+    const char16_t unit = key.at(i).unicode();
+    if (unit >= kEscapedByte + 0x80 && unit <= kEscapedByte + 0xFF &&
+        (i == 0 || !key.at(i - 1).isHighSurrogate())) {
+      flush(i);
+      bytes += static_cast<char>(unit - kEscapedByte);
+      start = i + 1;
+    }
+  }
+  flush(key.size());
+  return bytes;
+}
+
 // ------------------------------------------------------------------ icons
 
 namespace {
@@ -644,12 +718,23 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
 
 // ---------------------------------------------------------------- helpers
 
-QString Form1::PathLabel(int side) const { return Label1[side + 2]->text(); }
+namespace {
+constexpr const char* kPathProperty = "path";
+}
+
+QString Form1::PathLabel(int side) const {
+  return Label1[side + 2]->property(kPathProperty).toString();
+}
 
 void Form1::SetPathLabel(int side, const QString& path) {
-  Label1[side + 2]->setText(path);
-  Label1[side + 2]->setToolTip(path);
-  if (core::DiskId[side] >= 1) core::CurrentFolder[side] = path.toStdString();
+  Label1[side + 2]->setProperty(kPathProperty, path);
+  QString shown = path;
+  if (core::DiskId[side] >= 1) {
+    core::CurrentFolder[side] = KeyToPc(path);
+    shown = PcToDisplay(core::CurrentFolder[side]);
+  }
+  Label1[side + 2]->setText(shown);
+  Label1[side + 2]->setToolTip(shown);
 }
 
 bool Form1::AtRecorderRoot(int side) const {
@@ -687,7 +772,7 @@ int Form1::IndexFromKey(const QString& key) {
 }
 
 QString Form1::PcDriveRoot(int32_t diskId) {
-  return QString::fromStdString(core::DriveRoot(diskId));
+  return PcToKey(core::DriveRoot(diskId));
 }
 
 }  // namespace mainwindow

@@ -37,7 +37,9 @@
 // UTF-8 (RecorderToDisplay / DisplayToRecorder). A PC pane shows native
 // paths with a trailing "/" ("/home/", "/home/anna/Videos/"); its drives are
 // the mounted file systems (core::DriveList) and its tree root is the mount
-// point.
+// point. PC names are the bytes the system gives: tree keys and the path
+// label's path carry them exactly (PcToKey / KeyToPc), even where they are
+// no UTF-8; only the texts shown are made readable (PcToDisplay).
 #pragma once
 
 #include <QMainWindow>
@@ -89,6 +91,13 @@ inline int PixelsToTwips(int pixels) { return pixels * kTwipsPerPixel; }
 // Recorder text (Windows-1252 bytes) <-> display text.
 QString RecorderToDisplay(const std::string& bytes);
 std::string DisplayToRecorder(const QString& text);
+// PC name or path bytes <-> a key that keeps every byte: UTF-8 is read as
+// such, and each byte of what is no UTF-8 (a Latin-1 name: "\xE4") becomes
+// one of the code units U+DC80 to U+DCFF, which no UTF-8 text can give.
+QString PcToKey(const std::string& bytes);
+std::string KeyToPc(const QString& key);
+// PC bytes as shown: what is no UTF-8 shows as U+FFFD.
+QString PcToDisplay(const std::string& bytes);
 
 // True while the wait window is shown (a disk loads or is checked): the
 // main window then takes no user input.
@@ -323,9 +332,11 @@ class Form1 : public QMainWindow {
   void Menu_Expert_KillDisk_Click();
 
   // -------------------------------------------------------------- helpers
-  // The path label of pane `side` (Label1(side + 2)) as shown.
+  // The path of pane `side` that its path label (Label1(side + 2)) shows:
+  // a tree key (on a PC pane, PcToKey of the folder's bytes).
   QString PathLabel(int side) const;
-  // Sets the path label; on a PC pane also core::CurrentFolder[side].
+  // Sets the path label to a tree key (shown readably); on a PC pane also
+  // core::CurrentFolder[side], with the folder's exact bytes.
   void SetPathLabel(int side, const QString& path);
   // Gives the keyboard focus back to the list of pane `side` (after a job).
   void ReturnFocus(int side);

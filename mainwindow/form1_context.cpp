@@ -119,7 +119,7 @@ void Form1::Menu_LVContext_CreateSubDir_Click() {
   const std::string number = n < 10 ? "0" + std::to_string(n) : std::to_string(n);
   const std::string newName = "New folder " + number;
   const QString label = PathLabel(s);
-  const std::string folder = core::IsPCSide(s) ? label.toStdString() : DisplayToRecorder(label);
+  const std::string folder = core::IsPCSide(s) ? KeyToPc(label) : DisplayToRecorder(label);
   transfer::FSCreateDir(s, folder + newName, folder);
   // A PC side is listed again once, with the new folder in it.
   if (core::IsPCSide(s)) core::LoadTopf(s, true);

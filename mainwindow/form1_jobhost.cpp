@@ -54,7 +54,7 @@ class Form1JobHost : public transfer::JobHost {
   std::string PathLabel(int side) override {
     if (!Form()) return std::string();
     const QString label = Form()->PathLabel(side);
-    return core::IsPCSide(side) ? label.toStdString() : DisplayToRecorder(label);
+    return core::IsPCSide(side) ? KeyToPc(label) : DisplayToRecorder(label);
   }
 
   void DisableMenus() override {

@@ -170,7 +170,7 @@ void Form1::LV1_DblClick(int side) {
   } else if (IsFolderKey(key)) {
     const core::FileRec* rec = RecordOf(side, key);
     if (rec != nullptr && rec->IsDir)
-      SelectDirectory(side, core::DiskId[side] >= 1 ? QString::fromStdString(rec->Name)
+      SelectDirectory(side, core::DiskId[side] >= 1 ? PcToKey(rec->Name)
                                                     : RecorderToDisplay(rec->Name));
   }
   EnableMenus();
@@ -239,7 +239,14 @@ void Form1::LV1_AfterLabelEdit(int side, const QString& key, const QString& newT
   bool reloaded = false;
   const int n = IndexFromKey(key);
   const bool pc = core::DiskId[side] >= 1;
-  const std::string name = pc ? newText.toStdString() : DisplayToRecorder(newText);
+  std::string name = pc ? newText.toStdString() : DisplayToRecorder(newText);
+  if (pc && RecordOf(side, key) != nullptr) {
+    // A name shown as it was is the name as it is: its bytes stay, also
+    // where they are no UTF-8 and show as U+FFFD.
+    const std::string& old = RecordOf(side, key)->Name;
+    const std::string leaf = old.substr(old.find_last_of('/') + 1);
+    if (newText == PcToDisplay(leaf)) name = leaf;
+  }
   if (RecordOf(side, key) != nullptr && !name.empty()) {
     const std::string problem = NameProblem(side, n, name);
     if (!problem.empty()) {

@@ -162,7 +162,11 @@ void Form1::ShowFileList(int side) {
   const int32_t count = std::min<int32_t>(d.FileCount, static_cast<int32_t>(d.Files.size()));
   const bool extras = Extras && lv->ColumnCount() > 5;
   auto display = [&](const std::string& text) {
-    return recorder ? RecorderToDisplay(text) : QString::fromStdString(text);
+    return recorder ? RecorderToDisplay(text) : PcToDisplay(text);
+  };
+  // The folder part as a path key (PC bytes kept exactly).
+  auto folderKey = [&](const std::string& text) {
+    return recorder ? RecorderToDisplay(text) : PcToKey(text);
   };
 
   std::string folder, name, ext;
@@ -172,7 +176,7 @@ void Form1::ShowFileList(int side) {
       const core::FileRec& f = d.Files[i];
       if (f.IsDir != dirs || f.Name == core::kErasedName) continue;
       core::SeparatePathComponents(f.Name, folder, name, ext, separator);
-      if (display(folder).compare(path, Qt::CaseInsensitive) != 0) continue;
+      if (folderKey(folder).compare(path, Qt::CaseInsensitive) != 0) continue;
       const QString text = display(ext.empty() ? name : name + "." + ext);
       const QString key = QString(dirs ? "D" : "i") + QString::number(i);
       if (dirs) {

@@ -24,7 +24,8 @@ namespace {
 // The user's home folder with a trailing "/": where the right pane opens
 // when no copy destination is stored yet.
 std::string HomeFolder() {
-  std::string home = QDir::homePath().toStdString();
+  const char* env = std::getenv("HOME");
+  std::string home = env && *env == '/' ? std::string(env) : KeyToPc(QDir::homePath());
   if (home.empty()) home = "/";
   if (home.back() != '/') home += '/';
   return home;
@@ -33,7 +34,7 @@ std::string HomeFolder() {
 // A real folder (not a link to one).
 bool IsRealFolder(const QString& path) {
   struct stat st;
-  return lstat(path.toStdString().c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return lstat(KeyToPc(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 }  // namespace
@@ -79,11 +80,12 @@ void Form1::ShowDirList(int side) {
 
   const QString root = PcDriveRoot(id);
   if (root.isEmpty()) return;
-  tv->AddNode("", root, "PC " + root, "PC", "PC");
+  const std::string rootPath = KeyToPc(root);
+  tv->AddNode("", root, "PC " + PcToDisplay(rootPath), "PC", "PC");
   tv->SetExpanded(root, true);
   std::vector<platform::FolderEntry> entries;
-  if (platform::ListFolder(root.toStdString(), entries)) {
-    GetFiles(side, root.toStdString());
+  if (platform::ListFolder(rootPath, entries)) {
+    GetFiles(side, rootPath);
     TV1_Expand(side, root);
   }
 }
@@ -103,17 +105,17 @@ void Form1::GetFiles(int side, const std::string& folder) {
   const int count = static_cast<int>(SubDirs.size()) - 1;
   if (count < 1) return;
   QuickSort(0, count - 1);
-  const QString parent = QString::fromStdString(folder);
+  const QString parent = PcToKey(folder);
   for (int i = 0; i < count; ++i) {
-    TV1[side]->AddNode(parent, QString::fromStdString(SubDirs[i].Path),
-                       QString::fromStdString(SubDirs[i].Name), "ExplorerClosed", "ExplorerOpen");
+    TV1[side]->AddNode(parent, PcToKey(SubDirs[i].Path), PcToDisplay(SubDirs[i].Name),
+                       "ExplorerClosed", "ExplorerOpen");
   }
 }
 
 void Form1::QuickSort(int lo, int hi) {
   if (lo < 0 || hi >= static_cast<int>(SubDirs.size()) || lo >= hi) return;
   auto compare = [](const std::string& a, const std::string& b) {
-    return QString::fromStdString(a).compare(QString::fromStdString(b), Qt::CaseInsensitive);
+    return PcToDisplay(a).compare(PcToDisplay(b), Qt::CaseInsensitive);
   };
   // The middle index, halves going to the even neighbour.
   const int sum = lo + hi;
@@ -141,7 +143,7 @@ void Form1::TV1_Expand(int side, const QString& key) {
   if (core::DiskId[side] < 1) return;
   for (const QString& child : TV1[side]->ChildKeys(key)) {
     if (TV1[side]->Tag(child) != "*") {
-      GetFiles(side, child.toStdString());
+      GetFiles(side, KeyToPc(child));
       TV1[side]->SetTag(child, "*");
     }
   }
@@ -154,7 +156,7 @@ void Form1::TV1_NodeClick(int side, const QString& key) {
   const QString nodeKey = TV1[side]->Contains(key) ? TV1[side]->KeyOf(TV1[side]->Find(key)) : key;
   SetPathLabel(side, nodeKey);
   if (core::DiskId[side] >= 1) {
-    const std::string folder = nodeKey.toStdString();
+    const std::string folder = KeyToPc(nodeKey);
     if (chdir(folder.c_str()) != 0) {
       // An unreadable folder lists as empty; the pane still shows it.
     }
@@ -188,7 +190,7 @@ void Form1::SelectDirectory(int side, const QString& path) {
     // gets its node then, so that the path label and the list show the same
     // folder (the stored copy destination may be such a folder).
     if (node == nullptr && separator == QChar('/') && lastWasFound && IsRealFolder(prefix)) {
-      const QString name = prefix.chopped(1).mid(lastFound.size());
+      const QString name = PcToDisplay(KeyToPc(prefix.chopped(1).mid(lastFound.size())));
       if (tv->AddNode(lastFound, prefix, name, "ExplorerClosed", "ExplorerOpen"))
         node = tv->Find(prefix);
     }
@@ -219,7 +221,7 @@ void Form1::SetDefaultPCDir() {
       break;
     }
   }
-  SelectDirectory(1, QString::fromStdString(destination));
+  SelectDirectory(1, PcToKey(destination));
 }
 
 }  // namespace mainwindow

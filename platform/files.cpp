@@ -151,4 +151,72 @@ bool ListFolder(const std::string& folder, std::vector<FolderEntry>& entries) {
   return true;
 }
 
+LocalTime ToLocalTime(int64_t unixSeconds) {
+  std::time_t t = static_cast<std::time_t>(unixSeconds);
+  std::tm tm{};
+  LocalTime lt;
+  if (!localtime_r(&t, &tm)) return lt;
+  lt.Year = tm.tm_year + 1900;
+  lt.Month = tm.tm_mon + 1;
+  lt.Day = tm.tm_mday;
+  lt.Hour = tm.tm_hour;
+  lt.Minute = tm.tm_min;
+  lt.Second = tm.tm_sec;
+  return lt;
+}
+
+namespace {
+// Offset from UTC in seconds of the local time at `t`; false when the
+// moment lies outside what the system converts.
+bool OffsetAt(int64_t t, long& offset) {
+  const std::time_t when = static_cast<std::time_t>(t);
+  std::tm tm{};
+  if (!localtime_r(&when, &tm)) return false;
+  offset = tm.tm_gmtoff;
+  return true;
+}
+}  // namespace
+
+bool LocalToUnix(const LocalTime& local, int64_t& unixSeconds, int64_t reference) {
+  // The wall time read as if it were UTC; the moment is that less the
+  // offset in force at the moment.
+  std::tm tm{};
+  tm.tm_year = local.Year - 1900;
+  tm.tm_mon = local.Month - 1;
+  tm.tm_mday = local.Day;
+  tm.tm_hour = local.Hour;
+  tm.tm_min = local.Minute;
+  tm.tm_sec = local.Second;
+  const std::time_t wallTime = timegm(&tm);
+  if (wallTime == static_cast<std::time_t>(-1) &&
+      !(local.Year == 1969 && local.Month == 12 && local.Day == 31)) {
+    return false;
+  }
+  const int64_t wall = wallTime;
+  // Offsets change at most once within a day on either side: the offsets
+  // of a day before and after and of the wall time itself are every offset
+  // the time can have.
+  constexpr int64_t kDay = 86400;
+  long before = 0, at = 0, after = 0, wanted = LONG_MIN;
+  if (!OffsetAt(wall - kDay, before) || !OffsetAt(wall, at) || !OffsetAt(wall + kDay, after))
+    return false;
+  if (reference != INT64_MIN && !OffsetAt(reference, wanted)) wanted = LONG_MIN;
+  bool found = false;
+  int64_t best = 0;
+  for (const long offset : {before, at, after}) {
+    const int64_t candidate = wall - offset;
+    long check = 0;
+    if (!OffsetAt(candidate, check) || check != offset) continue;   // not shown at that offset
+    if (offset == wanted) {
+      best = candidate;
+      found = true;
+      break;
+    }
+    if (!found || candidate < best) best = candidate;
+    found = true;
+  }
+  unixSeconds = found ? best : wall - before;
+  return true;
+}
+
 }  // namespace platform

@@ -285,6 +285,20 @@ struct FolderEntry {
 // Lists one folder, "." and ".." left out, in the order the file system
 // returns them. False when the folder cannot be read (LastError()).
 bool ListFolder(const std::string& folder, std::vector<FolderEntry>& entries);
+// Local calendar time of a time stamp.
+struct LocalTime {
+  int Year = 0, Month = 0, Day = 0, Hour = 0, Minute = 0, Second = 0;
+};
+LocalTime ToLocalTime(int64_t unixSeconds);
+// The moment (seconds since 1970) that a local date and time names, in the
+// zone in force (TZ). A time the clocks show twice (the hour repeated when
+// summer time ends) is the pass whose offset from UTC is the one in force at
+// `reference` when that is one of the two, else the first pass; a time the
+// clocks skip (the hour lost when summer time begins) is read with the
+// offset in force before the change, so it lands as much later as the
+// clocks jumped (02:30 becomes 03:30). False when no moment can be named.
+bool LocalToUnix(const LocalTime& local, int64_t& unixSeconds,
+                 int64_t reference = INT64_MIN);
 
 // ---------------------------------------------------------------- processes
 

@@ -10,6 +10,7 @@
 
 #include "core/disk_format.h"
 #include "core/disk_model.h"
+#include "core/number_format.h"
 #include "mainwindow/form1.h"
 #include "mainwindow/list_view.h"
 
@@ -45,9 +46,7 @@ int32_t CountBreaks(int side, int32_t start, int32_t clusterCount) {
 
 std::string PercentText(int32_t breaks, int32_t clusterCount) {
   const double value = clusterCount > 1 ? double(breaks) / double(clusterCount - 1) * 100.0 : 0.0;
-  char text[64];
-  std::snprintf(text, sizeof text, "%.1f%%", std::round(value * 10.0) / 10.0);
-  return text;
+  return core::FormatFixed(std::round(value * 10.0) / 10.0, 1) + "%";
 }
 
 std::string FragmentsText(int32_t breaks) {

@@ -157,9 +157,12 @@ TEST_F(StartupTest, CheckOfASoundDiskEndsWithTheSummary) {
   EXPECT_EQ(ResultLinesCopy().size(), 2 * n);
 }
 
-TEST(FormatTest, OneDecimal) {
+using ReportNumbers = testenv::InEachLocale;
+INSTANTIATE_IN_EACH_LOCALE(ReportNumbers);
+TEST_P(ReportNumbers, OneDecimal) {
   EXPECT_EQ(FormatOneDecimal(0.25), "0.3");
   EXPECT_EQ(FormatOneDecimal(12.0), "12.0");
+  EXPECT_EQ(FileSizeToString(1536, 1), "1.5 kB");
 }
 
 }  // namespace

@@ -18,7 +18,11 @@ TEST(ClusterNames, SixDigitsAndTheSign) {
   EXPECT_EQ(commands::ClusterBinFileName(131071), "Cluster_131071.bin");
 }
 
-TEST(ClusterNames, TypedNumbers) {
+// A typed number reads the same in every locale.
+using TypedClusterNumber = testenv::InEachLocale;
+INSTANTIATE_IN_EACH_LOCALE(TypedClusterNumber);
+
+TEST_P(TypedClusterNumber, ReadsAsWritten) {
   using commands::ParseClusterNumber;
   EXPECT_EQ(ParseClusterNumber("12"), 12);
   EXPECT_EQ(ParseClusterNumber("  -1 "), -1);
@@ -31,6 +35,7 @@ TEST(ClusterNames, TypedNumbers) {
   EXPECT_FALSE(ParseClusterNumber("1e3"));
   EXPECT_FALSE(ParseClusterNumber("-"));
   EXPECT_FALSE(ParseClusterNumber("99999999999"));
+  EXPECT_EQ(ParseClusterNumber("5.6"), 6);
 }
 
 class ClusterCmdTest : public PaneTest {

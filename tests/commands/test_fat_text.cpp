@@ -26,7 +26,11 @@ bool Refused(const std::string& text, int32_t last = 100) {
   return !commands::ParseClusterChainText(text, last, lines, why) && !why.empty();
 }
 
-TEST(FatTextParse, AcceptsTheFormsOfTheFormat) {
+// The same in every locale.
+using FatTextForms = testenv::InEachLocale;
+INSTANTIATE_IN_EACH_LOCALE(FatTextForms);
+
+TEST_P(FatTextForms, AreAccepted) {
   const auto lines = Parse(
       "000010 => eof\r\n000011 => -\r\n000012 => 11\r\n12 => 13\r\n\r\nEOF\r\n  14 => EoF  \n"
       "15 13\n16 => 11.6\n17 => 0\n",

@@ -1,21 +1,27 @@
 #include <gtest/gtest.h>
 
-#include <clocale>
-
 #include "core/number_format.h"
+#include "core/settings.h"
+#include "tests/support/test_env.h"
 
 namespace {
 
-class FormatTest : public ::testing::Test {
+class FormatTest : public testenv::InEachLocale {
  protected:
-  void SetUp() override {
-    std::setlocale(LC_NUMERIC, "C");
-    core::ShowGB = false;
-  }
+  void SetUp() override { core::ShowGB = false; }
   void TearDown() override { core::ShowGB = false; }
 };
+INSTANTIATE_IN_EACH_LOCALE(FormatTest);
 
-TEST_F(FormatTest, FileSizeBytesHaveTwoBlanksAndNoDecimals) {
+TEST_P(FormatTest, NumbersWrittenReadBackEqual) {
+  for (const double value : {0.0, 11.6, -5.25, 1234567.125, 1e15, -0.05})
+    for (const int decimals : {0, 1, 6}) {
+      const std::string text = core::FormatFixed(value, decimals);
+      EXPECT_EQ(core::FormatFixed(core::NumericValue(text), decimals), text);
+    }
+}
+
+TEST_P(FormatTest, FileSizeBytesHaveTwoBlanksAndNoDecimals) {
   EXPECT_EQ(core::FileSizeToString(512, 2, false), "512  B");
   EXPECT_EQ(core::FileSizeToString(1024, 2, false), "1024  B");   // exactly 1024 stays
   EXPECT_EQ(core::FileSizeToString(0, 2, false), "0  B");
@@ -25,7 +31,7 @@ TEST_F(FormatTest, FileSizeBytesHaveTwoBlanksAndNoDecimals) {
   EXPECT_EQ(core::FileSizeToString(1500000, 2, false), "1.43 MB");
 }
 
-TEST_F(FormatTest, FileSizeLargeUnitsFollowShowGB) {
+TEST_P(FormatTest, FileSizeLargeUnitsFollowShowGB) {
   const double fiveGB = 5368709120.0;
   EXPECT_EQ(core::FileSizeToString(fiveGB, 1, false), "5120.0 MB");
   core::ShowGB = true;
@@ -36,12 +42,12 @@ TEST_F(FormatTest, FileSizeLargeUnitsFollowShowGB) {
   EXPECT_EQ(core::FileSizeToString(2048.0 * 1024 * 1024 * 1024 * 1024, 0, false), "2048 TB");
 }
 
-TEST_F(FormatTest, FileSizeRoundsHalfAwayFromZero) {
+TEST_P(FormatTest, FileSizeRoundsHalfAwayFromZero) {
   EXPECT_EQ(core::FileSizeToString(2.5 * 1024, 0, false), "3 kB");
   EXPECT_EQ(core::FileSizeToString(1.125 * 1024, 2, false), "1.13 kB");
 }
 
-TEST_F(FormatTest, HexForms) {
+TEST_P(FormatTest, HexForms) {
   EXPECT_EQ(core::HexX(255, 4), "00FF");
   EXPECT_EQ(core::HexX(74565, 4), "12345");
   EXPECT_EQ(core::HexX(0, 0), "0");
@@ -53,7 +59,7 @@ TEST_F(FormatTest, HexForms) {
   EXPECT_EQ(core::Hex32(10), "0000000A");
 }
 
-TEST_F(FormatTest, DividePTSSplitsIntoHalves) {
+TEST_P(FormatTest, DividePTSSplitsIntoHalves) {
   int32_t high = -1, low = -1;
   core::DividePTS(8589934591.0, high, low);
   EXPECT_EQ(high, 131071);
@@ -68,7 +74,7 @@ TEST_F(FormatTest, DividePTSSplitsIntoHalves) {
   EXPECT_EQ(high, 2147483647);
 }
 
-TEST_F(FormatTest, LibraryWrappers) {
+TEST_P(FormatTest, LibraryWrappers) {
   EXPECT_EQ(core::Ceil(2.1), 3);
   EXPECT_EQ(core::Ceil(2.0), 2);
   uint16_t w = 0x1234;

@@ -1,15 +1,18 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <ctime>
 #include <fstream>
 
+#include "core/disk_format.h"
 #include "core/pc_helpers.h"
 #include "core/settings.h"
 #include "platform/platform.h"
 #include "tests/support/image_builder.h"
+#include "tests/support/test_env.h"
 #include "ui/scripted_ui.h"
 
 namespace {
@@ -128,6 +131,56 @@ TEST(PcFiles, FileDateTimeSetUsesLocalTime) {
   // A missing file: nothing happens, and the caller is told.
   EXPECT_FALSE(core::FileDateTimeSet(dir / "missing.rec", when, when, when));
   EXPECT_EQ(platform::FileLength(dir / "missing.rec"), -1);
+}
+
+// A recorder date copied to the PC and back is unchanged; an unchanged date
+// keeps the file's moment exactly, also in the repeated hour; a changed one
+// lands on the moment shown. utc*: the first moment the wall time names.
+struct ZoneDate {
+  const char* zone;
+  int month, day, hour, minute, utcDay, utcHour, utcMinute;
+  enum Kind { Once, Repeated, Skipped } kind;
+} const kZoneDates[] = {
+    {"UTC", 7, 1, 20, 15, 1, 20, 15, ZoneDate::Once},
+    {"UTC", 10, 27, 2, 30, 27, 2, 30, ZoneDate::Once},
+    {"Europe/Berlin", 1, 15, 20, 15, 15, 19, 15, ZoneDate::Once},
+    {"Europe/Berlin", 7, 1, 20, 15, 1, 18, 15, ZoneDate::Once},
+    {"Europe/Berlin", 10, 27, 2, 30, 27, 0, 30, ZoneDate::Repeated},
+    {"Europe/Berlin", 3, 31, 2, 30, 31, 1, 30, ZoneDate::Skipped},
+    {"America/New_York", 7, 1, 20, 15, 2, 0, 15, ZoneDate::Once},
+    {"America/New_York", 11, 3, 1, 30, 3, 5, 30, ZoneDate::Repeated},
+    {"America/New_York", 3, 10, 2, 30, 10, 7, 30, ZoneDate::Skipped},
+};
+
+TEST(PcFiles, DatesKeepTheirMomentInEveryZone) {
+  TempDir dir{"zones"};
+  const std::string file = dir / "Film.rec";
+  WriteWholeFile(file, "data");
+  struct stat info {};
+  for (const ZoneDate& c : kZoneDates) {
+    testenv::ScopedZone zone(c.zone);
+    SCOPED_TRACE(std::string(c.zone) + " " + std::to_string(c.month) + "/" + std::to_string(c.day));
+    std::tm t = testenv::LocalTime(2024, c.month, c.utcDay, c.utcHour, c.utcMinute, 0);
+    const int64_t utc = timegm(&t);
+    const double date = core::DateValue(2024, c.month, c.day, c.hour, c.minute, 0);
+    const int h = platform::PcFileOpen(file, true);   // a copy's date (a skipped hour shows as the next)
+    EXPECT_TRUE(core::FileDateTimeSet(h, date, date, date));
+    platform::DriveClose(h);
+    ASSERT_EQ(stat(file.c_str(), &info), 0);
+    EXPECT_TRUE(info.st_mtime == utc || (c.kind == ZoneDate::Repeated && info.st_mtime == utc + 3600));
+    EXPECT_NEAR(core::DateValueFromTimeT(info.st_mtime), date + (c.kind == ZoneDate::Skipped) / 24.0, 1e-7);
+    for (const int64_t moment : {utc, utc + 3600 * (c.kind == ZoneDate::Repeated)}) {
+      const struct timespec was[2] = {{time_t(moment), 123456789}, {time_t(moment), 123456789}};
+      ASSERT_EQ(utimensat(AT_FDCWD, file.c_str(), was, 0), 0);
+      const double shown = core::DateValueFromTimeT(moment);
+      EXPECT_TRUE(core::FileDateTimeSet(file, shown, shown, shown));
+      ASSERT_EQ(stat(file.c_str(), &info), 0);
+      EXPECT_TRUE(info.st_mtim.tv_sec == moment && info.st_mtim.tv_nsec == 123456789);
+      EXPECT_TRUE(core::FileDateTimeSet(file, shown, shown, shown + 10.0 / 1440));
+      ASSERT_EQ(stat(file.c_str(), &info), 0);
+      EXPECT_EQ(info.st_mtime, moment + 600);
+    }
+  }
 }
 
 TEST(PcFiles, MakePathCreatesEveryLevel) {

@@ -253,17 +253,31 @@ TEST_F(Shortcuts, FolderChosenWithTheArrowKeysOpensInTheList) {
   EXPECT_TRUE(form->ListInFront(0));
 }
 
-// A stored copy destination in a hidden folder: the tree shows the folder,
-// and the path label and the list both show it.
-TEST_F(Chooser, HiddenDestinationFolderIsShownInLabelAndList) {
-  mkdir((pc_ + "/.hidden").c_str(), 0755);
-  ib::WriteWholeFile(pc_ + "/.hidden/inside.ts", "x");
+// A stored copy destination in a hidden or a Latin-1-named folder: tree,
+// path label and list show it, the setting keeps its bytes, a copy lands in it.
+TEST_F(Chooser, DestinationFolderIsShownInLabelAndList) {
+  const std::string names[] = {".hidden", "Aufnahmen_\xe4lt"};
+  for (const std::string& name : names)
+    mkdir((pc_ + "/" + name).c_str(), 0755), ib::WriteWholeFile(pc_ + "/" + name + "/inside.ts", "x");
   StandardPanes();
-  core::SetSetting("Copy", "Destination", pc_ + "/.hidden/");
-  form->SetDefaultPCDir();
-  EXPECT_EQ(form->PathLabel(1), PcFolder() + ".hidden/");
-  EXPECT_EQ(Texts(1), (QStringList{"..", "inside.ts"}));
-  EXPECT_EQ(form->TV1[1]->SelectedKey(), PcFolder() + ".hidden/");
+  for (const std::string& name : names) {
+    core::SetSetting("Copy", "Destination", pc_ + "/" + name + "/");
+    form->SetDefaultPCDir();
+    EXPECT_EQ(form->PathLabel(1), mainwindow::PcToKey(pc_ + "/" + name + "/"));
+    EXPECT_EQ(Texts(1), (QStringList{"..", "inside.ts"}));
+    EXPECT_EQ(form->TV1[1]->SelectedKey(), form->PathLabel(1));
+    EXPECT_EQ(core::GetSetting("Copy", "Destination"), pc_ + "/" + name + "/");
+  }
+  EXPECT_EQ(form->Label1[3]->text(), mainwindow::PcToDisplay(pc_ + "/Aufnahmen_\xe4lt/"));
+  form->LV1[0]->SetChecked(KeyOf(0, "good.rec"), true);
+  mainwindow::DoCopy(0, false);
+  EXPECT_EQ(ib::ReadWholeFile(pc_ + "/Aufnahmen_\xe4lt/good.rec").size(), 8192u);
+  mainwindow::ActiveSide = 1, form->SelectDirectory(1, PcFolder());   // renamed as shown: bytes kept
+  form->LV1[1]->SetSelectedKey(KeyOf(1, mainwindow::PcToDisplay(names[1])));
+  form->Menu_LVContext_Rename_Click(), form->LV1[1]->FinishLabelEdit(mainwindow::PcToDisplay(names[1]));
+  EXPECT_EQ(ib::ReadWholeFile(pc_ + "/Aufnahmen_\xe4lt/good.rec").size(), 8192u);
+  for (const std::string bytes : {"\xe4\xc3\xa4", "\xed\xa0\x80\xc0\xaf", "\xf0\x9f\x8e\xac\xff\xf0\x9f"})
+    EXPECT_EQ(mainwindow::KeyToPc(mainwindow::PcToKey(bytes)), bytes);
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 // readings.
 #pragma once
 
+#include <gtest/gtest.h>
+#include <clocale>
 #include <cstdlib>
 #include <ctime>
 #include <string>
@@ -41,5 +43,29 @@ inline std::tm LocalTime(int year, int month, int day, int hour, int minute, int
   t.tm_sec = second;
   return t;
 }
+
+// C and a comma-decimal locale (install-deps.sh makes it; missing, the test
+// fails). LC_ALL is `name` for the scope, as QApplication sets the user's.
+inline const char* const kLocales[] = {"C", "de_DE.UTF-8"};
+struct ScopedLocale {
+  explicit ScopedLocale(const char* name) : saved(std::setlocale(LC_ALL, nullptr)) {
+    if (!std::setlocale(LC_ALL, name)) ADD_FAILURE() << "locale " << name << " is not installed";
+  }
+  ~ScopedLocale() { std::setlocale(LC_ALL, saved.c_str()); }
+  std::string saved;
+};
+class InEachLocale : public ::testing::TestWithParam<const char*> {
+  ScopedLocale locale_{GetParam()};
+};
+#define INSTANTIATE_IN_EACH_LOCALE(Suite) \
+  INSTANTIATE_TEST_SUITE_P(Locales, Suite, ::testing::ValuesIn(testenv::kLocales))
+
+// The time zone (TZ) is `zone` for the scope.
+struct ScopedZone {
+  explicit ScopedZone(const char* zone) : saved(std::getenv("TZ") ? std::getenv("TZ") : "") { Set(zone); }
+  ~ScopedZone() { Set(saved.empty() ? nullptr : saved.c_str()); }
+  static void Set(const char* zone) { zone ? setenv("TZ", zone, 1) : unsetenv("TZ"), tzset(); }
+  std::string saved;
+};
 
 }  // namespace testenv

@@ -6,6 +6,7 @@
 #include "core/disk_model.h"
 #include "mainwindow/list_view.h"
 #include "tests/mainwindow/test_app.h"
+#include "tests/support/test_env.h"
 #include "tools/cluster_map.h"
 #include "tools/frag_report.h"
 #include "ui/scripted_ui.h"
@@ -64,6 +65,8 @@ TEST_F(ReportTest, RowsAndTexts) {
   EXPECT_EQ(rows[2].Percent, "50.0%");
   EXPECT_EQ(tools::FragmentsText(123456), "123457");
   EXPECT_EQ(tools::PercentText(1, 4), "33.3%");
+  EXPECT_EQ(tools::PercentText(2, 4), "66.7%");
+  testenv::ScopedLocale comma(testenv::kLocales[1]);
   EXPECT_EQ(tools::PercentText(2, 4), "66.7%");
 }
 
