@@ -70,34 +70,6 @@ std::string DisplayToRecorder(const QString& text) {
 }
 
 namespace {
-// The length of the UTF-8 character at bytes[i] (shortest form, no
-// surrogate, at most U+10FFFF); 0 when none starts there.
-size_t Utf8Length(const std::string& bytes, size_t i, char32_t& code) {
-  const auto at = [&](size_t k) { return static_cast<unsigned char>(bytes[k]); };
-  const unsigned char c = at(i);
-  size_t n = 0;
-  char32_t least = 0;
-  if (c < 0x80) {
-    code = c;
-    return 1;
-  } else if (c >= 0xC2 && c <= 0xDF) {
-    n = 2, code = c & 0x1F, least = 0x80;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    n = 3, code = c & 0x0F, least = 0x800;
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    n = 4, code = c & 0x07, least = 0x10000;
-  } else {
-    return 0;
-  }
-  if (i + n > bytes.size()) return 0;
-  for (size_t k = 1; k < n; ++k) {
-    if ((at(i + k) & 0xC0) != 0x80) return 0;
-    code = (code << 6) | (at(i + k) & 0x3F);
-  }
-  if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-  return n;
-}
-
 constexpr char16_t kEscapedByte = 0xDC00;   // + the byte (0x80 to 0xFF)
 
 QString FromPcBytes(const std::string& bytes, bool keepBytes) {
@@ -105,7 +77,7 @@ QString FromPcBytes(const std::string& bytes, bool keepBytes) {
   text.reserve(static_cast<qsizetype>(bytes.size()));
   for (size_t i = 0; i < bytes.size();) {
     char32_t code = 0;
-    const size_t n = Utf8Length(bytes, i, code);
+    const size_t n = platform::DecodeUtf8(bytes, i, code);
     if (n == 0) {
       const unsigned char byte = static_cast<unsigned char>(bytes[i++]);
       text += keepBytes ? QChar(char16_t(kEscapedByte + byte)) : QChar(QChar::ReplacementCharacter);

@@ -106,6 +106,10 @@ std::string IniEdited(const std::string& text, const std::string& section,
 // invalid UTF-8 bytes are taken as 1252 bytes.
 std::string Cp1252ToUtf8(std::string_view text);
 std::string Utf8ToCp1252(std::string_view text);
+// Decodes the one well-formed UTF-8 character (shortest form, no surrogate,
+// at most U+10FFFF) at text[i] into `cp`; returns its length, or 0 when the
+// bytes there are not valid UTF-8.
+size_t DecodeUtf8(std::string_view text, size_t i, char32_t& cp);
 
 // ------------------------------------------------------------ PC volumes
 //

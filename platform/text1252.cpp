@@ -47,6 +47,8 @@ void AppendUtf8(std::string& out, char32_t cp) {
   }
 }
 
+}  // namespace
+
 // Decodes one well-formed UTF-8 sequence at text[i]; returns its length, or
 // 0 when the bytes there are not valid UTF-8.
 size_t DecodeUtf8(std::string_view text, size_t i, char32_t& cp) {
@@ -67,8 +69,6 @@ size_t DecodeUtf8(std::string_view text, size_t i, char32_t& cp) {
   if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
   return n;
 }
-
-}  // namespace
 
 std::string Cp1252ToUtf8(std::string_view text) {
   std::string out;
