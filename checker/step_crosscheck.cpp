@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "checker/checker_state.h"
@@ -125,7 +126,7 @@ bool ReportSharedClusters(const std::vector<uint8_t>& skip) {
 // How many of the found entries' chains in FAT1 pass through each cluster
 // (a directory through its first cluster only, the root through FAT index
 // 0), each chain counted once per cluster.
-std::vector<int32_t> ChainsThrough(int32_t count) {
+std::vector<int32_t> ChainsThrough(int32_t count, const std::vector<uint8_t>& skip) {
   const int32_t last = FatLastIndex();
   std::vector<int32_t> through(size_t(std::max(last, 0)) + 1, 0);
   if (last < 0) return through;
@@ -133,7 +134,7 @@ std::vector<int32_t> ChainsThrough(int32_t count) {
   through[0] = 1;
   for (int32_t k = 0; k < count; ++k) {
     const FoundEntry& r = FoundEntries[size_t(k)];
-    if (r.InvalidPointer || r.StartCluster < 1 || r.StartCluster > last) continue;
+    if (skip[size_t(k)] || r.InvalidPointer || r.StartCluster < 1 || r.StartCluster > last) continue;
     int32_t x = r.StartCluster;
     for (int32_t steps = 0; steps <= last && visited[size_t(x)] != k; ++steps) {
       visited[size_t(x)] = k;
@@ -182,6 +183,23 @@ std::string MendImpossibleSizeFields(int32_t& freeBytes, int32_t& lastSector, in
   return wrong;
 }
 
+// For every file record, the earlier record it repeats (-1: none): equal in
+// name, start, cluster count and size, in another slot. Two such entries
+// are one recording (a move between folders writes the new entry before it
+// takes the old one out, and a cut in between leaves both).
+std::vector<int32_t> RepeatedEntries(int32_t count) {
+  std::vector<int32_t> repeats(size_t(std::max(count, 0)), -1);
+  std::map<std::tuple<std::string, int32_t, int32_t, double>, int32_t> first;
+  for (int32_t k = 0; k < count; ++k) {
+    const FoundEntry& r = FoundEntries[size_t(k)];
+    if (r.IsDir || r.InvalidPointer) continue;
+    const auto [it, added] =
+        first.insert({{r.Name.substr(r.Name.rfind('\\') + 1), r.StartCluster, r.ClusterCount, r.Size}, k});
+    if (!added) repeats[size_t(k)] = it->second;
+  }
+  return repeats;
+}
+
 }  // namespace
 
 void fsck_06_FATSubDirsXCheck() {
@@ -211,7 +229,10 @@ void fsck_06_FATSubDirsXCheck() {
   bool fixed = false;
   bool reported = false;   // an "Error:" line
 
-  const std::vector<int32_t> through = ChainsThrough(count);
+  // The second of two equal entries is taken out; the first stays.
+  const std::vector<int32_t> repeats = RepeatedEntries(count);
+  for (int32_t k = 0; k < count; ++k) skip[size_t(k)] = repeats[size_t(k)] >= 0;
+  const std::vector<int32_t> through = ChainsThrough(count, skip);
 
   // Pass A: start clusters and cluster counts.
   for (int32_t k = 0; k < count; ++k) {
@@ -221,6 +242,14 @@ void fsck_06_FATSubDirsXCheck() {
       continue;
     }
     const int32_t off = r.Slot * slot::kBytes;
+    if (repeats[size_t(k)] >= 0) {
+      std::fill_n(ClusterBuffer.begin() + off, slot::kBytes, slot::kUnused);
+      Addinfo(kFixed, "Files - '" + r.Name + "' is a second entry of '" + FoundEntries[size_t(repeats[size_t(k)])].Name +
+                          "' (equal in name, start, cluster count and size): removed");
+      fixed = true;
+      WriteCluster(r.DirCluster + 1);
+      continue;
+    }
     const bool invalid = r.InvalidPointer || r.StartCluster < 1 || !IndexOnDisk(r.StartCluster);
     if (invalid && r.IsDir && r.DirCluster == 0 && r.Slot >= 1 && r.Slot <= 3) {
       // A standard folder keeps its slot (its fixed cluster holds a
@@ -266,7 +295,7 @@ void fsck_06_FATSubDirsXCheck() {
       r.Size = double(n) * clusterBytes;
       SetTopfLong(off + slot::kClusterCount, n);
       SetTopfLong(off + slot::kFreeBytes, 0);
-      SetTopfWord(off + slot::kLastSectorBytes, 0);
+      SetLastSectorBytes(off, 0);
       fixed = true;
       WriteCluster(r.DirCluster + 1);
       continue;
@@ -279,7 +308,7 @@ void fsck_06_FATSubDirsXCheck() {
       Addinfo(kFixed, "Files - File '" + r.Name + "' has size fields no file can have (" + wrong +
                           "): changed size to " + FileSizeToString(r.Size, 2));
       SetTopfLong(off + slot::kFreeBytes, freeBytes);
-      SetTopfWord(off + slot::kLastSectorBytes, int16_t(lastSector));
+      SetLastSectorBytes(off, lastSector);
       fixed = true;
       WriteCluster(r.DirCluster + 1);
     }
@@ -305,7 +334,7 @@ void fsck_06_FATSubDirsXCheck() {
     bool changed = false;
     if (r.StartCluster != 0 && GetTopfLong(slot::kClusterCount) != 1) {
       SetTopfLong(slot::kClusterCount, 1);
-      SetTopfWord(slot::kLastSectorBytes, 0);
+      SetLastSectorBytes(0, 0);
       Addinfo(kFixed, "Files - Size Field of '" + r.Name + ".': set to 1 cluster");
       changed = true;
     }
@@ -314,7 +343,7 @@ void fsck_06_FATSubDirsXCheck() {
       const int32_t want = SectorsPerCluster * 512 - (last + 1) * slot::kBytes;
       if (GetTopfLong(slot::kFreeBytes) != want) {
         SetTopfLong(slot::kFreeBytes, want);
-        SetTopfWord(slot::kLastSectorBytes, 0);
+        SetLastSectorBytes(0, 0);
         Addinfo(kFixed, "Files - FreeBytes field of '" + r.Name + "': corrected");
         changed = true;
       }
@@ -364,6 +393,7 @@ void fsck_06_FATSubDirsXCheck() {
     if (GetTopfLong(off + slot::kClusterCount) != int32_t(total)) {
       SetTopfLong(off + slot::kClusterCount, int32_t(total));
       SetTopfLong(off + slot::kFreeBytes, dirFree);
+      KeepCheckByte(off);
       Addinfo(kFixed, "Files - SubDirSize field of '" + r.Name + ": corrected");
       fixed = true;
       WriteCluster(r.DirCluster + 1);

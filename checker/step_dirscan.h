@@ -90,6 +90,12 @@ std::string SlotName(int32_t off);
 uint8_t SlotAttribute(int32_t s);
 // A slot is in use when its Attribute is 0xD0, 0xD1, 0xF0, 0xF1, 0xF2 or 0xF3.
 bool SlotInUse(uint8_t attribute);
+// Every entry the repair writes keeps its check byte with its fields
+// (core::KeepCheckByte): SetLastSectorBytes sets the LastSectorBytes of the
+// slot at byte `off` of ClusterBuffer and its check byte; KeepCheckByte
+// sets the check byte from the slot's own fields.
+void SetLastSectorBytes(int32_t off, int32_t value);
+void KeepCheckByte(int32_t off);
 // The last slot of ClusterBuffer in use, scanning from the end; -1 when none.
 int32_t LastSlotInUse();
 // The last slot of the folder cluster `dirIndex` (in ClusterBuffer) in use

@@ -63,6 +63,12 @@ void fsck_05_FAT_StopCircularChains();
 void fsck_05_FAT_Sense9();
 void fsck_05_FAT_FixSenseCrosslink();
 void fsck_05_FAT_Sense8();
+// A chain that nothing claims and only one table has (the other has all its
+// clusters free) is no recording where that table is damaged (one of its
+// entries lies in a sector that held entries no FAT can hold): the intact
+// copy is right, and the chain is freed in the damaged one, never made a
+// file of old data.
+void fsck_05_FAT_DropOneCopyChains();
 // Recovers the unreferenced chains whose first cluster is a directory
 // cluster (before any other lost chain); true when one was recovered, and
 // the two phases below then wait for the next round.
