@@ -12,8 +12,11 @@
 // lengths always come from tables loaded from this disk. Two entries whose
 // chains share clusters are reported as one "Error:" line naming both (the
 // repair cannot tell whose the clusters are), and "OK:" "Files" is then not
-// reported. A directory reached through two entries is sized through the
-// one it was walked by, so its sizes settle. An entry never grows over
+// reported. Two file entries equal in name, start, cluster count and size
+// (a move between folders cut between writing the new entry and taking
+// the old one out) are one recording: the second found is taken out and
+// named, and the first stays. A directory reached through two entries is
+// sized through the one it was walked by, so its sizes settle. An entry never grows over
 // clusters another entry's chain holds (the FAT step ends such a chain at
 // the entry's count where only one count claims them), and a file's size
 // fields that no file can have (a LastSectorBytes beyond a sector, a

@@ -662,9 +662,10 @@ bool OwnOneClusterChain(int32_t c) {
 // in ClusterBuffer, as one that was zeroed: the walk recreates its "." and
 // "..", and the lost-chain recovery puts what was below it back into it.
 // False where a chain runs through the cluster (the bytes may be a
-// recording's): it stays as it is.
+// recording's): it stays as it is, in ClusterBuffer.
 bool RebuildOverwrittenFolder(int32_t index, const std::string& path) {
-  if (!OwnOneClusterChain(index) || !ReadTopfCluster(index + 1)) return false;
+  const bool own = OwnOneClusterChain(index);
+  if (!ReadTopfCluster(index + 1) || !own || !HoldsRecordingData()) return false;
   std::fill(ClusterBuffer.begin(), ClusterBuffer.end(), slot::kUnused);
   Addinfo(kFixed, "Files - Directory '" + path + "' held a recording's data that no chain holds: rebuilt as an "
                   "empty directory");
@@ -687,7 +688,7 @@ void WalkQueue(ScanState& st) {
       continue;
     }
     const bool standard = index > 0 && size_t(index) < indexes && st.standard[size_t(index)];
-    if (standard && HoldsRecordingData() && RebuildOverwrittenFolder(index, path)) {
+    if (standard && HoldsRecordingData() && RebuildOverwrittenFolder(index, path)) {   // (reads the cluster again)
       ScanCluster(st, index, path);
       continue;
     }

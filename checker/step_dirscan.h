@@ -18,7 +18,10 @@
 //     reported and removed by step 6, and the later steps still run;
 //   - the standard folders of the root (slots 1 to 3 at their fixed
 //     clusters) are always walked as directories unless their cluster holds
-//     a recording's data;
+//     a recording's data; where that cluster is still a chain of its own
+//     (no chain of either FAT runs through it), the data is no recording's
+//     and the folder is rebuilt as an empty one, as a zeroed one is, so the
+//     lost-chain recovery has a \DataFiles\ to put what was below it into;
 //   - a slot beyond its folder's end (which the main program never reads)
 //     is taken as an entry only when its chain is its own: its start lies
 //     on the disk and is in use, and neither its start nor any cluster of

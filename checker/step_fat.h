@@ -18,6 +18,15 @@
 //     chain at its entry's cluster count, ..."): both keep their own bytes,
 //     and the clusters beyond stay the other entry's; where both counts
 //     claim the same clusters nothing is cut (step 6 reports the pair);
+//   - a file's chain that disagrees with its count and runs, inside that
+//     count, into the clusters of an entry whose chain agrees with its own
+//     count ends before them ("FAT: ended 1 chain before the clusters of
+//     another entry whose chain agrees with its cluster count"): the shared
+//     clusters are the other's, and its own tail comes back as a lost
+//     chain, in order;
+//   - a chain only one table has, in a sector of that table that held
+//     entries no FAT can hold, is freed there (fsck_05_FAT_DropOneCopyChains),
+//     never made a file of the free clusters the intact copy has;
 //   - entries the scan marked as invalid pointers claim nothing;
 //   - a chain that runs in a circle is cut where it closes (the entry that
 //     leads back becomes the end of the chain) and reported as
