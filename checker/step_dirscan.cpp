@@ -44,12 +44,6 @@ void KeepCheckByte(int32_t off) {
   core::KeepCheckByte(ClusterBuffer.data() + off);
 }
 
-int32_t LastSlotInUse() {
-  for (int32_t s = SlotsPerCluster() - 1; s >= 0; --s)
-    if (SlotInUse(SlotAttribute(s))) return s;
-  return -1;
-}
-
 int32_t LastEntrySlot(int32_t dirIndex) {
   for (int32_t s = SlotsPerCluster() - 1; s >= 0; --s)
     if (SlotInUse(SlotAttribute(s)) && !StaleSlots.count({dirIndex, s})) return s;
@@ -135,14 +129,6 @@ bool SlotHoldsEntry(const FoundEntry& r) {
   const bool file = a == slot::kFile || a == slot::kRecording;
   if (r.IsDir ? !dir : !file) return false;
   return GetTopfLong(off + slot::kStartCluster) == r.StartCluster;
-}
-
-bool WriteBackCluster(int32_t diskCluster, bool allowSystem, const std::string& prefix) {
-  const bool written = WriteTopfCluster(diskCluster, allowSystem);
-  // The fixes of the cluster are reported only now that they are on the disk.
-  SettleHeldLines(written);
-  if (!written) Addinfo(kError, prefix + "Couldn't write " + ClusterText(diskCluster));
-  return written;
 }
 
 bool SkippedWithoutDirectoryData(const std::string& what) {

@@ -53,6 +53,7 @@
 #include <string>
 
 #include "checker/checker_state.h"
+#include "checker/disk_layer.h"
 #include "core/disk_format.h"
 
 namespace checker {
@@ -99,8 +100,6 @@ bool SlotInUse(uint8_t attribute);
 // sets the check byte from the slot's own fields.
 void SetLastSectorBytes(int32_t off, int32_t value);
 void KeepCheckByte(int32_t off);
-// The last slot of ClusterBuffer in use, scanning from the end; -1 when none.
-int32_t LastSlotInUse();
 // The last slot of the folder cluster `dirIndex` (in ClusterBuffer) in use
 // that is no stale slot (StaleSlots); -1 when none.
 int32_t LastEntrySlot(int32_t dirIndex);
@@ -136,12 +135,6 @@ bool IsDirectoryCluster();
 // r's entry: a file or directory Attribute matching r.IsDir and r's
 // StartCluster.
 bool SlotHoldsEntry(const FoundEntry& r);
-
-// Writes ClusterBuffer to disk cluster c (WriteTopfCluster) and settles the
-// held lines of its fixes (SettleHeldLines: "Fixed:" only when written);
-// when the disk layer refuses, reports "Error:" prefix + "Couldn't write " +
-// ClusterText (the FAT index, or the system cluster) and returns false.
-bool WriteBackCluster(int32_t diskCluster, bool allowSystem, const std::string& prefix);
 
 // True when the directory scan could not read the whole tree, so a later
 // step must not change anything: it reports "Skipped:" "Fixing the " + what +
