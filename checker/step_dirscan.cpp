@@ -631,8 +631,7 @@ bool SettleRevealed(ScanState& st) {
 // least, and no entry of either table leads to it. Bytes there then belong
 // to no recording's chain. Leaves ClusterBuffer holding the system cluster.
 bool OwnOneClusterChain(int32_t c) {
-  const int32_t last = FatLastIndex();
-  if (!ReadTopfCluster(0) || c < 1 || c > last) return false;
+  if (!ReadTopfCluster(0) || c < 1 || c > FatLastIndex()) return false;
   LoadTopfFAT();
   bool end = false;
   for (bool fat1 : {true, false}) {
