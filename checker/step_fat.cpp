@@ -4,6 +4,7 @@
 #include "checker/step_fat.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <set>
 #include <string>
@@ -177,11 +178,15 @@ PendingEntries pending;
 // the other is the intact one.
 std::vector<uint8_t> damagedSectors[2];
 
+// The sectors (counted from the table's start) that the three bytes of
+// entry i lie in: one, or two for an entry that straddles a sector's end.
+std::array<size_t, 2> EntrySectors(int32_t i) { return {size_t(i) * 3 / 512, (size_t(i) * 3 + 2) / 512}; }
+
 // True when entry i of the table lies (in part) in a damaged sector of it.
 bool InDamagedSector(bool fat1, int32_t i) {
   const std::vector<uint8_t>& d = damagedSectors[fat1 ? 0 : 1];
-  for (int64_t sector : {int64_t(i) * 3 / 512, (int64_t(i) * 3 + 2) / 512})
-    if (size_t(sector) < d.size() && d[size_t(sector)]) return true;
+  for (size_t sector : EntrySectors(i))
+    if (sector < d.size() && d[sector]) return true;
   return false;
 }
 
@@ -200,8 +205,8 @@ void fsck_05_FAT_ClearInvalidPointers() {
                if (v < 5 || (v < kFatEnd && !ValidIndex(v)) || (!dataIndex && v != kFatFree)) {
                  table[size_t(i)].Value = kFatFree;
                  auto& d = damagedSectors[&table == &FAT1 ? 0 : 1];
-                 for (int64_t sector : {int64_t(i) * 3 / 512, (int64_t(i) * 3 + 2) / 512})
-                   if (size_t(sector) < d.size()) d[size_t(sector)] = 1;
+                 for (size_t sector : EntrySectors(i))
+                   if (sector < d.size()) d[sector] = 1;
                  return 1;
                }
                return 0;
