@@ -196,7 +196,7 @@ bool InDamagedSector(bool fat1, int32_t i) {
 
 void fsck_05_FAT_ClearInvalidPointers() {
   core::ProcScope scope("fsck_05_FAT_ClearInvalidPointers");
-  for (auto& d : damagedSectors) d.assign(size_t(std::max(Last(), 0)) * 3 / 512 + 1, 0);
+  for (auto& d : damagedSectors) d.assign(EntrySectors(std::max(Last(), 0))[1] + 1, 0);
   FixEachFat({{"FAT: removed 1 invalid pointer from ", "FAT: removed ", " invalid pointers from "}},
              [](std::vector<TopfFatEntry>& table, int32_t i) {
                const int32_t v = table[size_t(i)].Value;
