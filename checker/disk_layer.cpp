@@ -464,6 +464,14 @@ bool WriteTopfCluster(int32_t c, bool allowSystem) {
   return ok;
 }
 
+bool WriteBackCluster(int32_t diskCluster, bool allowSystem, const std::string& prefix) {
+  const bool written = WriteTopfCluster(diskCluster, allowSystem);
+  // The fixes of the cluster are reported only now that they are on the disk.
+  SettleHeldLines(written);
+  if (!written) Addinfo(kError, prefix + "Couldn't write " + ClusterText(diskCluster));
+  return written;
+}
+
 void GuessClusterSize() {
   core::ProcScope scope("GuessClusterSize");
   if (FileMode) {

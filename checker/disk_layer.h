@@ -191,6 +191,11 @@ std::string OriginalCopyOf(int32_t diskCluster);
 // reported as an "Error:" line. The buffer is in view order again when it
 // returns.
 bool WriteTopfCluster(int32_t c, bool allowSystem);
+// Writes ClusterBuffer to disk cluster c (WriteTopfCluster) and settles the
+// held lines of its fixes (SettleHeldLines: "Fixed:" only when written);
+// when the disk layer refuses, reports "Error:" prefix + "Couldn't write " +
+// ClusterText (the FAT index, or the system cluster) and returns false.
+bool WriteBackCluster(int32_t diskCluster, bool allowSystem, const std::string& prefix);
 
 // Tells the layer that ClusterBuffer was filled from elsewhere (a PC file),
 // so it no longer stands for a failed read.

@@ -34,10 +34,14 @@ bool SlotInUse(uint8_t a) {
          a == slot::kDirectory || a == slot::kRecycle;
 }
 
-int32_t LastSlotInUse() {
-  for (int32_t s = SlotsPerCluster() - 1; s >= 0; --s)
-    if (SlotInUse(SlotAttribute(s))) return s;
-  return -1;
+void SetLastSectorBytes(int32_t off, int32_t value) {
+  SetTopfWord(off + slot::kLastSectorBytes, value);   // (checks the offset)
+  KeepCheckByte(off);
+}
+
+void KeepCheckByte(int32_t off) {
+  if (off < 0 || size_t(off) + slot::kBytes > ClusterBuffer.size()) return;
+  core::KeepCheckByte(ClusterBuffer.data() + off);
 }
 
 int32_t LastEntrySlot(int32_t dirIndex) {
@@ -56,7 +60,7 @@ int32_t SlotsInSight() {
 
 void SetSlotsInSight(int32_t n) {
   SetTopfLong(slot::kFreeBytes, SectorsPerCluster * 512 - n * slot::kBytes);
-  SetTopfWord(slot::kLastSectorBytes, 0);
+  SetLastSectorBytes(0, 0);
 }
 
 namespace {
@@ -125,14 +129,6 @@ bool SlotHoldsEntry(const FoundEntry& r) {
   const bool file = a == slot::kFile || a == slot::kRecording;
   if (r.IsDir ? !dir : !file) return false;
   return GetTopfLong(off + slot::kStartCluster) == r.StartCluster;
-}
-
-bool WriteBackCluster(int32_t diskCluster, bool allowSystem, const std::string& prefix) {
-  const bool written = WriteTopfCluster(diskCluster, allowSystem);
-  // The fixes of the cluster are reported only now that they are on the disk.
-  SettleHeldLines(written);
-  if (!written) Addinfo(kError, prefix + "Couldn't write " + ClusterText(diskCluster));
-  return written;
 }
 
 bool SkippedWithoutDirectoryData(const std::string& what) {
@@ -247,6 +243,7 @@ bool FixDate(int32_t off, const std::string& path, double now) {
   const double when = GetTopfDate(off + slot::kDate);
   if (when >= kEarliestEntryDate && when <= now + 2.0) return false;
   SetTopfDate(off + slot::kDate, now);
+  KeepCheckByte(off);
   Addinfo(kFixed, "Files - Date/Time of " + path + SlotName(off) + ": set to actual date/time");
   return true;
 }
@@ -629,6 +626,37 @@ bool SettleRevealed(ScanState& st) {
   return queued;
 }
 
+// True when the cluster of FAT index c is a chain of its own, as a standard
+// folder's fixed cluster is: an end mark (or free) in each table, one at
+// least, and no entry of either table leads to it. Bytes there then belong
+// to no recording's chain. Leaves ClusterBuffer holding the system cluster.
+bool OwnOneClusterChain(int32_t c) {
+  if (!ReadTopfCluster(0) || c < 1 || c > FatLastIndex()) return false;
+  LoadTopfFAT();
+  bool end = false;
+  for (bool fat1 : {true, false}) {
+    const TopfFatEntry& e = FatTable(fat1)[size_t(c)];
+    if ((e.Value != kFatEnd && e.Value != kFatFree) || e.NrRef > 0) return false;
+    end = end || e.Value == kFatEnd;
+  }
+  return end;
+}
+
+// A standard folder whose fixed cluster holds a recording's data that no
+// chain holds (written over by a recording) is rebuilt as an empty folder
+// in ClusterBuffer, as one that was zeroed: the walk recreates its "." and
+// "..", and the lost-chain recovery puts what was below it back into it.
+// False where a chain runs through the cluster (the bytes may be a
+// recording's): it stays as it is, in ClusterBuffer.
+bool RebuildOverwrittenFolder(int32_t index, const std::string& path) {
+  const bool own = OwnOneClusterChain(index);
+  if (!ReadTopfCluster(index + 1) || !own || !HoldsRecordingData()) return false;
+  std::fill(ClusterBuffer.begin(), ClusterBuffer.end(), slot::kUnused);
+  Addinfo(kFixed, "Files - Directory '" + path + "' held a recording's data that no chain holds: rebuilt as an "
+                  "empty directory");
+  return true;
+}
+
 // Walks the directories in List1 until it is empty.
 void WalkQueue(ScanState& st) {
   const size_t indexes = st.seen.size();
@@ -644,8 +672,12 @@ void WalkQueue(ScanState& st) {
       DirScanIncomplete = true;
       continue;
     }
-    if (index > 0 && size_t(index) < indexes && !IsDirectoryCluster() &&
-        !(st.standard[size_t(index)] && !HoldsRecordingData())) {
+    const bool standard = index > 0 && size_t(index) < indexes && st.standard[size_t(index)];
+    if (standard && HoldsRecordingData() && RebuildOverwrittenFolder(index, path)) {   // (reads the cluster again)
+      ScanCluster(st, index, path);
+      continue;
+    }
+    if (index > 0 && size_t(index) < indexes && !IsDirectoryCluster() && !(standard && !HoldsRecordingData())) {
       // No directory (perhaps a recording's data behind a damaged entry):
       // nothing in it is changed, and the entry is an invalid pointer.
       ReportInvalidPointer(path.substr(0, path.size() - 1));

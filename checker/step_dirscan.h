@@ -18,7 +18,10 @@
 //     reported and removed by step 6, and the later steps still run;
 //   - the standard folders of the root (slots 1 to 3 at their fixed
 //     clusters) are always walked as directories unless their cluster holds
-//     a recording's data;
+//     a recording's data; where that cluster is still a chain of its own
+//     (no chain of either FAT runs through it), the data is no recording's
+//     and the folder is rebuilt as an empty one, as a zeroed one is, so the
+//     lost-chain recovery has a \DataFiles\ to put what was below it into;
 //   - a slot beyond its folder's end (which the main program never reads)
 //     is taken as an entry only when its chain is its own: its start lies
 //     on the disk and is in use, and neither its start nor any cluster of
@@ -50,6 +53,7 @@
 #include <string>
 
 #include "checker/checker_state.h"
+#include "checker/disk_layer.h"
 #include "core/disk_format.h"
 
 namespace checker {
@@ -90,8 +94,12 @@ std::string SlotName(int32_t off);
 uint8_t SlotAttribute(int32_t s);
 // A slot is in use when its Attribute is 0xD0, 0xD1, 0xF0, 0xF1, 0xF2 or 0xF3.
 bool SlotInUse(uint8_t attribute);
-// The last slot of ClusterBuffer in use, scanning from the end; -1 when none.
-int32_t LastSlotInUse();
+// Every entry the repair writes keeps its check byte with its fields
+// (core::KeepCheckByte): SetLastSectorBytes sets the LastSectorBytes of the
+// slot at byte `off` of ClusterBuffer and its check byte; KeepCheckByte
+// sets the check byte from the slot's own fields.
+void SetLastSectorBytes(int32_t off, int32_t value);
+void KeepCheckByte(int32_t off);
 // The last slot of the folder cluster `dirIndex` (in ClusterBuffer) in use
 // that is no stale slot (StaleSlots); -1 when none.
 int32_t LastEntrySlot(int32_t dirIndex);
@@ -127,12 +135,6 @@ bool IsDirectoryCluster();
 // r's entry: a file or directory Attribute matching r.IsDir and r's
 // StartCluster.
 bool SlotHoldsEntry(const FoundEntry& r);
-
-// Writes ClusterBuffer to disk cluster c (WriteTopfCluster) and settles the
-// held lines of its fixes (SettleHeldLines: "Fixed:" only when written);
-// when the disk layer refuses, reports "Error:" prefix + "Couldn't write " +
-// ClusterText (the FAT index, or the system cluster) and returns false.
-bool WriteBackCluster(int32_t diskCluster, bool allowSystem, const std::string& prefix);
 
 // True when the directory scan could not read the whole tree, so a later
 // step must not change anything: it reports "Skipped:" "Fixing the " + what +

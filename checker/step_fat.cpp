@@ -4,6 +4,7 @@
 #include "checker/step_fat.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <set>
 #include <string>
@@ -172,12 +173,30 @@ struct PendingEntries {
 };
 PendingEntries pending;
 
+// The sectors of each table (FAT1, FAT2) that held an entry no FAT can
+// hold (fsck_05_FAT_ClearInvalidPointers): that copy is damaged there, and
+// the other is the intact one.
+std::vector<uint8_t> damagedSectors[2];
+
+// The sectors (counted from the table's start) that the three bytes of
+// entry i lie in: one, or two for an entry that straddles a sector's end.
+std::array<size_t, 2> EntrySectors(int32_t i) { return {size_t(i) * 3 / 512, (size_t(i) * 3 + 2) / 512}; }
+
+// True when entry i of the table lies (in part) in a damaged sector of it.
+bool InDamagedSector(bool fat1, int32_t i) {
+  const std::vector<uint8_t>& d = damagedSectors[fat1 ? 0 : 1];
+  for (size_t sector : EntrySectors(i))
+    if (sector < d.size() && d[sector]) return true;
+  return false;
+}
+
 }  // namespace
 
 // ------------------------------------------------------------ the passes
 
 void fsck_05_FAT_ClearInvalidPointers() {
   core::ProcScope scope("fsck_05_FAT_ClearInvalidPointers");
+  for (auto& d : damagedSectors) d.assign(EntrySectors(std::max(Last(), 0))[1] + 1, 0);
   FixEachFat({{"FAT: removed 1 invalid pointer from ", "FAT: removed ", " invalid pointers from "}},
              [](std::vector<TopfFatEntry>& table, int32_t i) {
                const int32_t v = table[size_t(i)].Value;
@@ -185,10 +204,48 @@ void fsck_05_FAT_ClearInvalidPointers() {
                const bool dataIndex = IndexOnDisk(i);
                if (v < 5 || (v < kFatEnd && !ValidIndex(v)) || (!dataIndex && v != kFatFree)) {
                  table[size_t(i)].Value = kFatFree;
+                 auto& d = damagedSectors[&table == &FAT1 ? 0 : 1];
+                 for (size_t sector : EntrySectors(i))
+                   if (sector < d.size()) d[sector] = 1;
                  return 1;
                }
                return 0;
              });
+}
+
+void fsck_05_FAT_DropOneCopyChains() {
+  core::ProcScope scope("fsck_05_FAT_DropOneCopyChains");
+  const int32_t last = Last();
+  CalcFATXRefs();
+  std::vector<int32_t> stamp(size_t(std::max(last, 0)) + 1, 0);
+  int32_t walk = 0;
+  for (bool fat1 : {true, false}) {
+    auto& table = FatTable(fat1);
+    const auto& other = FatTable(!fat1);
+    int32_t n = 0;
+    for (int32_t i = 0; i <= last; ++i) {
+      if (Sense[size_t(i)] != 0 || table[size_t(i)].NrRef != 0 || table[size_t(i)].Value == kFatFree) continue;
+      // The chain from this head, as long as only this table has it.
+      std::vector<int32_t> chain;
+      bool damaged = false, oneCopy = true;
+      ++walk;
+      for (int32_t x = i; ValidIndex(x) && stamp[size_t(x)] != walk && Sense[size_t(x)] == 0;) {
+        stamp[size_t(x)] = walk;
+        oneCopy = oneCopy && other[size_t(x)].Value == kFatFree;
+        damaged = damaged || InDamagedSector(fat1, x);
+        chain.push_back(x);
+        x = table[size_t(x)].Value;
+      }
+      if (!oneCopy || !damaged) continue;
+      for (int32_t x : chain) table[size_t(x)].Value = kFatFree;
+      ++n;
+    }
+    const std::string fat = fat1 ? "FAT1" : "FAT2", intact = fat1 ? "FAT2" : "FAT1";
+    ReportCount(n, "FAT: removed 1 chain from " + fat + " that " + intact + " has free, where " + fat + " is damaged",
+                "FAT: removed ", " chains from " + fat + " that " + intact + " has free, where " + fat + " is damaged");
+    if (n > 0) FatChanged = true;
+  }
+  CalcFATXRefs();
 }
 
 void fsck_05_FAT_StopBrokenChains() {
@@ -274,6 +331,7 @@ struct Owners {
   // on past the entry's own cluster count into another entry's clusters
   // (it ends there); -1: not cut.
   std::vector<int32_t> cutAt;
+  std::vector<uint8_t> cutBefore;   // cut before another entry's clusters, inside its own count
 
   void Reset(int32_t last) {
     sure.assign(size_t(last) + 1, -1);
@@ -283,6 +341,7 @@ struct Owners {
     stamp.assign(size_t(last) + 1, 0);
     walk = 0;
     cutAt.clear();
+    cutBefore.clear();
   }
   int32_t CutAt(int32_t k) const { return k >= 0 && size_t(k) < cutAt.size() ? cutAt[size_t(k)] : -1; }
   void ClaimSure(int32_t x, int32_t k) {
@@ -346,16 +405,39 @@ void CollectSureOwners(int32_t count) {
   std::vector<int32_t> walkers(size_t(last) + 1, 0);   // how many chains pass through it
   walkers[0] = 1;                                      // the root
   for (int32_t k = 0; k < count; ++k) WalkSure(k, INT64_MAX, [&](int32_t x, int32_t) { ++walkers[size_t(x)]; });
+  // The entries whose chains agree with their own counts (a directory is
+  // one cluster), and how many of them pass through each cluster.
+  std::vector<uint8_t> agrees(size_t(std::max(count, 0)), 0);
+  std::vector<int32_t> agreeing(size_t(last) + 1, 0);
+  for (int32_t k = 0; k < count; ++k) {
+    int32_t length = 0;
+    WalkSure(k, INT64_MAX, [&](int32_t, int32_t) { ++length; });
+    agrees[size_t(k)] = FoundEntries[size_t(k)].IsDir ? length == 1 : length == FoundEntries[size_t(k)].ClusterCount;
+    if (agrees[size_t(k)]) WalkSure(k, INT64_MAX, [&](int32_t x, int32_t) { ++agreeing[size_t(x)]; });
+  }
+  owners.cutBefore.assign(owners.cutAt.size(), 0);
   for (int32_t k = 0; k < count; ++k) {
     const FoundEntry& r = FoundEntries[size_t(k)];
     if (r.IsDir) continue;
     const int32_t own = std::max<int32_t>(r.ClusterCount, 1);
     bool lastOwnAlone = false, intoOther = false;
+    // Where a chain that disagrees with its count runs into the clusters of
+    // one that agrees, they are the other's: the chain ends before them
+    // (its first `into` clusters stay), unless it starts there.
+    int32_t into = -1;
+    bool aloneBefore = false;
     WalkSure(k, INT64_MAX, [&](int32_t x, int32_t i) {
       if (i == own - 1) lastOwnAlone = walkers[size_t(x)] == 1;
       if (i >= own && walkers[size_t(x)] > 1) intoOther = true;
+      if (into < 0 && !agrees[size_t(k)] && agreeing[size_t(x)] > 0) into = i;
+      if (into < 0) aloneBefore = walkers[size_t(x)] == 1;
     });
-    if (lastOwnAlone && intoOther) owners.cutAt[size_t(k)] = own;
+    if (into > 0 && into < own && aloneBefore) {
+      owners.cutAt[size_t(k)] = into;
+      owners.cutBefore[size_t(k)] = 1;
+    } else if (lastOwnAlone && intoOther) {
+      owners.cutAt[size_t(k)] = own;
+    }
   }
   for (int32_t k = 0; k < count; ++k) {
     const int32_t cut = owners.cutAt[size_t(k)];
@@ -437,7 +519,7 @@ void fsck_05_FAT_Sense9() {
   const int32_t count = std::min<int32_t>(FoundEntryCount, int32_t(FoundEntries.size()));
   const int32_t root = count;   // owner number of the root directory
   CollectSureOwners(count);
-  int32_t synced = 0, kept = 0, directories = 0, cut = 0;
+  int32_t synced = 0, kept = 0, directories = 0, cut = 0, cutBefore = 0;
 
   // A directory, and the root, is one cluster: its chain ends there (what
   // followed becomes a lost chain and comes back as a file), unless a file
@@ -477,7 +559,10 @@ void fsck_05_FAT_Sense9() {
     const size_t n1 = WalkOwnChain(s, true, k).Clusters.size(), n2 = WalkOwnChain(s, false, k).Clusters.size();
     const bool freeStart = FAT1[size_t(s)].Value == kFatFree && FAT2[size_t(s)].Value == kFatFree;
     if (SyncChains(s, n1 > n2, SenseReferenced, k))
-      ++(owners.CutAt(k) >= 0 ? cut : freeStart && std::max(n1, n2) == 1 ? kept : synced);
+      ++(owners.cutBefore[size_t(k)] ? cutBefore
+         : owners.CutAt(k) >= 0      ? cut
+         : freeStart && std::max(n1, n2) == 1 ? kept
+                                               : synced);
   }
 
   ReportCount(synced, "FAT: synchronized 1 entry", "FAT: synchronized ", " entries");
@@ -487,7 +572,9 @@ void fsck_05_FAT_Sense9() {
               "FAT: ended the chains of ", " directories after their first cluster");
   ReportCount(cut, "FAT: ended 1 chain at its entry's cluster count, where it ran on into another entry's clusters",
               "FAT: ended ", " chains at their entries' cluster counts, where they ran on into other entries' clusters");
-  if (synced + kept + directories + cut > 0) FatChanged = true;
+  ReportCount(cutBefore, "FAT: ended 1 chain before the clusters of another entry whose chain agrees with its cluster count",
+              "FAT: ended ", " chains before the clusters of other entries whose chains agree with their cluster counts");
+  if (synced + kept + directories + cut + cutBefore > 0) FatChanged = true;
   owners = Owners();
 }
 
@@ -729,6 +816,7 @@ void fsck_05_FAT_CreateFile(int32_t clusters) {
   SetTopfLong(off + slot::kStartCluster, start);
   SetTopfLong(off + slot::kClusterCount, clusters);
   SetTopfString(off + slot::kName, name);
+  KeepCheckByte(off);
   // The folder's end takes the entry in, in the same write.
   PutEntryIntoFolder(dataFiles, s, &pending.Cleared);
   pending.Taken.insert(Lower(name));
@@ -826,6 +914,7 @@ void fsck_05_FAT() {
   CalcFATXRefs();
   fsck_05_FAT_FixSenseCrosslink();
   fsck_05_FAT_Sense8();
+  fsck_05_FAT_DropOneCopyChains();
 
   // Lost directories come back first: the next round of steps 1 to 5 walks
   // them and claims their contents, which must not be recovered a second

@@ -18,6 +18,15 @@
 //     chain at its entry's cluster count, ..."): both keep their own bytes,
 //     and the clusters beyond stay the other entry's; where both counts
 //     claim the same clusters nothing is cut (step 6 reports the pair);
+//   - a file's chain that disagrees with its count and runs, inside that
+//     count, into the clusters of an entry whose chain agrees with its own
+//     count ends before them ("FAT: ended 1 chain before the clusters of
+//     another entry whose chain agrees with its cluster count"): the shared
+//     clusters are the other's, and its own tail comes back as a lost
+//     chain, in order;
+//   - a chain only one table has, in a sector of that table that held
+//     entries no FAT can hold, is freed there (fsck_05_FAT_DropOneCopyChains),
+//     never made a file of the free clusters the intact copy has;
 //   - entries the scan marked as invalid pointers claim nothing;
 //   - a chain that runs in a circle is cut where it closes (the entry that
 //     leads back becomes the end of the chain) and reported as
@@ -63,6 +72,12 @@ void fsck_05_FAT_StopCircularChains();
 void fsck_05_FAT_Sense9();
 void fsck_05_FAT_FixSenseCrosslink();
 void fsck_05_FAT_Sense8();
+// A chain that nothing claims and only one table has (the other has all its
+// clusters free) is no recording where that table is damaged (one of its
+// entries lies in a sector that held entries no FAT can hold): the intact
+// copy is right, and the chain is freed in the damaged one, never made a
+// file of old data.
+void fsck_05_FAT_DropOneCopyChains();
 // Recovers the unreferenced chains whose first cluster is a directory
 // cluster (before any other lost chain); true when one was recovered, and
 // the two phases below then wait for the next round.

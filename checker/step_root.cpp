@@ -126,6 +126,7 @@ void fsck_02_RootDir() {
       SetTopfLong(off + slot::kFreeBytes, dirFree);
       SetTopfString(off + slot::kName, want.Name);
       ClusterBuffer[size_t(off + slot::kByte124)] = want.Byte124;
+      KeepCheckByte(off);
     }
     Addinfo(kFixed, "Superblock - Root Directory reconstructed");
   }

@@ -190,7 +190,7 @@ bool fsck_07_SuperBlockDependencies() {
       rootFree = clusterBytes - int64_t(s + 1) * slot::kBytes;
       if (GetTopfLong(slot::kFreeBytes) != int32_t(rootFree)) {
         SetTopfLong(slot::kFreeBytes, int32_t(rootFree));
-        SetTopfWord(slot::kLastSectorBytes, 0);
+        SetLastSectorBytes(0, 0);
         Addinfo(kFixed, "Files - FreeBytes field of the root directory: corrected");
         WriteBackCluster(1, false, "Files - ");
       }

@@ -245,8 +245,7 @@ bool CreateTopfFile(int side, const std::string& path, bool isDir, double size, 
   PutBE32(slot + kDeStartCluster, uint32_t(first));
   PutBE32(slot + kDeClusterCount, uint32_t(fields.ClusterCount));
   PutBE32(slot + kDeFreeBytes, uint32_t(fields.FreeBytes));
-  PutBE16(slot + kDeLastSectorBytes, fields.LastSectorBytes);
-  if (!isDir) slot[kDeCheckByte] = fields.CheckByte;
+  PutLastSectorBytes(slot, fields.LastSectorBytes);
   std::memcpy(slot + kDeName, entryName.data(), entryName.size());
 
   // The parent's "." free bytes: behind the last slot in use.

@@ -191,6 +191,17 @@ EntrySizeFields SizeToEntryFields(double size, int32_t sectorsPerCluster) {
   return f;
 }
 
+void KeepCheckByte(uint8_t* slot) {
+  const bool file = slot[kDeAttribute] == AttrFile || slot[kDeAttribute] == AttrRecording;
+  slot[kDeCheckByte] =
+      file ? uint8_t((slot[kDeLastSectorBytes] + slot[kDeLastSectorBytes + 1] + 1) & 0xFF) : uint8_t(0);
+}
+
+void PutLastSectorBytes(uint8_t* slot, uint16_t lastSectorBytes) {
+  PutBE16(slot + kDeLastSectorBytes, lastSectorBytes);
+  KeepCheckByte(slot);
+}
+
 // ------------------------------------------------------------------ dates
 
 TopfDate ReadTopfDate(const uint8_t* p) {

@@ -254,6 +254,12 @@ struct EntrySizeFields {
   uint8_t CheckByte = 0;    // (byte 126 + byte 127 + 1) mod 256
 };
 EntrySizeFields SizeToEntryFields(double size, int32_t sectorsPerCluster);
+// Every writer of an entry keeps its check byte with its LastSectorBytes: a
+// file's (Attribute 0xD0 or 0xD1) is (byte 126 + byte 127 + 1) mod 256,
+// any other entry's ("." and ".." and folders) 0. KeepCheckByte sets it
+// from the slot's own fields; PutLastSectorBytes sets both.
+void KeepCheckByte(uint8_t* slot);
+void PutLastSectorBytes(uint8_t* slot, uint16_t lastSectorBytes);
 
 // ------------------------------------------------------------------ dates
 //

@@ -29,6 +29,13 @@ uint8_t* ReadEntrySlot(int side, const FileRec& e) {
   return ClusterBuffer.data() + size_t(e.Slot) * kDirEntrySize;
 }
 
+// Writes back the cluster of the record's entry (ReadEntrySlot), the
+// entry's check byte kept with its fields.
+bool WriteEntrySlot(int side, const FileRec& e, uint8_t* slot) {
+  KeepCheckByte(slot);
+  return WriteTopfCluster(side, e.DirCluster + 1, false);
+}
+
 // Sets the 32-bit field at `offset` of disk cluster `cluster` (a FAT index)
 // when that cluster can be read; writes it back.
 bool PatchCluster(int side, int32_t fatIndex, size_t offset, uint32_t value) {
@@ -55,7 +62,7 @@ bool ModifyTopfFileStartCluster(int side, int index) {
   if (!slot) return false;
   const int32_t old = int32_t(GetBE32(slot + kDeStartCluster));
   PutBE32(slot + kDeStartCluster, uint32_t(start));
-  if (!WriteTopfCluster(side, e.DirCluster + 1, false)) return false;
+  if (!WriteEntrySlot(side, e, slot)) return false;
 
   // An entry of the root's first slots has a copy in the system cluster.
   bool copied = true;
@@ -94,7 +101,7 @@ bool ModifyTopfFileCryptFlags(int side, int index) {
   if (!slot) return false;
   slot[kDeCryptFlags] = e.CryptValid ? kCryptValidBit : 0;
   slot[kDeCryptValue] = e.CryptValid ? e.CryptFlags : 0;
-  return WriteTopfCluster(side, e.DirCluster + 1, false);
+  return WriteEntrySlot(side, e, slot);
 }
 
 bool ModifyTopfFileDate(int side, int index) {
@@ -106,7 +113,7 @@ bool ModifyTopfFileDate(int side, int index) {
   TopfDate date = DateValueToTopfDate(e.RecDate);
   date.Second = slot[kDeDate + 4];   // the seconds stay as they were
   WriteTopfDate(slot + kDeDate, date);
-  return WriteTopfCluster(side, e.DirCluster + 1, false);
+  return WriteEntrySlot(side, e, slot);
 }
 
 }  // namespace core

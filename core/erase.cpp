@@ -83,6 +83,7 @@ void KeepSelfFreeBytes(int side) {
   const int64_t free = DirFreeBytes(ClusterBuffer, Disk[side].SectorsPerCluster);
   if (free >= 0 && ClusterBuffer[kDeAttribute] == AttrSelf)
     PutBE32(ClusterBuffer.data() + kDeFreeBytes, uint32_t(free));
+  KeepCheckByte(ClusterBuffer.data());
 }
 
 // Writes the erased entry's slot back into its folder cluster, when that
@@ -343,6 +344,7 @@ bool FSRecalculateDirSizes(int side, int request, int32_t cluster) {
           if (int32_t(GetBE32(slot + kDeStartCluster)) == dir &&
               (slot[kDeAttribute] == AttrDirectory || slot[kDeAttribute] == AttrRecycle)) {
             PutBE32(slot + kDeClusterCount, uint32_t(count));
+            KeepCheckByte(slot);
             rewritten = WriteTopfCluster(side, owner->DirCluster + 1, false);
             if (!rewritten && failed.empty()) failed = owner->Name;
           }

@@ -230,6 +230,22 @@ TEST_F(DirScan, RecordingBehindADirectoryEntryIsLeftUntouched) {
   EXPECT_FALSE(Written(20));
 }
 
+TEST_F(DirScan, OverwrittenStandardFolderIsRebuiltOnlyWhereNoChainRunsOnFromIt) {
+  for (bool runsOn : {true, false}) {   // (in this order: an undo copy tells a write)
+    SCOPED_TRACE(runsOn);
+    OpenModel();
+    auto data = Image().ReadClusterView(3);
+    std::memcpy(data.data(), "TFrc\x50\0", 6);
+    Image().WriteClusterView(3, data);
+    if (runsOn) Image().SetFatEntry(2, 40);
+    checker::fsck_04_ScanDirectories();
+    EXPECT_EQ(Written(2), !runsOn) << AllLines();
+    EXPECT_EQ(Image().ReadClusterView(3) == data, runsOn);
+    EXPECT_EQ(Record("\\DataFiles\\")->InvalidPointer, runsOn);
+    if (!runsOn) EXPECT_EQ(Image().ReadSlot(2, 2)[0], 0xFF);   // an empty folder: what it held comes back as lost chains
+  }
+}
+
 TEST_F(DirScan, DirectoryIsKnownByItsSlotsNotByItsDotEntries) {
   // A folder cluster changed four ways: a recording header or transport-
   // stream packets never make a directory, even with ".." in place; zeros

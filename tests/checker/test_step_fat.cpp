@@ -154,6 +154,20 @@ TEST_F(FatStep, LostChainsComeBackLongestFirstLowerIndexOnTies) {
                                                L("OK:", "FAT")}));
 }
 
+TEST_F(FatStep, AStraddlingEntryOfAZeroedSectorIsNoFileOfFreeClusters) {
+  // FAT1's first sector zeroed: entry 170, whose last byte lies in the next
+  // sector, reads as a link to 255, which FAT2 (like 170) has free.
+  ib::DiskImage model(SmallSpec(300));
+  Open(model);
+  Image().WriteView(ib::kFat1Offset, std::vector<uint8_t>(512, 0));
+  ASSERT_EQ(Fat(170, 1), 255u);
+  Scan();
+  checker::fsck_05_FAT();
+  EXPECT_TRUE(HasLine(L("Fixed:", "FAT: removed 1 chain from FAT1 that FAT2 has free, where FAT1 is damaged"))) << AllLines();
+  EXPECT_EQ(AllLines().find("Created File"), std::string::npos) << AllLines();
+  for (uint32_t i : {170u, 255u}) EXPECT_EQ(Fat(i, 1), 0xFFFFFFu) << i;
+}
+
 TEST_F(FatStep, CircularChainIsCutWhereItClosesAndNothingIsFreed) {
   OpenModel();
   Image().SetFatEntry(12, 10);   // 10 -> 11 -> 12 -> 10

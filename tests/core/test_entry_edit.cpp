@@ -92,12 +92,16 @@ TEST_F(EntryEdit, RootEntryStartClusterAlsoInTheSystemClusterCopy) {
 TEST_F(EntryEdit, CryptFlagsWriteTwoBytes) {
   core::FileRec& r = Rec("\\DataFiles\\Films\\b.rec");
   const uint64_t slot = 128 * uint64_t(r.Slot);
+  Image().WriteView(At(8, slot + 125), {0x77});   // a stale check byte is put right with the entry
+  core::InvalidateSideCache(0);
   auto before = Snapshot();
   r.CryptValid = true;
   r.CryptFlags = 3;
   ASSERT_TRUE(core::ModifyTopfFileCryptFlags(0, IndexOf(r.Name)));
   EXPECT_EQ(View(8, slot + 120, 2), Bytes({0x04, 0x03}));
-  ExpectOnlyChanged(before, Range(At(8, slot + 120), 2));
+  const auto last = View(8, slot + 125, 3);
+  EXPECT_EQ(last[0], uint8_t(last[1] + last[2] + 1));
+  ExpectOnlyChanged(before, Range(At(8, slot + 120), 6));
 
   r.CryptValid = false;
   r.CryptFlags = 1;
