@@ -120,23 +120,22 @@ bool EqualsNoCase(const std::string& a, const std::string& b) {
   return true;
 }
 
-// What a saved dump lacks: the directory clusters that could not be read,
-// and a walk that stopped after `stoppedAfter` lines (0: it did not).
-std::string IncompleteDumpText(std::vector<int32_t> unreadable, int64_t stoppedAfter) {
+// What a saved dump lacks: the directory clusters that could not be read
+// (sorted, each once, into `names`: the list below the text), and a walk
+// that stopped after `stoppedAfter` lines (0: it did not).
+std::string IncompleteDumpText(std::vector<int32_t> unreadable, int64_t stoppedAfter,
+                               std::vector<std::string>& names) {
   std::sort(unreadable.begin(), unreadable.end());
   unreadable.erase(std::unique(unreadable.begin(), unreadable.end()), unreadable.end());
   std::string text;
-  if (!unreadable.empty()) {
-    std::string names;
-    const size_t shown = std::min<size_t>(unreadable.size(), 20);
-    for (size_t k = 0; k < shown; ++k) names += (k ? ", " : "") + std::to_string(unreadable[k]);
-    if (unreadable.size() > shown) names += " and " + std::to_string(unreadable.size() - shown) + " more";
-    text = unreadable.size() == 1 ? "Cluster " + names + " could not be read; it is missing from the dump."
-                                  : "Clusters " + names + " could not be read; they are missing from the dump.";
-  }
+  names.clear();
+  for (const int32_t c : unreadable) names.push_back(std::to_string(c));
+  if (!unreadable.empty())
+    text = "These clusters could not be read and are missing from the dump:";
   if (stoppedAfter > 0)
-    text += std::string(text.empty() ? "" : " ") + "The folder walk stopped after " + std::to_string(stoppedAfter) +
-            " folders, as many as the disk has clusters; the dump may lack folders.";
+    text = "The folder walk stopped after " + std::to_string(stoppedAfter) +
+           " folders, as many as the disk has clusters; the dump may lack folders." +
+           (text.empty() ? "" : " " + text);
   return text;
 }
 
@@ -351,9 +350,11 @@ void SaveTopfSystemClusters(const std::string& path) {
   });
   if (savedSpc != 0) SectorsPerCluster = savedSpc;
   if (replacesOwnDump) IndexDumpRecords();
-  if (done && (stopped || !unreadable.empty()))
-    ui::Current().MsgBox(IncompleteDumpText(unreadable, stopped ? mostLines : 0), ui::Buttons::OK,
-                         ui::Icon::Exclamation);
+  if (done && (stopped || !unreadable.empty())) {
+    std::vector<std::string> names;
+    const std::string text = IncompleteDumpText(unreadable, stopped ? mostLines : 0, names);
+    ui::Current().MsgBoxList(text, names, ui::Buttons::OK, ui::Icon::Exclamation);
+  }
 }
 
 int32_t ClusterNumberFromText(const std::string& text) {

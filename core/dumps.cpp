@@ -269,15 +269,11 @@ bool SaveTopfSystemClusters(int side, const std::string& path) {
                          ui::Buttons::OK, ui::Icon::Exclamation);
     return false;
   }
-  if (!unread.empty()) {
-    std::string list;
-    for (size_t i = 0; i < unread.size() && i < 10; ++i) list += (i ? ", " : "") + unread[i];
-    if (unread.size() > 10) list += ", ...";
-    ui::Current().MsgBox("These folders could not be read and were left out of the system "
-                             "clusters saved: " + list +
-                             ". A restore of this dump leaves them as they are on the disk.",
-                         ui::Buttons::OK, ui::Icon::Exclamation);
-  }
+  if (!unread.empty())
+    ui::Current().MsgBoxList("These folders could not be read and were left out of the system "
+                             "clusters saved; a restore of this dump leaves them as they are on "
+                             "the disk:",
+                             unread, ui::Buttons::OK, ui::Icon::Exclamation);
   return true;
 }
 
@@ -455,16 +451,14 @@ bool RestoreTopfSystemClusters(int side, const std::string& path) {
                       ", disk cluster " + std::to_string(int64_t(index) + 1) + "): " + why);
     }
     if (!named.empty()) {
-      std::string list;
-      for (size_t i = 0; i < named.size() && i < 10; ++i) list += "\n" + named[i];
-      if (named.size() > 10) list += "\nand " + std::to_string(named.size() - 10) + " more";
-      const ui::Answer answer = ui::Current().MsgBox(
+      const ui::Answer answer = ui::Current().MsgBoxList(
           "The *.scd file holds " + std::to_string(named.size()) +
               (named.size() == 1 ? " record that is" : " records that are") +
-              " not a folder cluster of the dump's own folders; such records are never written:" +
-              list + "\n\nWrite the system cluster and the " + std::to_string(writes) +
-              " folder clusters of the dump, and nothing else? (No writes nothing.)",
-          ui::Buttons::YesNo, ui::Icon::Exclamation);
+              " not a folder cluster of the dump's own folders; such records are never "
+              "written.\n\nWrite the system cluster and the " + std::to_string(writes) +
+              " folder clusters of the dump, and nothing else? (No writes nothing.) The "
+              "records:",
+          named, ui::Buttons::YesNo, ui::Icon::Exclamation);
       if (answer != ui::Answer::Yes) {
         putBack();
         return false;
@@ -491,15 +485,12 @@ bool RestoreTopfSystemClusters(int side, const std::string& path) {
     }
   }
 
-  if (!failures.empty()) {
-    std::string list;
-    for (size_t i = 0; i < failures.size() && i < 10; ++i) list += (i ? ", " : "") + failures[i];
-    if (failures.size() > 10) list += ", ...";
-    ui::Current().MsgBox("Restore system clusters failed for " + std::to_string(failures.size()) +
-                             " of " + std::to_string(total) + " clusters (disk clusters " + list +
-                             "). The disk may be inconsistent; please run a file system check.",
-                         ui::Buttons::OK, ui::Icon::Critical);
-  }
+  if (!failures.empty())
+    ui::Current().MsgBoxList("Restore system clusters failed for " + std::to_string(failures.size()) +
+                                 " of " + std::to_string(total) +
+                                 " clusters. The disk may be inconsistent; please run a file "
+                                 "system check. The disk clusters not written:",
+                             failures, ui::Buttons::OK, ui::Icon::Critical);
   ui::Current().MsgBox("The program will close now. Please restart it to load the modified disk.",
                        ui::Buttons::OK, ui::Icon::Information);
   ui::Current().EndProgram(failures.empty() ? ui::kExitNormal : ui::kExitAbort);

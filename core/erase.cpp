@@ -1,9 +1,7 @@
 #include "core/erase.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "core/cluster_io.h"
@@ -27,22 +25,6 @@ void Tell(const std::string& text) {
 std::string Shown(const std::string& recorderName) { return platform::Cp1252ToUtf8(recorderName); }
 
 int32_t SlotsPerCluster(int side) { return Disk[side].SectorsPerCluster * (kSectorSize / kDirEntrySize); }
-
-// PC side: deletes a file, a symbolic link (the link itself) or an empty
-// folder. True when nothing of that name is left.
-bool DeletePcEntry(const std::string& path) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  const fs::file_status st = fs::symlink_status(path, ec);
-  if (ec || !fs::exists(st)) return true;
-  if (fs::is_symlink(st) || !fs::is_directory(st)) {
-    fs::remove(path, ec);   // unlinks; a link is never followed
-  } else {
-    fs::remove(path, ec);   // rmdir: only an empty folder goes
-  }
-  ec.clear();
-  return !fs::exists(fs::symlink_status(path, ec));
-}
 
 // True when the folder record `dir` still holds something: a live record of
 // the list inside it, or a used slot (beyond "." and "..") in its cluster.
@@ -156,8 +138,10 @@ bool FSEraseFile(int side, int index, bool freeChain) {
   if (IsErased(e)) return true;
 
   if (IsPCSide(side)) {
-    if (!DeletePcEntry(e.Name)) {
-      Tell("\"" + e.Name + "\" could not be deleted.");
+    // A file, a link (never followed) or an empty folder.
+    if (!platform::PcRemove(e.Name)) {
+      Tell("\"" + e.Name + "\" could not be deleted (" +
+           platform::PcFileErrorText(platform::LastError()) + ").");
       return false;
     }
     e.Name = kErasedName;

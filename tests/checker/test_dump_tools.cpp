@@ -231,7 +231,7 @@ TEST_F(DumpToolsTest, WhatCannotBeReadIsNamedAndTheWalkEnds) {
   ui_.ExpectMsgBox("Cluster 10 could not be read. No file has been written.", ui::Answer::OK);
   ReadClusterToFile(10);
   EXPECT_FALSE(Exists(Path("Cluster_000010.bin")));
-  ui_.ExpectMsgBox("Cluster 10 could not be read; it is missing from the dump.", ui::Answer::OK);
+  ui_.ExpectMsgBox("These clusters could not be read and are missing from the dump:\r\n10", ui::Answer::OK);
   SaveTopfSystemClusters(Path("a"));
   EXPECT_EQ(RecordNumbers(Path("a.scd")), (std::vector<int32_t>{0, 1, 2, 20, 3}));
 

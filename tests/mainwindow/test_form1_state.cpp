@@ -139,7 +139,7 @@ TEST_F(MenuState, WriteModeWithADiskNotReadInFull) {
   WriteDrive(StandardImage(), 1);
   faults::SectorFaults f;   // the backup superblock
   f.FailReadsWhere([](uint32_t first, int32_t count) { return first <= 1 && first + count > 1; });
-  script.ExpectMsgBox("These parts could not be read: the backup superblock.", ui::Answer::OK);
+  script.ExpectMsgBox("These parts could not be read:\r\nthe backup superblock", ui::Answer::OK);
   script.ExpectMsgBox("The left disk could not be read in full (bad sectors)! Write disabled for that disk!",
                       ui::Answer::OK, ui::ScriptedUi::Match::Exact);
   Choose(0, AddRecorder(0, 1));
