@@ -125,13 +125,13 @@ int64_t UnreadWithin(const std::vector<ByteRange>& unread, double size,
   return total;
 }
 
-// "1024 bytes could not be read (bytes 512-1023, 4096-4607)"
+// "1024 bytes could not be read (bytes 512-1023, 4096-4607)", every range.
 std::string UnreadText(const std::vector<ByteRange>& within, int64_t total) {
   std::string text = std::to_string(total) + " bytes could not be read (bytes ";
-  for (size_t i = 0; i < within.size() && i < 10; ++i)
+  for (size_t i = 0; i < within.size(); ++i)
     text += (i ? ", " : "") + std::to_string(within[i].First) + "-" +
             std::to_string(within[i].End - 1);
-  return text + (within.size() > 10 ? ", ...)" : ")");
+  return text + ")";
 }
 
 constexpr const char* kNotCopied = "These files were not copied or moved as asked:";
