@@ -20,6 +20,7 @@
 
 #include "tests/transfer/job_files.h"
 #include "tests/transfer/job_fixture.h"
+#include "tests/support/skipped_rows.h"
 
 namespace jobtest {
 namespace {
@@ -60,6 +61,7 @@ TEST_F(JobTest, WhatOtherProgramsDoOnThePcSideLosesNothingAndIsTold) {
   const std::string a = PatternBytes(1, 3 * kCluster + 5), b = PatternBytes(2, kCluster + 9);
   const std::string other = "another program's file";
   int run = 0;
+  testenv::SkippedRows skipped;
   for (const auto& row : rows)
     for (const bool move : {false, true}) {
       const std::string sub = "r" + std::to_string(run++) + "/";
@@ -151,7 +153,7 @@ TEST_F(JobTest, WhatOtherProgramsDoOnThePcSideLosesNothingAndIsTold) {
       if (row.what == What::Unreadable &&
           (!DacOverride(false) || ::open((t + "locked").c_str(), O_RDONLY) >= 0)) {
         DacOverride(true);
-        std::printf("%s skipped: a folder cannot be made unreadable here\n", sub.c_str());
+        skipped.Add(sub, "a folder cannot be made unreadable here");
         continue;
       }
       host.Check(0, walk ? src + "t" : item + "a.dat");
@@ -205,6 +207,7 @@ TEST_F(JobTest, WhatOtherProgramsDoOnThePcSideLosesNothingAndIsTold) {
       for (const std::string& u : untouched) EXPECT_EQ(at(u), before[u]) << u;
       transfer::UnloadProgressWindow();
     }
+  SKIP_ROWS(skipped);
 }
 
 
@@ -216,12 +219,13 @@ TEST_F(JobTest, FoldersThatCannotBeMadeAreToldOnceByTheirReason) {
   enum At { OthersLink, RootsLink, TooLong };
   const std::string b = PatternBytes(2, kCluster + 9), deep(120, 'n');
   int run = 0;
+  testenv::SkippedRows skipped;
   for (const At at : {OthersLink, RootsLink, TooLong})
     for (const bool move : {false, true}) {
       const std::string sub = "f" + std::to_string(run++) + "/";
       SCOPED_TRACE(sub + (move ? " move" : " copy"));
       if (at == OthersLink && geteuid() != 0) {
-        std::printf("%s skipped: a link of another user needs root to make\n", sub.c_str());
+        skipped.Add(sub, "a link of another user needs root to make");
         continue;
       }
       script.Reset();
@@ -263,6 +267,7 @@ TEST_F(JobTest, FoldersThatCannotBeMadeAreToldOnceByTheirReason) {
       }
       transfer::UnloadProgressWindow();
     }
+  SKIP_ROWS(skipped);
 }
 
 // A failing PC disk (read-only, a write error, a folder the user may not
