@@ -191,7 +191,8 @@ bool FSEraseFile(int side, int index, bool freeChain) {
   std::fill(slot, slot + kDirEntrySize, uint8_t(0xFF));
   KeepSelfFreeBytes(side);
   if (!WriteTopfCluster(side, e.DirCluster + 1, false)) {
-    Tell("The folder holding \"" + Shown(e.Name) + "\" could not be written; nothing was erased.");
+    Tell("The folder holding \"" + Shown(e.Name) + "\" could not be written (" + ClusterWriteFailure() +
+         "); nothing was erased.");
     return false;
   }
   FSRecalculateDirSizes(side, kDirSizesAdd, e.DirCluster);
@@ -219,6 +220,7 @@ bool FSEraseFile(int side, int index, bool freeChain) {
 
   // Freed links and the used-cluster count go to the disk in one write.
   bool fatWritten = SystemClusterFits(side);
+  std::string fatWhy = "the system cluster could not be read";
   if (fatWritten) {
     const int32_t writable = LastFatIndex(side);
     for (int32_t c : freed) {
@@ -230,24 +232,25 @@ bool FSEraseFile(int side, int index, bool freeChain) {
     PutBE32(ClusterBuffer.data() + kSbUsedClusters, used);
     PutBE32(ClusterBuffer.data() + kBackupSuperblock + kSbUsedClusters, used);
     fatWritten = WriteTopfCluster(side, 0, true);
+    fatWhy = ClusterWriteFailure();
   }
   if (!fatWritten && freed.empty()) {
     // Nothing was to be freed: only the count on the disk may be stale.
     Tell("\"" + Shown(e.Name) +
-         "\" was erased, but the used-cluster count could not be written. Please run a file "
-         "system check.");
+         "\" was erased, but the used-cluster count could not be written (" + fatWhy +
+         "). Please run a file system check.");
   } else if (!fatWritten) {
     // The chain stays allocated on the disk, and so in memory; the entry
     // goes back into its folder if it can.
     for (size_t k = 0; k < freed.size(); ++k) d.FAT[size_t(freed[k])] = before[k];
     if (restIndex >= 0) d.FAT[size_t(restIndex)] = restBefore;
     if (PutSlotBack(side, e, oldSlot)) {
-      Tell("The FAT could not be written; \"" + Shown(e.Name) + "\" was not erased.");
+      Tell("The FAT could not be written (" + fatWhy + "); \"" + Shown(e.Name) + "\" was not erased.");
       return false;
     }
     Tell("\"" + Shown(e.Name) +
-         "\" was taken out of its folder, but the FAT could not be written: its clusters are "
-         "still allocated. Please run a file system check.");
+         "\" was taken out of its folder, but the FAT could not be written (" + fatWhy +
+         "): its clusters are still allocated. Please run a file system check.");
   }
 
   e.Name = kErasedName;

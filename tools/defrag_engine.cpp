@@ -6,7 +6,6 @@
 
 #include "core/cluster_io.h"
 #include "core/disk_format.h"
-#include "core/disk_io.h"
 #include "core/disk_load.h"
 #include "core/disk_model.h"
 #include "core/entry_edit.h"
@@ -384,12 +383,7 @@ bool MoveCluster(int side, const core::FileRec& r, int32_t source, int32_t desti
   // The chain's next cluster, moved next, is read while this one is written.
   if (!transfer::FSRedirectFAT(side, source, destination, true, NextOf(side, source))) {
     // Which file, and the system's reason.
-    const std::string why =
-        r.Name + ": " +
-        (core::DiskWriteRefused(side)
-             ? std::string("the disk could not be read in full in this run and takes no write")
-             : std::string(core::LastSectorErrorOnWrite() ? "writing" : "reading") +
-                   " the cluster failed (" + core::SectorErrorText() + ")");
+    const std::string why = r.Name + ": " + core::ClusterWriteFailure();
     return EmergencyExit("--- Couldn't copy cluster " + std::to_string(source) +
                              "! Exiting defrag! " + why,
                          "Emergency exit: Couldn't copy cluster " + std::to_string(source) +

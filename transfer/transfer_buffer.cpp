@@ -115,8 +115,7 @@ int32_t NextCluster(int side, int32_t step) {
 // Writes one cluster from the front of the buffer to FAT index c.
 bool WriteRecorderCluster(int side, int32_t c) {
   core::DiskRec& d = Disk[side];
-  if (core::DiskWriteRefused(side))
-    return Failed("the disk could not be read in full in this run and takes no write");
+  if (core::DiskWriteRefused(side)) return Failed(core::kTakesNoWriteText);
   const int32_t spc = d.SectorsPerCluster;
   if (core::IsPCSide(core::OtherSide(side)) && !g_frontInDiskOrder)
     qlib::TopfSwapDWORD(DataBuffer.data(), spc);

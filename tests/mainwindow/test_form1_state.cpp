@@ -136,30 +136,31 @@ TEST_F(MenuState, WriteModeWithFailedCheck) {
 // A disk not read in full by the load is not checked, one the check cannot
 // read in full is refused: either way write mode says why it stays
 // read-only, the check naming what it could not read.
-TEST_F(MenuState, WriteModeWithADiskNotReadInFull) {
+class NotReadInFull : public MenuState, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(NotReadInFull, WriteModeSaysSo) {
+  const bool byTheCheck = GetParam();
+  core::Flags = core::FlagNormal | core::FlagWriteMode;
   ib::DiskImage image = StandardImage();
   image.AddFolder("\\DataFiles\\Sub\\Deep");   // past the clusters a load keeps at hand
   const uint32_t deep = (image.FolderIndex("\\DataFiles\\Sub\\Deep") + 1) * 2068;
   ASSERT_GE(deep, uint32_t(core::kCachedClusters) * 2068);
-  for (const bool byTheCheck : {false, true}) {
-    const int n = byTheCheck ? 2 : 1;
-    script.Reset();
-    core::Flags = core::FlagNormal | core::FlagWriteMode;
-    WriteDrive(image, n);
-    faults::SectorFaults f;   // the backup superblock, or the folder while the check reads it
-    f.FailReadsWhere([&](uint32_t first, int32_t count) {
-      if (!byTheCheck) return first <= 1 && first + count > 1;
-      return script.WaitShown() && script.WaitTexts().back().rfind("Scanning", 0) == 0 && first <= deep && deep < first + count;
-    });
-    if (!byTheCheck) script.ExpectMsgBox("These parts could not be read:\r\nthe backup superblock", ui::Answer::OK);
-    script.ExpectMsgBox(std::string("The left disk could not be read in full (bad sectors)! Write disabled for that disk!") +
-                            (byTheCheck ? "\r\nUnreadable Directory (\\DataFiles\\Sub\\Deep" : ""),
-                        ui::Answer::OK, byTheCheck ? ui::ScriptedUi::Match::Substring : ui::ScriptedUi::Match::Exact);
-    Choose(0, AddRecorder(0, n));
-    EXPECT_TRUE(script.AllAnswered() && !(core::Flags & core::FlagSide0Writable));
-    EXPECT_EQ(form->Combo1[0]->itemText(n - 1).toStdString(), "Topfield Disk, Drive " + std::to_string(n) + "  [---read only---]");
-  }
+  WriteDrive(image, 1);
+  faults::SectorFaults f;   // the backup superblock, or the folder while the check reads it
+  f.FailReadsWhere([&](uint32_t first, int32_t count) {
+    if (!byTheCheck) return first <= 1 && first + count > 1;
+    return script.WaitShown() && script.WaitTexts().back().rfind("Scanning", 0) == 0 && first <= deep && deep < first + count;
+  });
+  if (!byTheCheck) script.ExpectMsgBox("These parts could not be read:\r\nthe backup superblock", ui::Answer::OK);
+  script.ExpectMsgBox(std::string("The left disk could not be read in full (bad sectors)! Write disabled for that disk!") +
+                          (byTheCheck ? "\r\nUnreadable Directory (\\DataFiles\\Sub\\Deep" : ""),
+                      ui::Answer::OK, byTheCheck ? ui::ScriptedUi::Match::Substring : ui::ScriptedUi::Match::Exact);
+  Choose(0, AddRecorder(0, 1));
+  EXPECT_TRUE(script.AllAnswered() && !(core::Flags & core::FlagSide0Writable));
+  EXPECT_EQ(form->Combo1[0]->itemText(0).toStdString(), "Topfield Disk, Drive 1  [---read only---]");
 }
+
+INSTANTIATE_TEST_SUITE_P(ByTheLoadOrTheCheck, NotReadInFull, ::testing::Bool());
 
 TEST_F(MenuState, PcOnBothSides) {
   ib::WriteWholeFile(pc_ + "/film.ts", "x");
