@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QInputDialog>
@@ -208,8 +209,14 @@ ui::Answer QtUi::RunMessageBox(const std::string& text, const std::vector<std::s
     for (const std::string& entry : entries) list->addItem(FromUtf8(entry));
     list->setMinimumWidth(list->fontMetrics().averageCharWidth() * 60);
     list->setMaximumHeight(list->sizeHintForRow(0) * 15 + 2 * list->frameWidth());
-    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
-      grid->addWidget(list, grid->rowCount(), 0, 1, grid->columnCount());
+    auto* grid = qobject_cast<QGridLayout*>(box.layout());
+    auto* buttonRow = box.findChild<QDialogButtonBox*>();
+    if (grid && buttonRow) {
+      const int row = grid->rowCount();
+      grid->removeWidget(buttonRow);
+      grid->addWidget(list, row, 0, 1, grid->columnCount());
+      grid->addWidget(buttonRow, row + 1, 0, 1, grid->columnCount());
+    }
   }
   for (const Choice& choice : choices) box.addButton(choice.Button);
   // The first button is the default, as in the boxes the program was made for.

@@ -287,8 +287,7 @@ TEST_F(JobTest, AFailingPcDiskNamesTheSystemsReasonOncePerFile) {
     script.Reset();
     const std::string dst = Pc() + "e" + std::to_string(row.error) + "/";
     ASSERT_TRUE(platform::MakePath(dst));
-    ib::WriteWholeFile(dst + "old.dat", "old");
-    ShowRecorder(model, 0, 0);
+    ib::WriteWholeFile(dst + "old.dat", "old"), ShowRecorder(model, 0, 0);
     ShowPc(1, "e" + std::to_string(row.error) + "/");
     struct Undo { ~Undo() { platform::SetPcFaultFilter(nullptr); } } undo;
     platform::SetPcFaultFilter([&](PcCall call, std::string path, int handle) {
@@ -296,8 +295,7 @@ TEST_F(JobTest, AFailingPcDiskNamesTheSystemsReasonOncePerFile) {
       const bool fails = call == row.call || (call == PcCall::Remove && row.error != ENOSPC);
       return fails && path.rfind(dst, 0) == 0 ? row.error : 0;
     });
-    host.Check(0, "\\DataFiles\\a.rec");
-    host.Check(0, "\\DataFiles\\b.rec");
+    for (const std::string name : {"a.rec", "b.rec"}) host.Check(0, "\\DataFiles\\" + name);
     script.ExpectMsgBox("These files were not copied or moved as asked:", ui::Answer::OK);
     transfer::DoCopy(0, false);
     const std::string told = script.MsgBoxTexts().back();
