@@ -185,8 +185,9 @@ class CopyJob {
   // file still lacks. Copied once every cluster is written, StoppedNow when
   // the user stops at once.
   FileResult StreamClusters(FileCopy& f, const QueueLine& line);
-  // "" when written, else why not.
-  std::string FlushLastPiece(const FileCopy& f, double targetBytes);
+  // False when not written; `why` then tells why, or is left empty where
+  // FSDataBufferFailure does.
+  bool FlushLastPiece(const FileCopy& f, double targetBytes, std::string& why);
   bool CheckSourceAfterReading(FileCopy& f);
   bool FinishOnRecorder(const FileCopy& f);
   // FinishPcCopy's result told; keepSource when the copy stays but is not
@@ -661,11 +662,12 @@ FileResult CopyJob::StreamClusters(FileCopy& f, const QueueLine& line) {
                      "PC keeps all that can be read); not copied");
       return FileResult::Failed;
     }
-    const std::string failed =
-        k < f.clusters - 1 ? (FSDataBufferWrite(target_) ? "" : FSDataBufferFailure())
-                           : FlushLastPiece(f, targetBytes);
-    if (!failed.empty()) {
-      Abandon(f, "writing the copy failed (" + failed + "); not copied");
+    std::string why;
+    const bool ok =
+        k < f.clusters - 1 ? FSDataBufferWrite(target_) : FlushLastPiece(f, targetBytes, why);
+    if (!ok) {
+      Abandon(f, "writing the copy failed (" + (why.empty() ? FSDataBufferFailure() : why) +
+                     "); not copied");
       return FileResult::Failed;
     }
     progress_.ClustersDone += 1;
@@ -675,17 +677,19 @@ FileResult CopyJob::StreamClusters(FileCopy& f, const QueueLine& line) {
   return FileResult::Copied;
 }
 
-std::string CopyJob::FlushLastPiece(const FileCopy& f, double targetBytes) {
+bool CopyJob::FlushLastPiece(const FileCopy& f, double targetBytes, std::string& why) {
   const double rest = f.size - double(Disk[target_].OpenFile.ClustersDone) * targetBytes;
-  if (rest < 0 || rest > double(core::DataBufferFill))
-    return "the bytes read do not add up to the file's size";
+  if (rest < 0 || rest > double(core::DataBufferFill)) {
+    why = "the bytes read do not add up to the file's size";
+    return false;
+  }
   // Between two recorder disks the buffer keeps the disk's word order: the
   // last piece ends on a whole 32-bit word.
   double fill = rest;
   if (!f.pcSource && !f.pcTarget)
     fill = std::min(std::ceil(rest / 4.0) * 4.0, double(core::DataBufferFill));
   core::DataBufferFill = int32_t(std::llround(fill));
-  return FSDataBufferFlush(target_) ? std::string() : FSDataBufferFailure();
+  return FSDataBufferFlush(target_);
 }
 
 // Every byte read: the copy is complete only when the source still is what
