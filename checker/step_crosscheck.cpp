@@ -119,8 +119,7 @@ bool ReportSharedClusters(const std::vector<uint8_t>& skip) {
   for (const auto& [pair, clusters] : shared) {
     const std::string first = pair.first == count ? std::string("\\") : FoundEntries[size_t(pair.first)].Name;
     std::string list;
-    for (size_t i = 0; i < clusters.size() && i < 10; ++i) list += (i ? ", " : "") + std::to_string(clusters[i]);
-    if (clusters.size() > 10) list += ", ...";
+    for (size_t i = 0; i < clusters.size(); ++i) list += (i ? ", " : "") + std::to_string(clusters[i]);
     Addinfo(kError, "Files - '" + first + "' and '" + FoundEntries[size_t(pair.second)].Name + "' share " +
                         (clusters.size() == 1 ? "the cluster " : "the clusters ") + list);
   }

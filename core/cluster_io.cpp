@@ -17,6 +17,17 @@ namespace core {
 
 namespace {
 
+// Why the last cluster write or copy of this thread failed.
+thread_local std::string g_clusterFailure;
+
+bool ClusterFailed(const std::string& why) {
+  g_clusterFailure = why;
+  return false;
+}
+std::string SectorFailure(const char* transfer) {
+  return std::string(transfer) + " the cluster failed (" + SectorErrorText() + ")";
+}
+
 // "ReadTopfCluster  0 000005/2068"
 std::string Head(const char* name, int side, int64_t cluster, int32_t spc) {
   char numbers[64];
@@ -221,7 +232,7 @@ bool WriteTopfCluster(int side, int32_t cluster, bool allowSystem) {
       (cluster == 0 && (!ValidSectorsPerCluster(spc) || d.LastCluster < 1))) {
     Log("WriteTopfCluster", side, cluster, d.SectorsPerCluster,
         " failed because the cluster buffer or the cluster size does not fit.");
-    return false;
+    return ClusterFailed("the cluster size does not fit the disk");
   }
   ClusterBuffer.resize(size_t(bytes));
 
@@ -236,27 +247,28 @@ bool WriteTopfCluster(int side, int32_t cluster, bool allowSystem) {
         AddIODebugLog(IODebugHead("WriteTopfCluster", kIODebugNarrowName + 1) +
                       Head("", side, cluster, d.SectorsPerCluster).substr(kIODebugNarrowName) +
                       kNotInDump);
-      return false;
+      return ClusterFailed("the dump holds no such cluster");
     }
     bool ok = DumpTransfer(file, offset, ClusterBuffer.data(), ClusterBuffer.size(), true);
     if (IODebug)
       AddIODebugLog(IODebugHead("WriteTopfCluster", kIODebugNarrowName + 1) +
                     Head("", side, cluster, d.SectorsPerCluster).substr(kIODebugNarrowName) +
                     (ok ? " FileMode" : " FileMode failed because the dump file could not be written."));
-    return ok;
+    return ok || ClusterFailed("the dump file could not be written (" +
+                               platform::PcFileErrorText(platform::LastError()) + ")");
   }
 
   if (DiskWriteRefused(side)) {
     Log("WriteTopfCluster", side, cluster, spc,
         " failed because the disk could not be read in full in this run");
-    return false;
+    return ClusterFailed(kTakesNoWriteText);
   }
   if (!ClusterOnDisk(side, cluster)) {
     Log("WriteTopfCluster", side, cluster, spc,
         cluster > d.LastCluster
             ? " failed because Cluster>LastCluster (" + std::to_string(d.LastCluster) + ")"
             : std::string(" failed because the cluster lies beyond the end of the disk"));
-    return false;
+    return ClusterFailed("the cluster lies beyond the end of the disk");
   }
 
   if (cluster < kCachedClusters) {
@@ -278,10 +290,13 @@ bool WriteTopfCluster(int side, int32_t cluster, bool allowSystem) {
     // What the disk holds now is unknown.
     if (cluster < kCachedClusters) InvalidateSlot(side, cluster);
     Log("WriteTopfCluster", side, cluster, spc, " failed because WriteSectors failed");
+    ClusterFailed(SectorFailure("writing"));
     CheckHDConnection(side);
   }
   return ok;
 }
+
+const std::string& ClusterWriteFailure() { return g_clusterFailure; }
 
 namespace {
 
@@ -351,20 +366,22 @@ bool CopyTopfCluster(int side, int32_t from, int32_t to, bool allowSystem, int32
     DropClusterReadAhead();
     Log("WriteTopfCluster", side, to, spc,
         " failed because the disk could not be read in full in this run");
-    return false;
+    return ClusterFailed(kTakesNoWriteText);
   }
   // The cached clusters, the system cluster, file mode and clusters off the
   // disk take the way through ClusterBuffer, which handles all of them.
   if (InFileMode() || spc <= 0 || from < kCachedClusters || to < kCachedClusters ||
       !ClusterOnDisk(side, from) || !ClusterOnDisk(side, to)) {
     DropClusterReadAhead();
-    return ReadTopfCluster(side, from) && WriteTopfCluster(side, to, allowSystem);
+    if (!ReadTopfCluster(side, from)) return ClusterFailed(SectorFailure("reading"));
+    return WriteTopfCluster(side, to, allowSystem);
   }
   const int64_t bytes = int64_t(spc) * kSectorSize;
   if (!TakeAheadCluster(side, from, spc)) {
     if (int64_t(g_copyBuffer.size()) != bytes) g_copyBuffer.resize(size_t(bytes));
     if (ReadSectors(d.Handle, uint32_t(int64_t(from) * spc), spc, g_copyBuffer.data()) == 0) {
       Log("ReadTopfCluster", side, from, spc, " failed because ReadSectors failed");
+      ClusterFailed(SectorFailure("reading"));
       if (ReadSectors(d.Handle, 0, 1, ProbeBuffer.data()) == 0) CheckHDConnection(side);
       return false;
     }
@@ -375,6 +392,7 @@ bool CopyTopfCluster(int side, int32_t from, int32_t to, bool allowSystem, int32
   if (WriteSectors(d.Handle, uint32_t(int64_t(to) * spc), spc, g_copyBuffer.data()) == 0) {
     DropClusterReadAhead();
     Log("WriteTopfCluster", side, to, spc, " failed because WriteSectors failed");
+    ClusterFailed(SectorFailure("writing"));
     CheckHDConnection(side);
     return false;
   }

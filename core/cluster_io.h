@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace core {
@@ -32,6 +33,13 @@ bool ReadTopfClusterSectors(int side, int32_t cluster, std::vector<int32_t>& unr
 // CopyTopfCluster, ZeroTopfCluster and the transfer buffer refuse, except
 // while a RawWriteScope lives.
 bool DiskWriteRefused(int side);
+// What such a refused write is told with.
+constexpr const char* kTakesNoWriteText =
+    "the disk could not be read in full in this run and takes no write";
+// Why the last WriteTopfCluster or CopyTopfCluster of this thread that gave
+// false failed, in the user's words: "writing the cluster failed (Input/
+// output error)", "reading the cluster failed (...)", kTakesNoWriteText, ...
+const std::string& ClusterWriteFailure();
 // An expert's explicit whole-cluster writes (Write Cluster, Kill Disk, the
 // restore of a dump) store nothing that was not read: while one of these
 // lives, they reach a disk that could not be read in full too.

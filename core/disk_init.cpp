@@ -64,8 +64,7 @@ bool PrepareDump(int side) {
 
 }  // namespace
 
-bool InitTopf(int side, const std::string& name, bool readWrite) {
-  ProcScope scope("InitTopf");
+void ReleaseTopf(int side) {
   CheckSideIndex(side);
   DiskRec& d = Disk[side];
   if (d.Handle > 0) {
@@ -75,6 +74,13 @@ bool InitTopf(int side, const std::string& name, bool readWrite) {
     d.Handle = 0;
   }
   DeviceSectors[side] = -1;
+  InvalidateSideCache(side);
+}
+
+bool InitTopf(int side, const std::string& name, bool readWrite) {
+  ProcScope scope("InitTopf");
+  ReleaseTopf(side);
+  DiskRec& d = Disk[side];
 
   bool ok = false;
   if (InFileMode()) {

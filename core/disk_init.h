@@ -14,6 +14,11 @@ namespace core {
 // refused with a message.
 bool InitTopf(int side, const std::string& name, bool readWrite);
 
+// Closes the handle the side holds, if any (logged as InitTopf logs it), and
+// invalidates its cache slots: a pane that stops showing a disk lets it go,
+// so another program may take it.
+void ReleaseTopf(int side);
+
 // Sectors per cluster: file mode the .scc length / 512; otherwise the scan
 // below, failing that an estimate from the disk's size (2068, 2444, 3760 or
 // 4512).

@@ -65,11 +65,28 @@ void CloseDisk(int32_t handle) {
   AddIODebugLog(IODebugHead("CloseDisk", kIODebugWideName) + "Handle=" + std::to_string(handle));
 }
 
+namespace {
+thread_local int g_sectorError = 0;
+
+// A transfer that failed: its reason is kept.
+int32_t Refused(int error) {
+  g_sectorError = error;
+  return 0;
+}
+// The result of a transfer of the device; errno tells why it failed.
+int32_t Transferred(int32_t result) {
+  return result != 0 ? result : Refused(errno != 0 ? errno : EIO);
+}
+}  // namespace
+
+std::string SectorErrorText() { return std::strerror(g_sectorError != 0 ? g_sectorError : EIO); }
+
 int32_t ReadSectors(int32_t handle, uint32_t firstSector, int32_t count, void* buffer) {
   ++SectorReadCalls;
-  if (handle < 1 || count <= 0) return 0;
-  if (g_ioFilter && !g_ioFilter(false, handle, firstSector, count, buffer)) return 0;
-  return qlib::DiskIOReadSectors(handle, firstSector, count, kSectorSize, buffer);
+  if (handle < 1 || count <= 0) return Refused(EBADF);
+  if (g_ioFilter && !g_ioFilter(false, handle, firstSector, count, buffer)) return Refused(EIO);
+  errno = 0;
+  return Transferred(qlib::DiskIOReadSectors(handle, firstSector, count, kSectorSize, buffer));
 }
 
 int32_t ReadSectorsOneByOne(int32_t handle, uint32_t firstSector, int32_t count, uint8_t* buffer,
@@ -95,9 +112,10 @@ bool AdmitSectorRead(int32_t handle, uint32_t firstSector, int32_t count, void* 
 
 int32_t WriteSectors(int32_t handle, uint32_t firstSector, int32_t count, const void* buffer) {
   ++SectorWriteCalls;
-  if (handle < 1 || count <= 0) return 0;
-  if (g_ioFilter && !g_ioFilter(true, handle, firstSector, count, buffer)) return 0;
-  return qlib::DiskIOWriteSectors(handle, firstSector, count, kSectorSize, buffer);
+  if (handle < 1 || count <= 0) return Refused(EBADF);
+  if (g_ioFilter && !g_ioFilter(true, handle, firstSector, count, buffer)) return Refused(EIO);
+  errno = 0;
+  return Transferred(qlib::DiskIOWriteSectors(handle, firstSector, count, kSectorSize, buffer));
 }
 
 int32_t ZeroSectors(int32_t handle, uint32_t firstSector, int32_t count, const void* zeros) {

@@ -33,6 +33,10 @@ inline constexpr const char* kInUseRemark = " (in use)";
 // must hold count x 512 bytes.
 int32_t ReadSectors(int32_t handle, uint32_t firstSector, int32_t count, void* buffer);
 int32_t WriteSectors(int32_t handle, uint32_t firstSector, int32_t count, const void* buffer);
+// The system's reason of the last sector transfer of this thread that
+// failed, as text ("Input/output error"; EIO where the test filter below
+// refused it).
+std::string SectorErrorText();
 // After a failed read of `count` sectors from `firstSector`, reads them one
 // at a time, as a rescue tool does: every sector that reads lands in its
 // place in `buffer`, every one that does not is left as zeros and its number

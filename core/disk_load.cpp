@@ -199,16 +199,12 @@ void TellUnreadableParts(int side, const std::vector<std::string>& parts) {
   for (int s = 0; s < 2; ++s)
     if (DiskId[s] == DiskId[side]) Flags &= ~(s == 0 ? FlagSide0Writable : FlagSide1Writable);
   if (told) return;
-  std::string list;
-  for (size_t i = 0; i < parts.size() && i < 10; ++i) list += (i ? "; " : "") + parts[i];
-  if (parts.size() > 10) list += "; ...";
-  ui::Current().MsgBox("Topfield Disk " + std::to_string(std::abs(DiskId[side])) +
-                           " could not be read in full (bad sectors). These parts could not be "
-                           "read: " + list +
-                           ".\nThe folders and recordings are shown as far as they could be read "
-                           "and can be copied off; the disk takes no write until the program is "
-                           "closed.",
-                       ui::Buttons::OK, ui::Icon::Exclamation, Program().Title);
+  ui::Current().MsgBoxList("Topfield Disk " + std::to_string(std::abs(DiskId[side])) +
+                               " could not be read in full (bad sectors). The folders and "
+                               "recordings are shown as far as they could be read and can be "
+                               "copied off; the disk takes no write until the program is closed. "
+                               "These parts could not be read:",
+                           parts, ui::Buttons::OK, ui::Icon::Exclamation, Program().Title);
 }
 
 // `systemHead`: the system cluster's first sectors up to the end of the

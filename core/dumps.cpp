@@ -204,13 +204,10 @@ bool WriteFolderRecords(const DumpSource& source, File& scd, const std::string& 
 
 void ReportLeftOut(const std::vector<std::string>& leftOut) {
   if (leftOut.empty()) return;
-  std::string list;
-  for (size_t i = 0; i < leftOut.size() && i < 10; ++i) list += (i ? ", " : "") + leftOut[i];
-  if (leftOut.size() > 10) list += ", ...";
-  ui::Current().MsgBox("These folders could not be read and were left out of the system "
-                           "clusters saved: " + list +
-                           ". A restore of this dump leaves them as they are on the disk.",
-                       ui::Buttons::OK, ui::Icon::Exclamation);
+  ui::Current().MsgBoxList("These folders could not be read and were left out of the system "
+                           "clusters saved; a restore of this dump leaves them as they are on "
+                           "the disk:",
+                           leftOut, ui::Buttons::OK, ui::Icon::Exclamation);
 }
 
 }  // namespace
@@ -469,16 +466,14 @@ bool AgreeToLeaveOut(const RestoreChoice& choice, int32_t writes) {
                     ", disk cluster " + std::to_string(int64_t(index) + 1) + "): " + why);
   }
   if (named.empty()) return true;
-  std::string list;
-  for (size_t i = 0; i < named.size() && i < 10; ++i) list += "\n" + named[i];
-  if (named.size() > 10) list += "\nand " + std::to_string(named.size() - 10) + " more";
-  return ui::Current().MsgBox(
+  return ui::Current().MsgBoxList(
              "The *.scd file holds " + std::to_string(named.size()) +
                  (named.size() == 1 ? " record that is" : " records that are") +
-                 " not a folder cluster of the dump's own folders; such records are never written:" +
-                 list + "\n\nWrite the system cluster and the " + std::to_string(writes) +
-                 " folder clusters of the dump, and nothing else? (No writes nothing.)",
-             ui::Buttons::YesNo, ui::Icon::Exclamation) == ui::Answer::Yes;
+                 " not a folder cluster of the dump's own folders; such records are never "
+                 "written.\n\nWrite the system cluster and the " + std::to_string(writes) +
+                 " folder clusters of the dump, and nothing else? (No writes nothing.) The "
+                 "records:",
+             named, ui::Buttons::YesNo, ui::Icon::Exclamation) == ui::Answer::Yes;
 }
 
 // The writes: only what the dump holds, read in full when it was saved, so
@@ -561,15 +556,12 @@ bool RestoreTopfSystemClusters(int side, const std::string& path) {
     failures = WriteAcceptedRecords(side, in, choice);
   }
 
-  if (!failures.empty()) {
-    std::string list;
-    for (size_t i = 0; i < failures.size() && i < 10; ++i) list += (i ? ", " : "") + failures[i];
-    if (failures.size() > 10) list += ", ...";
-    ui::Current().MsgBox("Restore system clusters failed for " + std::to_string(failures.size()) +
-                             " of " + std::to_string(total) + " clusters (disk clusters " + list +
-                             "). The disk may be inconsistent; please run a file system check.",
-                         ui::Buttons::OK, ui::Icon::Critical);
-  }
+  if (!failures.empty())
+    ui::Current().MsgBoxList("Restore system clusters failed for " + std::to_string(failures.size()) +
+                                 " of " + std::to_string(total) +
+                                 " clusters. The disk may be inconsistent; please run a file "
+                                 "system check. The disk clusters not written:",
+                             failures, ui::Buttons::OK, ui::Icon::Critical);
   ui::Current().MsgBox("The program will close now. Please restart it to load the modified disk.",
                        ui::Buttons::OK, ui::Icon::Information);
   ui::Current().EndProgram(failures.empty() ? ui::kExitNormal : ui::kExitAbort);

@@ -1,9 +1,7 @@
 #include "core/erase.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "core/cluster_io.h"
@@ -27,22 +25,6 @@ void Tell(const std::string& text) {
 std::string Shown(const std::string& recorderName) { return platform::Cp1252ToUtf8(recorderName); }
 
 int32_t SlotsPerCluster(int side) { return Disk[side].SectorsPerCluster * (kSectorSize / kDirEntrySize); }
-
-// PC side: deletes a file, a symbolic link (the link itself) or an empty
-// folder. True when nothing of that name is left.
-bool DeletePcEntry(const std::string& path) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  const fs::file_status st = fs::symlink_status(path, ec);
-  if (ec || !fs::exists(st)) return true;
-  if (fs::is_symlink(st) || !fs::is_directory(st)) {
-    fs::remove(path, ec);   // unlinks; a link is never followed
-  } else {
-    fs::remove(path, ec);   // rmdir: only an empty folder goes
-  }
-  ec.clear();
-  return !fs::exists(fs::symlink_status(path, ec));
-}
 
 // True when the folder record `dir` still holds something: a live record of
 // the list inside it, or a used slot (beyond "." and "..") in its cluster.
@@ -157,8 +139,10 @@ bool FSEraseFile(int side, int index, bool freeChain) {
   if (IsErased(e)) return true;
 
   if (IsPCSide(side)) {
-    if (!DeletePcEntry(e.Name)) {
-      Tell("\"" + e.Name + "\" could not be deleted.");
+    // A file, a link (never followed) or an empty folder.
+    if (!platform::PcRemove(e.Name)) {
+      Tell("\"" + e.Name + "\" could not be deleted (" +
+           platform::PcFileErrorText(platform::LastError()) + ").");
       return false;
     }
     e.Name = kErasedName;
@@ -208,7 +192,8 @@ bool FSEraseFile(int side, int index, bool freeChain) {
   std::fill(slot, slot + kDirEntrySize, uint8_t(0xFF));
   KeepSelfFreeBytes(side);
   if (!WriteTopfCluster(side, e.DirCluster + 1, false)) {
-    Tell("The folder holding \"" + Shown(e.Name) + "\" could not be written; nothing was erased.");
+    Tell("The folder holding \"" + Shown(e.Name) + "\" could not be written (" + ClusterWriteFailure() +
+         "); nothing was erased.");
     return false;
   }
   FSRecalculateDirSizes(side, kDirSizesAdd, e.DirCluster);
@@ -236,6 +221,7 @@ bool FSEraseFile(int side, int index, bool freeChain) {
 
   // Freed links and the used-cluster count go to the disk in one write.
   bool fatWritten = SystemClusterFits(side);
+  std::string fatWhy = "the system cluster could not be read";
   if (fatWritten) {
     const int32_t writable = LastFatIndex(side);
     for (int32_t c : freed) {
@@ -247,24 +233,25 @@ bool FSEraseFile(int side, int index, bool freeChain) {
     PutBE32(ClusterBuffer.data() + kSbUsedClusters, used);
     PutBE32(ClusterBuffer.data() + kBackupSuperblock + kSbUsedClusters, used);
     fatWritten = WriteTopfCluster(side, 0, true);
+    fatWhy = ClusterWriteFailure();
   }
   if (!fatWritten && freed.empty()) {
     // Nothing was to be freed: only the count on the disk may be stale.
     Tell("\"" + Shown(e.Name) +
-         "\" was erased, but the used-cluster count could not be written. Please run a file "
-         "system check.");
+         "\" was erased, but the used-cluster count could not be written (" + fatWhy +
+         "). Please run a file system check.");
   } else if (!fatWritten) {
     // The chain stays allocated on the disk, and so in memory; the entry
     // goes back into its folder if it can.
     for (size_t k = 0; k < freed.size(); ++k) d.FAT[size_t(freed[k])] = before[k];
     if (restIndex >= 0) d.FAT[size_t(restIndex)] = restBefore;
     if (PutSlotBack(side, e, oldSlot)) {
-      Tell("The FAT could not be written; \"" + Shown(e.Name) + "\" was not erased.");
+      Tell("The FAT could not be written (" + fatWhy + "); \"" + Shown(e.Name) + "\" was not erased.");
       return false;
     }
     Tell("\"" + Shown(e.Name) +
-         "\" was taken out of its folder, but the FAT could not be written: its clusters are "
-         "still allocated. Please run a file system check.");
+         "\" was taken out of its folder, but the FAT could not be written (" + fatWhy +
+         "): its clusters are still allocated. Please run a file system check.");
   }
 
   e.Name = kErasedName;

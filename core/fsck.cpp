@@ -43,6 +43,8 @@ bool fsckStop = false;
 // entries whose size fields are not possible.
 std::vector<std::string> fsckUnreadDirs;
 std::vector<std::string> fsckBadSizes;
+// What this check could not read, as its steps named it.
+std::vector<std::string> fsckUnreadable;
 
 constexpr int kUnreadableBit = 8;
 constexpr int32_t kFat1Sector = kFAT1 / kSectorSize;
@@ -314,6 +316,7 @@ void ResetFsckState() {
   scanCached = false;
   scanResult = -1;
   fsckBadSystem.clear();
+  fsckUnreadable.clear();
   fsckStop = false;
   fsckUnreadDirs.clear();
   fsckBadSizes.clear();
@@ -327,7 +330,10 @@ void AddResult(int step, int bit, const std::string& text) {
   r.Flags |= m;
   if (!r.Text.empty()) r.Text += ", ";
   r.Text += text;
+  if (bit == kUnreadableBit) fsckUnreadable.push_back(text);
 }
+
+const std::vector<std::string>& FsckUnreadableFindings() { return fsckUnreadable; }
 
 void FSCK_01_SuperBlock() {
   ProcScope scope("FSCK_01_SuperBlock");
@@ -635,6 +641,7 @@ bool FSCK(int side) {
 
   fsckStop = false;
   fsckBadSystem.clear();
+  fsckUnreadable.clear();
 
   // A step whose only fatal finding is a read that failed, where the disk
   // holds what stands in for it, does not end the check: the later steps

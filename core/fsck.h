@@ -78,6 +78,12 @@ extern int32_t FsckFileCount;
 // by." while it runs and closes the side's open file at the end.
 bool FSCK(int side);
 
+// The findings of the last check (FSCK) that name what it could not read
+// ("Unreadable Directory (\DataFiles\Films\)", ...), in their order; empty
+// when it read all it looked at. What lies below an unreadable part is not
+// judged, so a refusal with any of these is one for bad sectors.
+const std::vector<std::string>& FsckUnreadableFindings();
+
 // Records finding `bit` of `step` with `text`, unless that bit is set already.
 void AddResult(int step, int bit, const std::string& text);
 

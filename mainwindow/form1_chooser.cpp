@@ -84,6 +84,10 @@ void Form1::Combo1_Click(int side) {
   // 1. The chosen entry's disk id.
   core::DiskId[side] = SelectedDiskId(side);
 
+  if (core::DiskId[side] == core::kNoDisk || core::DiskId[side] >= 1) {
+    // The recorder disk the pane showed is let go: no pane shows it now.
+    core::ReleaseTopf(side);
+  }
   if (core::DiskId[side] == core::kNoDisk) {
     // Nothing chosen: the pane shows nothing and stays read-only.
     TV1[side]->Clear();

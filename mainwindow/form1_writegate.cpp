@@ -1,5 +1,8 @@
 // The write-mode gate: the one-time disclaimer and the per-side decision
 // whether a pane may be written.
+#include <string>
+#include <vector>
+
 #include "core/disk_model.h"
 #include "core/error_handler.h"
 #include "core/fsck.h"
@@ -16,6 +19,16 @@ namespace {
 int CheckStateSlot(int32_t diskId) {
   const int64_t slot = int64_t(diskId) + 31;
   return slot >= 0 && slot <= 31 && diskId <= 0 ? int(slot) : -1;
+}
+
+// The side's disk could not be read in full: the text the load's refusal
+// gives, then what could not be read (`parts`, the check's findings; none
+// when the load already named them).
+void TellNotReadInFull(int side, const std::vector<std::string>& parts) {
+  ui::Current().MsgBoxList(std::string("The ") + (side == 0 ? "left" : "right") +
+                               " disk could not be read in full (bad sectors)! Write disabled for "
+                               "that disk!",
+                           parts, ui::Buttons::OK, ui::Icon::Exclamation);
 }
 
 }  // namespace
@@ -55,9 +68,7 @@ void Form1::CheckWriteMode(int side) {
     core::Flags &= ~bit;
     if (state != 1) {
       state = 1;
-      ui::Current().MsgBox(std::string("The ") + (side == 0 ? "left" : "right") +
-                               " disk could not be read in full (bad sectors)! Write disabled for that disk!",
-                           ui::Buttons::OK, ui::Icon::Exclamation);
+      TellNotReadInFull(side, {});
       UpdateComboBoxes();
     }
     return;
@@ -66,6 +77,10 @@ void Form1::CheckWriteMode(int side) {
     if (core::FSCK(side)) {
       state = 2;
       core::Flags |= bit;
+    } else if (!core::FsckUnreadableFindings().empty()) {
+      // Refused for what it could not read, which it names.
+      state = 1;
+      TellNotReadInFull(side, core::FsckUnreadableFindings());
     } else {
       state = 1;
       ui::Current().MsgBox(side == 0

@@ -2,10 +2,13 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QPalette>
 #include <QPushButton>
@@ -148,6 +151,16 @@ void QtUi::ProcessPending(QEventLoop::ProcessEventsFlags flags) {
 
 ui::Answer QtUi::DoMsgBox(const std::string& text, ui::Buttons buttons, ui::Icon icon,
                           const std::string& title) {
+  return RunMessageBox(text, {}, buttons, icon, title);
+}
+
+ui::Answer QtUi::DoMsgBoxList(const std::string& text, const std::vector<std::string>& entries,
+                              ui::Buttons buttons, ui::Icon icon, const std::string& title) {
+  return RunMessageBox(text, entries, buttons, icon, title);
+}
+
+ui::Answer QtUi::RunMessageBox(const std::string& text, const std::vector<std::string>& entries,
+                               ui::Buttons buttons, ui::Icon icon, const std::string& title) {
   QMessageBox::Icon boxIcon = QMessageBox::NoIcon;
   switch (icon) {
     case ui::Icon::None: boxIcon = QMessageBox::NoIcon; break;
@@ -188,6 +201,23 @@ ui::Answer QtUi::DoMsgBox(const std::string& text, ui::Buttons buttons, ui::Icon
   QMessageBox box(boxIcon, FromUtf8(title), BoxText(text), QMessageBox::NoButton,
                   DialogParent());
   box.setTextFormat(Qt::PlainText);
+  if (!entries.empty()) {
+    // Every entry, in a list that scrolls: a box of any length still fits
+    // on the screen. It goes below the text, above the buttons.
+    auto* list = new QListWidget(&box);
+    list->setObjectName("MsgBoxList");
+    for (const std::string& entry : entries) list->addItem(FromUtf8(entry));
+    list->setMinimumWidth(list->fontMetrics().averageCharWidth() * 60);
+    list->setMaximumHeight(list->sizeHintForRow(0) * 15 + 2 * list->frameWidth());
+    auto* grid = qobject_cast<QGridLayout*>(box.layout());
+    auto* buttonRow = box.findChild<QDialogButtonBox*>();
+    if (grid && buttonRow) {
+      const int row = grid->rowCount();
+      grid->removeWidget(buttonRow);
+      grid->addWidget(list, row, 0, 1, grid->columnCount());
+      grid->addWidget(buttonRow, row + 1, 0, 1, grid->columnCount());
+    }
+  }
   for (const Choice& choice : choices) box.addButton(choice.Button);
   // The first button is the default, as in the boxes the program was made for.
   box.setDefaultButton(buttons == ui::Buttons::YesNoDefaultNo ? QMessageBox::No : choices.front().Button);

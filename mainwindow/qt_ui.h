@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "mainwindow/wait_window.h"
 #include "ui/ui.h"
@@ -49,6 +50,9 @@ class QtUi : public ui::Ui {
  protected:
   ui::Answer DoMsgBox(const std::string& text, ui::Buttons buttons, ui::Icon icon,
                       const std::string& title) override;
+  // The entries in a scrolling list (object name "MsgBoxList") below the text.
+  ui::Answer DoMsgBoxList(const std::string& text, const std::vector<std::string>& entries,
+                          ui::Buttons buttons, ui::Icon icon, const std::string& title) override;
   std::optional<std::string> DoInputBox(const std::string& prompt, const std::string& title,
                                         const std::string& defaultText) override;
   std::string DoFileDialog(const ui::FileDialogRequest& request) override;
@@ -68,6 +72,9 @@ class QtUi : public ui::Ui {
   QWidget* DialogParent() const;
 
  private:
+  ui::Answer RunMessageBox(const std::string& text, const std::vector<std::string>& entries,
+                           ui::Buttons buttons, ui::Icon icon, const std::string& title);
+
   QPointer<QWidget> mainWindow_;
   QPointer<Form9> wait_;
   bool busy_ = false;

@@ -136,6 +136,11 @@ class ScriptUi : public QtUi {
  protected:
   ui::Answer DoMsgBox(const std::string& text, ui::Buttons buttons, ui::Icon icon,
                       const std::string& title) override;
+  // Printed as one MSGBOX with every entry a line of its text.
+  ui::Answer DoMsgBoxList(const std::string& text, const std::vector<std::string>& entries,
+                          ui::Buttons buttons, ui::Icon icon, const std::string& title) override {
+    return DoMsgBox(ui::ListText(text, entries), buttons, icon, title);
+  }
   std::optional<std::string> DoInputBox(const std::string& prompt, const std::string& title,
                                         const std::string& defaultText) override;
   std::string DoFileDialog(const ui::FileDialogRequest& request) override;

@@ -3,7 +3,12 @@
 
 #include <string>
 
+#include "platform/platform.h"
+
 namespace platform::detail {
+
+// The error SetPcFaultFilter's filter gives the call, 0 for none.
+int PcFault(PcCall call, const std::string& path, int handle);
 
 // Records errno of a failed call for LastError().
 void SetLastError(int error);

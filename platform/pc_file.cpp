@@ -157,6 +157,7 @@ int Raise(int fd) {
 
 int OpenNew(const std::string& path, unsigned mode) {
   if (path.empty()) return Fail(ENOENT);
+  if (const int fault = detail::PcFault(PcCall::Create, path, -1)) return Fail(fault);
   int fd;
   do fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY,
                static_cast<mode_t>(mode));
@@ -752,6 +753,34 @@ ConfigTrust ReadConfigFile(const std::string& path, std::string* text, std::stri
 
 ConfigTrust CheckConfigFile(const std::string& path, std::string* why) {
   return ReadConfigFile(path, nullptr, why);
+}
+
+namespace {
+PcFaultFilter& FaultFilter() {
+  static PcFaultFilter filter;
+  return filter;
+}
+}  // namespace
+
+PcFaultFilter SetPcFaultFilter(PcFaultFilter filter) {
+  PcFaultFilter previous = std::move(FaultFilter());
+  FaultFilter() = std::move(filter);
+  return previous;
+}
+
+int detail::PcFault(PcCall call, const std::string& path, int handle) {
+  return FaultFilter() ? FaultFilter()(call, path, handle) : 0;
+}
+
+bool PcRemove(const std::string& path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) return errno == ENOENT;
+  int error = detail::PcFault(PcCall::Remove, path, -1);
+  if (error == 0 && (S_ISDIR(st.st_mode) ? rmdir(path.c_str()) : unlink(path.c_str())) != 0)
+    error = errno;
+  if (error == 0 || lstat(path.c_str(), &st) != 0) return true;
+  SetLastError(error);
+  return false;
 }
 
 std::string PcFileErrorText(int error) {

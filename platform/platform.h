@@ -246,6 +246,20 @@ bool PcFolderUsable(const std::string& path, const std::string& from, std::strin
 // The reason of a failure of these helpers as the user reads it: the
 // system's text of the error, "not a regular file ..." for EINVAL.
 std::string PcFileErrorText(int error);
+// Removes what `path` names: a file, a link (the link itself, never
+// followed) or an empty folder. True when nothing of that name is left;
+// else false, and LastError() gives the system's reason.
+bool PcRemove(const std::string& path);
+
+// A failing PC file system for tests: when set, consulted before every
+// new PC file is opened (PcFileCreate and the helpers built on it), every
+// write through a handle (WriteAt) and every removal (PcRemove); a result
+// other than 0 fails that call with it as its error (EROFS, EIO, EACCES,
+// ENOSPC, ...). `path` is "" for a write, which names its handle.
+enum class PcCall { Create, Write, Remove };
+using PcFaultFilter = std::function<int(PcCall call, const std::string& path, int handle)>;
+// Installs `filter` (empty: none) and returns the one it replaces.
+PcFaultFilter SetPcFaultFilter(PcFaultFilter filter);
 
 // The user the programs run for: the effective or real user, and under
 // sudo (effective root) the user that SUDO_UID names, as git counts it.

@@ -174,6 +174,10 @@ bool WriteAt(int handle, uint64_t offset, const void* buffer, size_t length) {
     lastError = EINVAL;
     return false;
   }
+  if (const int fault = detail::PcFault(PcCall::Write, std::string(), handle)) {
+    lastError = fault;
+    return false;
+  }
   const auto* p = static_cast<const uint8_t*>(buffer);
   size_t done = 0;
   while (done < length) {

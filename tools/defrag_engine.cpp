@@ -382,10 +382,12 @@ bool MoveCluster(int side, const core::FileRec& r, int32_t source, int32_t desti
   RefreshMap();
   // The chain's next cluster, moved next, is read while this one is written.
   if (!transfer::FSRedirectFAT(side, source, destination, true, NextOf(side, source))) {
+    // Which file, and the system's reason.
+    const std::string why = r.Name + ": " + core::ClusterWriteFailure();
     return EmergencyExit("--- Couldn't copy cluster " + std::to_string(source) +
-                             "! Exiting defrag!",
+                             "! Exiting defrag! " + why,
                          "Emergency exit: Couldn't copy cluster " + std::to_string(source) +
-                             " to " + std::to_string(destination));
+                             " to " + std::to_string(destination) + " of " + why);
   }
   SetPixelVB(source, kCodeFree);
   SetPixelVB(destination, doneCode);

@@ -70,34 +70,35 @@ double Now() {
                          t.tm_sec);
 }
 
-bool PcCreateFile(int side, const std::string& path) {
+// A file refused: the reason is told, or handed to the caller (`why`).
+bool Refused(std::string* why, const std::string& shown, const std::string& reason) {
+  if (why)
+    *why = reason;
+  else
+    Tell("Unable to create the file " + shown + ": " + reason + ".");
+  return false;
+}
+
+bool PcCreateFile(int side, const std::string& path, std::string* why) {
   core::DiskRec& d = Disk[side];
   core::OpenFileRec& f = d.OpenFile;
   d.SectorsPerCluster = Disk[core::OtherSide(side)].SectorsPerCluster;
 
   const std::string full = PcCreateName(path);
-  if (full.empty()) {
-    Tell("Unable to create the file \"" + path + "\": the name is not usable.");
-    return false;
-  }
+  if (full.empty()) return Refused(why, "\"" + path + "\"", "the name is not usable");
   core::SeparatePathComponents(full, f.Dir, f.FileName, f.Ext, core::kPcSeparator);
 
   struct stat st {};
   if (lstat(full.c_str(), &st) == 0) {
-    if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
-      Tell("Unable to create the file \"" + full + "\": " + KindOfFile(st.st_mode) +
-           " of that name exists there.");
-      return false;
-    }
+    if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))
+      return Refused(why, "\"" + full + "\"", KindOfFile(st.st_mode) + " of that name exists there");
     unlink(full.c_str());   // a file or a link (never followed); errors are met below
   }
   // The folders of a copy were made before its files: one that is missing
   // now was taken away meanwhile, and is not made again behind the back of
   // whoever did that.
-  if (!f.Dir.empty() && (stat(f.Dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))) {
-    Tell("Unable to create the file \"" + full + "\": the folder \"" + f.Dir + "\" is gone.");
-    return false;
-  }
+  if (!f.Dir.empty() && (stat(f.Dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)))
+    return Refused(why, "\"" + full + "\"", "the folder \"" + f.Dir + "\" is gone");
   platform::FileState created, opened;
   // Never through a link, never over a name taken meanwhile.
   const int fd = platform::PcFileCreate(full, 0666);
@@ -107,12 +108,13 @@ bool PcCreateFile(int side, const std::string& path) {
   }
 
   // The file opened is the one just made, not one put there meanwhile.
-  if (fd < 0 || !core::InitTopf(side, full, true) ||
-      !platform::HandleState(d.Handle, opened) || !platform::SameFile(created, opened)) {
+  const bool made = fd >= 0 && core::InitTopf(side, full, true);
+  const std::string reason = PcFailureText(platform::LastError());
+  if (!made || !platform::HandleState(d.Handle, opened) || !platform::SameFile(created, opened)) {
     if (d.Handle >= 1) core::CloseDisk(d.Handle);
     d.Handle = 0;
-    Tell("Unable to create the file \"" + full + "\".");
-    return false;
+    return Refused(why, "\"" + full + "\"",
+                   made ? "another program put a file of that name there meanwhile" : reason);
   }
   f.ClustersDone = 0;
   f.ClusterCount = 0;
@@ -120,7 +122,7 @@ bool PcCreateFile(int side, const std::string& path) {
   return true;
 }
 
-bool RecorderCreateFile(int side, const std::string& given) {
+bool RecorderCreateFile(int side, const std::string& given, std::string* why) {
   const std::string path = core::EntryPath(given);
   core::DiskRec& d = Disk[side];
   core::OpenFileRec& f = d.OpenFile;
@@ -132,22 +134,14 @@ bool RecorderCreateFile(int side, const std::string& given) {
 
   const std::string shown = "\"" + Shown(path) + "\"";
   const int same = FindRecord(side, core::LowerCaseName(path), false);
-  if (same >= 0 && d.Files[size_t(same)].IsDir) {
-    Tell("Unable to create the file " + shown + ": a folder of that name exists there.");
-    return false;
-  }
+  if (same >= 0 && d.Files[size_t(same)].IsDir)
+    return Refused(why, shown, "a folder of that name exists there");
   std::string parent = f.Dir;
   if (!parent.empty()) parent.pop_back();
-  if (parent.empty() || FindRecord(side, core::LowerCaseName(parent), true) < 0) {
-    Tell("Unable to create the file " + shown + ": the folder \"" + Shown(f.Dir) +
-         "\" was not found on the disk.");
-    return false;
-  }
+  if (parent.empty() || FindRecord(side, core::LowerCaseName(parent), true) < 0)
+    return Refused(why, shown, "the folder \"" + Shown(f.Dir) + "\" was not found on the disk");
   f.FreeHint = LowestFree(side, 0);
-  if (f.FreeHint < 0) {
-    Tell("Unable to create the file " + shown + ": the disk is full.");
-    return false;
-  }
+  if (f.FreeHint < 0) return Refused(why, shown, "the disk is full");
   return true;
 }
 
@@ -223,7 +217,8 @@ bool RecorderCreateDir(int side, std::string path) {
   }
   core::BuildSubDirBuffer(side, c, path);
   if (!core::WriteTopfCluster(side, c + 1, false)) {
-    Tell("Unable to create the folder " + shown + ": its cluster could not be written.");
+    Tell("Unable to create the folder " + shown + ": its cluster could not be written (" +
+         core::ClusterWriteFailure() + ").");
     return false;
   }
   core::FatLink& link = d.FAT[size_t(c)];
@@ -298,11 +293,11 @@ std::string FSTargetPath(int side, int entry, const std::string& sourceFolder,
   return out;
 }
 
-bool FSCreateFile(int side, const std::string& path) {
+bool FSCreateFile(int side, const std::string& path, std::string* why) {
   core::ProcScope scope("FSCreateFile");
   core::CheckSideIndex(side);
-  if (core::IsPCSide(side)) return PcCreateFile(side, path);
-  return RecorderCreateFile(side, path);
+  if (core::IsPCSide(side)) return PcCreateFile(side, path, why);
+  return RecorderCreateFile(side, path, why);
 }
 
 bool FSCreateDir(int side, const std::string& path, const std::string& from, std::string* why) {

@@ -42,7 +42,9 @@ std::string PcCreateName(const std::string& path);
 // FreeHint, the lowest free FAT index. Refused with a message: a folder of
 // that name, a missing parent folder, a full disk. Nothing is written.
 // True when the side is ready for FSDataBufferWrite / FSDataBufferFlush.
-bool FSCreateFile(int side, const std::string& path);
+// With `why` given, a refusal is not told: its reason goes there (the
+// system's own, "Read-only file system", for a PC file that cannot be made).
+bool FSCreateFile(int side, const std::string& path, std::string* why = nullptr);
 
 // Creates a folder on a side.
 // PC side: the folder and its parents (platform::PcMakeFolder: below the

@@ -44,12 +44,7 @@ void RefreshWhenDue(ProgressState& state, int64_t fileDone, int64_t fileCount,
 
 void ReportProblems(const std::string& heading, const std::vector<std::string>& problems) {
   if (problems.empty()) return;
-  std::string text = heading;
-  const size_t shown = std::min<size_t>(problems.size(), 20);
-  for (size_t k = 0; k < shown; ++k) text += "\r\n" + problems[k];
-  if (problems.size() > shown)
-    text += "\r\n... and " + std::to_string(problems.size() - shown) + " more";
-  ui::Current().MsgBox(text, ui::Buttons::OK, ui::Icon::Exclamation);
+  ui::Current().MsgBoxList(heading, problems, ui::Buttons::OK, ui::Icon::Exclamation);
 }
 
 void MarkItem(JobHost& host, int side, int item, bool bold, bool checked) {

@@ -84,12 +84,16 @@ bool SourceAsOpened(const core::OpenFileRec& opened, const std::string& path) {
          now.ModifiedNs == opened.PcModifiedNs;
 }
 
+// The reason of the PC call that failed last, in the user's words.
+std::string SystemReason() { return PcFailureText(platform::LastError()); }
+
 // Why a PC source could not be opened.
 std::string OpenFailure(const std::string& path) {
+  const std::string why = SystemReason();
   platform::FileState now;
   if (platform::PathState(path, now) && !now.Regular)
     return "it is " + KindOfFile(now.Mode) + " now, not a regular file; not copied";
-  return "the file cannot be opened";
+  return "the file cannot be opened (" + why + "); not copied";
 }
 
 // The PC folder that holds `path` (a file or a folder).
@@ -117,13 +121,13 @@ int64_t UnreadWithin(const std::vector<ByteRange>& unread, double size,
   return total;
 }
 
-// "1024 bytes could not be read (bytes 512-1023, 4096-4607)"
+// "1024 bytes could not be read (bytes 512-1023, 4096-4607)", every range.
 std::string UnreadText(const std::vector<ByteRange>& within, int64_t total) {
   std::string text = std::to_string(total) + " bytes could not be read (bytes ";
-  for (size_t i = 0; i < within.size() && i < 10; ++i)
+  for (size_t i = 0; i < within.size(); ++i)
     text += (i ? ", " : "") + std::to_string(within[i].First) + "-" +
             std::to_string(within[i].End - 1);
-  return text + (within.size() > 10 ? ", ...)" : ")");
+  return text + ")";
 }
 
 constexpr const char* kNotCopied = "These files were not copied or moved as asked:";
@@ -177,7 +181,9 @@ class CopyJob {
   // file still lacks. Copied once every cluster is written, StoppedNow when
   // the user stops at once.
   FileResult StreamClusters(FileCopy& f, const QueueLine& line);
-  bool FlushLastPiece(const FileCopy& f, double targetBytes);
+  // False when not written; `why` then tells why, or is left empty where
+  // FSDataBufferFailure does.
+  bool FlushLastPiece(const FileCopy& f, double targetBytes, std::string& why);
   bool CheckSourceAfterReading(FileCopy& f);
   bool FinishOnRecorder(const FileCopy& f);
   // FinishPcCopy's result told; keepSource when the copy stays but is not
@@ -312,8 +318,10 @@ bool CopyJob::Prepare() {
   items_ = host_.Items(side_);
   // What the walk of a PC folder leaves out is told at the end with the rest.
   FSBuildCopyList(side_, items_, [](const std::string& text) { Status(text); }, &problems_);
-  // Cancelled while the list was built: nothing is copied.
-  if (CancelState > 0 || Recount() == 0) {
+  // Cancelled while the list was built: nothing is copied. Files of no
+  // bytes (or empty folders) still go through the job, which copies them or
+  // names each with why it cannot: a job never ends without a word.
+  if (CancelState > 0 || List3.ListCount() == 0) {
     ClosePreparation();
     return false;
   }
@@ -534,22 +542,29 @@ std::string CopyJob::FinishPcCopy(const core::FileRec& rec, const std::string& p
   const int64_t length = int64_t(std::llround(size));
   platform::FileState copy;
   copyKept = false;
-  if (!platform::TruncateHandle(handle, length) || !platform::HandleState(handle, copy) ||
-      copy.Size != length)
-    return "the copy does not have the size of the source; not copied";
+  if (!platform::TruncateHandle(handle, length) || !platform::HandleState(handle, copy))
+    return "the copy could not be given the size of the source (" + SystemReason() + "); not copied";
+  if (copy.Size != length) return "the copy does not have the size of the source; not copied";
+  errno = 0;
   const bool dated =
       rec.RecDate <= 100 || core::FileDateTimeSet(handle, rec.RecDate, rec.RecDate, rec.RecDate);
+  const std::string dateFailure =
+      errno != 0 ? PcFailureText(errno) : "the date lies outside what the PC's file times hold";
   copyKept = true;
   if (mustSync && !platform::SyncHandle(handle))
-    return "copied, but the copy could not be saved safely on the PC; the source is kept";
+    return "copied, but the copy could not be saved safely on the PC (" + SystemReason() +
+           "); the source is kept";
   if (!StillNamed(handle, pcPath))
     return "copied, but another program moved or replaced the copy while it was written (it "
            "is no longer \"" + pcPath + "\"); the source is kept";
   // Its entry in its folder too, now that the name is known to be the copy's.
   if (mustSync && !platform::SyncFile(pcPath))
-    return "copied, but the copy could not be saved safely on the PC; the source is kept";
+    return "copied, but the copy could not be saved safely on the PC (" + SystemReason() +
+           "); the source is kept";
   // The source is the only place that still holds the recording date.
-  if (!dated) return "copied, but the recording date could not be set on the copy; the source is kept";
+  if (!dated)
+    return "copied, but the recording date could not be set on the copy (" + dateFailure +
+           "); the source is kept";
   return std::string();
 }
 
@@ -595,7 +610,8 @@ std::string CopyJob::OpenSource(FileCopy& f, int32_t entry) {
 
 std::string CopyJob::ReadyTarget(const FileCopy& f) {
   if (!f.pcTarget)
-    return f.size <= 0 ? "an empty file cannot be stored on the recorder disk" : std::string();
+    return f.size <= 0 ? "an empty file cannot be stored on the recorder disk; not copied"
+                       : std::string();
   const std::string failed = FailedFolderAbove(f.pcPath);
   if (!failed.empty())
     return "not copied, its folder " + failed + " could not be created" +
@@ -611,7 +627,7 @@ std::string CopyJob::ReadyTarget(const FileCopy& f) {
       !S_ISLNK(there.st_mode) && !S_ISDIR(there.st_mode))
     return KindOfFile(there.st_mode) + " of that name is in the target folder; not copied";
   if (!SetAsideOlder(f.pcPath))
-    return "the older file of that name could not be set aside; not copied";
+    return "the older file of that name could not be set aside (" + SystemReason() + "); not copied";
   return std::string();
 }
 
@@ -629,7 +645,8 @@ FileResult CopyJob::StreamClusters(FileCopy& f, const QueueLine& line) {
       // A PC file cut short meanwhile reads short.
       const bool changed = f.pcSource && !SourceAsOpened(f.opened, f.rec.Name);
       Abandon(f, changed ? kChangedWhileCopied
-                         : "cluster " + std::to_string(k) + " could not be read; not copied");
+                         : "cluster " + std::to_string(k) + " could not be read (" +
+                               FSDataBufferFailure() + "); not copied");
       return FileResult::Failed;
     }
     // Nothing on a recorder disk could tell its zeros from the recording:
@@ -641,10 +658,12 @@ FileResult CopyJob::StreamClusters(FileCopy& f, const QueueLine& line) {
                      "PC keeps all that can be read); not copied");
       return FileResult::Failed;
     }
+    std::string why;
     const bool ok =
-        k < f.clusters - 1 ? FSDataBufferWrite(target_) : FlushLastPiece(f, targetBytes);
+        k < f.clusters - 1 ? FSDataBufferWrite(target_) : FlushLastPiece(f, targetBytes, why);
     if (!ok) {
-      Abandon(f, "writing the copy failed (disk full or write error); not copied");
+      Abandon(f, "writing the copy failed (" + (why.empty() ? FSDataBufferFailure() : why) +
+                     "); not copied");
       return FileResult::Failed;
     }
     progress_.ClustersDone += 1;
@@ -654,9 +673,12 @@ FileResult CopyJob::StreamClusters(FileCopy& f, const QueueLine& line) {
   return FileResult::Copied;
 }
 
-bool CopyJob::FlushLastPiece(const FileCopy& f, double targetBytes) {
+bool CopyJob::FlushLastPiece(const FileCopy& f, double targetBytes, std::string& why) {
   const double rest = f.size - double(Disk[target_].OpenFile.ClustersDone) * targetBytes;
-  if (rest < 0 || rest > double(core::DataBufferFill)) return false;
+  if (rest < 0 || rest > double(core::DataBufferFill)) {
+    why = "the bytes read do not add up to the file's size";
+    return false;
+  }
   // Between two recorder disks the buffer keeps the disk's word order: the
   // last piece ends on a whole 32-bit word.
   double fill = rest;
@@ -771,10 +793,10 @@ FileResult CopyJob::CopyFile(size_t i, size_t n, const QueueLine& line) {
 
   if (const std::string why = OpenSource(f, line.Entry); !why.empty()) return Refuse(f, why);
   if (const std::string why = ReadyTarget(f); !why.empty()) return Refuse(f, why);
-  if (!FSCreateFile(target_, f.path)) {
+  if (std::string why; !FSCreateFile(target_, f.path, &why)) {
     core::FSCloseFile(target_);
     if (f.pcTarget) PutBackOlder(f.pcPath);
-    return Refuse(f, "the target file could not be created");
+    return Refuse(f, "the target file could not be created (" + why + "); not copied");
   }
 
   if (const FileResult streamed = StreamClusters(f, line); streamed != FileResult::Copied)

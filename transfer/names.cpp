@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
+
 #include "core/pc_helpers.h"
 #include "platform/platform.h"
 #include "ui/ui.h"
@@ -37,6 +39,11 @@ std::string KindOfFile(unsigned mode) {
   if (S_ISSOCK(mode)) return "a socket";
   if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
   return "not a regular file";
+}
+
+std::string PcFailureText(int error) {
+  const std::string text = platform::PcFileErrorText(error);
+  return error == ENOSPC || error == EDQUOT ? "the disk is full (" + text + ")" : text;
 }
 
 void Tell(const std::string& text) {

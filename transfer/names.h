@@ -19,6 +19,11 @@ std::string KindOfFile(unsigned mode);
 // The message box of the file layer (exclamation icon, OK).
 void Tell(const std::string& text);
 
+// The reason of a failed PC file call (its errno) in the user's words: the
+// system's text, a full disk said as such ("the disk is full (No space left
+// on device)").
+std::string PcFailureText(int error);
+
 // The text of a recorder name for the screen.
 std::string Shown(const std::string& recorderName);
 

@@ -14,6 +14,7 @@
 #include "core/side_file.h"
 #include "library/loader.h"
 #include "platform/platform.h"
+#include "transfer/names.h"
 #include "ui/ui.h"
 
 namespace transfer {
@@ -26,8 +27,17 @@ using core::Disk;
 using core::DataBuffer;
 using core::DataBufferFill;
 
+constexpr const char* kDiskFull = "the disk is full";
 constexpr uint32_t kRandomStart = 0x50000;   // the generator's state before the first draw
 uint32_t g_random = kRandomStart;
+
+std::string g_failure;                 // why the last transfer failed
+int g_aheadError = 0;                  // errno of a failed read made ahead
+
+bool Failed(const std::string& why) {
+  g_failure = why;
+  return false;
+}
 
 // The buffer's first cluster came from a read made ahead for a recorder
 // target and is already in the disk's byte order (never the file's last
@@ -105,24 +115,26 @@ int32_t NextCluster(int side, int32_t step) {
 // Writes one cluster from the front of the buffer to FAT index c.
 bool WriteRecorderCluster(int side, int32_t c) {
   core::DiskRec& d = Disk[side];
-  if (core::DiskWriteRefused(side)) return false;
+  if (core::DiskWriteRefused(side)) return Failed(core::kTakesNoWriteText);
   const int32_t spc = d.SectorsPerCluster;
   if (core::IsPCSide(core::OtherSide(side)) && !g_frontInDiskOrder)
     qlib::TopfSwapDWORD(DataBuffer.data(), spc);
   g_frontInDiskOrder = false;
   const int64_t first = (int64_t(c) + 1) * spc;
-  if (first > int64_t(UINT32_MAX)) return false;
+  if (first > int64_t(UINT32_MAX)) return Failed("the cluster lies beyond the disk's end");
   const bool ok = core::WriteSectors(d.Handle, uint32_t(first), spc, DataBuffer.data()) != 0;
+  const std::string why = core::SectorErrorText();
   core::InvalidateCachedSectors(side, uint32_t(first), spc);
   if (!ok) core::CheckHDConnection(side);
-  return ok;
+  return ok || Failed(why);
 }
 
 bool WritePc(int side, uint64_t offset, int64_t bytes) {
   const int32_t handle = Disk[side].Handle;
-  if (handle < 1) return false;
+  if (handle < 1) return Failed("the file is not open");
   if (bytes <= 0) return true;
-  return platform::WriteAt(handle, offset, DataBuffer.data(), size_t(bytes));
+  return platform::WriteAt(handle, offset, DataBuffer.data(), size_t(bytes)) ||
+         Failed(PcFailureText(platform::LastError()));
 }
 
 // Read-ahead: while cluster k of the source is written to the target, the
@@ -180,8 +192,12 @@ void StartReadAhead(int side) {
     // put into the disk's byte order here too.
     diskOrder = !core::IsPCSide(core::OtherSide(side)) && double(offset + bytes) < f.Size;
     const int32_t spc = d.SectorsPerCluster;
+    g_aheadError = 0;
     task = [handle, offset, want, bytes, into, diskOrder, spc] {
-      if (want > 0 && !platform::ReadAt(handle, uint64_t(offset), into, size_t(want))) return false;
+      if (want > 0 && !platform::ReadAt(handle, uint64_t(offset), into, size_t(want))) {
+        g_aheadError = platform::LastError();   // seen once the task is waited for
+        return false;
+      }
       if (want < bytes) std::memset(into + want, 0, size_t(bytes - want));
       if (diskOrder) qlib::TopfSwapDWORD(into, spc);
       return true;
@@ -226,6 +242,7 @@ int TakeReadAhead(int side) {
   if (!ok) {
     // A recorder cluster is read again, as far as it can be read.
     if (!core::IsPCSide(side)) return -1;
+    Failed(PcFailureText(g_aheadError));
     return 0;
   }
   DataBuffer.swap(g_aheadBuffer);
@@ -241,6 +258,8 @@ int TakeReadAhead(int side) {
 void FSDataBufferDrop() { DropReadAhead(); }
 
 std::vector<ByteRange>& FSUnreadableBytes() { return g_unreadable; }
+
+const std::string& FSDataBufferFailure() { return g_failure; }
 
 double RandomNext() {
   g_random = uint32_t((uint64_t(g_random) * 1140671485u + 12820163u) & 0xFFFFFFu);
@@ -260,7 +279,7 @@ bool FSDataBufferRead(int side) {
   const int64_t bytes = ClusterBytes(side);
   if (spc <= 0 || DataBufferFill < 0) {
     DropReadAhead();
-    return false;
+    return Failed("the cluster size is not known");
   }
   switch (TakeReadAhead(side)) {
     case 1:
@@ -278,16 +297,17 @@ bool FSDataBufferRead(int side) {
   if (core::IsPCSide(side)) {
     // Exactly the bytes of the file that fall into this cluster; the rest of
     // the cluster is zero. A short read is a failure.
-    if (d.Handle < 1) return false;
+    if (d.Handle < 1) return Failed("the file is not open");
     const int64_t offset = int64_t(f.ClustersDone) * bytes;
     const int64_t want = std::clamp<int64_t>(int64_t(f.Size) - offset, 0, bytes);
-    if (want > 0 && !platform::ReadAt(d.Handle, uint64_t(offset), at, size_t(want))) return false;
+    if (want > 0 && !platform::ReadAt(d.Handle, uint64_t(offset), at, size_t(want)))
+      return Failed(PcFailureText(platform::LastError()));
     if (want < bytes) std::memset(at + want, 0, size_t(bytes - want));
   } else {
     const int32_t c = f.CurrentCluster;
-    if (c < 0 || c > LastIndex(side) || !core::IndexOnDisk(side, c)) return false;
     const int64_t first = (int64_t(c) + 1) * spc;
-    if (first > int64_t(UINT32_MAX)) return false;
+    if (c < 0 || c > LastIndex(side) || !core::IndexOnDisk(side, c) || first > int64_t(UINT32_MAX))
+      return Failed("its cluster chain leads off the disk");
     if (core::ReadSectors(d.Handle, uint32_t(first), spc, at) == 0) {
       core::CheckHDConnection(side);
       // Sector by sector: what reads is passed on, what does not is zeros
@@ -318,8 +338,8 @@ bool FSDataBufferWrite(int side) {
   core::DiskRec& d = Disk[side];
   core::OpenFileRec& f = d.OpenFile;
   const int64_t bytes = ClusterBytes(side);
-  if (bytes <= 0) return false;
-  if (int64_t(DataBuffer.size()) < DataBufferFill) return false;
+  if (bytes <= 0 || int64_t(DataBuffer.size()) < DataBufferFill)
+    return Failed("the cluster size is not known");
 
   while (DataBufferFill >= bytes) {
     if (core::IsPCSide(side)) {
@@ -327,7 +347,7 @@ bool FSDataBufferWrite(int side) {
     } else {
       const int32_t step = BadlyInterleavedFiles ? InterleaveStep() : 1;
       const int32_t c = NextCluster(side, step);
-      if (c < 0) return false;
+      if (c < 0) return Failed(kDiskFull);
       if (!WriteRecorderCluster(side, c)) return false;
     }
     Consume(bytes);
@@ -346,7 +366,8 @@ bool FSDataBufferFlush(int side) {
     DataBufferFill = 0;
     return true;
   }
-  if (bytes <= 0 || int64_t(DataBuffer.size()) < DataBufferFill) return false;
+  if (bytes <= 0 || int64_t(DataBuffer.size()) < DataBufferFill)
+    return Failed("the cluster size is not known");
 
   if (core::IsPCSide(side)) {
     // The file gets exactly its bytes, whatever its size.
@@ -364,7 +385,7 @@ bool FSDataBufferFlush(int side) {
     const int64_t piece = std::min<int64_t>(DataBufferFill, bytes);
     if (piece < bytes) std::memset(DataBuffer.data() + piece, 0, size_t(bytes - piece));
     const int32_t c = NextCluster(side, 1);
-    if (c < 0) return false;
+    if (c < 0) return Failed(kDiskFull);
     if (!WriteRecorderCluster(side, c)) return false;
     Consume(piece);
     f.ClustersDone += 1;

@@ -28,6 +28,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace transfer {
@@ -61,6 +62,10 @@ bool FSDataBufferWrite(int side);
 // exactly DataBufferFill bytes; a recorder file as many clusters as the
 // rest needs) and empties the buffer. A fill of 0 writes nothing.
 bool FSDataBufferFlush(int side);
+// Why the last FSDataBufferRead, FSDataBufferWrite or FSDataBufferFlush
+// that gave false failed, in the user's words: the system's reason ("Input/
+// output error"), a full disk said as such.
+const std::string& FSDataBufferFailure();
 
 // Recorder target: frees, in memory, the chain the buffer linked for the file
 // being created (from FreeHint, as far as it was linked), so that a failed or

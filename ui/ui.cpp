@@ -6,6 +6,12 @@
 
 namespace ui {
 
+std::string ListText(const std::string& text, const std::vector<std::string>& entries) {
+  std::string all = text;
+  for (const std::string& entry : entries) all += "\r\n" + entry;
+  return all;
+}
+
 const char* ToString(Buttons buttons) {
   switch (buttons) {
     case Buttons::OK: return "OK";

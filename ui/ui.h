@@ -14,6 +14,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace ui {
 
@@ -44,6 +45,10 @@ std::optional<Answer> AnswerFromString(const std::string& text);
 // without a choice): Cancel where the set has it, No for Yes/No, else the
 // first button (OK, Abort).
 Answer DefaultAnswer(Buttons buttons);
+
+// A list as lines below a text: the text, then each entry on a line of its
+// own (CR LF), every entry, none left out.
+std::string ListText(const std::string& text, const std::vector<std::string>& entries);
 
 // The program's own title: the title of every message box and input box that
 // is shown without a title of its own. Set once at start-up (core does it
@@ -97,6 +102,17 @@ class Ui {
   Answer MsgBox(const std::string& text, Buttons buttons = Buttons::OK,
                 Icon icon = Icon::None, const std::string& title = "") {
     return DoMsgBox(text, buttons, icon, title.empty() ? DefaultTitle() : title);
+  }
+
+  // Shows a modal message box whose text is followed by a list of any length
+  // (the files a job left out, the folders a dump could not read): the user
+  // can read every entry. A window system shows them in a scrolling list
+  // below the text; otherwise they are lines of the text (ListText), so a
+  // scripted run prints them all.
+  Answer MsgBoxList(const std::string& text, const std::vector<std::string>& entries,
+                    Buttons buttons = Buttons::OK, Icon icon = Icon::None,
+                    const std::string& title = "") {
+    return DoMsgBoxList(text, entries, buttons, icon, title.empty() ? DefaultTitle() : title);
   }
 
   // Shows a modal input box. Returns the text typed, or "" when cancelled
@@ -167,6 +183,11 @@ class Ui {
   // `title` arrives already resolved (never empty for message and input boxes).
   virtual Answer DoMsgBox(const std::string& text, Buttons buttons, Icon icon,
                           const std::string& title) = 0;
+  // Default: one message box of ListText.
+  virtual Answer DoMsgBoxList(const std::string& text, const std::vector<std::string>& entries,
+                              Buttons buttons, Icon icon, const std::string& title) {
+    return DoMsgBox(ListText(text, entries), buttons, icon, title);
+  }
   virtual std::optional<std::string> DoInputBox(const std::string& prompt,
                                                 const std::string& title,
                                                 const std::string& defaultText) = 0;

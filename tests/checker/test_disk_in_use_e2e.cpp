@@ -3,7 +3,9 @@
 // file system), every second opener - either program, from its drive list
 // or not, going on to write if it could - is told the disk is in use and
 // writes nothing; then the holding main program hands it to the check
-// program. Loops and mounts are only the test's own, and removed whatever happens.
+// program. A main program whose pane turned from the disk to a PC drive
+// holds it no more: the check program takes it. Loops and mounts are only
+// the test's own, and removed whatever happens.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -19,11 +21,12 @@ namespace {
 namespace pr = programrun;
 namespace ib = imagebuilder;
 
-enum class Holder { Main, Check, Mount };
+enum class Holder { Main, Check, Mount, MainLetGo };
 struct Row { const char* Name; bool Loop; Holder HeldBy; };   // Loop: the drive is a loop device
 const Row kRows[] = {{"ImageMain", false, Holder::Main}, {"ImageCheck", false, Holder::Check},
                      {"ImageMount", false, Holder::Mount}, {"LoopMain", true, Holder::Main},
-                     {"LoopCheck", true, Holder::Check},   {"LoopMount", true, Holder::Mount}};
+                     {"LoopCheck", true, Holder::Check},   {"LoopMount", true, Holder::Mount},
+                     {"ImageMainLetGo", false, Holder::MainLetGo}};
 
 struct Opener { const char* Program; const char* Arguments; const char* Steps; };
 const Opener kOpeners[] = {
@@ -132,6 +135,11 @@ TEST_P(DiskInUse, NoSecondWriterAndTheHandOverWorks) {
     ASSERT_EQ(chmod((bin / "Morvessantix").c_str(), 0755), 0);
     holder = std::make_unique<Holding>(bin / "Quenbrix", "", holderApp.Path(), bench.Devices().Path(),
                                        "choose Combo1_1 Topfield\nprint Form1\n", "click Menu_Disk_FSCK\n");
+  } else if (row.HeldBy == Holder::MainLetGo) {   // the left pane keeps drive 0; drive 1 is let go
+    ASSERT_EQ(Shell("cp " + Q(bench.App() / "Quenbrix.ini") + " " + Q(holderApp.Path()) + " && cp --sparse=always " +
+                    Q(file) + " " + Q(bench.Devices() / "PhysicalDrive1")).Status, 0);
+    holder = std::make_unique<Holding>(pr::AppFile("Quenbrix"), "", holderApp.Path(), bench.Devices().Path(),
+                                       "choose Combo1_1 Topfield Disk, Drive 1\nchoose Combo1_1 /\nprint Form1\n");
   } else if (row.HeldBy == Holder::Check) {
     holder = std::make_unique<Holding>(pr::AppFile("Morvessantix"), "PhysicalDrive0", holderApp.Path(),
                                        bench.Devices().Path(), "print Form1\n");
@@ -140,6 +148,12 @@ TEST_P(DiskInUse, NoSecondWriterAndTheHandOverWorks) {
   const uint64_t before = mount ? 0 : DataOf(file);
 
   for (const Opener& opener : kOpeners) {
+    if (row.HeldBy == Holder::MainLetGo) {   // no pane shows it: it opens
+      const pr::Result run = bench.Run("Morvessantix", "print Form1\n", "PhysicalDrive1");
+      EXPECT_EQ(run.Out.find("in use"), std::string::npos) << run.Out;
+      EXPECT_NE(run.Out.find("== Form1"), std::string::npos) << run.Out;
+      break;
+    }
     if (mount && &opener == &kOpeners[0]) continue;
     const pr::Result run = bench.Run(opener.Program, opener.Steps, opener.Arguments);
     const std::string who = std::string(opener.Program) + " " + opener.Arguments + ":\n" + run.Out;

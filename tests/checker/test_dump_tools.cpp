@@ -140,7 +140,7 @@ TEST_F(DumpToolsTest, BothProgramsSaveTheSameDump) {
     const uint32_t bad = uint32_t(c.fatIndex + 1) * 2068 + uint32_t(c.firstSector);
     faults.FailReadsWhere([&](uint32_t s, int32_t n) { return s < bad + uint32_t(c.sectors) && bad < s + uint32_t(n); });
     for (const bool mainProgram : {false, true}) {
-      if (*c.leftOut) ui_.ExpectMsgBox(std::string("clusters saved: ") + c.leftOut + ". A restore", ui::Answer::OK);
+      if (*c.leftOut) ui_.ExpectMsgBox(std::string("the disk:\r\n") + c.leftOut, ui::Answer::OK);
       if (mainProgram) EXPECT_TRUE(MainProgramSaves(disk, Path("main")));
       else SaveTopfSystemClusters(Path("check"));
       EXPECT_TRUE(ui_.AllAnswered());
@@ -322,7 +322,7 @@ TEST_F(DumpToolsTest, WhatCannotBeReadIsNamedAndTheWalkEnds) {
   ui_.ExpectMsgBox("Cluster 10 could not be read. No file has been written.", ui::Answer::OK);
   ReadClusterToFile(10);
   EXPECT_FALSE(Exists(Path("Cluster_000010.bin")));
-  ui_.ExpectMsgBox("clusters saved: \\DataFiles\\B\\ (cluster 10).", ui::Answer::OK);
+  ui_.ExpectMsgBox("the disk:\r\n\\DataFiles\\B\\ (cluster 10)", ui::Answer::OK);
   SaveTopfSystemClusters(Path("a"));
   EXPECT_EQ(RecordNumbers(Path("a.scd")), (std::vector<int32_t>{0, 1, 2, 3, 20}));
 

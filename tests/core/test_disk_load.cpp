@@ -260,8 +260,8 @@ TEST_F(LoadTest, UnreadRootSlotsAreTakenFromTheRootCopy) {
   struct Case { std::vector<uint32_t> Unread; bool DataFiles, Late; const char* Told; };
   for (const Case& c : std::vector<Case>{
            {{root}, true, true, "(cluster 0; its first entries were taken from the root directory copy"},
-           {{root + 1}, true, false, "the folder '\\' (cluster 0)."},
-           {{root, 2}, false, true, "the root directory copy; the folder '\\' (cluster 0)."}}) {
+           {{root + 1}, true, false, "read:\r\nthe folder '\\' (cluster 0)"},
+           {{root, 2}, false, true, "the root directory copy\r\nthe folder '\\' (cluster 0)"}}) {
     SCOPED_TRACE(c.Told);
     core::ReadIncomplete[core::DriveSlot(0)] = false;   // a new run
     faults::SectorFaults faults;

@@ -133,19 +133,34 @@ TEST_F(MenuState, WriteModeWithFailedCheck) {
   EXPECT_EQ(script.Prompts().back().IconShown, ui::Icon::Exclamation);
 }
 
-// A disk not read in full is not checked: write mode says why it stays read-only.
-TEST_F(MenuState, WriteModeWithADiskNotReadInFull) {
+// A disk not read in full by the load is not checked, one the check cannot
+// read in full is refused: either way write mode says why it stays
+// read-only, the check naming what it could not read.
+class NotReadInFull : public MenuState, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(NotReadInFull, WriteModeSaysSo) {
+  const bool byTheCheck = GetParam();
   core::Flags = core::FlagNormal | core::FlagWriteMode;
-  WriteDrive(StandardImage(), 1);
-  faults::SectorFaults f;   // the backup superblock
-  f.FailReadsWhere([](uint32_t first, int32_t count) { return first <= 1 && first + count > 1; });
-  script.ExpectMsgBox("These parts could not be read: the backup superblock.", ui::Answer::OK);
-  script.ExpectMsgBox("The left disk could not be read in full (bad sectors)! Write disabled for that disk!",
-                      ui::Answer::OK, ui::ScriptedUi::Match::Exact);
+  ib::DiskImage image = StandardImage();
+  image.AddFolder("\\DataFiles\\Sub\\Deep");   // past the clusters a load keeps at hand
+  const uint32_t deep = (image.FolderIndex("\\DataFiles\\Sub\\Deep") + 1) * 2068;
+  ASSERT_GE(deep, uint32_t(core::kCachedClusters) * 2068);
+  WriteDrive(image, 1);
+  faults::SectorFaults f;   // the backup superblock, or the folder while the check reads it
+  f.FailReadsWhere([&](uint32_t first, int32_t count) {
+    if (!byTheCheck) return first <= 1 && first + count > 1;
+    return script.WaitShown() && script.WaitTexts().back().rfind("Scanning", 0) == 0 && first <= deep && deep < first + count;
+  });
+  if (!byTheCheck) script.ExpectMsgBox("These parts could not be read:\r\nthe backup superblock", ui::Answer::OK);
+  script.ExpectMsgBox(std::string("The left disk could not be read in full (bad sectors)! Write disabled for that disk!") +
+                          (byTheCheck ? "\r\nUnreadable Directory (\\DataFiles\\Sub\\Deep" : ""),
+                      ui::Answer::OK, byTheCheck ? ui::ScriptedUi::Match::Substring : ui::ScriptedUi::Match::Exact);
   Choose(0, AddRecorder(0, 1));
   EXPECT_TRUE(script.AllAnswered() && !(core::Flags & core::FlagSide0Writable));
   EXPECT_EQ(form->Combo1[0]->itemText(0).toStdString(), "Topfield Disk, Drive 1  [---read only---]");
 }
+
+INSTANTIATE_TEST_SUITE_P(ByTheLoadOrTheCheck, NotReadInFull, ::testing::Bool());
 
 TEST_F(MenuState, PcOnBothSides) {
   ib::WriteWholeFile(pc_ + "/film.ts", "x");

@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <QCursor>
+#include <QDialogButtonBox>
 #include <QLabel>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QThread>
+#include <QTimer>
 
 #include "mainwindow/wait_window.h"
 #include "mainwindow/qt_ui.h"
@@ -63,6 +68,21 @@ TEST(QtUiWait, WaitWindowShowsTheTextAndGoesAway) {
   ui.DoHideWait();
   EXPECT_EQ(ui.WaitWindow(), nullptr);
   ui.DoHideWait();   // twice is harmless
+}
+
+// A list of any length: every entry, in a list between the text and the buttons.
+TEST(QtUiList, EveryEntryInAListAboveTheButtons) {
+  TestApp();
+  OpenQtUi ui;
+  const std::vector<std::string> entries(200, "a file left out");
+  QTimer::singleShot(0, [] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    ASSERT_NE(box, nullptr);
+    const auto* list = box->findChild<QListWidget*>("MsgBoxList");
+    EXPECT_TRUE(list && list->count() == 200 && list->geometry().bottom() < box->findChild<QDialogButtonBox*>()->geometry().top());
+    box->button(QMessageBox::Ok)->click();
+  });
+  EXPECT_EQ(ui.MsgBoxList("These files:", entries, ui::Buttons::OK), ui::Answer::OK);
 }
 
 // Steps of a long loop process events at most once an interval: a posted

@@ -1,6 +1,7 @@
 // PC files and folders: lengths, times, folder creation, listing, removal.
 #include "platform/platform.h"
 #include "tests/support/image_builder.h"
+#include "tests/support/skipped_rows.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -113,6 +114,7 @@ TEST(SafePcWrites, NothingPlantedIsFollowedOrBlocks) {
       {Link, Append, false},    {Fifo, Append, false},    {Regular, Append, true},
       {FullDisk, WriteNew, false}, {FullDisk, Replace, false},
   };
+  testenv::SkippedRows skipped;
   for (const Row& row : rows) {
     SCOPED_TRACE(std::to_string(row.planted) + "/" + std::to_string(row.op));
     TempDir dir;
@@ -129,7 +131,10 @@ TEST(SafePcWrites, NothingPlantedIsFollowedOrBlocks) {
     const std::string full = dir / "full";
     if (row.planted == FullDisk) {
       mkdir(full.c_str(), 0755);
-      if (mount("tmpfs", full.c_str(), "tmpfs", 0, "size=64k") != 0) continue;
+      if (mount("tmpfs", full.c_str(), "tmpfs", 0, "size=64k") != 0) {
+        skipped.Add("a full disk", "a small tmpfs cannot be mounted here (needs root)");
+        continue;
+      }
       const int filler = open((full + "/filler").c_str(), O_WRONLY | O_CREAT, 0644);
       while (write(filler, "0123456789abcdef", 16) == 16) {
       }
@@ -159,6 +164,7 @@ TEST(SafePcWrites, NothingPlantedIsFollowedOrBlocks) {
     EXPECT_TRUE(!ok || ReadWholeFile(name).find("data") != std::string::npos);
     EXPECT_EQ(name, renamed ? dir / "out_2.bin" : dir / "out.bin");
   }
+  SKIP_ROWS(skipped);
 }
 
 // Below the folder a job copies into, a link is followed only when root or
@@ -172,9 +178,10 @@ TEST(PcMakeFolder, FollowsOnlyLinksOfTheUserOrRoot) {
       {0, "real/sub", true, 0},
       {0, nullptr, false, ENAMETOOLONG},   // a component longer than the system takes
   };
+  testenv::SkippedRows skipped;
   for (const auto& row : rows) {
     if (row.owner != 0 && geteuid() != 0) {
-      std::printf("a link of another user skipped: needs root to make\n");
+      skipped.Add(row.below, "a link of another user needs root to make");
       continue;
     }
     TempDir dir, elsewhere;
@@ -195,6 +202,7 @@ TEST(PcMakeFolder, FollowsOnlyLinksOfTheUserOrRoot) {
     EXPECT_EQ(Exists(elsewhere / "sub"), row.made && row.below == std::string("link/sub"));
     EXPECT_EQ(PcFolderUsable(path, dir.Path()), row.made);
   }
+  SKIP_ROWS(skipped);
 }
 
 // A rename that must not replace never does, whatever appeared at the

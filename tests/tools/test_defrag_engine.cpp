@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <optional>
 
 #include "core/disk_io.h"
 #include "core/fat_write.h"
@@ -313,9 +314,17 @@ TEST_F(DefragTest, CancelInTheMiddleLeavesAConsistentDisk) {
   ExpectPacked();
 }
 
-TEST_F(DefragTest, FailedClusterCopyStopsWithoutRelinking) {
+// A cluster that cannot be written (a disk opened read-only) or read (a bad
+// sector in a file): the stop names the file and the system's reason.
+class FailedClusterCopy : public DefragTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(FailedClusterCopy, StopsWithoutRelinking) {
+  const bool readFails = GetParam();
   const ib::DiskImage image = FragmentedImage();
-  Load(image, /*writable=*/false);   // every write fails
+  Load(image, /*writable=*/readFails);   // else every write fails
+  std::optional<faults::SectorFaults> bad;
+  const uint32_t firstData = 11 * uint32_t(core::Disk[0].SectorsPerCluster);
+  if (readFails) bad.emplace().FailReadsWhere([&](uint32_t s, int32_t n) { return n > 1 && s >= firstData; });
   const std::string imageBefore = ib::ReadWholeFile(ImagePath());
   std::vector<std::string> status1;
   int emergencies = 0;
@@ -329,6 +338,10 @@ TEST_F(DefragTest, FailedClusterCopyStopsWithoutRelinking) {
   EXPECT_EQ(emergencies, 1);
   ASSERT_EQ(status1.size(), 1u);
   EXPECT_EQ(status1[0].rfind("--- Couldn't copy cluster ", 0), 0u) << status1[0];
+  EXPECT_NE(status1[0].find("! Exiting defrag! \\DataFiles\\"), std::string::npos) << status1[0];
+  EXPECT_NE(status1[0].find(readFails ? ".rec: reading the cluster failed (Input/output error)"
+                                      : ".rec: writing the cluster failed (Bad file descriptor)"),
+            std::string::npos) << status1[0];
   EXPECT_TRUE(ib::ReadWholeFile(ImagePath()) == imageBefore);
   // Memory agrees with the disk again: a later clearing cannot hit a chain.
   ib::ImageFile img(ImagePath());
@@ -338,6 +351,8 @@ TEST_F(DefragTest, FailedClusterCopyStopsWithoutRelinking) {
               v == ib::kFatFree ? 0 : v == ib::kFatEnd ? -1 : int32_t(v)) << c;
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(WriteOrRead, FailedClusterCopy, ::testing::Bool());
 
 TEST_F(DefragTest, ClearFreeWritesOnlyClustersFreeInMemoryAndOnDisk) {
   const ib::DiskImage image = FragmentedImage();

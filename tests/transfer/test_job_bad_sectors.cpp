@@ -39,7 +39,7 @@ TEST_F(BadSectorTest, WhatCanBeReadReachesThePcAndNothingUnreadIsStoredOrWritten
                  dataFiles = model.FolderIndex("\\DataFiles");
   const std::vector<Place> places = {
       {"FAT1", 256, 1, "FAT1 (FAT2 was used in its place)", -1},
-      {"FAT2", 1024, 1, "These parts could not be read: FAT2.", -1},
+      {"FAT2", 1024, 1, "These parts could not be read:\r\nFAT2", -1},
       {"backup superblock", 1, 1, "the backup superblock", -1},
       {"root copy", 2, 1, "the root directory copy", -1},
       {"folder", films, 1, "the folder '\\DataFiles\\Films\\'", -1},

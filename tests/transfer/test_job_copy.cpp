@@ -94,6 +94,24 @@ TEST_F(CopyJobTest, NothingCheckedCopiesTheSelectedItemAndEmptyPaneDoesNothing) 
   EXPECT_EQ(host.DisableCount, 1);
 }
 
+// Only empty files: the PC takes them, a recorder disk cannot; the job
+// never ends without a word.
+TEST_F(CopyJobTest, OnlyEmptyFilesAreCopiedOrNamedWithWhy) {
+  for (const bool toRecorder : {true, false}) {
+    script.Reset();
+    ASSERT_TRUE(platform::MakePath(Pc() + "src") && platform::MakePath(Pc() + "dst"));
+    for (const char* n : {"e1.dat", "e2.dat"}) ib::WriteWholeFile(Pc() + "src/" + n, "");
+    ShowPc(0, "src/");
+    toRecorder ? ShowRecorder(ib::DiskImage(Spec(kSpc, 12)), 1, 1) : ShowPc(1, "dst/");
+    for (const char* n : {"e1.dat", "e2.dat"}) host.Check(0, Pc() + "src/" + n);
+    if (toRecorder) script.ExpectMsgBox("e1.dat: an empty file cannot be stored on the recorder disk", ui::Answer::OK);
+    transfer::DoCopy(0, false);
+    EXPECT_TRUE(script.AllAnswered());
+    EXPECT_TRUE(!toRecorder || script.MsgBoxTexts().back().find("e2.dat: an empty") != std::string::npos);
+    EXPECT_EQ(platform::FileLength(Pc() + "dst/e2.dat"), toRecorder ? -1 : 0);
+  }
+}
+
 TEST_F(CopyJobTest, PcToRecorderWritesDataFatEntryAndFolderSizes) {
   ib::DiskImage model(Spec(kSpc, 400));
   model.AddFolder("\\DataFiles\\Keep");
@@ -280,23 +298,29 @@ TEST_F(CopyJobTest, FatFamilyTargetExcludesFilesOf4GB) {
 }
 
 // More than fits, onto the recorder and onto the PC, copied and moved: No
-// copies nothing; Yes copies what fits (1.bin) and names every file left
-// out, whose source a move keeps.
+// copies nothing and leaves the free space as it was; Yes copies what fits
+// (1.bin, its bytes) and names every file left out, more than fit on a
+// screen, whose source a move keeps.
 TEST_F(CopyJobTest, NoSpaceAsksCopiesWhatFitsAndNamesEveryFileLeftOut) {
+  std::vector<std::string> names;
+  for (int k = 1; k <= 60; ++k) names.push_back(std::to_string(k) + ".bin");
   for (const int from : {1, 0})   // the PC side 1 to the recorder, and back
     for (const bool move : {false, true}) {
       script.Reset();
-      ib::DiskImage model(Spec(kSpc, 12));
-      const std::string names[] = {"1.bin", "2.bin", "3.bin"}, folder[] = {"\\DataFiles\\", Pc()};
-      for (int k = 0; k < 3; ++k) {
+      ib::DiskImage model(Spec(kSpc, from == 0 ? 70 : 12));
+      const std::string folder[] = {"\\DataFiles\\", Pc()};
+      for (size_t k = 0; k < names.size(); ++k) {
         ::unlink((Pc() + names[k]).c_str());
-        if (from == 0) model.AddFile(File(folder[0] + names[k], 100, uint32_t(k)));
+        if (from == 0) model.AddFile(File(folder[0] + names[k], k ? 100 : kCluster + 7, uint32_t(k)));
       }
       ShowRecorder(model, 0, 0);
       const uint64_t free = uint64_t(core::FSGetFreeSpace(0));
-      for (int k = 0; from == 1 && k < 3; ++k) ib::WriteWholeFile(Pc() + names[k], PatternBytes(k, k ? free + 1 : free - kCluster));
+      const std::string fits = from == 0 ? model.FileBytes(folder[0] + names[0]) : PatternBytes(0, free - kCluster);
+      if (from == 1) ib::WriteWholeFile(Pc() + names[0], fits);
+      for (size_t k = 1; from == 1 && k < names.size(); ++k)   // sparse: each larger than the free space
+        ib::WriteWholeFile(Pc() + names[k], ""), std::filesystem::resize_file(Pc() + names[k], free + 1);
       ShowPc(1);
-      for (int k = 1; from == 0 && k < 3; ++k) core::Disk[0].Files[size_t(IndexOf(0, folder[0] + names[k]))].Size = 1e15;
+      for (size_t k = 1; from == 0 && k < names.size(); ++k) core::Disk[0].Files[size_t(IndexOf(0, folder[0] + names[k]))].Size = 1e15;
       for (const std::string& n : names) host.Check(from, folder[from] + n);
       for (const ui::Answer answer : {ui::Answer::No, ui::Answer::Yes}) {
         SCOPED_TRACE(std::to_string(from) + std::to_string(move) + std::to_string(int(answer)));
@@ -304,13 +328,18 @@ TEST_F(CopyJobTest, NoSpaceAsksCopiesWhatFitsAndNamesEveryFileLeftOut) {
         if (answer == ui::Answer::Yes) script.ExpectMsgBox("These files were not copied", ui::Answer::OK);
         transfer::DoCopy(from, move);
         EXPECT_TRUE(script.AllAnswered());
+        if (answer == ui::Answer::No) EXPECT_EQ(uint64_t(core::FSGetFreeSpace(0)), free);
         for (const std::string& n : names) {
           const bool copied = answer == ui::Answer::Yes && n == "1.bin";
           EXPECT_EQ(IndexOf(1 - from, folder[1 - from] + n) >= 0, copied) << n;
           EXPECT_EQ(IndexOf(from, folder[from] + n) >= 0, !move || !copied) << n;
-          EXPECT_EQ(script.MsgBoxTexts().back().find(n) == std::string::npos, copied || answer == ui::Answer::No) << n;
+          EXPECT_EQ(script.MsgBoxTexts().back().find("\n" + folder[from] + n + ": ") == std::string::npos, copied || answer == ui::Answer::No) << n;
         }
       }
+      ib::DecodedEntry e;
+      EXPECT_TRUE(from == 0 ? SameBytes(ib::ReadWholeFile(Pc() + "1.bin"), fits)
+                            : FindEntry(Image(0), model.FolderIndex("\\DataFiles"), "1.bin", e) &&
+                                  SameBytes(ImageFileBytes(Image(0), e.StartCluster, fits.size()), fits));
       testenv::CloseDisksAndReset();
     }
 }
@@ -454,8 +483,8 @@ TEST_F(CopyJobTest, MissingTargetFolderIsReportedChainUndoneSourceKept) {
   ShowRecorder(target, 1, 1, "\\DataFiles\\Gone\\");   // a folder the disk does not hold
   host.Check(0, "\\DataFiles\\b.dat");
   const double freeBefore = core::FSGetFreeSpace(1);
-  script.ExpectMsgBox("", ui::Answer::OK)   // the file layer's own message
-      .ExpectMsgBox("These files were not copied or moved as asked:", ui::Answer::OK);
+  // Once, with its reason, in the job's report.
+  script.ExpectMsgBox("b.dat: the target file could not be created (the folder \"\\DataFiles\\Gone\\\" was not found", ui::Answer::OK);
   transfer::DoCopy(0, true);
   EXPECT_TRUE(script.AllAnswered());
   EXPECT_EQ(core::FSGetFreeSpace(1), freeBefore);

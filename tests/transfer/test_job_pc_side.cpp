@@ -13,11 +13,14 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstring>
+#include <filesystem>
 #include <optional>
 #include <thread>
 
 #include "tests/transfer/job_files.h"
 #include "tests/transfer/job_fixture.h"
+#include "tests/support/skipped_rows.h"
 
 namespace jobtest {
 namespace {
@@ -58,6 +61,7 @@ TEST_F(JobTest, WhatOtherProgramsDoOnThePcSideLosesNothingAndIsTold) {
   const std::string a = PatternBytes(1, 3 * kCluster + 5), b = PatternBytes(2, kCluster + 9);
   const std::string other = "another program's file";
   int run = 0;
+  testenv::SkippedRows skipped;
   for (const auto& row : rows)
     for (const bool move : {false, true}) {
       const std::string sub = "r" + std::to_string(run++) + "/";
@@ -149,7 +153,7 @@ TEST_F(JobTest, WhatOtherProgramsDoOnThePcSideLosesNothingAndIsTold) {
       if (row.what == What::Unreadable &&
           (!DacOverride(false) || ::open((t + "locked").c_str(), O_RDONLY) >= 0)) {
         DacOverride(true);
-        std::printf("%s skipped: a folder cannot be made unreadable here\n", sub.c_str());
+        skipped.Add(sub, "a folder cannot be made unreadable here");
         continue;
       }
       host.Check(0, walk ? src + "t" : item + "a.dat");
@@ -203,6 +207,7 @@ TEST_F(JobTest, WhatOtherProgramsDoOnThePcSideLosesNothingAndIsTold) {
       for (const std::string& u : untouched) EXPECT_EQ(at(u), before[u]) << u;
       transfer::UnloadProgressWindow();
     }
+  SKIP_ROWS(skipped);
 }
 
 
@@ -214,12 +219,13 @@ TEST_F(JobTest, FoldersThatCannotBeMadeAreToldOnceByTheirReason) {
   enum At { OthersLink, RootsLink, TooLong };
   const std::string b = PatternBytes(2, kCluster + 9), deep(120, 'n');
   int run = 0;
+  testenv::SkippedRows skipped;
   for (const At at : {OthersLink, RootsLink, TooLong})
     for (const bool move : {false, true}) {
       const std::string sub = "f" + std::to_string(run++) + "/";
       SCOPED_TRACE(sub + (move ? " move" : " copy"));
       if (at == OthersLink && geteuid() != 0) {
-        std::printf("%s skipped: a link of another user needs root to make\n", sub.c_str());
+        skipped.Add(sub, "a link of another user needs root to make");
         continue;
       }
       script.Reset();
@@ -261,6 +267,52 @@ TEST_F(JobTest, FoldersThatCannotBeMadeAreToldOnceByTheirReason) {
       }
       transfer::UnloadProgressWindow();
     }
+  SKIP_ROWS(skipped);
+}
+
+// A failing PC disk (read-only, a write error, a folder the user may not
+// write, full): copying off the recorder names each file once with the
+// system's reason and leaves no part of a copy; an erase names its reason
+// too, and a full disk still erases.
+TEST_F(JobTest, AFailingPcDiskNamesTheSystemsReasonOncePerFile) {
+  using platform::PcCall;
+  const struct { int error; PcCall call; const char* told; } rows[] = {
+      {EROFS, PcCall::Create, "Read-only file system"}, {EIO, PcCall::Write, "Input/output error"},
+      {EACCES, PcCall::Create, "Permission denied"}, {ENOSPC, PcCall::Write, "the disk is full (No space"}};
+  ib::DiskImage model(Spec(kSpc, 60));
+  model.AddFile(File("\\DataFiles\\a.rec", 2 * kCluster + 5, 1));
+  model.AddFile(File("\\DataFiles\\b.rec", kCluster + 9, 2));
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.told);
+    script.Reset();
+    const std::string dst = Pc() + "e" + std::to_string(row.error) + "/";
+    ASSERT_TRUE(platform::MakePath(dst));
+    ib::WriteWholeFile(dst + "old.dat", "old"), ShowRecorder(model, 0, 0);
+    ShowPc(1, "e" + std::to_string(row.error) + "/");
+    struct Undo { ~Undo() { platform::SetPcFaultFilter(nullptr); } } undo;
+    platform::SetPcFaultFilter([&](PcCall call, std::string path, int handle) {
+      if (call == PcCall::Write) path = std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(handle));
+      const bool fails = call == row.call || (call == PcCall::Remove && row.error != ENOSPC);
+      return fails && path.rfind(dst, 0) == 0 ? row.error : 0;
+    });
+    for (const std::string name : {"a.rec", "b.rec"}) host.Check(0, "\\DataFiles\\" + name);
+    script.ExpectMsgBox("These files were not copied or moved as asked:", ui::Answer::OK);
+    transfer::DoCopy(0, false);
+    const std::string told = script.MsgBoxTexts().back();
+    for (const std::string name : {"a.rec", "b.rec"}) {
+      const size_t at = told.find("\\DataFiles\\" + name + ": ");
+      EXPECT_NE(told.find(row.told, at), std::string::npos) << told;
+      EXPECT_LT(platform::FileLength(dst + name), 0);
+    }
+    EXPECT_EQ(told.find(row.told, told.find(row.told, told.find(row.told) + 1) + 1), std::string::npos);
+    host.Check(1, dst + "old.dat");
+    script.ExpectMsgBox("Do you really want", ui::Answer::Yes);
+    if (row.error != ENOSPC) script.ExpectMsgBox("old.dat\" could not be deleted (" + std::string(strerror(row.error)), ui::Answer::OK);
+    transfer::DoErase(1);
+    EXPECT_TRUE(script.AllAnswered());
+    EXPECT_EQ(platform::FileLength(dst + "old.dat") >= 0, row.error != ENOSPC);
+    transfer::UnloadProgressWindow();
+  }
 }
 
 }  // namespace
