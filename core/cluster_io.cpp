@@ -17,7 +17,7 @@ namespace core {
 
 namespace {
 
-// Why the last cluster write or copy of this thread failed.
+// Why the last cluster read, write or copy of this thread failed.
 thread_local std::string g_clusterFailure;
 
 bool ClusterFailed(const std::string& why) {
@@ -122,14 +122,14 @@ bool ReadTopfCluster(int side, int32_t cluster) {
     if (spc <= 0 || !DumpLocation(side, cluster, file, offset)) {
       ZeroBuffer(ClusterBuffer, bytes);
       Log("ReadTopfCluster", side, cluster, d.SectorsPerCluster, kNotInDump);
-      return false;
+      return ClusterFailed("the dump holds no such cluster");
     }
     ClusterBuffer.resize(size_t(bytes));
     if (!DumpTransfer(file, offset, ClusterBuffer.data(), ClusterBuffer.size(), false)) {
       ZeroBuffer(ClusterBuffer, bytes);
       Log("ReadTopfCluster", side, cluster, d.SectorsPerCluster,
           " FileMode failed because the dump file is too short.");
-      return false;
+      return ClusterFailed("the dump file is too short");
     }
     Log("ReadTopfCluster", side, cluster, d.SectorsPerCluster, " FileMode");
     return true;
@@ -140,7 +140,7 @@ bool ReadTopfCluster(int side, int32_t cluster) {
   if (cluster < 0 || spc <= 0) {
     ZeroBuffer(ClusterBuffer, bytes);
     Log("ReadTopfCluster", side, cluster, spc, " failed");
-    return false;
+    return ClusterFailed("the cluster size is not known");
   }
   if (!ClusterOnDisk(side, cluster)) {
     ZeroBuffer(ClusterBuffer, bytes);
@@ -150,7 +150,7 @@ bool ReadTopfCluster(int side, int32_t cluster) {
     else
       Log("ReadTopfCluster", side, cluster, spc,
           " failed because the cluster lies beyond the end of the disk");
-    return false;
+    return ClusterFailed("the cluster lies beyond the end of the disk");
   }
 
   if (cluster < kCachedClusters) {
@@ -172,6 +172,7 @@ bool ReadTopfCluster(int side, int32_t cluster) {
     return true;
   }
   Log("ReadTopfCluster", side, cluster, spc, " failed because ReadSectors failed");
+  ClusterFailed(SectorFailure("reading"));   // before the probe read sets its own error
   if (ReadSectors(d.Handle, 0, 1, ProbeBuffer.data()) == 0) CheckHDConnection(side);
   ZeroBuffer(ClusterBuffer, bytes);
   return false;
@@ -296,7 +297,7 @@ bool WriteTopfCluster(int side, int32_t cluster, bool allowSystem) {
   return ok;
 }
 
-const std::string& ClusterWriteFailure() { return g_clusterFailure; }
+const std::string& ClusterFailure() { return g_clusterFailure; }
 
 namespace {
 

@@ -36,10 +36,11 @@ bool DiskWriteRefused(int side);
 // What such a refused write is told with.
 constexpr const char* kTakesNoWriteText =
     "the disk could not be read in full in this run and takes no write";
-// Why the last WriteTopfCluster or CopyTopfCluster of this thread that gave
-// false failed, in the user's words: "writing the cluster failed (Input/
-// output error)", "reading the cluster failed (...)", kTakesNoWriteText, ...
-const std::string& ClusterWriteFailure();
+// Why the last ReadTopfCluster, WriteTopfCluster or CopyTopfCluster of this
+// thread that gave false failed, in the user's words: "writing the cluster
+// failed (Input/output error)", "reading the cluster failed (...)",
+// kTakesNoWriteText, ...
+const std::string& ClusterFailure();
 // An expert's explicit whole-cluster writes (Write Cluster, Kill Disk, the
 // restore of a dump) store nothing that was not read: while one of these
 // lives, they reach a disk that could not be read in full too.

@@ -217,7 +217,7 @@ bool CreateTopfFile(int side, const std::string& path, bool isDir, double size, 
   if (!ReadTopfCluster(side, parentCluster + 1) || int64_t(ClusterBuffer.size()) < clusterBytes ||
       ClusterBuffer.size() < 2 * size_t(kDirEntrySize)) {
     Tell("Unable to create " + what + ": the folder \"" + Shown(dirPart) +
-         "\" could not be read.");
+         "\" could not be read (" + ClusterFailure() + ").");
     return false;
   }
   if (ClusterBuffer[kDeAttribute] != AttrSelf) {
@@ -254,7 +254,7 @@ bool CreateTopfFile(int side, const std::string& path, bool isDir, double size, 
 
   if (!WriteTopfCluster(side, parentCluster + 1, false)) {
     Tell("Unable to create " + what + ": the folder \"" + Shown(dirPart) +
-         "\" could not be written.");
+         "\" could not be written (" + ClusterFailure() + ").");
     return false;
   }
   FSRecalculateDirSizes(side, kDirSizesAdd, parentCluster);

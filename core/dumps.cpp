@@ -483,18 +483,24 @@ std::vector<std::string> WriteAcceptedRecords(int side, const RestoreInput& in, 
   std::vector<std::string> failures;
   RawWriteScope raw;
   ClusterBuffer = in.System;
-  if (!WriteTopfCluster(side, 0, true)) failures.push_back("0");
+  if (!WriteTopfCluster(side, 0, true)) failures.push_back("0: " + ClusterFailure());
   for (int64_t r = 0; r < in.Records; ++r) {
     if (!choice.Accepted[size_t(r)]) continue;
     const int32_t index = choice.IndexOf[size_t(r)];
     ClusterBuffer.resize(size_t(in.ClusterBytes));
     // What is written is still the folder that was checked.
     uint8_t head[kDumpRecordHead];
-    if (!in.Scd->Read(r * in.Record, head, sizeof head) || int32_t(GetLE32(head)) != index ||
-        !in.Scd->Read(r * in.Record + kDumpRecordHead, ClusterBuffer.data(), size_t(in.ClusterBytes)) ||
-        !IsDumpFolder(ClusterBuffer.data(), index, in.System.data(), choice.HasPredecessor) ||
-        !WriteTopfCluster(side, index + 1, false))
-      failures.push_back(std::to_string(index + 1));
+    std::string why;
+    if (!in.Scd->Read(r * in.Record, head, sizeof head) ||
+        !in.Scd->Read(r * in.Record + kDumpRecordHead, ClusterBuffer.data(), size_t(in.ClusterBytes)))
+      why = "the record could not be read from the *.scd file (" +
+            platform::PcFileErrorText(platform::LastError()) + ")";
+    else if (int32_t(GetLE32(head)) != index ||
+             !IsDumpFolder(ClusterBuffer.data(), index, in.System.data(), choice.HasPredecessor))
+      why = "the *.scd file changed after it was checked";
+    else if (!WriteTopfCluster(side, index + 1, false))
+      why = ClusterFailure();
+    if (!why.empty()) failures.push_back(std::to_string(index + 1) + ": " + why);
   }
   return failures;
 }

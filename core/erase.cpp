@@ -192,7 +192,7 @@ bool FSEraseFile(int side, int index, bool freeChain) {
   std::fill(slot, slot + kDirEntrySize, uint8_t(0xFF));
   KeepSelfFreeBytes(side);
   if (!WriteTopfCluster(side, e.DirCluster + 1, false)) {
-    Tell("The folder holding \"" + Shown(e.Name) + "\" could not be written (" + ClusterWriteFailure() +
+    Tell("The folder holding \"" + Shown(e.Name) + "\" could not be written (" + ClusterFailure() +
          "); nothing was erased.");
     return false;
   }
@@ -233,7 +233,7 @@ bool FSEraseFile(int side, int index, bool freeChain) {
     PutBE32(ClusterBuffer.data() + kSbUsedClusters, used);
     PutBE32(ClusterBuffer.data() + kBackupSuperblock + kSbUsedClusters, used);
     fatWritten = WriteTopfCluster(side, 0, true);
-    fatWhy = ClusterWriteFailure();
+    fatWhy = ClusterFailure();
   }
   if (!fatWritten && freed.empty()) {
     // Nothing was to be freed: only the count on the disk may be stale.

@@ -383,7 +383,7 @@ bool MoveCluster(int side, const core::FileRec& r, int32_t source, int32_t desti
   // The chain's next cluster, moved next, is read while this one is written.
   if (!transfer::FSRedirectFAT(side, source, destination, true, NextOf(side, source))) {
     // Which file, and the system's reason.
-    const std::string why = r.Name + ": " + core::ClusterWriteFailure();
+    const std::string why = r.Name + ": " + core::ClusterFailure();
     return EmergencyExit("--- Couldn't copy cluster " + std::to_string(source) +
                              "! Exiting defrag! " + why,
                          "Emergency exit: Couldn't copy cluster " + std::to_string(source) +

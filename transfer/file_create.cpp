@@ -218,7 +218,7 @@ bool RecorderCreateDir(int side, std::string path) {
   core::BuildSubDirBuffer(side, c, path);
   if (!core::WriteTopfCluster(side, c + 1, false)) {
     Tell("Unable to create the folder " + shown + ": its cluster could not be written (" +
-         core::ClusterWriteFailure() + ").");
+         core::ClusterFailure() + ").");
     return false;
   }
   core::FatLink& link = d.FAT[size_t(c)];

@@ -704,7 +704,8 @@ bool CopyJob::CheckSourceAfterReading(FileCopy& f) {
 bool CopyJob::FinishOnRecorder(const FileCopy& f) {
   const int32_t first = Disk[target_].OpenFile.FreeHint;
   const int32_t written = Disk[target_].OpenFile.ClustersDone;
-  if (!core::UpdateTopfFAT(target_)) return Abandon(f, "the FAT could not be written; not copied");
+  if (!core::UpdateTopfFAT(target_))
+    return Abandon(f, "the FAT could not be written (" + core::ClusterFailure() + "); not copied");
   if (!core::CreateTopfFile(target_, f.path, false, f.size, f.rec.RecDate, first)) {
     AbandonTarget(f.pcPath);
     const bool fatBack = core::UpdateTopfFAT(target_);

@@ -204,7 +204,9 @@ TEST_F(DumpTest, RestoreReportsFailedWrites) {
   ASSERT_TRUE(core::SaveTopfSystemClusters(0, Folder() + "/dump"));
   // Reopen read-only: every write fails while the link stays.
   ASSERT_TRUE(core::InitTopf(0, Drive(0), false));
-  script.ExpectMsgBox("Restore system clusters failed for 7 of 7 clusters", ui::Answer::OK);
+  script.ExpectMsgBox("Restore system clusters failed for 7 of 7 clusters. The disk may be inconsistent; please "
+                      "run a file system check. The disk clusters not written:\r\n0: writing the cluster failed (",
+                      ui::Answer::OK);
   script.ExpectMsgBox(kClosing, ui::Answer::OK);
   ExpectEnd(ui::kExitAbort);
 }
