@@ -179,9 +179,7 @@ bool DateValueToTime(double value, const struct timespec& shown, struct timespec
   if (!std::isfinite(value) || value < -657434.0 || value > 2958466.0) return false;
   const DateParts p = SplitDateValue(value);
   const platform::LocalTime wanted{p.Year, p.Month, p.Day, p.Hour, p.Minute, p.Second};
-  const platform::LocalTime now = platform::ToLocalTime(shown.tv_sec);
-  if (now.Year == wanted.Year && now.Month == wanted.Month && now.Day == wanted.Day &&
-      now.Hour == wanted.Hour && now.Minute == wanted.Minute && now.Second == wanted.Second) {
+  if (platform::ToLocalTime(shown.tv_sec) == wanted) {
     out = shown;
     return true;
   }

@@ -306,6 +306,7 @@ bool ListFolder(const std::string& folder, std::vector<FolderEntry>& entries);
 // Local calendar time of a time stamp.
 struct LocalTime {
   int Year = 0, Month = 0, Day = 0, Hour = 0, Minute = 0, Second = 0;
+  bool operator==(const LocalTime&) const = default;
 };
 LocalTime ToLocalTime(int64_t unixSeconds);
 // The moment (seconds since 1970) that a local date and time names, in the

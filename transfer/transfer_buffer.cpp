@@ -28,6 +28,7 @@ using core::DataBuffer;
 using core::DataBufferFill;
 
 constexpr const char* kDiskFull = "the disk is full";
+constexpr const char* kNoClusterSize = "the cluster size is not known";
 constexpr uint32_t kRandomStart = 0x50000;   // the generator's state before the first draw
 uint32_t g_random = kRandomStart;
 
@@ -279,7 +280,7 @@ bool FSDataBufferRead(int side) {
   const int64_t bytes = ClusterBytes(side);
   if (spc <= 0 || DataBufferFill < 0) {
     DropReadAhead();
-    return Failed("the cluster size is not known");
+    return Failed(kNoClusterSize);
   }
   switch (TakeReadAhead(side)) {
     case 1:
@@ -339,7 +340,7 @@ bool FSDataBufferWrite(int side) {
   core::OpenFileRec& f = d.OpenFile;
   const int64_t bytes = ClusterBytes(side);
   if (bytes <= 0 || int64_t(DataBuffer.size()) < DataBufferFill)
-    return Failed("the cluster size is not known");
+    return Failed(kNoClusterSize);
 
   while (DataBufferFill >= bytes) {
     if (core::IsPCSide(side)) {
@@ -367,7 +368,7 @@ bool FSDataBufferFlush(int side) {
     return true;
   }
   if (bytes <= 0 || int64_t(DataBuffer.size()) < DataBufferFill)
-    return Failed("the cluster size is not known");
+    return Failed(kNoClusterSize);
 
   if (core::IsPCSide(side)) {
     // The file gets exactly its bytes, whatever its size.

@@ -304,8 +304,9 @@ TEST_F(DumpToolsTest, ReadAndWriteClusterCommands) {
 
 // What could not be read is never saved as data and is named: Read Cluster
 // writes no file, Save System Clusters no dump without the system cluster
-// and names the folders it left out, the summary shows no counts of a FAT it could not read; and a tree naming
-// folders over and over saves each folder once.
+// and names the folders it left out, the summary shows no counts of a FAT
+// it could not read; and a tree naming folders over and over saves each
+// folder once.
 TEST_F(DumpToolsTest, WhatCannotBeReadIsNamedAndTheWalkEnds) {
   ib::ImageSpec spec;
   spec.LastCluster = 60;

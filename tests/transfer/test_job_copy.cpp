@@ -328,7 +328,7 @@ TEST_F(CopyJobTest, NoSpaceAsksCopiesWhatFitsAndNamesEveryFileLeftOut) {
         if (answer == ui::Answer::Yes) script.ExpectMsgBox("These files were not copied", ui::Answer::OK);
         transfer::DoCopy(from, move);
         EXPECT_TRUE(script.AllAnswered());
-        if (answer == ui::Answer::No) EXPECT_EQ(uint64_t(core::FSGetFreeSpace(0)), free);
+        if (answer == ui::Answer::No) { EXPECT_EQ(uint64_t(core::FSGetFreeSpace(0)), free); }
         for (const std::string& n : names) {
           const bool copied = answer == ui::Answer::Yes && n == "1.bin";
           EXPECT_EQ(IndexOf(1 - from, folder[1 - from] + n) >= 0, copied) << n;
